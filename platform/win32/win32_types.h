@@ -79,6 +79,17 @@ constexpr DWORD MAX_PATH = 260;
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 
+// Every kernel HANDLE the layer gives out (file, find, event, thread, ...) points at a record that
+// starts with this header, so one CloseHandle releases any of them.
+struct KernelObjectHeader {
+  BOOL (*close)(KernelObjectHeader* object);  // releases the object; FALSE when that fails
+};
+inline BOOL CloseHandle(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
+  auto* object = static_cast<KernelObjectHeader*>(handle);
+  return object->close(object);
+}
+
 union LARGE_INTEGER {
   struct {
     DWORD LowPart;
