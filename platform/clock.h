@@ -1,0 +1,18 @@
+// The one clock that every time source of the layer reads (timeGetTime, GetTickCount, the
+// performance counter, waits and Sleep). Real time follows the system's monotonic clock; virtual
+// time, for tests, is a counter that only Sleep, the timed waits and the calls below advance, so
+// a run never waits and always sees the same times. The program never switches virtual time on.
+#pragma once
+
+#include <cstdint>
+
+// Switching on starts the counter at the current time; switching off continues real time from
+// the counter's value, so neither switch makes the clock go back.
+void SetPlatformVirtualTime(bool on);
+bool IsPlatformVirtualTime();
+// Advance virtual time; nothing in real time.
+void AdvancePlatformTime(std::uint32_t milliseconds);
+void AdvancePlatformTimeNanoseconds(std::uint64_t nanoseconds);
+// Set virtual time to a value (for example just before a clock wraps); nothing in real time.
+void SetPlatformVirtualNanoseconds(std::uint64_t nanoseconds);
+std::uint64_t GetPlatformNanoseconds();

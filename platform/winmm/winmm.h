@@ -1,0 +1,29 @@
+// winmm's millisecond clock and timer resolution, read from the platform clock.
+#pragma once
+
+#include <span>
+
+#include "platform/win32/kernel.h"
+#include "platform/win32/win32_types.h"
+
+using MMRESULT = UINT;
+constexpr MMRESULT TIMERR_NOERROR = 0;
+constexpr MMRESULT TIMERR_NOCANDO = 97;
+
+struct TIMECAPS {
+  UINT wPeriodMin;
+  UINT wPeriodMax;
+};
+using LPTIMECAPS = TIMECAPS*;
+
+// Milliseconds of the platform clock, wrapping at 2^32.
+DWORD timeGetTime();
+// The resolution is 1 ms whatever is asked; the calls are counted so that a balance can be seen.
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
+MMRESULT timeGetDevCaps(LPTIMECAPS caps, UINT size);
+// timeBeginPeriod calls not yet ended by timeEndPeriod.
+int GetTimerPeriodBalance();
+
+// The entry points of "winmm.dll" for the module table.
+std::span<const PlatformModuleEntry> WinmmModuleEntries();
