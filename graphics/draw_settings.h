@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/win32/win32_types.h"
+#include "system/math.h"
 
 using GraphReloadCallback = int (*)();
 
@@ -21,7 +22,7 @@ struct CameraSettings {
     float aspectFactor;
     float fieldOfView;            // radians
     float orthographicSize;
-    float projectionMatrix[16];   // row-major; the user matrix in mode 2
+    Matrix4 projectionMatrix;     // row-major; the user matrix in mode 2
 };
 
 struct DrawDepthSettings {
@@ -87,19 +88,19 @@ struct DrawSettings {
     int32_t drawSuppression;
     int32_t drawAreaEmpty;
     int32_t worldMatrixSet;
-    float worldMatrix[16];
+    Matrix4 worldMatrix;
     int32_t viewMatrixSet;
-    float viewMatrix[16];
+    Matrix4 viewMatrix;
     int32_t projectionMatrixSet;
-    float projectionMatrix[16];         // as sent to the device
-    float cameraViewportMatrix[16];
-    float drawAreaViewportMatrix[16];
-    float inverseDrawAreaViewportMatrix[16];
-    float textureTransformMatrix[2][16];
+    Matrix4 projectionMatrix;           // as sent to the device
+    Matrix4 cameraViewportMatrix;
+    Matrix4 drawAreaViewportMatrix;
+    Matrix4 inverseDrawAreaViewportMatrix;
+    Matrix4 textureTransformMatrix[2];
     int32_t compositeMatricesValid;
-    float worldViewProjectionViewportMatrix[16];
-    float viewProjectionViewportMatrix[16];
-    float viewRotationTransposed[16];
+    Matrix4 worldViewProjectionViewportMatrix;
+    Matrix4 viewProjectionViewportMatrix;
+    Matrix4 viewRotationTransposed;
     float cameraScreenCenter[2];
 };
 
