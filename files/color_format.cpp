@@ -1,8 +1,12 @@
-// Colour formats: the builders of the common layouts and the conversion between colour
-// components and pixel codes.
+// Colour formats and standard images: the builders of the common layouts, the conversion between
+// colour components and pixel codes, creation and release of images, and the standard-image
+// handle table.
 #include "files/color_format.h"
 
 #include <cstring>
+
+#include "system/engine_handle.h"
+#include "system/tracked_memory.h"
 
 namespace {
 
@@ -249,4 +253,136 @@ uint32_t GetStandardImagePixelARGB(const StandardImage* image, int x, int y)
     if (f.alphaWidth != 0)
         result |= ChannelTopByte(code, f.alphaMask, f.alphaShift, f.alphaWidth) << 24;
     return result;
+}
+
+int CreateStandardImage(int width, int height, const ColorFormat* format, StandardImage* image)
+{
+    image->format = *format;
+    image->width = width;
+    image->height = height;
+    image->mipLevelCount = 0;
+    image->pixels = nullptr;
+    int64_t rowBytes = static_cast<int64_t>(width) * format->bytesPerPixel;
+    int64_t pitch = (rowBytes + 3) & ~int64_t{3};
+    int64_t size = pitch * height;
+    if (width < 0 || height < 0 || pitch > INT32_MAX || size > INT32_MAX) {
+        image->pitch = 0;
+        return -1;
+    }
+    image->pitch = static_cast<int32_t>(pitch);
+    // A block of at least one byte, so that an empty image still owns a buffer.
+    image->pixels = static_cast<uint8_t*>(TrackedAlloc(size > 0 ? size : 1, __FILE__, __LINE__));
+    return image->pixels ? 0 : -1;
+}
+
+int CreateARGB8StandardImage(int width, int height, StandardImage* image)
+{
+    ColorFormat& f = image->format;
+    f.bitDepth = 32;
+    f.bytesPerPixel = 4;
+    f.redWidth = f.greenWidth = f.blueWidth = f.alphaWidth = 8;
+    f.redShift = 16;
+    f.greenShift = 8;
+    f.blueShift = 0;
+    f.alphaShift = 24;
+    f.redMask = 0xFF0000;
+    f.greenMask = 0xFF00;
+    f.blueMask = 0xFF;
+    f.alphaMask = 0xFF000000u;
+    f.noneMask = 0;
+    f.compression = 0;
+    return CreateStandardImage(width, height, &f, image);
+}
+
+int CreateXRGB8StandardImage(int width, int height, StandardImage* image)
+{
+    MakeXRGB8ColorFormat(&image->format);
+    return CreateStandardImage(width, height, &image->format, image);
+}
+
+int ReleaseStandardImage(StandardImage* image)
+{
+    if (image->pixels)
+        TrackedFree(image->pixels);
+    std::memset(image, 0, sizeof(*image));
+    return 0;
+}
+
+int ClearStandardImageRect(StandardImage* image, int x, int y, int width, int height)
+{
+    int bytes = image->format.bytesPerPixel;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* p = image->pixels + static_cast<intptr_t>(y + row) * image->pitch + static_cast<intptr_t>(x) * bytes;
+        std::memset(p, 0, static_cast<size_t>(width) * bytes);
+    }
+    return 0;
+}
+
+namespace {
+
+struct StandardImageHandleRecord {
+    StandardImage image;
+    int32_t checkNumber;
+};
+
+struct StandardImageHandleState {
+    StandardImageHandleRecord* table[8192];
+    EngineHandleKind kind = MakeEngineHandleKind(kStandardImageHandle);
+};
+
+StandardImageHandleState handleState;
+
+}  // namespace
+
+int CreateStandardImageHandle(const StandardImage* image)
+{
+    int slot = FindFreeEngineHandleSlot(handleState.kind, handleState.table, true);
+    if (slot < 0)
+        return -1;
+    auto* record = static_cast<StandardImageHandleRecord*>(
+        TrackedAllocZeroed(sizeof(StandardImageHandleRecord), __FILE__, __LINE__));
+    if (!record)
+        return -1;
+    record->image = *image;
+    handleState.table[slot] = record;
+    int check = 0;
+    int handle = IssueEngineHandle(handleState.kind, slot, &check);
+    record->checkNumber = check;
+    return handle;
+}
+
+int DeleteStandardImageHandle(int handle)
+{
+    StandardImageHandleRecord* record = FindEngineHandleRecord(
+        handle, handleState.kind, handleState.table,
+        [](const StandardImageHandleRecord& r) { return r.checkNumber; });
+    if (!record)
+        return -1;
+    int slot = GetEngineHandleSlot(handle);
+    ReleaseStandardImage(&record->image);
+    RetireEngineHandle(handleState.kind);
+    TrackedFree(record);
+    handleState.table[slot] = nullptr;
+    if (slot + 1 == handleState.kind.highWater) {
+        int mark = slot;
+        while (mark > 0 && handleState.table[mark - 1] == nullptr)
+            --mark;
+        handleState.kind.highWater = mark;
+    }
+    return 0;
+}
+
+int DeleteAllStandardImageHandles()
+{
+    for (int slot = handleState.kind.highWater - 1; slot >= 0; --slot) {
+        StandardImageHandleRecord* record = handleState.table[slot];
+        if (record)
+            DeleteStandardImageHandle(MakeEngineHandle(kStandardImageHandle, record->checkNumber, slot));
+    }
+    return 0;
+}
+
+int ShutdownStandardImageHandles()
+{
+    return DeleteAllStandardImageHandles();
 }

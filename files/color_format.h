@@ -64,6 +64,9 @@ int CreateXRGB8StandardImage(int width, int height, StandardImage* image);
 int ReleaseStandardImage(StandardImage* image);
 int ClearStandardImageRect(StandardImage* image, int x, int y, int width, int height);
 
+// Takes over the image (its pixels then belong to the handle); -1 when the table is full. The
+// program itself makes no such handles.
+int CreateStandardImageHandle(const StandardImage* image);
 int DeleteStandardImageHandle(int handle);
 int DeleteAllStandardImageHandles();
 int ShutdownStandardImageHandles();
