@@ -1,0 +1,67 @@
+// The platform clock: the system's monotonic clock, or the virtual counter that tests advance.
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+struct ClockState {
+  std::mutex switchLock;
+  std::atomic<bool> virtualOn{false};
+  std::atomic<std::uint64_t> virtualNs{0};
+  // Added to the system clock in real time, so that leaving virtual time never goes back.
+  std::atomic<std::uint64_t> realOffsetNs{0};
+};
+
+ClockState& Clock() {
+  static ClockState state;
+  return state;
+}
+
+std::uint64_t SystemNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+}  // namespace
+
+void SetPlatformVirtualTime(bool on) {
+  ClockState& clock = Clock();
+  std::lock_guard<std::mutex> guard(clock.switchLock);
+  if (on == clock.virtualOn.load()) return;
+  if (on) {
+    clock.virtualNs.store(SystemNanoseconds() + clock.realOffsetNs.load());
+    clock.virtualOn.store(true);
+  } else {
+    const std::uint64_t system = SystemNanoseconds();
+    const std::uint64_t reached = clock.virtualNs.load();
+    if (reached > system + clock.realOffsetNs.load()) clock.realOffsetNs.store(reached - system);
+    clock.virtualOn.store(false);
+  }
+}
+
+bool IsPlatformVirtualTime() { return Clock().virtualOn.load(); }
+
+void AdvancePlatformTimeNanoseconds(std::uint64_t nanoseconds) {
+  ClockState& clock = Clock();
+  if (clock.virtualOn.load()) clock.virtualNs.fetch_add(nanoseconds);
+}
+
+void AdvancePlatformTime(std::uint32_t milliseconds) {
+  AdvancePlatformTimeNanoseconds(static_cast<std::uint64_t>(milliseconds) * 1000000u);
+}
+
+void SetPlatformVirtualNanoseconds(std::uint64_t nanoseconds) {
+  ClockState& clock = Clock();
+  if (clock.virtualOn.load()) clock.virtualNs.store(nanoseconds);
+}
+
+std::uint64_t GetPlatformNanoseconds() {
+  ClockState& clock = Clock();
+  if (clock.virtualOn.load()) return clock.virtualNs.load();
+  return SystemNanoseconds() + clock.realOffsetNs.load();
+}

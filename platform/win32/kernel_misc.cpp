@@ -1,0 +1,49 @@
+// The kernel's counters, debugger output, code pages, last error and process exit.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/win32/kernel.h"
+
+namespace {
+
+constexpr LONGLONG kCounterFrequency = 10000000;
+std::atomic<DebugOutputSink> debugSink{nullptr};
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+}  // namespace
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  if (count == nullptr) return FALSE;
+  count->QuadPart = static_cast<LONGLONG>(GetPlatformNanoseconds() / 100);
+  return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  if (frequency == nullptr) return FALSE;
+  frequency->QuadPart = kCounterFrequency;
+  return TRUE;
+}
+
+DWORD GetTickCount() { return static_cast<DWORD>(GetPlatformNanoseconds() / 1000000); }
+
+void OutputDebugStringA(LPCSTR text) {
+  const DebugOutputSink sink = debugSink.load();
+  if (sink != nullptr && text != nullptr) sink(text);
+}
+
+void SetDebugOutputSink(DebugOutputSink sink) { debugSink.store(sink); }
+
+UINT GetACP() { return 932; }
+UINT GetOEMCP() { return 932; }
+
+DWORD GetLastError() { return lastError; }
+void SetLastError(DWORD error) { lastError = error; }
+
+void ExitProcess(UINT exitCode) {
+  // Other threads may still run: end at once, without running static destructors under them.
+  std::fflush(nullptr);
+  _exit(static_cast<int>(exitCode));
+}
