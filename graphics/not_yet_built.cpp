@@ -6,3 +6,10 @@ int GetScreenColorBitDepth()
 {
     return 16;
 }
+
+int GetScreenModeSize(int* width, int* height)
+{
+    if (width != nullptr) *width = 640;
+    if (height != nullptr) *height = 480;
+    return 0;
+}
