@@ -3,6 +3,8 @@
 
 #include <time.h>
 
+#include <ctime>
+
 #include <atomic>
 #include <mutex>
 
@@ -14,6 +16,9 @@ struct ClockState {
   std::atomic<std::uint64_t> virtualNs{0};
   // Added to the system clock in real time, so that leaving virtual time never goes back.
   std::atomic<std::uint64_t> realOffsetNs{0};
+  bool localTimeGiven = false;
+  std::int64_t localSeconds = 0;  // the given local time, counted as if it were UTC
+  std::uint64_t localGivenAtNs = 0;
 };
 
 ClockState& Clock() {
@@ -64,4 +69,40 @@ std::uint64_t GetPlatformNanoseconds() {
   ClockState& clock = Clock();
   if (clock.virtualOn.load()) return clock.virtualNs.load();
   return SystemNanoseconds() + clock.realOffsetNs.load();
+}
+
+void SetPlatformVirtualLocalTime(int year, int month, int day, int hour, int minute, int second) {
+  ClockState& clock = Clock();
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  const std::int64_t seconds = timegm(&fields);
+  std::lock_guard<std::mutex> guard(clock.switchLock);
+  clock.localTimeGiven = true;
+  clock.localSeconds = seconds;
+  clock.localGivenAtNs = GetPlatformNanoseconds();
+}
+
+void GetPlatformLocalTime(std::int64_t* seconds, std::uint32_t* milliseconds) {
+  ClockState& clock = Clock();
+  {
+    std::lock_guard<std::mutex> guard(clock.switchLock);
+    if (clock.virtualOn.load() && clock.localTimeGiven) {
+      const std::uint64_t passed = clock.virtualNs.load() - clock.localGivenAtNs;
+      *seconds = clock.localSeconds + static_cast<std::int64_t>(passed / 1000000000u);
+      *milliseconds = static_cast<std::uint32_t>(passed / 1000000u % 1000u);
+      return;
+    }
+  }
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm local{};
+  const time_t wall = now.tv_sec;
+  localtime_r(&wall, &local);
+  *seconds = static_cast<std::int64_t>(now.tv_sec) + local.tm_gmtoff;
+  *milliseconds = static_cast<std::uint32_t>(now.tv_nsec / 1000000);
 }

@@ -16,3 +16,10 @@ void AdvancePlatformTimeNanoseconds(std::uint64_t nanoseconds);
 // Set virtual time to a value (for example just before a clock wraps); nothing in real time.
 void SetPlatformVirtualNanoseconds(std::uint64_t nanoseconds);
 std::uint64_t GetPlatformNanoseconds();
+
+// Local time in virtual time: the date and time given here, advanced by the virtual time passed
+// since. Until one is given, local time is the system's. Fields as written on a calendar.
+void SetPlatformVirtualLocalTime(int year, int month, int day, int hour, int minute, int second);
+// For the kernel's GetLocalTime: the local time as seconds since 1970 counted as if it were UTC,
+// with the milliseconds.
+void GetPlatformLocalTime(std::int64_t* seconds, std::uint32_t* milliseconds);

@@ -17,3 +17,7 @@ int GetAllKeyStates(char* keyStates);
 
 int GetMillisecondCount();
 int GetRandomUpTo(int n);
+
+struct DateRecord;
+// The local date and time as six integers.
+int FillLocalDateRecord(DateRecord* record);

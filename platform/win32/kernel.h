@@ -5,10 +5,8 @@
 
 #include <span>
 
+#include "platform/win32/file.h"
 #include "platform/win32/win32_types.h"
-
-struct SECURITY_ATTRIBUTES;
-using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
 
@@ -94,6 +92,8 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 // Milliseconds of the platform clock, wrapping at 2^32.
 DWORD GetTickCount();
+// The local date and time; in virtual time the one a test gave (platform/clock.h).
+void GetLocalTime(SYSTEMTIME* time);
 
 // The process heap. HeapReAlloc with HEAP_ZERO_MEMORY zeroes the grown part; on failure the old
 // block is left as it was.

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/clock.h"
 #include "platform/win32/kernel.h"
@@ -28,6 +29,24 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 }
 
 DWORD GetTickCount() { return static_cast<DWORD>(GetPlatformNanoseconds() / 1000000); }
+
+void GetLocalTime(SYSTEMTIME* time) {
+  if (time == nullptr) return;
+  std::int64_t seconds = 0;
+  std::uint32_t milliseconds = 0;
+  GetPlatformLocalTime(&seconds, &milliseconds);
+  const time_t counted = static_cast<time_t>(seconds);
+  std::tm fields{};
+  gmtime_r(&counted, &fields);
+  time->wYear = static_cast<WORD>(fields.tm_year + 1900);
+  time->wMonth = static_cast<WORD>(fields.tm_mon + 1);
+  time->wDayOfWeek = static_cast<WORD>(fields.tm_wday);
+  time->wDay = static_cast<WORD>(fields.tm_mday);
+  time->wHour = static_cast<WORD>(fields.tm_hour);
+  time->wMinute = static_cast<WORD>(fields.tm_min);
+  time->wSecond = static_cast<WORD>(fields.tm_sec);
+  time->wMilliseconds = static_cast<WORD>(milliseconds);
+}
 
 void OutputDebugStringA(LPCSTR text) {
   const DebugOutputSink sink = debugSink.load();
