@@ -1,0 +1,32 @@
+// Sprite sheets from text pixel art: palettes, cells named by what the game draws there, and
+// frames derived from other cells. The sheet layouts follow the type tables.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image.h"
+#include "source_text.h"
+#include "type_tables.h"
+
+namespace mubgen {
+
+inline constexpr int kGlyphCount = 60;
+inline constexpr int kGlyphWidth = 12, kGlyphHeight = 16;
+
+// The glyph order of the game's bitmap font; index 39 is the line-feed symbol.
+int GlyphIndex(char c);
+
+struct SpriteSheets {
+    std::map<std::string, Image> images;  // "player", "shot", "enemy", "boss", "item", "nmb", "txt"
+};
+
+// Reads every "*.spr" file of "<dir>/sprites" in name order and builds the seven sheets.
+SpriteSheets ReadSpriteSheets(const std::string& dir, const std::string& shownDir, const TypeTables& types);
+
+// Builds the sheets from already-read sources (for tests).
+SpriteSheets BuildSpriteSheets(const std::vector<SourceFile>& files, const std::string& shownDir,
+                               const TypeTables& types);
+
+}  // namespace mubgen
