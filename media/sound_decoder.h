@@ -1,0 +1,103 @@
+// The sound decoder: reads a source through a StreamRecord and hands out PCM in the format it
+// announces. OpenSoundDecoder tries WAV PCM, WAV through the compression manager, Ogg Vorbis,
+// MP3 through the compression manager and DirectShow, in that order.
+#pragma once
+
+#include <cstdint>
+
+#include <vorbis/vorbisfile.h>
+
+#include "files/file_table.h"
+#include "platform/winmm/wave_format.h"
+
+enum SoundDecoderKind : std::int32_t {
+  kSoundDecoderWavePcm = 0,
+  kSoundDecoderAcm = 1,
+  kSoundDecoderOggVorbis = 2,
+  kSoundDecoderMemoryPcm = 3,
+};
+
+// SoundDecoderDisableMask bits: each skips one decoder.
+constexpr int kSoundDecoderSkipWavePcm = 0x01;
+constexpr int kSoundDecoderSkipWaveAcm = 0x02;
+constexpr int kSoundDecoderSkipOggVorbis = 0x04;
+constexpr int kSoundDecoderSkipMp3Acm = 0x08;
+constexpr int kSoundDecoderSkipDirectShow = 0x10;
+
+struct OggVorbisDecoderState {
+  std::int32_t open;  // 1 while `file` is open
+  OggVorbis_File file;
+  std::int32_t wordSize;
+};
+
+struct MemoryPcmDecoderState {
+  std::uint8_t* data;
+  std::int32_t capacity;
+  std::int32_t size;
+  std::int32_t readPosition;
+};
+
+struct SoundDecoderRecord {
+  std::int32_t opened;
+  std::int32_t endReached;
+  std::int32_t kind;
+  StreamRecord stream;
+  std::int32_t formatPosition;
+  std::int32_t formatSize;
+  std::int32_t dataStart;
+  std::int32_t dataSize;
+  WAVEFORMATEX outputFormat;
+  OggVorbisDecoderState oggVorbis;
+  MemoryPcmDecoderState memoryPcm;
+  std::uint8_t* outputBuffer;
+  std::int32_t outputBufferSize;
+  std::int32_t outputBytes;
+  std::int32_t outputOffset;
+  std::int32_t position;
+  std::int32_t standbyTarget;
+  std::int32_t movieSound;
+};
+
+int OpenSoundDecoder(const StreamRecord* stream, SoundDecoderRecord* decoder);
+// Bytes delivered (0 at the end), or -1 when the decoder is not open.
+int ReadSoundDecoder(SoundDecoderRecord* decoder, void* buffer, int bytes);
+int SeekSoundDecoder(SoundDecoderRecord* decoder, int sample);
+int GetSoundDecoderFormat(const SoundDecoderRecord* decoder, WAVEFORMATEX* format);
+int GetSoundDecoderTotalBytes(SoundDecoderRecord* decoder);
+int CloseSoundDecoder(SoundDecoderRecord* decoder);
+// Decodes the whole source into a new tracked block.
+int DecodeSoundToPcm(SoundDecoderRecord* decoder, WAVEFORMATEX* format, void** pcm, int* bytes);
+int SetSoundDecoderDisableMask(int mask);
+int GetSoundDecoderDisableMask();
+// A RIFF/WAVE image in a new tracked block: the format chunk, then the data chunk.
+int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatBytes, const void* data,
+                       int dataBytes);
+// The whole stream in a new tracked block.
+int ReadWholeStream(const StreamRecord* stream, void** data, int* bytes);
+
+// The decoders, as OpenSoundDecoder tries them: 0 accepted, -1 refused.
+int OpenWavePcmDecoder(SoundDecoderRecord* decoder);
+int OpenWaveAcmDecoder(SoundDecoderRecord* decoder);
+int OpenOggVorbisDecoder(SoundDecoderRecord* decoder);
+int OpenMp3AcmDecoder(SoundDecoderRecord* decoder);
+int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder);
+
+// Refills of the output block by kind: 0 with new output bytes, -1 when nothing is left.
+int ReadWavePcmBlock(SoundDecoderRecord* decoder);
+int ReadAcmBlock(SoundDecoderRecord* decoder);
+int ReadOggVorbisDecoder(SoundDecoderRecord* decoder);
+int ReadMemoryPcmBlock(SoundDecoderRecord* decoder);
+
+int SeekOggVorbisDecoder(SoundDecoderRecord* decoder, int sample);
+int SeekAcmDecoder(SoundDecoderRecord* decoder, int target);
+int GetOggVorbisDecoderTotalBytes(SoundDecoderRecord* decoder);
+int GetAcmDecoderTotalBytes(SoundDecoderRecord* decoder);
+int CloseOggVorbisDecoder(SoundDecoderRecord* decoder);
+int ReleaseAcmDecoder(SoundDecoderRecord* decoder);
+
+// Bytes per Ogg Vorbis output sample (2) and the switch that the movie code sets while it
+// loads a movie's sound track.
+int SetOggVorbisOutputWordSize(int bytes);
+int GetOggVorbisOutputWordSize();
+int SetMovieSoundSwitch(int on);
+int GetMovieSoundSwitch();
