@@ -413,7 +413,9 @@ int BuildFullPath(const char* path, char* out, const char* base, int outSize) {
     if (isSeparator(*p)) ++p;
   } else {
     result = base;
-    if (!result.empty() && isSeparator(result.back())) result.pop_back();
+    if (!result.empty() && isSeparator(result.back()) &&
+        GetByteKindInString(base, static_cast<int>(result.size() - 1), kind) == 0)
+      result.pop_back();
   }
   if (result.size() >= limit) return -1;
 
