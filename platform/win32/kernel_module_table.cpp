@@ -1,9 +1,13 @@
 // The modules of the layer that the engine loads by name. Each folder of the layer that stands
 // in for a module adds one line here with the entry points it offers.
 #include "platform/win32/kernel.h"
+#include "platform/win32/sysinfo.h"
+#include "platform/win32/user.h"
 #include "platform/winmm/winmm.h"
 
 void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("winmm.dll", WinmmModuleEntries());
-  RegisterPlatformModule("kernel32.dll", {});
+  RegisterPlatformModule("kernel32.dll", Kernel32ModuleEntries());
+  RegisterPlatformModule("user32.dll", User32ModuleEntries());
+  RegisterPlatformModule("dwmapi.dll", DwmapiModuleEntries());
 }
