@@ -99,7 +99,7 @@ public:
                 Art a;
                 a.w = int(ParseInteger(f, l.number, w[2].substr(0, x), 1, 1024, "art width"));
                 a.h = int(ParseInteger(f, l.number, w[2].substr(x + 1), 1, 1024, "art height"));
-                a.scale = w.size() == 5 ? int(ParseInteger(f, l.number, w[4], 1, 16, "scale")) : 1;
+                a.scale = w.size() == 5 ? int(ParseInteger(f, l.number, w[4], 1, 16, "scale")) : 2;
                 ReadRows(f, i, l.number, a, 1);
                 if (!arts_.emplace(w[1], a).second) f.Fail(l.number, "art \"" + w[1] + "\" defined twice");
             } else if (w[0] == "cell" || w[0] == "glyphs" || w[0] == "digits") {
@@ -362,14 +362,14 @@ private:
     void ReadCell(const SourceFile& f, size_t& i, const SourceLine& l, std::vector<std::string> w) {
         if (current_.empty()) f.Fail(l.number, "no palette in use (\"use NAME\")");
         int scale = 2;
-        auto eq = std::find(w.begin(), w.end(), "=");
+        bool list = w[0] == "glyphs" || w[0] == "digits";
+        auto eq = list ? w.end() : std::find(w.begin(), w.end(), "=");
         if (eq == w.end() && w.size() >= 3 && w[w.size() - 2] == "scale") {
             scale = int(ParseInteger(f, l.number, w.back(), 1, 16, "scale"));
             w.resize(w.size() - 2);
         }
         std::vector<Dest> dests;
-        if (w[0] == "glyphs" || w[0] == "digits") {
-            if (eq != w.end()) f.Fail(l.number, "\"" + w[0] + "\" lists cells drawn below; use \"cell\" to derive");
+        if (list) {
             for (size_t k = 1; k < w.size(); ++k) {
                 std::vector<std::string> one = {w[0] == "glyphs" ? "glyph" : "digit", w[k]};
                 size_t p = 0;
