@@ -1,5 +1,6 @@
 // Device contexts, the GDI object calls, DIB sections and DIB transfer with pixel conversion.
 #include "platform/win32/gdi_dib.h"
+#include "platform/win32/gdi_present.h"
 
 #include <bit>
 #include <cstdlib>
@@ -175,8 +176,9 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE,
 }
 
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
-                      UINT lines, const void* bits, const BITMAPINFO* info, UINT) {
+                      UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse) {
   if (!dc || !bits || !info) return 0;
+  if (dc->window) return SetDIBitsToWindow(dc, xDest, yDest, width, height, xSrc, ySrc, startScan, lines, bits, info, colorUse);
   DibSection* target = AsDibSection(dc->selected[GDI_OBJECT_BITMAP]);
   if (!target || (target->bitCount != 24 && target->bitCount != 32)) return 0;
   const BITMAPINFOHEADER& h = info->bmiHeader;

@@ -1,5 +1,6 @@
 // The modules of the layer that the engine loads by name. Each folder of the layer that stands
 // in for a module adds one line here with the entry points it offers.
+#include "platform/d3d9/d3d9_module.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/win32/user.h"
@@ -10,4 +11,5 @@ void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("kernel32.dll", Kernel32ModuleEntries());
   RegisterPlatformModule("user32.dll", User32ModuleEntries());
   RegisterPlatformModule("dwmapi.dll", DwmapiModuleEntries());
+  RegisterPlatformModule("d3d9.dll", D3D9ModuleEntries());
 }

@@ -1,0 +1,109 @@
+// Test controls of the CPU Direct3D 9 device: faults to inject, capabilities to change, and what
+// the device did (live objects, state changes, the last presented image). The program never
+// calls these; every setting holds until D3D9ResetControls.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/d3d9/d3d9.h"
+
+// Calls that D3D9FailNextCalls can make fail (D3DERR_NOTAVAILABLE for Direct3DCreate9's null,
+// D3DERR_OUTOFVIDEOMEMORY for creations).
+enum class D3D9Call : int {
+  Direct3DCreate9,
+  CreateDevice,
+  CreateDepthStencilSurface,
+  CreateTexture,
+  CreateRenderTarget,
+  CreateOffscreenPlainSurface,
+  CreateVolumeTexture,
+  CreateVertexBuffer,
+  CreateIndexBuffer,
+  Count,
+};
+
+enum class D3D9ObjectKind : int {
+  Direct3D,
+  Device,
+  SwapChain,
+  Surface,  // stand-alone surfaces and back buffers; texture levels belong to their texture
+  Texture,
+  VolumeTexture,
+  VertexBuffer,
+  IndexBuffer,
+  VertexDeclaration,
+  VertexShader,
+  PixelShader,
+  Count,
+};
+
+// Device calls counted for tests (per call, whether or not the value changed).
+enum class D3D9Counter : int {
+  SetTexture,
+  SetTransform,
+  SetViewport,
+  SetScissorRect,
+  SetRenderTarget,
+  SetDepthStencilSurface,
+  SetFVF,
+  SetMaterial,
+  SetLight,
+  LightEnable,
+  SetVertexShader,
+  SetPixelShader,
+  SetShaderConstant,
+  BeginScene,
+  EndScene,
+  Clear,
+  Draw,
+  UnsupportedDraw,  // draws that need lighting, fog, depth testing, shaders or lines: nothing drawn
+  Present,
+  StretchRect,
+  Count,
+};
+
+// Back to the defaults (no faults, no Ex export, the default capabilities) with all counters 0.
+void D3D9ResetControls();
+// Every device alive now becomes lost: Present fails with D3DERR_DEVICELOST, draws and Clear do
+// nothing, locks of default-pool resources fail. Devices created later are healthy.
+void D3D9InjectDeviceLoss();
+// The next `count` calls of the kind fail.
+void D3D9FailNextCalls(D3D9Call call, int count);
+// A refused format fails CheckDeviceFormat, CheckDepthStencilMatch and every creation in it.
+void D3D9SetFormatRefused(D3DFORMAT format, bool refused);
+// Accepts DXT1-DXT5 textures (stored, not sampled: a draw from one counts as unsupported).
+void D3D9SetDxtSupported(bool supported);
+// Capability bits taken out of D3DCAPS9::PrimitiveMiscCaps (D3DPMISCCAPS_BLENDOP, _TSSARGTEMP).
+void D3D9ClearPrimitiveMiscCaps(DWORD bits);
+// Reports (and enforces) D3DPTEXTURECAPS_SQUAREONLY.
+void D3D9SetSquareTexturesOnly(bool on);
+// The reported maximum texture size (default 2048 x 2048); 0 is reported as 0 and not enforced.
+void D3D9SetMaxTextureSize(DWORD width, DWORD height);
+// Reports vertex and pixel shader version 2.0 (default: none), so shader objects can be created.
+void D3D9SetShaderModel2(bool on);
+// Makes "d3d9.dll" export Direct3DCreate9Ex (default off).
+void D3D9ExportCreate9Ex(bool on);
+// GetRasterStatus never reports a vertical blank.
+void D3D9SetNeverVerticalBlank(bool on);
+
+int D3D9GetLiveObjectCount(D3D9ObjectKind kind);
+int D3D9GetDeviceCreationCount();
+// Devices whose last Release found objects of theirs still alive, and how many the last one found.
+int D3D9GetLeakReportCount();
+int D3D9GetLastLeakedObjectCount();
+int D3D9GetRenderStateSetCount(D3DRENDERSTATETYPE state);
+int D3D9GetSamplerStateSetCount(DWORD sampler, D3DSAMPLERSTATETYPE type);
+int D3D9GetTextureStageStateSetCount(DWORD stage, D3DTEXTURESTAGESTATETYPE type);
+int D3D9GetCallCount(D3D9Counter counter);
+// Counters to 0, settings kept.
+void D3D9ResetCounters();
+
+// The window's client area as the last successful Present left it: 0xAARRGGBB pixels (alpha
+// 0xFF), rows top-down. False before the first present.
+struct D3D9Image {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+bool D3D9GetLastPresentedImage(D3D9Image* image);

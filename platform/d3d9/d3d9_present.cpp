@@ -1,0 +1,83 @@
+// The swap chain: Present with copy semantics into the window's client area, and the raster
+// status of a 60 Hz display read from the platform clock.
+#include "platform/clock.h"
+#include "platform/d3d9/d3d9_internal.h"
+#include "platform/d3d9/d3d9_pixels.h"
+#include "platform/win32/gdi_present.h"
+
+namespace {
+
+constexpr std::uint64_t FrameNanoseconds = 1000000000ull / 60;
+constexpr UINT ScanLines = 525;
+constexpr UINT VisibleLines = 480;
+
+}  // namespace
+
+CpuSwapChain::CpuSwapChain(CpuDevice* owner, CpuSurface* buffer)
+    : DeviceChild(owner, D3D9ObjectKind::SwapChain), backBuffer(buffer) {}
+
+CpuSwapChain::~CpuSwapChain() { ReleaseAndClear(backBuffer); }
+
+HRESULT CpuSwapChain::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA*, DWORD) {
+  if (!device) return D3DERR_INVALIDCALL;
+  return device->PresentBackBuffer(sourceRect, destRect, destWindow);
+}
+
+HRESULT CpuSwapChain::GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** result) {
+  if (!result || index != 0 || type != D3DBACKBUFFER_TYPE_MONO || !backBuffer) return D3DERR_INVALIDCALL;
+  backBuffer->AddRef();
+  *result = backBuffer;
+  return D3D_OK;
+}
+
+HRESULT CpuSwapChain::GetRasterStatus(D3DRASTER_STATUS* status) {
+  if (!status) return D3DERR_INVALIDCALL;
+  std::uint64_t now = GetPlatformNanoseconds();
+  // A caller that polls without letting time pass still sees the beam move, a sixteenth of a
+  // frame per call, so a wait for the blank ends even on a clock that stands still.
+  if (now == lastRasterTime) {
+    ++rasterStepsWithoutTime;
+  } else {
+    lastRasterTime = now;
+    rasterStepsWithoutTime = 0;
+  }
+  std::uint64_t phase = (now + rasterStepsWithoutTime * (FrameNanoseconds / 16)) % FrameNanoseconds;
+  UINT line = static_cast<UINT>(phase * ScanLines / FrameNanoseconds);
+  bool blank = line >= VisibleLines && !GetD3D9Settings().neverVerticalBlank;
+  status->InVBlank = blank ? TRUE : FALSE;
+  status->ScanLine = blank ? 0 : line;
+  return D3D_OK;
+}
+
+HRESULT CpuDevice::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA*) {
+  return PresentBackBuffer(sourceRect, destRect, destWindow);
+}
+
+HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRect, HWND destWindow) {
+  CountD3D9Call(D3D9Counter::Present);
+  if (lost) return D3DERR_DEVICELOST;
+  CpuSurface* buffer = swapChain ? swapChain->backBuffer : nullptr;
+  if (!buffer) return D3DERR_INVALIDCALL;
+  // Rectangles are for copy presentation only.
+  if ((sourceRect || destRect) && parameters.SwapEffect != D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+  RECT source;
+  if (!ResolveRect(sourceRect, buffer->width, buffer->height, &source)) return D3DERR_INVALIDCALL;
+  if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom)) return D3DERR_INVALIDCALL;
+  // The back buffer is only read: with the copy swap effect it keeps the frame for the next present.
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(buffer->width) * buffer->height);
+  for (UINT y = static_cast<UINT>(source.top); y < static_cast<UINT>(source.bottom); ++y) {
+    const std::uint8_t* row = buffer->Row(static_cast<int>(y));
+    std::uint32_t* out = pixels.data() + static_cast<std::size_t>(y) * buffer->width;
+    for (UINT x = static_cast<UINT>(source.left); x < static_cast<UINT>(source.right); ++x) {
+      out[x] = ReadPixel(buffer->format, row + x * buffer->bytesPerPixel);
+    }
+  }
+  HWND window = destWindow ? destWindow : parameters.hDeviceWindow;
+  if (!PresentPixelsToWindow(window, pixels.data(), static_cast<int>(buffer->width), source, destRect)) {
+    return D3DERR_INVALIDCALL;
+  }
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> shown;
+  if (GetWindowPresentedImage(window, &width, &height, &shown)) RecordD3D9PresentedImage(width, height, shown.data());
+  return D3D_OK;
+}

@@ -1,0 +1,235 @@
+// Presentation into windows: one client image per window that DIB transfers and the Direct3D
+// present draw into, shown through the window's SDL surface and kept for read-back.
+#include "platform/win32/gdi_present.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "platform/win32/gdi.h"
+#include "platform/win32/user.h"
+
+namespace {
+
+struct ClientImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+
+struct PresentState {
+  std::mutex lock;
+  std::map<HWND, ClientImage> images;
+};
+
+PresentState& State() {
+  static PresentState state;
+  return state;
+}
+
+// Pushes the client image to the window's SDL surface, scaled when a full-screen window shows a
+// mode smaller than its surface. A window drawn by an SDL renderer is left to it.
+void ShowClientImage(HWND window, ClientImage& image) {
+  if (!window) return;
+  SDL_Window* sdl = GetPlatformSDLWindow(window);
+  if (!sdl || SDL_GetRenderer(sdl)) return;
+  SDL_Surface* surface = SDL_GetWindowSurface(sdl);
+  if (!surface) return;
+  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
+                                                           image.width * 4, SDL_PIXELFORMAT_ARGB8888);
+  if (!source) return;
+  SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
+  if (source->w == surface->w && source->h == surface->h) {
+    SDL_BlitSurface(source, nullptr, surface, nullptr);
+  } else {
+    SDL_BlitScaled(source, nullptr, surface, nullptr);
+  }
+  SDL_FreeSurface(source);
+  SDL_UpdateWindowSurface(sdl);
+}
+
+// Channel value of a bit-field mask widened to 8 bits by repeating its top bits.
+std::uint32_t MaskedChannel(std::uint32_t pixel, std::uint32_t mask) {
+  if (!mask) return 0;
+  int shift = 0, bits = 0;
+  while (!((mask >> shift) & 1)) ++shift;
+  while (shift + bits < 32 && ((mask >> (shift + bits)) & 1)) ++bits;
+  std::uint32_t value = (pixel & mask) >> shift;
+  if (bits >= 8) return value >> (bits - 8);
+  std::uint32_t result = 0;
+  for (int filled = 0; filled < 8; filled += bits) result |= (value << 8 >> bits) >> filled;
+  return result & 0xFF;
+}
+
+struct DibSource {
+  const std::uint8_t* bits;
+  int width;
+  int height;  // rows
+  bool bottomUp;
+  int bitCount;
+  std::size_t rowBytes;
+  std::uint32_t masks[3];
+};
+
+bool DescribeDib(const void* bits, const BITMAPINFO* info, DibSource* dib) {
+  if (!bits || !info) return false;
+  const BITMAPINFOHEADER& h = info->bmiHeader;
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biWidth <= 0 || h.biHeight == 0) return false;
+  dib->bits = static_cast<const std::uint8_t*>(bits);
+  dib->width = h.biWidth;
+  dib->height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+  dib->bottomUp = h.biHeight > 0;
+  dib->bitCount = h.biBitCount;
+  dib->rowBytes = ((static_cast<std::size_t>(h.biWidth) * h.biBitCount + 31) / 32) * 4;
+  const auto* maskBytes = reinterpret_cast<const std::uint8_t*>(info) + sizeof(BITMAPINFOHEADER);
+  if (h.biCompression == BI_BITFIELDS && (h.biBitCount == 16 || h.biBitCount == 32)) {
+    for (int i = 0; i < 3; ++i) {
+      const std::uint8_t* m = maskBytes + 4 * i;
+      dib->masks[i] = m[0] | (m[1] << 8) | (m[2] << 16) | (static_cast<std::uint32_t>(m[3]) << 24);
+    }
+    return true;
+  }
+  if (h.biCompression != BI_RGB) return false;
+  if (h.biBitCount == 16) {
+    dib->masks[0] = 0x7C00, dib->masks[1] = 0x03E0, dib->masks[2] = 0x001F;
+  } else if (h.biBitCount == 24 || h.biBitCount == 32) {
+    dib->masks[0] = 0xFF0000, dib->masks[1] = 0xFF00, dib->masks[2] = 0xFF;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The bytes of a row counted from the image's top, in a block that starts at stored row firstStoredRow.
+const std::uint8_t* DibRow(const DibSource& dib, int rowFromTop, int firstStoredRow) {
+  int stored = dib.bottomUp ? dib.height - 1 - rowFromTop : rowFromTop;
+  return dib.bits + static_cast<std::size_t>(stored - firstStoredRow) * dib.rowBytes;
+}
+
+std::uint32_t DibPixel(const DibSource& dib, const std::uint8_t* row, int x) {
+  std::uint32_t v;
+  if (dib.bitCount == 16) {
+    v = row[2 * x] | (row[2 * x + 1] << 8);
+  } else if (dib.bitCount == 24) {
+    v = row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16);
+  } else {
+    const std::uint8_t* p = row + 4 * x;
+    v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+  }
+  return 0xFF000000u | (MaskedChannel(v, dib.masks[0]) << 16) | (MaskedChannel(v, dib.masks[1]) << 8) |
+         MaskedChannel(v, dib.masks[2]);
+}
+
+// Copies rows [top, top + rows) and columns [left, left + width) of the DIB (rows counted from
+// the top) into a buffer; rows outside the stored range stay black.
+std::vector<std::uint32_t> ReadDibRect(const DibSource& dib, int left, int top, int width, int rows,
+                                       int firstStoredRow, int storedRows) {
+  std::vector<std::uint32_t> out(static_cast<std::size_t>(width) * rows, 0xFF000000u);
+  for (int y = 0; y < rows; ++y) {
+    int rowFromTop = top + y;
+    if (rowFromTop < 0 || rowFromTop >= dib.height) continue;
+    int stored = dib.bottomUp ? dib.height - 1 - rowFromTop : rowFromTop;
+    if (stored < firstStoredRow || stored >= firstStoredRow + storedRows) continue;
+    const std::uint8_t* row = DibRow(dib, rowFromTop, firstStoredRow);
+    for (int x = 0; x < width; ++x) {
+      int sx = left + x;
+      if (sx >= 0 && sx < dib.width) out[static_cast<std::size_t>(y) * width + x] = DibPixel(dib, row, sx);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, const RECT& source,
+                           const RECT* dest) {
+  LONG sw = source.right - source.left, sh = source.bottom - source.top;
+  if (!pixels || sw <= 0 || sh <= 0 || pitch < source.right) return false;
+  RECT client{};
+  bool hasClient = window && GetClientRect(window, &client) && client.right > 0 && client.bottom > 0;
+  if (!hasClient) {
+    client = dest ? RECT{0, 0, std::max<LONG>(dest->right, 1), std::max<LONG>(dest->bottom, 1)} : RECT{0, 0, sw, sh};
+  }
+  RECT to = dest ? *dest : client;
+  LONG dw = to.right - to.left, dh = to.bottom - to.top;
+  if (dw <= 0 || dh <= 0) return false;
+
+  PresentState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  for (auto it = state.images.begin(); it != state.images.end();) {
+    it = (it->first && !IsWindow(it->first)) ? state.images.erase(it) : std::next(it);
+  }
+  ClientImage& image = state.images[window];
+  if (image.width != client.right || image.height != client.bottom) {
+    image.width = client.right;
+    image.height = client.bottom;
+    image.pixels.assign(static_cast<std::size_t>(image.width) * image.height, 0xFF000000u);
+  }
+  LONG firstY = std::max<LONG>(to.top, 0), lastY = std::min<LONG>(to.bottom, image.height);
+  LONG firstX = std::max<LONG>(to.left, 0), lastX = std::min<LONG>(to.right, image.width);
+  for (LONG y = firstY; y < lastY; ++y) {
+    LONG sy = source.top + static_cast<LONG>((static_cast<std::int64_t>(2 * (y - to.top) + 1) * sh) / (2 * dh));
+    const std::uint32_t* row = pixels + static_cast<std::size_t>(sy) * pitch;
+    std::uint32_t* out = image.pixels.data() + static_cast<std::size_t>(y) * image.width;
+    for (LONG x = firstX; x < lastX; ++x) {
+      LONG sx = source.left + static_cast<LONG>((static_cast<std::int64_t>(2 * (x - to.left) + 1) * sw) / (2 * dw));
+      out[x] = 0xFF000000u | row[sx];
+    }
+  }
+  ShowClientImage(window, image);
+  return true;
+}
+
+bool GetWindowPresentedImage(HWND window, int* width, int* height, std::vector<std::uint32_t>* pixels) {
+  PresentState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  auto found = state.images.find(window);
+  if (found == state.images.end()) return false;
+  if (width) *width = found->second.width;
+  if (height) *height = found->second.height;
+  if (pixels) *pixels = found->second.pixels;
+  return true;
+}
+
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT, DWORD rop) {
+  DibSource dib;
+  if (!dc || !dc->window || rop != SRCCOPY || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 ||
+      !DescribeDib(bits, info, &dib)) {
+    return 0;
+  }
+  // The source rectangle's origin is its lower-left corner, counted from the bottom row.
+  int top = dib.height - ySrc - srcHeight;
+  std::vector<std::uint32_t> pixels = ReadDibRect(dib, xSrc, top, srcWidth, srcHeight, 0, dib.height);
+  RECT source = {0, 0, srcWidth, srcHeight};
+  RECT dest = {xDest, yDest, xDest + destWidth, yDest + destHeight};
+  return PresentPixelsToWindow(dc->window, pixels.data(), srcWidth, source, &dest) ? srcHeight : 0;
+}
+
+int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
+                      UINT lines, const void* bits, const BITMAPINFO* info, UINT) {
+  DibSource dib;
+  if (!dc || !dc->window || width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
+      !DescribeDib(bits, info, &dib)) {
+    return 0;
+  }
+  int w = static_cast<int>(width), h = static_cast<int>(height);
+  // For a bottom-up image the rectangle's origin is its lower-left corner, as in SetDIBitsToDevice.
+  int top = dib.bottomUp ? dib.height - ySrc - h : ySrc;
+  std::int64_t firstStored = std::min<UINT>(startScan, dib.height);
+  std::int64_t endStored = std::min<std::int64_t>(firstStored + lines, dib.height);
+  // Only the rows the caller handed over are drawn; the rest of the window is left as it was.
+  std::int64_t availableTop = dib.bottomUp ? dib.height - endStored : firstStored;
+  std::int64_t availableEnd = dib.bottomUp ? dib.height - firstStored : endStored;
+  int firstRow = static_cast<int>(std::max<std::int64_t>(top, availableTop));
+  int endRow = static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(top) + h, availableEnd));
+  if (firstRow >= endRow) return 0;
+  int rows = endRow - firstRow;
+  std::vector<std::uint32_t> pixels = ReadDibRect(dib, xSrc, firstRow, w, rows, static_cast<int>(firstStored),
+                                                  static_cast<int>(endStored - firstStored));
+  RECT source = {0, 0, w, rows};
+  RECT dest = {xDest, yDest + (firstRow - top), xDest + w, yDest + (firstRow - top) + rows};
+  return PresentPixelsToWindow(dc->window, pixels.data(), w, source, &dest) ? rows : 0;
+}
