@@ -132,9 +132,8 @@ BOOL FreeLibrary(HMODULE module);
 // Null names the program itself.
 HMODULE GetModuleHandleA(LPCSTR moduleName);
 
-// Entry points of any type go into the table through void (*)(), the one cast that is allowed
-// between unrelated function types without a warning; the engine casts them back.
+// Entry points of any type go into the table as FARPROC; the engine casts them back.
 template <class Function>
 FARPROC AsFarProc(Function* function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+  return reinterpret_cast<FARPROC>(function);
 }

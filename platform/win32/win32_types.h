@@ -71,7 +71,9 @@ using HCURSOR = HICON;
 using HGDIOBJ = void*;
 using HGLOBAL = HANDLE;
 
-using FARPROC = LONG_PTR (*)();
+// void (*)() converts to and from every function pointer type without a cast warning, so entry
+// points looked up by name are cast straight to their real type.
+using FARPROC = void (*)();
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
