@@ -121,6 +121,17 @@ int ReadSoundDecoder(SoundDecoderRecord* decoder, void* buffer, int bytes) {
   }
 }
 
+int ReadMemoryPcmBlock(SoundDecoderRecord* decoder) {
+  MemoryPcmDecoderState& memory = decoder->memoryPcm;
+  const std::int32_t left = memory.size - memory.readPosition;
+  if (left <= 0) return -1;
+  const std::int32_t bytes = std::min(decoder->outputBufferSize, left);
+  std::memcpy(decoder->outputBuffer, memory.data + memory.readPosition, static_cast<std::size_t>(bytes));
+  memory.readPosition += bytes;
+  decoder->outputBytes = bytes;
+  return 0;
+}
+
 int SeekSoundDecoder(SoundDecoderRecord* decoder, int sample) {
   if (!decoder->opened) return -1;
   const std::int64_t wanted = static_cast<std::int64_t>(std::max(sample, 0)) * decoder->outputFormat.nBlockAlign;
