@@ -162,3 +162,6 @@ void FailDirectSoundCall(DirectSoundCall call, int passes);
 // Live secondary buffers (duplicates included) and live blocks of sample memory.
 int CountDirectSoundBuffers();
 int CountDirectSoundSampleBlocks();
+
+// The entry points of "DSOUND.DLL" for the module table.
+std::span<const PlatformModuleEntry> DirectSoundModuleEntries();

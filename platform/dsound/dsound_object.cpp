@@ -1,5 +1,6 @@
 // The DirectSound device object and the device enumeration: Initialize opens the mixer's output
 // (an SDL2 audio device, the manual mixer, or none), and the object hands out buffers.
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -125,4 +126,11 @@ void SetDirectSoundCaps(const DSCAPS* caps) {
   std::lock_guard guard(capsLock);
   reportedCaps = caps != nullptr ? *caps : DefaultCaps();
   reportedCaps.dwSize = sizeof(DSCAPS);
+}
+
+std::span<const PlatformModuleEntry> DirectSoundModuleEntries() {
+  static const std::array<PlatformModuleEntry, 1> entries = {{
+      {"DirectSoundEnumerateA", AsFarProc(DirectSoundEnumerateA)},
+  }};
+  return entries;
 }

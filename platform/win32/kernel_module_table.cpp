@@ -1,6 +1,8 @@
 // The modules of the layer that the engine loads by name. Each folder of the layer that stands
 // in for a module adds one line here with the entry points it offers.
+#include "platform/com/com.h"
 #include "platform/d3d9/d3d9_module.h"
+#include "platform/dsound/dsound.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/win32/user.h"
@@ -12,4 +14,6 @@ void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("user32.dll", User32ModuleEntries());
   RegisterPlatformModule("dwmapi.dll", DwmapiModuleEntries());
   RegisterPlatformModule("d3d9.dll", D3D9ModuleEntries());
+  RegisterPlatformModule("ole32.dll", Ole32ModuleEntries());
+  RegisterPlatformModule("dsound.dll", DirectSoundModuleEntries());
 }

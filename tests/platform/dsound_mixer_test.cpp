@@ -405,3 +405,26 @@ TEST(DirectSoundDeviceTest, EnumerationReportsTheDefaultDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DirectSoundDeviceTest, MadeThroughComAndEnumeratedThroughTheModuleByName) {
+  IDirectSound* sound = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&sound)), S_OK);
+  ASSERT_NE(sound, nullptr);
+  EXPECT_EQ(sound->Release(), 0u);
+  IUnknown* other = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSoundBuffer, reinterpret_cast<void**>(&other)),
+            E_NOINTERFACE);
+
+  HMODULE module = LoadLibraryA("DSOUND.DLL");
+  ASSERT_NE(module, nullptr);
+  auto enumerate = reinterpret_cast<HRESULT (*)(LPDSENUMCALLBACKA, LPVOID)>(GetProcAddress(module, "DirectSoundEnumerateA"));
+  ASSERT_NE(enumerate, nullptr);
+  int devices = 0;
+  enumerate([](GUID*, LPCSTR, LPCSTR, LPVOID context) -> BOOL { return ++*static_cast<int*>(context), TRUE; }, &devices);
+  EXPECT_EQ(devices, 1);
+  FreeLibrary(module);
+}
+
+}  // namespace
