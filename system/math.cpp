@@ -73,17 +73,15 @@ int Divide128By64(const std::uint32_t* product, const std::uint64_t* divisor, st
 int ClipRectToRect(RECT* rect, const RECT* clip) {
   if (rect->right < rect->left) rect->right = rect->left;
   if (rect->bottom < rect->top) rect->bottom = rect->top;
+  // The far edge is tested first and the near edge after it, so with an inverted clip a
+  // coordinate between the two ends on the near edge.
   for (LONG* y : {&rect->bottom, &rect->top}) {
-    if (*y > clip->bottom)
-      *y = clip->bottom;
-    else if (*y < clip->top)
-      *y = clip->top;
+    if (*y > clip->bottom) *y = clip->bottom;
+    if (*y < clip->top) *y = clip->top;
   }
   for (LONG* x : {&rect->right, &rect->left}) {
-    if (*x > clip->right)
-      *x = clip->right;
-    else if (*x < clip->left)
-      *x = clip->left;
+    if (*x > clip->right) *x = clip->right;
+    if (*x < clip->left) *x = clip->left;
   }
   return 0;
 }
