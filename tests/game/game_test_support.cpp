@@ -1,0 +1,210 @@
+// Fixtures for the game's tests.
+#include "game_test_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "game/data_files.h"
+#include "game/host_calls.h"
+#include "game/keys.h"
+#include "game/play_scene.h"
+
+namespace gametest {
+
+WorkingFolder::WorkingFolder() {
+  previous_ = std::filesystem::current_path();
+  char pattern[] = "/tmp/mub-test-XXXXXX";
+  path_ = mkdtemp(pattern);
+  std::filesystem::create_directories(path_ / "data" / "map");
+  std::filesystem::create_directories(path_ / "replay");
+  std::filesystem::current_path(path_);
+}
+
+WorkingFolder::~WorkingFolder() {
+  std::filesystem::current_path(previous_);
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+FixtureTables DefaultTables() {
+  FixtureTables t{};
+  t.player = {6, 6, 26, 26, 64, 16, 208, 20, 16, 180, 4, 1, 4, 6, 0, 0};
+  t.blocks[0][0] = 1;
+  t.blocks[1][0] = 1;
+  t.shots[0] = {8, 12, 24, 20, 1, 1, 160, 2, 3};
+  for (int i = 1; i < 7; ++i) t.shots[i] = {12, 12, 20, 20, 8, 0, 40, 2, 4};
+  for (auto& enemy : t.enemies) enemy = {6, 6, 26, 26, 16, 1, 4, 0, 24, 32, 1, 0, 2, 6, 1, 2};
+  t.enemies[5] = {6, 6, 26, 26, 0, 1, 1, 0, 0, 0, 1, 0, 2, 8, 1, 3};
+  for (auto& boss : t.bosses) boss = {8, 8, 56, 56, 24, 0, 200, 0, 48, 32, 6, 0, 4, 8, 5, 4};
+  for (auto& item : t.items) item = {4, 8};
+  return t;
+}
+
+namespace {
+
+void WriteRecords(const std::string& path, const Record* records, std::size_t count) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < count; ++i) bytes.insert(bytes.end(), records[i].begin(), records[i].end());
+  WriteFile(path, bytes);
+}
+
+void Put16(Bytes& bytes, std::size_t at, int value) {
+  bytes[at] = static_cast<std::uint8_t>(value);
+  bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Put32(Bytes& bytes, std::size_t at, std::int32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+}
+
+std::int32_t Get32(const Bytes& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(bytes[at + i]) << (8 * i);
+  return static_cast<std::int32_t>(v);
+}
+
+}  // namespace
+
+void WriteTables(const FixtureTables& t) {
+  WriteRecords("data/player.dat", &t.player, 1);
+  WriteRecords("data/block.dat", t.blocks.data(), t.blocks.size());
+  WriteRecords("data/shot.dat", t.shots.data(), t.shots.size());
+  WriteRecords("data/enemy.dat", t.enemies.data(), t.enemies.size());
+  WriteRecords("data/boss.dat", t.bosses.data(), t.bosses.size());
+  WriteRecords("data/item.dat", t.items.data(), t.items.size());
+}
+
+void FixtureMap::Put(int column, MapEntry entry) {
+  for (MapEntry& slot : columns.at(column)) {
+    if (slot.kind == 0xFF) {
+      slot = entry;
+      return;
+    }
+  }
+}
+
+FixtureMap FlatMap(int length, int goal, int speed) {
+  FixtureMap map;
+  map.length = length;
+  map.goal = goal;
+  map.speed = speed;
+  map.columns.resize(length);
+  for (auto& column : map.columns) column.fill({0xFF, 0xFF, 0xFF, 0xFF});
+  map.Put(0, {0, 0, 61, 12});
+  return map;
+}
+
+void WriteMap(int stage, const FixtureMap& map) {
+  Bytes bytes(16, 0);
+  Put16(bytes, 0, map.length);
+  Put16(bytes, 2, map.goal);
+  bytes[4] = static_cast<std::uint8_t>(map.speed);
+  bytes[5] = static_cast<std::uint8_t>(map.startRow);
+  for (const auto& column : map.columns)
+    for (const MapEntry& entry : column) bytes.insert(bytes.end(), {entry.kind, entry.p1, entry.p2, entry.p3});
+  char path[32];
+  std::snprintf(path, sizeof path, "data/map/%02d.mdt", stage);
+  WriteFile(path, bytes);
+}
+
+Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls) {
+  Bytes bytes(32, 0);
+  bytes[0] = header.stage;
+  bytes[1] = header.lives;
+  for (int i = 0; i < 8; ++i) bytes[8 + i] = header.streaks[i];
+  Put16(bytes, 16, header.hp);
+  Put16(bytes, 18, header.hover);
+  Put16(bytes, 20, header.barrier);
+  Put16(bytes, 22, header.power);
+  Put32(bytes, 24, header.score);
+  Put32(bytes, 28, Get32(bytes, 16) ^ Get32(bytes, 20) ^ Get32(bytes, 24));
+  bytes.insert(bytes.end(), controls.begin(), controls.end());
+  return bytes;
+}
+
+void StartFreshGame(std::uint8_t arcadeMode) {
+  ResetGameState();
+  tables = GameTables{};
+  LoadTypeTables();
+  game.config.arcadeMode = arcadeMode;
+  game.musicIndex = kNoMusic;
+  ReturnToTitle();
+}
+
+void PressKeys(std::initializer_list<int> keys) {
+  char states[256] = {};
+  for (int key : keys) states[key] = 1;
+  ApplyKeyStates(states);
+}
+
+int RunPlayFrames(int scene, int limit) {
+  int frames = 0;
+  while (game.sceneNumber == scene && frames < limit) {
+    RunPlaySceneFrame();
+    ++frames;
+  }
+  return frames;
+}
+
+namespace {
+
+SoundLog* activeLog = nullptr;
+
+int RecordPlay(int sound, int type, int top) {
+  activeLog->calls.push_back("play " + std::to_string(sound) + " " + std::to_string(type) + " " + std::to_string(top));
+  return 0;
+}
+int RecordStop(int sound) {
+  activeLog->calls.push_back("stop " + std::to_string(sound));
+  return 0;
+}
+int RecordVolume(int volume, int sound) {
+  activeLog->calls.push_back("volume " + std::to_string(volume) + " " + std::to_string(sound));
+  return 0;
+}
+void RecordDebug(const char*) { activeLog->calls.push_back("debug"); }
+
+}  // namespace
+
+SoundLog::SoundLog() {
+  activeLog = this;
+  hostCalls = HostCalls{RecordPlay, RecordStop, RecordVolume, RecordDebug};
+}
+
+SoundLog::~SoundLog() {
+  hostCalls = HostCalls{};
+  activeLog = nullptr;
+}
+
+std::string DescribeStage() {
+  std::ostringstream out;
+  const PlayerRecord& p = game.player;
+  out << "score " << game.score << " stage " << game.stageScore << " lives " << int(game.lives) << " frame "
+      << game.stageFrame << " scroll " << game.scrollPosition << " player " << p.body.x << "," << p.body.y << ","
+      << p.body.vx << "," << p.body.vy << " jump " << p.jumpState << " hp " << p.hp << " hover " << p.hover
+      << " power " << p.power << " barrier " << p.barrier << " streaks";
+  for (int c : game.streaks) out << " " << c;
+  for (const EnemyRecord& e : game.enemies)
+    if (e.body.kind != kFreeKind) out << " enemy " << int(e.body.kind) << "@" << e.body.x << "," << e.body.y;
+  int bullets = 0;
+  for (const GameBody& b : game.bullets) bullets += b.kind != kFreeKind;
+  out << " bullets " << bullets;
+  return out.str();
+}
+
+}  // namespace gametest
