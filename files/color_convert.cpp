@@ -167,13 +167,18 @@ void ConvertDeepToEightBit(const ConvertJob& job, const ColorFormat& tf, const C
     });
 }
 
-int CopyCodes(const ConvertJob& job, const ConvertOptions& o)
+// A straight copy of codes. The bits outside the channels are set as the other conversions set
+// them, so that a copied 32-bit pixel of the key colour equals a key made by
+// ColorFormatCodeFromRGBA whatever its source held there.
+int CopyCodes(const ConvertJob& job, const ConvertOptions& o, uint32_t noneMask)
 {
     int bytes = job.sourceBytes;
     uint32_t key = bytes == 3 ? (o.keyColor & 0xFFFFFF) : bytes == 2 ? (o.keyColor & 0xFFFF)
                  : bytes == 1 ? (o.keyColor & 0xFF) : o.keyColor;
+    if (bytes != 2 && bytes != 4)
+        noneMask = 0;
     int largest = 0;
-    if (!o.skipKey && !job.mirror && bytes != 1) {
+    if (!o.skipKey && !job.mirror && bytes != 1 && noneMask == 0) {
         for (int y = 0; y < job.height; ++y) {
             const uint8_t* s = job.source + static_cast<intptr_t>(job.top + y) * job.sourcePitch +
                                static_cast<intptr_t>(job.left) * bytes;
@@ -187,7 +192,7 @@ int CopyCodes(const ConvertJob& job, const ConvertOptions& o)
         uint32_t code = ReadCode(s, bytes);
         if (o.skipKey && code == key)
             return;
-        WriteCode(t, bytes, code);
+        WriteCode(t, bytes, code | noneMask);
         if (bytes == 1 && static_cast<int>(code) > largest)
             largest = static_cast<int>(code);
     });
@@ -449,7 +454,7 @@ int ConvertPixelRect(void* targetPixels, int targetPitch, const ColorFormat* tar
         if (!o.colorOff && !o.alphaFromRed && !o.skipKey) {
             if (sf.bitDepth != 8)
                 return -1;
-            return CopyCodes(job, o);
+            return CopyCodes(job, o, 0);
         }
     }
 
@@ -457,7 +462,7 @@ int ConvertPixelRect(void* targetPixels, int targetPitch, const ColorFormat* tar
                       tf.bitDepth == sf.bitDepth && tf.bytesPerPixel == sf.bytesPerPixel &&
                       HasColorMasks(tf, sf.redMask, sf.greenMask, sf.blueMask) && tf.alphaMask == sf.alphaMask;
     if (sameLayout)
-        return CopyCodes(job, o);
+        return CopyCodes(job, o, tf.noneMask);
 
     if (o.skipKey) {
         bool keyedCopy = Is888(sf, 32) && sf.alphaMask == 0 && Is888(tf, 32) && tf.alphaMask == 0xFF000000u &&
