@@ -1,0 +1,26 @@
+// The LZ block format in which archive entries and the built-in shader pack are stored, and its
+// decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t kLZBlockHeaderSize = 9;
+
+// The 9 bytes at the start of a block, little-endian.
+struct LZBlockHeader {
+  std::uint32_t unpackedSize;
+  std::uint32_t packedSize;  // the header included
+  std::uint8_t escape;
+};
+
+// 0, or -1 when fewer than 9 bytes are given.
+int ReadLZBlockHeader(const void* block, std::size_t blockSize, LZBlockHeader* header);
+
+// Decodes the block of blockSize bytes into output, which holds outputCapacity bytes, and returns
+// the unpacked size from the header. With a null output only the size is returned. A block whose
+// packed size exceeds blockSize, whose unpacked size exceeds the capacity, or whose code stream is
+// damaged (distance field size 3, a distance before the output's start, an item cut off, output
+// beyond or short of the unpacked size) is refused with -1; nothing outside the buffers is read
+// or written.
+std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* output, std::size_t outputCapacity);
