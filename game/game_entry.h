@@ -1,0 +1,10 @@
+// The program: engine settings and start, the assets, the main loop at 45 frames per second,
+// and the report of a load failure.
+#pragma once
+
+// Returns the program's exit status: 0 after a normal run, 1 after a load failure (reported in a
+// message box and on standard error), -1 when the engine does not start.
+int RunGame();
+
+// Reads the 256 key states from the engine into the hold counters (all up when the read fails).
+void UpdateKeyHoldCounters();
