@@ -32,6 +32,7 @@ struct SoundRecord {
   std::int32_t sharerCount;
   std::int32_t ringUser;
   std::int32_t deletePending;
+  std::int32_t totalSamples;  // of all stream entries
   ListNode listNode;
   std::int32_t pcmSize;
   void* pcmData;

@@ -217,6 +217,8 @@ BOOL AttachThreadInput(DWORD attachThread, DWORD attachToThread, BOOL attach);
 // by class alone among other processes' windows: the second-copy test of a program. A window of
 // another process is a handle of its own that no call of this process can use.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
+// The desktop's window: a handle of its own that stands for the whole screen.
+HWND GetDesktopWindow();
 // Regions are not supported by the layer's windows: the call fails and the region stays the
 // caller's.
 int SetWindowRgn(HWND window, HANDLE region, BOOL redraw);
