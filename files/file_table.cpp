@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "files/archive_file.h"
 #include "files/win32_file.h"
 #include "system/tracked_memory.h"
 
@@ -14,8 +15,11 @@ constexpr FileFunctionTable kWin32Set = {
     Win32FileGetDir,    Win32FileFindFirst, Win32FileFindNext,  Win32FileFindClose,
 };
 
-// Archives are not read yet: the archive-aware set goes straight to the disk.
-constexpr FileFunctionTable kArchiveSet = kWin32Set;
+constexpr FileFunctionTable kArchiveSet = {
+    ArchiveFSOpen,      ArchiveFSClose,     ArchiveFSTell,      ArchiveFSSeek,
+    ArchiveFSRead,      ArchiveFSEof,       ArchiveFSIdleCheck, ArchiveFSChangeDir,
+    ArchiveFSGetDir,    ArchiveFSFindFirst, ArchiveFSFindNext,  ArchiveFSFindClose,
+};
 
 constexpr StreamOps kFileStreamOps = {TellStreamFile, SeekStreamFile,      ReadStreamFile,
                                       EofStreamFile,  IdleCheckStreamFile, CloseStreamFile};
