@@ -224,13 +224,13 @@ void Sleep(DWORD milliseconds) {
     sched_yield();
     return;
   }
+  if (milliseconds == INFINITE) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+  }
   if (IsPlatformVirtualTime()) {
     AdvancePlatformTime(milliseconds);
     sched_yield();
     return;
-  }
-  if (milliseconds == INFINITE) {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
