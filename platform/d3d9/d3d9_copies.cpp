@@ -12,10 +12,10 @@ void FillSurfaceRect(CpuSurface* surface, const RECT& area, D3DCOLOR color) {
   std::uint8_t pixel[4] = {};
   WritePixel(surface->format, pixel, color);
   int bpp = surface->bytesPerPixel;
-  for (LONG y = area.top; y < area.bottom; ++y) {
-    std::uint8_t* out = surface->Pixel(area.left, y);
-    for (LONG x = area.left; x < area.right; ++x, out += bpp) std::memcpy(out, pixel, bpp);
-  }
+  std::uint8_t* first = surface->Pixel(area.left, area.top);
+  for (LONG x = area.left; x < area.right; ++x) std::memcpy(first + (x - area.left) * bpp, pixel, bpp);
+  std::size_t rowBytes = static_cast<std::size_t>(area.right - area.left) * bpp;
+  for (LONG y = area.top + 1; y < area.bottom; ++y) std::memcpy(surface->Pixel(area.left, y), first, rowBytes);
 }
 
 bool Intersect(const RECT& a, const RECT& b, RECT* out) {

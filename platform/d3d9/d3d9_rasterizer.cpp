@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "platform/d3d9/d3d9_pixels.h"
@@ -26,13 +27,18 @@ bool Snap(double v, std::int64_t* out) {
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return -FloorDiv(-a, b); }
 
-int FloorToIndex(double v) {
+inline int FloorToIndex(double v) {
   if (!(v > -1e9 && v < 1e9)) return 0;
-  return static_cast<int>(std::floor(v));
+  int i = static_cast<int>(v);
+  return v < i ? i - 1 : i;
 }
 
 // The texel index under an address mode; false when it falls on the border colour.
-bool AddressIndex(DWORD mode, int i, int size, int* out) {
+inline bool AddressIndex(DWORD mode, int i, int size, int* out) {
+  if (mode == D3DTADDRESS_CLAMP) {
+    *out = i < 0 ? 0 : (i >= size ? size - 1 : i);
+    return true;
+  }
   switch (mode) {
     case D3DTADDRESS_WRAP:
       *out = ((i % size) + size) % size;
@@ -216,6 +222,115 @@ std::array<bool, 8> SampledStages(const PixelPipeline& p) {
   return sampled;
 }
 
+// The columns of a row inside all three edges, from the edge values at minX: each edge is a
+// linear function of the column, so its bound is one integer division.
+struct Edge {
+  std::int64_t px, py, dx, dy, bias;
+};
+
+bool RowSpan(const Edge* edges, const std::int64_t* w, std::int64_t minX, std::int64_t maxX, std::int64_t* first,
+             std::int64_t* last) {
+  std::int64_t lo = 0, hi = maxX - minX;
+  for (int k = 0; k < 3; ++k) {
+    std::int64_t a = w[k] + edges[k].bias, step = edges[k].dy * SubPixel;  // inside while a - step * n >= 0
+    if (step == 0) {
+      if (a < 0) return false;
+    } else if (step > 0) {
+      if (a < 0) return false;
+      hi = std::min(hi, a / step);
+    } else if (a < 0) {
+      lo = std::max(lo, CeilDiv(-a, -step));
+    }
+  }
+  if (lo > hi) return false;
+  *first = minX + lo;
+  *last = minX + hi;
+  return true;
+}
+
+// The game's draws (one stage showing a 32-bit texture, alone or times the flat diffuse colour,
+// point-sampled, into a 32-bit target) go through a shorter path with the same arithmetic.
+struct FastTexturePath {
+  bool usable = false;
+  int set = 0;
+  bool modulateColor = false;
+  int alphaSource = 0;  // 0 texture, 1 texture x diffuse, 2 diffuse
+  bool textureHasAlpha = false;
+  bool targetHasAlpha = false;
+  const CpuSurface* level = nullptr;
+  DWORD addressU = D3DTADDRESS_CLAMP, addressV = D3DTADDRESS_CLAMP;
+};
+
+bool IsTextureAndDiffuse(DWORD a, DWORD b) {
+  auto diffuse = [](DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
+  return (a == D3DTA_TEXTURE && diffuse(b)) || (b == D3DTA_TEXTURE && diffuse(a));
+}
+
+FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpecular) {
+  FastTexturePath f;
+  if (p.stageCount != 1 || p.gouraud || (p.specularAdd && (flatSpecular.r | flatSpecular.g | flatSpecular.b))) return f;
+  const StageSetup& s = p.stages[0];
+  const CpuSurface* level = s.sampler.level;
+  if (!level || s.sampler.linear || s.resultToTemp || s.texCoordSet < 0) return f;
+  if (level->format != D3DFMT_A8R8G8B8 && level->format != D3DFMT_X8R8G8B8) return f;
+  if (p.target->format != D3DFMT_A8R8G8B8 && p.target->format != D3DFMT_X8R8G8B8) return f;
+  if (s.colorOp == D3DTOP_SELECTARG1 && s.colorArg1 == D3DTA_TEXTURE) {
+    f.modulateColor = false;
+  } else if (s.colorOp == D3DTOP_MODULATE && IsTextureAndDiffuse(s.colorArg1, s.colorArg2)) {
+    f.modulateColor = true;
+  } else {
+    return f;
+  }
+  if (s.alphaOp == D3DTOP_SELECTARG1 && s.alphaArg1 == D3DTA_TEXTURE) {
+    f.alphaSource = 0;
+  } else if (s.alphaOp == D3DTOP_MODULATE && IsTextureAndDiffuse(s.alphaArg1, s.alphaArg2)) {
+    f.alphaSource = 1;
+  } else if (s.alphaOp == D3DTOP_DISABLE ||
+             (s.alphaOp == D3DTOP_SELECTARG1 && (s.alphaArg1 == D3DTA_DIFFUSE || s.alphaArg1 == D3DTA_CURRENT))) {
+    f.alphaSource = 2;
+  } else {
+    return f;
+  }
+  f.set = s.texCoordSet;
+  f.level = level;
+  f.textureHasAlpha = level->format == D3DFMT_A8R8G8B8;
+  f.targetHasAlpha = p.target->format == D3DFMT_A8R8G8B8;
+  f.addressU = s.sampler.addressU;
+  f.addressV = s.sampler.addressV;
+  f.usable = true;
+  return f;
+}
+
+void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x, int y, double u, double v,
+                        const Rgba& diffuse) {
+  const CpuSurface& level = *f.level;
+  int tx, ty;
+  std::uint32_t texel;
+  if (!AddressIndex(f.addressU, FloorToIndex(u * level.width), static_cast<int>(level.width), &tx) ||
+      !AddressIndex(f.addressV, FloorToIndex(v * level.height), static_cast<int>(level.height), &ty)) {
+    texel = p.stages[0].sampler.border;
+  } else {
+    std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
+    if (!f.textureHasAlpha) texel |= 0xFF000000u;
+  }
+  Rgba t = UnpackRgba(texel);
+  Rgba c = f.modulateColor ? Rgba{MultiplyChannel(t.r, diffuse.r), MultiplyChannel(t.g, diffuse.g),
+                                  MultiplyChannel(t.b, diffuse.b), 0}
+                           : Rgba{t.r, t.g, t.b, 0};
+  c.a = f.alphaSource == 0 ? t.a : (f.alphaSource == 1 ? MultiplyChannel(t.a, diffuse.a) : diffuse.a);
+  if (p.alphaTest && !PassesAlphaTest(p.alphaFunc, c.a, p.alphaRef)) return;
+  std::uint8_t* out = p.target->Pixel(x, y);
+  if (p.blend) {
+    std::uint32_t d;
+    std::memcpy(&d, out, 4);
+    if (!f.targetHasAlpha) d |= 0xFF000000u;
+    c = BlendColors(p, c, UnpackRgba(d));
+  }
+  std::uint32_t result = PackRgba(c);
+  if (!f.targetHasAlpha) result |= 0xFF000000u;
+  std::memcpy(out, &result, 4);
+}
+
 }  // namespace
 
 Rgba UnpackRgba(std::uint32_t argb) {
@@ -281,9 +396,6 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
   }
 
   // Edge P->Q gives the weight of the opposite vertex: w(s) = dx * (sy - Py) - dy * (sx - Px).
-  struct Edge {
-    std::int64_t px, py, dx, dy, bias;
-  };
   auto makeEdge = [](std::int64_t px, std::int64_t py, std::int64_t qx, std::int64_t qy) {
     std::int64_t dx = qx - px, dy = qy - py;
     bool topLeft = (dy == 0 && dx > 0) || dy < 0;
@@ -308,44 +420,48 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
   }
   double tex[8][2] = {};
 
+  FastTexturePath fast = MakeFastTexturePath(p, flatSpecular);
   for (std::int64_t y = minY; y <= maxY; ++y) {
     std::int64_t sy = y * SubPixel, sx = minX * SubPixel;
     std::int64_t w[3];
     for (int k = 0; k < 3; ++k) w[k] = edges[k].dx * (sy - edges[k].py) - edges[k].dy * (sx - edges[k].px);
-    for (std::int64_t x = minX; x <= maxX; ++x) {
-      if (w[0] + edges[0].bias >= 0 && w[1] + edges[1].bias >= 0 && w[2] + edges[2].bias >= 0) {
-        double k0 = static_cast<double>(w[0]) * va->rhw, k1 = static_cast<double>(w[1]) * vb->rhw,
-               k2 = static_cast<double>(w[2]) * vc->rhw;
-        double sum = k0 + k1 + k2;
-        if (sum != 0.0) {
-          k0 /= sum;
-          k1 /= sum;
-          k2 /= sum;
-        }
-        Rgba diffuse = flatDiffuse, specular = flatSpecular;
-        if (p.gouraud) {
-          auto lerp = [&](int c0, int c1, int c2) {
-            return Clamp255(static_cast<int>(std::lround(k0 * c0 + k1 * c1 + k2 * c2)));
-          };
-          diffuse = {lerp(vd[0].r, vd[1].r, vd[2].r), lerp(vd[0].g, vd[1].g, vd[2].g), lerp(vd[0].b, vd[1].b, vd[2].b),
-                     lerp(vd[0].a, vd[1].a, vd[2].a)};
-          specular = {lerp(vs[0].r, vs[1].r, vs[2].r), lerp(vs[0].g, vs[1].g, vs[2].g),
-                      lerp(vs[0].b, vs[1].b, vs[2].b), lerp(vs[0].a, vs[1].a, vs[2].a)};
-        }
-        if (anyTexture) {
-          for (int s = 0; s < p.stageCount; ++s) {
-            int set = p.stages[s].texCoordSet;
-            if (!sampled[s] || set < 0) continue;
-            // One division per coordinate keeps texel-centre hits exact for unit rhw.
-            double n0 = static_cast<double>(w[0]) * va->rhw, n1 = static_cast<double>(w[1]) * vb->rhw,
-                   n2 = static_cast<double>(w[2]) * vc->rhw;
-            tex[set][0] = (n0 * va->tex[set][0] + n1 * vb->tex[set][0] + n2 * vc->tex[set][0]) / sum;
-            tex[set][1] = (n0 * va->tex[set][1] + n1 * vb->tex[set][1] + n2 * vc->tex[set][1]) / sum;
-          }
-        }
-        ShadeAndWrite(p, sampled, static_cast<int>(x), static_cast<int>(y), diffuse, specular, tex);
-      }
+    std::int64_t first, last;
+    if (!RowSpan(edges, w, minX, maxX, &first, &last)) continue;
+    for (int k = 0; k < 3; ++k) w[k] -= edges[k].dy * SubPixel * (first - minX);
+    for (std::int64_t x = first; x <= last; ++x) {
+      double n0 = static_cast<double>(w[0]) * va->rhw, n1 = static_cast<double>(w[1]) * vb->rhw,
+             n2 = static_cast<double>(w[2]) * vc->rhw;
+      double sum = n0 + n1 + n2;
       for (int k = 0; k < 3; ++k) w[k] -= edges[k].dy * SubPixel;
+      if (!(sum > 0.0 || sum < 0.0)) continue;
+      if (fast.usable) {
+        // One division per coordinate keeps texel-centre hits exact for unit rhw.
+        int set = fast.set;
+        double u = (n0 * va->tex[set][0] + n1 * vb->tex[set][0] + n2 * vc->tex[set][0]) / sum;
+        double v = (n0 * va->tex[set][1] + n1 * vb->tex[set][1] + n2 * vc->tex[set][1]) / sum;
+        ShadeTexturedPixel(p, fast, static_cast<int>(x), static_cast<int>(y), u, v, flatDiffuse);
+        continue;
+      }
+      Rgba diffuse = flatDiffuse, specular = flatSpecular;
+      if (p.gouraud) {
+        double k0 = n0 / sum, k1 = n1 / sum, k2 = n2 / sum;
+        auto lerp = [&](int c0, int c1, int c2) {
+          return Clamp255(static_cast<int>(std::lround(k0 * c0 + k1 * c1 + k2 * c2)));
+        };
+        diffuse = {lerp(vd[0].r, vd[1].r, vd[2].r), lerp(vd[0].g, vd[1].g, vd[2].g), lerp(vd[0].b, vd[1].b, vd[2].b),
+                   lerp(vd[0].a, vd[1].a, vd[2].a)};
+        specular = {lerp(vs[0].r, vs[1].r, vs[2].r), lerp(vs[0].g, vs[1].g, vs[2].g), lerp(vs[0].b, vs[1].b, vs[2].b),
+                    lerp(vs[0].a, vs[1].a, vs[2].a)};
+      }
+      if (anyTexture) {
+        for (int s = 0; s < p.stageCount; ++s) {
+          int set = p.stages[s].texCoordSet;
+          if (!sampled[s] || set < 0) continue;
+          tex[set][0] = (n0 * va->tex[set][0] + n1 * vb->tex[set][0] + n2 * vc->tex[set][0]) / sum;
+          tex[set][1] = (n0 * va->tex[set][1] + n1 * vb->tex[set][1] + n2 * vc->tex[set][1]) / sum;
+        }
+      }
+      ShadeAndWrite(p, sampled, static_cast<int>(x), static_cast<int>(y), diffuse, specular, tex);
     }
   }
 }
