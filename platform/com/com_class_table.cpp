@@ -3,11 +3,16 @@
 #include <array>
 
 #include "platform/com/com.h"
+#include "platform/ddraw/ddraw.h"
+#include "platform/dinput/dinput.h"
 #include "platform/dsound/dsound.h"
 
 std::span<const PlatformComClass> BuiltInPlatformComClasses() {
-  static const std::array<PlatformComClass, 1> classes = {{
+  static const std::array<PlatformComClass, 4> classes = {{
       {CLSID_DirectSound, CreateDirectSoundInstance},
+      {CLSID_DirectInput, CreateDirectInput7Instance},
+      {CLSID_DirectInput8, CreateDirectInput8Instance},
+      {CLSID_DirectDraw7, CreateDirectDraw7Instance},
   }};
   return classes;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "platform/clock.h"
+#include "platform/winmm/joystick.h"
 
 namespace {
 
@@ -37,11 +38,12 @@ MMRESULT timeGetDevCaps(LPTIMECAPS caps, UINT size) {
 int GetTimerPeriodBalance() { return periodBalance.load(); }
 
 std::span<const PlatformModuleEntry> WinmmModuleEntries() {
-  static const std::array<PlatformModuleEntry, 4> entries = {{
+  static const std::array<PlatformModuleEntry, 5> entries = {{
       {"timeBeginPeriod", AsFarProc(timeBeginPeriod)},
       {"timeEndPeriod", AsFarProc(timeEndPeriod)},
       {"timeGetTime", AsFarProc(timeGetTime)},
       {"timeGetDevCaps", AsFarProc(timeGetDevCaps)},
+      {"joyGetDevCapsA", AsFarProc(joyGetDevCapsA)},
   }};
   return entries;
 }
