@@ -103,9 +103,10 @@ class DirectDrawObject final : public IDirectDraw7 {
 
 }  // namespace
 
-HRESULT CreateDirectDraw7Object(REFIID riid, void** object) {
+HRESULT CreateDirectDraw7Instance(IUnknown* outer, REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
   if (!(riid == IID_IDirectDraw7) && !(riid == IID_IUnknown)) return E_NOINTERFACE;
   if (Controls().failNext > 0) {
     --Controls().failNext;

@@ -33,9 +33,9 @@ struct IDirectDraw7 : IUnknown {
   virtual HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) = 0;
 };
 
-// The class factory that the COM runtime's table of the layer's classes calls for
-// CLSID_DirectDraw7: IID_IDirectDraw7 or IID_IUnknown.
-HRESULT CreateDirectDraw7Object(REFIID riid, void** object);
+// The factory the COM runtime's class table calls for CLSID_DirectDraw7: IID_IDirectDraw7 or
+// IID_IUnknown, never aggregated.
+HRESULT CreateDirectDraw7Instance(IUnknown* outer, REFIID riid, void** object);
 
 // Test controls: the next `count` creations fail (E_OUTOFMEMORY); counts of live objects and
 // of vertical-blank waits since the last reset.

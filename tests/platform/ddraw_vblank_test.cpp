@@ -6,12 +6,18 @@
 
 namespace {
 
+// As the engine makes it: through COM, with every server context.
+HRESULT CreateDirectDraw(IDirectDraw7** object) {
+  return CoCreateInstance(CLSID_DirectDraw7, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                          IID_IDirectDraw7, reinterpret_cast<void**>(object));
+}
+
 class DirectDrawTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DirectDrawResetControls();
     SetPlatformVirtualTime(true);
-    ASSERT_EQ(CreateDirectDraw7Object(IID_IDirectDraw7, reinterpret_cast<void**>(&ddraw)), S_OK);
+    ASSERT_EQ(CreateDirectDraw(&ddraw), S_OK);
   }
   void TearDown() override {
     if (ddraw) ddraw->Release();
@@ -69,10 +75,10 @@ TEST_F(DirectDrawTest, CreationControlsAndInterfaces) {
   EXPECT_EQ(unknown->Release(), 1u);
   DirectDrawFailNextCreations(1);
   IDirectDraw7* other = nullptr;
-  EXPECT_EQ(CreateDirectDraw7Object(IID_IDirectDraw7, reinterpret_cast<void**>(&other)), E_OUTOFMEMORY);
+  EXPECT_EQ(CreateDirectDraw(&other), E_OUTOFMEMORY);
   EXPECT_EQ(other, nullptr);
-  EXPECT_EQ(CreateDirectDraw7Object(CLSID_DirectDraw7, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
-  ASSERT_EQ(CreateDirectDraw7Object(IID_IDirectDraw7, reinterpret_cast<void**>(&other)), S_OK);
+  EXPECT_EQ(CreateDirectDraw7Instance(nullptr, CLSID_DirectDraw7, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
+  ASSERT_EQ(CreateDirectDraw(&other), S_OK);
   EXPECT_EQ(other->Release(), 0u);
   EXPECT_EQ(DirectDrawGetLiveObjectCount(), 1);
 }
