@@ -17,5 +17,7 @@ int FrameWait(const FramePacing& pacing, int now);
 // After the wait: frame 0 starts a new window at the clock's time, and the index moves on.
 void FinishFrame(FramePacing& pacing, int timeAfterWait);
 
-// The pacing step of the main loop: reads the clock, sleeps for FrameWait, finishes the frame.
+// The pacing step of the main loop: reads the engine's clock, sleeps for FrameWait, finishes the
+// frame. ResetFramePacing makes the next frame the run's first.
 void WaitForNextFrame();
+void ResetFramePacing();

@@ -11,12 +11,9 @@
 #include "game/keys.h"
 #include "game/scenes.h"
 #include "game/sound.h"
-#include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
 
 namespace {
-
-FramePacing pacing;
 
 void RunMainLoop() {
   while (game.sceneNumber != SceneQuit) {
@@ -40,12 +37,6 @@ void UpdateKeyHoldCounters() {
   ApplyKeyStates(states);
 }
 
-void WaitForNextFrame() {
-  const int wait = FrameWait(pacing, GetMillisecondCount());
-  if (wait > 0) Sleep(static_cast<DWORD>(wait));
-  FinishFrame(pacing, GetMillisecondCount());
-}
-
 int RunGame() {
   LoadConfig();
   SetWindowTitle("mub ver1.02");
@@ -55,7 +46,7 @@ int RunGame() {
   SetLogOutput(0);
   SetRunWhileInactive(1);
   ClearKeyHoldCounters();
-  pacing = FramePacing{};
+  ResetFramePacing();
   if (InitializeEngine() == -1) return -1;
   InstallEngineHostCalls();
   try {

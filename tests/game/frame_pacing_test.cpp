@@ -4,7 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "engine.h"
 #include "game/frame_pacing.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -76,6 +78,29 @@ TEST(FramePacingTest, AWaitIsNeverLongerThanOneWindow) {
   pacing.started = true;
   pacing.windowStart = 1000000;
   EXPECT_EQ(FrameWait(pacing, 5), 1000);  // a clock that went back
+}
+
+}  // namespace
+
+namespace {
+
+// The main loop's pacing step on the platform's virtual clock, where Sleep advances time.
+TEST(FramePacingTest, WaitForNextFrameOnVirtualTime) {
+  SetPlatformVirtualTime(true);
+  ResetFramePacing();
+  std::vector<long long> wakes;
+  for (int frame = 0; frame < 91; ++frame) {
+    AdvancePlatformTime(frame == 50 ? 1500 : 3);  // each frame's work; frame 50 runs late
+    WaitForNextFrame();
+    wakes.push_back(GetMillisecondCount());
+  }
+  SetPlatformVirtualTime(false);
+  const long long start = wakes[0];
+  for (int n = 1; n < 45; ++n) EXPECT_EQ(wakes[n], start + static_cast<long long>(n * 22.22222222222222)) << n;
+  EXPECT_EQ(wakes[45], start + 1000);
+  EXPECT_EQ(wakes[49], start + 1000 + 88);
+  for (int n = 51; n < 90; ++n) EXPECT_EQ(wakes[n], wakes[n - 1] + 3) << n;  // not made up
+  EXPECT_EQ(wakes[90], wakes[89] + 3);  // the late window's successor starts at once
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// The save file: any file loads, a final score enters the table, and what is written loads back.
+#include <cstddef>
+#include <cstdint>
+
+#include "game/scoring.h"
+#include "game_fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  gamefuzz::EnterFixtureFolder();
+  gamefuzz::ResetFixtureGame();
+  gamefuzz::WriteBytes("data/save.sdt", data, size);
+  LoadSaveData();
+  const auto image = SaveDataBytes(game.save);
+  for (std::size_t i = 0; i < image.size(); ++i)
+    if (image[i] != (i < size ? data[i] : 0)) __builtin_trap();
+  game.score = size >= 48 ? static_cast<std::int32_t>(data[44] | data[45] << 8 | data[46] << 16 |
+                                                       static_cast<std::uint32_t>(data[47]) << 24)
+                          : 0;
+  game.stage = size > 48 ? data[48] % 16 : 0;
+  RecordFinalScore();
+  const SaveData recorded = game.save;
+  LoadSaveData();
+  if (game.save.highScores != recorded.highScores || game.save.stagesReached != recorded.stagesReached) __builtin_trap();
+  std::remove("data/save.sdt");
+  return 0;
+}
