@@ -1,15 +1,14 @@
-// The swap chain: Present with copy semantics into the window's client area, and the raster
-// status of a 60 Hz display read from the platform clock.
+// The swap chain: Present with copy semantics into the window's client area, synchronised with
+// the display's vertical blank unless immediate, and the raster status of that display.
 #include "platform/clock.h"
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
+#include "platform/ddraw/vertical_blank.h"
 #include "platform/win32/gdi_present.h"
 
 namespace {
 
 constexpr std::uint64_t FrameNanoseconds = 1000000000ull / 60;
-constexpr UINT ScanLines = 525;
-constexpr UINT VisibleLines = 480;
 
 }  // namespace
 
@@ -41,11 +40,10 @@ HRESULT CpuSwapChain::GetRasterStatus(D3DRASTER_STATUS* status) {
     lastRasterTime = now;
     rasterStepsWithoutTime = 0;
   }
-  std::uint64_t phase = (now + rasterStepsWithoutTime * (FrameNanoseconds / 16)) % FrameNanoseconds;
-  UINT line = static_cast<UINT>(phase * ScanLines / FrameNanoseconds);
-  bool blank = line >= VisibleLines && !GetD3D9Settings().neverVerticalBlank;
+  VerticalBlankPhase phase = GetVerticalBlankPhase(now + rasterStepsWithoutTime * (FrameNanoseconds / 16));
+  bool blank = phase.inBlank && !GetD3D9Settings().neverVerticalBlank;
   status->InVBlank = blank ? TRUE : FALSE;
-  status->ScanLine = blank ? 0 : line;
+  status->ScanLine = phase.scanLine;
   return D3D_OK;
 }
 
@@ -72,6 +70,8 @@ HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRec
       out[x] = ReadPixel(buffer->format, row + x * buffer->bytesPerPixel);
     }
   }
+  // A synchronised present shows the frame at the start of the next vertical blank.
+  if (parameters.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE) WaitForVerticalBlankStart();
   HWND window = destWindow ? destWindow : parameters.hDeviceWindow;
   if (!PresentPixelsToWindow(window, pixels.data(), static_cast<int>(buffer->width), source, destRect)) {
     return D3DERR_INVALIDCALL;

@@ -1,18 +1,10 @@
-// The DirectDraw 7 object: initialisation, cooperative level, and vertical-blank waits on a
-// 60 Hz display timed by the platform clock.
+// The DirectDraw 7 object: initialisation, cooperative level, and vertical-blank waits on the
+// display timeline of vertical_blank.h.
 #include "platform/ddraw/ddraw.h"
 
-#include <chrono>
-#include <thread>
-
-#include "platform/clock.h"
+#include "platform/ddraw/vertical_blank.h"
 
 namespace {
-
-constexpr std::uint64_t NanosecondsPerSecond = 1000000000;
-constexpr std::uint64_t RefreshRate = 60;
-// The blank lasts 45 of 525 lines, as on a 640 x 480 display.
-constexpr std::uint64_t BlankNanoseconds = NanosecondsPerSecond / RefreshRate * 45 / 525;
 
 struct DirectDrawControls {
   int failNext = 0;
@@ -23,26 +15,6 @@ struct DirectDrawControls {
 DirectDrawControls& Controls() {
   static DirectDrawControls controls;
   return controls;
-}
-
-// Start of blank k: k / 60 s, rounded up to a whole nanosecond.
-std::uint64_t BlankStart(std::uint64_t k) {
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(k) * NanosecondsPerSecond + RefreshRate - 1) /
-                                    RefreshRate);
-}
-
-std::uint64_t BlankIndex(std::uint64_t nanoseconds) {
-  return static_cast<std::uint64_t>(static_cast<unsigned __int128>(nanoseconds) * RefreshRate / NanosecondsPerSecond);
-}
-
-void WaitUntil(std::uint64_t target) {
-  std::uint64_t now = GetPlatformNanoseconds();
-  if (now >= target) return;
-  if (IsPlatformVirtualTime()) {
-    AdvancePlatformTimeNanoseconds(target - now);
-    return;
-  }
-  while ((now = GetPlatformNanoseconds()) < target) std::this_thread::sleep_for(std::chrono::nanoseconds(target - now));
 }
 
 class DirectDrawObject final : public IDirectDraw7 {
@@ -85,13 +57,10 @@ class DirectDrawObject final : public IDirectDraw7 {
     if (!initialised) return DDERR_NOTINITIALIZED;
     if (event || (flags != DDWAITVB_BLOCKBEGIN && flags != DDWAITVB_BLOCKEND)) return DDERR_INVALIDPARAMS;
     ++Controls().waits;
-    std::uint64_t now = GetPlatformNanoseconds();
-    std::uint64_t k = BlankIndex(now);
     if (flags == DDWAITVB_BLOCKBEGIN) {
-      WaitUntil(BlankStart(k + 1));
+      WaitForVerticalBlankStart();
     } else {
-      std::uint64_t end = BlankStart(k) + BlankNanoseconds;
-      WaitUntil(now < end ? end : BlankStart(k + 1) + BlankNanoseconds);
+      WaitForVerticalBlankEnd();
     }
     return DD_OK;
   }

@@ -131,4 +131,33 @@ TEST_F(D3D9WindowTest, RasterStatusReachesTheBlankEvenWhenTheClockStandsStill) {
   SetPlatformVirtualTime(false);
 }
 
+TEST_F(D3D9WindowTest, SynchronisedPresentWaitsForTheBlankThatDirectDrawWaitsFor) {
+  MakeWindowDevice(64, 64);
+  SetPlatformVirtualTime(true);
+  SetPlatformVirtualNanoseconds(5000000);
+  ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  EXPECT_EQ(GetPlatformNanoseconds(), 16666667u);
+  IDirect3DSwapChain9* chain = nullptr;
+  ASSERT_EQ(device->GetSwapChain(0, &chain), D3D_OK);
+  D3DRASTER_STATUS status;
+  ASSERT_EQ(chain->GetRasterStatus(&status), D3D_OK);
+  EXPECT_TRUE(status.InVBlank);
+  chain->Release();
+  ReleaseDevice();
+
+  // An immediate present does not wait.
+  d3d = Direct3DCreate9(D3D_SDK_VERSION);
+  D3DPRESENT_PARAMETERS p{};
+  p.BackBufferWidth = 64;
+  p.BackBufferHeight = 64;
+  p.SwapEffect = D3DSWAPEFFECT_COPY;
+  p.Windowed = TRUE;
+  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+  SetPlatformVirtualNanoseconds(20000000);
+  ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  EXPECT_EQ(GetPlatformNanoseconds(), 20000000u);
+  SetPlatformVirtualTime(false);
+}
+
 }  // namespace
