@@ -9,6 +9,8 @@
 #include "platform/win32/win32_types.h"
 #include "system/math.h"
 
+struct MEMIMG;
+
 using GraphReloadCallback = int (*)();
 
 // Camera values of the block; the camera code fills and reads them.
@@ -105,6 +107,47 @@ struct DrawSettings {
 };
 
 DrawSettings* GetDrawSettings();
+
+int SetDrawBrightnessPacked(uint32_t rgb);
+// Mode 0-14 (else -1, nothing changed); the parameter is clamped to 0-255.
+int SetBlendModeAndParam(int mode, int param);
+// -1 (nothing changed) for a graph that is not live or, in Direct3D mode, not texture-backed.
+int SetBlendGraph(int graph, int borderParam, int borderRange);
+// The software mode's blend image (the blend graph's MEMIMG), null without one.
+const MEMIMG* GetSoftwareBlendImage();
+int SetDrawFilterMode(int mode);
+int GetDrawFilterMode();
+int ChangeFogMode(int mode);
+int ChangeFogColor(int red, int green, int blue);
+int ChangeFogRange(float start, float end);
+int SetCreateGraphColorBits(int bits);
+int GetCreateGraphColorBits();
+int SetCreateDrawValidGraph(int flag);
+int GetCreateDrawValidGraph();
+int SetUseAlphaTestFormat(int flag);
+int GetUseAlphaTestFormat();
+int SetEmptyGraphAlpha(int flag);
+int GetEmptyGraphAlpha();
+int SetUseSystemMemoryStaging(int flag);
+int GetUseSystemMemoryStaging();
+int SetUseTransparentColor(int flag);
+int SetTransparentColor(int red, int green, int blue);
+int GetMovieGraphCreationFlag();
+int SetEmulation320x240(int flag);
+int SetWaitForVerticalSync(int flag);
+int GetWaitForVerticalSync();
+int SetUseHardwareGraphics(int flag);
+int GetUseHardwareGraphics();
+int GetScreenModeInfo(int* width, int* height, int* bits);
+int GetDrawTarget();
+uint32_t MakeScreenColorCode(int red, int green, int blue);
+int SplitScreenColorCode(uint32_t code, int* red, int* green, int* blue);
+float* MakeFloatColor(float* color, float red, float green, float blue, float alpha);
+int ResetDrawSettings();
+// The batch's vertex colour from the blend mode, blend parameter and draw brightness (Direct3D).
+void RefreshVertexColor();
+// The rectangle last passed to SetDrawClipRect, before clamping.
+RECT GetRequestedDrawArea();
 
 // The draw brightness as the kernels read it: 0x00RRGGBB, 0xFFFFFF for no modulation.
 inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings)

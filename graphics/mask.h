@@ -1,0 +1,15 @@
+// Masks as the device layer calls them: the mask screen that drawing goes into while masking is
+// on, released and restored around a device rebuild; GetMaskUseFlag and SetMaskUseFlag are in
+// graphics/graphics_system.h.
+#pragma once
+
+#include "platform/d3d9/d3d9.h"
+
+struct MEMIMG;
+
+// Null while there is no mask screen.
+IDirect3DSurface9* GetMaskScreenSurface();
+MEMIMG* GetMaskScreenImage();
+int ReleaseMaskScreen();
+int RestoreMaskScreen();
+int DeleteAllMaskHandles();
