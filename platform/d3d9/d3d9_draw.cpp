@@ -213,7 +213,9 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
   if (!layout.valid || stride < layout.size || vertexShader || pixelShader) return unsupported();
   if (type == D3DPT_LINELIST || type == D3DPT_LINESTRIP) return unsupported();
   if (renderStates[D3DRS_FOGENABLE] || renderStates[D3DRS_FILLMODE] != D3DFILL_SOLID) return unsupported();
-  if (renderStates[D3DRS_ZENABLE] != D3DZB_FALSE && depthStencil) return unsupported();
+  // A depth test that always passes and writes nothing needs no depth buffer.
+  bool depthUsed = renderStates[D3DRS_ZFUNC] != D3DCMP_ALWAYS || renderStates[D3DRS_ZWRITEENABLE];
+  if (renderStates[D3DRS_ZENABLE] != D3DZB_FALSE && depthStencil && depthUsed) return unsupported();
   if (!layout.transformed && renderStates[D3DRS_LIGHTING]) return unsupported();
 
   PixelPipeline p;

@@ -382,6 +382,30 @@ TEST_F(D3D9RasterTest, SixteenBitTargetStoresRoundedChannels) {
   EXPECT_EQ(value, (16 << 11) | (32 << 5) | 16);
 }
 
+TEST_F(D3D9RasterTest, DepthTestedDrawsAreCountedAndDrawNothing) {
+  IDirect3DSurface9* depth = nullptr;
+  ASSERT_EQ(device->CreateDepthStencilSurface(64, 64, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr), D3D_OK);
+  ASSERT_EQ(device->SetDepthStencilSurface(depth), D3D_OK);
+  EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+  device->SetRenderState(D3DRS_ZENABLE, TRUE);
+  int before = D3D9GetCallCount(D3D9Counter::UnsupportedDraw);
+  ASSERT_EQ(DrawColorQuad(0, 0, 4, 4, 0xFFFFFFFF), D3D_OK);
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::UnsupportedDraw), before + 1);
+  EXPECT_EQ(Pixel(1, 1), 0xFF000000u);
+  // Without a depth buffer, or with a test that always passes and writes nothing, it draws.
+  device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+  device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+  ASSERT_EQ(DrawColorQuad(0, 0, 4, 4, 0xFFFFFFFF), D3D_OK);
+  EXPECT_EQ(Pixel(1, 1), 0xFFFFFFFFu);
+  device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+  device->SetDepthStencilSurface(nullptr);
+  EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3DERR_INVALIDCALL);
+  ASSERT_EQ(DrawColorQuad(4, 4, 8, 8, 0xFFFFFFFF), D3D_OK);
+  EXPECT_EQ(Pixel(5, 5), 0xFFFFFFFFu);
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::UnsupportedDraw), before + 1);
+  depth->Release();
+}
+
 TEST_F(D3D9RasterTest, DrawOutsideASceneFailsAndDrawsNothing) {
   ColorVertex v[3] = {{0, 0, 0, 1, 0xFFFFFFFF}, {8, 0, 0, 1, 0}, {0, 8, 0, 1, 0}};
   device->SetFVF(ColorFvf);
