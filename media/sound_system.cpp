@@ -144,6 +144,8 @@ void LeaveSoundLock() { LeaveCriticalSection(&sound.soundLock); }
 
 IDirectSound* GetDirectSoundObject() { return sound.directSound; }
 
+DWORD GetSoundThreadId() { return sound.soundThread != nullptr ? sound.soundThreadId : 0; }
+
 ListNode* GetStreamSoundList(ListNode** tail) {
   if (tail != nullptr) *tail = &sound.streamListTail;
   return &sound.streamListHead;

@@ -55,6 +55,8 @@ int StartSoundSystem();
 int EndSoundSystem();
 // The DirectSound object, or null while the sound system is closed.
 IDirectSound* GetDirectSoundObject();
+// The sound thread's id, or 0 while none runs.
+DWORD GetSoundThreadId();
 void EnterSoundLock();
 void LeaveSoundLock();
 // The head and tail sentinels of the StreamSoundList and of the software player list.
@@ -105,6 +107,8 @@ int StopStreamSoundBuffer(int handle);
 int IsStreamSoundPlaying(int handle);
 int GetStreamSoundPlayTime(int handle);
 int RefillStreamSoundBuffer(int handle);
+// One refill pass over every stream sound (the message pump's, on a single processor).
+int RefillAllStreamSoundBuffers();
 // The stream part of DeleteSoundData: 1 when the record must stay because other streams still
 // play through its ring, else 0 after its entries and ring are released.
 int ReleaseStreamSoundParts(int handle, SoundRecord* record);
