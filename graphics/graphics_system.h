@@ -25,14 +25,10 @@ int PresentFrameForRepaint();
 // The display modes the graphics system offers, from index 0.
 int GetDisplayModeCount();
 int GetDisplayModeAt(int index, int* width, int* height, int* bits);
-// Re-creates the screen in the window-mode setting's mode: 0, or -1 when it cannot.
-int ChangeScreenMode();
 int GetSoftwareRenderingSetting();
 // The 320 x 240 request shown as a doubled 640 x 480 mode.
 int SetScreen320x240Emulation(int on);
 int SetScreenModeSize(int width, int height);
-int IsScreenFullScreen();
-int HasDirectDrawObject();
 int IsDialogBoxModeOn();
 
 int GetMaskUseFlag();

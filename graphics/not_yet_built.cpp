@@ -67,12 +67,12 @@ int GetDisplayModeAt(int index, int* width, int* height, int* bits)
     return 0;
 }
 
-int ChangeScreenMode() { return 0; }
+int ChangeScreenMode(int, int, int, int, int) { return 0; }
 int GetSoftwareRenderingSetting() { return 0; }
 int SetScreen320x240Emulation(int) { return 0; }
 int SetScreenModeSize(int, int) { return 0; }
-int IsScreenFullScreen() { return 0; }
-int HasDirectDrawObject() { return 0; }
+int IsFullScreenMode() { return 0; }
+IDirectDraw7* GetDirectDrawObject() { return nullptr; }
 int IsDialogBoxModeOn() { return 0; }
 int GetMaskUseFlag() { return 0; }
 int SetMaskUseFlag(int) { return 0; }

@@ -21,3 +21,11 @@ int IsStreamSoundPlaying(int) { return -1; }
 int GetStreamSoundPlayTime(int) { return -1; }
 int RefillStreamSoundBuffer(int) { return -1; }
 int ReleaseStreamSoundParts(int, SoundRecord*) { return 0; }
+
+#include "media/movie.h"
+
+int RefillAllStreamSoundBuffers() { return 0; }
+int BuildYuvToRgbTables() { return 0; }
+int SuspendAllMovies() { return 0; }
+int ResumeSuspendedMovies() { return 0; }
+int UpdateAllMovieOverlays() { return 0; }

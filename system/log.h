@@ -41,3 +41,5 @@ int InitializeScreenLog();
 int PrepareScreenLogFont();
 int DrawScreenLog();
 int GetScreenLogDrawState();
+// Deletes the on-screen log's font and marks the log as not set up (the shutdown does).
+int ReleaseScreenLogFont();

@@ -2,10 +2,28 @@
 #include "files/file_table.h"
 #include "platform/win32/kernel.h"
 #include "system/system.h"
+#include "system/input.h"
+#include "system/log.h"
+#include "system/network.h"
+#include "system/text_input.h"
 
-int FillLocalDateRecord(DateRecord* record) {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  *record = DateRecord{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-  return 0;
-}
+int InitializeInputDevices() { return 0; }
+int ShutdownInputDevices() { return 0; }
+int ReacquireInputDevices() { return 0; }
+int UpdateJoypadEffects() { return 0; }
+int RefreshKeyboardState() { return 0; }
+int ProcessJoypadEffects() { return 0; }
+
+int InitializeKeyInput() { return 0; }
+int ProcessKeyInput() { return 0; }
+int DeleteAllKeyInputHandles() { return 0; }
+int PushTypedCharacter(int) { return 0; }
+int IsTypedCharacterBufferFull() { return 0; }
+int LookUpKeyControlCode(int) { return 0; }
+LRESULT HandleImeMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+int ShutdownNetWork() { return 0; }
+int PumpNetWorkMessages(int) { return 0; }
+LRESULT HandleSocketMessage(WPARAM, LPARAM) { return 0; }
+
+int ReleaseScreenLogFont() { return 0; }

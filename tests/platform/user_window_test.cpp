@@ -139,7 +139,9 @@ TEST_F(UserWindowTest, RetrievalOrderIsPostedThenQuitThenPaintThenTimer) {
   MSG m;
   while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
     order.push_back(m.message);
-    if (m.message == WM_QUIT) EXPECT_EQ(m.wParam, 3u);
+    if (m.message == WM_QUIT) {
+      EXPECT_EQ(m.wParam, 3u);
+    }
     DispatchMessageA(&m);  // paints: the default procedure validates
   }
   EXPECT_EQ(order, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, WM_QUIT, WM_PAINT, WM_TIMER}));
