@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
@@ -15,6 +16,20 @@ D3DMATRIX Identity() {
   D3DMATRIX m{};
   m._11 = m._22 = m._33 = m._44 = 1.0f;
   return m;
+}
+
+// Larger surfaces than any Direct3D 9 part offered are refused rather than allocated.
+constexpr UINT MaxSurfaceSize = 16384;
+
+// A resource the memory cannot hold gets the driver's out-of-memory answer.
+template <class Make>
+HRESULT MakeResource(Make make) {
+  try {
+    make();
+    return D3D_OK;
+  } catch (const std::bad_alloc&) {
+    return D3DERR_OUTOFVIDEOMEMORY;
+  }
 }
 
 constexpr UINT VertexFloatRegisters = 256;
@@ -177,7 +192,9 @@ HRESULT CpuDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usa
   if (!texture) return D3DERR_INVALIDCALL;
   *texture = nullptr;
   const D3D9Settings& settings = GetD3D9Settings();
-  if (width == 0 || height == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize || pool > D3DPOOL_SCRATCH) {
+    return D3DERR_INVALIDCALL;
+  }
   if ((usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) && pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
   if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return D3DERR_INVALIDCALL;
   if (isEx && pool == D3DPOOL_MANAGED) return D3DERR_INVALIDCALL;
@@ -192,8 +209,7 @@ HRESULT CpuDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usa
   for (UINT size = std::max(width, height); size > 1; size >>= 1) ++chain;
   if (levels > chain) return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateTexture)) return D3DERR_OUTOFVIDEOMEMORY;
-  *texture = new CpuTexture(this, width, height, levels, usage, format, pool);
-  return D3D_OK;
+  return MakeResource([&] { *texture = new CpuTexture(this, width, height, levels, usage, format, pool); });
 }
 
 HRESULT CpuDevice::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
@@ -205,8 +221,7 @@ HRESULT CpuDevice::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT
   if ((usage & ~D3DUSAGE_DYNAMIC) != 0 || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
   if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateVolumeTexture)) return D3DERR_OUTOFVIDEOMEMORY;
-  *texture = new CpuVolumeTexture(this, width, height, depth, levels, usage, format, pool);
-  return D3D_OK;
+  return MakeResource([&] { *texture = new CpuVolumeTexture(this, width, height, depth, levels, usage, format, pool); });
 }
 
 HRESULT CpuDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
@@ -215,8 +230,7 @@ HRESULT CpuDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPO
   *buffer = nullptr;
   if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateVertexBuffer)) return D3DERR_OUTOFVIDEOMEMORY;
-  *buffer = new CpuVertexBuffer(this, length, usage, fvf, pool);
-  return D3D_OK;
+  return MakeResource([&] { *buffer = new CpuVertexBuffer(this, length, usage, fvf, pool); });
 }
 
 HRESULT CpuDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
@@ -226,23 +240,23 @@ HRESULT CpuDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format,
   if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
   if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateIndexBuffer)) return D3DERR_OUTOFVIDEOMEMORY;
-  *buffer = new CpuIndexBuffer(this, length, usage, format, pool);
-  return D3D_OK;
+  return MakeResource([&] { *buffer = new CpuIndexBuffer(this, length, usage, format, pool); });
 }
 
 HRESULT CpuDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                       DWORD, BOOL lockable, IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize) return D3DERR_INVALIDCALL;
   if (multiSample != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
   if (!IsD3D9TextureFormatSupported(format, D3DUSAGE_RENDERTARGET) || GetPixelKind(format) != PixelKind::Color) {
     return D3DERR_NOTAVAILABLE;
   }
   if (TakeD3D9CallFailure(D3D9Call::CreateRenderTarget)) return D3DERR_OUTOFVIDEOMEMORY;
-  *surface = new CpuSurface(this, SurfaceRole::RenderTarget, width, height, format, D3DPOOL_DEFAULT,
-                            D3DUSAGE_RENDERTARGET, lockable != FALSE, nullptr);
-  return D3D_OK;
+  return MakeResource([&] {
+    *surface = new CpuSurface(this, SurfaceRole::RenderTarget, width, height, format, D3DPOOL_DEFAULT,
+                              D3DUSAGE_RENDERTARGET, lockable != FALSE, nullptr);
+  });
 }
 
 HRESULT CpuDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
@@ -250,25 +264,30 @@ HRESULT CpuDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT 
                                              IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize) return D3DERR_INVALIDCALL;
   if (multiSample != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
   if (GetPixelKind(format) != PixelKind::Depth || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateDepthStencilSurface)) return D3DERR_OUTOFVIDEOMEMORY;
-  *surface = new CpuSurface(this, SurfaceRole::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
-                            D3DUSAGE_DEPTHSTENCIL, format == D3DFMT_D16_LOCKABLE, nullptr);
-  return D3D_OK;
+  return MakeResource([&] {
+    *surface = new CpuSurface(this, SurfaceRole::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
+                              D3DUSAGE_DEPTHSTENCIL, format == D3DFMT_D16_LOCKABLE, nullptr);
+  });
 }
 
 HRESULT CpuDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
                                                IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0 || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize || pool == D3DPOOL_MANAGED ||
+      pool > D3DPOOL_SCRATCH) {
+    return D3DERR_INVALIDCALL;
+  }
   // YUV surfaces are refused: the movie code then converts its frames on the CPU.
   if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateOffscreenPlainSurface)) return D3DERR_OUTOFVIDEOMEMORY;
-  *surface = new CpuSurface(this, SurfaceRole::OffscreenPlain, width, height, format, pool, 0, true, nullptr);
-  return D3D_OK;
+  return MakeResource([&] {
+    *surface = new CpuSurface(this, SurfaceRole::OffscreenPlain, width, height, format, pool, 0, true, nullptr);
+  });
 }
 
 HRESULT CpuDevice::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** decl) {

@@ -1,6 +1,7 @@
 // The Direct3D 9 object: the entry points of "d3d9.dll", the adapter's modes, formats and
 // capabilities, and device creation.
 #include <cstring>
+#include <new>
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_module.h"
@@ -155,7 +156,9 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
         p.BackBufferFormat = desktop.Format;
       }
     }
-    if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0) return D3DERR_INVALIDCALL;
+    if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0 || p.BackBufferWidth > 16384 || p.BackBufferHeight > 16384) {
+      return D3DERR_INVALIDCALL;
+    }
     if (!IsBackBufferFormat(p.BackBufferFormat) || IsD3D9FormatRefused(p.BackBufferFormat)) return D3DERR_NOTAVAILABLE;
     if (p.EnableAutoDepthStencil && GetPixelKind(p.AutoDepthStencilFormat) != PixelKind::Depth) {
       return D3DERR_INVALIDCALL;
@@ -164,7 +167,11 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
     p.BackBufferCount = 1;
     p.hDeviceWindow = window;
     *parameters = p;
-    *out = new CpuDevice(focusWindow, behaviorFlags, p, ex);
+    try {
+      *out = new CpuDevice(focusWindow, behaviorFlags, p, ex);
+    } catch (const std::bad_alloc&) {
+      return D3DERR_OUTOFVIDEOMEMORY;
+    }
     return D3D_OK;
   }
 

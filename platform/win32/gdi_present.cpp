@@ -201,8 +201,10 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     return 0;
   }
   // The source rectangle's origin is its lower-left corner, counted from the bottom row.
-  int top = dib.height - ySrc - srcHeight;
-  std::vector<std::uint32_t> pixels = ReadDibRect(dib, xSrc, top, srcWidth, srcHeight, 0, dib.height);
+  std::int64_t top = static_cast<std::int64_t>(dib.height) - ySrc - srcHeight;
+  if (xSrc < 0 || top < 0 || srcWidth > dib.width - xSrc || srcHeight > dib.height - top) return 0;
+  std::vector<std::uint32_t> pixels =
+      ReadDibRect(dib, xSrc, static_cast<int>(top), srcWidth, srcHeight, 0, dib.height);
   RECT source = {0, 0, srcWidth, srcHeight};
   RECT dest = {xDest, yDest, xDest + destWidth, yDest + destHeight};
   return PresentPixelsToWindow(dc->window, pixels.data(), srcWidth, source, &dest) ? srcHeight : 0;
@@ -215,21 +217,24 @@ int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
       !DescribeDib(bits, info, &dib)) {
     return 0;
   }
-  int w = static_cast<int>(width), h = static_cast<int>(height);
+  if (xSrc < 0 || xSrc >= dib.width) return 0;
+  int w = static_cast<int>(std::min<DWORD>(width, static_cast<DWORD>(dib.width - xSrc)));
+  int h = static_cast<int>(height);
   // For a bottom-up image the rectangle's origin is its lower-left corner, as in SetDIBitsToDevice.
-  int top = dib.bottomUp ? dib.height - ySrc - h : ySrc;
+  std::int64_t top = dib.bottomUp ? static_cast<std::int64_t>(dib.height) - ySrc - h : ySrc;
   std::int64_t firstStored = std::min<UINT>(startScan, dib.height);
   std::int64_t endStored = std::min<std::int64_t>(firstStored + lines, dib.height);
   // Only the rows the caller handed over are drawn; the rest of the window is left as it was.
   std::int64_t availableTop = dib.bottomUp ? dib.height - endStored : firstStored;
   std::int64_t availableEnd = dib.bottomUp ? dib.height - firstStored : endStored;
   int firstRow = static_cast<int>(std::max<std::int64_t>(top, availableTop));
-  int endRow = static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(top) + h, availableEnd));
+  int endRow = static_cast<int>(std::min<std::int64_t>(top + h, availableEnd));
   if (firstRow >= endRow) return 0;
   int rows = endRow - firstRow;
   std::vector<std::uint32_t> pixels = ReadDibRect(dib, xSrc, firstRow, w, rows, static_cast<int>(firstStored),
                                                   static_cast<int>(endStored - firstStored));
   RECT source = {0, 0, w, rows};
-  RECT dest = {xDest, yDest + (firstRow - top), xDest + w, yDest + (firstRow - top) + rows};
+  LONG offset = static_cast<LONG>(firstRow - top);
+  RECT dest = {xDest, yDest + offset, xDest + w, yDest + offset + rows};
   return PresentPixelsToWindow(dc->window, pixels.data(), w, source, &dest) ? rows : 0;
 }
