@@ -118,6 +118,17 @@ TEST(ConvertPixelRect, DirectConversions)
     }
 }
 
+TEST(ConvertPixelRect, ColorKeyWithTheSameLayout)
+{
+    // 32-bit source into the same colour masks with alpha: the key loses its alpha, whatever the
+    // bits outside the colour channels held.
+    Options key{1, 0x00FF00};
+    EXPECT_EQ(ConvertOne(kArgb8, kXrgb8, 0x0000FF00, key), 0x0000FF00u);
+    EXPECT_EQ(ConvertOne(kArgb8, kXrgb8, 0x0000FF01, key), 0xFF00FF01u);
+    // Without alpha in the target the option is off: a plain conversion.
+    EXPECT_EQ(ConvertOne(kXrgb8, kXrgb8, 0x0000FF00, key), 0xFF00FF00u);
+}
+
 TEST(ConvertPixelRect, GeneralRule)
 {
     ColorFormat argb4 = Masks(16, 0xF00, 0xF0, 0xF, 0xF000);

@@ -178,6 +178,20 @@ TEST(StandardImage, CreateAndPixelARGB)
     EXPECT_EQ(GetStandardImagePixelARGB(&image, 0, 0), 0u);
 }
 
+TEST(StandardImage, PixelARGBOfWideChannels)
+{
+    // 10-bit channels give their top 8 bits.
+    ColorFormat wide{};
+    MakeColorFormatFromMasks(&wide, 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000);
+    StandardImage image{};
+    ASSERT_EQ(CreateStandardImage(1, 1, &wide, &image), 0);
+    uint32_t code = (0x3FCu << 20) | (0x201u << 10) | 0x007u | 0x80000000u;
+    for (int i = 0; i < 4; ++i)
+        image.pixels[i] = static_cast<uint8_t>(code >> (8 * i));
+    EXPECT_EQ(GetStandardImagePixelARGB(&image, 0, 0), 0x80FF8001u);
+    ReleaseStandardImage(&image);
+}
+
 TEST(StandardImage, FailedCreationIsSafeToRelease)
 {
     int blocks = GetTrackedBlockCount();

@@ -533,6 +533,32 @@ std::vector<uint8_t> TexturedPixels(const MEMIMG& destination, const MEMIMG& sou
     return out;
 }
 
+std::vector<uint8_t> Untextured(const MEMIMG& destination, const std::vector<bool>& covered, uint32_t color,
+                                const Settings& s)
+{
+    std::vector<uint8_t> out = Bytes(destination);
+    Context c{};
+    c.s = s;
+    c.type = destination.body->pixelType;
+    c.path = Path::Triangle;
+    if (!Enter(&c))
+        return out;
+    // The colour is modulated by the bright colour in every case, the fourth byte kept.
+    Pixel px{};
+    if (c.type == 0)
+        color &= 0xFFFF;
+    Split(c.type, color, px.c);
+    for (int i = 0; i < 3; ++i)
+        px.c[i] = P(static_cast<int>((s.bright >> (8 * i)) & 0xFF), px.c[i]);
+    px.whole = c.type == 1 ? ((color & 0xFF000000u) | uint32_t(px.c[2]) << 16 | uint32_t(px.c[1]) << 8 | uint32_t(px.c[0]))
+                           : uint32_t(px.c[2] << 11 | px.c[1] << 5 | px.c[0]);
+    for (int y = 0; y < destination.height; ++y)
+        for (int x = 0; x < destination.width; ++x)
+            if (covered[y * destination.width + x])
+                Operate(c, px, 0, DestPixel(out, destination, x, y), false);
+    return out;
+}
+
 std::vector<uint8_t> Fill(const MEMIMG& destination, const int32_t* rect, uint32_t color, const Settings& s)
 {
     std::vector<uint8_t> out = Bytes(destination);

@@ -36,6 +36,9 @@ std::vector<uint8_t> StretchedBlit(const MEMIMG& destination, const MEMIMG& sour
 // the texel at (x - originX, y - originY).
 std::vector<uint8_t> TexturedPixels(const MEMIMG& destination, const MEMIMG& source, const std::vector<bool>& covered,
                                     int originX, int originY, int trans, const MEMIMG* blend, const Settings& s);
+// An untextured triangle in `color` at every pixel that `covered` marks.
+std::vector<uint8_t> Untextured(const MEMIMG& destination, const std::vector<bool>& covered, uint32_t color,
+                                const Settings& s);
 std::vector<uint8_t> Fill(const MEMIMG& destination, const int32_t* rect, uint32_t color, const Settings& s);
 
 // The destination's whole buffer, padding included.

@@ -258,6 +258,36 @@ TEST(KernelSweep, TexturedTriangle)
         }
 }
 
+TEST(KernelSweep, UntexturedTriangle)
+{
+    BuildMEMIMGBlendTables();
+    std::mt19937 rng(42);
+    TriangleVertex v[3] = {{-3, 2, 0, 0}, {14, 0, 0, 0}, {5, 12, 0, 0}};
+    int failures = 0;
+    for (int type = 0; type <= 1; ++type) {
+        MEMIMG dest = MakeDestination(type, rng);
+        std::vector<uint8_t> fresh = model::Bytes(dest);
+        std::vector<bool> covered = Coverage(dest, v, RECT{1, 1, 15, 9});
+        for (int mode : kModes)
+            for (int p : {0, 1, 128, 254, 255})
+                for (uint32_t bright : kBrights)
+                    for (uint32_t color : {0xFFFFFFFFu, 0x12F0810Fu, 0x00000000u}) {
+                        model::Settings s{mode, p, bright & 0xFFFFFF, RECT{1, 1, 15, 9}, 0, 0};
+                        ApplySettings(s, bright);
+                        std::memcpy(dest.body->pixels, fresh.data(), fresh.size());
+                        uint32_t c = type == 0 ? (color & 0xFFFF) : color;
+                        auto expected = model::Untextured(dest, covered, c, s);
+                        DrawMEMIMGTriangle(&dest, nullptr, v, 1, nullptr, c);
+                        if (model::Bytes(dest) != expected && ++failures <= 5)
+                            ADD_FAILURE() << "untextured type " << type << " mode " << mode << " p " << p << " bright "
+                                          << std::hex << bright << " colour " << color << std::dec << ": "
+                                          << FirstDifference(model::Bytes(dest), expected);
+                    }
+        ReleaseMEMIMG(&dest);
+    }
+    EXPECT_EQ(failures, 0);
+}
+
 TEST(KernelSweep, RectangleFill)
 {
     BuildMEMIMGBlendTables();
