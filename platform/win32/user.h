@@ -164,7 +164,7 @@ struct CREATESTRUCTA {
   DWORD dwExStyle;
 };
 
-constexpr LPCSTR MAKEINTRESOURCEA(WORD id) { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id)); }
+inline LPCSTR MAKEINTRESOURCEA(WORD id) { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id)); }
 inline LPCSTR const IDC_ARROW = MAKEINTRESOURCEA(32512);
 inline LPCSTR const IDI_APPLICATION = MAKEINTRESOURCEA(32512);
 
