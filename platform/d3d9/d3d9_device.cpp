@@ -18,7 +18,7 @@ D3DMATRIX Identity() {
   return m;
 }
 
-// Larger surfaces than any Direct3D 9 part offered are refused rather than allocated.
+// Larger surfaces than any Direct3D 9 card offered are refused rather than allocated.
 constexpr UINT MaxSurfaceSize = 16384;
 
 // A resource the memory cannot hold gets the driver's out-of-memory answer.
