@@ -20,21 +20,6 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 std::uint32_t Le32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24); }
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
-// A tracked buffer freed on every path that does not hand it on.
-struct TrackedBuffer {
-  std::uint8_t* bytes = nullptr;
-  ~TrackedBuffer() { TrackedFree(bytes); }
-  bool Allocate(std::int64_t size, bool zeroed) {
-    bytes = static_cast<std::uint8_t*>(zeroed ? TrackedAllocZeroed(size) : TrackedAlloc(size));
-    return bytes != nullptr;
-  }
-  std::uint8_t* Release() {
-    std::uint8_t* out = bytes;
-    bytes = nullptr;
-    return out;
-  }
-};
-
 struct BmpInfo {
   std::uint32_t headerSize;
   std::int32_t width;

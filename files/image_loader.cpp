@@ -12,8 +12,7 @@
 #include "system/tracked_memory.h"
 
 const ImageDecodeFunc ImageDecoderTable[] = {
-    DecodeBMPStream,
-    nullptr,
+    DecodeBMPStream, DecodeJPEGStream, DecodePNGStream, DecodeBGRAStream, DecodeTGAStream, DecodeDDSStream, nullptr,
 };
 
 UserImageDecoderList UserImageDecoderTable = {};
@@ -28,6 +27,20 @@ std::int64_t MeasureStream(StreamRecord* stream) {
   std::int64_t size = stream->ops.tell(stream->handle);
   if (stream->ops.seek(stream->handle, 0, 0) != 0) return -1;
   return size;
+}
+
+TrackedBuffer::~TrackedBuffer() { TrackedFree(bytes); }
+
+bool TrackedBuffer::Allocate(std::int64_t size, bool zeroed) {
+  TrackedFree(bytes);
+  bytes = static_cast<std::uint8_t*>(zeroed ? TrackedAllocZeroed(size) : TrackedAlloc(size));
+  return bytes != nullptr;
+}
+
+std::uint8_t* TrackedBuffer::Release() {
+  std::uint8_t* out = bytes;
+  bytes = nullptr;
+  return out;
 }
 
 int DecodeImageStream(StreamRecord* stream, StandardImage* image) {

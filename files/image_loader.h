@@ -58,3 +58,13 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image);
 std::int64_t ReadStreamBytes(StreamRecord* stream, void* buffer, std::int64_t n);
 // The stream's size (seek to the end, tell, back to the start), or -1.
 std::int64_t MeasureStream(StreamRecord* stream);
+// A tracked buffer freed on every path that does not hand it on (not for functions that jump).
+struct TrackedBuffer {
+  std::uint8_t* bytes = nullptr;
+  TrackedBuffer() = default;
+  TrackedBuffer(const TrackedBuffer&) = delete;
+  TrackedBuffer& operator=(const TrackedBuffer&) = delete;
+  ~TrackedBuffer();
+  bool Allocate(std::int64_t size, bool zeroed);
+  std::uint8_t* Release();
+};
