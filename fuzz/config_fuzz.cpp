@@ -8,7 +8,7 @@
 #include "game_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gamefuzz::EnterFixtureFolder();
+  const gamefuzz::FixtureFolder folder;
   gamefuzz::ResetFixtureGame();
   gamefuzz::WriteBytes("data/config.dat", data, size);
   LoadConfig();

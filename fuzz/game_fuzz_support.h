@@ -79,23 +79,35 @@ inline std::vector<std::uint8_t> FixtureMap(int stage) {
   return map;
 }
 
-// Makes a fresh folder the working folder, once per process, with the tables and 16 maps.
-inline void EnterFixtureFolder() {
-  static bool entered = false;
-  if (entered) return;
-  entered = true;
-  char pattern[] = "/tmp/mub-fuzz-XXXXXX";
-  if (!mkdtemp(pattern)) std::abort();
-  std::filesystem::current_path(pattern);
-  std::filesystem::create_directories("data/map");
-  std::filesystem::create_directories("replay");
-  WriteFixtureTables();
-  for (int stage = 0; stage < 16; ++stage) {
-    char path[32];
-    std::snprintf(path, sizeof path, "data/map/%02d.mdt", stage);
-    WriteBytes(path, FixtureMap(stage));
+// The fixture folder (made once per process with the tables and 16 maps) is the working folder
+// for the guard's life; libFuzzer's own relative paths see the folder it started in.
+class FixtureFolder {
+ public:
+  FixtureFolder() : previous_(std::filesystem::current_path()) {
+    static std::filesystem::path folder;
+    if (folder.empty()) {
+      char pattern[] = "/tmp/mub-fuzz-XXXXXX";
+      if (!mkdtemp(pattern)) std::abort();
+      folder = pattern;
+      std::filesystem::current_path(folder);
+      std::filesystem::create_directories("data/map");
+      std::filesystem::create_directories("replay");
+      WriteFixtureTables();
+      for (int stage = 0; stage < 16; ++stage) {
+        char path[32];
+        std::snprintf(path, sizeof path, "data/map/%02d.mdt", stage);
+        WriteBytes(path, FixtureMap(stage));
+      }
+    }
+    std::filesystem::current_path(folder);
   }
-}
+  ~FixtureFolder() { std::filesystem::current_path(previous_); }
+  FixtureFolder(const FixtureFolder&) = delete;
+  FixtureFolder& operator=(const FixtureFolder&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
 
 // A fresh game on the fixture tables, at the title, with replays neither saved nor played.
 inline void ResetFixtureGame() {

@@ -6,12 +6,12 @@
 #include "game_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gamefuzz::EnterFixtureFolder();
+  const gamefuzz::FixtureFolder folder;
   gamefuzz::ResetFixtureGame();
   gamefuzz::WriteBytes("data/map/07.mdt", data, size);
   try {
     StartStage(7);
-    for (int frame = 0; frame < 400 && game.sceneNumber == ScenePlay; ++frame) {
+    for (int frame = 0; frame < 300 && game.sceneNumber == ScenePlay; ++frame) {
       char keys[256] = {};
       keys[KeyRight] = frame % 90 < 60;
       keys[KeyX] = 1;

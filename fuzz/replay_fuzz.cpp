@@ -6,7 +6,7 @@
 #include "game_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gamefuzz::EnterFixtureFolder();
+  const gamefuzz::FixtureFolder folder;
   gamefuzz::ResetFixtureGame();
   gamefuzz::WriteBytes("replay/05.rp", data, size);
   const bool started = StartReplayPlayback("replay/05.rp");

@@ -7,7 +7,7 @@
 #include "game_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gamefuzz::EnterFixtureFolder();
+  const gamefuzz::FixtureFolder folder;
   // The input is cut into the six files in their order; a short input leaves later files short.
   static const struct {
     const char* path;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   gamefuzz::ResetFixtureGame();
   try {
     StartStage(3);
-    for (int frame = 0; frame < 600 && game.sceneNumber == ScenePlay; ++frame) {
+    for (int frame = 0; frame < 400 && game.sceneNumber == ScenePlay; ++frame) {
       char keys[256] = {};
       keys[KeyRight] = frame % 100 < 70;
       keys[KeyX] = 1;

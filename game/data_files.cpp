@@ -1,8 +1,6 @@
 // Configuration, save data and type tables.
 #include "game/data_files.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <algorithm>
@@ -127,7 +125,6 @@ bool WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes) 
   if (!file) return false;
   bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   written = std::fflush(file) == 0 && written;
-  written = fsync(fileno(file)) == 0 && written;
   written = std::fclose(file) == 0 && written;
   if (!written || std::rename(temporary.c_str(), path) != 0) {
     std::remove(temporary.c_str());
