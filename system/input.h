@@ -9,3 +9,9 @@ int ReacquireInputDevices();
 int UpdateJoypadEffects();
 int RefreshKeyboardState();
 int ProcessJoypadEffects();
+// 1 while the key (a DirectInput key code) is down, else 0.
+int IsKeyDown(int keyCode);
+// The four input settings, kept across starts (all 0 in this program): use the Windows key state,
+// use the DirectInput keyboard on Windows Vista and 7, no force feedback, no keyboard device.
+int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnVista, int noForceFeedback,
+                           int noKeyboardDevice);

@@ -7,13 +7,6 @@
 #include "system/network.h"
 #include "system/text_input.h"
 
-int InitializeInputDevices() { return 0; }
-int ShutdownInputDevices() { return 0; }
-int ReacquireInputDevices() { return 0; }
-int UpdateJoypadEffects() { return 0; }
-int RefreshKeyboardState() { return 0; }
-int ProcessJoypadEffects() { return 0; }
-
 int InitializeKeyInput() { return 0; }
 int ProcessKeyInput() { return 0; }
 int DeleteAllKeyInputHandles() { return 0; }
