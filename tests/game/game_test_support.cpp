@@ -137,6 +137,42 @@ Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls) {
   return bytes;
 }
 
+void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
+                 std::uint8_t blue) {
+  const int rowBytes = (width * 3 + 3) & ~3;
+  const int pixelBytes = rowBytes * height;
+  Bytes bytes(54, 0);
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  Put32(bytes, 2, 54 + pixelBytes);
+  Put32(bytes, 10, 54);
+  Put32(bytes, 14, 40);
+  Put32(bytes, 18, width);
+  Put32(bytes, 22, height);
+  Put16(bytes, 26, 1);
+  Put16(bytes, 28, 24);
+  Put32(bytes, 34, pixelBytes);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) bytes.insert(bytes.end(), {blue, green, red});
+    bytes.insert(bytes.end(), static_cast<std::size_t>(rowBytes - width * 3), 0);
+  }
+  WriteFile(path, bytes);
+}
+
+void WriteFixtureBitmaps() {
+  std::filesystem::create_directories("image");
+  struct Sheet {
+    const char* path;
+    int width, height;
+  };
+  const Sheet sheets[] = {{"image/txt.bmp", 120, 160},    {"image/player.bmp", 256, 32}, {"image/block.bmp", 384, 96},
+                          {"image/shot.bmp", 128, 224},   {"image/enemy.bmp", 512, 736}, {"image/boss.bmp", 1024, 256},
+                          {"image/step.bmp", 512, 32},    {"image/item.bmp", 128, 192},  {"image/nmb.bmp", 80, 12},
+                          {"image/hgauge.bmp", 320, 64},  {"image/jgauge.bmp", 240, 72}, {"image/goal.bmp", 8, 480},
+                          {"image/title.bmp", 512, 256}};
+  for (const Sheet& sheet : sheets) WriteBitmap(sheet.path, sheet.width, sheet.height, 200, 180, 40);
+}
+
 void StartFreshGame(std::uint8_t arcadeMode) {
   ResetGameState();
   tables = GameTables{};

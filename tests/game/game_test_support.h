@@ -77,6 +77,11 @@ struct ReplayHeader {
 // Header with its check word, then the control bytes.
 Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls);
 
+// A 24-bit bitmap of one colour, and every bitmap the game loads at its least sizes.
+void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
+                 std::uint8_t blue);
+void WriteFixtureBitmaps();
+
 // Resets the game's state, writes nothing, loads the type tables of the working folder and
 // sets the configuration (arcade mode off unless asked).
 void StartFreshGame(std::uint8_t arcadeMode = 1);
