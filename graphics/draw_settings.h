@@ -104,6 +104,7 @@ struct DrawSettings {
     Matrix4 viewProjectionViewportMatrix;
     Matrix4 viewRotationTransposed;
     float cameraScreenCenter[2];
+    int32_t deviceRecreated;            // 1 after every device rebuild; the light code re-assigns
 };
 
 DrawSettings* GetDrawSettings();
@@ -148,6 +149,8 @@ int ResetDrawSettings();
 void RefreshVertexColor();
 // The rectangle last passed to SetDrawClipRect, before clamping.
 RECT GetRequestedDrawArea();
+// 1 / width and 1 / height of the blend graph's first texture, for the blend texture coordinates.
+void GetBlendTextureScale(float* u, float* v);
 
 // The draw brightness as the kernels read it: 0x00RRGGBB, 0xFFFFFF for no modulation.
 inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings)

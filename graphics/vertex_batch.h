@@ -20,3 +20,5 @@ uint32_t GetVertexBatchColor();
 // Forgets the texture and draw set-up last prepared, so the next draw prepares them again (every
 // BeginScene).
 void ForgetVertexBatchDrawSetup();
+// A filled box through the hardware path, in a screen colour code (the subtract emulation).
+int DrawFilledBoxHardware(int x1, int y1, int x2, int y2, uint32_t color, int fill);
