@@ -20,7 +20,8 @@ struct TrackedMemoryState {
   TrackedBlockHeader* head = nullptr;
   TrackedBlockHeader sentinel{};
   std::uint16_t serialCounter = 0;
-  std::int32_t totalBytes = 0;
+  // 64-bit: live blocks may add up past 2 GiB.
+  std::int64_t totalBytes = 0;
   std::int32_t blockCount = 0;
   // Diagnostic switches, all off in the program.
   int traceAll = 0;
@@ -225,7 +226,7 @@ int LogTrackedBlock(const TrackedBlockHeader* header) {
 
 int LogTrackedTotals() {
   TrackedLock lock;
-  return LogPrintf("\tTotal size:%d(%.3fkb)  Alloc num:%d", tracked.totalBytes,
+  return LogPrintf("\tTotal size:%lld(%.3fkb)  Alloc num:%d", static_cast<long long>(tracked.totalBytes),
                    static_cast<double>(tracked.totalBytes) / 1024.0, tracked.blockCount);
 }
 
@@ -234,7 +235,7 @@ int GetTrackedBlockCount() {
   return tracked.blockCount;
 }
 
-std::int32_t GetTrackedTotalBytes() {
+std::int64_t GetTrackedTotalBytes() {
   TrackedLock lock;
   return tracked.totalBytes;
 }

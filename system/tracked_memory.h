@@ -35,4 +35,4 @@ int LogTrackedBlock(const TrackedBlockHeader* header);
 int LogTrackedTotals();
 
 int GetTrackedBlockCount();
-std::int32_t GetTrackedTotalBytes();
+std::int64_t GetTrackedTotalBytes();
