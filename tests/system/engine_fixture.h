@@ -34,6 +34,15 @@ class EngineFixture : public ::testing::Test {
   }
   void TearDown() override {
     ShutdownEngine();
+    // A failed start leaves its window, as the engine's design says; the next test must not
+    // find it.
+    while (HWND left = FindWindowA(title_.c_str(), nullptr)) {
+      if (!DestroyWindow(left)) break;
+    }
+    UnregisterClassA(title_.c_str(), nullptr);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
     ResetEngineSubsystemCalls();
     SetPlatformVirtualTime(false);
     std::filesystem::current_path(previous_);
