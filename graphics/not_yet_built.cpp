@@ -24,24 +24,6 @@ void SetVertexBatchColor(uint32_t color) { vertexBatchColor = color; }
 uint32_t GetVertexBatchColor() { return vertexBatchColor; }
 void ForgetVertexBatchDrawSetup() {}
 
-int ResetGraphHandleCounters() { return 0; }
-int IsGraphHandleLive(int) { return 0; }
-int GetGraphOrScreenSize(int graph, int* width, int* height)
-{
-    if (graph > -2 || graph < -5) return -1;
-    return GetScreenModeSize(width, height);
-}
-int IsGraphDrawValid(int) { return -1; }
-IDirect3DSurface9* GetGraphRenderTargetSurface(int) { return nullptr; }
-IDirect3DTexture9* GetGraphFirstTexture(int, int*, int*) { return nullptr; }
-MEMIMG* GetGraphMEMIMG(int) { return nullptr; }
-int ReleaseAllGraphDeviceResources() { return 0; }
-int RecreateAllGraphDeviceResources() { return 0; }
-int DeleteAllGraphHandles() { return 0; }
-int ReloadGraphsFromFiles() { return 0; }
-int RunGraphReloadCallback() { return 0; }
-int CreateGraphFromMemoryImage(const void*, int, const void*, int, int, int) { return -1; }
-
 int StartFontSystem() { return 0; }
 int EndFontSystem() { return 0; }
 int RecreateAllFonts() { return 0; }

@@ -29,3 +29,9 @@ int BuildYuvToRgbTables() { return 0; }
 int SuspendAllMovies() { return 0; }
 int ResumeSuspendedMovies() { return 0; }
 int UpdateAllMovieOverlays() { return 0; }
+
+int OpenMovie(const char*, int*, int*, int) { return -1; }
+int DeleteMovieHandle(int) { return -1; }
+int RefreshMovieFrame(int, int) { return -1; }
+int SetMovieFrameCallback(int, MovieFrameCallback, int) { return -1; }
+const StandardImage* GetMovieFrameImage(MovieRecord*) { return nullptr; }
