@@ -84,7 +84,9 @@ void CompletePendingLoad(ArchiveRecord* record) {
   while (record->pendingLoad && !FinishArchiveImageLoad(record)) Sleep(1);
 }
 
+// The header's bytes must all lie inside the archive: 24, or 28 from version 4.
 bool ParseHeader(ArchiveRecord* record, const std::uint8_t* header, std::uint32_t archiveSize) {
+  if (archiveSize < kArchiveHeaderSize || (Le16(header + 2) >= 4 && archiveSize < kArchiveHeaderSize + 4)) return false;
   record->version = Le16(header + 2);
   record->headBlockSize = Le32(header + 4);
   record->dataAreaOffset = Le32(header + 8);

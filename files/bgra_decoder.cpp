@@ -18,10 +18,11 @@ int DecodeBGRAStream(StreamRecord* stream, StandardImage* image) {
   const auto width = static_cast<std::int32_t>(Le32(header + 8));
   const auto height = static_cast<std::int32_t>(Le32(header + 12));
   if ((channels != 0x08080808 && channels != 0x10101010) || width <= 0 || height <= 0) return -1;
-  const std::int64_t pixelBytes = std::int64_t{width} * height * 4;
   const int bytesPerChannel = channels == 0x10101010 ? 2 : 1;
   // Sizes are checked in 64 bits against what the stream holds before anything is allocated.
-  if (pixelBytes > kImagePixelBytesMax || pixelBytes * bytesPerChannel > streamSize - 16) return -1;
+  if (!FitsImageBytes(std::int64_t{width} * 4, height)) return -1;
+  const std::int64_t pixelBytes = std::int64_t{width} * height * 4;
+  if (pixelBytes * bytesPerChannel > streamSize - 16) return -1;
   TrackedBuffer pixels;
   if (!pixels.Allocate(pixelBytes, false)) return -1;
   const std::int64_t rowBytes = std::int64_t{width} * 4;

@@ -84,7 +84,7 @@ void CopyPalette(ColorFormat* format, const std::uint8_t* palette, int entries) 
 int ConvertThroughDib(const BmpInfo& info, const std::uint8_t* headerCopy, const std::uint8_t* data,
                       StandardImage* image) {
   std::int32_t height = info.height < 0 ? -info.height : info.height;
-  if ((std::int64_t{info.width} * 3 + 3) / 4 * 4 * height > kImagePixelBytesMax) return -1;
+  if (!FitsImageBytes((std::int64_t{info.width} * 3 + 3) / 4 * 4, height)) return -1;
   HDC dc = CreateCompatibleDC(nullptr);
   BITMAPINFO target{};
   target.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -183,7 +183,7 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   if (dataOffset < kFileHeaderSize + info.headerSize || dataOffset > streamSize) return -1;
   const std::int64_t dataSize = streamSize - dataOffset;
   const std::int64_t rowSize = (std::int64_t{info.width} * info.bitCount + 31) / 32 * 4;
-  if (rowSize * height > kImagePixelBytesMax) return -1;
+  if (!FitsImageBytes(rowSize, height)) return -1;
   const bool runLength = info.compression == kCompressionRle8 || info.compression == kCompressionRle4;
   if (!runLength && dataSize < rowSize * height) return -1;
   if (stream->ops.seek(stream->handle, static_cast<std::int32_t>(dataOffset), 0) != 0) return -1;
@@ -194,7 +194,7 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t indexPitch = (std::int64_t{info.width} + 3) / 4 * 4;
   if (runLength) {
     TrackedBuffer pixels;
-    if (indexPitch * height > kImagePixelBytesMax || !pixels.Allocate(indexPitch * height, true)) return -1;
+    if (!FitsImageBytes(indexPitch, height) || !pixels.Allocate(indexPitch * height, true)) return -1;
     DecodeRunLength(data.bytes, dataSize, pixels.bytes, static_cast<std::int32_t>(indexPitch), info.width, height,
                     topDown, info.compression == kCompressionRle4);
     image->pitch = static_cast<std::int32_t>(indexPitch);

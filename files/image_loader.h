@@ -28,6 +28,11 @@ extern UserImageDecoderList UserImageDecoderTable;
 
 // Pixel buffers larger than this are refused by every decoder.
 constexpr std::int64_t kImagePixelBytesMax = 0x10000000;
+// True when rows of rowBytes fit that limit; the product is formed only once it cannot overflow.
+inline bool FitsImageBytes(std::int64_t rowBytes, std::int64_t rows) {
+  return rowBytes >= 0 && rows >= 0 && rowBytes <= kImagePixelBytesMax && rows <= kImagePixelBytesMax &&
+         rowBytes * rows <= kImagePixelBytesMax;
+}
 
 int DecodeImageStream(StreamRecord* stream, StandardImage* image);
 

@@ -122,7 +122,7 @@ int DecodeJPEGStream(StreamRecord* stream, StandardImage* image) {
   const int components = info.output_components;
   const std::int64_t rowBytes = std::int64_t{info.output_width} * components;
   // CMYK and other layouts have no place in the engine's formats: refused rather than mislabelled.
-  if ((components != 1 && components != 3) || rowBytes * info.output_height > kImagePixelBytesMax ||
+  if ((components != 1 && components != 3) || !FitsImageBytes(rowBytes, info.output_height) ||
       info.output_height == 0) {
     jpeg_destroy_decompress(&info);
     return -1;

@@ -79,7 +79,7 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   png_read_update_info(png, info);
   const std::int64_t rowBytes = static_cast<std::int64_t>(png_get_rowbytes(png, info));
   const int channels = png_get_channels(png, info);
-  if (width == 0 || height == 0 || rowBytes * height > kImagePixelBytesMax) png_error(png, "Image Too Large");
+  if (width == 0 || height == 0 || !FitsImageBytes(rowBytes, height)) png_error(png, "Image Too Large");
 
   rows = static_cast<png_bytep*>(png_malloc(png, sizeof(png_bytep) * height));
   block = static_cast<png_bytep>(png_malloc(png, static_cast<png_alloc_size_t>(rowBytes * height)));
