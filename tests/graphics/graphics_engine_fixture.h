@@ -1,0 +1,91 @@
+// An engine started headless in window mode on the CPU Direct3D device, with virtual time and a
+// log of its own in a temporary directory; the device's test controls are reset around each test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "engine.h"
+#include "graphics/draw_settings.h"
+#include "graphics/graphics_core.h"
+#include "platform/clock.h"
+#include "platform/d3d9/d3d9_controls.h"
+#include "platform/ddraw/ddraw.h"
+#include "platform/win32/file_path.h"
+#include "platform/win32/gdi_present.h"
+#include "system/log.h"
+#include "system/system_state.h"
+#include "system/window_system.h"
+
+class GraphicsEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/g1graphicsXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    std::string enginePath;
+    ASSERT_TRUE(MapPosixToEnginePath(directory_, enginePath));
+    SetPlatformVirtualTime(true);
+    D3D9ResetControls();
+    DirectDrawResetControls();
+    SetLogOutput(1);
+    SetLogTimeStampOff(1);
+    SetLogDatedFileName(0);
+    SetLogDirectory(enginePath.c_str());
+    ChangeWindowMode(1);
+    SetUseHardwareGraphics(1);
+  }
+
+  void TearDown() override {
+    ShutdownEngine();
+    SetUseHardwareGraphics(1);
+    EngineSettings().backgroundSet = 0;
+    D3D9ResetControls();
+    DirectDrawResetControls();
+    SetLogDirectory("");
+    SetPlatformVirtualTime(false);
+    std::filesystem::remove_all(directory_);
+  }
+
+  // Runs the message pump through `milliseconds` of virtual time, one millisecond a step.
+  void PumpFor(int milliseconds) {
+    for (int i = 0; i < milliseconds; ++i) {
+      AdvancePlatformTime(1);
+      ProcessWindowMessages();
+    }
+  }
+
+  std::string ReadLog() const {
+    std::ifstream file(directory_ + "/Log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+
+  // The window's client area as the last present left it, 0xRRGGBB per pixel.
+  static std::vector<uint32_t> PresentedPixels(int* width = nullptr, int* height = nullptr) {
+    D3D9Image image;
+    if (!D3D9GetLastPresentedImage(&image)) return {};
+    if (width != nullptr) *width = image.width;
+    if (height != nullptr) *height = image.height;
+    for (uint32_t& pixel : image.pixels) pixel &= 0xFFFFFF;
+    return image.pixels;
+  }
+
+  // The window's client area as GDI or the swap chain last left it, 0xRRGGBB per pixel.
+  static std::vector<uint32_t> WindowPixels(int* width = nullptr, int* height = nullptr) {
+    int w = 0;
+    int h = 0;
+    std::vector<uint32_t> pixels;
+    if (!GetWindowPresentedImage(GetEngineWindowHandle(), &w, &h, &pixels)) return {};
+    if (width != nullptr) *width = w;
+    if (height != nullptr) *height = h;
+    for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
+    return pixels;
+  }
+
+  std::string directory_;
+};
