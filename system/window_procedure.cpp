@@ -219,9 +219,9 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       break;
     case WM_SIZE:
       GetWindowRect(window, &state.windowRect);
-      if (wParam == SIZE_MAXIMIZED) {
-        if (settings.modeSwitchAllowed && !state.modeChangeInProgress && !state.creating && windowed)
-          state.pendingModeSwitch = 1;
+      // Maximising asks for full screen where switching is allowed; elsewhere it re-fits.
+      if (wParam == SIZE_MAXIMIZED && settings.modeSwitchAllowed) {
+        if (!state.modeChangeInProgress && !state.creating && windowed) state.pendingModeSwitch = 1;
       } else {
         FitWindowToScreen();
       }
