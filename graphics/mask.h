@@ -13,3 +13,7 @@ MEMIMG* GetMaskScreenImage();
 int ReleaseMaskScreen();
 int RestoreMaskScreen();
 int DeleteAllMaskHandles();
+// Bracket a draw while masking is on: the draw goes to the mask screen and comes back through the
+// mask within the rectangle.
+int BeginMaskDraw(const RECT* rect);
+int EndMaskDraw(const RECT* rect);

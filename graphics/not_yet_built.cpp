@@ -2,6 +2,7 @@
 // built.
 #include "graphics/font_system.h"
 #include "graphics/graph_handle.h"
+#include "graphics/graphics.h"
 #include "graphics/graphics_system.h"
 #include "graphics/mask.h"
 #include "graphics/screen_mode.h"
@@ -11,18 +12,6 @@ int StartModelSystem() { return 0; }
 int EndModelSystem() { return 0; }
 int GetMaskUseFlag() { return 0; }
 int SetMaskUseFlag(int) { return 0; }
-
-namespace {
-uint32_t vertexBatchColor = 0xFFFFFFFF;
-}
-
-int FlushVertexBatch() { return 0; }
-int DiscardVertexBatch() { return 0; }
-int PrepareVertexBatchBuffers() { return 0; }
-int StartInitialPointBatch() { return 0; }
-void SetVertexBatchColor(uint32_t color) { vertexBatchColor = color; }
-uint32_t GetVertexBatchColor() { return vertexBatchColor; }
-void ForgetVertexBatchDrawSetup() {}
 
 int StartFontSystem() { return 0; }
 int EndFontSystem() { return 0; }
@@ -35,4 +24,5 @@ MEMIMG* GetMaskScreenImage() { return nullptr; }
 int ReleaseMaskScreen() { return 0; }
 int RestoreMaskScreen() { return 0; }
 int DeleteAllMaskHandles() { return 0; }
-int DrawFilledBoxHardware(int, int, int, int, uint32_t, int) { return 0; }
+int BeginMaskDraw(const RECT*) { return 0; }
+int EndMaskDraw(const RECT*) { return 0; }

@@ -1,0 +1,272 @@
+// The public draw calls of graphs (at a point, stretched, mirrored, a part, with free corners) and
+// their common frame (checks, movie refresh, mask and subtract emulation around the draw), and the
+// hardware paths at a point and stretched, which write two triangles per draw tile into the
+// VertexBatch, clamped to the draw area.
+#include <algorithm>
+
+#include "graphics/blend_state.h"
+#include "graphics/device_state_cache.h"
+#include "graphics/draw_settings.h"
+#include "graphics/frame_present.h"
+#include "graphics/graph_draw.h"
+#include "graphics/graph_record.h"
+#include "graphics/graphics.h"
+#include "graphics/graphics_core.h"
+#include "graphics/mask.h"
+#include "graphics/vertex_batch.h"
+#include "media/movie.h"
+#include "system/math.h"
+#include "system/window_system.h"
+
+namespace {
+
+struct QuadCorner {
+  float x;
+  float y;
+  float u;
+  float v;
+};
+
+// Moves a corner coordinate into [low, high], shifting its texture coordinate by the distance
+// moved (perTexel: texture coordinate per pixel of position, negative when mirrored).
+void ClampCorner(float* position, float* texture, float low, float high, double perPixel) {
+  if (*position < low) {
+    *texture = static_cast<float>(*texture + (low - *position) * perPixel);
+    *position = low;
+  }
+  if (*position > high) {
+    *texture = static_cast<float>(*texture - (*position - high) * perPixel);
+    *position = high;
+  }
+}
+
+// Writes one draw tile as two triangles (top left, top right, bottom left) and (bottom right,
+// bottom left, top right) in the batch's current vertex type; graph-relative positions give the
+// blend texture's coordinates.
+void WriteQuad(int vertexType, const QuadCorner (&c)[4], const float (&graphX)[4], const float (&graphY)[4]) {
+  static constexpr int kOrder[6] = {0, 1, 2, 3, 2, 1};
+  const DrawSettings* settings = GetDrawSettings();
+  const uint32_t color = GetVertexBatchColor();
+  const float z = settings->drawDepth2D;
+  if (vertexType == kVertex2DTextured) {
+    auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuad(kVertex2DTextured));
+    for (int i = 0; i < 6; ++i) {
+      const QuadCorner& corner = c[kOrder[i]];
+      v[i] = Vertex2DTextured{corner.x, corner.y, z, 1.0f, color, corner.u, corner.v};
+    }
+    return;
+  }
+  float scaleU = 0.0f;
+  float scaleV = 0.0f;
+  GetBlendTextureScale(&scaleU, &scaleV);
+  auto* v = static_cast<Vertex2DBlendTextured*>(ReserveBatchQuad(kVertex2DBlendTextured));
+  for (int i = 0; i < 6; ++i) {
+    const int k = kOrder[i];
+    const QuadCorner& corner = c[k];
+    v[i] = Vertex2DBlendTextured{corner.x,
+                                 corner.y,
+                                 z,
+                                 1.0f,
+                                 color,
+                                 0xFFFFFFFF,
+                                 corner.u,
+                                 corner.v,
+                                 (static_cast<float>(settings->blendGraphOffsetX) + graphX[k]) * scaleU,
+                                 (static_cast<float>(settings->blendGraphOffsetY) + graphY[k]) * scaleV};
+  }
+}
+
+// Writes every draw tile of the graph placed at (originX, originY) and scaled; with clamping each
+// corner is kept inside [left, right] x [top, bottom].
+void WriteGraphTiles(GraphRecord* record, double originX, double originY, double scaleX, double scaleY, bool clamp,
+                     float left, float top, float right, float bottom) {
+  for (int t = 0; t < record->tileCount; ++t) {
+    const GraphTile& tile = record->tiles[t];
+    SetBatchTexture(tile.imageTile->texture);
+    const int vertexType = GetDeviceStateCache().draw.vertexType;
+    if (vertexType != kVertex2DTextured && vertexType != kVertex2DBlendTextured) continue;
+    QuadCorner corners[4];
+    float graphX[4];
+    float graphY[4];
+    const double perPixelU = 1.0 / (scaleX * tile.imageTile->textureWidth);
+    const double perPixelV = 1.0 / (scaleY * tile.imageTile->textureHeight);
+    for (int k = 0; k < 4; ++k) {
+      const GraphTileCorner& source = tile.corners[k];
+      QuadCorner& corner = corners[k];
+      corner.x = static_cast<float>(originX + source.x * scaleX);
+      corner.y = static_cast<float>(originY + source.y * scaleY);
+      corner.u = source.u;
+      corner.v = source.v;
+      if (clamp) {
+        ClampCorner(&corner.x, &corner.u, left, right, perPixelU);
+        ClampCorner(&corner.y, &corner.v, top, bottom, perPixelV);
+      }
+      graphX[k] = static_cast<float>((corner.x - originX) / scaleX);
+      graphY[k] = static_cast<float>((corner.y - originY) / scaleY);
+    }
+    WriteQuad(vertexType, corners, graphX, graphY);
+  }
+}
+
+bool IsTextureBacked(const GraphRecord* record) { return record->image != nullptr && record->image->textureBacked; }
+
+// The common frame: checks, the movie frame, the mask and the subtract emulation around the draw.
+template <class Draw>
+int DrawInFrame(int graph, int left, int top, int right, int bottom, Draw draw) {
+  const DrawSettings* settings = GetDrawSettings();
+  if (settings->drawSuppression || settings->drawAreaEmpty) return 0;
+  GraphRecord* record = GetGraphRecord(graph);
+  if (record == nullptr || record->image == nullptr) return -1;
+  if (settings->blendGraph != -1) {
+    const GraphRecord* blend = GetGraphRecord(settings->blendGraph);
+    if (blend == nullptr || blend->width < record->width || blend->height < record->height) return -1;
+  }
+  if (!IsWindowActive()) WaitWhileWindowInactive();
+  const RECT rect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+  if (record->movie != -1) RefreshMovieFrame(record->movie, 0);
+  const bool mask = GetMaskUseFlag() != 0;
+  if (mask) BeginMaskDraw(&rect);
+  const bool emulateSubtract =
+      settings->blendMode == 3 && IsTextureBacked(record) && !GraphicsCore().nativeSubtractBlend;
+  if (emulateSubtract) BeginSubtractBlendEmulation(&rect);
+  const int result = draw(record);
+  if (emulateSubtract) EndSubtractBlendEmulation(&rect);
+  if (mask) EndMaskDraw(&rect);
+  return result;
+}
+
+int GraphWidth(int graph) {
+  const GraphRecord* record = GetGraphRecord(graph);
+  return record != nullptr ? record->width : 0;
+}
+
+int GraphHeight(int graph) {
+  const GraphRecord* record = GetGraphRecord(graph);
+  return record != nullptr ? record->height : 0;
+}
+
+}  // namespace
+
+int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY, int transparent,
+                             int pixelExact) {
+  if (GraphicsCore().device == nullptr) return -1;
+  const double originX = static_cast<float>(static_cast<double>(floatX) - 0.5);
+  const double originY = static_cast<float>(static_cast<double>(floatY) - 0.5);
+  BeginDeviceScene();
+  if (record->tileCount < 1) return 0;
+  PrepareDrawState(record->image, record->tiles[0].imageTile->texture,
+                   static_cast<uint32_t>(transparent ? kDrawTransparent : 0) | (pixelExact ? kDrawPixelExact : 0));
+  const DrawSettings* settings = GetDrawSettings();
+  const RECT& area = settings->drawArea;
+  const bool inside =
+      x >= area.left && y >= area.top && x + record->width <= area.right && y + record->height <= area.bottom;
+  WriteGraphTiles(record, originX, originY, 1.0, 1.0, !inside, settings->drawAreaFloat[0], settings->drawAreaFloat[1],
+                  settings->drawAreaFloat[2], settings->drawAreaFloat[3]);
+  return 0;
+}
+
+int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1, float floatY1,
+                               float floatX2, float floatY2, int transparent, int pixelExact) {
+  if (GraphicsCore().device == nullptr) return -1;
+  if (floatX1 == floatX2 || floatY1 == floatY2) return 0;
+  const DrawSettings* settings = GetDrawSettings();
+  const uint32_t flags = static_cast<uint32_t>(transparent ? kDrawTransparent : 0) |
+                         (pixelExact && settings->filterMode != 1 ? kDrawPixelExact : 0);
+  BeginDeviceScene();
+  if (record->tileCount < 1) return 0;
+  PrepareDrawState(record->image, record->tiles[0].imageTile->texture, flags);
+  const double scaleX = (static_cast<double>(floatX2) - floatX1) / record->width;
+  const double scaleY = (static_cast<double>(floatY2) - floatY1) / record->height;
+  const double originX = static_cast<double>(floatX1) - 0.5;
+  const double originY = static_cast<double>(floatY1) - 0.5;
+  const RECT& area = settings->drawArea;
+  const bool inside = std::min(x1, x2) >= area.left && std::min(y1, y2) >= area.top &&
+                      std::max(x1, x2) <= area.right && std::max(y1, y2) <= area.bottom;
+  WriteGraphTiles(record, originX, originY, scaleX, scaleY, !inside, settings->drawAreaFloat[0] - 0.5f,
+                  settings->drawAreaFloat[1] - 0.5f, settings->drawAreaFloat[2] - 0.5f,
+                  settings->drawAreaFloat[3] - 0.5f);
+  return 0;
+}
+
+int DrawGraphAtPoint(int x, int y, int graph, int transparent) {
+  if (!IsEngineRunning()) return -1;
+  return DrawInFrame(graph, x, y, x + GraphWidth(graph), y + GraphHeight(graph), [&](GraphRecord* record) {
+    if (IsTextureBacked(record))
+      return DrawGraphAtPointHardware(record, x, y, static_cast<float>(x), static_cast<float>(y), transparent, 1);
+    return DrawGraphAtPointSoftware(record, x, y, transparent);
+  });
+}
+
+int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent) {
+  return DrawInFrame(graph, x1, y1, x2, y2, [&](GraphRecord* record) {
+    if (IsTextureBacked(record))
+      return DrawGraphStretchedHardware(record, x1, y1, x2, y2, static_cast<float>(x1), static_cast<float>(y1),
+                                        static_cast<float>(x2), static_cast<float>(y2), transparent, 1);
+    return DrawGraphStretchedSoftware(record, x1, y1, x2, y2, transparent);
+  });
+}
+
+int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, int transparent) {
+  const int ix1 = TruncateDoubleToInt(x1);
+  const int iy1 = TruncateDoubleToInt(y1);
+  const int ix2 = TruncateDoubleToInt(x2);
+  const int iy2 = TruncateDoubleToInt(y2);
+  return DrawInFrame(graph, ix1, iy1, ix2, iy2, [&](GraphRecord* record) {
+    if (IsTextureBacked(record))
+      return DrawGraphStretchedHardware(record, ix1, iy1, ix2, iy2, x1, y1, x2, y2, transparent, 0);
+    return DrawGraphStretchedSoftware(record, ix1, iy1, ix2, iy2, transparent);
+  });
+}
+
+int DrawGraphMirrored(int x, int y, int graph, int transparent) {
+  const GraphRecord* record = GetGraphRecord(graph);
+  if (record == nullptr) return -1;
+  return DrawGraphStretched(x + record->width, y, x, y + record->height, graph, transparent);
+}
+
+int DrawGraphPart(int x, int y, int sourceX, int sourceY, int width, int height, int graph, int transparent,
+                  int mirror) {
+  DrawSettings* settings = GetDrawSettings();
+  const GraphRecord* record = GetGraphRecord(graph);
+  if (record == nullptr) return -1;
+  const RECT savedArea = settings->drawArea;
+  float savedFloat[4];
+  std::copy(std::begin(settings->drawAreaFloat), std::end(settings->drawAreaFloat), savedFloat);
+  RECT part{x, y, x + width, y + height};
+  ClipRectToRect(&part, &savedArea);
+  // A window of no width or height (the game passes negative widths) draws nothing.
+  if (part.right <= part.left || part.bottom <= part.top) return 0;
+  settings->drawArea = part;
+  settings->drawAreaFloat[0] = static_cast<float>(part.left);
+  settings->drawAreaFloat[1] = static_cast<float>(part.top);
+  settings->drawAreaFloat[2] = static_cast<float>(part.right);
+  settings->drawAreaFloat[3] = static_cast<float>(part.bottom);
+  const int result = mirror ? DrawGraphMirrored(x + sourceX + width - record->width, y - sourceY, graph, transparent)
+                            : DrawGraphAtPoint(x - sourceX, y - sourceY, graph, transparent);
+  settings->drawArea = savedArea;
+  std::copy(std::begin(savedFloat), std::end(savedFloat), settings->drawAreaFloat);
+  return result;
+}
+
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
+                         int transparent) {
+  const float left = std::min({x1, x2, x3, x4});
+  const float top = std::min({y1, y2, y3, y4});
+  const float right = std::max({x1, x2, x3, x4});
+  const float bottom = std::max({y1, y2, y3, y4});
+  return DrawInFrame(graph, TruncateDoubleToInt(left), TruncateDoubleToInt(top), TruncateDoubleToInt(right),
+                     TruncateDoubleToInt(bottom), [&](GraphRecord* record) {
+                       if (IsTextureBacked(record))
+                         return DrawGraphFourCornersHardware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
+                       return DrawGraphFourCornersSoftware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
+                     });
+}
+
+int DrawGraphPartStretched(float x1, float y1, float x2, float y2, int sourceX, int sourceY, int width, int height,
+                           int graph, int transparent) {
+  const int part = DeriveGraph(sourceX, sourceY, width, height, graph);
+  if (part == -1) return -1;
+  DrawGraphStretchedFloat(x1, y1, x2, y2, part, transparent);
+  DeleteGraphHandle(part);
+  return 0;
+}
