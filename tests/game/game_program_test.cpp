@@ -1,0 +1,77 @@
+// The whole program in this process, headless: start-up on fixture files, the title, a game
+// started by an injected Space, the end on a window close; and the report of a load failure.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "game/game_entry.h"
+#include "game_test_support.h"
+#include "platform/clock.h"
+#include "platform/win32/user.h"
+#include "system/tracked_memory.h"
+#include "system/window_system.h"
+
+using namespace gametest;
+
+namespace {
+
+std::uint64_t Milliseconds() { return GetPlatformNanoseconds() / 1000000; }
+
+// Waits until the clock passes `at`, or until the game has ended.
+void WaitUntil(std::uint64_t at, const std::atomic<bool>& ended) {
+  while (!ended && Milliseconds() < at) usleep(1000);
+}
+
+// Real time: the keys are held long enough for several frames to see them, however slow the
+// frames are.
+TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
+  WorkingFolder folder;
+  WriteTables(DefaultTables());
+  WriteMap(0, FlatMap());
+  WriteFixtureBitmaps();
+  ResetGameState();
+  const std::uint64_t start = Milliseconds();
+  std::atomic<bool> ended{false};
+  std::thread keys([&] {
+    WaitUntil(start + 2000, ended);
+    HWND window = GetEngineWindowHandle();
+    InjectPlatformWindowEvent(window, SDL_WINDOWEVENT_FOCUS_GAINED, 0, 0);
+    InjectPlatformKey(window, SDL_SCANCODE_SPACE, true);
+    WaitUntil(start + 3000, ended);
+    InjectPlatformKey(window, SDL_SCANCODE_SPACE, false);
+    WaitUntil(start + 6000, ended);
+    InjectPlatformWindowEvent(window, SDL_WINDOWEVENT_CLOSE, 0, 0);
+  });
+  const int status = RunGame();
+  ended = true;
+  keys.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(game.sceneNumber, ScenePlay);  // arcade mode (no config file): Space starts stage 1-1
+  EXPECT_EQ(game.stage, 0);
+  EXPECT_GT(game.stageFrame, 0);
+  EXPECT_EQ(GetTrackedBlockCount(), 0);  // an empty leak report
+  EXPECT_FALSE(FileExists("data/config.dat"));
+  EXPECT_TRUE(FileExists("replay/tm.rp"));
+}
+
+TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngine) {
+  WorkingFolder folder;
+  WriteTables(DefaultTables());
+  WriteFixtureBitmaps();
+  std::filesystem::remove("image/goal.bmp");
+  ResetGameState();
+  testing::internal::CaptureStderr();
+  const int status = RunGame();
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"エラー: 読込に失敗しました")), std::string::npos);  // the message box
+  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")), std::string::npos);
+  EXPECT_EQ(GetTrackedBlockCount(), 0);
+}
+
+}  // namespace
