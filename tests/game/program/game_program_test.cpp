@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "game/game_entry.h"
-#include "game_test_support.h"
+#include "game/game_test_support.h"
 #include "platform/clock.h"
 #include "platform/win32/user.h"
 #include "system/tracked_memory.h"
