@@ -429,5 +429,9 @@ int InjectPlatformKey(HWND window, int scancode, bool down);
 int InjectPlatformText(HWND window, const char* utf8);
 // Mouse motion to a client position.
 int InjectPlatformMouseMove(HWND window, int x, int y);
+// Whether FindWindowA sees other processes' windows: -1 (the default) when SDL's video has a
+// display, 1 always, 0 never. Headless test processes run side by side without seeing each
+// other's windows; a test of the second-copy check switches it on.
+void SetPlatformWindowsSeenAcrossProcesses(int mode);
 // Sets a key in the key-state tables at once, without a message.
 void SetPlatformKeyState(int scancode, bool down);

@@ -1,6 +1,8 @@
 // FindWindowA, including the windows of other processes: while a process has a top-level window
-// of a class it holds an abstract UNIX socket named after the class (and the user), which the
-// system releases when the process ends, however it ends. Another process finds the name taken.
+// of a class it holds an abstract UNIX socket named after the class, the user and the display,
+// which the system releases when the process ends, however it ends. Another process finds the
+// name taken. Headless windows are on no display, so other processes do not see them unless a
+// test asks for it.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,7 +10,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/win32/user_internal.h"
@@ -28,6 +32,13 @@ std::vector<ClassMarker>& Markers() {
   return *markers;
 }
 
+std::atomic<int> acrossProcesses{-1};
+
+bool SeenAcrossProcesses() {
+  int mode = acrossProcesses.load();
+  return mode < 0 ? !IsPlatformHeadless() : mode != 0;
+}
+
 std::string UpperCase(const std::string& name) {
   std::string key = name;
   for (char& c : key)
@@ -38,8 +49,13 @@ std::string UpperCase(const std::string& name) {
 // The socket address for a class: FNV-1a of the upper-cased name keeps any name within the
 // address's length.
 sockaddr_un MarkerAddress(const std::string& key, socklen_t& length) {
+  std::string named = key;
+  const char* display = std::getenv("DISPLAY");
+  if (!display) display = std::getenv("WAYLAND_DISPLAY");
+  named += '\n';
+  named += display ? display : "";
   std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : key) {
+  for (unsigned char c : named) {
     hash ^= c;
     hash *= 0x100000001b3ull;
   }
@@ -91,7 +107,7 @@ void MarkClassWindowCreated(const std::string& className) {
     }
   }
   bool taken;
-  int s = BindMarker(key, taken);
+  int s = SeenAcrossProcesses() ? BindMarker(key, taken) : -1;
   Markers().push_back(ClassMarker{key, s, 1});
 }
 
@@ -122,7 +138,7 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
       return record->handle;
     }
   }
-  if (!className || windowName) return nullptr;
+  if (!className || windowName || !SeenAcrossProcesses()) return nullptr;
   std::lock_guard lock(MarkerMutex());
   std::string key = UpperCase(className);
   for (auto& marker : Markers())
@@ -132,3 +148,5 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
   if (s >= 0) close(s);
   return taken ? ForeignWindow : nullptr;
 }
+
+void SetPlatformWindowsSeenAcrossProcesses(int mode) { acrossProcesses = mode; }

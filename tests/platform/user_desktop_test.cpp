@@ -92,6 +92,7 @@ LRESULT CALLBACK PlainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWin
 TEST(UserFindWindowTest, SeesTheSameClassInAnotherProcessUntilItsWindowIsGone) {
   const char* className = "UserFindWindowTestClass-cross";
   EXPECT_EQ(FindWindowA(className, nullptr), nullptr);
+  SetPlatformWindowsSeenAcrossProcesses(1);
   // A second process of this test program holds a real top-level window of the class.
   pid_t holder = fork();
   ASSERT_GE(holder, 0);
@@ -108,13 +109,18 @@ TEST(UserFindWindowTest, SeesTheSameClassInAnotherProcessUntilItsWindowIsGone) {
   }
   EXPECT_NE(found, nullptr);
   EXPECT_FALSE(IsWindow(found));  // a handle of another process is of no use here
+  SetPlatformWindowsSeenAcrossProcesses(0);
+  EXPECT_EQ(FindWindowA(className, nullptr), nullptr);  // a headless default: not seen
+  SetPlatformWindowsSeenAcrossProcesses(1);
   waitpid(holder, &status, 0);
   EXPECT_EQ(FindWindowA(className, nullptr), nullptr);
+  SetPlatformWindowsSeenAcrossProcesses(-1);
 }
 
 // Run by the test above as a separate process: holds a window of the class for a moment.
 TEST(UserFindWindowTest, HolderProcess) {
   if (!getenv("USER_FIND_WINDOW_HOLDER")) GTEST_SKIP() << "runs only as the helper of the test above";
+  SetPlatformWindowsSeenAcrossProcesses(1);
   WNDCLASSEXA c{};
   c.cbSize = sizeof c;
   c.lpfnWndProc = PlainProc;

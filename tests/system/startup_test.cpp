@@ -131,6 +131,7 @@ TEST_F(StartupTest, WindowModeByteIsStoredAsZeroOrOne) {
 TEST_F(StartupTest, SecondCopyHelper) {
   const char* className = std::getenv("ENGINE_SECOND_COPY_CLASS");
   if (!className) GTEST_SKIP() << "runs only as the helper of the second-copy test";
+  SetPlatformWindowsSeenAcrossProcesses(1);
   WNDCLASSEXA c{};
   c.cbSize = sizeof c;
   c.lpfnWndProc = DefWindowProcA;
@@ -143,6 +144,7 @@ TEST_F(StartupTest, SecondCopyHelper) {
 }
 
 TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowed) {
+  SetPlatformWindowsSeenAcrossProcesses(1);  // headless windows are not seen otherwise
   pid_t other = fork();
   ASSERT_GE(other, 0);
   if (other == 0) {
@@ -165,6 +167,7 @@ TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowe
   SetDoubleStartAllowed(0);
   int status = 0;
   waitpid(other, &status, 0);
+  SetPlatformWindowsSeenAcrossProcesses(-1);
   ExpectLinesInOrder(LogLines(), {" ソフトの二重起動検査... 二重起動されていますが続行します"});
 }
 
