@@ -81,15 +81,20 @@ inline std::vector<std::uint8_t> FixtureMap(int stage) {
 
 // The fixture folder (made once per process with the tables and 16 maps) is the working folder
 // for the guard's life; libFuzzer's own relative paths see the folder it started in.
+inline std::filesystem::path fixturePath;
+
 class FixtureFolder {
  public:
   FixtureFolder() : previous_(std::filesystem::current_path()) {
-    static std::filesystem::path folder;
-    if (folder.empty()) {
+    if (fixturePath.empty()) {
       char pattern[] = "/tmp/mub-fuzz-XXXXXX";
       if (!mkdtemp(pattern)) std::abort();
-      folder = pattern;
-      std::filesystem::current_path(folder);
+      fixturePath = pattern;
+      std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(fixturePath, ignored);
+      });
+      std::filesystem::current_path(fixturePath);
       std::filesystem::create_directories("data/map");
       std::filesystem::create_directories("replay");
       WriteFixtureTables();
@@ -99,7 +104,7 @@ class FixtureFolder {
         WriteBytes(path, FixtureMap(stage));
       }
     }
-    std::filesystem::current_path(folder);
+    std::filesystem::current_path(fixturePath);
   }
   ~FixtureFolder() { std::filesystem::current_path(previous_); }
   FixtureFolder(const FixtureFolder&) = delete;
