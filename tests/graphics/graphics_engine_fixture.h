@@ -1,5 +1,6 @@
-// An engine started headless in window mode on the CPU Direct3D device, with virtual time and a
-// log of its own in a temporary directory; the device's test controls are reset around each test.
+// An engine started headless in window mode on the CPU Direct3D device, without sound, with
+// virtual time and a log of its own in a temporary directory; the device's test controls are reset
+// around each test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,10 +40,13 @@ class GraphicsEngineTest : public ::testing::Test {
     SetLogDirectory(enginePath.c_str());
     ChangeWindowMode(1);
     SetUseHardwareGraphics(1);
+    // No sound thread: its sleeps would move virtual time under the test's feet.
+    SetEngineSubsystemSwitches(0, 0, 1, 0);
   }
 
   void TearDown() override {
     ShutdownEngine();
+    SetEngineSubsystemSwitches(0, 0, 0, 0);
     SetUseHardwareGraphics(1);
     EngineSettings().backgroundSet = 0;
     D3D9ResetControls();
