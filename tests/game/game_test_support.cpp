@@ -137,8 +137,7 @@ Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls) {
   return bytes;
 }
 
-void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue) {
+void WritePatternBitmap(const std::string& path, int width, int height, std::uint32_t (*colour)(int x, int y)) {
   const int rowBytes = (width * 3 + 3) & ~3;
   const int pixelBytes = rowBytes * height;
   Bytes bytes(54, 0);
@@ -152,11 +151,25 @@ void WriteBitmap(const std::string& path, int width, int height, std::uint8_t re
   Put16(bytes, 26, 1);
   Put16(bytes, 28, 24);
   Put32(bytes, 34, pixelBytes);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) bytes.insert(bytes.end(), {blue, green, red});
+  for (int row = height - 1; row >= 0; --row) {  // bottom-up
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t c = colour(x, row);
+      bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                                 static_cast<std::uint8_t>(c >> 16)});
+    }
     bytes.insert(bytes.end(), static_cast<std::size_t>(rowBytes - width * 3), 0);
   }
   WriteFile(path, bytes);
+}
+
+namespace {
+std::uint32_t fillColour = 0;
+}
+
+void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
+                 std::uint8_t blue) {
+  fillColour = static_cast<std::uint32_t>(red) << 16 | static_cast<std::uint32_t>(green) << 8 | blue;
+  WritePatternBitmap(path, width, height, [](int, int) { return fillColour; });
 }
 
 void WriteFixtureBitmaps() {
