@@ -2,6 +2,8 @@
 // only what the device ignores differs, and stays unset when the device refuses it.
 #include "graphics/device_state_cache.h"
 #include "graphics/frame_present.h"
+#include "graphics/graph_handle.h"
+#include "graphics/vertex_batch.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 
 namespace {
@@ -134,6 +136,27 @@ TEST_F(DeviceStateCacheTest, GridOfManyRowsIsDrawnInStripsOfAtMost1000Indices) {
   EXPECT_EQ(DrawIndexedGrid(vertices.data(), 40, 30), 0);
   // 12 pairs fit in 1000 indices (12 x 80 + 11 x 2 = 982), so 29 pairs take three draws.
   EXPECT_EQ(D3D9GetCallCount(D3D9Counter::Draw), 3);
+}
+
+TEST_F(DeviceStateCacheTest, AChangeSendsTheQueuedVerticesFirst) {
+  // A 2 x 2 TGA, uncompressed true colour with the origin at the top.
+  const uint8_t tga[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
+                         0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
+  const int graph = CreateGraphFromMemoryImage(tga, sizeof tga, nullptr, 0, 1, 0);
+  ASSERT_NE(graph, -1);
+  ASSERT_EQ(DrawGraphAtPoint(10, 10, graph, 0), 0);
+  ASSERT_EQ(DrawGraphAtPoint(20, 10, graph, 0), 0);
+  ASSERT_GT(GetVertexBatchCount(), 0);
+  D3D9ResetCounters();
+  ASSERT_EQ(SetCullModeState(1), 0);
+  EXPECT_EQ(GetVertexBatchCount(), 0);
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::Draw), 1);
+  // The draw asserts its own cull mode (none); that value again sends nothing and leaves the
+  // queued vertices queued.
+  ASSERT_EQ(DrawGraphAtPoint(30, 10, graph, 0), 0);
+  ASSERT_EQ(SetCullModeState(0), 0);
+  EXPECT_GT(GetVertexBatchCount(), 0);
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::Draw), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Presentation read back from the CPU Direct3D device: the cleared frame, partial presents, the
 // vertical-blank waits and the front-screen timer that presents every 32 ms of virtual time while
 // the draw target is the front screen.
+#include "graphics/device_state_cache.h"
 #include "graphics/frame_present.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 
@@ -110,6 +111,26 @@ TEST_F(FramePresentTest, SoftwareModePresentsAfterEachClear) {
   EXPECT_NE(pixels[60 * 640 + 105], 0u);
   EXPECT_NE(pixels[55 * 640 + 110], 0u);
   EXPECT_NE(pixels[0], 0u);
+}
+
+TEST_F(FramePresentTest, FullScreenTimerDrawsThroughTheSubBackBuffer) {
+  SetWaitForVerticalSync(0);
+  ChangeWindowMode(0);
+  ASSERT_EQ(InitializeEngine(), 0);
+  EXPECT_EQ(GraphicsCore().subBackBuffer, nullptr);
+  PumpFor(40);
+  ASSERT_NE(GraphicsCore().subBackBuffer, nullptr);
+  EXPECT_EQ(GetDeviceStateCache().renderTarget, GraphicsCore().subBackBuffer);
+  SetBackground(0xFF, 0, 0xFF);
+  ASSERT_EQ(ClearDrawTarget(), 0);
+  ASSERT_EQ(PresentFrame(), 0);
+  std::vector<uint32_t> pixels = PresentedPixels();
+  ASSERT_EQ(pixels.size(), 640u * 480u);
+  EXPECT_EQ(pixels[0], 0xFF00FFu);
+  EXPECT_EQ(pixels[640 * 480 - 1], 0xFF00FFu);
+  ShutdownEngine();
+  ChangeWindowMode(1);
+  SetWaitForVerticalSync(1);
 }
 
 }  // namespace

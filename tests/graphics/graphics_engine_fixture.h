@@ -48,7 +48,9 @@ class GraphicsEngineTest : public ::testing::Test {
     ShutdownEngine();
     SetEngineSubsystemSwitches(0, 0, 0, 0);
     SetUseHardwareGraphics(1);
-    EngineSettings().backgroundSet = 0;
+    PreInitSettings& settings = EngineSettings();
+    settings.backgroundSet = 0;
+    settings.backgroundRed = settings.backgroundGreen = settings.backgroundBlue = 0;
     D3D9ResetControls();
     DirectDrawResetControls();
     SetLogDirectory("");

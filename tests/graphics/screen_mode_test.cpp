@@ -70,6 +70,7 @@ TEST_F(ScreenModeTest, FullScreen320x240IsShownDoubled) {
 
   PreInitSettings& settings = EngineSettings();
   settings.backgroundSet = 1;
+  settings.backgroundRed = settings.backgroundGreen = settings.backgroundBlue = 0;
   ASSERT_EQ(ClearDrawTarget(), 0);
   settings.backgroundRed = settings.backgroundGreen = settings.backgroundBlue = 255;
   const RECT corner{0, 0, 1, 1};
