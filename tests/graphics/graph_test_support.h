@@ -188,3 +188,37 @@ class GraphTest : public GraphicsEngineTest {
     return software ? WindowPixels() : PresentedPixels();
   }
 };
+
+// The game's way of drawing a frame, in small: sprites cut from a sheet drawn at points with black
+// transparent, a gauge drawn in part, a glyph stretched twice under a brightness, a sprite partly
+// off the screen.
+struct GameScene {
+  // Four columns beyond the pieces: a 16-bit software image of this width has padding at the end
+  // of its rows (the 16-bit software kernels read a byte beyond the pixel they fetch).
+  TestImage sheetImage = MakePatternImage(36, 16, 100);
+  TestImage glyphImage = MakePatternImage(12, 16, 200);
+  int pieces[8] = {};
+  int glyph = -1;
+
+  // Loads the sheet (with a few black pixels) and the glyph from BMP files of the test's folder.
+  template <class Writer>
+  bool Load(Writer write) {
+    for (int i = 0; i < 16; ++i) sheetImage.At((i * 7) % 32, (i * 5) % 16) = 0;
+    glyphImage.At(2, 3) = 0;
+    glyphImage.At(11, 15) = 0;
+    if (LoadDividedGraphFile(write("scene_sheet.bmp", sheetImage).c_str(), 8, 4, 2, 8, 8, pieces) != 0) return false;
+    glyph = LoadGraphFile(write("scene_glyph.bmp", glyphImage).c_str());
+    return glyph != -1;
+  }
+
+  void Draw() const {
+    for (int i = 0; i < 8; ++i) DrawGraphAtPoint(20 + 40 * i, 30 + 3 * i, pieces[i], 1);
+    DrawGraphAtPoint(-4, 470, pieces[3], 1);
+    DrawGraphPart(100, 100, 0, 0, 5, 8, pieces[1], 1, 0);
+    DrawGraphPart(120, 100, 2, 1, -3, 8, pieces[1], 1, 0);
+    SetDrawBrightness(255, 128, 64);
+    DrawGraphStretched(200, 200, 224, 232, glyph, 1);
+    SetDrawBrightness(255, 255, 255);
+    DrawGraphStretched(300, 200, 336, 248, glyph, 1);
+  }
+};
