@@ -83,6 +83,8 @@ int StartGraphicsSystem() {
     core.screenHeight = 480;
   }
   if (StartDirect3D() == -1) {
+    // A failed display-mode change in software mode leaves the module and DirectDraw behind.
+    ShutDownDirect3D();
     EndGraphicsSystem();
     return -1;
   }
