@@ -1,7 +1,10 @@
-// Map compiler. Grid legend: "." empty; "#" block 0, "%" block 1, "=" block 2, "~" block 3;
-// "a"-"w" enemy types 0-22; "W" "X" "Y" "Z" bosses 0-3; "0"-"5" item kinds.
-// A block reaches down to row 15 in the game, so solid blocks ("#", "%") are written down to row 14
-// or onto another block; the drop-through ledges ("=", "~") have an open body and are one row thick.
+// Map compiler. Grid legend: "." empty; "#" block 0, "%" block 1, "=" block 2, "~" block 3, and "&"
+// block 0, "@" block 1 for a block standing on one of its own kind; "a"-"w" enemy types 0-22;
+// "W" "X" "Y" "Z" bosses 0-3; "0"-"5" item kinds.
+// A block reaches down to row 15 in the game, so solid blocks are written down to row 14 or onto
+// another block; the drop-through ledges ("=", "~") have an open body and are one row thick.
+// Blocks have no sides: a raised solid block must stand on ground, or a player walking into it
+// at the ground's level falls through it.
 #include "map_compiler.h"
 
 #include <algorithm>
@@ -17,8 +20,10 @@ constexpr int kViewColumns = 21;  // columns 0-20 of the screen, the last one pa
 
 int BlockType(char c) {
     switch (c) {
-    case '#': return 0;
-    case '%': return 1;
+    case '#':
+    case '&': return 0;
+    case '%':
+    case '@': return 1;
     case '=': return 2;
     case '~': return 3;
     default: return -1;
@@ -213,6 +218,30 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types, std::vector<st
         }
     }
 
+    // Walking from one column into the next at its surface level must find a top at or below it.
+    auto surface = [&](int c) {
+        int top = 99;
+        for (const Block& b : blocks)
+            if (b.column <= c && c < b.column + b.width) top = std::min(top, b.top);
+        return top;
+    };
+    for (int c = 1; c < length; ++c)
+        for (auto [from, to] : {std::pair{c - 1, c}, std::pair{c, c - 1}}) {
+            int level = surface(from);
+            if (level == 99) continue;
+            bool catches = false, raisedSolid = false;
+            for (const Block& b : blocks) {
+                if (b.column > to || to >= b.column + b.width) continue;
+                if (b.top >= level) catches = true;
+                if (b.top < level && !IsLedge(b.type)) raisedSolid = true;
+            }
+            if (raisedSolid && !catches)
+                f.Fail(gridLines[size_t(std::min(level, kMapRows - 1))],
+                       "column " + std::to_string(to) + ": walking in from column " + std::to_string(from) + " at row " +
+                           std::to_string(level) +
+                           " falls through this raised block (stand it on ground: \"&\" or \"@\" over \"#\" or \"%\")");
+        }
+
     // Carried items go into the same cell as an enemy or boss.
     for (const Object& c : carries) {
         auto it = std::find_if(objects.begin(), objects.end(), [&](const Object& o) {
@@ -374,12 +403,23 @@ std::string DumpMap(const std::vector<uint8_t>& bytes) {
         }
     std::stable_sort(blocks.begin(), blocks.end(), [](const Drawn& a, const Drawn& b) { return a.top < b.top; });
     const char blockChars[] = "#%=~";
-    for (const Drawn& b : blocks)
+    std::vector<std::vector<int>> owner(kMapRows, std::vector<int>(size_t(length), -1));
+    for (size_t n = 0; n < blocks.size(); ++n) {
+        const Drawn& b = blocks[n];
         for (int c = b.column; c < b.column + b.width && c < length; ++c)
             for (int r = b.top; r < kMapRows; ++r) {
                 if (r > b.top && IsLedge(b.type)) break;
                 grid[size_t(r)][size_t(c)] = blockChars[b.type];
+                owner[size_t(r)][size_t(c)] = int(n);
             }
+    }
+    // A solid block that ends on another block of its type is written with the second character.
+    for (int c = 0; c < length; ++c)
+        for (int r = 0; r + 1 < kMapRows; ++r) {
+            int a = owner[size_t(r)][size_t(c)], b = owner[size_t(r + 1)][size_t(c)];
+            if (a < 0 || b < 0 || a == b || blocks[size_t(a)].type != blocks[size_t(b)].type) continue;
+            for (int k = r; k >= 0 && owner[size_t(k)][size_t(c)] == a; --k) grid[size_t(k)][size_t(c)] = blocks[size_t(a)].type == 0 ? '&' : '@';
+        }
     for (int c = 0; c < length; ++c) {
         int pendingItem = -1, pendingRow = -1;
         for (int k = 0; k < 4; ++k) {

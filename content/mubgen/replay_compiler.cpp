@@ -103,7 +103,7 @@ std::string DumpReplay(const std::vector<uint8_t>& b) {
     if (b.size() < 32) return {};
     auto i16 = [&](size_t at) { return int(int16_t(uint16_t(b[at] | b[at + 1] << 8))); };
     std::string s = "replay stage " + std::to_string(b[0]) + "\nlives " + std::to_string(b[1]) + "\nstreaks";
-    for (int i = 0; i < 8; ++i) s += " " + std::to_string(b[size_t(8 + i)]);
+    for (int i = 0; i < 8; ++i) s.append(1, ' ').append(std::to_string(b[size_t(8 + i)]));
     s += "\nhp " + std::to_string(i16(16)) + "\nhover " + std::to_string(i16(18)) + "\nbarrier " + std::to_string(i16(20)) +
          "\npower " + std::to_string(i16(22)) + "\nscore " + std::to_string(int32_t(Word(b, 24))) + "\ncontrols\n";
     size_t k = 32;
@@ -114,7 +114,7 @@ std::string DumpReplay(const std::vector<uint8_t>& b) {
         std::string buttons;
         for (int bit = 0; bit < 5; ++bit)
             if (b[k] & (1 << bit)) buttons += kButtons[bit];
-        if (buttons.empty()) buttons = "-";
+        if (buttons.empty()) buttons.push_back('-');
         s += (onLine == 0 ? "  " : " ") + std::to_string(run) + " " + buttons;
         if (++onLine == 8) {
             s += "\n";

@@ -210,7 +210,7 @@ public:
             if (key == "effect") {
                 args(2, "effect N");
                 int n = int(ParseInteger(f, l.number, w[1], 0, 6, "effect number"));
-                std::string name = "e" + std::to_string(n);
+                std::string name = std::string(1, 'e').append(std::to_string(n));
                 if (effects_.count(name)) f.Fail(l.number, "effect " + w[1] + " defined twice");
                 effect = &effects_[name];
                 effect->line = l.number;
@@ -321,7 +321,7 @@ public:
             if (!drums_.count(use.c)) throw ContentError(use.file, use.line, std::string("unknown drum \"") + use.c + "\"");
         std::map<std::string, Pcm> out;
         for (int i = 0; i < 7; ++i)
-            if (!effects_.count("e" + std::to_string(i)))
+            if (!effects_.count(std::string(1, 'e').append(std::to_string(i))))
                 throw ContentError(shownDir_ + "/sounds", 0, "effect " + std::to_string(i) + " is not defined");
         if (music_.line == 0) throw ContentError(shownDir_ + "/sounds", 0, "the music is not defined");
         for (auto& [name, e] : effects_) {
