@@ -26,8 +26,9 @@ struct UserImageDecoderList {
 };
 extern UserImageDecoderList UserImageDecoderTable;
 
-// Pixel buffers larger than this are refused by every decoder.
-constexpr std::int64_t kImagePixelBytesMax = 0x10000000;
+// Pixel buffers larger than this (4096 x 4096 at 32 bits) are refused by every decoder, so that a
+// small damaged file cannot claim gigabytes.
+constexpr std::int64_t kImagePixelBytesMax = 0x4000000;
 // True when rows of rowBytes fit that limit; the product is formed only once it cannot overflow.
 inline bool FitsImageBytes(std::int64_t rowBytes, std::int64_t rows) {
   return rowBytes >= 0 && rows >= 0 && rowBytes <= kImagePixelBytesMax && rows <= kImagePixelBytesMax &&

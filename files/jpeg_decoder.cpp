@@ -118,6 +118,11 @@ int DecodeJPEGStream(StreamRecord* stream, StandardImage* image) {
   jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
   SetJPEGStreamSource(&info, stream);
   jpeg_read_header(&info, TRUE);
+  // Refused before decompression starts, which for a progressive image reads the whole file.
+  if (!FitsImageBytes(std::int64_t{info.image_width} * info.num_components, info.image_height)) {
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
   jpeg_start_decompress(&info);
   const int components = info.output_components;
   const std::int64_t rowBytes = std::int64_t{info.output_width} * components;

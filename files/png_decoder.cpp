@@ -51,11 +51,9 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   PNGSourceRecord source{};
   // What the error jump must free; volatile, since it is changed between setjmp and longjmp.
   png_bytep* volatile rows = nullptr;
-  png_bytep volatile block = nullptr;
   std::uint8_t* volatile pixels = nullptr;
   if (setjmp(png_jmpbuf(png))) {
     png_free(png, rows);
-    png_free(png, block);
     TrackedFree(pixels);
     png_destroy_read_struct(&png, &info, nullptr);
     return -1;
@@ -81,15 +79,12 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   const int channels = png_get_channels(png, info);
   if (width == 0 || height == 0 || !FitsImageBytes(rowBytes, height)) png_error(png, "Image Too Large");
 
+  // The rows are read straight into the image's tracked buffer: one copy of the pixels, not two.
   rows = static_cast<png_bytep*>(png_malloc(png, sizeof(png_bytep) * height));
-  block = static_cast<png_bytep>(png_malloc(png, static_cast<png_alloc_size_t>(rowBytes * height)));
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = block + rowBytes * y;
-  png_read_image(png, rows);
   pixels = static_cast<std::uint8_t*>(TrackedAlloc(rowBytes * height));
   if (!pixels) png_error(png, "Out Of Memory");
-  std::memcpy(pixels, block, static_cast<std::size_t>(rowBytes * height));
-  png_free(png, block);
-  block = nullptr;
+  for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels + rowBytes * y;
+  png_read_image(png, rows);
   png_free(png, rows);
   rows = nullptr;
   png_read_end(png, nullptr);

@@ -98,7 +98,9 @@ TEST_F(ArchiveFileTest, AnArchiveStandsForItsFolder) {
     bool opened = false;
     Bytes bytes = ReadAll(c.path, &opened);
     EXPECT_EQ(opened, c.opened);
-    if (c.opened) EXPECT_EQ(bytes, c.fromArchive ? inArchive : loose);
+    if (c.opened) {
+      EXPECT_EQ(bytes, c.fromArchive ? inArchive : loose);
+    }
   }
 }
 

@@ -75,8 +75,12 @@ TEST_F(ArchiveTest, EveryVersionAndKeyRoundTrips) {
           SCOPED_TRACE(file.path);
           ArchiveFileEntry entry;
           ASSERT_EQ(FindArchiveFileEntry(file.path.c_str(), &record, &entry), 0);
-          if (version == 1) EXPECT_EQ(entry.packedSize, kArchivePlain);
-          if (file.path == "SUB\\X.BIN" && version >= 2) EXPECT_NE(entry.packedSize, kArchivePlain);
+          if (version == 1) {
+            EXPECT_EQ(entry.packedSize, kArchivePlain);
+          }
+          if (file.path == "SUB\\X.BIN" && version >= 2) {
+            EXPECT_NE(entry.packedSize, kArchivePlain);
+          }
           bool ok = false;
           EXPECT_EQ(ReadEntry(&record, file.path, &ok), file.bytes);
           EXPECT_TRUE(ok);
@@ -358,7 +362,9 @@ TEST_F(ArchiveTest, DamagedArchivesAreRefusedOrEntriesMissing) {
       bool ok = true;
       for (const ArchiveWriterFile& file : fixtures::StandardTree()) {
         Bytes read = ReadEntry(&record, file.path, &ok);
-        if (ok && file.path != "PLAYER.BMP") EXPECT_EQ(read, file.bytes);
+        if (ok && file.path != "PLAYER.BMP") {
+          EXPECT_EQ(read, file.bytes);
+        }
       }
       FindResultRecord result;
       if (ArchiveFindState* state = BeginArchiveFind(&record, "*", &result)) {
