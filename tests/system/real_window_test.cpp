@@ -114,6 +114,8 @@ TEST_F(RealWindowTest, EngineSide) {
     Sleep(10);
   }
   ShutdownEngine();
+  std::filesystem::current_path(previous_);
+  std::filesystem::remove_all(directory_);
   ExitProcess(result == -1 ? 0 : 3);
 }
 
