@@ -224,4 +224,35 @@ TEST_F(GraphCreationTest, MipLevelsAreMadeByHalving) {
   EXPECT_EQ(read(3, 0, 0) >> 16, (0 + 32 + 64 + 96 + 128 + 160 + 192 + 224) / 8u);
 }
 
+TEST_F(GraphCreationTest, DrawTargetReadsBackAndCopiesIntoAGraph) {
+  Start(32, kBackground);
+  const TestImage sprite = MakePatternImage(6, 4, 90);
+  const int graph = LoadGraphFile(WriteFixture("readback.bmp", sprite).c_str());
+  ASSERT_NE(graph, -1);
+  ASSERT_EQ(ClearDrawTarget(), 0);
+  EXPECT_EQ(DrawGraphAtPoint(20, 10, graph, 0), 0);
+  StandardImage pixels{};
+  const RECT outside{630, 0, 641, 4};
+  EXPECT_EQ(LockDrawTargetPixels(&outside, &pixels), -1);
+  const RECT rect{19, 10, 26, 14};
+  ASSERT_EQ(LockDrawTargetPixels(&rect, &pixels), 0);
+  EXPECT_EQ(pixels.width, 7);
+  EXPECT_EQ(pixels.height, 4);
+  for (int y = 0; y < 4; ++y) {
+    EXPECT_EQ(GetStandardImagePixelARGB(&pixels, 0, y) & 0xFFFFFF, kBackground);
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(GetStandardImagePixelARGB(&pixels, x + 1, y) & 0xFFFFFF, sprite.At(x, y));
+  }
+  EXPECT_EQ(UnlockDrawTargetPixels(), 0);
+
+  const int copy = MakeEmptyGraph(6, 4);
+  ASSERT_NE(copy, -1);
+  EXPECT_EQ(CopyDrawTargetToGraph(20, 10, 27, 14, copy), -1);
+  EXPECT_EQ(CopyDrawTargetToGraph(20, 10, 26, 14, copy), 0);
+  EXPECT_EQ(DrawGraphAtPoint(100, 100, copy, 0), 0);
+  Canvas expected(kBackground);
+  expected.Draw(sprite, 20, 10, false);
+  expected.Draw(sprite, 100, 100, false);
+  EXPECT_EQ(CountFrameDifferences(PresentAndRead(), expected.image), 0);
+}
+
 }  // namespace
