@@ -1,6 +1,8 @@
 // Draw settings: brightness and blend clamping with the batch colour, the draw area, screen colour
 // codes, the blend graph's refusal, the defaults of the reset, and the screen-mode queries.
 #include "graphics/camera.h"
+#include "graphics/device_state_cache.h"
+#include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/engine_handle.h"
@@ -107,6 +109,33 @@ TEST_F(DrawSettingsTest, BlendGraphThatIsNotLiveChangesNothing) {
   EXPECT_EQ(SetBlendGraph(-1, 300, -4), 0);
   EXPECT_EQ(GetDrawSettings()->blendBorderParam, 255);
   EXPECT_EQ(GetDrawSettings()->blendBorderRange, 0);
+}
+
+TEST_F(DrawSettingsTest, BlendGraphRecordsItsTextureForTheNextDraw) {
+  ASSERT_EQ(InitializeEngine(), 0);
+  // A 2 x 2 TGA, uncompressed true colour with the origin at the top.
+  const uint8_t tga[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
+                         0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
+  const int graph = CreateGraphFromMemoryImage(tga, sizeof tga, nullptr, 0, 1, 0);
+  ASSERT_NE(graph, -1);
+  ASSERT_EQ(SetBlendGraph(graph, 64, 300), 0);
+  EXPECT_EQ(GetDrawSettings()->blendGraph, graph);
+  EXPECT_EQ(GetDrawSettings()->blendBorderRange, 255);
+  int width = 0;
+  int height = 0;
+  IDirect3DTexture9* texture = GetGraphFirstTexture(graph, &width, &height);
+  ASSERT_NE(texture, nullptr);
+  const DrawSetupState& draw = GetDeviceStateCache().draw;
+  EXPECT_EQ(draw.blendTexture, texture);
+  EXPECT_EQ(draw.blendBorderParam, 64);
+  EXPECT_EQ(draw.blendBorderRange, 255);
+  float u = 0;
+  float v = 0;
+  GetBlendTextureScale(&u, &v);
+  EXPECT_FLOAT_EQ(u, 1.0f / static_cast<float>(width));
+  EXPECT_FLOAT_EQ(v, 1.0f / static_cast<float>(height));
+  ASSERT_EQ(SetBlendGraph(-1, 0, 0), 0);
+  EXPECT_EQ(draw.blendTexture, nullptr);
 }
 
 TEST_F(DrawSettingsTest, ResetGivesTheDefaults) {
