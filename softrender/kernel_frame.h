@@ -124,7 +124,9 @@ inline SourcePixel FetchSource(const KernelContext& k, const uint8_t* s)
     } else {
         px.color = Load16(s);
         px.keyValue = px.color;
-        px.alpha = s[2];
+        // Only 16-bit images with alpha carry a third byte per pixel.
+        if constexpr (C.source == kSourceAlpha)
+            px.alpha = s[2];
     }
     return px;
 }

@@ -326,3 +326,20 @@ TEST_F(Kernels, RunLengthPathOnlyForWholeImages)
 }
 
 }  // namespace
+
+// A 16-bit image whose rows have no padding ends on its last pixel's second byte: drawing it must
+// not read past it (the sanitizer build catches a read of a third byte).
+TEST_F(Kernels, SixteenBitSourceWithoutPaddingIsReadWithinItsPixels)
+{
+    Settings(0, 0, 0xFFFFFF, RECT{0, 0, 32, 2});
+    Image source(32, 2, 0, 0, 0, 0);
+    Image dest(32, 2, 0);
+    for (int x = 0; x < 32; ++x)
+        source.At(x, 1)[0] = static_cast<uint8_t>(x + 1);
+    ASSERT_EQ(source.m.body->pitch, 64);
+    DrawMEMIMGAtPosition(&dest.m, &source.m, 0, 0, 1, nullptr);
+    EXPECT_EQ(dest.At(31, 1)[0], 32);
+    RECT whole{0, 0, 32, 2};
+    DrawMEMIMGStretched(&dest.m, &source.m, reinterpret_cast<const int32_t*>(&whole), 1, nullptr);
+    EXPECT_EQ(dest.At(31, 1)[0], 32);
+}
