@@ -1,7 +1,7 @@
 // mubbot: searches a replay that clears a stage, on the game's own simulation, and writes it
 // as a text replay; then plays it back through the game's replay path to confirm it.
 //   mubbot [--trace] GAME-DATA-DIR STAGE OUT.rpt [BEAM-WIDTH]
-// GAME-DATA-DIR is a folder written by mubgen. Prints "STAGE goal|fail FRAMES SCORE".
+// GAME-DATA-DIR is a folder written by mubgen. Prints "STAGE goal|fail FRAMES SCORE" (frames of the playback).
 #include <unistd.h>
 
 #include <cstdio>

@@ -199,15 +199,14 @@ StageResult PlayReplayFile(const char* path) {
     StageResult r;
     if (!StartReplayPlayback(path)) return r;
     std::uint8_t lives = game.lives;
-    int guard = 0;
-    while (game.sceneNumber == SceneReplay && guard++ < 200000) {
+    while (game.sceneNumber == SceneReplay && r.frames < 200000) {
         RunPlaySceneFrame();
+        ++r.frames;
         if (game.lives < lives) ++r.misses;
         lives = game.lives;
     }
     r.goal = game.playState == PlayStageEnd && game.lives != kGameOverLives;
     r.score = game.score;
-    r.frames = game.stageFrame;
     return r;
 }
 

@@ -9,7 +9,7 @@
 struct StageResult {
     bool goal = false;
     std::int32_t score = 0;       // the banked score at the end
-    std::int32_t frames = 0;      // control bytes: running frames up to the goal
+    std::int32_t frames = 0;      // search: control bytes; playback: frames until the title returns
     std::int32_t misses = 0;
 };
 

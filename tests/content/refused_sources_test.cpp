@@ -19,7 +19,8 @@ struct Breakage {
     const char* file;     // relative to the source folder
     const char* find;     // first occurrence is replaced; nullptr deletes the file
     const char* replace;
-    int line;             // expected line: > 0 exact, 0 none (file-level), -1 the line where `find` starts
+    int line;             // expected line: > 0 exact, 0 none (file-level), -1 the line where `find` starts,
+                          // -100 - R the line of map grid row R
     const char* shownFile;  // file named by the message, when it differs from `file`
     const char* message;  // part of the message
 };
@@ -46,6 +47,7 @@ const Breakage kBreakages[] = {
     {"maps/00.map", "grid\n.", "grid\n", -2, nullptr, "grid row 0 has 99 columns"},
     {"maps/00.map", "grid\n.", "grid\nQ", -2, nullptr, "unknown grid character \"Q\""},
     {"maps/15.map", nullptr, nullptr, 0, nullptr, "cannot be read"},
+    {"maps/04.map", "@", "%", -112, nullptr, "falls through this raised block"},  // every "@"
     {"sprites/10-player.spr", "kkk.kkk", "kkkZkkk", -1, nullptr, "\"Z\" is not in palette \"main\""},
     {"sprites/00-palettes.spr", "k 181820", "k 000000", -1, nullptr, "transparent colour key"},
     {"sprites/60-font.spr", ".XXX.. ..X...", ".XXX.X ..X...", 0, "sprites", "last two pixel columns"},
@@ -76,8 +78,13 @@ TEST(RefusedSources, EachBreakageIsRefusedWithFileAndLine) {
             std::string text = ReadFileText(path);
             size_t at = text.find(b.find);
             ASSERT_NE(at, std::string::npos) << "the fixture text is no longer in the source";
-            if (b.line < 0) expectedLine = LineOf(text, at) + (-b.line - 1);
-            text.replace(at, std::strlen(b.find), b.replace);
+            if (b.line <= -100) expectedLine = LineOf(text, text.find("\ngrid\n")) + 2 + (-b.line - 100);
+            else if (b.line < 0) expectedLine = LineOf(text, at) + (-b.line - 1);
+            // A one-character find replaces every occurrence.
+            do {
+                text.replace(at, std::strlen(b.find), b.replace);
+                at = std::strlen(b.find) == 1 ? text.find(b.find, at + std::strlen(b.replace)) : std::string::npos;
+            } while (at != std::string::npos);
             WriteFileText(path, text);
         } else {
             std::filesystem::remove(path);
