@@ -240,6 +240,21 @@ TEST_F(SoundDecoderTest, OggVorbisSeekToZeroRewindsOnlyAfterReading) {
   EXPECT_EQ(decoder->endReached, 1);
 }
 
+TEST_F(SoundDecoderTest, OggVorbisSeekLandsOnTheSample) {
+  const auto file = EncodeOggVorbis(2, 44100, 20000);
+  const auto reference = Bytes(DecodeOggVorbisReference(file));
+  DecoderOver decoder(file);
+  std::vector<std::uint8_t> out(400);
+  for (int sample : {12345, 777, 19990}) {
+    SCOPED_TRACE(sample);
+    SeekSoundDecoder(decoder.get(), sample);
+    EXPECT_EQ(decoder->position, sample * 4);
+    const int got = ReadSoundDecoder(decoder.get(), out.data(), 400);
+    ASSERT_EQ(got, std::min(400, (20000 - sample) * 4));
+    EXPECT_EQ(0, std::memcmp(out.data(), reference.data() + sample * 4, static_cast<std::size_t>(got)));
+  }
+}
+
 TEST_F(SoundDecoderTest, DamagedOggVorbisKeepsWhatDecodedBeforeTheDamage) {
   auto file = EncodeOggVorbis(2, 44100, 44100 * 4);
   const auto reference = Bytes(DecodeOggVorbisReference(file));

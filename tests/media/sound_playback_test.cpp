@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "media/media.h"
@@ -166,22 +165,6 @@ TEST_F(SoundPlaybackTest, PlayWithoutTopOnAPlayingBufferPlaysNothingButMovesOn) 
   EXPECT_EQ(PlaySoundData(sound, SoundPlayBack, 0), 0);
   const auto out = Render(10);
   for (int i = 0; i < 20; ++i) ASSERT_EQ(out[i], reference()[20 + i]);
-}
-
-TEST_F(SoundPlaybackTest, PlayTypeZeroReturnsWhenTheSoundHasEnded) {
-  const int sound = Load();
-  std::atomic<bool> done{false};
-  std::thread renderer([&] {
-    std::vector<std::int16_t> frames(2 * 512);
-    while (!done) {
-      RenderDirectSoundOutput(frames.data(), 512);
-      std::this_thread::yield();
-    }
-  });
-  EXPECT_EQ(PlaySoundData(sound, SoundPlayWait, 1), 0);
-  EXPECT_EQ(IsSoundDataPlaying(sound), 0);
-  done = true;
-  renderer.join();
 }
 
 TEST_F(SoundPlaybackTest, DeletingReleasesTheBuffersThePcmAndTheHandle) {
