@@ -39,6 +39,7 @@ constexpr ov_callbacks kOggVorbisCallbacks = {OggVorbisReadCallback, OggVorbisSe
 int OpenOggVorbisDecoder(SoundDecoderRecord* decoder) {
   OggVorbisDecoderState& state = decoder->oggVorbis;
   state.open = 0;
+  state.damaged = 0;
   if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0) return -1;
   state.open = 1;
   const vorbis_info* info = ov_info(&state.file, -1);
@@ -63,20 +64,23 @@ int OpenOggVorbisDecoder(SoundDecoderRecord* decoder) {
 }
 
 // A negative result (a hole or a bad link) ends the decode: what was decoded before it stays.
+// The file layer is not read again after it, since reading on after some damage divides by zero
+// inside the Vorbis decoder (found by fuzzing).
 int ReadOggVorbisDecoder(SoundDecoderRecord* decoder) {
   OggVorbisDecoderState& state = decoder->oggVorbis;
-  if (state.open != 1) return -1;
+  if (state.open != 1 || state.damaged) return -1;
   int section = 0;
   const long result = ov_read(&state.file, reinterpret_cast<char*>(decoder->outputBuffer), kOggVorbisBlock, 0,
                               state.wordSize, state.wordSize != 1 ? 1 : 0, &section);
+  if (result < 0) state.damaged = 1;
   if (result <= 0) return -1;
   decoder->outputBytes = static_cast<std::int32_t>(result);
   return 0;
 }
 
-// The file layer's own PCM seek divides by zero inside the Vorbis decoder on some damaged files
-// (found by fuzzing), so a seek opens the file again and decodes forward to the sample, the same
-// road a whole decode takes.
+// The file layer's own PCM seek goes on decoding after damage it met on the way, which divides by
+// zero inside the Vorbis decoder (found by fuzzing), so a seek opens the file again and decodes
+// forward to the sample, the same road a whole decode takes.
 int SeekOggVorbisDecoder(SoundDecoderRecord* decoder, int sample) {
   OggVorbisDecoderState& state = decoder->oggVorbis;
   CloseOggVorbisDecoder(decoder);
@@ -84,6 +88,7 @@ int SeekOggVorbisDecoder(SoundDecoderRecord* decoder, int sample) {
   decoder->outputOffset = 0;
   decoder->position = 0;
   decoder->stream.ops.seek(decoder->stream.handle, 0, 0);
+  state.damaged = 0;
   if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0) return -1;
   state.open = 1;
   const std::int64_t target = static_cast<std::int64_t>(sample) * decoder->outputFormat.nBlockAlign;

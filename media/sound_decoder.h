@@ -28,6 +28,7 @@ struct OggVorbisDecoderState {
   std::int32_t open;  // 1 while `file` is open
   OggVorbis_File file;
   std::int32_t wordSize;
+  std::int32_t damaged;  // 1 after the file layer reported damage: it is read no further
 };
 
 struct MemoryPcmDecoderState {
