@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Starts the real program under Xvfb on freshly generated content, presses Space with xdotool to
+# start stage 1-1 (arcade mode is the default configuration) and checks the screenshots: the
+# title is drawn, and three seconds later the stage is shown (neither black nor the title).
+# Usage: xvfb_play.sh MUBGEN MUB CONTENT-DIR
+set -euo pipefail
+mubgen=$(realpath "$1")
+mub=$(realpath "$2")
+content=$3
+for tool in Xvfb xdotool import compare convert; do
+  command -v "$tool" >/dev/null || { echo "xvfb_play: $tool is missing"; exit 1; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=""
+game_pid=""
+cleanup() {
+  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$mubgen" "$content" "$work/game"
+display=":$((200 + $$ % 500))"
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+(cd "$work/game" && SDL_AUDIODRIVER=dummy exec "$mub") &
+game_pid=$!
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --name "^mub" 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "xvfb_play: no game window"; exit 1; }
+
+mean() { convert "$1" -colorspace Gray -format "%[fx:mean]" info:; }
+sleep 2
+import -window "$window" "$work/title.png"
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool key --window "$window" space
+sleep 3
+import -window "$window" "$work/stage.png"
+
+title=$(mean "$work/title.png")
+stage=$(mean "$work/stage.png")
+changed=$(compare -metric AE "$work/title.png" "$work/stage.png" null: 2>&1 || true)
+echo "title brightness $title, stage brightness $stage, pixels changed $changed"
+awk -v t="$title" -v s="$stage" -v c="${changed%% *}" 'BEGIN { exit !(t > 0.01 && s > 0.01 && c > 5000) }' ||
+  { echo "xvfb_play: the stage is not shown"; exit 1; }
