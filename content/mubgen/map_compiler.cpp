@@ -346,6 +346,14 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types, std::vector<st
             break;
         }
     }
+    // A boss fights from coming into view until the screen carries it past the goal.
+    for (const Object& o : objects)
+        if (o.kind == 3) {
+            int frames = 32 * (goal - o.column + 3) * 16 / speed;
+            if (frames < 45 * 45)
+                warnings.push_back(f.path + ": the boss fight lasts about " + std::to_string(frames / 45) +
+                                   " seconds; give it at least 45 (move the boss left or the goal right)");
+        }
     int pit = 0;
     for (int c = 0; c <= length; ++c) {
         bool hasBlock = false;
