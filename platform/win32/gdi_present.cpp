@@ -30,11 +30,12 @@ PresentState& State() {
 }
 
 // Pushes the client image to the window's SDL surface, scaled when a full-screen window shows a
-// mode smaller than its surface. A window drawn by an SDL renderer is left to it.
+// mode smaller than its surface. (On X11 SDL backs the surface with a renderer of its own, so a
+// renderer on the window does not mean someone else draws it.)
 void ShowClientImage(HWND window, ClientImage& image) {
   if (!window) return;
   SDL_Window* sdl = GetPlatformSDLWindow(window);
-  if (!sdl || SDL_GetRenderer(sdl)) return;
+  if (!sdl) return;
   SDL_Surface* surface = SDL_GetWindowSurface(sdl);
   if (!surface) return;
   SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,

@@ -1,11 +1,11 @@
 // Window and screen device contexts, device capabilities, stock objects and solid brushes, and
-// FillRect on a window's SDL surface.
-#include <SDL.h>
-
+// FillRect into a window's client image.
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "platform/win32/gdi.h"
+#include "platform/win32/gdi_present.h"
 #include "platform/win32/user.h"
 
 namespace {
@@ -83,21 +83,12 @@ HBRUSH CreateSolidBrush(COLORREF color) {
 int FillRect(HDC dc, const RECT* rect, HBRUSH handle) {
   Brush* brush = AsBrush(handle);
   if (!dc || !rect || !brush) return 0;
-  if (brush->hollow) return 1;
-  SDL_Window* window = GetPlatformSDLWindow(dc->window);
-  RECT client;
-  if (!window || !GetClientRect(dc->window, &client) || SDL_GetRenderer(window)) return 1;
-  SDL_Surface* surface = SDL_GetWindowSurface(window);
-  if (!surface || client.right <= 0 || client.bottom <= 0) return 0;
-  // The surface may be larger than the client area when a full-screen window shows a smaller mode.
-  auto scaleX = [&](LONG x) { return static_cast<int>(std::clamp<LONG>(x, 0, client.right) * surface->w / client.right); };
-  auto scaleY = [&](LONG y) { return static_cast<int>(std::clamp<LONG>(y, 0, client.bottom) * surface->h / client.bottom); };
-  SDL_Rect area{scaleX(rect->left), scaleY(rect->top), 0, 0};
-  area.w = scaleX(rect->right) - area.x;
-  area.h = scaleY(rect->bottom) - area.y;
-  if (area.w <= 0 || area.h <= 0) return 1;
-  COLORREF c = brush->color;
-  SDL_FillRect(surface, &area, SDL_MapRGB(surface->format, c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
-  SDL_UpdateWindowSurfaceRects(window, &area, 1);
+  if (brush->hollow || !dc->window) return 1;
+  // Painted into the window's client image like every other picture, so the window and a
+  // read-back both show it.
+  const COLORREF c = brush->color;
+  const std::uint32_t pixel = 0xFF000000u | ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+  const RECT one{0, 0, 1, 1};
+  PresentPixelsToWindow(dc->window, &pixel, 1, one, rect);
   return 1;
 }

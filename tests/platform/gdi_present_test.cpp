@@ -144,3 +144,24 @@ TEST_F(GdiPresentTest, BadArgumentsDrawNothing) {
 }
 
 }  // namespace
+
+// A brush painted into a window lands in the same client image as the presents, so it shows on
+// the window's surface and in the read-back alike, and a later present covers it.
+TEST_F(GdiPresentTest, FillRectPaintsTheClientImage) {
+  HBRUSH brush = CreateSolidBrush(RGB(0x12, 0x34, 0x56));
+  const RECT area{10, 20, 30, 25};
+  ASSERT_EQ(FillRect(dc, &area, brush), 1);
+  std::vector<std::uint32_t> shown = ClientImage();
+  EXPECT_EQ(shown[20 * 640 + 10], 0xFF123456u);
+  EXPECT_EQ(shown[24 * 640 + 29], 0xFF123456u);
+  EXPECT_NE(shown[25 * 640 + 29], 0xFF123456u);
+  EXPECT_NE(shown[20 * 640 + 30], 0xFF123456u);
+  SDL_Surface* surface = SDL_GetWindowSurface(GetPlatformSDLWindow(window));
+  ASSERT_NE(surface, nullptr);
+  Uint32 pixel;
+  std::memcpy(&pixel, static_cast<Uint8*>(surface->pixels) + 22 * surface->pitch + 15 * 4, 4);
+  Uint8 r, g, b;
+  SDL_GetRGB(pixel, surface->format, &r, &g, &b);
+  EXPECT_EQ((r << 16) | (g << 8) | b, 0x123456);
+  DeleteObject(brush);
+}
