@@ -15,18 +15,23 @@ work=$(mktemp -d)
 xvfb_pid=""
 game_pid=""
 cleanup() {
-  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null || true
+  # The game first, as a user closes it, and only then its X server.
+  if [ -n "$game_pid" ]; then
+    kill "$game_pid" 2>/dev/null || true
+    wait "$game_pid" 2>/dev/null || true
+  fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 "$mubgen" "$content" "$work/game"
-display=":$((200 + $$ % 500))"
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display and writes its number to the fd it is given.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "xvfb_play: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n 1 "$work/display")"
 
 (cd "$work/game" && SDL_AUDIODRIVER=dummy exec "$mub") &
 game_pid=$!
@@ -41,8 +46,11 @@ done
 mean() { convert "$1" -colorspace Gray -format "%[fx:mean]" info:; }
 sleep 2
 import -window "$window" "$work/title.png"
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
-xdotool key --window "$window" space
+# Real key events (XTEST) go to the focused window; events sent to a window are ignored by SDL.
+xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+xdotool keydown space
+sleep 0.2
+xdotool keyup space
 sleep 3
 import -window "$window" "$work/stage.png"
 
