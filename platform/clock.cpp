@@ -6,7 +6,10 @@
 #include <ctime>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -14,6 +17,9 @@ struct ClockState {
   std::mutex switchLock;
   std::atomic<bool> virtualOn{false};
   std::atomic<std::uint64_t> virtualNs{0};
+  std::thread::id driver;
+  std::mutex advancedLock;
+  std::condition_variable advanced;
   // Added to the system clock in real time, so that leaving virtual time never goes back.
   std::atomic<std::uint64_t> realOffsetNs{0};
   bool localTimeGiven = false;
@@ -40,6 +46,7 @@ void SetPlatformVirtualTime(bool on) {
   if (on == clock.virtualOn.load()) return;
   if (on) {
     clock.virtualNs.store(SystemNanoseconds() + clock.realOffsetNs.load());
+    clock.driver = std::this_thread::get_id();
     clock.virtualOn.store(true);
   } else {
     const std::uint64_t system = SystemNanoseconds();
@@ -51,9 +58,28 @@ void SetPlatformVirtualTime(bool on) {
 
 bool IsPlatformVirtualTime() { return Clock().virtualOn.load(); }
 
+bool IsPlatformTimeDriverThread() {
+  ClockState& clock = Clock();
+  std::lock_guard<std::mutex> guard(clock.switchLock);
+  return clock.driver == std::this_thread::get_id();
+}
+
+void WaitForPlatformTime(std::uint64_t targetNanoseconds, std::uint32_t realLimitMilliseconds) {
+  ClockState& clock = Clock();
+  std::unique_lock<std::mutex> lock(clock.advancedLock);
+  clock.advanced.wait_for(lock, std::chrono::milliseconds(realLimitMilliseconds), [&] {
+    return !clock.virtualOn.load() || clock.virtualNs.load() >= targetNanoseconds;
+  });
+}
+
 void AdvancePlatformTimeNanoseconds(std::uint64_t nanoseconds) {
   ClockState& clock = Clock();
-  if (clock.virtualOn.load()) clock.virtualNs.fetch_add(nanoseconds);
+  if (!clock.virtualOn.load()) return;
+  {
+    std::lock_guard<std::mutex> guard(clock.advancedLock);
+    clock.virtualNs.fetch_add(nanoseconds);
+  }
+  clock.advanced.notify_all();
 }
 
 void AdvancePlatformTime(std::uint32_t milliseconds) {
@@ -62,7 +88,12 @@ void AdvancePlatformTime(std::uint32_t milliseconds) {
 
 void SetPlatformVirtualNanoseconds(std::uint64_t nanoseconds) {
   ClockState& clock = Clock();
-  if (clock.virtualOn.load()) clock.virtualNs.store(nanoseconds);
+  if (!clock.virtualOn.load()) return;
+  {
+    std::lock_guard<std::mutex> guard(clock.advancedLock);
+    clock.virtualNs.store(nanoseconds);
+  }
+  clock.advanced.notify_all();
 }
 
 std::uint64_t GetPlatformNanoseconds() {

@@ -7,9 +7,15 @@
 #include <cstdint>
 
 // Switching on starts the counter at the current time; switching off continues real time from
-// the counter's value, so neither switch makes the clock go back.
+// the counter's value, so neither switch makes the clock go back. The thread that switches it on
+// drives it: only its Sleep and timed waits advance the counter, so a background thread (the
+// sound thread, say) cannot move the time a test runs on.
 void SetPlatformVirtualTime(bool on);
 bool IsPlatformVirtualTime();
+bool IsPlatformTimeDriverThread();
+// For a thread that does not drive virtual time: waits until the counter has passed `target` or,
+// at the latest, `realLimitMilliseconds` of real time, so a driver that stands still never hangs it.
+void WaitForPlatformTime(std::uint64_t targetNanoseconds, std::uint32_t realLimitMilliseconds);
 // Advance virtual time; nothing in real time.
 void AdvancePlatformTime(std::uint32_t milliseconds);
 void AdvancePlatformTimeNanoseconds(std::uint64_t nanoseconds);

@@ -192,7 +192,9 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   }
   DWORD result = TrySatisfy(objects, count, waitAll != FALSE);
   if (result != WAIT_TIMEOUT || milliseconds == 0) return result;
-  if (milliseconds != INFINITE && IsPlatformVirtualTime()) {
+  // In virtual time the driving thread's timed-out wait moves the clock on at once; other
+  // threads wait in real time, so they cannot move it.
+  if (milliseconds != INFINITE && IsPlatformVirtualTime() && IsPlatformTimeDriverThread()) {
     lock.unlock();
     AdvancePlatformTime(milliseconds);
     std::this_thread::yield();
@@ -228,8 +230,12 @@ void Sleep(DWORD milliseconds) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
   }
   if (IsPlatformVirtualTime()) {
-    AdvancePlatformTime(milliseconds);
-    sched_yield();
+    if (IsPlatformTimeDriverThread()) {
+      AdvancePlatformTime(milliseconds);
+      sched_yield();
+    } else {
+      WaitForPlatformTime(GetPlatformNanoseconds() + static_cast<std::uint64_t>(milliseconds) * 1000000u, milliseconds);
+    }
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

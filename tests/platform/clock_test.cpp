@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/win32/kernel.h"
 #include "platform/winmm/winmm.h"
 
@@ -56,6 +59,30 @@ TEST_F(VirtualTime, AnUnsatisfiedTimedWaitAdvancesByItsTimeOut) {
   EXPECT_EQ(WaitForSingleObject(event, 250), WAIT_OBJECT_0);
   EXPECT_EQ(timeGetTime() - start, 250u);
   CloseHandle(event);
+}
+
+// Only the thread that switched virtual time on moves it: another thread's Sleep and timed wait
+// leave it where it is, and its Sleep ends once the driver has moved time past its end.
+TEST_F(VirtualTime, OtherThreadsDoNotMoveTheClock) {
+  const std::uint64_t start = GetPlatformNanoseconds();
+  std::thread waiter([] {
+    Sleep(20);
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    WaitForSingleObject(event, 20);
+    CloseHandle(event);
+  });
+  waiter.join();
+  EXPECT_EQ(GetPlatformNanoseconds(), start);
+
+  std::atomic<std::uint64_t> wokeAt{0};
+  std::thread sleeper([&] {
+    Sleep(60000);
+    wokeAt = GetPlatformNanoseconds();
+  });
+  // The driver steps time on until the sleeper is through, however late it began its sleep.
+  for (int step = 0; step < 1000 && wokeAt == 0; ++step) Sleep(1000);
+  sleeper.join();
+  EXPECT_GE(wokeAt.load(), start + 60000000000u);
 }
 
 TEST_F(VirtualTime, MillisecondClockWrapsAt32Bits) {
