@@ -18,6 +18,8 @@ cleanup() {
   # The game first, as a user closes it, and only then its X server.
   if [ -n "$game_pid" ]; then
     kill "$game_pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$game_pid" 2>/dev/null || true
     wait "$game_pid" 2>/dev/null || true
   fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -44,19 +46,31 @@ done
 [ -n "$window" ] || { echo "xvfb_play: no game window"; exit 1; }
 
 mean() { convert "$1" -colorspace Gray -format "%[fx:mean]" info:; }
-sleep 2
-import -window "$window" "$work/title.png"
+bright() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
+
+# The title, once it is drawn (a loaded machine may take a while to start the game).
+for _ in $(seq 30); do
+  sleep 0.5
+  import -window "$window" "$work/title.png"
+  title=$(mean "$work/title.png")
+  bright "$title" && break
+done
+bright "$title" || { echo "xvfb_play: the title is not shown"; exit 1; }
+
 # Real key events (XTEST) go to the focused window; events sent to a window are ignored by SDL.
 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
 xdotool keydown space
 sleep 0.2
 xdotool keyup space
-sleep 3
-import -window "$window" "$work/stage.png"
 
-title=$(mean "$work/title.png")
-stage=$(mean "$work/stage.png")
-changed=$(compare -metric AE "$work/title.png" "$work/stage.png" null: 2>&1 || true)
+# The stage: bright, and far from the title.
+for _ in $(seq 30); do
+  sleep 0.5
+  import -window "$window" "$work/stage.png"
+  stage=$(mean "$work/stage.png")
+  changed=$(compare -metric AE "$work/title.png" "$work/stage.png" null: 2>&1 || true)
+  bright "$stage" && awk -v c="${changed%% *}" 'BEGIN { exit !(c > 5000) }' && break
+done
 echo "title brightness $title, stage brightness $stage, pixels changed $changed"
-awk -v t="$title" -v s="$stage" -v c="${changed%% *}" 'BEGIN { exit !(t > 0.01 && s > 0.01 && c > 5000) }' ||
+bright "$stage" && awk -v c="${changed%% *}" 'BEGIN { exit !(c > 5000) }' ||
   { echo "xvfb_play: the stage is not shown"; exit 1; }
