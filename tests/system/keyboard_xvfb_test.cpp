@@ -11,39 +11,9 @@
 #include <string>
 
 #include "engine_fixture.h"
+#include "xvfb_support.h"
 
 namespace {
-
-std::string RunCommandLine(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
-bool IsInstalled(const char* program) {
-  return RunCommandLine(std::string("command -v ") + program + " 2>/dev/null").find(program) != std::string::npos;
-}
-
-int StartServer(pid_t* server) {
-  int ready[2];
-  if (pipe(ready) != 0) return -1;
-  *server = fork();
-  if (*server == 0) {
-    close(ready[0]);
-    const std::string fd = std::to_string(ready[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-    _exit(127);
-  }
-  close(ready[1]);
-  char number[32] = {};
-  const ssize_t got = read(ready[0], number, sizeof number - 1);
-  close(ready[0]);
-  return got > 0 ? std::atoi(number) : -1;
-}
 
 using KeyboardXvfbTest = EngineFixture;
 
@@ -70,12 +40,11 @@ TEST_F(KeyboardXvfbTest, EngineSide) {
 }
 
 TEST_F(KeyboardXvfbTest, RealKeyPressesReachGetAllKeyStates) {
-  if (!IsInstalled("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(IsInstalled("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
   pid_t server = 0;
-  const int display = StartServer(&server);
-  ASSERT_GE(display, 0);
-  const std::string displayName = ":" + std::to_string(display);
+  const std::string displayName = xvfb::StartServer(&server);
+  ASSERT_FALSE(displayName.empty());
   const std::string title = "mub keyboard " + std::to_string(getpid());
 
   const pid_t engine = fork();
@@ -89,20 +58,15 @@ TEST_F(KeyboardXvfbTest, RealKeyPressesReachGetAllKeyStates) {
   }
 
   const std::string env = "DISPLAY=" + displayName + " ";
-  std::string id;
-  for (int i = 0; i < 300 && id.empty(); ++i) {
-    id = RunCommandLine(env + "xdotool search --name '^" + title + "$' 2>/dev/null");
-    if (id.empty()) usleep(50000);
-  }
+  const std::string id = xvfb::FindWindow(displayName, title);
   ASSERT_FALSE(id.empty()) << "the window never appeared";
-  id = id.substr(0, id.find('\n'));
 
   // Presses until the engine has seen one whole press (the first may come before the focus).
   int status = -1;
   bool ended = false;
   for (int attempt = 0; attempt < 40 && !ended; ++attempt) {
-    RunCommandLine(env + "xdotool windowfocus --sync " + id + " 2>/dev/null");
-    RunCommandLine(env + "xdotool keydown z; sleep 0.2; " + env + "xdotool keyup z");
+    xvfb::RunCommand(env + "xdotool windowfocus --sync " + id + " 2>/dev/null");
+    xvfb::RunCommand(env + "xdotool keydown z; sleep 0.2; " + env + "xdotool keyup z");
     for (int wait = 0; wait < 10 && !ended; ++wait) {
       usleep(50000);
       ended = waitpid(engine, &status, WNOHANG) == engine;
@@ -112,8 +76,7 @@ TEST_F(KeyboardXvfbTest, RealKeyPressesReachGetAllKeyStates) {
     kill(engine, SIGKILL);
     waitpid(engine, &status, 0);
   }
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  xvfb::StopServer(server);
   ASSERT_TRUE(ended) << "the engine never saw Z pressed and released";
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);

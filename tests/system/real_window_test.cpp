@@ -13,40 +13,9 @@
 #include <string>
 
 #include "engine_fixture.h"
+#include "xvfb_support.h"
 
 namespace {
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
-bool OnPath(const char* program) {
-  return RunCommand(std::string("command -v ") + program + " 2>/dev/null").find(program) != std::string::npos;
-}
-
-// Starts Xvfb on a free display; the display number, or -1.
-int StartXvfb(pid_t* server) {
-  int ready[2];
-  if (pipe(ready) != 0) return -1;
-  *server = fork();
-  if (*server == 0) {
-    close(ready[0]);
-    std::string fd = std::to_string(ready[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-    _exit(127);
-  }
-  close(ready[1]);
-  char number[32] = {};
-  ssize_t got = read(ready[0], number, sizeof number - 1);
-  close(ready[0]);
-  return got > 0 ? std::atoi(number) : -1;
-}
 
 // Xlib's client message event, as the protocol lays it out, inside its 24-long event union.
 struct ClientMessageEvent {
@@ -120,12 +89,11 @@ TEST_F(RealWindowTest, EngineSide) {
 }
 
 TEST_F(RealWindowTest, ShowsTitleAnd640x480ClientAndEndsOnACloseFromOutside) {
-  if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(OnPath("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
   pid_t server = 0;
-  int display = StartXvfb(&server);
-  ASSERT_GE(display, 0);
-  std::string displayName = ":" + std::to_string(display);
+  const std::string displayName = xvfb::StartServer(&server);
+  ASSERT_FALSE(displayName.empty());
   std::string title = "mub real window " + std::to_string(getpid());
 
   pid_t engine = fork();
@@ -139,18 +107,13 @@ TEST_F(RealWindowTest, ShowsTitleAnd640x480ClientAndEndsOnACloseFromOutside) {
     _exit(127);
   }
 
-  std::string env = "DISPLAY=" + displayName + " ";
-  std::string id;
-  for (int i = 0; i < 300 && id.empty(); ++i) {
-    id = RunCommand(env + "xdotool search --name '^" + title + "$' 2>/dev/null");
-    if (id.empty()) usleep(50000);
-  }
+  const std::string env = "DISPLAY=" + displayName + " ";
+  const std::string id = xvfb::FindWindow(displayName, title);
   ASSERT_FALSE(id.empty()) << "the window never appeared";
-  id = id.substr(0, id.find('\n'));
-  EXPECT_EQ(RunCommand(env + "xdotool getwindowname " + id), title + "\n");
+  EXPECT_EQ(xvfb::RunCommand(env + "xdotool getwindowname " + id), title + "\n");
   std::string geometry;
   for (int i = 0; i < 100; ++i) {
-    geometry = RunCommand(env + "xdotool getwindowgeometry " + id);
+    geometry = xvfb::RunCommand(env + "xdotool getwindowgeometry " + id);
     if (geometry.find("Geometry: 640x480") != std::string::npos) break;
     usleep(50000);
   }
@@ -161,8 +124,7 @@ TEST_F(RealWindowTest, ShowsTitleAnd640x480ClientAndEndsOnACloseFromOutside) {
   waitpid(engine, &status, 0);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the pump did not end on the close request";
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  xvfb::StopServer(server);
 }
 
 }  // namespace
