@@ -3,6 +3,7 @@
 // object is gone at 0.
 #pragma once
 
+#include <atomic>
 #include <span>
 
 #include "platform/win32/kernel.h"
@@ -17,6 +18,37 @@ struct IUnknown {
 using LPUNKNOWN = IUnknown*;
 
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// The reference counting and QueryInterface of a layer object that offers one interface besides
+// IUnknown: it is made with one reference and deletes itself when the last goes. `Offers` names
+// the interface ids it answers to.
+template <class Interface>
+class PlatformComObject : public Interface {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || Offers(riid)) {
+      AddRef();
+      *object = static_cast<Interface*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual bool Offers(REFIID riid) const = 0;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
 
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;

@@ -17,27 +17,12 @@ DirectDrawControls& Controls() {
   return controls;
 }
 
-class DirectDrawObject final : public IDirectDraw7 {
+class DirectDrawObject final : public PlatformComObject<IDirectDraw7> {
  public:
   DirectDrawObject() { ++Controls().live; }
   ~DirectDrawObject() override { --Controls().live; }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectDraw7) {
-      AddRef();
-      *object = static_cast<IDirectDraw7*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override {
-    ULONG left = --references;
-    if (left == 0) delete this;
-    return left;
-  }
+  bool Offers(REFIID riid) const override { return riid == IID_IDirectDraw7; }
 
   HRESULT Initialize(GUID* driver) override {
     if (initialised) return DDERR_ALREADYINITIALIZED;
@@ -66,7 +51,6 @@ class DirectDrawObject final : public IDirectDraw7 {
   }
 
  private:
-  ULONG references = 1;
   bool initialised = false;
 };
 

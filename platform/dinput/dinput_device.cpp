@@ -75,27 +75,12 @@ void UnwatchKeyboardEvent(HANDLE event) {
 
 class InputDevice;
 
-class InputEffect final : public IDirectInputEffect {
+class InputEffect final : public PlatformComObject<IDirectInputEffect> {
  public:
   InputEffect(InputDevice* device, bool constantForce, DWORD strength);
   ~InputEffect() override;
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectInputEffect) {
-      AddRef();
-      *object = static_cast<IDirectInputEffect*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  bool Offers(REFIID riid) const override { return riid == IID_IDirectInputEffect; }
   HRESULT Start(DWORD iterations, DWORD flags) override;
   HRESULT Stop() override;
   HRESULT Unload() override { return Stop(); }
@@ -109,14 +94,13 @@ class InputEffect final : public IDirectInputEffect {
   DWORD strength() const { return strength_; }
 
  private:
-  std::atomic<ULONG> references_{1};
   InputDevice* device_;
   const bool constantForce_;
   const DWORD strength_;  // 0-10,000: magnitude times gain
   bool playing_ = false;
 };
 
-class InputDevice final : public IDirectInputDeviceA {
+class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
  public:
   InputDevice(DirectInputDeviceKind kind, SDL_Joystick* joystick) : kind_(kind), joystick_(joystick) {
     CountDirectInputObject(1);
@@ -128,21 +112,8 @@ class InputDevice final : public IDirectInputDeviceA {
     CountDirectInputObject(-1);
   }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectInputDevice7A || riid == IID_IDirectInputDevice8A) {
-      AddRef();
-      *object = static_cast<IDirectInputDeviceA*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+  bool Offers(REFIID riid) const override {
+    return riid == IID_IDirectInputDevice7A || riid == IID_IDirectInputDevice8A;
   }
 
   HRESULT Acquire() override {
@@ -372,7 +343,6 @@ class InputDevice final : public IDirectInputDeviceA {
       if (SDL_JoystickGetButton(joystick_, i)) state->rgbButtons[i] = 0x80;
   }
 
-  std::atomic<ULONG> references_{1};
   const DirectInputDeviceKind kind_;
   SDL_Joystick* joystick_;
   DWORD dataSize_ = 0;

@@ -30,7 +30,7 @@ void CopyName(char* out, const char* name) {
   out[i] = '\0';
 }
 
-class DirectInputObject final : public IDirectInputA {
+class DirectInputObject final : public PlatformComObject<IDirectInputA> {
  public:
   explicit DirectInputObject(int version) : version_(version) { CountDirectInputObject(1); }
   ~DirectInputObject() override {
@@ -38,22 +38,8 @@ class DirectInputObject final : public IDirectInputA {
     CountDirectInputObject(-1);
   }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    const IID& own = version_ == 8 ? IID_IDirectInput8A : IID_IDirectInput7A;
-    if (riid == IID_IUnknown || riid == own) {
-      AddRef();
-      *object = static_cast<IDirectInputA*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+  bool Offers(REFIID riid) const override {
+    return riid == (version_ == 8 ? IID_IDirectInput8A : IID_IDirectInput7A);
   }
 
   HRESULT Initialize(HINSTANCE, DWORD version) override {
@@ -108,7 +94,6 @@ class DirectInputObject final : public IDirectInputA {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
   const int version_;
   bool initialized_ = false;
   bool joysticksStarted_ = false;

@@ -30,28 +30,13 @@ bool IsDefaultDevice(const GUID* device) {
   return *device == GUID{};
 }
 
-class DirectSoundObject final : public IDirectSound {
+class DirectSoundObject final : public PlatformComObject<IDirectSound> {
  public:
   ~DirectSoundObject() override {
     if (initialized_) CloseMixerOutput();
   }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectSound) {
-      AddRef();
-      *object = static_cast<IDirectSound*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  bool Offers(REFIID riid) const override { return riid == IID_IDirectSound; }
 
   HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) override {
     if (buffer == nullptr || desc == nullptr || desc->dwSize != sizeof(DSBUFFERDESC)) return DSERR_INVALIDPARAM;
@@ -98,7 +83,6 @@ class DirectSoundObject final : public IDirectSound {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
   bool initialized_ = false;
 };
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-class SoundBufferObject final : public IDirectSoundBuffer {
+class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
  public:
   explicit SoundBufferObject(bool primary) : primary_(primary) {}
   ~SoundBufferObject() override {
@@ -43,22 +43,7 @@ class SoundBufferObject final : public IDirectSoundBuffer {
   bool IsPrimary() const { return primary_; }
   const SoundVoice& Voice() const { return voice_; }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectSoundBuffer) {
-      AddRef();
-      *object = static_cast<IDirectSoundBuffer*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  bool Offers(REFIID riid) const override { return riid == IID_IDirectSoundBuffer; }
 
   HRESULT GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor) override {
     std::lock_guard guard(MixerLock());
@@ -198,7 +183,6 @@ class SoundBufferObject final : public IDirectSoundBuffer {
     return static_cast<DWORD>((static_cast<std::uint64_t>(play) + lead) % (voice_.frames * voice_.format.nBlockAlign));
   }
 
-  std::atomic<ULONG> references_{1};
   const bool primary_;
   SoundVoice voice_;
   std::vector<std::uint8_t> staging_;
