@@ -101,6 +101,10 @@ void PlaySceneUpdate() {
     SampleControlByte();
   else
     ReadReplayControlByte();
+  UpdatePlayWorld();
+}
+
+void UpdatePlayWorld() {
   if (game.playState == PlayRunning || (game.playState == PlayStageEnd && game.lives != kGameOverLives)) {
     UpdatePlayer();
     UpdateEnemies();

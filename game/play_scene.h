@@ -11,9 +11,11 @@ void StartStage(int stage);
 // The common (re)start of the current stage from its restart column and row.
 void ResetStageRun();
 
-// Input (keys, or the replay file in scene 2), the update of every object, collisions and the
-// miss and goal test.
+// Input (keys, or the replay file in scene 2), then UpdatePlayWorld.
 void PlaySceneUpdate();
+// With the player's control byte for the frame set: the update of every object, collisions and
+// the miss and goal test.
+void UpdatePlayWorld();
 // The play states: pause, the wait after a miss, and the stage end with the next stage or the
 // final results.
 void PlaySceneStates();

@@ -49,19 +49,7 @@ int StepFrame(std::uint8_t wanted, std::uint8_t& previous) {
         stored = control;
     }
     game.player.control = control;
-    if (game.playState == PlayRunning || (game.playState == PlayStageEnd && game.lives != kGameOverLives)) {
-        UpdatePlayer();
-        UpdateEnemies();
-        UpdateShots();
-        AdvanceScroll();
-        UpdateSteps();
-        UpdateItems();
-        UpdatePopups();
-    }
-    if (game.playState == PlayRunning) {
-        ResolveCollisions();
-        CheckMissAndGoal();
-    }
+    UpdatePlayWorld();
     PlaySceneStates();
     return stored;
 }
