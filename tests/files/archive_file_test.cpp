@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using fixtures::Bytes;
 
 Bytes SmallBmp() {
-  fixtures::BmpSpec s;
+  fixtures::BmpLayout s;
   s.width = 2, s.height = 2, s.bitCount = 24;
   s.pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
   return fixtures::WriteBmp(s);

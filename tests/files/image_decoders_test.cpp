@@ -22,7 +22,7 @@ class DecoderTest : public ::testing::Test {
   int blocks_ = 0;
 };
 
-struct TgaSpec {
+struct TgaLayout {
   int type = 2;
   int width = 2, height = 2;
   int depth = 24;
@@ -34,7 +34,7 @@ struct TgaSpec {
   bool footer = false;
 };
 
-Bytes WriteTga(const TgaSpec& s) {
+Bytes WriteTga(const TgaLayout& s) {
   Bytes b = {3, static_cast<std::uint8_t>(s.map.empty() ? 0 : 1), static_cast<std::uint8_t>(s.type)};
   int entryBytes = s.mapEntryBits ? (s.mapEntryBits + 7) / 8 : 1;
   Put16(b, s.mapFirst);
@@ -62,13 +62,13 @@ Bytes WriteTga(const TgaSpec& s) {
 TEST_F(DecoderTest, TgaTypesDepthsAndOrientations) {
   struct Case {
     const char* name;
-    TgaSpec spec;
+    TgaLayout layout;
     int bitDepth;
     std::vector<std::uint32_t> argb;  // top-down, left to right
   };
   std::vector<Case> cases;
   {
-    TgaSpec s;
+    TgaLayout s;
     s.descriptor = 0;  // bottom-up
     s.data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     cases.push_back({"24-bit bottom-up", s, 24, {0x090807, 0x0C0B0A, 0x030201, 0x060504}});
@@ -76,29 +76,29 @@ TEST_F(DecoderTest, TgaTypesDepthsAndOrientations) {
     cases.push_back({"24-bit right to left", s, 24, {0x060504, 0x030201, 0x0C0B0A, 0x090807}});
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.depth = 32, s.width = 2, s.height = 1;
     s.data = {1, 2, 3, 0x80, 4, 5, 6, 0xFF};
     cases.push_back({"32-bit", s, 32, {0x80030201, 0xFF060504}});
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.depth = 16, s.width = 2, s.height = 1;
     s.data = {0xFF, 0xFF, 0x1F, 0x00};  // top bit set (not alpha); pure blue
     cases.push_back({"16-bit", s, 16, {0xF8F8F8, 0x0000F8}});
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.type = 1, s.depth = 8, s.mapFirst = 2, s.mapEntryBits = 24, s.width = 3, s.height = 1;
     s.map = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90};
     s.data = {2, 4, 0};
     cases.push_back({"colour-mapped", s, 24, {0x302010, 0x908070, 0}});
-    TgaSpec r = s;
+    TgaLayout r = s;
     r.type = 9, r.width = 5, r.data = {0x82, 3, 0x01, 2, 4};
     cases.push_back({"colour-mapped run-length", r, 24, {0x605040, 0x605040, 0x605040, 0x302010, 0x908070}});
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.type = 10, s.width = 4, s.height = 2;
     s.data = {0x83, 1, 2, 3, 0x03, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     std::vector<std::uint32_t> expected = {0x030201, 0x030201, 0x030201, 0x030201,
@@ -110,7 +110,7 @@ TEST_F(DecoderTest, TgaTypesDepthsAndOrientations) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StandardImage image;
-    ASSERT_EQ(fixtures::DecodeWith(DecodeTGAStream, WriteTga(c.spec), &image), 0);
+    ASSERT_EQ(fixtures::DecodeWith(DecodeTGAStream, WriteTga(c.layout), &image), 0);
     EXPECT_EQ(image.format.bitDepth, c.bitDepth);
     EXPECT_EQ(image.pitch, image.width * c.bitDepth / 8);
     if (c.bitDepth == 16) {
@@ -127,10 +127,10 @@ TEST_F(DecoderTest, TgaTypesDepthsAndOrientations) {
 }
 
 TEST_F(DecoderTest, TgaRefusals) {
-  TgaSpec good;
+  TgaLayout good;
   good.data.assign(12, 7);
   auto with = [&](auto change) {
-    TgaSpec s = good;
+    TgaLayout s = good;
     change(s);
     return WriteTga(s);
   };
@@ -138,21 +138,21 @@ TEST_F(DecoderTest, TgaRefusals) {
     const char* name;
     Bytes file;
   } cases[] = {
-      {"y origin", with([](TgaSpec& s) { s.yOrigin = 1; })},
-      {"grey", with([](TgaSpec& s) { s.type = 3, s.depth = 8; })},
-      {"type 0", with([](TgaSpec& s) { s.type = 0; })},
-      {"width 8193", with([](TgaSpec& s) { s.width = 8193; })},
-      {"width 0", with([](TgaSpec& s) { s.width = 0; })},
-      {"depth 15", with([](TgaSpec& s) { s.depth = 15; })},
-      {"short data", with([](TgaSpec& s) { s.data.resize(11); })},
-      {"map past 256", with([](TgaSpec& s) {
+      {"y origin", with([](TgaLayout& s) { s.yOrigin = 1; })},
+      {"grey", with([](TgaLayout& s) { s.type = 3, s.depth = 8; })},
+      {"type 0", with([](TgaLayout& s) { s.type = 0; })},
+      {"width 8193", with([](TgaLayout& s) { s.width = 8193; })},
+      {"width 0", with([](TgaLayout& s) { s.width = 0; })},
+      {"depth 15", with([](TgaLayout& s) { s.depth = 15; })},
+      {"short data", with([](TgaLayout& s) { s.data.resize(11); })},
+      {"map past 256", with([](TgaLayout& s) {
          s.type = 1, s.depth = 8, s.mapFirst = 250, s.mapEntryBits = 24, s.map.assign(30, 1), s.data.assign(4, 0);
        })},
-      {"16-bit indices", with([](TgaSpec& s) {
+      {"16-bit indices", with([](TgaLayout& s) {
          s.type = 1, s.depth = 16, s.mapEntryBits = 24, s.map.assign(6, 1), s.data.assign(8, 0);
        })},
-      {"run-length data ends", with([](TgaSpec& s) { s.type = 10, s.data = {0x81, 1, 2, 3, 0x05, 1, 2}; })},
-      {"run-length packet cut", with([](TgaSpec& s) { s.type = 10, s.data = {0x83, 1, 2}; })},
+      {"run-length data ends", with([](TgaLayout& s) { s.type = 10, s.data = {0x81, 1, 2, 3, 0x05, 1, 2}; })},
+      {"run-length packet cut", with([](TgaLayout& s) { s.type = 10, s.data = {0x83, 1, 2}; })},
       {"header only", Bytes(18, 0)},
       {"tiny", Bytes(5, 2)},
   };
@@ -163,7 +163,7 @@ TEST_F(DecoderTest, TgaRefusals) {
     EXPECT_EQ(image.pixels, nullptr);
   }
   // A packet longer than the image is cut at its end.
-  TgaSpec s = good;
+  TgaLayout s = good;
   s.type = 10, s.data = {0xFF, 1, 2, 3};
   StandardImage image;
   ASSERT_EQ(fixtures::DecodeWith(DecodeTGAStream, WriteTga(s), &image), 0);
@@ -210,7 +210,7 @@ TEST_F(DecoderTest, BgraEightAndSixteenBitChannels) {
   }
 }
 
-struct DdsSpec {
+struct DdsLayout {
   std::uint32_t flags = 0x1007;
   std::uint32_t width = 4, height = 4, pitch = 0, mipCount = 0;
   std::uint32_t pixelFlags = 4, fourCC = 0, bitCount = 0;
@@ -224,7 +224,7 @@ constexpr std::uint32_t FourCC(const char* s) {
          (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[3])) << 24);
 }
 
-Bytes WriteDds(const DdsSpec& s) {
+Bytes WriteDds(const DdsLayout& s) {
   Bytes b = {'D', 'D', 'S', ' '};
   Bytes h(124, 0);
   auto at = [&](int offset, std::uint32_t v) {
@@ -250,7 +250,7 @@ TEST_F(DecoderTest, DdsReadsEveryMipLevel) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fourCC);
-    DdsSpec s;
+    DdsLayout s;
     s.flags |= 0x20000, s.caps |= 0x400008, s.width = s.height = 256, s.mipCount = 9, s.fourCC = FourCC(c.fourCC);
     s.data.assign(static_cast<std::size_t>(c.bytes), 0x5A);
     StandardImage image;
@@ -270,7 +270,7 @@ TEST_F(DecoderTest, DdsReadsEveryMipLevel) {
 }
 
 TEST_F(DecoderTest, DdsFormatsFromTheTableAndFromMasks) {
-  DdsSpec s;
+  DdsLayout s;
   s.flags |= 0x8, s.fourCC = 23, s.width = 2, s.height = 2, s.pitch = 6;
   s.data = {0x00, 0xF8, 0xE0, 0x07, 0, 0, 0x1F, 0x00, 0xFF, 0xFF, 0, 0};
   StandardImage image;
@@ -284,7 +284,7 @@ TEST_F(DecoderTest, DdsFormatsFromTheTableAndFromMasks) {
   EXPECT_EQ(fixtures::Argb(image)[2] & 0xFFFFFF, 0x0000F8u);
   ReleaseStandardImage(&image);
 
-  DdsSpec rgb;
+  DdsLayout rgb;
   rgb.pixelFlags = 0x41, rgb.bitCount = 32, rgb.width = 1, rgb.height = 1;
   rgb.masks[0] = 0xFF, rgb.masks[1] = 0xFF00, rgb.masks[2] = 0xFF0000, rgb.masks[3] = 0xFF000000;
   rgb.data = {0x11, 0x22, 0x33, 0x44};
@@ -292,11 +292,11 @@ TEST_F(DecoderTest, DdsFormatsFromTheTableAndFromMasks) {
   EXPECT_EQ(fixtures::Argb(image)[0], 0x44112233u);
   ReleaseStandardImage(&image);
 
-  auto refused = [&](const char* name, DdsSpec spec) {
+  auto refused = [&](const char* name, DdsLayout layout) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(fixtures::DecodeWith(DecodeDDSStream, WriteDds(spec), &image), -1);
+    EXPECT_EQ(fixtures::DecodeWith(DecodeDDSStream, WriteDds(layout), &image), -1);
   };
-  DdsSpec bad = s;
+  DdsLayout bad = s;
   bad.pitch = 2;
   refused("pitch shorter than a row", bad);
   bad = s;
@@ -411,7 +411,7 @@ TEST_F(DecoderTest, DxtImagesOfOddSizesWriteEveryPixel) {
 }
 
 TEST_F(DecoderTest, DdsDxtThroughTheChainAndDecompression) {
-  DdsSpec s;
+  DdsLayout s;
   s.fourCC = FourCC("DXT1"), s.width = 6, s.height = 2;
   s.data = {0x00, 0xF8, 0x00, 0xF8, 0, 0, 0, 0, 0xE0, 0x07, 0xE0, 0x07, 0, 0, 0, 0};
   Bytes file = WriteDds(s);

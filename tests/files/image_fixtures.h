@@ -23,7 +23,7 @@ inline void Put32(Bytes& b, std::uint32_t v) {
   Put16(b, v >> 16);
 }
 
-struct BmpSpec {
+struct BmpLayout {
   std::int32_t width = 1;
   std::int32_t height = 1;  // negative: top-down
   std::uint16_t bitCount = 24;
@@ -36,35 +36,35 @@ struct BmpSpec {
 };
 
 // A BMP file: file header, info header of the given size, masks, palette, pixels.
-inline Bytes WriteBmp(const BmpSpec& spec) {
+inline Bytes WriteBmp(const BmpLayout& layout) {
   Bytes info;
-  Put32(info, spec.headerSize);
-  Put32(info, static_cast<std::uint32_t>(spec.width));
-  Put32(info, static_cast<std::uint32_t>(spec.height));
+  Put32(info, layout.headerSize);
+  Put32(info, static_cast<std::uint32_t>(layout.width));
+  Put32(info, static_cast<std::uint32_t>(layout.height));
   Put16(info, 1);
-  Put16(info, spec.bitCount);
-  Put32(info, spec.compression);
-  Put32(info, static_cast<std::uint32_t>(spec.pixels.size()));
+  Put16(info, layout.bitCount);
+  Put32(info, layout.compression);
+  Put32(info, static_cast<std::uint32_t>(layout.pixels.size()));
   Put32(info, 2835);
   Put32(info, 2835);
-  Put32(info, static_cast<std::uint32_t>(spec.palette.size()));
+  Put32(info, static_cast<std::uint32_t>(layout.palette.size()));
   Put32(info, 0);
   Bytes extra;
-  if (spec.headerSize > 40) {
-    for (std::size_t i = 0; i < 4; ++i) Put32(info, i < spec.masks.size() ? spec.masks[i] : 0);
-    while (info.size() < spec.headerSize) info.push_back(0);
+  if (layout.headerSize > 40) {
+    for (std::size_t i = 0; i < 4; ++i) Put32(info, i < layout.masks.size() ? layout.masks[i] : 0);
+    while (info.size() < layout.headerSize) info.push_back(0);
   } else {
-    for (std::uint32_t m : spec.masks) Put32(extra, m);
+    for (std::uint32_t m : layout.masks) Put32(extra, m);
   }
-  for (std::uint32_t c : spec.palette) Put32(extra, c & 0x00FFFFFF);
+  for (std::uint32_t c : layout.palette) Put32(extra, c & 0x00FFFFFF);
   Bytes file = {'B', 'M'};
-  std::uint32_t offset = static_cast<std::uint32_t>(14 + info.size() + extra.size() + spec.dataOffsetAdjust);
-  Put32(file, static_cast<std::uint32_t>(14 + info.size() + extra.size() + spec.pixels.size()));
+  std::uint32_t offset = static_cast<std::uint32_t>(14 + info.size() + extra.size() + layout.dataOffsetAdjust);
+  Put32(file, static_cast<std::uint32_t>(14 + info.size() + extra.size() + layout.pixels.size()));
   Put32(file, 0);
   Put32(file, offset);
   file.insert(file.end(), info.begin(), info.end());
   file.insert(file.end(), extra.begin(), extra.end());
-  file.insert(file.end(), spec.pixels.begin(), spec.pixels.end());
+  file.insert(file.end(), layout.pixels.begin(), layout.pixels.end());
   return file;
 }
 

@@ -22,7 +22,7 @@ using fixtures::Bytes;
 
 // 3 x 2, 24-bit, top-down: pixel (x, y) is blue x, green y, red 0x40.
 Bytes SmallBmp(std::uint8_t red = 0x40) {
-  fixtures::BmpSpec s;
+  fixtures::BmpLayout s;
   s.width = 3, s.height = -2, s.bitCount = 24;
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) s.pixels.insert(s.pixels.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), red});

@@ -17,7 +17,7 @@ namespace {
 
 using fixtures::Bytes;
 
-struct PngSpec {
+struct PngLayout {
   int width = 3, height = 2;
   int colorType = PNG_COLOR_TYPE_RGB;
   int bitDepth = 8;
@@ -32,7 +32,7 @@ void AppendToVector(png_structp png, png_bytep data, png_size_t length) {
   out->insert(out->end(), data, data + length);
 }
 
-Bytes WritePng(const PngSpec& s) {
+Bytes WritePng(const PngLayout& s) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -95,29 +95,29 @@ class PngJpegTest : public ::testing::Test {
 TEST_F(PngJpegTest, PngColourTypesBecomeTheEnginesFormats) {
   struct Case {
     const char* name;
-    PngSpec spec;
+    PngLayout layout;
     int bitDepth;
     int pitch;
     Bytes pixels;  // the image's first row of bytes
   };
   std::vector<Case> cases;
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 9, s.height = 1, s.colorType = PNG_COLOR_TYPE_GRAY, s.bitDepth = 1, s.rows = {0xA5, 0x80};
     cases.push_back({"1-bit grey", s, 8, 9, {255, 0, 255, 0, 0, 255, 0, 255, 255}});
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 1, s.height = 1, s.bitDepth = 16, s.rows = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
     cases.push_back({"16-bit RGB", s, 24, 3, {0x9A, 0x56, 0x12}});
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 2, s.height = 1, s.colorType = PNG_COLOR_TYPE_RGBA, s.rows = {1, 2, 3, 4, 5, 6, 7, 8};
     cases.push_back({"RGBA", s, 32, 8, {3, 2, 1, 4, 7, 6, 5, 8}});
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 4, s.height = 1, s.colorType = PNG_COLOR_TYPE_PALETTE, s.bitDepth = 2;
     s.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
     s.rows = {0x1A};  // indices 0, 1, 2, 2
@@ -126,14 +126,14 @@ TEST_F(PngJpegTest, PngColourTypesBecomeTheEnginesFormats) {
     cases.push_back({"palette with transparency", s, 32, 16, {30, 20, 10, 128, 60, 50, 40, 255, 90, 80, 70, 255, 90, 80, 70, 255}});
   }
   {
-    PngSpec s;
+    PngLayout s;
     s.width = 2, s.height = 1, s.colorType = PNG_COLOR_TYPE_GRAY_ALPHA, s.rows = {100, 7, 200, 9};
     cases.push_back({"grey with alpha", s, 16, 4, {100, 7, 200, 9}});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StandardImage image;
-    ASSERT_EQ(fixtures::DecodeWith(DecodePNGStream, WritePng(c.spec), &image), 0);
+    ASSERT_EQ(fixtures::DecodeWith(DecodePNGStream, WritePng(c.layout), &image), 0);
     EXPECT_EQ(image.format.bitDepth, c.bitDepth);
     EXPECT_EQ(image.pitch, c.pitch);
     EXPECT_EQ(Bytes(image.pixels, image.pixels + c.pixels.size()), c.pixels);
@@ -151,7 +151,7 @@ TEST_F(PngJpegTest, PngColourTypesBecomeTheEnginesFormats) {
 }
 
 TEST_F(PngJpegTest, InterlacedPngMatchesPlain) {
-  PngSpec s;
+  PngLayout s;
   s.width = 13, s.height = 11;
   for (int i = 0; i < 13 * 11 * 3; ++i) s.rows.push_back(static_cast<std::uint8_t>(i * 37));
   StandardImage plain, interlaced;
@@ -164,7 +164,7 @@ TEST_F(PngJpegTest, InterlacedPngMatchesPlain) {
 }
 
 TEST_F(PngJpegTest, DamagedPngsAreRefusedWithoutLeaks) {
-  PngSpec s;
+  PngLayout s;
   s.width = 40, s.height = 40;
   for (int i = 0; i < 40 * 40 * 3; ++i) s.rows.push_back(static_cast<std::uint8_t>(i * 13));
   Bytes good = WritePng(s);
