@@ -34,6 +34,15 @@ bool ArriveAt(EnemyRecord& e, int x) {
 
 bool PastGoal(const EnemyRecord& e) { return WorldColumn(e.body) > game.goalColumn; }
 
+// A boss still fighting (phase up to `lastPhase`) when the scroll has carried it past the goal
+// column turns to its escape phase, which starts by setting its escape course.
+void EscapeWhenPastGoal(EnemyRecord& e, int lastPhase, int escapePhase) {
+  if (e.phase <= lastPhase && PastGoal(e)) {
+    e.phase = static_cast<decltype(e.phase)>(escapePhase);
+    e.timer = -1;
+  }
+}
+
 void Escape(EnemyRecord& e) {
   if (e.timer != -1) return;
   SetVelocityAlong(e.body, kThreeHalfPi, TypeOf(e).paramA);
@@ -95,10 +104,7 @@ void BossBehaviour0(EnemyRecord& e) {
     case 5: Escape(e); break;
     default: break;
   }
-  if (e.phase <= 4 && PastGoal(e)) {
-    e.phase = 5;
-    e.timer = -1;
-  }
+  EscapeWhenPastGoal(e, 4, 5);
 }
 
 void BossBehaviour1(EnemyRecord& e) {
@@ -127,10 +133,7 @@ void BossBehaviour1(EnemyRecord& e) {
     case 2: Escape(e); break;
     default: break;
   }
-  if (e.phase <= 1 && PastGoal(e)) {
-    e.phase = 2;
-    e.timer = -1;
-  }
+  EscapeWhenPastGoal(e, 1, 2);
 }
 
 void BossBehaviour2(EnemyRecord& e) {
@@ -184,10 +187,7 @@ void BossBehaviour2(EnemyRecord& e) {
     case 5: Escape(e); break;
     default: break;
   }
-  if (e.phase <= 4 && PastGoal(e)) {
-    e.phase = 5;
-    e.timer = -1;
-  }
+  EscapeWhenPastGoal(e, 4, 5);
 }
 
 void BossBehaviour3(EnemyRecord& e) {
@@ -245,8 +245,5 @@ void BossBehaviour3(EnemyRecord& e) {
     case 10: Escape(e); break;
     default: break;
   }
-  if (e.phase <= 10 && PastGoal(e)) {
-    e.phase = 10;
-    e.timer = -1;
-  }
+  EscapeWhenPastGoal(e, 10, 10);
 }
