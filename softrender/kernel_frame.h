@@ -211,6 +211,33 @@ constexpr bool IsValidSpecial(KernelConfig c)
     }
 }
 
+// Picks the variant axes (blend image, brightness, transparency, parameter sub-case) under a fixed
+// pixel type, source kind and blend mode.
+template <int Path, int PixelType, int Source, int Mode, class Run>
+inline void DispatchKernelVariants(const KernelSelection& s, Run& run)
+{
+    WithBool(s.blend, [&](auto blend) {
+        WithBool(s.bright, [&](auto bright) {
+            WithBool(Path == kPathPointRuns || s.trans, [&](auto trans) {
+                constexpr KernelConfig base{PixelType, Source, Mode, blend.value, bright.value,
+                                            trans.value, Path, kSpecialNone};
+                if constexpr (Path == kPathPointRuns && !trans.value) {
+                    return;
+                } else if constexpr (HasSpecials(base)) {
+                    WithInt<0, 1, 2, 3>(s.special, [&](auto special) {
+                        constexpr KernelConfig c{PixelType, Source, Mode, blend.value, bright.value,
+                                                 trans.value, Path, special.value};
+                        if constexpr (IsValidSpecial(c))
+                            run.template operator()<c>();
+                    });
+                } else {
+                    run.template operator()<base>();
+                }
+            });
+        });
+    });
+}
+
 // Runs run.template operator()<C>() for the one configuration that the selection names.
 template <int Path, class Run>
 inline void DispatchImageKernel(const KernelSelection& s, Run&& run)
@@ -218,26 +245,7 @@ inline void DispatchImageKernel(const KernelSelection& s, Run&& run)
     WithInt<0, 1>(s.pixelType, [&](auto t) {
         WithInt<0, 1, 2>(s.source, [&](auto src) {
             WithInt<0, 1, 2, 3, 4, 10, 11>(s.mode, [&](auto mode) {
-                WithBool(s.blend, [&](auto blend) {
-                    WithBool(s.bright, [&](auto bright) {
-                        WithBool(Path == kPathPointRuns || s.trans, [&](auto trans) {
-                            constexpr KernelConfig base{t.value, src.value, mode.value, blend.value,
-                                                        bright.value, trans.value, Path, kSpecialNone};
-                            if constexpr (Path == kPathPointRuns && !trans.value) {
-                                return;
-                            } else if constexpr (HasSpecials(base)) {
-                                WithInt<0, 1, 2, 3>(s.special, [&](auto special) {
-                                    constexpr KernelConfig c{t.value,     src.value,   mode.value, blend.value,
-                                                             bright.value, trans.value, Path,       special.value};
-                                    if constexpr (IsValidSpecial(c))
-                                        run.template operator()<c>();
-                                });
-                            } else {
-                                run.template operator()<base>();
-                            }
-                        });
-                    });
-                });
+                DispatchKernelVariants<Path, t.value, src.value, mode.value>(s, run);
             });
         });
     });
