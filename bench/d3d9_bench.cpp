@@ -28,9 +28,11 @@ struct Scene {
     p.BackBufferFormat = D3DFMT_X8R8G8B8;
     p.SwapEffect = D3DSWAPEFFECT_COPY;
     p.Windowed = TRUE;
-    p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;  // measure the copy, not the wait for the blank
+    p.PresentationInterval =
+        D3DPRESENT_INTERVAL_IMMEDIATE;  // measure the copy, not the wait for the blank
     d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device);
-    device->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+    device->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                          &texture, nullptr);
     D3DLOCKED_RECT locked;
     texture->LockRect(0, &locked, nullptr, 0);
     for (UINT y = 0; y < textureHeight; ++y)
@@ -82,14 +84,15 @@ void GameSprites(benchmark::State& state) {
   Scene scene(32, 32);
   std::vector<Vertex> vertices;
   for (int i = 0; i < 300; ++i) {
-    float x = static_cast<float>((i * 37) % 608) - 0.5f, y = static_cast<float>((i * 53) % 448) - 0.5f;
+    float x = static_cast<float>((i * 37) % 608) - 0.5f,
+          y = static_cast<float>((i * 53) % 448) - 0.5f;
     AddQuad(vertices, x, y, x + 32, y + 32);
   }
   for (auto _ : state) {
     scene.device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
     scene.device->BeginScene();
-    scene.device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertices.size() / 3), vertices.data(),
-                                  sizeof(Vertex));
+    scene.device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertices.size() / 3),
+                                  vertices.data(), sizeof(Vertex));
     scene.device->EndScene();
   }
   state.SetItemsProcessed(state.iterations() * 300 * 32 * 32);

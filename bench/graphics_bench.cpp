@@ -38,14 +38,17 @@ struct EngineScene {
       for (int x = 0; x < 128; ++x) {
         // Each sprite: a black (transparent) border around a coloured body.
         const bool body = x % 32 >= 4 && x % 32 < 28 && y % 32 >= 4 && y % 32 < 28;
-        SetStandardImagePixel(&sheet, x, y, body ? x * 2 : 0, body ? y * 2 : 0, body ? 200 : 0, 255);
+        SetStandardImagePixel(&sheet, x, y, body ? x * 2 : 0, body ? y * 2 : 0, body ? 200 : 0,
+                              255);
       }
-    const bool made = CreateDivGraphFromGraphImage(&sheet, nullptr, 16, 4, 4, 32, 32, sprites, 0, 0, 0) == 0;
+    const bool made =
+        CreateDivGraphFromGraphImage(&sheet, nullptr, 16, 4, 4, 32, 32, sprites, 0, 0, 0) == 0;
     ReleaseStandardImage(&sheet);
     StandardImage back{};
     CreateXRGB8StandardImage(320, 240, &back);
     for (int y = 0; y < 240; ++y)
-      for (int x = 0; x < 320; ++x) SetStandardImagePixel(&back, x, y, x % 256, y, (x + y) % 256, 255);
+      for (int x = 0; x < 320; ++x)
+        SetStandardImagePixel(&back, x, y, x % 256, y, (x + y) % 256, 255);
     picture = CreateGraphFromImage(&back, nullptr, 0, 0, 0);
     ReleaseStandardImage(&back);
     ready = made && picture != -1;
@@ -53,7 +56,8 @@ struct EngineScene {
   ~EngineScene() { ShutdownEngine(); }
 
   void DrawSprites() const {
-    for (int i = 0; i < 600; ++i) DrawGraphAtPoint((i * 37) % 620 - 10, (i * 53) % 460 - 10, sprites[i % 16], 1);
+    for (int i = 0; i < 600; ++i)
+      DrawGraphAtPoint((i * 37) % 620 - 10, (i * 53) % 460 - 10, sprites[i % 16], 1);
   }
   void DrawStretch() const { DrawGraphStretched(0, 0, 640, 480, picture, 0); }
 };

@@ -17,9 +17,13 @@ constexpr std::uint8_t kKeyFill = 0x5A;
 constexpr std::uint8_t kFallbackKey[kArchiveKeySize] = {0x4B, 0x9E, 0x27, 0xC1, 0x73, 0x0D,
                                                         0xE8, 0x5A, 0x36, 0xB4, 0x91, 0x6F};
 
-std::uint8_t RotateLeft(std::uint8_t v, int bits) { return static_cast<std::uint8_t>((v << bits) | (v >> (8 - bits))); }
+std::uint8_t RotateLeft(std::uint8_t v, int bits) {
+  return static_cast<std::uint8_t>((v << bits) | (v >> (8 - bits)));
+}
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 FILETIME LeTime(const std::uint8_t* p) { return FILETIME{Le32(p), Le32(p + 4)}; }
 
@@ -39,9 +43,11 @@ bool ReadDirEntry(const ArchiveRecord* record, std::uint32_t dirOffset, ArchiveD
 }
 
 // Entry `index` of a folder whose record has been checked by ReadDirEntry.
-void ReadFileEntry(const ArchiveRecord* record, const ArchiveDirEntry& dir, std::uint32_t index, ArchiveFileEntry* entry) {
+void ReadFileEntry(const ArchiveRecord* record, const ArchiveDirEntry& dir, std::uint32_t index,
+                   ArchiveFileEntry* entry) {
   const std::uint32_t size = ArchiveFileEntrySize(record->version);
-  const std::uint8_t* p = record->headBlock + record->fileTableOffset + dir.firstEntryOffset + std::uint64_t{index} * size;
+  const std::uint8_t* p = record->headBlock + record->fileTableOffset + dir.firstEntryOffset +
+                          std::uint64_t{index} * size;
   entry->nameOffset = Le32(p);
   entry->attributes = Le32(p + 4);
   entry->creationTime = LeTime(p + 8);
@@ -53,8 +59,8 @@ void ReadFileEntry(const ArchiveRecord* record, const ArchiveDirEntry& dir, std:
 }
 
 // The parts of a name table entry, when the whole entry and its stored name lie in the head block.
-bool ReadNameEntry(const ArchiveRecord* record, std::uint32_t nameOffset, std::uint16_t* units, std::uint16_t* checkSum,
-                   const std::uint8_t** form, const char** stored) {
+bool ReadNameEntry(const ArchiveRecord* record, std::uint32_t nameOffset, std::uint16_t* units,
+                   std::uint16_t* checkSum, const std::uint8_t** form, const char** stored) {
   if (!InHeadBlock(record, nameOffset, 4)) return false;
   const std::uint8_t* p = record->headBlock + nameOffset;
   *units = Le16(p);
@@ -63,22 +69,27 @@ bool ReadNameEntry(const ArchiveRecord* record, std::uint32_t nameOffset, std::u
   if (*units == 0 || !InHeadBlock(record, formAt, std::uint64_t{*units} * 4)) return false;
   *form = record->headBlock + formAt;
   const std::uint64_t nameAt = formAt + std::uint64_t{*units} * 4;
-  if (nameAt >= record->headBlockSize || !std::memchr(record->headBlock + nameAt, 0, record->headBlockSize - nameAt))
+  if (nameAt >= record->headBlockSize ||
+      !std::memchr(record->headBlock + nameAt, 0, record->headBlockSize - nameAt))
     return false;
   if ((*form)[*units * 4 - 1] != 0) return false;  // the form ends with at least one zero
   *stored = reinterpret_cast<const char*>(record->headBlock + nameAt);
   return true;
 }
 
-bool KeyMatches(const ArchiveRecord* record, const ArchiveFileEntry& entry, const ArchiveSearchKey* key) {
+bool KeyMatches(const ArchiveRecord* record, const ArchiveFileEntry& entry,
+                const ArchiveSearchKey* key) {
   std::uint16_t units, checkSum;
   const std::uint8_t* form;
   const char* stored;
   if (!ReadNameEntry(record, entry.nameOffset, &units, &checkSum, &form, &stored)) return false;
-  return units == key->units && checkSum == key->checkSum && std::memcmp(form, key->form, units * 4u) == 0;
+  return units == key->units && checkSum == key->checkSum &&
+         std::memcmp(form, key->form, units * 4u) == 0;
 }
 
-bool IsFolder(const ArchiveFileEntry& entry) { return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool IsFolder(const ArchiveFileEntry& entry) {
+  return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 void CompletePendingLoad(ArchiveRecord* record) {
   while (record->pendingLoad && !FinishArchiveImageLoad(record)) Sleep(1);
@@ -86,7 +97,9 @@ void CompletePendingLoad(ArchiveRecord* record) {
 
 // The header's bytes must all lie inside the archive: 24, or 28 from version 4.
 bool ParseHeader(ArchiveRecord* record, const std::uint8_t* header, std::uint32_t archiveSize) {
-  if (archiveSize < kArchiveHeaderSize || (Le16(header + 2) >= 4 && archiveSize < kArchiveHeaderSize + 4)) return false;
+  if (archiveSize < kArchiveHeaderSize ||
+      (Le16(header + 2) >= 4 && archiveSize < kArchiveHeaderSize + 4))
+    return false;
   record->version = Le16(header + 2);
   record->headBlockSize = Le32(header + 4);
   record->dataAreaOffset = Le32(header + 8);
@@ -96,11 +109,13 @@ bool ParseHeader(ArchiveRecord* record, const std::uint8_t* header, std::uint32_
   record->codePage = record->version >= 4 ? Le32(header + 24) : 0;
   record->codePageKind = ArchiveCodePageKind(record->codePage);
   record->imageSize = archiveSize;
-  const std::uint64_t headerSize = record->version >= 4 ? kArchiveHeaderSize + 4 : kArchiveHeaderSize;
+  const std::uint64_t headerSize =
+      record->version >= 4 ? kArchiveHeaderSize + 4 : kArchiveHeaderSize;
   return record->version <= kArchiveNewestVersion && headerSize <= archiveSize &&
          std::uint64_t{record->headBlockOffset} + record->headBlockSize <= archiveSize &&
          record->fileTableOffset <= record->headBlockSize &&
-         InHeadBlock(record, record->dirTableOffset, kArchiveDirEntrySize) && record->dataAreaOffset <= archiveSize;
+         InHeadBlock(record, record->dirTableOffset, kArchiveDirEntrySize) &&
+         record->dataAreaOffset <= archiveSize;
 }
 
 struct TrackedBlock {
@@ -110,7 +125,8 @@ struct TrackedBlock {
 
 // Walks a path's folders from the current one. lastFailed tells whether the component that
 // failed was the path's last one.
-int WalkArchiveDirs(ArchiveRecord* record, const char* path, ArchiveSearchKey* keyOut, bool* lastFailed) {
+int WalkArchiveDirs(ArchiveRecord* record, const char* path, ArchiveSearchKey* keyOut,
+                    bool* lastFailed) {
   if (lastFailed) *lastFailed = false;
   if (std::strcmp(path, ".") == 0) return 0;
   if (IsSeparator(path[0]) && path[1] == 0) {
@@ -157,7 +173,8 @@ bool HasSeparator(const char* path, int kind) {
   return false;
 }
 
-int FindFileInCurrent(const ArchiveRecord* record, const ArchiveSearchKey* key, ArchiveFileEntry* entry) {
+int FindFileInCurrent(const ArchiveRecord* record, const ArchiveSearchKey* key,
+                      ArchiveFileEntry* entry) {
   ArchiveDirEntry dir;
   if (!ReadDirEntry(record, record->currentDir, &dir)) return -1;
   for (std::uint32_t i = 0; i < dir.entryCount; ++i) {
@@ -171,7 +188,9 @@ int FindFileInCurrent(const ArchiveRecord* record, const ArchiveSearchKey* key, 
   return -1;
 }
 
-const char* NextCharacter(const char* p, int kind) { return (IsLeadByteForCodePage(p, kind) && p[1]) ? p + 2 : p + 1; }
+const char* NextCharacter(const char* p, int kind) {
+  return (IsLeadByteForCodePage(p, kind) && p[1]) ? p + 2 : p + 1;
+}
 
 bool MatchFrom(const char* name, const char* pattern, int kind) {
   while (*pattern) {
@@ -246,7 +265,8 @@ int DeriveArchiveKey(const char* keyString, std::uint8_t* key) {
 
 void GetArchiveFallbackKey(std::uint8_t* key) { std::memcpy(key, kFallbackKey, kArchiveKeySize); }
 
-std::size_t DescrambleArchiveBytes(std::size_t byteCount, void* buffer, std::uint64_t fileOffset, const std::uint8_t* key) {
+std::size_t DescrambleArchiveBytes(std::size_t byteCount, void* buffer, std::uint64_t fileOffset,
+                                   const std::uint8_t* key) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   std::size_t phase = static_cast<std::size_t>(fileOffset % kArchiveKeySize);
   for (std::size_t i = 0; i < byteCount; ++i) {
@@ -256,14 +276,16 @@ std::size_t DescrambleArchiveBytes(std::size_t byteCount, void* buffer, std::uin
   return phase;
 }
 
-std::uint32_t ReadArchiveBytes(std::int64_t fileOffset, FileHandle file, void* buffer, std::uint32_t byteCount,
-                               const std::uint8_t* key) {
+std::uint32_t ReadArchiveBytes(std::int64_t fileOffset, FileHandle file, void* buffer,
+                               std::uint32_t byteCount, const std::uint8_t* key) {
   const std::int32_t start = Win32FileTell(file);
   Win32FileRead(buffer, 1, byteCount, file);
-  while (!Win32FileIdleCheck(file)) WaitForSingleObject(reinterpret_cast<Win32FileRecord*>(file)->idleEvent, INFINITE);
+  while (!Win32FileIdleCheck(file))
+    WaitForSingleObject(reinterpret_cast<Win32FileRecord*>(file)->idleEvent, INFINITE);
   const std::int32_t end = Win32FileTell(file);
   const auto read = static_cast<std::uint32_t>(end > start ? end - start : 0);
-  DescrambleArchiveBytes(read, buffer, static_cast<std::uint64_t>(fileOffset >= 0 ? fileOffset : start), key);
+  DescrambleArchiveBytes(read, buffer,
+                         static_cast<std::uint64_t>(fileOffset >= 0 ? fileOffset : start), key);
   return read;
 }
 
@@ -289,17 +311,22 @@ int OpenArchiveStreamed(ArchiveRecord* record, const char* path, const char* key
   if (header[0] != 'K' || header[1] != 'V') {
     GetArchiveFallbackKey(record->key);
     Win32FileSeek(file, 0, 0);
-    if (ReadArchiveBytes(0, file, header, 8, record->key) != 8 || header[0] != 'K' || header[1] != 'V') return fail();
+    if (ReadArchiveBytes(0, file, header, 8, record->key) != 8 || header[0] != 'K' ||
+        header[1] != 'V')
+      return fail();
   }
   if (Le16(header + 2) > kArchiveNewestVersion) return fail();
   const std::uint32_t rest = Le16(header + 2) >= 4 ? 20 : 16;
-  if (ReadArchiveBytes(8, file, header + 8, rest, record->key) != rest || !ParseHeader(record, header, fileSize))
+  if (ReadArchiveBytes(8, file, header + 8, rest, record->key) != rest ||
+      !ParseHeader(record, header, fileSize))
     return fail();
   TrackedBlock headBlock;
-  headBlock.bytes = static_cast<std::uint8_t*>(TrackedAlloc(record->headBlockSize ? record->headBlockSize : 1));
-  if (!headBlock.bytes || Win32FileSeek(file, static_cast<std::int32_t>(record->headBlockOffset), 0) != 0 ||
-      ReadArchiveBytes(record->headBlockOffset, file, headBlock.bytes, record->headBlockSize, record->key) !=
-          record->headBlockSize)
+  headBlock.bytes =
+      static_cast<std::uint8_t*>(TrackedAlloc(record->headBlockSize ? record->headBlockSize : 1));
+  if (!headBlock.bytes ||
+      Win32FileSeek(file, static_cast<std::int32_t>(record->headBlockOffset), 0) != 0 ||
+      ReadArchiveBytes(record->headBlockOffset, file, headBlock.bytes, record->headBlockSize,
+                       record->key) != record->headBlockSize)
     return fail();
   record->headBlock = headBlock.bytes;
   headBlock.bytes = nullptr;
@@ -310,7 +337,8 @@ int OpenArchiveStreamed(ArchiveRecord* record, const char* path, const char* key
   return 0;
 }
 
-int OpenArchiveImage(ArchiveRecord* record, void* image, std::uint32_t imageSize, const char* keyString) {
+int OpenArchiveImage(ArchiveRecord* record, void* image, std::uint32_t imageSize,
+                     const char* keyString) {
   if (record->headBlock || record->image || record->file || !image || imageSize < 8) return -1;
   *record = ArchiveRecord{};
   auto* bytes = static_cast<std::uint8_t*>(image);
@@ -342,7 +370,8 @@ int OpenArchiveImage(ArchiveRecord* record, void* image, std::uint32_t imageSize
   return 0;
 }
 
-int LoadArchiveImageFromFile(ArchiveRecord* record, const char* path, const char* keyString, int noWait) {
+int LoadArchiveImageFromFile(ArchiveRecord* record, const char* path, const char* keyString,
+                             int noWait) {
   if (OpenArchiveStreamed(record, path, keyString) != 0) return -1;
   auto* image = static_cast<std::uint8_t*>(TrackedAlloc(record->imageSize ? record->imageSize : 1));
   if (!image || Win32FileSeek(record->file, 0, 0) != 0) {
@@ -400,10 +429,12 @@ std::uint8_t* GetArchiveImagePointer(ArchiveRecord* record) {
   return record->inMemory ? record->image : nullptr;
 }
 
-int MakeArchiveSearchName(ArchiveSearchKey* key, const ArchiveRecord* record, const char* text, int* byteCount) {
+int MakeArchiveSearchName(ArchiveSearchKey* key, const ArchiveRecord* record, const char* text,
+                          int* byteCount) {
   int length = 0;
   while (text[length] && !IsSeparator(text[length]))
-    length += (IsLeadByteForCodePage(text + length, record->codePageKind) && text[length + 1]) ? 2 : 1;
+    length +=
+        (IsLeadByteForCodePage(text + length, record->codePageKind) && text[length + 1]) ? 2 : 1;
   if (byteCount) *byteCount = length;
   std::memset(key->form, 0, sizeof key->form);
   // A component too long for a search form matches nothing: no stored name has 0 units.
@@ -426,7 +457,8 @@ int EnterArchiveSubdir(ArchiveRecord* record, const ArchiveSearchKey* key) {
   for (std::uint32_t i = 0; i < dir.entryCount; ++i) {
     ArchiveFileEntry entry;
     ReadFileEntry(record, dir, i, &entry);
-    if (IsFolder(entry) && KeyMatches(record, entry, key) && ReadDirEntry(record, entry.dataOffset, &target)) {
+    if (IsFolder(entry) && KeyMatches(record, entry, key) &&
+        ReadDirEntry(record, entry.dataOffset, &target)) {
       record->currentDir = entry.dataOffset;
       return 0;
     }
@@ -434,7 +466,8 @@ int EnterArchiveSubdir(ArchiveRecord* record, const ArchiveSearchKey* key) {
   return -1;
 }
 
-int ChangeArchiveDir(ArchiveRecord* record, const char* path, int restore, ArchiveSearchKey* keyOut) {
+int ChangeArchiveDir(ArchiveRecord* record, const char* path, int restore,
+                     ArchiveSearchKey* keyOut) {
   CompletePendingLoad(record);
   const std::uint32_t saved = record->currentDir;
   const int result = WalkArchiveDirs(record, path, keyOut, nullptr);
@@ -450,7 +483,8 @@ int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEnt
   if (HasSeparator(path, record->codePageKind)) {
     bool lastFailed = false;
     // The walk names a folder, or stops before the file: only a file as the last component counts.
-    if (WalkArchiveDirs(record, path, &key, &lastFailed) != 0 && lastFailed) result = FindFileInCurrent(record, &key, entry);
+    if (WalkArchiveDirs(record, path, &key, &lastFailed) != 0 && lastFailed)
+      result = FindFileInCurrent(record, &key, entry);
   } else {
     MakeArchiveSearchName(&key, record, path, nullptr);
     result = FindFileInCurrent(record, &key, entry);
@@ -459,7 +493,8 @@ int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEnt
   return result;
 }
 
-int GetArchiveFileLocation(ArchiveRecord* record, const char* path, std::uint32_t* position, std::uint32_t* size) {
+int GetArchiveFileLocation(ArchiveRecord* record, const char* path, std::uint32_t* position,
+                           std::uint32_t* size) {
   ArchiveFileEntry entry;
   if (FindArchiveFileEntry(path, record, &entry) != 0) return -1;
   const std::uint64_t start = std::uint64_t{record->dataAreaOffset} + entry.dataOffset;
@@ -469,7 +504,8 @@ int GetArchiveFileLocation(ArchiveRecord* record, const char* path, std::uint32_
   return 0;
 }
 
-int SplitArchivePath(const char* path, const ArchiveRecord* record, char* nameOut, char* folderOut) {
+int SplitArchivePath(const char* path, const ArchiveRecord* record, char* nameOut,
+                     char* folderOut) {
   const char* last = nullptr;
   for (const char* p = path; *p; p = NextCharacter(p, record->codePageKind))
     if (IsSeparator(*p) || *p == ':') last = p;
@@ -488,7 +524,8 @@ int MatchArchiveWildcard(const char* name, const char* pattern, const ArchiveRec
   return MatchFrom(name, pattern, record->codePageKind) ? 0 : -1;
 }
 
-ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern, FindResultRecord* result) {
+ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern,
+                                   FindResultRecord* result) {
   CompletePendingLoad(record);
   if (!pattern || std::strlen(pattern) >= sizeof(ArchiveFindState::pattern)) return nullptr;
   char name[sizeof(ArchiveFindState::pattern)];
@@ -537,7 +574,8 @@ int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result) {
     const std::uint8_t* form;
     const char* stored;
     if (!ReadNameEntry(record, entry.nameOffset, &units, &checkSum, &form, &stored)) continue;
-    if (!MatchFrom(reinterpret_cast<const char*>(form), state->pattern, record->codePageKind)) continue;
+    if (!MatchFrom(reinterpret_cast<const char*>(form), state->pattern, record->codePageKind))
+      continue;
     if (result) {
       *result = FindResultRecord{};
       CopyStringMax(result->name, stored, sizeof(result->name) - 1);

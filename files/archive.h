@@ -11,7 +11,7 @@
 #include "platform/win32/file.h"
 
 constexpr std::size_t kArchiveKeySize = 12;
-constexpr std::size_t kArchiveHeaderSize = 24;    // 28 from version 4
+constexpr std::size_t kArchiveHeaderSize = 24;  // 28 from version 4
 constexpr std::size_t kArchiveDirEntrySize = 16;
 constexpr std::uint32_t kArchivePlain = 0xFFFFFFFF;  // packed size of an entry stored plain
 constexpr std::uint32_t kArchiveNone = 0xFFFFFFFF;   // parent of the root
@@ -55,7 +55,7 @@ struct ArchiveRecord {
   std::uint8_t key[kArchiveKeySize];
   std::int32_t inMemory;
   std::int32_t callerOwnsImage;
-  std::uint32_t imageSize;  // the archive's size in bytes, in memory or on disk
+  std::uint32_t imageSize;   // the archive's size in bytes, in memory or on disk
   std::int32_t pendingLoad;  // a whole-file read still running
   FileHandle pendingFile;
 };
@@ -90,24 +90,30 @@ struct ArchiveFindState {
 int ClearArchiveRecord(ArchiveRecord* record);
 int OpenArchiveStreamed(ArchiveRecord* record, const char* path, const char* keyString);
 // The image is descrambled in place and stays the caller's; releasing scrambles it again.
-int OpenArchiveImage(ArchiveRecord* record, void* image, std::uint32_t imageSize, const char* keyString);
-int LoadArchiveImageFromFile(ArchiveRecord* record, const char* path, const char* keyString, int noWait);
+int OpenArchiveImage(ArchiveRecord* record, void* image, std::uint32_t imageSize,
+                     const char* keyString);
+int LoadArchiveImageFromFile(ArchiveRecord* record, const char* path, const char* keyString,
+                             int noWait);
 int FinishArchiveImageLoad(ArchiveRecord* record);
 int ReleaseArchiveRecord(ArchiveRecord* record);
 int CloseArchiveAndClear(ArchiveRecord* record);
 std::uint8_t* GetArchiveImagePointer(ArchiveRecord* record);
 
 // The byte length of the component at the start of text; its key goes to key.
-int MakeArchiveSearchName(ArchiveSearchKey* key, const ArchiveRecord* record, const char* text, int* byteCount);
+int MakeArchiveSearchName(ArchiveSearchKey* key, const ArchiveRecord* record, const char* text,
+                          int* byteCount);
 int EnterArchiveSubdir(ArchiveRecord* record, const ArchiveSearchKey* key);
-int ChangeArchiveDir(ArchiveRecord* record, const char* path, int restore, ArchiveSearchKey* keyOut);
+int ChangeArchiveDir(ArchiveRecord* record, const char* path, int restore,
+                     ArchiveSearchKey* keyOut);
 // 0 with the entry of a file (never a folder), or -1; the current folder is unchanged.
 int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEntry* entry);
-int GetArchiveFileLocation(ArchiveRecord* record, const char* path, std::uint32_t* position, std::uint32_t* size);
+int GetArchiveFileLocation(ArchiveRecord* record, const char* path, std::uint32_t* position,
+                           std::uint32_t* size);
 int SplitArchivePath(const char* path, const ArchiveRecord* record, char* nameOut, char* folderOut);
 int MatchArchiveWildcard(const char* name, const char* pattern, const ArchiveRecord* record);
 
-int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const char* path, int noWait);
+int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const char* path,
+                     int noWait);
 std::uint32_t ReadArchiveEntry(ArchiveEntryStream* stream, void* buffer, std::uint32_t byteCount);
 int SeekArchiveEntry(ArchiveEntryStream* stream, std::int32_t offset, int origin);
 std::int32_t TellArchiveEntry(ArchiveEntryStream* stream);
@@ -116,7 +122,8 @@ int PollArchiveEntryRead(ArchiveEntryStream* stream);
 int CloseArchiveEntry(ArchiveEntryStream* stream);
 
 // Null when the folder is missing or nothing matches; the state is tracked memory.
-ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern, FindResultRecord* result);
+ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern,
+                                   FindResultRecord* result);
 int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result);
 int EndArchiveFind(ArchiveFindState* state);
 
@@ -124,9 +131,10 @@ int EndArchiveFind(ArchiveFindState* state);
 // transform. The fallback key is tried when an archive's signature does not come out.
 int DeriveArchiveKey(const char* keyString, std::uint8_t* key);
 void GetArchiveFallbackKey(std::uint8_t* key);
-std::size_t DescrambleArchiveBytes(std::size_t byteCount, void* buffer, std::uint64_t fileOffset, const std::uint8_t* key);
-std::uint32_t ReadArchiveBytes(std::int64_t fileOffset, FileHandle file, void* buffer, std::uint32_t byteCount,
-                               const std::uint8_t* key);
+std::size_t DescrambleArchiveBytes(std::size_t byteCount, void* buffer, std::uint64_t fileOffset,
+                                   const std::uint8_t* key);
+std::uint32_t ReadArchiveBytes(std::int64_t fileOffset, FileHandle file, void* buffer,
+                               std::uint32_t byteCount, const std::uint8_t* key);
 
 // The code page kind of a version 4 archive's code page (0 for any other).
 int ArchiveCodePageKind(std::uint32_t codePage);

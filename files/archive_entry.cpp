@@ -25,7 +25,8 @@ bool IsPacked(const ArchiveRecord* record, const ArchiveFileEntry& entry) {
 // The archive requires the block's own sizes to agree with the entry's.
 bool UnpackEntry(ArchiveEntryStream* stream, const std::uint8_t* block, std::uint32_t blockSize) {
   LZBlockHeader header;
-  if (ReadLZBlockHeader(block, blockSize, &header) != 0 || header.packedSize != stream->entry.packedSize ||
+  if (ReadLZBlockHeader(block, blockSize, &header) != 0 ||
+      header.packedSize != stream->entry.packedSize ||
       header.unpackedSize != stream->entry.dataSize)
     return false;
   return UnpackLZBlock(block, blockSize, stream->unpacked, stream->entry.dataSize) ==
@@ -37,12 +38,14 @@ void WaitForPendingRead(ArchiveEntryStream* stream) {
 }
 
 void MoveArchiveFileTo(FileHandle file, std::uint64_t offset) {
-  if (static_cast<std::uint64_t>(Win32FileTell(file)) != offset) Win32FileSeek(file, static_cast<std::int32_t>(offset), 0);
+  if (static_cast<std::uint64_t>(Win32FileTell(file)) != offset)
+    Win32FileSeek(file, static_cast<std::int32_t>(offset), 0);
 }
 
 }  // namespace
 
-int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const char* path, int noWait) {
+int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const char* path,
+                     int noWait) {
   *stream = ArchiveEntryStream{};
   ArchiveFileEntry entry;
   if (FindArchiveFileEntry(path, record, &entry) != 0) return -1;
@@ -67,7 +70,8 @@ int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const ch
     }
     return 0;
   }
-  stream->packedPending = static_cast<std::uint8_t*>(TrackedAlloc(entry.packedSize ? entry.packedSize : 1));
+  stream->packedPending =
+      static_cast<std::uint8_t*>(TrackedAlloc(entry.packedSize ? entry.packedSize : 1));
   if (!stream->packedPending) {
     CloseArchiveEntry(stream);
     return -1;
@@ -82,10 +86,11 @@ int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const ch
     stream->pendingOffset = static_cast<std::uint32_t>(start);
     return 0;
   }
-  const std::uint32_t read = ReadArchiveBytes(static_cast<std::int64_t>(start), record->file, stream->packedPending,
-                                              entry.packedSize, record->key);
+  const std::uint32_t read = ReadArchiveBytes(static_cast<std::int64_t>(start), record->file,
+                                              stream->packedPending, entry.packedSize, record->key);
   LeaveCriticalSection(&file->lock);
-  const bool unpackedOk = read == entry.packedSize && UnpackEntry(stream, stream->packedPending, entry.packedSize);
+  const bool unpackedOk =
+      read == entry.packedSize && UnpackEntry(stream, stream->packedPending, entry.packedSize);
   TrackedFree(stream->packedPending);
   stream->packedPending = nullptr;
   if (!unpackedOk) {
@@ -104,7 +109,8 @@ std::uint32_t ReadArchiveEntry(ArchiveEntryStream* stream, void* buffer, std::ui
     return 0;
   }
   std::uint32_t n = byteCount;
-  if (n > size - static_cast<std::uint32_t>(stream->position)) n = size - static_cast<std::uint32_t>(stream->position);
+  if (n > size - static_cast<std::uint32_t>(stream->position))
+    n = size - static_cast<std::uint32_t>(stream->position);
   ArchiveRecord* record = stream->archive;
   if (stream->unpacked) {
     std::memcpy(buffer, stream->unpacked + stream->position, n);
@@ -135,7 +141,7 @@ std::uint32_t ReadArchiveEntry(ArchiveEntryStream* stream, void* buffer, std::ui
 int SeekArchiveEntry(ArchiveEntryStream* stream, std::int32_t offset, int origin) {
   WaitForPendingRead(stream);
   const std::int64_t size = stream->entry.dataSize;
-  std::int64_t position = origin == 1 ? std::int64_t{stream->position} + offset
+  std::int64_t position = origin == 1   ? std::int64_t{stream->position} + offset
                           : origin == 2 ? size + offset
                                         : std::int64_t{offset};
   if (position < 0) position = 0;
@@ -160,18 +166,21 @@ int PollArchiveEntryRead(ArchiveEntryStream* stream) {
   ArchiveRecord* record = stream->archive;
   if (!Win32FileIdleCheck(record->file)) return 0;
   const std::int32_t end = Win32FileTell(record->file);
-  const std::uint32_t read =
-      end > static_cast<std::int32_t>(stream->pendingOffset) ? static_cast<std::uint32_t>(end) - stream->pendingOffset : 0;
+  const std::uint32_t read = end > static_cast<std::int32_t>(stream->pendingOffset)
+                                 ? static_cast<std::uint32_t>(end) - stream->pendingOffset
+                                 : 0;
   if (stream->pendingState == 1) {
     DescrambleArchiveBytes(read, stream->packedPending, stream->pendingOffset, record->key);
     // A block that does not unpack leaves an empty file rather than wrong bytes.
-    if (read != stream->entry.packedSize || !UnpackEntry(stream, stream->packedPending, stream->entry.packedSize))
+    if (read != stream->entry.packedSize ||
+        !UnpackEntry(stream, stream->packedPending, stream->entry.packedSize))
       stream->entry.dataSize = 0;
     TrackedFree(stream->packedPending);
     stream->packedPending = nullptr;
   } else {
     DescrambleArchiveBytes(read, stream->pendingDestination, stream->pendingOffset, record->key);
-    if (read < stream->pendingLength) stream->position -= static_cast<std::int32_t>(stream->pendingLength - read);
+    if (read < stream->pendingLength)
+      stream->position -= static_cast<std::int32_t>(stream->pendingLength - read);
   }
   stream->pendingState = 0;
   LeaveCriticalSection(&FileRecordOf(stream)->lock);

@@ -37,7 +37,8 @@ ArchiveFSFileRecord* RecordOf(FileHandle handle) {
 }
 
 void DropArchiveUse(int index) {
-  if (index >= 0 && index < kArchiveCacheSlotCount && state.cache[index] && state.cache[index]->useCount > 0)
+  if (index >= 0 && index < kArchiveCacheSlotCount && state.cache[index] &&
+      state.cache[index]->useCount > 0)
     --state.cache[index]->useCount;
 }
 
@@ -142,7 +143,8 @@ int ArchiveFSEof(FileHandle handle) {
 int ArchiveFSIdleCheck(FileHandle handle) {
   ArchiveFSFileRecord* record = RecordOf(handle);
   if (!record) return -1;
-  return record->inArchive ? PollArchiveEntryRead(&record->entry) : Win32FileIdleCheck(record->looseFile);
+  return record->inArchive ? PollArchiveEntryRead(&record->entry)
+                           : Win32FileIdleCheck(record->looseFile);
 }
 
 int ArchiveFSChangeDir(const char* path) {
@@ -211,7 +213,8 @@ int BuildArchiveLookupPath(const char* path, char* out, int outSize) {
   return 0;
 }
 
-int FindArchiveForPath(const char* path, int* cacheIndex, char* archivePathOut, char* innerPathOut) {
+int FindArchiveForPath(const char* path, int* cacheIndex, char* archivePathOut,
+                       char* innerPathOut) {
   char lookup[kFilePathBufferSize];
   if (!path || BuildArchiveLookupPath(path, lookup, sizeof lookup) != 0) return -1;
   const std::size_t lookupLength = std::strlen(lookup);
@@ -225,7 +228,8 @@ int FindArchiveForPath(const char* path, int* cacheIndex, char* archivePathOut, 
 
   if (state.lastHitIndex >= 0) {
     const auto prefixLength = static_cast<std::size_t>(state.lastHitPrefixLength);
-    if (lookupLength > prefixLength + 1 && std::strncmp(lookup, state.lastHitPath, prefixLength) == 0 &&
+    if (lookupLength > prefixLength + 1 &&
+        std::strncmp(lookup, state.lastHitPath, prefixLength) == 0 &&
         (lookup[prefixLength] == '\\' || lookup[prefixLength] == '/')) {
       const int index = OpenArchiveCached(state.lastHitIndex, state.lastHitPath, 0, 0);
       return index < 0 ? -1 : give(index, prefixLength, state.lastHitPath);
@@ -234,10 +238,12 @@ int FindArchiveForPath(const char* path, int* cacheIndex, char* archivePathOut, 
 
   const int kind = GetCodePageKind();
   std::size_t position = 0;
-  if (lookup[0] == '\\' && lookup[1] == '\\') position = 2;  // a network path keeps its two backslashes
+  if (lookup[0] == '\\' && lookup[1] == '\\')
+    position = 2;  // a network path keeps its two backslashes
   for (;;) {
     std::size_t end = position;
-    while (lookup[end] && lookup[end] != '\\') end += (IsLeadByteForCodePage(lookup + end, kind) && lookup[end + 1]) ? 2 : 1;
+    while (lookup[end] && lookup[end] != '\\')
+      end += (IsLeadByteForCodePage(lookup + end, kind) && lookup[end + 1]) ? 2 : 1;
     // The file name itself, or an empty component, ends the walk.
     if (lookup[end] == 0 || end == position) return -1;
     const std::string archivePath = std::string(lookup, end) + suffix;
@@ -255,7 +261,8 @@ int FindArchiveForPath(const char* path, int* cacheIndex, char* archivePathOut, 
 }
 
 int OpenArchiveCached(int hint, const char* archivePath, int wholeFile, int noWait) {
-  if (hint >= 0 && hint < kArchiveCacheSlotCount && state.cache[hint] && lstrcmpA(state.cache[hint]->path, archivePath) == 0) {
+  if (hint >= 0 && hint < kArchiveCacheSlotCount && state.cache[hint] &&
+      lstrcmpA(state.cache[hint]->path, archivePath) == 0) {
     ++state.cache[hint]->useCount;
     return hint;
   }

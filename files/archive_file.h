@@ -46,7 +46,8 @@ FindHandle ArchiveFSFindFirst(const char* pattern, FindResultRecord* result);
 int ArchiveFSFindNext(FindHandle find, FindResultRecord* result);
 int ArchiveFSFindClose(FindHandle find);
 
-// The absolute, upper-cased form of path, from the current directory. 0, or -1 when it does not fit.
+// The absolute, upper-cased form of path, from the current directory. 0, or -1 when it does not
+// fit.
 int BuildArchiveLookupPath(const char* path, char* out, int outSize = kFilePathBufferSize);
 // Finds and opens (one use taken) the archive standing for a folder on the path; the inner path
 // is the rest of the path inside it. Both outs hold kFilePathBufferSize bytes.

@@ -6,14 +6,18 @@
 
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
 
 }  // namespace
 
 int DecodeBGRAStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t streamSize = MeasureStream(stream);
   std::uint8_t header[16];
-  if (streamSize < 16 || ReadStreamBytes(stream, header, 16) != 16 || std::memcmp(header, "BGRA", 4) != 0) return -1;
+  if (streamSize < 16 || ReadStreamBytes(stream, header, 16) != 16 ||
+      std::memcmp(header, "BGRA", 4) != 0)
+    return -1;
   const std::uint32_t channels = Le32(header + 4);
   const auto width = static_cast<std::int32_t>(Le32(header + 8));
   const auto height = static_cast<std::int32_t>(Le32(header + 12));

@@ -17,7 +17,9 @@ constexpr std::uint32_t kCompressionBitFields = 3;
 constexpr std::uint32_t kFileHeaderSize = 14;
 constexpr std::uint32_t kInfoHeaderSize = 40;
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 struct BmpInfo {
@@ -32,14 +34,18 @@ struct BmpInfo {
 // Header and colour table (or masks) as one BITMAPINFO with a 40-byte header.
 constexpr std::size_t kHeaderCopySize = kInfoHeaderSize + 1024 + 16;
 
-bool HeaderSizeKnown(std::uint32_t size) { return size == 40 || size == 52 || size == 56 || size == 108 || size == 124; }
+bool HeaderSizeKnown(std::uint32_t size) {
+  return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
 
-void DecodeRunLength(const std::uint8_t* data, std::int64_t size, std::uint8_t* out, std::int32_t pitch,
-                     std::int32_t width, std::int32_t height, bool topDown, bool fourBit) {
+void DecodeRunLength(const std::uint8_t* data, std::int64_t size, std::uint8_t* out,
+                     std::int32_t pitch, std::int32_t width, std::int32_t height, bool topDown,
+                     bool fourBit) {
   std::int64_t x = 0;
   std::int64_t row = 0;  // stored row
   auto put = [&](std::uint8_t value) {
-    if (row < height && x >= 0 && x < width) out[(topDown ? row : height - 1 - row) * pitch + x] = value;
+    if (row < height && x >= 0 && x < width)
+      out[(topDown ? row : height - 1 - row) * pitch + x] = value;
     ++x;
   };
   std::int64_t i = 0;
@@ -107,12 +113,14 @@ int ConvertThroughDib(const BmpInfo& info, const std::uint8_t* headerCopy, const
   GetObjectA(dib, sizeof bitmap, &bitmap);
   std::int64_t pitch = (std::int64_t{bitmap.bmWidthBytes} + 3) / 4 * 4;
   int result = -1;
-  // A DIB the platform cannot read comes back with no rows set: that is a refusal, not a black image.
+  // A DIB the platform cannot read comes back with no rows set: that is a refusal, not a black
+  // image.
   if (rows == height) {
     TrackedBuffer pixels;
     if (pixels.Allocate(pitch * height, false)) {
       for (std::int32_t y = 0; y < height; ++y)
-        std::memcpy(pixels.bytes + y * pitch, static_cast<std::uint8_t*>(bits) + y * std::int64_t{bitmap.bmWidthBytes},
+        std::memcpy(pixels.bytes + y * pitch,
+                    static_cast<std::uint8_t*>(bits) + y * std::int64_t{bitmap.bmWidthBytes},
                     static_cast<std::size_t>(bitmap.bmWidthBytes));
       MakeRGB24ColorFormat(&image->format);
       image->pitch = static_cast<std::int32_t>(pitch);
@@ -133,7 +141,8 @@ int ConvertThroughDib(const BmpInfo& info, const std::uint8_t* headerCopy, const
 int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   std::int64_t streamSize = MeasureStream(stream);
   std::uint8_t fileHeader[kFileHeaderSize];
-  if (streamSize < 0 || ReadStreamBytes(stream, fileHeader, kFileHeaderSize) != kFileHeaderSize) return -1;
+  if (streamSize < 0 || ReadStreamBytes(stream, fileHeader, kFileHeaderSize) != kFileHeaderSize)
+    return -1;
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return -1;
   const std::uint32_t dataOffset = Le32(fileHeader + 10);
 
@@ -141,7 +150,8 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   if (ReadStreamBytes(stream, header, 4) != 4) return -1;
   BmpInfo info{};
   info.headerSize = Le32(header);
-  if (!HeaderSizeKnown(info.headerSize) || ReadStreamBytes(stream, header + 4, info.headerSize - 4) != info.headerSize - 4)
+  if (!HeaderSizeKnown(info.headerSize) ||
+      ReadStreamBytes(stream, header + 4, info.headerSize - 4) != info.headerSize - 4)
     return -1;
   info.width = static_cast<std::int32_t>(Le32(header + 4));
   info.height = static_cast<std::int32_t>(Le32(header + 8));
@@ -151,10 +161,11 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
 
   const bool paletted = info.bitCount == 1 || info.bitCount == 4 || info.bitCount == 8;
   const bool direct = info.bitCount == 16 || info.bitCount == 24 || info.bitCount == 32;
-  const bool known = (info.compression == kCompressionRgb && (paletted || direct)) ||
-                     (info.compression == kCompressionRle8 && info.bitCount == 8) ||
-                     (info.compression == kCompressionRle4 && info.bitCount == 4) ||
-                     (info.compression == kCompressionBitFields && (info.bitCount == 16 || info.bitCount == 32));
+  const bool known =
+      (info.compression == kCompressionRgb && (paletted || direct)) ||
+      (info.compression == kCompressionRle8 && info.bitCount == 8) ||
+      (info.compression == kCompressionRle4 && info.bitCount == 4) ||
+      (info.compression == kCompressionBitFields && (info.bitCount == 16 || info.bitCount == 32));
   if (!known || info.width <= 0 || info.height == 0 || info.height == INT32_MIN) return -1;
   const std::int32_t height = info.height < 0 ? -info.height : info.height;
   const bool topDown = info.height < 0;
@@ -184,19 +195,22 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t dataSize = streamSize - dataOffset;
   const std::int64_t rowSize = (std::int64_t{info.width} * info.bitCount + 31) / 32 * 4;
   if (!FitsImageBytes(rowSize, height)) return -1;
-  const bool runLength = info.compression == kCompressionRle8 || info.compression == kCompressionRle4;
+  const bool runLength =
+      info.compression == kCompressionRle8 || info.compression == kCompressionRle4;
   if (!runLength && dataSize < rowSize * height) return -1;
   if (stream->ops.seek(stream->handle, static_cast<std::int32_t>(dataOffset), 0) != 0) return -1;
   TrackedBuffer data;
-  if (!data.Allocate(dataSize > 0 ? dataSize : 1, false) || ReadStreamBytes(stream, data.bytes, dataSize) != dataSize)
+  if (!data.Allocate(dataSize > 0 ? dataSize : 1, false) ||
+      ReadStreamBytes(stream, data.bytes, dataSize) != dataSize)
     return -1;
 
   const std::int64_t indexPitch = (std::int64_t{info.width} + 3) / 4 * 4;
   if (runLength) {
     TrackedBuffer pixels;
-    if (!FitsImageBytes(indexPitch, height) || !pixels.Allocate(indexPitch * height, true)) return -1;
-    DecodeRunLength(data.bytes, dataSize, pixels.bytes, static_cast<std::int32_t>(indexPitch), info.width, height,
-                    topDown, info.compression == kCompressionRle4);
+    if (!FitsImageBytes(indexPitch, height) || !pixels.Allocate(indexPitch * height, true))
+      return -1;
+    DecodeRunLength(data.bytes, dataSize, pixels.bytes, static_cast<std::int32_t>(indexPitch),
+                    info.width, height, topDown, info.compression == kCompressionRle4);
     image->pitch = static_cast<std::int32_t>(indexPitch);
     image->pixels = pixels.Release();
   } else if (info.compression == kCompressionRgb && info.bitCount == 4) {
@@ -205,18 +219,21 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
     for (std::int32_t y = 0; y < height; ++y) {
       const std::uint8_t* source = data.bytes + (topDown ? y : height - 1 - y) * rowSize;
       std::uint8_t* target = pixels.bytes + y * indexPitch;
-      for (std::int32_t x = 0; x < info.width; ++x) target[x] = (x & 1) ? source[x / 2] & 15 : source[x / 2] >> 4;
+      for (std::int32_t x = 0; x < info.width; ++x)
+        target[x] = (x & 1) ? source[x / 2] & 15 : source[x / 2] >> 4;
     }
     image->pitch = static_cast<std::int32_t>(indexPitch);
     image->pixels = pixels.Release();
-  } else if (info.compression == kCompressionRgb && (info.bitCount == 8 || info.bitCount == 24 || info.bitCount == 32)) {
+  } else if (info.compression == kCompressionRgb &&
+             (info.bitCount == 8 || info.bitCount == 24 || info.bitCount == 32)) {
     if (topDown) {
       image->pixels = data.Release();
     } else {
       TrackedBuffer pixels;
       if (!pixels.Allocate(rowSize * height, false)) return -1;
       for (std::int32_t y = 0; y < height; ++y)
-        std::memcpy(pixels.bytes + y * rowSize, data.bytes + (height - 1 - y) * rowSize, static_cast<std::size_t>(rowSize));
+        std::memcpy(pixels.bytes + y * rowSize, data.bytes + (height - 1 - y) * rowSize,
+                    static_cast<std::size_t>(rowSize));
       image->pixels = pixels.Release();
     }
     image->pitch = static_cast<std::int32_t>(rowSize);

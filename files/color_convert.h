@@ -14,17 +14,19 @@ struct BITMAPINFO;
 int ConvertPixelRect(void* targetPixels, int targetPitch, const ColorFormat* targetFormat,
                      const void* sourcePixels, int sourcePitch, const ColorFormat* sourceFormat,
                      const void* alphaPixels, int alphaPitch, const ColorFormat* alphaFormat,
-                     int targetX, int targetY, const RECT* sourceRect, int mirror, int colorKeyToAlpha,
-                     uint32_t keyColor, int dither, int colorOff, int alphaFromRed, int skipKey,
-                     int remapPalette);
+                     int targetX, int targetY, const RECT* sourceRect, int mirror,
+                     int colorKeyToAlpha, uint32_t keyColor, int dither, int colorOff,
+                     int alphaFromRed, int skipKey, int remapPalette);
 
 int CopyStandardImageRect(int sourceX, int sourceY, int width, int height, int targetX, int targetY,
                           StandardImage* source, StandardImage* target);
-int ScaleStandardImageRect(int sourceX1, int sourceY1, int sourceX2, int sourceY2, StandardImage* source,
-                           int targetX1, int targetY1, int targetX2, int targetY2, StandardImage* target,
-                           int filter);
-int GetStandardImagePixel(StandardImage* image, int x, int y, int* red, int* green, int* blue, int* alpha);
-int SetStandardImagePixel(StandardImage* image, int x, int y, int red, int green, int blue, int alpha);
+int ScaleStandardImageRect(int sourceX1, int sourceY1, int sourceX2, int sourceY2,
+                           StandardImage* source, int targetX1, int targetY1, int targetX2,
+                           int targetY2, StandardImage* target, int filter);
+int GetStandardImagePixel(StandardImage* image, int x, int y, int* red, int* green, int* blue,
+                          int* alpha);
+int SetStandardImagePixel(StandardImage* image, int x, int y, int red, int green, int blue,
+                          int alpha);
 int MirrorStandardImage(StandardImage* image);
 int TurnStandardImage180(StandardImage* image);
 int HalveImagePixels(const ColorFormat* format, void* target, int targetPitch, const void* source,

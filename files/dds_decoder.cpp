@@ -40,11 +40,14 @@ constexpr std::uint32_t kCapsComplex = 0x8;
 constexpr std::uint32_t kCapsMipMap = 0x400000;
 constexpr std::uint32_t kMipLevelMax = 32;
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
 
 constexpr std::uint32_t FourCC(const char (&s)[5]) {
   return static_cast<std::uint8_t>(s[0]) | (static_cast<std::uint8_t>(s[1]) << 8) |
-         (static_cast<std::uint8_t>(s[2]) << 16) | (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[3])) << 24);
+         (static_cast<std::uint8_t>(s[2]) << 16) |
+         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[3])) << 24);
 }
 
 }  // namespace
@@ -53,8 +56,8 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t streamSize = MeasureStream(stream);
   std::uint8_t magic[4];
   std::uint8_t h[124];
-  if (streamSize < 128 || ReadStreamBytes(stream, magic, 4) != 4 || std::memcmp(magic, "DDS", 3) != 0 ||
-      ReadStreamBytes(stream, h, 124) != 124)
+  if (streamSize < 128 || ReadStreamBytes(stream, magic, 4) != 4 ||
+      std::memcmp(magic, "DDS", 3) != 0 || ReadStreamBytes(stream, h, 124) != 124)
     return -1;
   const std::uint32_t flags = Le32(h + 4);
   const std::uint32_t height = Le32(h + 8);
@@ -90,8 +93,8 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image) {
     if (!haveFormat) return -1;
   } else if (pixelFlags & kPixelRGB) {
     if (bitCount != 16 && bitCount != 24 && bitCount != 32) return -1;
-    MakeColorFormatFromMasks(&format, static_cast<int>(bitCount), Le32(h + 88), Le32(h + 92), Le32(h + 96),
-                             Le32(h + 100));
+    MakeColorFormatFromMasks(&format, static_cast<int>(bitCount), Le32(h + 88), Le32(h + 92),
+                             Le32(h + 96), Le32(h + 100));
   } else if (!haveFormat) {
     return -1;
   }
@@ -120,7 +123,8 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image) {
   }
   if (total <= 0 || total > kImagePixelBytesMax || total > streamSize - 128) return -1;
   TrackedBuffer pixels;
-  if (!pixels.Allocate(total, false) || ReadStreamBytes(stream, pixels.bytes, total) != total) return -1;
+  if (!pixels.Allocate(total, false) || ReadStreamBytes(stream, pixels.bytes, total) != total)
+    return -1;
 
   if (compression) {
     MakeARGB8ColorFormat(&format);

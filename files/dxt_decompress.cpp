@@ -79,7 +79,8 @@ int DecompressDXTStandardImage(StandardImage* image) {
   if (compression < 1 || compression > 5) return 0;
   const std::int64_t width = image->width;
   const std::int64_t height = image->height;
-  auto* pixels = static_cast<std::uint8_t*>(TrackedAllocZeroed(width * height * 4 > 0 ? width * height * 4 : 1));
+  auto* pixels = static_cast<std::uint8_t*>(
+      TrackedAllocZeroed(width * height * 4 > 0 ? width * height * 4 : 1));
   if (!pixels) return -1;
   const int blockBytes = compression == 1 ? 8 : 16;
   const std::int64_t blocksAcross = (width + 3) / 4;

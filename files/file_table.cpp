@@ -10,15 +10,15 @@
 namespace {
 
 constexpr FileFunctionTable kWin32Set = {
-    Win32FileOpen,      Win32FileClose,     Win32FileTell,      Win32FileSeek,
-    Win32FileRead,      Win32FileEof,       Win32FileIdleCheck, Win32FileChangeDir,
-    Win32FileGetDir,    Win32FileFindFirst, Win32FileFindNext,  Win32FileFindClose,
+    Win32FileOpen,   Win32FileClose,     Win32FileTell,      Win32FileSeek,
+    Win32FileRead,   Win32FileEof,       Win32FileIdleCheck, Win32FileChangeDir,
+    Win32FileGetDir, Win32FileFindFirst, Win32FileFindNext,  Win32FileFindClose,
 };
 
 constexpr FileFunctionTable kArchiveSet = {
-    ArchiveFSOpen,      ArchiveFSClose,     ArchiveFSTell,      ArchiveFSSeek,
-    ArchiveFSRead,      ArchiveFSEof,       ArchiveFSIdleCheck, ArchiveFSChangeDir,
-    ArchiveFSGetDir,    ArchiveFSFindFirst, ArchiveFSFindNext,  ArchiveFSFindClose,
+    ArchiveFSOpen,   ArchiveFSClose,     ArchiveFSTell,      ArchiveFSSeek,
+    ArchiveFSRead,   ArchiveFSEof,       ArchiveFSIdleCheck, ArchiveFSChangeDir,
+    ArchiveFSGetDir, ArchiveFSFindFirst, ArchiveFSFindNext,  ArchiveFSFindClose,
 };
 
 constexpr StreamOps kFileStreamOps = {TellStreamFile, SeekStreamFile,      ReadStreamFile,
@@ -30,7 +30,9 @@ StreamOps fileStreamOps = kFileStreamOps;
 StreamOps memoryStreamOps = kMemoryStreamOps;
 int noArchiveSetting = 0;
 
-MemoryStreamRecord* AsMemoryStream(std::intptr_t handle) { return reinterpret_cast<MemoryStreamRecord*>(handle); }
+MemoryStreamRecord* AsMemoryStream(std::intptr_t handle) {
+  return reinterpret_cast<MemoryStreamRecord*>(handle);
+}
 
 }  // namespace
 
@@ -61,7 +63,8 @@ std::int32_t TellStreamFile(std::intptr_t handle) { return fileFunctionTable.tel
 int SeekStreamFile(std::intptr_t handle, std::int32_t offset, int origin) {
   return fileFunctionTable.seek(handle, offset, origin);
 }
-std::size_t ReadStreamFile(void* buffer, std::size_t size, std::size_t count, std::intptr_t handle) {
+std::size_t ReadStreamFile(void* buffer, std::size_t size, std::size_t count,
+                           std::intptr_t handle) {
   return fileFunctionTable.read(buffer, size, count, handle);
 }
 int EofStreamFile(std::intptr_t handle) { return fileFunctionTable.eof(handle); }
@@ -90,7 +93,7 @@ std::int32_t TellMemoryStream(std::intptr_t handle) { return AsMemoryStream(hand
 
 int SeekMemoryStream(std::intptr_t handle, std::int32_t offset, int origin) {
   MemoryStreamRecord* record = AsMemoryStream(handle);
-  std::int64_t position = origin == 1 ? std::int64_t{record->position} + offset
+  std::int64_t position = origin == 1   ? std::int64_t{record->position} + offset
                           : origin == 2 ? std::int64_t{record->size} + offset
                                         : std::int64_t{offset};
   if (position > record->size) position = record->size;
@@ -100,7 +103,8 @@ int SeekMemoryStream(std::intptr_t handle, std::int32_t offset, int origin) {
   return 0;
 }
 
-std::size_t ReadMemoryStream(void* buffer, std::size_t size, std::size_t count, std::intptr_t handle) {
+std::size_t ReadMemoryStream(void* buffer, std::size_t size, std::size_t count,
+                             std::intptr_t handle) {
   MemoryStreamRecord* record = AsMemoryStream(handle);
   if (record->position >= record->size) {
     record->endFlag = 1;
@@ -109,7 +113,8 @@ std::size_t ReadMemoryStream(void* buffer, std::size_t size, std::size_t count, 
   if (count == 0) return 0;
   auto remaining = static_cast<std::uint64_t>(record->size - record->position);
   // A product that does not fit 64 bits certainly exceeds what remains.
-  bool tooMuch = size != 0 && (count > remaining / size || static_cast<std::uint64_t>(size) * count > remaining);
+  bool tooMuch = size != 0 &&
+                 (count > remaining / size || static_cast<std::uint64_t>(size) * count > remaining);
   if (tooMuch) count = static_cast<std::size_t>(remaining / size);
   if (count != 0) {
     std::size_t bytes = size * count;

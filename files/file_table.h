@@ -23,7 +23,7 @@ struct DateRecord {
 
 // One directory entry as the find operations report it.
 struct FindResultRecord {
-  char name[260];  // without its folder
+  char name[260];          // without its folder
   std::int32_t directory;  // 1 for a folder
   std::uint32_t sizeLow;
   std::uint32_t sizeHigh;
@@ -100,7 +100,8 @@ int ResetStreamOps();
 MemoryStreamRecord* OpenMemoryStream(const void* data, std::int32_t size);
 std::int32_t TellMemoryStream(std::intptr_t record);
 int SeekMemoryStream(std::intptr_t record, std::int32_t offset, int origin);
-std::size_t ReadMemoryStream(void* buffer, std::size_t size, std::size_t count, std::intptr_t record);
+std::size_t ReadMemoryStream(void* buffer, std::size_t size, std::size_t count,
+                             std::intptr_t record);
 int EofMemoryStream(std::intptr_t record);
 int IdleCheckMemoryStream(std::intptr_t record);
 int CloseMemoryStream(std::intptr_t record);

@@ -12,14 +12,16 @@
 #include "system/tracked_memory.h"
 
 const ImageDecodeFunc ImageDecoderTable[] = {
-    DecodeBMPStream, DecodeJPEGStream, DecodePNGStream, DecodeBGRAStream, DecodeTGAStream, DecodeDDSStream, nullptr,
+    DecodeBMPStream, DecodeJPEGStream, DecodePNGStream, DecodeBGRAStream,
+    DecodeTGAStream, DecodeDDSStream,  nullptr,
 };
 
 UserImageDecoderList UserImageDecoderTable = {};
 
 std::int64_t ReadStreamBytes(StreamRecord* stream, void* buffer, std::int64_t n) {
   if (n <= 0) return 0;
-  return static_cast<std::int64_t>(stream->ops.read(buffer, 1, static_cast<std::size_t>(n), stream->handle));
+  return static_cast<std::int64_t>(
+      stream->ops.read(buffer, 1, static_cast<std::size_t>(n), stream->handle));
 }
 
 std::int64_t MeasureStream(StreamRecord* stream) {
@@ -50,7 +52,9 @@ int DecodeImageStream(StreamRecord* stream, StandardImage* image) {
     *image = StandardImage{};
     return decoder(stream, image) == 0;
   };
-  const int userCount = UserImageDecoderTable.count < kUserImageDecoderMax ? UserImageDecoderTable.count : kUserImageDecoderMax;
+  const int userCount = UserImageDecoderTable.count < kUserImageDecoderMax
+                            ? UserImageDecoderTable.count
+                            : kUserImageDecoderMax;
   for (int i = 0; i < userCount; ++i)
     if (UserImageDecoderTable.decoders[i] && attempt(UserImageDecoderTable.decoders[i])) return 0;
   for (const ImageDecodeFunc* decoder = ImageDecoderTable; *decoder; ++decoder)
@@ -59,8 +63,9 @@ int DecodeImageStream(StreamRecord* stream, StandardImage* image) {
   return -1;
 }
 
-int LoadStandardImage(const char* path, const void* data, std::int32_t size, int fromMemory, int makeDIB, int mirror,
-                      StandardImage* image, BITMAPINFO** info, void** dibPixels) {
+int LoadStandardImage(const char* path, const void* data, std::int32_t size, int fromMemory,
+                      int makeDIB, int mirror, StandardImage* image, BITMAPINFO** info,
+                      void** dibPixels) {
   StreamRecord stream{};
   if (fromMemory) {
     MemoryStreamRecord* memory = OpenMemoryStream(data, size);
@@ -86,8 +91,9 @@ int LoadStandardImage(const char* path, const void* data, std::int32_t size, int
     const std::int64_t bytes = std::int64_t{local.pitch} * local.height;
     auto* mirrored = static_cast<std::uint8_t*>(TrackedAlloc(bytes));
     const RECT whole{0, 0, local.width, local.height};
-    if (!mirrored || ConvertPixelRect(mirrored, local.pitch, &local.format, local.pixels, local.pitch, &local.format, nullptr,
-                                      0, nullptr, 0, 0, &whole, 1, 0, 0, 0, 0, 0, 0, 0) < 0) {
+    if (!mirrored || ConvertPixelRect(mirrored, local.pitch, &local.format, local.pixels,
+                                      local.pitch, &local.format, nullptr, 0, nullptr, 0, 0, &whole,
+                                      1, 0, 0, 0, 0, 0, 0, 0) < 0) {
       TrackedFree(mirrored);
       ReleaseStandardImage(&local);
       return -1;
@@ -101,7 +107,8 @@ int LoadStandardImage(const char* path, const void* data, std::int32_t size, int
       ReleaseStandardImage(&local);
       return -1;
     }
-    auto* bitmapInfo = static_cast<BITMAPINFO*>(TrackedAllocZeroed(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD)));
+    auto* bitmapInfo = static_cast<BITMAPINFO*>(
+        TrackedAllocZeroed(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD)));
     if (!bitmapInfo) {
       ReleaseStandardImage(&local);
       return -1;
@@ -126,9 +133,10 @@ int LoadStandardImagePlain(const char* path, const void* data, std::int32_t size
   return LoadStandardImage(path, data, size, fromMemory, 0, mirror, image, nullptr, nullptr);
 }
 
-int LoadStandardImageWithAlpha(const char* path, const void* data, std::int32_t size, int fromMemory,
-                               const void* alphaData, std::int32_t alphaSize, int alphaMode, StandardImage* image,
-                               StandardImage* alphaImage, int mirror) {
+int LoadStandardImageWithAlpha(const char* path, const void* data, std::int32_t size,
+                               int fromMemory, const void* alphaData, std::int32_t alphaSize,
+                               int alphaMode, StandardImage* image, StandardImage* alphaImage,
+                               int mirror) {
   if (LoadStandardImagePlain(path, data, size, fromMemory, image, mirror) != 0) return -1;
   if (alphaMode == 0) {
     char name[kFilePathBufferSize + 4];
@@ -136,7 +144,9 @@ int LoadStandardImageWithAlpha(const char* path, const void* data, std::int32_t 
     MakeAlphaImageFileName(path, name);
     return LoadStandardImagePlain(name, nullptr, 0, 0, alphaImage, mirror) == 0 ? 0 : 1;
   }
-  if (alphaMode == 1) return LoadStandardImagePlain(nullptr, alphaData, alphaSize, 1, alphaImage, mirror) == 0 ? 0 : 1;
+  if (alphaMode == 1)
+    return LoadStandardImagePlain(nullptr, alphaData, alphaSize, 1, alphaImage, mirror) == 0 ? 0
+                                                                                             : 1;
   return 1;
 }
 
@@ -154,7 +164,8 @@ int MakeAlphaImageFileName(const char* sourceName, char* nameOut) {
     if (*p == '\\' || *p == '/') dot = nullptr;
     ++p;
   }
-  const std::size_t stem = dot ? static_cast<std::size_t>(dot - sourceName) : std::strlen(sourceName);
+  const std::size_t stem =
+      dot ? static_cast<std::size_t>(dot - sourceName) : std::strlen(sourceName);
   std::memcpy(nameOut, sourceName, stem);
   std::memcpy(nameOut + stem, "_a", 2);
   std::strcpy(nameOut + stem + 2, sourceName + stem);

@@ -31,23 +31,25 @@ extern UserImageDecoderList UserImageDecoderTable;
 constexpr std::int64_t kImagePixelBytesMax = 0x4000000;
 // True when rows of rowBytes fit that limit; the product is formed only once it cannot overflow.
 inline bool FitsImageBytes(std::int64_t rowBytes, std::int64_t rows) {
-  return rowBytes >= 0 && rows >= 0 && rowBytes <= kImagePixelBytesMax && rows <= kImagePixelBytesMax &&
-         rowBytes * rows <= kImagePixelBytesMax;
+  return rowBytes >= 0 && rows >= 0 && rowBytes <= kImagePixelBytesMax &&
+         rows <= kImagePixelBytesMax && rowBytes * rows <= kImagePixelBytesMax;
 }
 
 int DecodeImageStream(StreamRecord* stream, StandardImage* image);
 
 // Reads from size bytes at data (fromMemory 1) or from the file path. With makeDIB the image
 // goes to *info (a tracked BITMAPINFO with room for 256 colours) and *dibPixels instead of image.
-int LoadStandardImage(const char* path, const void* data, std::int32_t size, int fromMemory, int makeDIB, int mirror,
-                      StandardImage* image, BITMAPINFO** info, void** dibPixels);
+int LoadStandardImage(const char* path, const void* data, std::int32_t size, int fromMemory,
+                      int makeDIB, int mirror, StandardImage* image, BITMAPINFO** info,
+                      void** dibPixels);
 int LoadStandardImagePlain(const char* path, const void* data, std::int32_t size, int fromMemory,
                            StandardImage* image, int mirror);
 // -1 when the colour image fails, 1 when there is no alpha image, 0 when both were loaded. Alpha
 // mode 0 reads the file named by MakeAlphaImageFileName(path), 1 alphaSize bytes at alphaData.
-int LoadStandardImageWithAlpha(const char* path, const void* data, std::int32_t size, int fromMemory,
-                               const void* alphaData, std::int32_t alphaSize, int alphaMode, StandardImage* image,
-                               StandardImage* alphaImage, int mirror);
+int LoadStandardImageWithAlpha(const char* path, const void* data, std::int32_t size,
+                               int fromMemory, const void* alphaData, std::int32_t alphaSize,
+                               int alphaMode, StandardImage* image, StandardImage* alphaImage,
+                               int mirror);
 // "image/txt.bmp" gives "image/txt_a.bmp"; a name without extension gets "_a" at its end. The
 // name out needs the source's length + 3 bytes.
 int MakeAlphaImageFileName(const char* sourceName, char* nameOut);

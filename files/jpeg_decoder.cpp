@@ -6,8 +6,8 @@
 #include <csetjmp>
 #include <cstring>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "files/image_loader.h"
 #include "system/tracked_memory.h"
@@ -45,11 +45,14 @@ boolean FillJPEGStreamBuffer(j_decompress_ptr info) {
   const std::int64_t position = source->stream->ops.tell(source->stream->handle);
   std::int64_t remaining = source->size - position;
   if (remaining < 0) remaining = 0;
-  const std::int64_t wanted = remaining < static_cast<std::int64_t>(kJPEGInputBufferSize) ? remaining : kJPEGInputBufferSize;
+  const std::int64_t wanted = remaining < static_cast<std::int64_t>(kJPEGInputBufferSize)
+                                  ? remaining
+                                  : kJPEGInputBufferSize;
   std::int64_t read = ReadStreamBytes(source->stream, source->buffer, wanted);
   if (read <= 0) {
     if (source->startOfFile) ERREXIT(info, JERR_INPUT_EMPTY);
-    // A stream that ends early gets an end-of-image marker, so the image comes out as far as it goes.
+    // A stream that ends early gets an end-of-image marker, so the image comes out as far as it
+    // goes.
     WARNMS(info, JWRN_JPEG_EOF);
     source->buffer[0] = 0xFF;
     source->buffer[1] = JPEG_EOI;
@@ -74,10 +77,10 @@ void SkipJPEGStreamData(j_decompress_ptr info, long count) {
 
 void SetJPEGStreamSource(j_decompress_ptr info, StreamRecord* stream) {
   if (!info->src) {
-    auto* source = static_cast<JPEGSourceManager*>(
-        (*info->mem->alloc_small)(reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, sizeof(JPEGSourceManager)));
-    source->buffer = static_cast<JOCTET*>(
-        (*info->mem->alloc_small)(reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, kJPEGInputBufferSize));
+    auto* source = static_cast<JPEGSourceManager*>((*info->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, sizeof(JPEGSourceManager)));
+    source->buffer = static_cast<JOCTET*>((*info->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(info), JPOOL_PERMANENT, kJPEGInputBufferSize));
     info->src = &source->base;
   }
   auto* source = reinterpret_cast<JPEGSourceManager*>(info->src);
@@ -133,7 +136,7 @@ int DecodeJPEGStream(StreamRecord* stream, StandardImage* image) {
     return -1;
   }
   JSAMPARRAY line = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                               static_cast<JDIMENSION>(rowBytes), 1);
+                                              static_cast<JDIMENSION>(rowBytes), 1);
   pixels = static_cast<std::uint8_t*>(TrackedAllocZeroed(rowBytes * info.output_height));
   if (!pixels) {
     jpeg_destroy_decompress(&info);

@@ -33,11 +33,13 @@ int ReadLZBlockHeader(const void* block, std::size_t blockSize, LZBlockHeader* h
   return 0;
 }
 
-std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* output, std::size_t outputCapacity) {
+std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* output,
+                           std::size_t outputCapacity) {
   LZBlockHeader header;
   if (ReadLZBlockHeader(block, blockSize, &header) != 0) return -1;
   if (!output) return header.unpackedSize;
-  if (header.packedSize < kLZBlockHeaderSize || header.packedSize > blockSize || header.unpackedSize > outputCapacity)
+  if (header.packedSize < kLZBlockHeaderSize || header.packedSize > blockSize ||
+      header.unpackedSize > outputCapacity)
     return -1;
   const std::uint8_t* in = static_cast<const std::uint8_t*>(block) + kLZBlockHeaderSize;
   const std::size_t inSize = header.packedSize - kLZBlockHeaderSize;

@@ -23,4 +23,5 @@ int ReadLZBlockHeader(const void* block, std::size_t blockSize, LZBlockHeader* h
 // damaged (distance field size 3, a distance before the output's start, an item cut off, output
 // beyond or short of the unpacked size) is refused with -1; nothing outside the buffers is read
 // or written.
-std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* output, std::size_t outputCapacity);
+std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* output,
+                           std::size_t outputCapacity);

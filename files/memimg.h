@@ -9,53 +9,54 @@
 #include "platform/win32/win32_types.h"
 
 enum MEMIMGPixelType : int32_t {
-    MEMIMG_PIXEL_RGB565 = 0,      // 5:6:5; 4 bytes with alpha (alpha in bits 16-23)
-    MEMIMG_PIXEL_XRGB8 = 1,       // bytes blue, green, red, fourth byte (the alpha when present)
-    MEMIMG_PIXEL_CHANNEL8 = 2,    // one 8-bit channel (blend images)
-    MEMIMG_PIXEL_CHANNEL16 = 3,   // one 16-bit channel
+  MEMIMG_PIXEL_RGB565 = 0,     // 5:6:5; 4 bytes with alpha (alpha in bits 16-23)
+  MEMIMG_PIXEL_XRGB8 = 1,      // bytes blue, green, red, fourth byte (the alpha when present)
+  MEMIMG_PIXEL_CHANNEL8 = 2,   // one 8-bit channel (blend images)
+  MEMIMG_PIXEL_CHANNEL16 = 3,  // one 16-bit channel
 };
 
 constexpr uint32_t MEMIMG_MAGIC = 0x12345678u;
 
 struct MEMIMGBody {
-    int32_t useCount;
-    int32_t width;
-    int32_t height;
-    int32_t pitch;                 // bytes per row of the pixels and of the alpha buffer
-    int32_t pitchExponent;         // k when pitch = 2^k, else -1
-    const ColorFormat* format;
-    uint32_t transparentColor;     // pixel code, or palette index, that counts as transparent
-    int32_t pixelType;             // MEMIMGPixelType
-    int32_t paletteFlag;
-    int32_t paletteSize;           // entries in use: largest index of the last copy + 1
-    int32_t alphaFlag;
-    int32_t premultipliedValid;
-    int32_t tableValid;
-    int32_t callerOwnsPixels;
-    uint8_t* palette;              // 2048-byte block, or null
-    uint8_t* paletteCopy;          // palette + 1024, or null
-    uint8_t* pixels;
-    uint8_t* alpha;                // premultiplied copy, 4 bytes per pixel, or null
-    uint8_t* transparencyTable;    // run-length rows, (width + 5) * height bytes, or null
+  int32_t useCount;
+  int32_t width;
+  int32_t height;
+  int32_t pitch;          // bytes per row of the pixels and of the alpha buffer
+  int32_t pitchExponent;  // k when pitch = 2^k, else -1
+  const ColorFormat* format;
+  uint32_t transparentColor;  // pixel code, or palette index, that counts as transparent
+  int32_t pixelType;          // MEMIMGPixelType
+  int32_t paletteFlag;
+  int32_t paletteSize;  // entries in use: largest index of the last copy + 1
+  int32_t alphaFlag;
+  int32_t premultipliedValid;
+  int32_t tableValid;
+  int32_t callerOwnsPixels;
+  uint8_t* palette;      // 2048-byte block, or null
+  uint8_t* paletteCopy;  // palette + 1024, or null
+  uint8_t* pixels;
+  uint8_t* alpha;              // premultiplied copy, 4 bytes per pixel, or null
+  uint8_t* transparencyTable;  // run-length rows, (width + 5) * height bytes, or null
 };
 
 struct MEMIMG {
-    uint32_t magic;                // MEMIMG_MAGIC while set up
-    int32_t width;
-    int32_t height;
-    uint8_t* pixels;               // this view's top-left pixel
-    uint8_t* alpha;                // this view's top-left pixel in the alpha buffer, or null
-    MEMIMGBody* body;
+  uint32_t magic;  // MEMIMG_MAGIC while set up
+  int32_t width;
+  int32_t height;
+  uint8_t* pixels;  // this view's top-left pixel
+  uint8_t* alpha;   // this view's top-left pixel in the alpha buffer, or null
+  MEMIMGBody* body;
 };
 
-int CreateMEMIMG(MEMIMG* image, int width, int height, int pitch, uint32_t transparentColor, int pixelType,
-                 int paletteFlag, int alphaFlag, int tablesFlag, void* pixelBuffer);
+int CreateMEMIMG(MEMIMG* image, int width, int height, int pitch, uint32_t transparentColor,
+                 int pixelType, int paletteFlag, int alphaFlag, int tablesFlag, void* pixelBuffer);
 int CreateScreenMEMIMG(MEMIMG* image, int width, int height, int pixelType);
 int MakeSubMEMIMG(MEMIMG* view, const MEMIMG* source, int x, int y, int width, int height);
 int IsMEMIMGValid(const MEMIMG* image);
 int ReleaseMEMIMG(MEMIMG* image);
-int CopyStandardImageToMEMIMG(const StandardImage* image, const StandardImage* alphaImage, MEMIMG* target,
-                              int x, int y, int width, int height, int targetX, int targetY, int colorKeyFlag);
+int CopyStandardImageToMEMIMG(const StandardImage* image, const StandardImage* alphaImage,
+                              MEMIMG* target, int x, int y, int width, int height, int targetX,
+                              int targetY, int colorKeyFlag);
 int CopyMEMIMGRect(MEMIMG* target, const MEMIMG* source, const RECT* rect, int x, int y);
 int SetMEMIMGRectPixels(MEMIMG* image, const RECT* rect, uint32_t value);
 const ColorFormat* GetMEMIMGColorFormat(int pixelType, int alphaFlag, int paletteFlag);
@@ -77,7 +78,4 @@ extern uint8_t MEMIMGBlend6Table[64][64][64];
 extern uint8_t MEMIMGBlendGraphTable[256];
 
 // The centre (d = 0) of row i of the signed product table: row[d] for d in -255..255.
-inline const int32_t* MEMIMGSignedProductRow(int i)
-{
-    return &MEMIMGSignedProductTable[i][256];
-}
+inline const int32_t* MEMIMGSignedProductRow(int i) { return &MEMIMGSignedProductTable[i][256]; }

@@ -19,7 +19,8 @@ void ReadPNGFromStream(png_structp png, png_bytep buffer, png_size_t length) {
   auto* source = static_cast<PNGSourceRecord*>(png_get_io_ptr(png));
   const std::int64_t position = source->stream->ops.tell(source->stream->handle);
   if (position < 0 || source->size - position < static_cast<std::int64_t>(length) ||
-      ReadStreamBytes(source->stream, buffer, static_cast<std::int64_t>(length)) != static_cast<std::int64_t>(length))
+      ReadStreamBytes(source->stream, buffer, static_cast<std::int64_t>(length)) !=
+          static_cast<std::int64_t>(length))
     png_error(png, "Read Error");
 }
 
@@ -68,7 +69,8 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   png_set_packing(png);
   png_set_packswap(png);
   bool expanded = false;
-  if ((colorType == PNG_COLOR_TYPE_GRAY && bitDepth <= 8) || png_get_valid(png, info, PNG_INFO_tRNS)) {
+  if ((colorType == PNG_COLOR_TYPE_GRAY && bitDepth <= 8) ||
+      png_get_valid(png, info, PNG_INFO_tRNS)) {
     png_set_expand(png);
     expanded = true;
   }
@@ -77,7 +79,8 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   png_read_update_info(png, info);
   const std::int64_t rowBytes = static_cast<std::int64_t>(png_get_rowbytes(png, info));
   const int channels = png_get_channels(png, info);
-  if (width == 0 || height == 0 || !FitsImageBytes(rowBytes, height)) png_error(png, "Image Too Large");
+  if (width == 0 || height == 0 || !FitsImageBytes(rowBytes, height))
+    png_error(png, "Image Too Large");
 
   // The rows are read straight into the image's tracked buffer: one copy of the pixels, not two.
   rows = static_cast<png_bytep*>(png_malloc(png, sizeof(png_bytep) * height));

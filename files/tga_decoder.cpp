@@ -14,7 +14,8 @@ std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[
 
 // Expands run-length packets of `unit`-byte values into `count` values. False when the data ends
 // first; a packet that runs past the image is cut at its end.
-bool ExpandPackets(const std::uint8_t* data, std::int64_t size, int unit, std::uint8_t* out, std::int64_t count) {
+bool ExpandPackets(const std::uint8_t* data, std::int64_t size, int unit, std::uint8_t* out,
+                   std::int64_t count) {
   std::int64_t i = 0;
   std::int64_t done = 0;
   while (done < count) {
@@ -24,7 +25,8 @@ bool ExpandPackets(const std::uint8_t* data, std::int64_t size, int unit, std::u
     const std::int64_t n = run < count - done ? run : count - done;
     if (header & 0x80) {
       if (size - i < unit) return false;
-      for (std::int64_t k = 0; k < n; ++k) std::memcpy(out + (done + k) * unit, data + i, static_cast<std::size_t>(unit));
+      for (std::int64_t k = 0; k < n; ++k)
+        std::memcpy(out + (done + k) * unit, data + i, static_cast<std::size_t>(unit));
       i += unit;
     } else {
       if (size - i < run * unit) return false;
@@ -42,11 +44,12 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t streamSize = MeasureStream(stream);
   if (streamSize < 18) return -1;
   bool hasFooter = false;
-  if (streamSize >= kFooterSize && stream->ops.seek(stream->handle, -static_cast<std::int32_t>(kFooterSize), 2) == 0) {
+  if (streamSize >= kFooterSize &&
+      stream->ops.seek(stream->handle, -static_cast<std::int32_t>(kFooterSize), 2) == 0) {
     std::uint8_t footer[kFooterSize];
     hasFooter = ReadStreamBytes(stream, footer, kFooterSize) == kFooterSize &&
-                std::memcmp(footer + 8, "TRUEVISION-XFILE", 16) == 0 && footer[0] == 0 && footer[1] == 0 &&
-                footer[2] == 0 && footer[3] == 0;
+                std::memcmp(footer + 8, "TRUEVISION-XFILE", 16) == 0 && footer[0] == 0 &&
+                footer[1] == 0 && footer[2] == 0 && footer[3] == 0;
   }
   if (stream->ops.seek(stream->handle, 0, 0) != 0) return -1;
   std::uint8_t h[18];
@@ -76,7 +79,8 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
   if (ReadStreamBytes(stream, skip, idLength) != idLength) return -1;
   std::uint8_t map[256 * 4] = {};
   if (mapped) {
-    if (ReadStreamBytes(stream, map + mapFirst * bytesPerPixel, mapLength * bytesPerPixel) != mapLength * bytesPerPixel)
+    if (ReadStreamBytes(stream, map + mapFirst * bytesPerPixel, mapLength * bytesPerPixel) !=
+        mapLength * bytesPerPixel)
       return -1;
   } else if (mapType != 0) {
     const std::int64_t mapBytes = std::int64_t{mapLength} * ((mapEntryBits + 7) / 8);
@@ -91,7 +95,8 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
     const std::int64_t position = stream->ops.tell(stream->handle);
     const std::int64_t available = end - position;
     TrackedBuffer packed;
-    if (available <= 0 || !packed.Allocate(available, false) || ReadStreamBytes(stream, packed.bytes, available) != available ||
+    if (available <= 0 || !packed.Allocate(available, false) ||
+        ReadStreamBytes(stream, packed.bytes, available) != available ||
         !ExpandPackets(packed.bytes, available, unit, values.bytes, pixelCount))
       return -1;
   } else if (ReadStreamBytes(stream, values.bytes, pixelCount * unit) != pixelCount * unit) {
@@ -101,7 +106,8 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
     TrackedBuffer colours;
     if (!colours.Allocate(pixelCount * bytesPerPixel, false)) return -1;
     for (std::int64_t i = 0; i < pixelCount; ++i)
-      std::memcpy(colours.bytes + i * bytesPerPixel, map + values.bytes[i] * bytesPerPixel, static_cast<std::size_t>(bytesPerPixel));
+      std::memcpy(colours.bytes + i * bytesPerPixel, map + values.bytes[i] * bytesPerPixel,
+                  static_cast<std::size_t>(bytesPerPixel));
     TrackedFree(values.bytes);
     values.bytes = colours.Release();
   }
@@ -120,7 +126,8 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
         continue;
       }
       for (std::int32_t x = 0; x < width; ++x)
-        std::memcpy(target + x * bytesPerPixel, source + (width - 1 - x) * bytesPerPixel, static_cast<std::size_t>(bytesPerPixel));
+        std::memcpy(target + x * bytesPerPixel, source + (width - 1 - x) * bytesPerPixel,
+                    static_cast<std::size_t>(bytesPerPixel));
     }
     TrackedFree(values.bytes);
     values.bytes = turned.Release();

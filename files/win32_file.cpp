@@ -47,11 +47,12 @@ void GiveCommand(Win32FileRecord* record, Win32FileCommand command) {
 
 void FillCache(Win32FileRecord* record) {
   if (record->cacheValidBytes >= kWin32FileCacheSize) return;
-  SetFilePointer(record->threadFile, record->cachePosition + static_cast<std::int32_t>(record->cacheValidBytes), nullptr,
-                 FILE_BEGIN);
+  SetFilePointer(record->threadFile,
+                 record->cachePosition + static_cast<std::int32_t>(record->cacheValidBytes),
+                 nullptr, FILE_BEGIN);
   DWORD read = 0;
-  ReadFile(record->threadFile, record->cache + record->cacheValidBytes, kWin32FileCacheSize - record->cacheValidBytes,
-           &read, nullptr);
+  ReadFile(record->threadFile, record->cache + record->cacheValidBytes,
+           kWin32FileCacheSize - record->cacheValidBytes, &read, nullptr);
   record->cacheValidBytes += read;
 }
 
@@ -74,7 +75,8 @@ void CarryOutRead(Win32FileRecord* record) {
   }
   if (wanted > 0) {
     DWORD read = 0;
-    if (SetFilePointer(record->threadFile, position, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+    if (SetFilePointer(record->threadFile, position, nullptr, FILE_BEGIN) !=
+        INVALID_SET_FILE_POINTER)
       ReadFile(record->threadFile, destination, wanted, &read, nullptr);
     done += read;
     if (record->cache) {
@@ -111,8 +113,10 @@ void RemoveLastComponent(std::string& out, int kind) {
       ++i;
       continue;
     }
-    if (out[i] == '\\' || out[i] == '/') cut = i;
-    else if (out[i] == ':') cut = i + 1;
+    if (out[i] == '\\' || out[i] == '/')
+      cut = i;
+    else if (out[i] == ':')
+      cut = i + 1;
   }
   out.resize(cut);
 }
@@ -128,7 +132,8 @@ FileHandle Win32FileOpen(const char* path, int cacheFlag, int, int noWaitFlag) {
   record->noWaitFlag = noWaitFlag != 0;
   record->threaded = record->cacheFlag || record->noWaitFlag;
 
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     FreeRecord(record);
     return 0;
@@ -206,14 +211,15 @@ int Win32FileSeek(FileHandle handle, std::int32_t offset, int origin) {
   Win32FileRecord* record = AsRecord(handle);
   if (!record) return -1;
   if (record->threaded) WaitUntilIdle(record);
-  std::int64_t position = origin == 1 ? std::int64_t{record->position} + offset
+  std::int64_t position = origin == 1   ? std::int64_t{record->position} + offset
                           : origin == 2 ? std::int64_t{record->fileSize} + offset
                                         : std::int64_t{offset};
   if (position < 0 || position > 0x7FFFFFFF) return -1;
   if (record->threaded) {
     record->seekPosition = static_cast<std::int32_t>(position);
     GiveCommand(record, kWin32FileCommandSeek);
-  } else if (SetFilePointer(record->file, static_cast<LONG>(position), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+  } else if (SetFilePointer(record->file, static_cast<LONG>(position), nullptr, FILE_BEGIN) ==
+             INVALID_SET_FILE_POINTER) {
     return -1;
   }
   record->position = static_cast<std::int32_t>(position);
@@ -292,8 +298,8 @@ DWORD WINAPI Win32FileReaderThread(LPVOID parameter) {
     ResetEvent(record->idleEvent);
     switch (record->command) {
       case kWin32FileCommandOpen:
-        record->threadFile =
-            CreateFileA(record->fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        record->threadFile = CreateFileA(record->fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (record->threadFile == INVALID_HANDLE_VALUE) {
           record->threadFile = nullptr;
           record->openFailed = 1;
@@ -306,11 +312,10 @@ DWORD WINAPI Win32FileReaderThread(LPVOID parameter) {
         if (record->threadFile) CloseHandle(record->threadFile);
         record->threadFile = nullptr;
         break;
-      case kWin32FileCommandRead:
-        CarryOutRead(record);
-        break;
+      case kWin32FileCommandRead: CarryOutRead(record); break;
       case kWin32FileCommandSeek:
-        if (record->threadFile) SetFilePointer(record->threadFile, record->seekPosition, nullptr, FILE_BEGIN);
+        if (record->threadFile)
+          SetFilePointer(record->threadFile, record->seekPosition, nullptr, FILE_BEGIN);
         if (record->cache) {
           record->cachePosition = record->seekPosition;
           record->cacheValidBytes = 0;
@@ -322,8 +327,7 @@ DWORD WINAPI Win32FileReaderThread(LPVOID parameter) {
         record->threadEnded = 1;
         SetEvent(record->idleEvent);
         return 1;
-      default:
-        break;
+      default: break;
     }
     SetEvent(record->idleEvent);
   }
@@ -379,7 +383,8 @@ int ConvertFileTimeToDateRecord(const FILETIME* fileTime, DateRecord* date) {
     *date = DateRecord{};
     return -1;
   }
-  *date = DateRecord{system.wYear, system.wMonth, system.wDay, system.wHour, system.wMinute, system.wSecond};
+  *date = DateRecord{system.wYear, system.wMonth,  system.wDay,
+                     system.wHour, system.wMinute, system.wSecond};
   return 0;
 }
 
@@ -428,7 +433,8 @@ int BuildFullPath(const char* path, char* out, const char* base, int outSize) {
       RemoveLastComponent(result, kind);
       return true;
     }
-    return Append(result, "\\", 1, limit) && Append(result, component.data(), component.size(), limit);
+    return Append(result, "\\", 1, limit) &&
+           Append(result, component.data(), component.size(), limit);
   };
   while (*p) {
     if (isSeparator(*p)) {
@@ -461,7 +467,8 @@ HANDLE OpenNewTempFile(char* pathOut) {
   }
   // GetTempFileNameA created the file exclusively; opening that same file, rather than deleting
   // it and creating it again, leaves no moment in which another process could take the name.
-  HANDLE file = CreateFileA(full, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(full, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     DeleteFileA(full);
     return nullptr;

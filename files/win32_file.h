@@ -32,7 +32,7 @@ struct Win32FileRecord {
   std::uint32_t fileSize;
   DWORD threadId;
   HANDLE thread;
-  HANDLE threadFile;  // the reader thread's own handle
+  HANDLE threadFile;    // the reader thread's own handle
   HANDLE commandEvent;  // manual reset, created not signalled
   HANDLE idleEvent;     // manual reset, created signalled
   std::int32_t command;

@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DescrambleArchiveBytes(image.size(), image.data(), 0, key);
   const std::vector<std::uint8_t> given = image;
   ArchiveRecord record{};
-  if (OpenArchiveImage(&record, image.data(), static_cast<std::uint32_t>(image.size()), nullptr) == 0) {
+  if (OpenArchiveImage(&record, image.data(), static_cast<std::uint32_t>(image.size()), nullptr) ==
+      0) {
     Walk(&record, "", 0);
     ReleaseArchiveRecord(&record);
   }

@@ -38,17 +38,25 @@ inline void WriteFixtureTables() {
   std::vector<std::uint8_t> shots;
   const std::uint8_t shotFlags[7] = {1, 0, 1, 4, 6, 9, 1};
   for (int i = 0; i < 7; ++i) {
-    const std::uint8_t record[16] = {8, 12, 24, 20, static_cast<std::uint8_t>(i == 0 ? 1 : 8), shotFlags[i],
-                                     static_cast<std::uint8_t>(i == 0 ? 160 : 40), 2, 3};
+    const std::uint8_t record[16] = {8,
+                                     12,
+                                     24,
+                                     20,
+                                     static_cast<std::uint8_t>(i == 0 ? 1 : 8),
+                                     shotFlags[i],
+                                     static_cast<std::uint8_t>(i == 0 ? 160 : 40),
+                                     2,
+                                     3};
     shots.insert(shots.end(), record, record + 16);
   }
   WriteBytes("data/shot.dat", shots);
   std::vector<std::uint8_t> enemies;
   for (int i = 0; i < 23; ++i) {
-    const std::uint8_t flags = static_cast<std::uint8_t>((i % 4) | (i % 3 == 0 ? 4 : 0) | (i == 6 ? 16 : 0) |
-                                                         (i == 13 ? 64 : 0) | (i >= 18 ? 32 : 0));
-    const std::uint8_t record[16] = {6, 6, 26, 26, 16, flags, 4, 1, 24, 32, static_cast<std::uint8_t>(1 + i % 6), 0,
-                                     2, 6, 3, 2};
+    const std::uint8_t flags =
+        static_cast<std::uint8_t>((i % 4) | (i % 3 == 0 ? 4 : 0) | (i == 6 ? 16 : 0) |
+                                  (i == 13 ? 64 : 0) | (i >= 18 ? 32 : 0));
+    const std::uint8_t record[16] = {
+        6, 6, 26, 26, 16, flags, 4, 1, 24, 32, static_cast<std::uint8_t>(1 + i % 6), 0, 2, 6, 3, 2};
     enemies.insert(enemies.end(), record, record + 16);
   }
   WriteBytes("data/enemy.dat", enemies);
@@ -72,7 +80,9 @@ inline std::vector<std::uint8_t> FixtureMap(int stage) {
     std::copy(bytes.begin(), bytes.end(), map.begin() + 16 + 16 * column + 4 * entry);
   };
   put(0, 0, {0, 0, 90, 12});
-  for (int c = 6; c < 52; c += 2) put(c, 0, {1, static_cast<std::uint8_t>((c / 2 - 3) % 23), static_cast<std::uint8_t>(3 + c % 7), 0});
+  for (int c = 6; c < 52; c += 2)
+    put(c, 0,
+        {1, static_cast<std::uint8_t>((c / 2 - 3) % 23), static_cast<std::uint8_t>(3 + c % 7), 0});
   for (int c = 7; c < 52; c += 5) put(c, 1, {2, static_cast<std::uint8_t>(c % 6), 10, 0});
   put(9, 2, {0, 2, 3, 9});
   put(30, 2, {3, static_cast<std::uint8_t>(stage % 4), 5, 0});

@@ -12,7 +12,8 @@ std::uint32_t OggChecksum(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint32_t> entries(256);
     for (std::uint32_t i = 0; i < 256; ++i) {
       std::uint32_t value = i << 24;
-      for (int bit = 0; bit < 8; ++bit) value = (value & 0x80000000u) ? (value << 1) ^ 0x04C11DB7u : value << 1;
+      for (int bit = 0; bit < 8; ++bit)
+        value = (value & 0x80000000u) ? (value << 1) ^ 0x04C11DB7u : value << 1;
       entries[i] = value;
     }
     return entries;

@@ -9,11 +9,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return 0;
-  StreamRecord stream{*GetMemoryStreamOps(),
-                      reinterpret_cast<std::intptr_t>(OpenMemoryStream(data, static_cast<std::int32_t>(size)))};
+  StreamRecord stream{*GetMemoryStreamOps(), reinterpret_cast<std::intptr_t>(OpenMemoryStream(
+                                                 data, static_cast<std::int32_t>(size)))};
   StandardImage image{};
   if (DecodePNGStream(&stream, &image) == 0) {
-    if (static_cast<std::int64_t>(image.width) * image.height <= (1 << 20)) DecompressDXTStandardImage(&image);
+    if (static_cast<std::int64_t>(image.width) * image.height <= (1 << 20))
+      DecompressDXTStandardImage(&image);
     ReleaseStandardImage(&image);
   }
   stream.ops.close(stream.handle);

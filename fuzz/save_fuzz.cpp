@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < image.size(); ++i)
     if (image[i] != (i < size ? data[i] : 0)) __builtin_trap();
   game.score = size >= 48 ? static_cast<std::int32_t>(data[44] | data[45] << 8 | data[46] << 16 |
-                                                       static_cast<std::uint32_t>(data[47]) << 24)
+                                                      static_cast<std::uint32_t>(data[47]) << 24)
                           : 0;
   game.stage = size > 48 ? data[48] % 16 : 0;
   RecordFinalScore();

@@ -18,8 +18,10 @@ int LoadWhole(const char* path) {
   return graph;
 }
 
-void LoadPieces(const char* path, int count, int across, int down, int width, int height, int* handles) {
-  if (LoadDividedGraphFile(path, count, across, down, width, height, handles) == -1) throw LoadFailed;
+void LoadPieces(const char* path, int count, int across, int down, int width, int height,
+                int* handles) {
+  if (LoadDividedGraphFile(path, count, across, down, width, height, handles) == -1)
+    throw LoadFailed;
 }
 
 // Tile h x 3 + v of block type t is the 32 x 32 cell at ((t x 3 + h) x 32, v x 32).
@@ -27,15 +29,17 @@ void LoadBlockTiles() {
   const int sheet = LoadWhole("image/block.bmp");
   for (int t = 0; t < kBlockTypeCount; ++t)
     for (int h = 0; h < 3; ++h)
-      for (int v = 0; v < 3; ++v) tables.blocks[t].tiles[h * 3 + v] = DeriveGraph((t * 3 + h) * 32, v * 32, 32, 32, sheet);
+      for (int v = 0; v < 3; ++v)
+        tables.blocks[t].tiles[h * 3 + v] = DeriveGraph((t * 3 + h) * 32, v * 32, 32, 32, sheet);
   DeleteGraphHandle(sheet);
 }
 
 template <typename Type, std::size_t N>
-void LoadSheets(const char* path, std::array<Type, N>& types, std::size_t first, std::size_t count, int width,
-                int height) {
+void LoadSheets(const char* path, std::array<Type, N>& types, std::size_t first, std::size_t count,
+                int width, int height) {
   std::array<int, 32> handles{};
-  LoadPieces(path, static_cast<int>(count), 1, static_cast<int>(count), width, height, handles.data());
+  LoadPieces(path, static_cast<int>(count), 1, static_cast<int>(count), width, height,
+             handles.data());
   for (std::size_t i = 0; i < count; ++i) types[first + i].graph = handles[i];
 }
 
@@ -54,7 +58,8 @@ void LoadGameAssets() {
   LoadEnemyTable();
   LoadSheets("image/enemy.bmp", tables.enemies, 0, kBossTypeFirst, 512, 32);
   LoadBossTable();
-  LoadSheets("image/boss.bmp", tables.enemies, kBossTypeFirst, kEnemyTypeCount - kBossTypeFirst, 1024, 64);
+  LoadSheets("image/boss.bmp", tables.enemies, kBossTypeFirst, kEnemyTypeCount - kBossTypeFirst,
+             1024, 64);
   LoadPieces("image/step.bmp", kStageCount, kStageCount, 1, 32, 32, tables.stepGraphs.data());
   LoadItemTable();
   LoadSheets("image/item.bmp", tables.items, 0, kItemKindCount, 128, 32);
@@ -66,7 +71,9 @@ void LoadGameAssets() {
   tables.titleGraph = LoadWhole("image/title.bmp");
 }
 
-void LoadBitmapFont() { LoadPieces("image/txt.bmp", 60, 10, 10, 12, 16, tables.glyphGraphs.data()); }
+void LoadBitmapFont() {
+  LoadPieces("image/txt.bmp", 60, 10, 10, 12, 16, tables.glyphGraphs.data());
+}
 
 void LoadGameSounds() {
   char path[32];

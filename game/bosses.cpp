@@ -174,7 +174,8 @@ void BossBehaviour2(EnemyRecord& e) {
       break;
     case 3: {
       if (e.timer == -1) {
-        for (int degrees = 0; degrees <= 300; degrees += 60) SpawnEnemy(e.body.x, e.body.y, 8, degrees);
+        for (int degrees = 0; degrees <= 300; degrees += 60)
+          SpawnEnemy(e.body.x, e.body.y, 8, degrees);
         HandOverItem(e, SpawnEnemy(e.body.x, e.body.y, 4, 0));
       }
       const int t = e.timer;

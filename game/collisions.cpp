@@ -23,8 +23,8 @@ bool BodyLandsOnBlock(const StageBlock& block, const GameBody& body, std::int32_
   if (block.type == kFreeKind || body.vy <= 0) return false;
   const int top = block.topRow * 32;
   return LeftEdge(body) / 16 < (block.column + block.width) * 32 - scrollPosition &&
-         RightEdge(body) / 16 > block.column * 32 - scrollPosition && BottomEdge(body) / 16 <= top &&
-         Wrap16(BottomEdge(body) + body.vy) / 16 > top;
+         RightEdge(body) / 16 > block.column * 32 - scrollPosition &&
+         BottomEdge(body) / 16 <= top && Wrap16(BottomEdge(body) + body.vy) / 16 > top;
 }
 
 bool BodyLandsOnStep(const GameBody& step, const GameBody& body) {
@@ -58,7 +58,8 @@ void DestroyEnemy(EnemyRecord& enemy) {
   SpawnStep(enemy);
   game.stageScore = WrapAdd(game.stageScore, type.score);
   DropItem(enemy.carriedItem, enemy.body);
-  if (type.score != 0) SpawnPopup(static_cast<std::int32_t>(type.score), enemy.body.x, enemy.body.y);
+  if (type.score != 0)
+    SpawnPopup(static_cast<std::int32_t>(type.score), enemy.body.x, enemy.body.y);
   if (!(type.flags & EnemyStaysDestroyed)) ClearEnemy(enemy);
   PlayEffect(EffectEnemyDestroyed);
 }
@@ -111,7 +112,8 @@ void BulletsAgainstPlayer() {
 
 void ItemsAgainstPlayer() {
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    if (game.items[slot].kind == kFreeKind || !BodiesOverlap(game.items[slot], game.player.body)) continue;
+    if (game.items[slot].kind == kFreeKind || !BodiesOverlap(game.items[slot], game.player.body))
+      continue;
     CollectItem(slot);
   }
 }

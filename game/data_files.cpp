@@ -1,9 +1,9 @@
 // Configuration, save data and type tables.
 #include "game/data_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <algorithm>
 
 namespace {
 
@@ -11,9 +11,9 @@ constexpr const char* kConfigPath = "data/config.dat";
 constexpr const char* kSavePath = "data/save.sdt";
 
 std::int32_t ReadInt32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                   (static_cast<std::uint32_t>(p[2]) << 16) |
-                                   (static_cast<std::uint32_t>(p[3]) << 24));
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
 }
 
 void WriteInt32(std::uint8_t* p, std::int32_t value) {
@@ -60,8 +60,9 @@ void ReadTable(const char* path, int count, Store store) {
 
 GameConfig ParseConfig(std::span<const std::uint8_t> bytes) {
   GameConfig config;
-  std::uint8_t* fields[kConfigFileSize] = {&config.arcadeMode,   &config.windowMode, &config.effectVolume,
-                                           &config.musicVolume, &config.saveReplays, &config.playReplays};
+  std::uint8_t* fields[kConfigFileSize] = {&config.arcadeMode,   &config.windowMode,
+                                           &config.effectVolume, &config.musicVolume,
+                                           &config.saveReplays,  &config.playReplays};
   for (std::size_t i = 0; i < bytes.size() && i < kConfigFileSize; ++i) *fields[i] = bytes[i];
   return config;
 }

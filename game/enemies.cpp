@@ -88,7 +88,9 @@ void FireEnemyBulletAngle(EnemyRecord& enemy, int flags, double angle) {
   if (hostCalls.debugOutput) hostCalls.debugOutput("生成すべき敵弾が生成できませんでした\n");
 }
 
-void FireEnemyBullet(EnemyRecord& enemy, int flags) { FireEnemyBulletAngle(enemy, flags, enemy.angle); }
+void FireEnemyBullet(EnemyRecord& enemy, int flags) {
+  FireEnemyBulletAngle(enemy, flags, enemy.angle);
+}
 
 int MoveEnemyToward(EnemyRecord& enemy, int targetX, int targetY, int speed) {
   GameBody target;

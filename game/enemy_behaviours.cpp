@@ -266,8 +266,10 @@ void Homer(EnemyRecord& e) {
 void Bouncer(EnemyRecord& e) {
   GameBody& b = e.body;
   if (FirstFrame(e)) SetVelocityAlong(b, e.timer * kPi * (1.0 / 128), ParamA(e));
-  if (Wrap16(b.left * 16 + b.x + b.vx) < 0 || Wrap16(b.right * 16 + b.x + b.vx) > 10240) b.vx = Wrap16(-b.vx);
-  if (Wrap16(b.top * 16 + b.y + b.vy) < 0 || Wrap16(b.bottom * 16 + b.y + b.vy) > 7680) b.vy = Wrap16(-b.vy);
+  if (Wrap16(b.left * 16 + b.x + b.vx) < 0 || Wrap16(b.right * 16 + b.x + b.vx) > 10240)
+    b.vx = Wrap16(-b.vx);
+  if (Wrap16(b.top * 16 + b.y + b.vy) < 0 || Wrap16(b.bottom * 16 + b.y + b.vy) > 7680)
+    b.vy = Wrap16(-b.vy);
   if (game.bossCounter <= 0) ClearEnemy(e);
 }
 
@@ -323,8 +325,9 @@ void ArmouredPusher(EnemyRecord& e) {
 }  // namespace
 
 const std::array<EnemyBehaviour, kEnemyTypeCount> EnemyBehaviourTable = {
-    DiagonalDasher, AimedDasher, SentryGun,    BurstTurret,    StrafingFlyer, Passive,       Retaliator,
-    Bomber,         Orbiter,     CornerTurret, SpiralBloom,    CrossSpinner,  OrbitGuard,    Brick,
-    Passive,        FleetingTarget, Dropper,   Homer,          Bouncer,       ThreeWaySeed,  RingSeed,
-    HoppingGunner,  ArmouredPusher, BossBehaviour0, BossBehaviour1, BossBehaviour2, BossBehaviour3,
+    DiagonalDasher, AimedDasher,    SentryGun,      BurstTurret,    StrafingFlyer,  Passive,
+    Retaliator,     Bomber,         Orbiter,        CornerTurret,   SpiralBloom,    CrossSpinner,
+    OrbitGuard,     Brick,          Passive,        FleetingTarget, Dropper,        Homer,
+    Bouncer,        ThreeWaySeed,   RingSeed,       HoppingGunner,  ArmouredPusher, BossBehaviour0,
+    BossBehaviour1, BossBehaviour2, BossBehaviour3,
 };

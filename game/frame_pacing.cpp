@@ -24,7 +24,8 @@ int FrameWait(const FramePacing& pacing, int now) {
   if (pacing.frameIndex == 0)
     target = start + 1000;
   else
-    target = static_cast<std::int64_t>(pacing.frameIndex * kFramePeriod + static_cast<double>(start));
+    target =
+        static_cast<std::int64_t>(pacing.frameIndex * kFramePeriod + static_cast<double>(start));
   const std::int64_t wait = ClockDifference(target, now);
   if (wait < 0) return 0;
   return wait > 1000 ? 1000 : static_cast<int>(wait);

@@ -5,8 +5,8 @@
 
 #include "engine.h"
 #include "game/assets.h"
-#include "game/frame_pacing.h"
 #include "game/data_files.h"
+#include "game/frame_pacing.h"
 #include "game/game_state.h"
 #include "game/keys.h"
 #include "game/scenes.h"

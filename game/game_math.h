@@ -39,9 +39,12 @@ constexpr double kNineEighthsPi = 3.5342917442321777;
 constexpr double kFifteenSixteenthsPi = 2.9452431201934814;
 constexpr double kFiveQuartersPi = 3.9269909858703613;
 
-constexpr bool IsSinglePrecision(double value) { return static_cast<double>(static_cast<float>(value)) == value; }
-static_assert(IsSinglePrecision(kPi) && IsSinglePrecision(kHalfPi) && IsSinglePrecision(kThreeHalfPi) &&
-              IsSinglePrecision(kTwoPi) && IsSinglePrecision(kQuarterPi) && IsSinglePrecision(kEighthPi) &&
+constexpr bool IsSinglePrecision(double value) {
+  return static_cast<double>(static_cast<float>(value)) == value;
+}
+static_assert(IsSinglePrecision(kPi) && IsSinglePrecision(kHalfPi) &&
+              IsSinglePrecision(kThreeHalfPi) && IsSinglePrecision(kTwoPi) &&
+              IsSinglePrecision(kQuarterPi) && IsSinglePrecision(kEighthPi) &&
               IsSinglePrecision(kTwelfthPi) && IsSinglePrecision(kSixteenthPi) &&
               IsSinglePrecision(kNineEighthsPi) && IsSinglePrecision(kFifteenSixteenthsPi) &&
               IsSinglePrecision(kFiveQuartersPi));

@@ -260,7 +260,7 @@ struct GameState {
   std::int32_t mapLength = 0;
   std::int32_t goalColumn = 0;
   std::uint8_t scrollSpeed = 0;
-  std::int32_t scrollPosition = 0;  // world x of the screen's left edge, whole pixels
+  std::int32_t scrollPosition = 0;   // world x of the screen's left edge, whole pixels
   std::uint8_t scrollRemainder = 0;  // 1/16 pixel, 0-15
 
   std::array<StageBlock, kBlockSlots> blocks{};

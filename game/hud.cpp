@@ -8,8 +8,8 @@
 #include "game/bitmap_text.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
-#include "game/screen_layout.h"
 #include "game/scoring.h"
+#include "game/screen_layout.h"
 
 namespace {
 
@@ -26,7 +26,8 @@ void DrawHud() {
   const int goalX = game.goalColumn * 32 - game.scrollPosition;
   if (game.goalColumn <= game.scrollPosition / 32 + 20) {
     DrawGraphAtPoint(goalX - 2, 0, tables.goalGraph, 1);
-    if (game.playState != PlayStageEnd && game.stageFrame % 20 < 10) DrawBitmapText(kWhite, goalX + 2, 32, "GOAL", 1);
+    if (game.playState != PlayStageEnd && game.stageFrame % 20 < 10)
+      DrawBitmapText(kWhite, goalX + 2, 32, "GOAL", 1);
   }
   const bool running = game.playState == PlayRunning || game.playState == PlayPaused;
   const std::int32_t current = running ? WrapAdd(game.score, game.stageScore) : game.score;
@@ -43,8 +44,8 @@ void DrawHud() {
   const PlayerRecord& player = game.player;
   DrawGauge(384, 428, tables.hoverGaugeGraphs[0], tables.hoverGaugeGraphs[1],
             GaugeFillWidth(player.hover, tables.player.hoverMax, 232), 24);
-  DrawGauge(384, 452, tables.hoverGaugeGraphs[0], tables.hoverGaugeGraphs[2], GaugeFillWidth(player.power, 1000, 232),
-            32);
+  DrawGauge(384, 452, tables.hoverGaugeGraphs[0], tables.hoverGaugeGraphs[2],
+            GaugeFillWidth(player.power, 1000, 232), 32);
   DrawGauge(64, 444, tables.hpGaugeGraphs[0], tables.hpGaugeGraphs[1],
             GaugeFillWidth(player.hp, tables.player.maxHp, 312), 32);
 }

@@ -13,7 +13,7 @@ void ClearKeyHoldCounters();
 // on a tie), or -1 when none of them is down.
 int MostRecentlyPressedKey(std::initializer_list<int> keys);
 
-bool KeyPressed(int key);             // counter 1
-bool KeyRepeating(int key);           // counter 1, 11, 21, ...
+bool KeyPressed(int key);              // counter 1
+bool KeyRepeating(int key);            // counter 1, 11, 21, ...
 bool KeyHeldFor(int key, int frames);  // counter above frames - 1
 bool AnyKeyPressed();

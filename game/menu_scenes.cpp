@@ -113,7 +113,8 @@ bool ChangeSetting(int direction) {
     }
     case ConfigSaveReplay:
     case ConfigPlayReplay: {
-      std::uint8_t& setting = game.configCursor == ConfigSaveReplay ? config.saveReplays : config.playReplays;
+      std::uint8_t& setting =
+          game.configCursor == ConfigSaveReplay ? config.saveReplays : config.playReplays;
       const std::uint8_t from = direction < 0 ? 0 : 1;
       if (setting != from) return false;
       setting = direction < 0 ? 1 : 0;
@@ -183,7 +184,8 @@ void ConfigSceneInput() {
     } else if (arrow == KeyDown && game.configCursor < ConfigOk) {
       ++game.configCursor;
       PlayEffect(EffectCursor);
-    } else if ((arrow == KeyLeft || arrow == KeyRight) && ChangeSetting(arrow == KeyLeft ? -1 : 1)) {
+    } else if ((arrow == KeyLeft || arrow == KeyRight) &&
+               ChangeSetting(arrow == KeyLeft ? -1 : 1)) {
       PlayEffect(EffectCursor);
     }
   }

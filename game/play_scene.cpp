@@ -105,7 +105,8 @@ void PlaySceneUpdate() {
 }
 
 void UpdatePlayWorld() {
-  if (game.playState == PlayRunning || (game.playState == PlayStageEnd && game.lives != kGameOverLives)) {
+  if (game.playState == PlayRunning ||
+      (game.playState == PlayStageEnd && game.lives != kGameOverLives)) {
     UpdatePlayer();
     UpdateEnemies();
     UpdateShots();

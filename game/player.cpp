@@ -44,7 +44,8 @@ void FireShot(int y, bool doubleShot) {
     shot.vx = type.speed;
     shot.vy = 0;
     game.streaks[StreakNoShot] = 0;
-    if (doubleShot) game.player.power = static_cast<std::int16_t>(std::max(game.player.power - 8, 0));
+    if (doubleShot)
+      game.player.power = static_cast<std::int16_t>(std::max(game.player.power - 8, 0));
     return;
   }
 }
@@ -98,7 +99,8 @@ void JumpAndHover(PlayerRecord& player) {
     default: break;
   }
   body.vy = Wrap16(body.vy + 16);
-  if (player.jumpState == 1 && body.vy < -type.hoverRiseLimit) body.vy = Wrap16(-type.hoverRiseLimit);
+  if (player.jumpState == 1 && body.vy < -type.hoverRiseLimit)
+    body.vy = Wrap16(-type.hoverRiseLimit);
 }
 
 // Every landing is tested with the body as it was before any landing; the last one wins.

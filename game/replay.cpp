@@ -13,12 +13,14 @@
 namespace {
 
 std::int32_t ReadInt32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                   (static_cast<std::uint32_t>(p[2]) << 16) |
-                                   (static_cast<std::uint32_t>(p[3]) << 24));
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
 }
 
-std::int16_t ReadInt16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | (p[1] << 8)); }
+std::int16_t ReadInt16(const std::uint8_t* p) {
+  return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+}
 
 void WriteInt32(std::uint8_t* p, std::int32_t value) {
   const auto v = static_cast<std::uint32_t>(value);
@@ -31,7 +33,9 @@ void WriteInt16(std::uint8_t* p, std::int16_t value) {
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-void SetReplayPath(const char* path) { std::snprintf(game.replayPath.data(), game.replayPath.size(), "%s", path); }
+void SetReplayPath(const char* path) {
+  std::snprintf(game.replayPath.data(), game.replayPath.size(), "%s", path);
+}
 
 std::string StoredReplayPath(int stage) {
   char path[32];
@@ -46,7 +50,8 @@ bool ReadWholeFile(const char* path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
   std::uint8_t chunk[4096];
   std::size_t read;
-  while ((read = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + read);
+  while ((read = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + read);
   std::fclose(file);
   return true;
 }
@@ -93,7 +98,8 @@ void CommitStageReplay() {
   const std::string storedPath = StoredReplayPath(game.stage);
   std::uint8_t stored[kReplayHeaderSize] = {};
   // A stored replay too short to hold its score counts as none.
-  if (ReadFilePrefix(storedPath.c_str(), stored) >= 28 && game.stageScore <= ReadInt32(stored + 24)) {
+  if (ReadFilePrefix(storedPath.c_str(), stored) >= 28 &&
+      game.stageScore <= ReadInt32(stored + 24)) {
     std::remove(kRecordingPath);
     return;
   }

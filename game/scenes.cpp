@@ -116,4 +116,5 @@ void ConfigScene() {
   DrawConfig();
 }
 
-const std::array<SceneHandler, 5> SceneTable = {TitleScene, PlayScene, PlayScene, GameOverScene, ConfigScene};
+const std::array<SceneHandler, 5> SceneTable = {TitleScene, PlayScene, PlayScene, GameOverScene,
+                                                ConfigScene};

@@ -9,9 +9,9 @@
 #include "game/replay.h"
 #include "game/sound.h"
 
-const std::array<const char*, 8> StreakBonusNames = {"ENEMY COMP", "ITEM COMP", "NO DAMAGE", "NO ITEM",
-                                                     "NO FLY",     "NON STOP",  "NO SHOT",   "NO MISS"};
-const std::array<std::int32_t, 8> StreakBonusBases = {200000, 50000, 500000, 150000,
+const std::array<const char*, 8> StreakBonusNames = {
+    "ENEMY COMP", "ITEM COMP", "NO DAMAGE", "NO ITEM", "NO FLY", "NON STOP", "NO SHOT", "NO MISS"};
+const std::array<std::int32_t, 8> StreakBonusBases = {200000, 50000,  500000, 150000,
                                                       250000, 200000, 200000, 100000};
 
 namespace {
@@ -62,7 +62,8 @@ void CheckMissAndGoal() {
   const GameBody& body = game.player.body;
   if (game.player.hp <= 0 || BottomEdge(body) > 7680)
     Miss();
-  else if (static_cast<std::int64_t>(game.scrollPosition) * 16 + body.x > static_cast<std::int64_t>(game.goalColumn) * 512)
+  else if (static_cast<std::int64_t>(game.scrollPosition) * 16 + body.x >
+           static_cast<std::int64_t>(game.goalColumn) * 512)
     Goal();
   if (game.playState == PlayStageEnd && game.sceneNumber == ScenePlay) {
     CommitStageReplay();
@@ -75,7 +76,8 @@ void CheckMissAndGoal() {
 
 void RecordFinalScore() {
   CommitStageReplay();
-  if (game.save.stagesReached < game.stage + 1) game.save.stagesReached = static_cast<std::uint8_t>(game.stage + 1);
+  if (game.save.stagesReached < game.stage + 1)
+    game.save.stagesReached = static_cast<std::uint8_t>(game.stage + 1);
   auto& table = game.save.highScores;
   int rank = 0;
   while (rank < 10 && table[rank] > game.score) ++rank;

@@ -10,17 +10,20 @@
 
 namespace {
 
-int FrameOf(std::uint8_t animation, int framesPerStep) { return framesPerStep == 0 ? 0 : animation / framesPerStep; }
+int FrameOf(std::uint8_t animation, int framesPerStep) {
+  return framesPerStep == 0 ? 0 : animation / framesPerStep;
+}
 
 void DrawCell(const GameBody& body, int cellX, int cellWidth, int cellHeight, int graph) {
-  DrawGraphPart(body.x / 16 - cellWidth / 2, body.y / 16 - cellHeight / 2, cellX, 0, cellWidth, cellHeight, graph,
-                1, 0);
+  DrawGraphPart(body.x / 16 - cellWidth / 2, body.y / 16 - cellHeight / 2, cellX, 0, cellWidth,
+                cellHeight, graph, 1, 0);
 }
 
 void DrawShot(const GameBody& shot) {
   if (shot.kind >= kShotTypeCount) return;
   const ShotType& type = tables.shots[shot.kind];
-  DrawCell(shot, type.cellWidth * FrameOf(shot.last, type.framesPerStep), type.cellWidth, type.cellHeight, type.graph);
+  DrawCell(shot, type.cellWidth * FrameOf(shot.last, type.framesPerStep), type.cellWidth,
+           type.cellHeight, type.graph);
 }
 
 }  // namespace
@@ -51,17 +54,20 @@ void DrawItems() {
   for (const GameBody& item : game.items) {
     if (item.kind >= kItemKindCount) continue;
     const ItemType& type = tables.items[item.kind];
-    DrawCell(item, type.cellWidth * FrameOf(item.last, type.framesPerStep), type.cellWidth, type.cellHeight, type.graph);
+    DrawCell(item, type.cellWidth * FrameOf(item.last, type.framesPerStep), type.cellWidth,
+             type.cellHeight, type.graph);
   }
 }
 
 void DrawEnemies() {
   for (int pass = 0; pass < 2; ++pass) {
     for (const EnemyRecord& enemy : game.enemies) {
-      if (enemy.body.kind == kFreeKind || (enemy.body.kind >= kBossTypeFirst) != (pass == 1)) continue;
+      if (enemy.body.kind == kFreeKind || (enemy.body.kind >= kBossTypeFirst) != (pass == 1))
+        continue;
       const EnemyType& type = tables.enemies[enemy.body.kind];
       if (!(type.flags & EnemyShotProof) && enemy.flash % 2 != 0) continue;
-      const int cell = type.animationFrames * enemy.body.last + FrameOf(enemy.animation, type.framesPerStep);
+      const int cell =
+          type.animationFrames * enemy.body.last + FrameOf(enemy.animation, type.framesPerStep);
       DrawCell(enemy.body, cell * type.cellWidth, type.cellWidth, type.cellHeight, type.graph);
     }
   }

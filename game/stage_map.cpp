@@ -123,7 +123,8 @@ void StreamMapColumns(int first, int last) {
     }
   }
   last = std::min(last, game.mapLength);
-  if (first < last && std::fseek(file, static_cast<long>(first + 1) * kMapColumnSize, SEEK_SET) == 0) {
+  if (first < last &&
+      std::fseek(file, static_cast<long>(first + 1) * kMapColumnSize, SEEK_SET) == 0) {
     for (int c = first; c < last; ++c) {
       // Bytes past the end of the file read as 0xFF: empty entries, or out-of-range values
       // that leave a cut entry unplaced.
@@ -163,7 +164,8 @@ void ClearStageObjects() {
 
 void CullPassedBlocks() {
   for (StageBlock& block : game.blocks)
-    if (block.type != kFreeKind && (block.column + block.width) * 32 < game.scrollPosition) block.type = kFreeKind;
+    if (block.type != kFreeKind && (block.column + block.width) * 32 < game.scrollPosition)
+      block.type = kFreeKind;
 }
 
 int BlockTileIndex(const StageBlock& block, int x, int y) {

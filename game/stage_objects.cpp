@@ -99,7 +99,8 @@ void UpdateItems() {
 }
 
 void SpawnStep(const EnemyRecord& enemy) {
-  if (enemy.carriedItem != kNoItem || !(tables.enemies[enemy.body.kind].flags & EnemyLeavesStep)) return;
+  if (enemy.carriedItem != kNoItem || !(tables.enemies[enemy.body.kind].flags & EnemyLeavesStep))
+    return;
   int free = 0;
   while (free < kStepSlots && game.steps[free].kind != kFreeKind) ++free;
   if (free == kStepSlots) return;
@@ -180,7 +181,8 @@ void UpdateShot(GameBody& shot) {
     shot.vy = Wrap16(-shot.vy);
   shot.x = Wrap16(shot.x + shot.vx);
   shot.y = Wrap16(shot.y + shot.vy);
-  if (LeftEdge(shot) > 10752 || RightEdge(shot) < -512 || TopEdge(shot) > 8192 || BottomEdge(shot) < -512)
+  if (LeftEdge(shot) > 10752 || RightEdge(shot) < -512 || TopEdge(shot) > 8192 ||
+      BottomEdge(shot) < -512)
     FreeShot(shot);
 }
 

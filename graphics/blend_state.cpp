@@ -62,10 +62,11 @@ int whiteGraph = -1;
 
 constexpr uint16_t kComplementTexture = D3DTA_TEXTURE | D3DTA_COMPLEMENT;
 
-BlendStageSetup Stage(IDirect3DBaseTexture9* texture, int texCoordIndex, uint16_t colorOp, uint16_t colorArg1,
-                      uint16_t colorArg2, uint16_t alphaOp, uint16_t alphaArg1, uint16_t alphaArg2) {
-  return BlendStageSetup{texture, -1, texCoordIndex, D3DTA_CURRENT, alphaArg1, alphaArg2, alphaOp,
-                         colorArg1, colorArg2, colorOp};
+BlendStageSetup Stage(IDirect3DBaseTexture9* texture, int texCoordIndex, uint16_t colorOp,
+                      uint16_t colorArg1, uint16_t colorArg2, uint16_t alphaOp, uint16_t alphaArg1,
+                      uint16_t alphaArg2) {
+  return BlendStageSetup{texture,   -1,      texCoordIndex, D3DTA_CURRENT, alphaArg1,
+                         alphaArg2, alphaOp, colorArg1,     colorArg2,     colorOp};
 }
 
 // The colour combiner of the draw texture for a variant.
@@ -91,8 +92,9 @@ void SetVariantColour(BlendStageSetup& stage, int variant, bool coloured) {
 
 // The prepared texture-stage program for one combination of the draw's properties. The draw
 // texture is bound at stage 0 without a blend texture; with one, the blend texture is stage 0.
-void BuildStageProgram(BlendRenderProgram& program, int alphaKind, bool blended, bool coloured, bool blendTexture,
-                       int variant, IDirect3DBaseTexture9* drawTexture, IDirect3DBaseTexture9* blendTextureObject) {
+void BuildStageProgram(BlendRenderProgram& program, int alphaKind, bool blended, bool coloured,
+                       bool blendTexture, int variant, IDirect3DBaseTexture9* drawTexture,
+                       IDirect3DBaseTexture9* blendTextureObject) {
   program.stageCount = 0;
   if (!blendTexture) {
     BlendStageSetup stage = Stage(drawTexture, 0, 0, 0, 0, 0, 0, 0);
@@ -108,16 +110,19 @@ void BuildStageProgram(BlendRenderProgram& program, int alphaKind, bool blended,
     }
     program.stages[program.stageCount++] = stage;
     if (variant == 1) {
-      program.stages[program.stageCount++] = Stage(nullptr, 0, D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR,
-                                                   D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT);
+      program.stages[program.stageCount++] =
+          Stage(nullptr, 0, D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR,
+                D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT);
     }
     return;
   }
-  program.stages[program.stageCount++] = Stage(blendTextureObject, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
-                                               D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR);
+  program.stages[program.stageCount++] =
+      Stage(blendTextureObject, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, D3DTOP_ADD,
+            D3DTA_TEXTURE, D3DTA_TFACTOR);
   if (alphaKind == 1) {
-    program.stages[program.stageCount++] = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT,
-                                                 D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_SPECULAR);
+    program.stages[program.stageCount++] =
+        Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_MODULATE,
+              D3DTA_CURRENT, D3DTA_SPECULAR);
   }
   BlendStageSetup stage = Stage(drawTexture, 1, 0, 0, 0, 0, 0, 0);
   SetVariantColour(stage, variant, coloured);
@@ -132,8 +137,9 @@ void BuildStageProgram(BlendRenderProgram& program, int alphaKind, bool blended,
   }
   program.stages[program.stageCount++] = stage;
   if (blended && alphaKind != 0) {
-    program.stages[program.stageCount++] = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT,
-                                                 D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE);
+    program.stages[program.stageCount++] =
+        Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_MODULATE,
+              D3DTA_CURRENT, D3DTA_DIFFUSE);
   }
 }
 
@@ -182,7 +188,8 @@ void ApplyBorder(BlendRenderProgram& program, int p, int r, bool alphaBlendOrTes
 
 int SendBlendValue(D3DRENDERSTATETYPE state, int32_t* mirror, int32_t value) {
   if (value == -1) {
-    if (GetDeviceStateCache().forceResend && *mirror > 1) return SetRenderStateCached(state, mirror, *mirror);
+    if (GetDeviceStateCache().forceResend && *mirror > 1)
+      return SetRenderStateCached(state, mirror, *mirror);
     return 0;
   }
   return SetRenderStateCached(state, mirror, static_cast<DWORD>(value));
@@ -207,7 +214,8 @@ int SendStage(int s, const BlendStageSetup& stage, bool tempRegister) {
   return result;
 }
 
-void SetDefaultAlphaTest(BlendRenderProgram& program, const DrawSetupState& draw, const DeviceStateCache& cache) {
+void SetDefaultAlphaTest(BlendRenderProgram& program, const DrawSetupState& draw,
+                         const DeviceStateCache& cache) {
   if (draw.alphaTest) {
     program.alphaTestEnable = 1;
     program.alphaFunc = D3DCMP_GREATER;
@@ -278,8 +286,8 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
       draw.vertexType = 0;
       draw.drawsNothing = 0;
       program.stageCount = 1;
-      BlendStageSetup stage = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1,
-                                    D3DTA_DIFFUSE, D3DTA_DIFFUSE);
+      BlendStageSetup stage = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
+                                    D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
       if (mode != 3) {
         switch (row.variant) {
           case 1:
@@ -287,9 +295,7 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
             stage.colorArg2 = D3DTA_TFACTOR;
             program.textureFactor = 0xFFFFFFFF;
             break;
-          case 2:
-            stage.colorArg1 = D3DTA_DIFFUSE | D3DTA_COMPLEMENT;
-            break;
+          case 2: stage.colorArg1 = D3DTA_DIFFUSE | D3DTA_COMPLEMENT; break;
           case 3: {
             int white = GetBuiltInWhiteGraph();
             stage.texture = white != -1 ? GetGraphFirstTexture(white, nullptr, nullptr) : nullptr;
@@ -297,8 +303,7 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
             stage.colorArg2 = D3DTA_TEXTURE;
             break;
           }
-          default:
-            break;
+          default: break;
         }
       }
       program.stages[0] = stage;
@@ -306,9 +311,11 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
     } else {
       const bool blendTexture = draw.blendTexture != nullptr;
       const int variant = blendTexture ? (mode == 12 || mode == 13 ? 3 : 0) : row.variant;
-      const int alphaKind = draw.alphaBlend ? 1 : (draw.alphaTest || (!blendTexture && cache.zEnable)) ? 2 : 0;
-      BuildStageProgram(program, alphaKind, draw.blended != 0, draw.coloured != 0, blendTexture, variant,
-                        draw.drawTexture, draw.blendTexture);
+      const int alphaKind = draw.alphaBlend                                        ? 1
+                            : (draw.alphaTest || (!blendTexture && cache.zEnable)) ? 2
+                                                                                   : 0;
+      BuildStageProgram(program, alphaKind, draw.blended != 0, draw.coloured != 0, blendTexture,
+                        variant, draw.drawTexture, draw.blendTexture);
       SetDefaultAlphaTest(program, draw, cache);
       if (!blendTexture) {
         draw.vertexType = 1;
@@ -326,7 +333,8 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
           program.srcBlend = D3DBLEND_SRCALPHA;
         }
         draw.drawsNothing = draw.blendBorderParam == 255 ? 1 : 0;
-        ApplyBorder(program, draw.blendBorderParam, draw.blendBorderRange, draw.alphaBlend || draw.alphaTest);
+        ApplyBorder(program, draw.blendBorderParam, draw.blendBorderRange,
+                    draw.alphaBlend || draw.alphaTest);
       }
     }
     if (settings->alphaTestFunction != -1) {
@@ -340,10 +348,14 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
   auto check = [&](int r) {
     if (r == -1) result = -1;
   };
-  check(SetRenderStateCached(D3DRS_ALPHAFUNC, &cache.alphaFunc, static_cast<DWORD>(program.alphaFunc)));
-  check(SetRenderStateCached(D3DRS_ALPHAREF, &cache.alphaRef, static_cast<DWORD>(program.alphaRef)));
-  check(SetRenderStateCached(D3DRS_ALPHATESTENABLE, &cache.alphaTestEnable, program.alphaTestEnable ? 1 : 0));
-  check(SetRenderStateCached(D3DRS_ALPHABLENDENABLE, &cache.alphaBlendEnable, program.alphaBlendEnable ? 1 : 0));
+  check(SetRenderStateCached(D3DRS_ALPHAFUNC, &cache.alphaFunc,
+                             static_cast<DWORD>(program.alphaFunc)));
+  check(
+      SetRenderStateCached(D3DRS_ALPHAREF, &cache.alphaRef, static_cast<DWORD>(program.alphaRef)));
+  check(SetRenderStateCached(D3DRS_ALPHATESTENABLE, &cache.alphaTestEnable,
+                             program.alphaTestEnable ? 1 : 0));
+  check(SetRenderStateCached(D3DRS_ALPHABLENDENABLE, &cache.alphaBlendEnable,
+                             program.alphaBlendEnable ? 1 : 0));
   int32_t factorMirror = static_cast<int32_t>(cache.textureFactor);
   check(SetRenderStateCached(D3DRS_TEXTUREFACTOR, &factorMirror, program.textureFactor));
   cache.textureFactor = static_cast<uint32_t>(factorMirror);
@@ -351,15 +363,16 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
   check(SendBlendValue(D3DRS_DESTBLEND, &cache.destBlend, program.destBlend));
   check(SendBlendValue(D3DRS_BLENDOP, &cache.blendOp, program.blendOp));
 
-  const int stageCount = program.stageCount < kDeviceStageCount ? program.stageCount : kDeviceStageCount;
+  const int stageCount =
+      program.stageCount < kDeviceStageCount ? program.stageCount : kDeviceStageCount;
   for (int s = 0; s < stageCount; ++s) {
     if (s >= 2 && !userInUse && program.stages[s - 1].alphaOp == D3DTOP_DISABLE) break;
     check(SendStage(s, program.stages[s], core.tempRegisterSupported != 0));
   }
   // The stage after the program is switched off, so that it ends the chain.
   if (stageCount < kDeviceStageCount) {
-    BlendStageSetup off = Stage(nullptr, stageCount, D3DTOP_DISABLE, kStageValueKeep, kStageValueKeep, D3DTOP_DISABLE,
-                                kStageValueKeep, kStageValueKeep);
+    BlendStageSetup off = Stage(nullptr, stageCount, D3DTOP_DISABLE, kStageValueKeep,
+                                kStageValueKeep, D3DTOP_DISABLE, kStageValueKeep, kStageValueKeep);
     off.texCoordIndex = stageCount;
     check(SendStage(stageCount, off, false));
   }
@@ -381,7 +394,8 @@ int BeginSubtractBlendEmulation(const RECT* rect) {
   const uint32_t brightness = GetDrawBrightnessRGB(settings);
   SetDrawBrightness(255, 255, 255);
   SetBlendModeAndParam(3, 255);
-  if (rect != nullptr) DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
+  if (rect != nullptr)
+    DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
   SetDrawBrightnessPacked(brightness);
   return SetBlendModeAndParam(5, param);
 }
@@ -393,7 +407,8 @@ int EndSubtractBlendEmulation(const RECT* rect) {
   const uint32_t brightness = GetDrawBrightnessRGB(settings);
   SetDrawBrightness(255, 255, 255);
   SetBlendModeAndParam(3, 255);
-  if (rect != nullptr) DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
+  if (rect != nullptr)
+    DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
   SetDrawBrightnessPacked(brightness);
   return SetBlendModeAndParam(3, param);
 }
@@ -403,7 +418,8 @@ int GetBuiltInWhiteGraph() {
   DrawSettings* settings = GetDrawSettings();
   const uint32_t transparent = settings->transparentColor;
   SetTransparentColor(255, 0, 255);
-  whiteGraph = CreateGraphFromMemoryImage(kWhiteImage.data(), static_cast<int>(kWhiteImage.size()), nullptr, 0, 1, 0);
+  whiteGraph = CreateGraphFromMemoryImage(kWhiteImage.data(), static_cast<int>(kWhiteImage.size()),
+                                          nullptr, 0, 1, 0);
   settings->transparentColor = transparent;
   BeginDeviceScene();
   return whiteGraph;

@@ -92,7 +92,8 @@ int SetCameraViewportCentre(float x, float y) {
   settings->cameraScreenCenter[0] = x;
   settings->cameraScreenCenter[1] = y;
   Matrix4 viewport;
-  MakeViewportTransformMatrix(&viewport, static_cast<float>(camera.targetWidth) * camera.cameraAspect,
+  MakeViewportTransformMatrix(&viewport,
+                              static_cast<float>(camera.targetWidth) * camera.cameraAspect,
                               static_cast<float>(camera.targetHeight) * camera.cameraAspect, x, y);
   return SetViewportMatrix(&viewport);
 }
@@ -102,18 +103,19 @@ int UpdateProjectionMatrix() {
   // Height over width as floats: a 640 x 480 target gives 0.75; without a size the screen's is
   // used (a negative aspect).
   float aspect = camera.targetWidth > 0
-                     ? static_cast<float>(camera.targetHeight) / static_cast<float>(camera.targetWidth) *
-                           camera.aspectFactor
+                     ? static_cast<float>(camera.targetHeight) /
+                           static_cast<float>(camera.targetWidth) * camera.aspectFactor
                      : -1.0f;
   switch (camera.projectionMode) {
     case 0:
-      MakeFovProjectionMatrix(&camera.projectionMatrix, camera.fieldOfView, camera.nearZ, camera.farZ, aspect);
+      MakeFovProjectionMatrix(&camera.projectionMatrix, camera.fieldOfView, camera.nearZ,
+                              camera.farZ, aspect);
       break;
     case 1:
-      MakeOrthoProjectionMatrix(&camera.projectionMatrix, camera.orthographicSize, camera.nearZ, camera.farZ, aspect);
+      MakeOrthoProjectionMatrix(&camera.projectionMatrix, camera.orthographicSize, camera.nearZ,
+                                camera.farZ, aspect);
       break;
-    default:
-      break;
+    default: break;
   }
   return SetProjectionMatrix(&camera.projectionMatrix);
 }
@@ -144,26 +146,30 @@ int UpdateCompositeMatrices() {
   if (settings->compositeMatricesValid) return 0;
   Matrix4 product;
   MakeMatrixProduct(&product, &settings->viewMatrix, &settings->camera.projectionMatrix);
-  MakeMatrixProduct(&settings->viewProjectionViewportMatrix, &product, &settings->cameraViewportMatrix);
+  MakeMatrixProduct(&settings->viewProjectionViewportMatrix, &product,
+                    &settings->cameraViewportMatrix);
   MakeMatrixProduct(&settings->worldViewProjectionViewportMatrix, &settings->worldMatrix,
                     &settings->viewProjectionViewportMatrix);
   Matrix4 rotation{};
   for (int row = 0; row < 3; ++row)
-    for (int column = 0; column < 3; ++column) rotation.m[row][column] = settings->viewMatrix.m[column][row];
+    for (int column = 0; column < 3; ++column)
+      rotation.m[row][column] = settings->viewMatrix.m[column][row];
   settings->viewRotationTransposed = rotation;
   settings->compositeMatricesValid = 1;
   return 0;
 }
 
 LightRecord* GetLightRecord(int light) {
-  return FindEngineHandleRecord(light, lightKind, lightTable, [](const LightRecord& record) { return record.check; });
+  return FindEngineHandleRecord(light, lightKind, lightTable,
+                                [](const LightRecord& record) { return record.check; });
 }
 
 int AllocateLightHandle() {
   int slot = FindFreeEngineHandleSlot(lightKind, lightTable, true);
   // A full table is refused rather than searched past its end.
   if (slot < 0) return -1;
-  auto* record = static_cast<LightRecord*>(TrackedAllocZeroed(sizeof(LightRecord), __FILE__, __LINE__));
+  auto* record =
+      static_cast<LightRecord*>(TrackedAllocZeroed(sizeof(LightRecord), __FILE__, __LINE__));
   if (record == nullptr) FatalErrorExit("ライト用のメモリの確保に失敗しました");
   D3DLIGHT9& light = record->light;
   light.Type = static_cast<D3DLIGHTTYPE>(0);
@@ -215,7 +221,8 @@ int FreeLightHandle(int light) {
 int FreeAllLightHandles() {
   for (int slot = 0; slot < kLightSlotLimit; ++slot) {
     LightRecord* record = lightTable[slot];
-    if (record != nullptr && record->handle != lightBlock.defaultLight) FreeLightHandle(record->handle);
+    if (record != nullptr && record->handle != lightBlock.defaultLight)
+      FreeLightHandle(record->handle);
   }
   return 0;
 }
@@ -248,7 +255,8 @@ int ApplyLightsToDevice() {
       ++next;
     }
   }
-  for (int index = next; index <= lightBlock.highestAssigned; ++index) SetLightEnableState(index, 0);
+  for (int index = next; index <= lightBlock.highestAssigned; ++index)
+    SetLightEnableState(index, 0);
   lightBlock.assignedCount = next;
   lightBlock.highestAssigned = next - 1;
   lightBlock.lightsChanged = 0;
@@ -257,7 +265,7 @@ int ApplyLightsToDevice() {
 }
 
 Vector3* TransformVector(Vector3* result, const Vector3* vector, const Matrix4* matrix) {
-  const float (&m)[4][4] = matrix->m;
+  const float(&m)[4][4] = matrix->m;
   Vector3 v = *vector;
   result->x = v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0] + m[3][0];
   result->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1] + m[3][1];
@@ -265,8 +273,9 @@ Vector3* TransformVector(Vector3* result, const Vector3* vector, const Matrix4* 
   return result;
 }
 
-Vector3* TransformVectorNoTranslation(Vector3* result, const Vector3* vector, const Matrix4* matrix) {
-  const float (&m)[4][4] = matrix->m;
+Vector3* TransformVectorNoTranslation(Vector3* result, const Vector3* vector,
+                                      const Matrix4* matrix) {
+  const float(&m)[4][4] = matrix->m;
   Vector3 v = *vector;
   result->x = v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0];
   result->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1];
@@ -285,15 +294,16 @@ int BuildDisplayModeList(int* count, DisplayModeRecord** list) {
     if (mode.dmBitsPerPel >= 16) ++wanted;
   if (wanted == 0) return 0;
   auto* records = static_cast<DisplayModeRecord*>(
-      TrackedAlloc(static_cast<int64_t>(wanted) * static_cast<int64_t>(sizeof(DisplayModeRecord)), __FILE__, __LINE__));
+      TrackedAlloc(static_cast<int64_t>(wanted) * static_cast<int64_t>(sizeof(DisplayModeRecord)),
+                   __FILE__, __LINE__));
   if (records == nullptr) return 0;
   // The list is filled up to the counted number even if the platform's list grew meanwhile.
   int filled = 0;
   for (DWORD i = 0; filled < wanted && EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
     if (mode.dmBitsPerPel < 16) continue;
-    records[filled++] = DisplayModeRecord{static_cast<int32_t>(mode.dmPelsWidth), static_cast<int32_t>(mode.dmPelsHeight),
-                                          static_cast<int32_t>(mode.dmBitsPerPel),
-                                          static_cast<int32_t>(mode.dmDisplayFrequency)};
+    records[filled++] = DisplayModeRecord{
+        static_cast<int32_t>(mode.dmPelsWidth), static_cast<int32_t>(mode.dmPelsHeight),
+        static_cast<int32_t>(mode.dmBitsPerPel), static_cast<int32_t>(mode.dmDisplayFrequency)};
   }
   *list = records;
   *count = filled;

@@ -14,7 +14,7 @@ struct LightRecord {
   int32_t check;
   int32_t handle;
   D3DLIGHT9 light;
-  int32_t deviceIndex;           // -1 while not assigned
+  int32_t deviceIndex;  // -1 while not assigned
   int32_t enabled;
   int32_t changed;
 };
@@ -28,7 +28,7 @@ struct LightBlock {
   int32_t forceReassign;
   int32_t defaultLight;
   int32_t assignedCount;
-  int32_t highestAssigned;       // -1 when none
+  int32_t highestAssigned;  // -1 when none
 };
 
 LightBlock& GetLightBlock();
@@ -57,7 +57,8 @@ LightRecord* GetLightRecord(int light);
 int ApplyLightsToDevice();
 
 Vector3* TransformVector(Vector3* result, const Vector3* vector, const Matrix4* matrix);
-Vector3* TransformVectorNoTranslation(Vector3* result, const Vector3* vector, const Matrix4* matrix);
+Vector3* TransformVectorNoTranslation(Vector3* result, const Vector3* vector,
+                                      const Matrix4* matrix);
 
 int BuildDisplayModeList(int* count, DisplayModeRecord** list);
 int FreeDisplayModeList();

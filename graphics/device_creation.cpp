@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "graphics/device_state_cache.h"
-#include "graphics/frame_present.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
+#include "graphics/frame_present.h"
 #include "graphics/graphics_core.h"
 #include "system/log.h"
 #include "system/system_info.h"
@@ -26,8 +26,9 @@ struct FormatChoice {
 
 bool IsFormatAccepted(D3DFORMAT format, DWORD usage) {
   GraphicsCoreState& core = GraphicsCore();
-  return SUCCEEDED(core.direct3D->CheckDeviceFormat(static_cast<UINT>(core.adapterIndex), D3DDEVTYPE_HAL,
-                                                    core.screenFormat, usage, D3DRTYPE_TEXTURE, format));
+  return SUCCEEDED(core.direct3D->CheckDeviceFormat(static_cast<UINT>(core.adapterIndex),
+                                                    D3DDEVTYPE_HAL, core.screenFormat, usage,
+                                                    D3DRTYPE_TEXTURE, format));
 }
 
 // The first accepted format of the list, or null.
@@ -59,7 +60,8 @@ int FillTextureFormatTable() {
   D3DFORMAT* table = core.textureFormats.formats;
   std::memset(table, 0, sizeof core.textureFormats);
 
-  static constexpr FormatChoice color16[] = {{D3DFMT_R5G6B5, "K_D3DFMT_R5G6B5"}, {D3DFMT_X1R5G5B5, "K_D3DFMT_X1R5G5B5"}};
+  static constexpr FormatChoice color16[] = {{D3DFMT_R5G6B5, "K_D3DFMT_R5G6B5"},
+                                             {D3DFMT_X1R5G5B5, "K_D3DFMT_X1R5G5B5"}};
   static constexpr FormatChoice color32[] = {{D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"}};
   static constexpr FormatChoice alpha16[] = {{D3DFMT_A4R4G4B4, "K_D3DFMT_A4R4G4B4"},
                                              {D3DFMT_A8R8G8B8, "K_D3DFMT_A8R8G8B8"}};
@@ -96,9 +98,11 @@ int FillTextureFormatTable() {
        "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\n"},
       {kTextureFormatAlpha32, alpha32, 2, "アルファ付き 32bit カラーフォーマットは %s です",
        "使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした\n"},
-      {kTextureFormatAlphaTest16, alphaTest16, 3, "アルファテスト用 16bit カラーフォーマットは %s です",
+      {kTextureFormatAlphaTest16, alphaTest16, 3,
+       "アルファテスト用 16bit カラーフォーマットは %s です",
        "使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした\n"},
-      {kTextureFormatAlphaTest32, alphaTest32, 3, "アルファテスト用 32bit カラーフォーマットは %s です",
+      {kTextureFormatAlphaTest32, alphaTest32, 3,
+       "アルファテスト用 32bit カラーフォーマットは %s です",
        "使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした\n"},
   };
   for (const RequiredKind& kind : required) {
@@ -127,16 +131,19 @@ int FillTextureFormatTable() {
   for (int i = 0; i < 5; ++i) {
     bool accepted = IsFormatAccepted(compressed[i].format, 0);
     table[kTextureFormatDXT1 + i] = accepted ? compressed[i].format : table[compressed[i].fallback];
-    LogPrintf("%sテクスチャフォーマットは%s", compressed[i].wideName, accepted ? compressed[i].found : "使えません");
+    LogPrintf("%sテクスチャフォーマットは%s", compressed[i].wideName,
+              accepted ? compressed[i].found : "使えません");
   }
 
   bool screen565 = core.screenFormat == D3DFMT_R5G6B5;
-  const FormatChoice target16[] = {
-      {screen565 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5, screen565 ? "D3DFMT_R5G6B5" : "K_D3DFMT_R5G5B5"},
-      {screen565 ? D3DFMT_X1R5G5B5 : D3DFMT_R5G6B5, screen565 ? "D3DFMT_R5G5B5" : "K_D3DFMT_R5G6B5"},
-      {D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"}};
-  static constexpr FormatChoice target32[] = {
-      {D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"}, {D3DFMT_R5G6B5, "D3DFMT_R5G6B5"}, {D3DFMT_X1R5G5B5, "D3DFMT_R5G5B5"}};
+  const FormatChoice target16[] = {{screen565 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5,
+                                    screen565 ? "D3DFMT_R5G6B5" : "K_D3DFMT_R5G5B5"},
+                                   {screen565 ? D3DFMT_X1R5G5B5 : D3DFMT_R5G6B5,
+                                    screen565 ? "D3DFMT_R5G5B5" : "K_D3DFMT_R5G6B5"},
+                                   {D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"}};
+  static constexpr FormatChoice target32[] = {{D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"},
+                                              {D3DFMT_R5G6B5, "D3DFMT_R5G6B5"},
+                                              {D3DFMT_X1R5G5B5, "D3DFMT_R5G5B5"}};
   static constexpr FormatChoice targetAlpha32[] = {{D3DFMT_A8R8G8B8, "K_D3DFMT_A8R8G8B8"},
                                                    {D3DFMT_A4R4G4B4, "D3DFMT_A4R4G4B4"}};
   struct TargetKind {
@@ -151,7 +158,8 @@ int FillTextureFormatTable() {
        "使用できる描画用 16bit カラーフォーマットがありませんでした\n"},
       {kTextureFormatRenderTarget32, target32, 3, "描画用 32bit カラーフォーマットは %s です",
        "使用できる描画用 32bit カラーフォーマットがありませんでした\n"},
-      {kTextureFormatRenderTargetAlpha32, targetAlpha32, 2, "描画用アルファ付き 32bit カラーフォーマットは %s です",
+      {kTextureFormatRenderTargetAlpha32, targetAlpha32, 2,
+       "描画用アルファ付き 32bit カラーフォーマットは %s です",
        "使用できる描画用アルファ付き 32bit カラーフォーマットがありませんでした\n"},
   };
   for (const TargetKind& kind : targets) {
@@ -164,8 +172,10 @@ int FillTextureFormatTable() {
     LogPrintf(kind.found, choice->name);
   }
   bool screen32 = core.screenColorBits == 32;
-  table[kTextureFormatRenderTargetScreen] = table[screen32 ? kTextureFormatRenderTarget32 : kTextureFormatRenderTarget16];
-  table[kTextureFormatAlphaTestScreen] = table[screen32 ? kTextureFormatAlphaTest32 : kTextureFormatAlphaTest16];
+  table[kTextureFormatRenderTargetScreen] =
+      table[screen32 ? kTextureFormatRenderTarget32 : kTextureFormatRenderTarget16];
+  table[kTextureFormatAlphaTestScreen] =
+      table[screen32 ? kTextureFormatAlphaTest32 : kTextureFormatAlphaTest16];
   return 0;
 }
 
@@ -184,15 +194,17 @@ void TimeBackBufferReads(int side, int64_t* lockTime, int64_t* copyTime) {
   *lockTime = -1;
   *copyTime = -1;
   IDirect3DSurface9* store = nullptr;
-  if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(side), static_cast<UINT>(side), core.screenFormat,
-                                                 D3DPOOL_SYSTEMMEM, &store, nullptr)))
+  if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(side), static_cast<UINT>(side),
+                                                 core.screenFormat, D3DPOOL_SYSTEMMEM, &store,
+                                                 nullptr)))
     return;
   D3DLOCKED_RECT storeRect{};
   if (FAILED(store->LockRect(&storeRect, nullptr, 0))) {
     store->Release();
     return;
   }
-  int rowBytes = side * (core.screenColorBits == 32 || core.screenFormat == D3DFMT_X8R8G8B8 ? 4 : 2);
+  int rowBytes =
+      side * (core.screenColorBits == 32 || core.screenFormat == D3DFMT_X8R8G8B8 ? 4 : 2);
   RECT square{0, 0, side, side};
 
   uint64_t start = GetMicrosecondCount(0);
@@ -207,10 +219,12 @@ void TimeBackBufferReads(int side, int64_t* lockTime, int64_t* copyTime) {
   IDirect3DSurface9* target = nullptr;
   IDirect3DSurface9* staging = nullptr;
   D3DLOCKED_RECT stagingRect{};
-  if (SUCCEEDED(device->CreateRenderTarget(static_cast<UINT>(side), static_cast<UINT>(side), core.screenFormat,
-                                           D3DMULTISAMPLE_NONE, 0, FALSE, &target, nullptr)) &&
-      SUCCEEDED(device->CreateOffscreenPlainSurface(static_cast<UINT>(side), static_cast<UINT>(side),
-                                                    core.screenFormat, D3DPOOL_SYSTEMMEM, &staging, nullptr)) &&
+  if (SUCCEEDED(device->CreateRenderTarget(static_cast<UINT>(side), static_cast<UINT>(side),
+                                           core.screenFormat, D3DMULTISAMPLE_NONE, 0, FALSE,
+                                           &target, nullptr)) &&
+      SUCCEEDED(device->CreateOffscreenPlainSurface(static_cast<UINT>(side),
+                                                    static_cast<UINT>(side), core.screenFormat,
+                                                    D3DPOOL_SYSTEMMEM, &staging, nullptr)) &&
       SUCCEEDED(device->StretchRect(core.backBuffer, &square, target, nullptr, D3DTEXF_NONE)) &&
       SUCCEEDED(device->GetRenderTargetData(target, staging)) &&
       SUCCEEDED(staging->LockRect(&stagingRect, nullptr, D3DLOCK_READONLY))) {
@@ -242,8 +256,9 @@ void RunBackBufferLockTest() {
     LogWriteText("バックバッファロックはロックできません\n");
     return;
   }
-  LogPrintf("バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec",
-            static_cast<int>(lockTime), static_cast<int>(copyTime));
+  LogPrintf(
+      "バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec",
+      static_cast<int>(lockTime), static_cast<int>(copyTime));
   if (lockTime < copyTime) {
     core.useBackBufferLock = 1;
     LogWriteText("バックバッファロックを使用します\n");
@@ -298,7 +313,8 @@ int CreateDirect3DDevice() {
   auto backBufferFormatForBits = [&]() -> D3DFORMAT {
     if (core.screenColorBits == 32) return D3DFMT_X8R8G8B8;
     if (core.screenColorBits == 16)
-      return core.direct3D->GetAdapterModeCount(adapter, D3DFMT_R5G6B5) > 0 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5;
+      return core.direct3D->GetAdapterModeCount(adapter, D3DFMT_R5G6B5) > 0 ? D3DFMT_R5G6B5
+                                                                            : D3DFMT_X1R5G5B5;
     return D3DFMT_UNKNOWN;
   };
   if (IsWindowedMode()) {
@@ -307,11 +323,13 @@ int CreateDirect3DDevice() {
     parameters.BackBufferFormat = desktop.Format;
     parameters.Windowed = TRUE;
     if (desktop.Format == D3DFMT_X8R8G8B8) core.screenColorBits = 32;
-    if (desktop.Format == D3DFMT_R5G6B5 || desktop.Format == D3DFMT_X1R5G5B5 || desktop.Format == D3DFMT_A1R5G5B5)
+    if (desktop.Format == D3DFMT_R5G6B5 || desktop.Format == D3DFMT_X1R5G5B5 ||
+        desktop.Format == D3DFMT_A1R5G5B5)
       core.screenColorBits = 16;
     EnableDesktopComposition(core.compositionAlwaysOff ? 0 : 1);
   } else if (GetOsVersionCode() >= kVistaVersionCode &&
-             (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet)) {
+             (core.request320x240 || GetDrawSettings()->emulation320x240 ||
+              core.presentSourceRectSet)) {
     parameters.Windowed = TRUE;
     parameters.BackBufferFormat = backBufferFormatForBits();
   } else {
@@ -322,8 +340,11 @@ int CreateDirect3DDevice() {
       return -1;
     }
     parameters.FullScreen_RefreshRateInHz = static_cast<UINT>(core.refreshRate);
-    displayMode = D3DDISPLAYMODEEX{24, parameters.BackBufferWidth, parameters.BackBufferHeight,
-                                   parameters.FullScreen_RefreshRateInHz, parameters.BackBufferFormat,
+    displayMode = D3DDISPLAYMODEEX{24,
+                                   parameters.BackBufferWidth,
+                                   parameters.BackBufferHeight,
+                                   parameters.FullScreen_RefreshRateInHz,
+                                   parameters.BackBufferFormat,
                                    D3DSCANLINEORDERING_PROGRESSIVE};
     EnableDesktopComposition(0);
     if (GetEngineModuleEntry("dwmapi.dll", "DwmEnableComposition") != nullptr)
@@ -333,9 +354,9 @@ int CreateDirect3DDevice() {
   if (multisample) {
     auto lowerUntilAccepted = [&](D3DFORMAT format, DWORD* quality) {
       while (core.multiSampleType > 0 &&
-             FAILED(core.direct3D->CheckDeviceMultiSampleType(adapter, D3DDEVTYPE_HAL, format, parameters.Windowed,
-                                                              static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType),
-                                                              quality)))
+             FAILED(core.direct3D->CheckDeviceMultiSampleType(
+                 adapter, D3DDEVTYPE_HAL, format, parameters.Windowed,
+                 static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType), quality)))
         --core.multiSampleType;
     };
     DWORD colorQuality = 0;
@@ -344,7 +365,8 @@ int CreateDirect3DDevice() {
     lowerUntilAccepted(D3DFMT_D16, &depthQuality);
     DWORD quality = colorQuality < depthQuality ? colorQuality : depthQuality;
     DWORD highest = quality > 0 ? quality - 1 : 0;
-    if (static_cast<DWORD>(core.multiSampleQuality) > highest) core.multiSampleQuality = static_cast<int32_t>(highest);
+    if (static_cast<DWORD>(core.multiSampleQuality) > highest)
+      core.multiSampleQuality = static_cast<int32_t>(highest);
     if (core.multiSampleType <= 0) {
       core.multiSampleType = 0;
       core.multiSampleQuality = 0;
@@ -366,8 +388,9 @@ int CreateDirect3DDevice() {
     D3DPRESENT_PARAMETERS attempt = parameters;
     if (core.direct3DEx != nullptr) {
       IDirect3DDevice9Ex* deviceEx = nullptr;
-      if (FAILED(core.direct3DEx->CreateDeviceEx(adapter, D3DDEVTYPE_HAL, window, processing | extraFlags, &attempt,
-                                                 attempt.Windowed ? nullptr : &displayMode, &deviceEx)) ||
+      if (FAILED(core.direct3DEx->CreateDeviceEx(
+              adapter, D3DDEVTYPE_HAL, window, processing | extraFlags, &attempt,
+              attempt.Windowed ? nullptr : &displayMode, &deviceEx)) ||
           deviceEx == nullptr)
         return false;
       core.device = deviceEx;
@@ -376,7 +399,8 @@ int CreateDirect3DDevice() {
       return true;
     }
     IDirect3DDevice9* device = nullptr;
-    if (FAILED(core.direct3D->CreateDevice(adapter, D3DDEVTYPE_HAL, window, processing | extraFlags, &attempt, &device)) ||
+    if (FAILED(core.direct3D->CreateDevice(adapter, D3DDEVTYPE_HAL, window, processing | extraFlags,
+                                           &attempt, &device)) ||
         device == nullptr)
       return false;
     core.device = device;
@@ -428,11 +452,16 @@ int CreateDirect3DDevice() {
   device->GetDeviceCaps(&core.caps);
   core.tempRegisterSupported = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_TSSARGTEMP) != 0;
   core.nativeSubtractBlend = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_BLENDOP) != 0;
-  core.vertexShader20 = core.hardwareVertexProcessing && (core.caps.VertexShaderVersion & 0xFFFF) >= 0x200;
-  core.pixelShader20 = core.hardwareVertexProcessing && (core.caps.PixelShaderVersion & 0xFFFF) >= 0x200;
-  core.maxTextureWidth = core.caps.MaxTextureWidth != 0 ? static_cast<int32_t>(core.caps.MaxTextureWidth) : 256;
-  core.maxTextureHeight = core.caps.MaxTextureHeight != 0 ? static_cast<int32_t>(core.caps.MaxTextureHeight) : 256;
-  core.maxTextureSize = core.maxTextureWidth < core.maxTextureHeight ? core.maxTextureWidth : core.maxTextureHeight;
+  core.vertexShader20 =
+      core.hardwareVertexProcessing && (core.caps.VertexShaderVersion & 0xFFFF) >= 0x200;
+  core.pixelShader20 =
+      core.hardwareVertexProcessing && (core.caps.PixelShaderVersion & 0xFFFF) >= 0x200;
+  core.maxTextureWidth =
+      core.caps.MaxTextureWidth != 0 ? static_cast<int32_t>(core.caps.MaxTextureWidth) : 256;
+  core.maxTextureHeight =
+      core.caps.MaxTextureHeight != 0 ? static_cast<int32_t>(core.caps.MaxTextureHeight) : 256;
+  core.maxTextureSize =
+      core.maxTextureWidth < core.maxTextureHeight ? core.maxTextureWidth : core.maxTextureHeight;
   cache.diffuseMaterialSource = 255;
   cache.specularMaterialSource = 255;
 
@@ -446,15 +475,16 @@ int CreateDirect3DDevice() {
   if (const char* name = ScreenFormatName(core.screenFormat)) {
     LogPrintf("画面のフォーマットは %s です", name);
   } else {
-    LogPrintf("バックバッファが対応していないフォーマット %d です", static_cast<int>(core.screenFormat));
+    LogPrintf("バックバッファが対応していないフォーマット %d です",
+              static_cast<int>(core.screenFormat));
   }
 
   static constexpr FormatChoice depthFormats[] = {
       {D3DFMT_D16, "D3DFMT_D16"}, {D3DFMT_D24X8, "D3DFMT_D24X8"}, {D3DFMT_D32, "D3DFMT_D32"}};
   const FormatChoice* depth = nullptr;
   for (const FormatChoice& choice : depthFormats) {
-    if (SUCCEEDED(core.direct3D->CheckDepthStencilMatch(adapter, D3DDEVTYPE_HAL, core.screenFormat, core.screenFormat,
-                                                        choice.format))) {
+    if (SUCCEEDED(core.direct3D->CheckDepthStencilMatch(adapter, D3DDEVTYPE_HAL, core.screenFormat,
+                                                        core.screenFormat, choice.format))) {
       depth = &choice;
       break;
     }
@@ -469,10 +499,14 @@ int CreateDirect3DDevice() {
   if (FillTextureFormatTable() == -1) return -1;
 
   LogPrintf("最大テクスチャサイズ　幅:%d 高さ:%d", core.maxTextureWidth, core.maxTextureHeight);
-  LogPrintf("テクスチャステージテンポラリレジスタ：%s", core.tempRegisterSupported ? "使用可" : "使用不可");
-  LogPrintf("減算合成のハードウェア対応：%s", core.nativeSubtractBlend ? "ネイティブ" : "エミュレート");
-  LogPrintf("頂点シェーダーバージョンコード：%x", static_cast<unsigned>(core.caps.VertexShaderVersion & 0xFFFF));
-  LogPrintf("ピクセルシェーダーバージョンコード：%x", static_cast<unsigned>(core.caps.PixelShaderVersion & 0xFFFF));
+  LogPrintf("テクスチャステージテンポラリレジスタ：%s",
+            core.tempRegisterSupported ? "使用可" : "使用不可");
+  LogPrintf("減算合成のハードウェア対応：%s",
+            core.nativeSubtractBlend ? "ネイティブ" : "エミュレート");
+  LogPrintf("頂点シェーダーバージョンコード：%x",
+            static_cast<unsigned>(core.caps.VertexShaderVersion & 0xFFFF));
+  LogPrintf("ピクセルシェーダーバージョンコード：%x",
+            static_cast<unsigned>(core.caps.PixelShaderVersion & 0xFFFF));
 
   if (core.backBuffer != nullptr) RunBackBufferLockTest();
   return 0;

@@ -129,7 +129,8 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   if (settings->blendGraph != -1) {
     int textureWidth = 0;
     int textureHeight = 0;
-    IDirect3DTexture9* texture = GetGraphFirstTexture(settings->blendGraph, &textureWidth, &textureHeight);
+    IDirect3DTexture9* texture =
+        GetGraphFirstTexture(settings->blendGraph, &textureWidth, &textureHeight);
     SetBlendTextureState(texture, settings->blendBorderParam, settings->blendBorderRange);
   }
   ApplyDefaultRenderStates();
@@ -161,7 +162,9 @@ int RebuildGraphicsDeviceAfterLoss() { return RebuildGraphicsDevice(0, -1, -1, -
 int RetryLostDevice() {
   GraphicsCoreState& core = GraphicsCore();
   if (!core.deviceLost) return 0;
-  if (static_cast<uint32_t>(GetMillisecondCount()) - core.lastRebuildAttempt < kLostDeviceRetryMilliseconds) return -1;
+  if (static_cast<uint32_t>(GetMillisecondCount()) - core.lastRebuildAttempt <
+      kLostDeviceRetryMilliseconds)
+    return -1;
   RebuildGraphicsDeviceAfterLoss();
   return core.deviceLost ? -1 : 0;
 }

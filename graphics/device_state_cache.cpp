@@ -55,7 +55,8 @@ int SendSamplerState(int stage, D3DSAMPLERSTATETYPE type, int32_t* mirror, int32
   if (device == nullptr) return 0;
   if (Unchanged(mirror[stage] == value)) return 0;
   FlushVertexBatch();
-  if (FAILED(device->SetSamplerState(static_cast<DWORD>(stage), type, static_cast<DWORD>(value)))) return -1;
+  if (FAILED(device->SetSamplerState(static_cast<DWORD>(stage), type, static_cast<DWORD>(value))))
+    return -1;
   mirror[stage] = value;
   return 0;
 }
@@ -147,12 +148,15 @@ int SetMaxAnisotropy(int count) {
   if (count <= 0) count = 1;
   cache.maxAnisotropySetting = count;
   if (Device() == nullptr) return 0;
-  return ForStages(-1, [&](int s) { return SendSamplerState(s, D3DSAMP_MAXANISOTROPY, cache.maxAnisotropy, count); });
+  return ForStages(-1, [&](int s) {
+    return SendSamplerState(s, D3DSAMP_MAXANISOTROPY, cache.maxAnisotropy, count);
+  });
 }
 
 int SetBlendModeRecord(int mode, int alphaBlend, int alphaTest) {
   DrawSetupState& draw = cache.draw;
-  if (draw.blendMode != mode || draw.alphaBlend != alphaBlend || draw.alphaTest != alphaTest || cache.forceResend)
+  if (draw.blendMode != mode || draw.alphaBlend != alphaBlend || draw.alphaTest != alphaTest ||
+      cache.forceResend)
     draw.blendChanged = 1;
   draw.blendMode = mode;
   draw.alphaBlend = alphaBlend;
@@ -162,27 +166,36 @@ int SetBlendModeRecord(int mode, int alphaBlend, int alphaTest) {
 
 int SetBlendParamRecord(int coloured, int blended) {
   DrawSetupState& draw = cache.draw;
-  if (draw.coloured != coloured || draw.blended != blended || cache.forceResend) draw.blendChanged = 1;
+  if (draw.coloured != coloured || draw.blended != blended || cache.forceResend)
+    draw.blendChanged = 1;
   draw.coloured = coloured;
   draw.blended = blended;
   return 0;
 }
 
-int SetZEnableState(int value) { return SendRenderState(D3DRS_ZENABLE, &cache.zEnable, value == 1 ? 1 : 0); }
+int SetZEnableState(int value) {
+  return SendRenderState(D3DRS_ZENABLE, &cache.zEnable, value == 1 ? 1 : 0);
+}
 
 int ApplyZEnableState(int value) { return SetZEnableState(value); }
 
-int SetZWriteEnableState(int value) { return SendRenderState(D3DRS_ZWRITEENABLE, &cache.zWriteEnable, value); }
+int SetZWriteEnableState(int value) {
+  return SendRenderState(D3DRS_ZWRITEENABLE, &cache.zWriteEnable, value);
+}
 
 int SetZFuncState(int function) { return SendRenderState(D3DRS_ZFUNC, &cache.zFunc, function); }
 
-int SetDepthBiasState(int value) { return SendRenderState(D3DRS_DEPTHBIAS, &cache.depthBias, value); }
+int SetDepthBiasState(int value) {
+  return SendRenderState(D3DRS_DEPTHBIAS, &cache.depthBias, value);
+}
 
 int SetFillModeState(int mode) { return SendRenderState(D3DRS_FILLMODE, &cache.fillMode, mode); }
 
 int SetShadeModeState(int mode) { return SendRenderState(D3DRS_SHADEMODE, &cache.shadeMode, mode); }
 
-int SetSpecularEnableState(int on) { return SendRenderState(D3DRS_SPECULARENABLE, &cache.specularEnable, on ? 1 : 0); }
+int SetSpecularEnableState(int on) {
+  return SendRenderState(D3DRS_SPECULARENABLE, &cache.specularEnable, on ? 1 : 0);
+}
 
 int SetDrawTextureState(IDirect3DBaseTexture9* texture) {
   DrawSetupState& draw = cache.draw;
@@ -208,7 +221,9 @@ int SetDiffuseMaterialSourceState(int fromVertex) {
   int32_t flag = fromVertex ? 1 : 0;
   if (Unchanged(cache.diffuseMaterialSource == flag)) return 0;
   FlushVertexBatch();
-  if (FAILED(device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, flag ? D3DMCS_COLOR1 : D3DMCS_MATERIAL))) return -1;
+  if (FAILED(device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE,
+                                    flag ? D3DMCS_COLOR1 : D3DMCS_MATERIAL)))
+    return -1;
   cache.diffuseMaterialSource = flag;
   return 0;
 }
@@ -219,7 +234,9 @@ int SetSpecularMaterialSourceState(int fromVertex) {
   int32_t flag = fromVertex ? 1 : 0;
   if (Unchanged(cache.specularMaterialSource == flag)) return 0;
   FlushVertexBatch();
-  if (FAILED(device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, flag ? D3DMCS_COLOR2 : D3DMCS_MATERIAL))) return -1;
+  if (FAILED(device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE,
+                                    flag ? D3DMCS_COLOR2 : D3DMCS_MATERIAL)))
+    return -1;
   cache.specularMaterialSource = flag;
   return 0;
 }
@@ -236,15 +253,18 @@ int SetCullModeState(int mode) {
 }
 
 int SetTextureAddressUState(int mode, int stage) {
-  return ForStages(stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSU, cache.addressU, mode); });
+  return ForStages(
+      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSU, cache.addressU, mode); });
 }
 
 int SetTextureAddressVState(int mode, int stage) {
-  return ForStages(stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSV, cache.addressV, mode); });
+  return ForStages(
+      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSV, cache.addressV, mode); });
 }
 
 int SetTextureAddressWState(int mode, int stage) {
-  return ForStages(stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSW, cache.addressW, mode); });
+  return ForStages(
+      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSW, cache.addressW, mode); });
 }
 
 int SetTextureAddressState(int mode, int stage) {
@@ -276,7 +296,8 @@ int SetTextureTransformState(int stage, int on, const Matrix4* matrix) {
     cache.textureTransformFlags[s] = flags;
     if (on == 1 && matrix != nullptr) {
       D3DMATRIX m = ToD3DMatrix(matrix);
-      if (FAILED(device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + s), &m))) {
+      if (FAILED(
+              device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + s), &m))) {
         result = -1;
         continue;
       }
@@ -286,7 +307,9 @@ int SetTextureTransformState(int stage, int on, const Matrix4* matrix) {
   return result;
 }
 
-int SetFogEnableState(int on) { return SendRenderState(D3DRS_FOGENABLE, &cache.fogEnable, on ? 1 : 0); }
+int SetFogEnableState(int on) {
+  return SendRenderState(D3DRS_FOGENABLE, &cache.fogEnable, on ? 1 : 0);
+}
 
 int SetFogModeState(int mode) { return SendRenderState(D3DRS_FOGVERTEXMODE, &cache.fogMode, mode); }
 
@@ -303,9 +326,13 @@ int SetFogStartEndState(float start, float end) {
   return result;
 }
 
-int SetFogDensityState(float density) { return SendFloatRenderState(D3DRS_FOGDENSITY, &cache.fogDensity, density); }
+int SetFogDensityState(float density) {
+  return SendFloatRenderState(D3DRS_FOGDENSITY, &cache.fogDensity, density);
+}
 
-int SetLightingState(int on) { return SendRenderState(D3DRS_LIGHTING, &cache.lighting, on ? 1 : 0); }
+int SetLightingState(int on) {
+  return SendRenderState(D3DRS_LIGHTING, &cache.lighting, on ? 1 : 0);
+}
 
 int SetAmbientColorState(const float color[4]) {
   IDirect3DDevice9* device = Device();
@@ -317,7 +344,8 @@ int SetAmbientColorState(const float color[4]) {
     if (value >= 1.0f) return 255;
     return static_cast<DWORD>(value * 255.0f);
   };
-  DWORD argb = D3DCOLOR_ARGB(toByte(color[3]), toByte(color[0]), toByte(color[1]), toByte(color[2]));
+  DWORD argb =
+      D3DCOLOR_ARGB(toByte(color[3]), toByte(color[0]), toByte(color[1]), toByte(color[2]));
   FlushVertexBatch();
   if (FAILED(device->SetRenderState(D3DRS_AMBIENT, argb))) return -1;
   std::memcpy(cache.ambient, color, sizeof cache.ambient);
@@ -338,7 +366,9 @@ int SetLightRecord(int index, const D3DLIGHT9* light) {
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return 0;
   if (index < 0 || index >= kDeviceLightCount || light == nullptr) return -1;
-  if (Unchanged(cache.lightUsed[index] && std::memcmp(&cache.lights[index], light, sizeof(D3DLIGHT9)) == 0)) return 0;
+  if (Unchanged(cache.lightUsed[index] &&
+                std::memcmp(&cache.lights[index], light, sizeof(D3DLIGHT9)) == 0))
+    return 0;
   FlushVertexBatch();
   if (FAILED(device->SetLight(static_cast<DWORD>(index), light))) return -1;
   cache.lights[index] = *light;
@@ -381,14 +411,18 @@ int SetDeviceWorldTransform(const Matrix4* matrix) { return SendTransform(D3DTS_
 
 int SetViewTransform(const Matrix4* matrix) { return SendTransform(D3DTS_VIEW, matrix); }
 
-int SetProjectionTransform(const Matrix4* matrix) { return SendTransform(D3DTS_PROJECTION, matrix); }
+int SetProjectionTransform(const Matrix4* matrix) {
+  return SendTransform(D3DTS_PROJECTION, matrix);
+}
 
 int ResetTexCoordIndices() {
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return 0;
   int result = 0;
   for (int s = 0; s < kDeviceStageCount; ++s) {
-    if (SetStageStateCached(s, D3DTSS_TEXCOORDINDEX, cache.texCoordIndex, static_cast<DWORD>(s)) == -1) result = -1;
+    if (SetStageStateCached(s, D3DTSS_TEXCOORDINDEX, cache.texCoordIndex, static_cast<DWORD>(s)) ==
+        -1)
+      result = -1;
   }
   return result;
 }
@@ -413,9 +447,12 @@ int SetDeviceViewport(const D3DVIEWPORT9* viewport) {
 
 int SetDeviceViewportFromRect(const RECT* rect) {
   if (rect == nullptr) return 0;
-  D3DVIEWPORT9 viewport{static_cast<DWORD>(rect->left), static_cast<DWORD>(rect->top),
-                        static_cast<DWORD>(rect->right - rect->left), static_cast<DWORD>(rect->bottom - rect->top),
-                        0.0f, 1.0f};
+  D3DVIEWPORT9 viewport{static_cast<DWORD>(rect->left),
+                        static_cast<DWORD>(rect->top),
+                        static_cast<DWORD>(rect->right - rect->left),
+                        static_cast<DWORD>(rect->bottom - rect->top),
+                        0.0f,
+                        1.0f};
   return SetDeviceViewport(&viewport);
 }
 
@@ -436,16 +473,20 @@ int SetDeviceScissorRect(const RECT* rect) {
 // Shader constants reach the device only with the programmable pipeline, which this engine does
 // not set up; the engine set's mirrors are kept all the same.
 int UploadVertexShaderConstants(int count, int firstRegister, const float* data) {
-  if (data == nullptr || firstRegister < 0 || count < 0 || firstRegister + count > kVertexShaderConstantCount)
+  if (data == nullptr || firstRegister < 0 || count < 0 ||
+      firstRegister + count > kVertexShaderConstantCount)
     return -1;
-  std::memcpy(cache.vertexShaderConstants[firstRegister], data, static_cast<size_t>(count) * 4 * sizeof(float));
+  std::memcpy(cache.vertexShaderConstants[firstRegister], data,
+              static_cast<size_t>(count) * 4 * sizeof(float));
   return 0;
 }
 
 int UploadPixelShaderConstants(int count, int firstRegister, const float* data) {
-  if (data == nullptr || firstRegister < 0 || count < 0 || firstRegister + count > kPixelShaderConstantCount)
+  if (data == nullptr || firstRegister < 0 || count < 0 ||
+      firstRegister + count > kPixelShaderConstantCount)
     return -1;
-  std::memcpy(cache.pixelShaderConstants[firstRegister], data, static_cast<size_t>(count) * 4 * sizeof(float));
+  std::memcpy(cache.pixelShaderConstants[firstRegister], data,
+              static_cast<size_t>(count) * 4 * sizeof(float));
   return 0;
 }
 
@@ -550,8 +591,10 @@ int ReapplyDeviceState() {
   std::memcpy(ambient, cache.ambient, sizeof ambient);
   SetAmbientColorState(ambient);
   SetSpecularEnableState(cache.specularEnable);
-  if (cache.diffuseMaterialSource != 255) SetDiffuseMaterialSourceState(cache.diffuseMaterialSource);
-  if (cache.specularMaterialSource != 255) SetSpecularMaterialSourceState(cache.specularMaterialSource);
+  if (cache.diffuseMaterialSource != 255)
+    SetDiffuseMaterialSourceState(cache.diffuseMaterialSource);
+  if (cache.specularMaterialSource != 255)
+    SetSpecularMaterialSourceState(cache.specularMaterialSource);
   cache.forceResend = 0;
   return 0;
 }
@@ -570,9 +613,9 @@ int DrawIndexedGrid(const void* vertices, int columns, int rows) {
   int result = 0;
   auto draw = [&]() {
     if (strip.size() < 3) return;
-    if (FAILED(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLESTRIP, 0, static_cast<UINT>(vertexCount),
-                                              static_cast<UINT>(strip.size() - 2), strip.data(), D3DFMT_INDEX16,
-                                              vertices, 28)))
+    if (FAILED(device->DrawIndexedPrimitiveUP(
+            D3DPT_TRIANGLESTRIP, 0, static_cast<UINT>(vertexCount),
+            static_cast<UINT>(strip.size() - 2), strip.data(), D3DFMT_INDEX16, vertices, 28)))
       result = -1;
     strip.clear();
   };
@@ -594,7 +637,8 @@ int DrawIndexedGrid(const void* vertices, int columns, int rows) {
   return result;
 }
 
-HRESULT CreateVertexBufferRaw(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer) {
+HRESULT CreateVertexBufferRaw(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                              IDirect3DVertexBuffer9** buffer) {
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return D3DERR_INVALIDCALL;
   return device->CreateVertexBuffer(length, usage, fvf, pool, buffer, nullptr);

@@ -22,9 +22,9 @@ constexpr uint16_t kStageValueKeep = 0xFFFF;
 // alpha and colour combiners.
 struct BlendStageSetup {
   IDirect3DBaseTexture9* texture;
-  int32_t graph;                 // -1 when `texture` is used
+  int32_t graph;  // -1 when `texture` is used
   int32_t texCoordIndex;
-  int32_t resultArg;             // D3DTA_CURRENT or D3DTA_TEMP
+  int32_t resultArg;  // D3DTA_CURRENT or D3DTA_TEMP
   uint16_t alphaArg1;
   uint16_t alphaArg2;
   uint16_t alphaOp;
@@ -39,8 +39,8 @@ struct BlendRenderProgram {
   int32_t alphaRef;
   int32_t alphaFunc;
   int32_t alphaBlendEnable;
-  uint32_t textureFactor;        // 0xAARRGGBB
-  int32_t srcBlend;              // -1 keeps the device's value
+  uint32_t textureFactor;  // 0xAARRGGBB
+  int32_t srcBlend;        // -1 keeps the device's value
   int32_t destBlend;
   int32_t blendOp;
   int32_t stageCount;
@@ -50,21 +50,21 @@ struct BlendRenderProgram {
 // What the next draw asks of the blend application: recorded by the draw paths (PrepareDrawState)
 // through the setters below, consumed by ApplyBlendState.
 struct DrawSetupState {
-  IDirect3DBaseTexture9* drawTexture;    // stage-0 texture of the draw, null when untextured
-  IDirect3DBaseTexture9* blendTexture;   // first tile of the blend graph, or null
+  IDirect3DBaseTexture9* drawTexture;   // stage-0 texture of the draw, null when untextured
+  IDirect3DBaseTexture9* blendTexture;  // first tile of the blend graph, or null
   int32_t blendBorderParam;
   int32_t blendBorderRange;
-  int32_t blendMode;                     // 0-14
-  int32_t alphaBlend;                    // the image has an alpha channel to blend with
-  int32_t alphaTest;                     // the image uses the alpha test (transparent colour)
-  int32_t coloured;                      // the vertex colour modulates the texture
-  int32_t blended;                       // the vertex alpha modulates the texture alpha
+  int32_t blendMode;   // 0-14
+  int32_t alphaBlend;  // the image has an alpha channel to blend with
+  int32_t alphaTest;   // the image uses the alpha test (transparent colour)
+  int32_t coloured;    // the vertex colour modulates the texture
+  int32_t blended;     // the vertex alpha modulates the texture alpha
   int32_t textureChanged;
   int32_t blendChanged;
   // Results of the last application, read by the vertex batch.
-  int32_t vertexType;                    // 0 untextured, 1 textured, 2 textured with blend texture
-  int32_t drawsNothing;                  // FlushVertexBatch drops the batch
-  int32_t stageCount;                    // stages of the last program on the device
+  int32_t vertexType;    // 0 untextured, 1 textured, 2 textured with blend texture
+  int32_t drawsNothing;  // FlushVertexBatch drops the batch
+  int32_t stageCount;    // stages of the last program on the device
   // A caller's own program (masks, models), applied instead of the built one.
   const BlendRenderProgram* userProgram;
   int32_t userGraphTextures;
@@ -80,10 +80,10 @@ struct DeviceStateCache {
   int32_t depthBias;
   int32_t fillMode;
   int32_t shadeMode;
-  int32_t cullMode;                      // engine code 0-2
+  int32_t cullMode;  // engine code 0-2
   int32_t specularEnable;
-  int32_t diffuseMaterialSource;         // 255 until first set
-  int32_t specularMaterialSource;        // 255 until first set
+  int32_t diffuseMaterialSource;   // 255 until first set
+  int32_t specularMaterialSource;  // 255 until first set
   int32_t lighting;
   int32_t fogEnable;
   int32_t fogMode;
@@ -109,7 +109,7 @@ struct DeviceStateCache {
   int32_t minFilter[kDeviceStageCount];
   int32_t mipFilter[kDeviceStageCount];
   int32_t maxAnisotropy[kDeviceStageCount];
-  int32_t filterMode;                    // 0 point, 1 linear, 2 anisotropic
+  int32_t filterMode;  // 0 point, 1 linear, 2 anisotropic
   int32_t maxAnisotropySetting;
 
   // Texture-stage states.
@@ -155,7 +155,7 @@ int SetForceResend(int on);
 
 // Each setter: 0 when nothing was sent or the device accepted it, -1 when the device call failed
 // (or, where noted, without a device).
-int ApplyTextureFilterMode(int mode);                     // -1 for a mode outside 0-2
+int ApplyTextureFilterMode(int mode);  // -1 for a mode outside 0-2
 int SetMaxAnisotropy(int count);
 int SetBlendModeRecord(int mode, int alphaBlend, int alphaTest);
 int SetBlendParamRecord(int coloured, int blended);
@@ -172,7 +172,7 @@ int SetBlendTextureState(IDirect3DBaseTexture9* texture, int borderParam, int bo
 int SetDiffuseMaterialSourceState(int fromVertex);
 int SetSpecularMaterialSourceState(int fromVertex);
 int SetCullModeState(int mode);
-int SetTextureAddressState(int mode, int stage);           // stage -1: all; above 7: -1
+int SetTextureAddressState(int mode, int stage);  // stage -1: all; above 7: -1
 int SetTextureAddressUState(int mode, int stage);
 int SetTextureAddressVState(int mode, int stage);
 int SetTextureAddressWState(int mode, int stage);
@@ -210,5 +210,7 @@ int ReapplyDeviceState();
 // Draws a grid of columns x rows pre-transformed textured vertices (28 bytes each) as triangle
 // strips; -1 when either side is below 2.
 int DrawIndexedGrid(const void* vertices, int columns, int rows);
-HRESULT CreateVertexBufferRaw(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer);
-HRESULT CreateIndexBufferRaw(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool, IDirect3DIndexBuffer9** buffer);
+HRESULT CreateVertexBufferRaw(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                              IDirect3DVertexBuffer9** buffer);
+HRESULT CreateIndexBufferRaw(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                             IDirect3DIndexBuffer9** buffer);

@@ -33,7 +33,8 @@ bool Suppressed() { return GetDrawSettings()->drawSuppression != 0; }
 
 const ColorFormat* ScreenColorFormat() {
   bool bits32 = GetScreenColorBitDepth() == 32;
-  if (IsSoftwareMode()) return GetMEMIMGColorFormat(bits32 ? MEMIMG_PIXEL_XRGB8 : MEMIMG_PIXEL_RGB565, 0, 0);
+  if (IsSoftwareMode())
+    return GetMEMIMGColorFormat(bits32 ? MEMIMG_PIXEL_XRGB8 : MEMIMG_PIXEL_RGB565, 0, 0);
   return GetColorFormatForD3DFormat(bits32 ? D3DFMT_X8R8G8B8 : D3DFMT_R5G6B5);
 }
 
@@ -42,8 +43,9 @@ const ColorFormat* ScreenColorFormat() {
 void RefreshVertexColor() {
   if (!IsDirect3DMode()) return;
   const DrawSettings* settings = GetDrawSettings();
-  uint32_t alpha = settings->blendMode != 0 || settings->blendParamAsAlpha ? static_cast<uint32_t>(settings->blendParam)
-                                                                           : 255u;
+  uint32_t alpha = settings->blendMode != 0 || settings->blendParamAsAlpha
+                       ? static_cast<uint32_t>(settings->blendParam)
+                       : 255u;
   SetVertexBatchColor((alpha << 24) | GetDrawBrightnessRGB(settings));
 }
 
@@ -52,7 +54,9 @@ int SetDrawBrightness(int red, int green, int blue) {
   uint8_t r = static_cast<uint8_t>(Clamp255(red));
   uint8_t g = static_cast<uint8_t>(Clamp255(green));
   uint8_t b = static_cast<uint8_t>(Clamp255(blue));
-  if (settings->drawBrightness[0] == b && settings->drawBrightness[1] == g && settings->drawBrightness[2] == r) return 0;
+  if (settings->drawBrightness[0] == b && settings->drawBrightness[1] == g &&
+      settings->drawBrightness[2] == r)
+    return 0;
   settings->drawBrightness[0] = b;
   settings->drawBrightness[1] = g;
   settings->drawBrightness[2] = r;
@@ -61,8 +65,8 @@ int SetDrawBrightness(int red, int green, int blue) {
 }
 
 int SetDrawBrightnessPacked(uint32_t rgb) {
-  return SetDrawBrightness(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
-                           static_cast<int>(rgb & 0xFF));
+  return SetDrawBrightness(static_cast<int>((rgb >> 16) & 0xFF),
+                           static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF));
 }
 
 int SetBlendModeAndParam(int mode, int param) {
@@ -182,10 +186,11 @@ int ChangeFogMode(int mode) {
 
 int ChangeFogColor(int red, int green, int blue) {
   DrawSettings* settings = GetDrawSettings();
-  uint32_t color = 0xFF000000u | (static_cast<uint32_t>(red & 0xFF) << 16) | (static_cast<uint32_t>(green & 0xFF) << 8) |
-                   static_cast<uint32_t>(blue & 0xFF);
+  uint32_t color = 0xFF000000u | (static_cast<uint32_t>(red & 0xFF) << 16) |
+                   (static_cast<uint32_t>(green & 0xFF) << 8) | static_cast<uint32_t>(blue & 0xFF);
   bool direct3D = IsDirect3DMode() != 0;
-  if (settings->fogColor == color && (!direct3D || GetDeviceStateCache().fogColor == color)) return 0;
+  if (settings->fogColor == color && (!direct3D || GetDeviceStateCache().fogColor == color))
+    return 0;
   FlushVertexBatch();
   settings->fogColor = color;
   if (direct3D) SetFogColorState(color);
@@ -214,7 +219,9 @@ int SetUseAlphaTestFormat(int flag) { return GetDrawSettings()->useAlphaTestForm
 int GetUseAlphaTestFormat() { return GetDrawSettings()->useAlphaTestFormat; }
 int SetEmptyGraphAlpha(int flag) { return GetDrawSettings()->emptyGraphAlpha = flag, 0; }
 int GetEmptyGraphAlpha() { return GetDrawSettings()->emptyGraphAlpha; }
-int SetUseSystemMemoryStaging(int flag) { return GetDrawSettings()->useSystemMemoryStaging = flag, 0; }
+int SetUseSystemMemoryStaging(int flag) {
+  return GetDrawSettings()->useSystemMemoryStaging = flag, 0;
+}
 int GetUseSystemMemoryStaging() { return GetDrawSettings()->useSystemMemoryStaging; }
 int GetMovieGraphCreationFlag() { return GetDrawSettings()->movieGraphCreationFlag; }
 int SetEmulation320x240(int flag) { return GetDrawSettings()->emulation320x240 = flag, 0; }
@@ -227,7 +234,8 @@ int SetUseTransparentColor(int flag) {
 int SetTransparentColor(int red, int green, int blue) {
   if (GetScreenColorBitDepth() == 8) return 0;
   GetDrawSettings()->transparentColor = (static_cast<uint32_t>(red & 0xFF) << 16) |
-                                        (static_cast<uint32_t>(green & 0xFF) << 8) | static_cast<uint32_t>(blue & 0xFF);
+                                        (static_cast<uint32_t>(green & 0xFF) << 8) |
+                                        static_cast<uint32_t>(blue & 0xFF);
   return 0;
 }
 
@@ -278,7 +286,8 @@ uint32_t MakeScreenColorCode(int red, int green, int blue) {
   };
   uint32_t depthMask = format->bitDepth >= 32 ? 0xFFFFFFFFu : (1u << format->bitDepth) - 1;
   uint32_t channels = format->redMask | format->greenMask | format->blueMask | format->alphaMask;
-  return channel(red, format->redWidth, format->redShift) | channel(green, format->greenWidth, format->greenShift) |
+  return channel(red, format->redWidth, format->redShift) |
+         channel(green, format->greenWidth, format->greenShift) |
          channel(blue, format->blueWidth, format->blueShift) | (depthMask & ~channels);
 }
 
@@ -315,7 +324,8 @@ int ResetDrawSettings() {
   const DrawSettings kept = *settings;
   std::memset(settings, 0, sizeof *settings);
   side = DrawSettingsSideState{};
-  settings->graphReloadCallback = kept.graphReloadCallback != nullptr ? kept.graphReloadCallback : ReloadGraphsFromFiles;
+  settings->graphReloadCallback =
+      kept.graphReloadCallback != nullptr ? kept.graphReloadCallback : ReloadGraphsFromFiles;
   settings->drawSuppression = kept.drawSuppression;
   settings->noVerticalSync = kept.noVerticalSync;
   settings->verticalSyncRequest = kept.verticalSyncRequest;
@@ -371,8 +381,10 @@ int ResetDrawSettings() {
 
   settings->drawSuppression = 0;
   LightBlock& lights = GetLightBlock();
-  if (GetLightRecord(lights.defaultLight) == nullptr) lights.defaultLight = MakeDirectionalLight(1.0f, -1.0f, 1.0f);
-  lights.material = D3DMATERIAL9{{0.8f, 0.8f, 0.8f, 1.0f}, {0, 0, 0, 0}, {0.8f, 0.8f, 0.8f, 0.0f}, {0, 0, 0, 0}, 20.0f};
+  if (GetLightRecord(lights.defaultLight) == nullptr)
+    lights.defaultLight = MakeDirectionalLight(1.0f, -1.0f, 1.0f);
+  lights.material = D3DMATERIAL9{
+      {0.8f, 0.8f, 0.8f, 1.0f}, {0, 0, 0, 0}, {0.8f, 0.8f, 0.8f, 0.0f}, {0, 0, 0, 0}, 20.0f};
   lights.materialChanged = 1;
   return 0;
 }

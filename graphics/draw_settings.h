@@ -15,96 +15,96 @@ using GraphReloadCallback = int (*)();
 
 // Camera values of the block; the camera code fills and reads them.
 struct CameraSettings {
-    int32_t targetWidth;
-    int32_t targetHeight;
-    float cameraAspect;
-    int32_t projectionMode;       // 0 perspective, 1 orthographic, 2 user matrix
-    float nearZ;
-    float farZ;
-    float aspectFactor;
-    float fieldOfView;            // radians
-    float orthographicSize;
-    Matrix4 projectionMatrix;     // row-major; the user matrix in mode 2
+  int32_t targetWidth;
+  int32_t targetHeight;
+  float cameraAspect;
+  int32_t projectionMode;  // 0 perspective, 1 orthographic, 2 user matrix
+  float nearZ;
+  float farZ;
+  float aspectFactor;
+  float fieldOfView;  // radians
+  float orthographicSize;
+  Matrix4 projectionMatrix;  // row-major; the user matrix in mode 2
 };
 
 struct DrawDepthSettings {
-    int32_t zEnable;
-    int32_t zWrite;
-    int32_t zFunction;
-    int32_t depthBias;
+  int32_t zEnable;
+  int32_t zWrite;
+  int32_t zFunction;
+  int32_t depthBias;
 };
 
 struct DrawSettings {
-    GraphReloadCallback graphReloadCallback;
-    int32_t drawTarget;                 // -2 back buffer, -4 front screen, or a graph handle
-    int32_t drawOffsetX;
-    int32_t drawOffsetY;
-    RECT drawArea;                      // right and bottom exclusive
-    float drawAreaFloat[4];             // left, top, right, bottom
-    CameraSettings camera;
-    DrawDepthSettings depth2D;
-    DrawDepthSettings depth3D;
-    int32_t fillMode;
-    int32_t cullMode;
-    int32_t textureAddressU[8];
-    int32_t textureAddressV[8];
-    int32_t textureAddressW[8];
-    int32_t fogEnable;
-    int32_t fogMode;
-    uint32_t fogColor;                  // 0xAARRGGBB
-    float fogStart;
-    float fogEnd;
-    float drawDepth2D;
-    int32_t filterMode;                 // 0 nearest, 1 bilinear, 2 anisotropic
-    int32_t maxAnisotropy;
-    int32_t blendMode;
-    int32_t blendParam;                 // 0-255
-    int32_t blendGraph;                 // graph handle or -1
-    int32_t blendBorderParam;
-    int32_t blendBorderRange;
-    int32_t blendGraphOffsetX;
-    int32_t blendGraphOffsetY;
-    int32_t alphaTestFunction;          // -1 selects the blend mode's default alpha test
-    int32_t alphaTestReference;
-    int32_t specularOff;
-    // Blue, green, red, spare: read as one little-endian word it is 0x00RRGGBB.
-    uint8_t drawBrightness[4];
-    int32_t createGraphColorBits;       // 0 = the screen's depth, else 16 or 32
-    int32_t resetFlag;
-    int32_t createDrawValidGraph;
-    int32_t drawValidAlpha;
-    int32_t blendParamAsAlpha;
-    int32_t emptyGraphAlpha;
-    int32_t useAlphaTestFormat;
-    int32_t movieGraphCreationFlag;
-    int32_t createBlendImage;
-    int32_t useSystemMemoryStaging;
-    int32_t transparentColorFromTopLeft;
-    int32_t savedWord;
-    int32_t noVerticalSync;
-    int32_t verticalSyncRequest;
-    int32_t emulation320x240;
-    uint32_t transparentColor;          // 0x00RRGGBB
-    int32_t noTransparentColor;
-    int32_t transparentToAlpha;
-    int32_t drawSuppression;
-    int32_t drawAreaEmpty;
-    int32_t worldMatrixSet;
-    Matrix4 worldMatrix;
-    int32_t viewMatrixSet;
-    Matrix4 viewMatrix;
-    int32_t projectionMatrixSet;
-    Matrix4 projectionMatrix;           // as sent to the device
-    Matrix4 cameraViewportMatrix;
-    Matrix4 drawAreaViewportMatrix;
-    Matrix4 inverseDrawAreaViewportMatrix;
-    Matrix4 textureTransformMatrix[2];
-    int32_t compositeMatricesValid;
-    Matrix4 worldViewProjectionViewportMatrix;
-    Matrix4 viewProjectionViewportMatrix;
-    Matrix4 viewRotationTransposed;
-    float cameraScreenCenter[2];
-    int32_t deviceRecreated;            // 1 after every device rebuild; the light code re-assigns
+  GraphReloadCallback graphReloadCallback;
+  int32_t drawTarget;  // -2 back buffer, -4 front screen, or a graph handle
+  int32_t drawOffsetX;
+  int32_t drawOffsetY;
+  RECT drawArea;           // right and bottom exclusive
+  float drawAreaFloat[4];  // left, top, right, bottom
+  CameraSettings camera;
+  DrawDepthSettings depth2D;
+  DrawDepthSettings depth3D;
+  int32_t fillMode;
+  int32_t cullMode;
+  int32_t textureAddressU[8];
+  int32_t textureAddressV[8];
+  int32_t textureAddressW[8];
+  int32_t fogEnable;
+  int32_t fogMode;
+  uint32_t fogColor;  // 0xAARRGGBB
+  float fogStart;
+  float fogEnd;
+  float drawDepth2D;
+  int32_t filterMode;  // 0 nearest, 1 bilinear, 2 anisotropic
+  int32_t maxAnisotropy;
+  int32_t blendMode;
+  int32_t blendParam;  // 0-255
+  int32_t blendGraph;  // graph handle or -1
+  int32_t blendBorderParam;
+  int32_t blendBorderRange;
+  int32_t blendGraphOffsetX;
+  int32_t blendGraphOffsetY;
+  int32_t alphaTestFunction;  // -1 selects the blend mode's default alpha test
+  int32_t alphaTestReference;
+  int32_t specularOff;
+  // Blue, green, red, spare: read as one little-endian word it is 0x00RRGGBB.
+  uint8_t drawBrightness[4];
+  int32_t createGraphColorBits;  // 0 = the screen's depth, else 16 or 32
+  int32_t resetFlag;
+  int32_t createDrawValidGraph;
+  int32_t drawValidAlpha;
+  int32_t blendParamAsAlpha;
+  int32_t emptyGraphAlpha;
+  int32_t useAlphaTestFormat;
+  int32_t movieGraphCreationFlag;
+  int32_t createBlendImage;
+  int32_t useSystemMemoryStaging;
+  int32_t transparentColorFromTopLeft;
+  int32_t savedWord;
+  int32_t noVerticalSync;
+  int32_t verticalSyncRequest;
+  int32_t emulation320x240;
+  uint32_t transparentColor;  // 0x00RRGGBB
+  int32_t noTransparentColor;
+  int32_t transparentToAlpha;
+  int32_t drawSuppression;
+  int32_t drawAreaEmpty;
+  int32_t worldMatrixSet;
+  Matrix4 worldMatrix;
+  int32_t viewMatrixSet;
+  Matrix4 viewMatrix;
+  int32_t projectionMatrixSet;
+  Matrix4 projectionMatrix;  // as sent to the device
+  Matrix4 cameraViewportMatrix;
+  Matrix4 drawAreaViewportMatrix;
+  Matrix4 inverseDrawAreaViewportMatrix;
+  Matrix4 textureTransformMatrix[2];
+  int32_t compositeMatricesValid;
+  Matrix4 worldViewProjectionViewportMatrix;
+  Matrix4 viewProjectionViewportMatrix;
+  Matrix4 viewRotationTransposed;
+  float cameraScreenCenter[2];
+  int32_t deviceRecreated;  // 1 after every device rebuild; the light code re-assigns
 };
 
 DrawSettings* GetDrawSettings();
@@ -153,8 +153,7 @@ RECT GetRequestedDrawArea();
 void GetBlendTextureScale(float* u, float* v);
 
 // The draw brightness as the kernels read it: 0x00RRGGBB, 0xFFFFFF for no modulation.
-inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings)
-{
-    return settings->drawBrightness[0] | (uint32_t{settings->drawBrightness[1]} << 8) |
-           (uint32_t{settings->drawBrightness[2]} << 16);
+inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings) {
+  return settings->drawBrightness[0] | (uint32_t{settings->drawBrightness[1]} << 8) |
+         (uint32_t{settings->drawBrightness[2]} << 16);
 }

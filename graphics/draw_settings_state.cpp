@@ -5,7 +5,4 @@ namespace {
 DrawSettings drawSettings;
 }
 
-DrawSettings* GetDrawSettings()
-{
-    return &drawSettings;
-}
+DrawSettings* GetDrawSettings() { return &drawSettings; }

@@ -86,13 +86,15 @@ int SetDrawTarget(int target) {
     core.device->SetDepthStencilSurface(depth);
   } else if (!core.direct3DActive) {
     MEMIMG* image = screen ? nullptr : GetGraphMEMIMG(target);
-    SetSoftwareDrawTarget(image != nullptr ? image : GetSoftwareScreenImage(kSoftwareScreenPrimary));
+    SetSoftwareDrawTarget(image != nullptr ? image
+                                           : GetSoftwareScreenImage(kSoftwareScreenPrimary));
   }
 
   DrawSettings* settings = GetDrawSettings();
   settings->drawTarget = target;
   if (target == kDrawTargetFrontScreen && GetEngineWindowHandle() != nullptr)
-    SetTimer(GetEngineWindowHandle(), kFrontScreenTimerId, kFrontScreenTimerPeriod, FrontScreenTimerProc);
+    SetTimer(GetEngineWindowHandle(), kFrontScreenTimerId, kFrontScreenTimerPeriod,
+             FrontScreenTimerProc);
 
   CameraSettings& camera = settings->camera;
   const bool sameSize = camera.targetWidth == width && camera.targetHeight == height;
@@ -141,17 +143,20 @@ int ClearDrawTarget(const RECT* rect) {
     DeviceStateCache& cache = GetDeviceStateCache();
     IDirect3DSurface9* drawSurface = cache.renderTarget;
     if (mask != nullptr) {
-      drawSurface = IsScreenDrawTarget(target) ? (core.subBackBuffer ? core.subBackBuffer : core.backBuffer)
-                                               : GetGraphRenderTargetSurface(target);
+      drawSurface = IsScreenDrawTarget(target)
+                        ? (core.subBackBuffer ? core.subBackBuffer : core.backBuffer)
+                        : GetGraphRenderTargetSurface(target);
       SetRenderTargetAndViewport(drawSurface);
     }
-    D3DVIEWPORT9 targetViewport{0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0.0f, 1.0f};
+    D3DVIEWPORT9 targetViewport{0,    0,   static_cast<DWORD>(width), static_cast<DWORD>(height),
+                                0.0f, 1.0f};
     SetDeviceViewport(&targetViewport);
     D3DRECT clearRect{area.left, area.top, area.right, area.bottom};
     DWORD count = whole ? 0 : 1;
     const D3DRECT* rects = count ? &clearRect : nullptr;
     core.device->Clear(count, rects, D3DCLEAR_TARGET, background & 0x00FFFFFF, 1.0f, 0);
-    if (core.depthSurface != nullptr) core.device->Clear(count, rects, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    if (core.depthSurface != nullptr)
+      core.device->Clear(count, rects, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
     if (mask != nullptr) SetRenderTargetAndViewport(mask);
     SetDeviceViewportFromRect(&settings->drawArea);
     return 0;
@@ -160,10 +165,11 @@ int ClearDrawTarget(const RECT* rect) {
   MEMIMG* image = IsScreenDrawTarget(target) ? nullptr : GetGraphMEMIMG(target);
   if (image == nullptr) image = GetSoftwareScreenImage(kSoftwareScreenPrimary);
   if (image == nullptr) return 0;
-  SetMEMIMGRectPixels(image, whole ? nullptr : &area,
-                      ColorFormatCodeFromRGBA(image->body->format, static_cast<int>((background >> 16) & 0xFF),
-                                              static_cast<int>((background >> 8) & 0xFF),
-                                              static_cast<int>(background & 0xFF), 0));
+  SetMEMIMGRectPixels(
+      image, whole ? nullptr : &area,
+      ColorFormatCodeFromRGBA(image->body->format, static_cast<int>((background >> 16) & 0xFF),
+                              static_cast<int>((background >> 8) & 0xFF),
+                              static_cast<int>(background & 0xFF), 0));
   return 0;
 }
 
@@ -192,13 +198,16 @@ int SetInitialDeviceState() {
   DeviceStateCache& cache = GetDeviceStateCache();
 
   DrawSettings* settings = GetDrawSettings();
-  static constexpr D3DSAMPLERSTATETYPE kAddress[3] = {D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV, D3DSAMP_ADDRESSW};
-  int32_t* settingAddress[3] = {settings->textureAddressU, settings->textureAddressV, settings->textureAddressW};
+  static constexpr D3DSAMPLERSTATETYPE kAddress[3] = {D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV,
+                                                      D3DSAMP_ADDRESSW};
+  int32_t* settingAddress[3] = {settings->textureAddressU, settings->textureAddressV,
+                                settings->textureAddressW};
   int32_t* mirrorAddress[3] = {cache.addressU, cache.addressV, cache.addressW};
   for (int s = 0; s < kDeviceStageCount; ++s) {
     for (int a = 0; a < 3; ++a) {
       if (settingAddress[a][s] == 0) settingAddress[a][s] = D3DTADDRESS_CLAMP;
-      device->SetSamplerState(static_cast<DWORD>(s), kAddress[a], static_cast<DWORD>(settingAddress[a][s]));
+      device->SetSamplerState(static_cast<DWORD>(s), kAddress[a],
+                              static_cast<DWORD>(settingAddress[a][s]));
       mirrorAddress[a][s] = settingAddress[a][s];
     }
   }
@@ -225,8 +234,9 @@ int SetInitialDeviceState() {
   device->SetRenderState(D3DRS_FOGEND, bits);
 
   device->GetMaterial(&cache.material);
-  cache.viewport = D3DVIEWPORT9{0, 0, static_cast<DWORD>(core.screenWidth), static_cast<DWORD>(core.screenHeight),
-                                0.0f, 1.0f};
+  cache.viewport = D3DVIEWPORT9{
+      0,    0,   static_cast<DWORD>(core.screenWidth), static_cast<DWORD>(core.screenHeight),
+      0.0f, 1.0f};
   cache.scissorRect = RECT{0, 0, core.screenWidth, core.screenHeight};
   SetVertexBatchColor(0xFFFFFFFF);
   cache.renderTarget = core.backBuffer;
@@ -284,8 +294,10 @@ int ApplyDefaultRenderStates() {
   D3DMATERIAL9 material = cache.material;
   SetMaterialState(&material);
   SetSpecularEnableState(cache.specularEnable);
-  if (cache.diffuseMaterialSource != 255) SetDiffuseMaterialSourceState(cache.diffuseMaterialSource);
-  if (cache.specularMaterialSource != 255) SetSpecularMaterialSourceState(cache.specularMaterialSource);
+  if (cache.diffuseMaterialSource != 255)
+    SetDiffuseMaterialSourceState(cache.diffuseMaterialSource);
+  if (cache.specularMaterialSource != 255)
+    SetSpecularMaterialSourceState(cache.specularMaterialSource);
   float ambient[4];
   std::memcpy(ambient, cache.ambient, sizeof ambient);
   SetAmbientColorState(ambient);

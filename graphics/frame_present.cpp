@@ -45,13 +45,14 @@ void DrawScreenLogOverFrame(const GraphicsCoreState& core) {
   SetDrawBrightnessPacked(brightness);
 }
 
-int PresentDirect3D(GraphicsCoreState& core, const RECT* rect, const RECT& mapped, const RECT& source,
-                    const RECT& destination, bool doubled) {
+int PresentDirect3D(GraphicsCoreState& core, const RECT* rect, const RECT& mapped,
+                    const RECT& source, const RECT& destination, bool doubled) {
   FlushVertexBatch();
   EndDeviceScene();
   if (core.device == nullptr) return -1;
   if (core.subBackBuffer != nullptr &&
-      FAILED(core.device->StretchRect(core.subBackBuffer, nullptr, core.backBuffer, nullptr, D3DTEXF_NONE)))
+      FAILED(core.device->StretchRect(core.subBackBuffer, nullptr, core.backBuffer, nullptr,
+                                      D3DTEXF_NONE)))
     return -1;
   if (core.swapChain == nullptr) return 0;
   HWND window = GetEngineWindowHandle();
@@ -76,8 +77,8 @@ int PresentDirect3D(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
   return 0;
 }
 
-int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mapped, const RECT& destination,
-                    bool doubled) {
+int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mapped,
+                    const RECT& destination, bool doubled) {
   const MEMIMG* screen = GetSoftwareScreenImage(kSoftwareScreenPrimary);
   if (screen == nullptr) return 0;
   if (!GetDrawSettings()->noVerticalSync) WaitVerticalBlankPaced();
@@ -102,11 +103,12 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
   const void* pixels = screen->pixels;
   if (doubled) {
     core.lastSourceRect = RECT{0, 0, 640, 480};
-    StretchDIBits(dc, 0, 0, 640, 480, 0, 240, 320, 240, pixels, bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, 0, 0, 640, 480, 0, 240, 320, 240, pixels, bitmapInfo, DIB_RGB_COLORS,
+                  SRCCOPY);
   } else if (rect != nullptr) {
-    StretchDIBits(dc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, mapped.left,
-                  core.screenHeight - mapped.bottom, mapped.right - mapped.left, mapped.bottom - mapped.top, pixels,
-                  bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
+                  mapped.left, core.screenHeight - mapped.bottom, mapped.right - mapped.left,
+                  mapped.bottom - mapped.top, pixels, bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
   } else {
     int width = destination.right - destination.left;
     int height = destination.bottom - destination.top;
@@ -115,8 +117,8 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
       SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
                         static_cast<UINT>(height), pixels, bitmapInfo, DIB_RGB_COLORS);
     } else {
-      StretchDIBits(dc, 0, 0, width, height, 0, 0, core.screenWidth, core.screenHeight, pixels, bitmapInfo,
-                    DIB_RGB_COLORS, SRCCOPY);
+      StretchDIBits(dc, 0, 0, width, height, 0, 0, core.screenWidth, core.screenHeight, pixels,
+                    bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
     }
   }
   ReleaseDC(window, dc);
@@ -175,10 +177,10 @@ void FrontScreenTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 int CreateSubBackBuffer() {
   GraphicsCoreState& core = GraphicsCore();
   if (core.device == nullptr ||
-      FAILED(core.device->CreateRenderTarget(static_cast<UINT>(core.screenWidth), static_cast<UINT>(core.screenHeight),
-                                             core.screenFormat, static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType),
-                                             static_cast<DWORD>(core.multiSampleQuality), FALSE, &core.subBackBuffer,
-                                             nullptr))) {
+      FAILED(core.device->CreateRenderTarget(
+          static_cast<UINT>(core.screenWidth), static_cast<UINT>(core.screenHeight),
+          core.screenFormat, static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType),
+          static_cast<DWORD>(core.multiSampleQuality), FALSE, &core.subBackBuffer, nullptr))) {
     core.subBackBuffer = nullptr;
     LogWriteText("サブバックバッファの作成に失敗しました\n");
     return -1;

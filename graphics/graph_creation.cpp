@@ -7,8 +7,8 @@
 
 #include "files/color_convert.h"
 #include "files/file_table.h"
-#include "files/win32_file.h"
 #include "files/image_loader.h"
+#include "files/win32_file.h"
 #include "graphics/draw_settings.h"
 #include "graphics/font_system.h"
 #include "graphics/graph_handle.h"
@@ -34,15 +34,17 @@ struct ImagePair {
   ~ImagePair() { Release(); }
   bool LoadFile(const char* path, int mirror) {
     Release();
-    const int result = LoadStandardImageWithAlpha(path, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror);
+    const int result =
+        LoadStandardImageWithAlpha(path, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror);
     loaded = result != -1;
     hasAlpha = result == 0;
     return loaded;
   }
   bool LoadMemory(const void* data, int size, const void* alphaData, int alphaSize, int mirror) {
     Release();
-    const int result = LoadStandardImageWithAlpha(nullptr, data, size, 1, alphaData, alphaSize,
-                                                  alphaData != nullptr ? 1 : 2, &image, &alpha, mirror);
+    const int result =
+        LoadStandardImageWithAlpha(nullptr, data, size, 1, alphaData, alphaSize,
+                                   alphaData != nullptr ? 1 : 2, &image, &alpha, mirror);
     loaded = result != -1;
     hasAlpha = result == 0;
     return loaded;
@@ -58,14 +60,17 @@ struct ImagePair {
   }
 };
 
-bool HasAlphaBits(const StandardImage* image) { return image->format.alphaWidth != 0 || image->format.alphaMask != 0; }
+bool HasAlphaBits(const StandardImage* image) {
+  return image->format.alphaWidth != 0 || image->format.alphaMask != 0;
+}
 
 // Mirrors both images on construction when asked and mirrors them back on destruction.
 struct MirrorScope {
   StandardImage* image;
   StandardImage* alpha;
   bool active;
-  MirrorScope(StandardImage* colour, StandardImage* alphaImage, bool on) : image(colour), alpha(alphaImage), active(on) {
+  MirrorScope(StandardImage* colour, StandardImage* alphaImage, bool on)
+      : image(colour), alpha(alphaImage), active(on) {
     if (!active) return;
     MirrorStandardImage(image);
     if (alpha != nullptr) MirrorStandardImage(alpha);
@@ -156,7 +161,9 @@ struct MovieSettingsScope {
   }
 };
 
-int UpdateMovieGraph(MovieRecord* movie, int graph) { return UpdateGraphFromMovieFrame(movie, graph); }
+int UpdateMovieGraph(MovieRecord* movie, int graph) {
+  return UpdateGraphFromMovieFrame(movie, graph);
+}
 
 int MakeMovieGraph(const char* path, int movieOption) {
   MovieSettingsScope saved;
@@ -190,11 +197,14 @@ int MakeMovieGraph(const char* path, int movieOption) {
 
 }  // namespace
 
-int LoadGraphFile(const char* path, int notUsed) { return LoadGraphFileCore(path, notUsed == 0, 0, 0); }
+int LoadGraphFile(const char* path, int notUsed) {
+  return LoadGraphFileCore(path, notUsed == 0, 0, 0);
+}
 
-int LoadDividedGraphFile(const char* path, int count, int across, int down, int pieceWidth, int pieceHeight,
-                         int* handles, int notUsed) {
-  return LoadDividedGraphFileCore(path, count, across, down, pieceWidth, pieceHeight, handles, notUsed == 0, 0);
+int LoadDividedGraphFile(const char* path, int count, int across, int down, int pieceWidth,
+                         int pieceHeight, int* handles, int notUsed) {
+  return LoadDividedGraphFileCore(path, count, across, down, pieceWidth, pieceHeight, handles,
+                                  notUsed == 0, 0);
 }
 
 int LoadGraphFileCore(const char* path, int notUsed, int mirror, int movieOption) {
@@ -218,8 +228,8 @@ int LoadGraphFileCore(const char* path, int notUsed, int mirror, int movieOption
   return MakeMovieGraph(path, movieOption);
 }
 
-int LoadDividedGraphFileCore(const char* path, int count, int across, int down, int width, int height,
-                             int* handles, int notUsed, int mirror) {
+int LoadDividedGraphFileCore(const char* path, int count, int across, int down, int width,
+                             int height, int* handles, int notUsed, int mirror) {
   if (path == nullptr) return -1;
   WaitWhileWindowInactive();
   ImagePair pair;
@@ -227,8 +237,8 @@ int LoadDividedGraphFileCore(const char* path, int count, int across, int down, 
     LogPrintf("右記のグラフィックファイルのロードに失敗しました：%s", path);
     return -1;
   }
-  const int result = CreateDivGraphFromGraphImage(&pair.image, pair.Alpha(), count, across, down, width, height,
-                                                  handles, notUsed, mirror, 0);
+  const int result = CreateDivGraphFromGraphImage(&pair.image, pair.Alpha(), count, across, down,
+                                                  width, height, handles, notUsed, mirror, 0);
   if (result == 0) {
     for (int i = 0; i < count; ++i) {
       SetGraphFileNameRecord(handles[i], path, -1);
@@ -238,9 +248,9 @@ int LoadDividedGraphFileCore(const char* path, int count, int across, int down, 
   return result;
 }
 
-int CreateDivGraphFromGraphImage(const StandardImage* image, const StandardImage* alphaImage, int count, int across,
-                                 int down, int width, int height, int* handles, int notUsed, int mirror,
-                                 int mirrorEnable) {
+int CreateDivGraphFromGraphImage(const StandardImage* image, const StandardImage* alphaImage,
+                                 int count, int across, int down, int width, int height,
+                                 int* handles, int notUsed, int mirror, int mirrorEnable) {
   if (handles == nullptr || count < 0) return -1;
   // More pieces than cells would leave handles unset: every entry says so instead.
   if (across < 1 || down < 1 || count > across * down || width < 1 || height < 1) {
@@ -274,8 +284,8 @@ int CreateDivGraphFromGraphImage(const StandardImage* image, const StandardImage
   return 0;
 }
 
-int CreateGraphFromImage(const StandardImage* image, const StandardImage* alphaImage, int notUsed, int mirror,
-                         int mirrorEnable) {
+int CreateGraphFromImage(const StandardImage* image, const StandardImage* alphaImage, int notUsed,
+                         int mirror, int mirrorEnable) {
   if (image == nullptr) return -1;
   const DrawSettings* settings = GetDrawSettings();
   StandardImage colour = *image;
@@ -304,22 +314,28 @@ int CreateGraphForImage(const StandardImage* image, const StandardImage* alphaIm
   if (!GraphicsCore().initialised || image == nullptr) return -1;
   WaitWhileWindowInactive();
   if (image->width < 1 || image->height < 1) return -1;
-  if (alphaImage != nullptr && (alphaImage->width != image->width || alphaImage->height != image->height)) return -1;
+  if (alphaImage != nullptr &&
+      (alphaImage->width != image->width || alphaImage->height != image->height))
+    return -1;
   const int graph = AllocateGraphHandle();
   const bool alpha = HasAlphaBits(image) || alphaImage != nullptr;
-  const bool palette = image->format.bytesPerPixel == 1 && !HasAlphaBits(image) && alphaImage == nullptr;
+  const bool palette =
+      image->format.bytesPerPixel == 1 && !HasAlphaBits(image) && alphaImage == nullptr;
   if (BuildGraphImageRecord(graph, image->width, image->height, alpha ? 1 : 0, palette ? 1 : 0,
-                            image->format.compression, image->mipLevelCount == 0 ? -1 : image->mipLevelCount) != 0)
+                            image->format.compression,
+                            image->mipLevelCount == 0 ? -1 : image->mipLevelCount) != 0)
     return -1;
   return graph;
 }
 
-int RefillGraphFromImage(const StandardImage* image, const StandardImage* alphaImage, int graph, int, int mirror,
-                         int mirrorEnable) {
+int RefillGraphFromImage(const StandardImage* image, const StandardImage* alphaImage, int graph,
+                         int, int mirror, int mirrorEnable) {
   const GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr || image == nullptr) return -1;
   if (record->width != image->width || record->height != image->height) return -1;
-  if (alphaImage != nullptr && (alphaImage->width != image->width || alphaImage->height != image->height)) return -1;
+  if (alphaImage != nullptr &&
+      (alphaImage->width != image->width || alphaImage->height != image->height))
+    return -1;
   StandardImage colour = *image;
   StandardImage alpha = alphaImage != nullptr ? *alphaImage : StandardImage{};
   StandardImage* alphaUsed = alphaImage != nullptr ? &alpha : nullptr;
@@ -332,17 +348,21 @@ int RefillGraphFromSingleImage(const StandardImage* image, int graph) {
   return RefillGraphFromImage(image, nullptr, graph, 0, 0, 0);
 }
 
-int CreateGraphFromMemoryImage(const void* image, int imageSize, const void* alphaImage, int alphaImageSize,
-                               int textureFlag, int reverse) {
+int CreateGraphFromMemoryImage(const void* image, int imageSize, const void* alphaImage,
+                               int alphaImageSize, int textureFlag, int reverse) {
   ImagePair pair;
-  if (image == nullptr || !pair.LoadMemory(image, imageSize, alphaImage, alphaImageSize, reverse ? 1 : 0)) return -1;
+  if (image == nullptr ||
+      !pair.LoadMemory(image, imageSize, alphaImage, alphaImageSize, reverse ? 1 : 0))
+    return -1;
   return CreateGraphFromImage(&pair.image, pair.Alpha(), textureFlag, reverse, 0);
 }
 
 int RefillGraphFromMemoryImage(const void* image, int imageSize, int graph, const void* alphaImage,
                                int alphaImageSize, int notUsed, int mirror) {
   ImagePair pair;
-  if (image == nullptr || !pair.LoadMemory(image, imageSize, alphaImage, alphaImageSize, mirror ? 1 : 0)) return -1;
+  if (image == nullptr ||
+      !pair.LoadMemory(image, imageSize, alphaImage, alphaImageSize, mirror ? 1 : 0))
+    return -1;
   return RefillGraphFromImage(&pair.image, pair.Alpha(), graph, notUsed, mirror, 0);
 }
 
@@ -350,7 +370,8 @@ int MakeEmptyGraph(int width, int height) {
   if (!GraphicsCore().initialised || width < 1 || height < 1) return -1;
   WaitWhileWindowInactive();
   const int graph = AllocateGraphHandle();
-  if (BuildGraphImageRecord(graph, width, height, GetDrawSettings()->emptyGraphAlpha ? 1 : 0, 0, 0, -1) != 0)
+  if (BuildGraphImageRecord(graph, width, height, GetDrawSettings()->emptyGraphAlpha ? 1 : 0, 0, 0,
+                            -1) != 0)
     return -1;
   return graph;
 }
@@ -425,7 +446,8 @@ int ReloadGraphsFromFiles() {
         continue;
       }
     }
-    TransferImageToGraph(path.c_str(), &pair.image, pair.Alpha(), record->fileX, record->fileY, graph, flags);
+    TransferImageToGraph(path.c_str(), &pair.image, pair.Alpha(), record->fileX, record->fileY,
+                         graph, flags);
   }
   return 0;
 }

@@ -43,7 +43,8 @@ void ClampCorner(float* position, float* texture, float low, float high, double 
 // Writes one draw tile as two triangles (top left, top right, bottom left) and (bottom right,
 // bottom left, top right) in the batch's current vertex type; graph-relative positions give the
 // blend texture's coordinates.
-void WriteQuad(int vertexType, const QuadCorner (&c)[4], const float (&graphX)[4], const float (&graphY)[4]) {
+void WriteQuad(int vertexType, const QuadCorner (&c)[4], const float (&graphX)[4],
+               const float (&graphY)[4]) {
   static constexpr int kOrder[6] = {0, 1, 2, 3, 2, 1};
   const DrawSettings* settings = GetDrawSettings();
   const uint32_t color = GetVertexBatchColor();
@@ -63,23 +64,24 @@ void WriteQuad(int vertexType, const QuadCorner (&c)[4], const float (&graphX)[4
   for (int i = 0; i < 6; ++i) {
     const int k = kOrder[i];
     const QuadCorner& corner = c[k];
-    v[i] = Vertex2DBlendTextured{corner.x,
-                                 corner.y,
-                                 z,
-                                 1.0f,
-                                 color,
-                                 0xFFFFFFFF,
-                                 corner.u,
-                                 corner.v,
-                                 (static_cast<float>(settings->blendGraphOffsetX) + graphX[k]) * scaleU,
-                                 (static_cast<float>(settings->blendGraphOffsetY) + graphY[k]) * scaleV};
+    v[i] = Vertex2DBlendTextured{
+        corner.x,
+        corner.y,
+        z,
+        1.0f,
+        color,
+        0xFFFFFFFF,
+        corner.u,
+        corner.v,
+        (static_cast<float>(settings->blendGraphOffsetX) + graphX[k]) * scaleU,
+        (static_cast<float>(settings->blendGraphOffsetY) + graphY[k]) * scaleV};
   }
 }
 
 // Writes every draw tile of the graph placed at (originX, originY) and scaled; with clamping each
 // corner is kept inside [left, right] x [top, bottom].
-void WriteGraphTiles(GraphRecord* record, double originX, double originY, double scaleX, double scaleY, bool clamp,
-                     float left, float top, float right, float bottom) {
+void WriteGraphTiles(GraphRecord* record, double originX, double originY, double scaleX,
+                     double scaleY, bool clamp, float left, float top, float right, float bottom) {
   for (int t = 0; t < record->tileCount; ++t) {
     const GraphTile& tile = record->tiles[t];
     SetBatchTexture(tile.imageTile->texture);
@@ -108,7 +110,9 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
   }
 }
 
-bool IsTextureBacked(const GraphRecord* record) { return record->image != nullptr && record->image->textureBacked; }
+bool IsTextureBacked(const GraphRecord* record) {
+  return record->image != nullptr && record->image->textureBacked;
+}
 
 // The common frame: checks, the movie frame, the mask and the subtract emulation around the draw.
 template <class Draw>
@@ -119,10 +123,12 @@ int DrawInFrame(int graph, int left, int top, int right, int bottom, Draw draw) 
   if (record == nullptr || record->image == nullptr) return -1;
   if (settings->blendGraph != -1) {
     const GraphRecord* blend = GetGraphRecord(settings->blendGraph);
-    if (blend == nullptr || blend->width < record->width || blend->height < record->height) return -1;
+    if (blend == nullptr || blend->width < record->width || blend->height < record->height)
+      return -1;
   }
   if (!IsWindowActive()) WaitWhileWindowInactive();
-  const RECT rect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+  const RECT rect{std::min(left, right), std::min(top, bottom), std::max(left, right),
+                  std::max(top, bottom)};
   if (record->movie != -1) RefreshMovieFrame(record->movie, 0);
   const bool mask = GetMaskUseFlag() != 0;
   if (mask) BeginMaskDraw(&rect);
@@ -147,26 +153,29 @@ int GraphHeight(int graph) {
 
 }  // namespace
 
-int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY, int transparent,
-                             int pixelExact) {
+int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY,
+                             int transparent, int pixelExact) {
   if (GraphicsCore().device == nullptr) return -1;
   const double originX = static_cast<float>(static_cast<double>(floatX) - 0.5);
   const double originY = static_cast<float>(static_cast<double>(floatY) - 0.5);
   BeginDeviceScene();
   if (record->tileCount < 1) return 0;
   PrepareDrawState(record->image, record->tiles[0].imageTile->texture,
-                   static_cast<uint32_t>(transparent ? kDrawTransparent : 0) | (pixelExact ? kDrawPixelExact : 0));
+                   static_cast<uint32_t>(transparent ? kDrawTransparent : 0) |
+                       (pixelExact ? kDrawPixelExact : 0));
   const DrawSettings* settings = GetDrawSettings();
   const RECT& area = settings->drawArea;
-  const bool inside =
-      x >= area.left && y >= area.top && x + record->width <= area.right && y + record->height <= area.bottom;
-  WriteGraphTiles(record, originX, originY, 1.0, 1.0, !inside, settings->drawAreaFloat[0], settings->drawAreaFloat[1],
-                  settings->drawAreaFloat[2], settings->drawAreaFloat[3]);
+  const bool inside = x >= area.left && y >= area.top && x + record->width <= area.right &&
+                      y + record->height <= area.bottom;
+  WriteGraphTiles(record, originX, originY, 1.0, 1.0, !inside, settings->drawAreaFloat[0],
+                  settings->drawAreaFloat[1], settings->drawAreaFloat[2],
+                  settings->drawAreaFloat[3]);
   return 0;
 }
 
-int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1, float floatY1,
-                               float floatX2, float floatY2, int transparent, int pixelExact) {
+int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,
+                               float floatY1, float floatX2, float floatY2, int transparent,
+                               int pixelExact) {
   if (GraphicsCore().device == nullptr) return -1;
   if (floatX1 == floatX2 || floatY1 == floatY2) return 0;
   const DrawSettings* settings = GetDrawSettings();
@@ -182,26 +191,29 @@ int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int 
   const RECT& area = settings->drawArea;
   const bool inside = std::min(x1, x2) >= area.left && std::min(y1, y2) >= area.top &&
                       std::max(x1, x2) <= area.right && std::max(y1, y2) <= area.bottom;
-  WriteGraphTiles(record, originX, originY, scaleX, scaleY, !inside, settings->drawAreaFloat[0] - 0.5f,
-                  settings->drawAreaFloat[1] - 0.5f, settings->drawAreaFloat[2] - 0.5f,
-                  settings->drawAreaFloat[3] - 0.5f);
+  WriteGraphTiles(record, originX, originY, scaleX, scaleY, !inside,
+                  settings->drawAreaFloat[0] - 0.5f, settings->drawAreaFloat[1] - 0.5f,
+                  settings->drawAreaFloat[2] - 0.5f, settings->drawAreaFloat[3] - 0.5f);
   return 0;
 }
 
 int DrawGraphAtPoint(int x, int y, int graph, int transparent) {
   if (!IsEngineRunning()) return -1;
-  return DrawInFrame(graph, x, y, x + GraphWidth(graph), y + GraphHeight(graph), [&](GraphRecord* record) {
-    if (IsTextureBacked(record))
-      return DrawGraphAtPointHardware(record, x, y, static_cast<float>(x), static_cast<float>(y), transparent, 1);
-    return DrawGraphAtPointSoftware(record, x, y, transparent);
-  });
+  return DrawInFrame(graph, x, y, x + GraphWidth(graph), y + GraphHeight(graph),
+                     [&](GraphRecord* record) {
+                       if (IsTextureBacked(record))
+                         return DrawGraphAtPointHardware(record, x, y, static_cast<float>(x),
+                                                         static_cast<float>(y), transparent, 1);
+                       return DrawGraphAtPointSoftware(record, x, y, transparent);
+                     });
 }
 
 int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent) {
   return DrawInFrame(graph, x1, y1, x2, y2, [&](GraphRecord* record) {
     if (IsTextureBacked(record))
-      return DrawGraphStretchedHardware(record, x1, y1, x2, y2, static_cast<float>(x1), static_cast<float>(y1),
-                                        static_cast<float>(x2), static_cast<float>(y2), transparent, 1);
+      return DrawGraphStretchedHardware(record, x1, y1, x2, y2, static_cast<float>(x1),
+                                        static_cast<float>(y1), static_cast<float>(x2),
+                                        static_cast<float>(y2), transparent, 1);
     return DrawGraphStretchedSoftware(record, x1, y1, x2, y2, transparent);
   });
 }
@@ -224,8 +236,8 @@ int DrawGraphMirrored(int x, int y, int graph, int transparent) {
   return DrawGraphStretched(x + record->width, y, x, y + record->height, graph, transparent);
 }
 
-int DrawGraphPart(int x, int y, int sourceX, int sourceY, int width, int height, int graph, int transparent,
-                  int mirror) {
+int DrawGraphPart(int x, int y, int sourceX, int sourceY, int width, int height, int graph,
+                  int transparent, int mirror) {
   DrawSettings* settings = GetDrawSettings();
   const GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr) return -1;
@@ -241,29 +253,31 @@ int DrawGraphPart(int x, int y, int sourceX, int sourceY, int width, int height,
   settings->drawAreaFloat[1] = static_cast<float>(part.top);
   settings->drawAreaFloat[2] = static_cast<float>(part.right);
   settings->drawAreaFloat[3] = static_cast<float>(part.bottom);
-  const int result = mirror ? DrawGraphMirrored(x + sourceX + width - record->width, y - sourceY, graph, transparent)
+  const int result = mirror ? DrawGraphMirrored(x + sourceX + width - record->width, y - sourceY,
+                                                graph, transparent)
                             : DrawGraphAtPoint(x - sourceX, y - sourceY, graph, transparent);
   settings->drawArea = savedArea;
   std::copy(std::begin(savedFloat), std::end(savedFloat), settings->drawAreaFloat);
   return result;
 }
 
-int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
-                         int transparent) {
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                         float y4, int graph, int transparent) {
   const float left = std::min({x1, x2, x3, x4});
   const float top = std::min({y1, y2, y3, y4});
   const float right = std::max({x1, x2, x3, x4});
   const float bottom = std::max({y1, y2, y3, y4});
-  return DrawInFrame(graph, TruncateDoubleToInt(left), TruncateDoubleToInt(top), TruncateDoubleToInt(right),
-                     TruncateDoubleToInt(bottom), [&](GraphRecord* record) {
-                       if (IsTextureBacked(record))
-                         return DrawGraphFourCornersHardware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
-                       return DrawGraphFourCornersSoftware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
-                     });
+  return DrawInFrame(
+      graph, TruncateDoubleToInt(left), TruncateDoubleToInt(top), TruncateDoubleToInt(right),
+      TruncateDoubleToInt(bottom), [&](GraphRecord* record) {
+        if (IsTextureBacked(record))
+          return DrawGraphFourCornersHardware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
+        return DrawGraphFourCornersSoftware(x1, y1, x2, y2, x4, y4, x3, y3, record, transparent);
+      });
 }
 
-int DrawGraphPartStretched(float x1, float y1, float x2, float y2, int sourceX, int sourceY, int width, int height,
-                           int graph, int transparent) {
+int DrawGraphPartStretched(float x1, float y1, float x2, float y2, int sourceX, int sourceY,
+                           int width, int height, int graph, int transparent) {
   const int part = DeriveGraph(sourceX, sourceY, width, height, graph);
   if (part == -1) return -1;
   DrawGraphStretchedFloat(x1, y1, x2, y2, part, transparent);

@@ -5,21 +5,23 @@
 
 struct GraphRecord;
 
-int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY, int transparent,
-                             int pixelExact);
-int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1, float floatY1,
-                               float floatX2, float floatY2, int transparent, int pixelExact);
+int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY,
+                             int transparent, int pixelExact);
+int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,
+                               float floatY1, float floatX2, float floatY2, int transparent,
+                               int pixelExact);
 // Corners in the order top left, top right, bottom left, bottom right.
-int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                                 GraphRecord* record, int transparent);
-int DrawGraphQuadHardware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
-                          int transparent);
+int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, GraphRecord* record, int transparent);
+int DrawGraphQuadHardware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3,
+                          int x4, int y4, int transparent);
 
 int DrawGraphAtPointSoftware(GraphRecord* record, int x, int y, int transparent);
 // The corners as given: x2 < x1 mirrors, y2 < y1 flips.
-int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int transparent);
+int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int y2,
+                               int transparent);
 // Corners in the order top left, top right, bottom left, bottom right.
-int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
-                          int transparent);
-int DrawGraphFourCornersSoftware(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                                 GraphRecord* record, int transparent);
+int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3,
+                          int x4, int y4, int transparent);
+int DrawGraphFourCornersSoftware(float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, GraphRecord* record, int transparent);

@@ -47,8 +47,9 @@ void DrawTileQuadrilateral(const GraphTile& tile, const Point (&p)[4]) {
   const Point bottom = p[3] - p[2];
   const Point leftEdge = p[2] - p[0];
   const Point rightEdge = p[3] - p[1];
-  const bool parallelogram = std::fabs(top.x - bottom.x) < 1.0 && std::fabs(top.y - bottom.y) < 1.0 &&
-                             std::fabs(leftEdge.x - rightEdge.x) < 1.0 && std::fabs(leftEdge.y - rightEdge.y) < 1.0;
+  const bool parallelogram =
+      std::fabs(top.x - bottom.x) < 1.0 && std::fabs(top.y - bottom.y) < 1.0 &&
+      std::fabs(leftEdge.x - rightEdge.x) < 1.0 && std::fabs(leftEdge.y - rightEdge.y) < 1.0;
   if (parallelogram) {
     const bool reversed = Cross(top, leftEdge) <= 0.0 && Cross(p[2] - p[3], p[1] - p[3]) <= 0.0;
     static constexpr int kForward[6] = {0, 1, 2, 3, 2, 1};
@@ -57,8 +58,9 @@ void DrawTileQuadrilateral(const GraphTile& tile, const Point (&p)[4]) {
     auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuad(kVertex2DTextured));
     for (int i = 0; i < 6; ++i) {
       const int k = order[i];
-      v[i] = Vertex2DTextured{static_cast<float>(p[k].x), static_cast<float>(p[k].y), z, 1.0f, color,
-                              tile.corners[k].u, tile.corners[k].v};
+      v[i] =
+          Vertex2DTextured{static_cast<float>(p[k].x), static_cast<float>(p[k].y), z, 1.0f, color,
+                           tile.corners[k].u,          tile.corners[k].v};
     }
     return;
   }
@@ -77,8 +79,13 @@ void DrawTileQuadrilateral(const GraphTile& tile, const Point (&p)[4]) {
       const double s = static_cast<double>(column) / (kGridSide - 1);
       const Point at = left + (right - left) * s;
       grid[static_cast<size_t>(row * kGridSide + column)] =
-          Vertex2DTextured{static_cast<float>(at.x), static_cast<float>(at.y), z, 1.0f, color,
-                           static_cast<float>(u0 + (u1 - u0) * s), static_cast<float>(v0 + (v1 - v0) * t)};
+          Vertex2DTextured{static_cast<float>(at.x),
+                           static_cast<float>(at.y),
+                           z,
+                           1.0f,
+                           color,
+                           static_cast<float>(u0 + (u1 - u0) * s),
+                           static_cast<float>(v0 + (v1 - v0) * t)};
     }
   }
   FlushVertexBatch();
@@ -87,18 +94,21 @@ void DrawTileQuadrilateral(const GraphTile& tile, const Point (&p)[4]) {
 
 }  // namespace
 
-int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                                 GraphRecord* record, int transparent) {
+int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, GraphRecord* record, int transparent) {
   if (GraphicsCore().device == nullptr) return -1;
   if (GetDrawSettings()->blendGraph != -1) {
-    return DrawGraphQuadHardware(record, TruncateDoubleToInt(x1), TruncateDoubleToInt(y1), TruncateDoubleToInt(x2),
-                                 TruncateDoubleToInt(y2), TruncateDoubleToInt(x3), TruncateDoubleToInt(y3),
+    return DrawGraphQuadHardware(record, TruncateDoubleToInt(x1), TruncateDoubleToInt(y1),
+                                 TruncateDoubleToInt(x2), TruncateDoubleToInt(y2),
+                                 TruncateDoubleToInt(x3), TruncateDoubleToInt(y3),
                                  TruncateDoubleToInt(x4), TruncateDoubleToInt(y4), transparent);
   }
   BeginDeviceScene();
   if (record->tileCount < 1) return 0;
-  PrepareDrawState(record->image, record->tiles[0].imageTile->texture, transparent ? kDrawTransparent : 0);
-  const Point corners[4] = {{x1 - 0.5, y1 - 0.5}, {x2 - 0.5, y2 - 0.5}, {x3 - 0.5, y3 - 0.5}, {x4 - 0.5, y4 - 0.5}};
+  PrepareDrawState(record->image, record->tiles[0].imageTile->texture,
+                   transparent ? kDrawTransparent : 0);
+  const Point corners[4] = {
+      {x1 - 0.5, y1 - 0.5}, {x2 - 0.5, y2 - 0.5}, {x3 - 0.5, y3 - 0.5}, {x4 - 0.5, y4 - 0.5}};
   if (record->tileCount == 1) {
     DrawTileQuadrilateral(record->tiles[0], corners);
     return 0;
@@ -118,18 +128,20 @@ int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x
   return 0;
 }
 
-int DrawGraphQuadHardware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
-                          int transparent) {
+int DrawGraphQuadHardware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3,
+                          int x4, int y4, int transparent) {
   IDirect3DDevice9* device = GraphicsCore().device;
   if (device == nullptr) return -1;
   if (x1 == x3 && x2 == x4 && y1 == y2 && y3 == y4) {
-    return DrawGraphStretchedHardware(record, x1, y1, x4, y4, static_cast<float>(x1), static_cast<float>(y1),
-                                      static_cast<float>(x4), static_cast<float>(y4), transparent, 1);
+    return DrawGraphStretchedHardware(record, x1, y1, x4, y4, static_cast<float>(x1),
+                                      static_cast<float>(y1), static_cast<float>(x4),
+                                      static_cast<float>(y4), transparent, 1);
   }
   FlushVertexBatch();
   BeginDeviceScene();
   if (record->tileCount < 1) return 0;
-  PrepareDrawState(record->image, record->tiles[0].imageTile->texture, transparent ? kDrawTransparent : 0);
+  PrepareDrawState(record->image, record->tiles[0].imageTile->texture,
+                   transparent ? kDrawTransparent : 0);
   const DrawSettings* settings = GetDrawSettings();
   const Point topLeft{x1 - 0.5, y1 - 0.5};
   const Point topRight{x2 - 0.5, y2 - 0.5};
@@ -153,23 +165,35 @@ int DrawGraphQuadHardware(GraphRecord* record, int x1, int y1, int x2, int y2, i
       const double cx = tile.corners[k].x;
       const double cy = tile.corners[k].y;
       placed[k] = tile.aboveDiagonal[k]
-                      ? topLeft + (topRight - topLeft) * (cx / width) + (bottomLeft - topLeft) * (cy / height)
+                      ? topLeft + (topRight - topLeft) * (cx / width) +
+                            (bottomLeft - topLeft) * (cy / height)
                       : bottomRight + (bottomLeft - bottomRight) * ((width - cx) / width) +
                             (topRight - bottomRight) * ((height - cy) / height);
     }
     if (vertexType == kVertex2DTextured) {
       Vertex2DTextured strip[4];
       for (int k = 0; k < 4; ++k)
-        strip[k] = Vertex2DTextured{static_cast<float>(placed[k].x), static_cast<float>(placed[k].y), z, 1.0f, color,
-                                    tile.corners[k].u, tile.corners[k].v};
+        strip[k] = Vertex2DTextured{static_cast<float>(placed[k].x),
+                                    static_cast<float>(placed[k].y),
+                                    z,
+                                    1.0f,
+                                    color,
+                                    tile.corners[k].u,
+                                    tile.corners[k].v};
       SetFVFState(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
       device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(Vertex2DTextured));
     } else {
       Vertex2DBlendTextured strip[4];
       for (int k = 0; k < 4; ++k)
         strip[k] = Vertex2DBlendTextured{
-            static_cast<float>(placed[k].x), static_cast<float>(placed[k].y), z, 1.0f, color, 0xFFFFFFFF,
-            tile.corners[k].u, tile.corners[k].v,
+            static_cast<float>(placed[k].x),
+            static_cast<float>(placed[k].y),
+            z,
+            1.0f,
+            color,
+            0xFFFFFFFF,
+            tile.corners[k].u,
+            tile.corners[k].v,
             (static_cast<float>(settings->blendGraphOffsetX) + tile.corners[k].x) * scaleU,
             (static_cast<float>(settings->blendGraphOffsetY) + tile.corners[k].y) * scaleV};
       SetFVFState(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2);

@@ -58,10 +58,12 @@ int ResetGraphHandleCounters() {
 }
 
 int AllocateGraphHandle() {
-  if (table.kind.liveCount >= kGraphHandleSlotCount) FatalErrorExit("グラフィックの数が許容量を越えました終了します");
+  if (table.kind.liveCount >= kGraphHandleSlotCount)
+    FatalErrorExit("グラフィックの数が許容量を越えました終了します");
   const int slot = FindFreeEngineHandleSlot(table.kind, table.slots.data(), true);
   if (slot < 0) FatalErrorExit("グラフィックの数が許容量を越えました終了します");
-  auto* record = static_cast<GraphRecord*>(TrackedAllocZeroed(sizeof(GraphRecord), __FILE__, __LINE__));
+  auto* record =
+      static_cast<GraphRecord*>(TrackedAllocZeroed(sizeof(GraphRecord), __FILE__, __LINE__));
   if (record == nullptr) FatalErrorExit("メモリの確保に失敗しました");
   int check = 0;
   record->handle = IssueEngineHandle(table.kind, slot, &check);
@@ -71,7 +73,9 @@ int AllocateGraphHandle() {
   return record->handle;
 }
 
-GraphRecord* GetGraphRecord(int graph) { return FindEngineHandleRecord(graph, table.kind, table.slots.data(), CheckOf); }
+GraphRecord* GetGraphRecord(int graph) {
+  return FindEngineHandleRecord(graph, table.kind, table.slots.data(), CheckOf);
+}
 
 int IsGraphHandleValid(int graph) { return GetGraphRecord(graph) != nullptr ? 1 : 0; }
 
@@ -128,8 +132,8 @@ int SetGraphFileNameRecord(int graph, const char* path, int sourceGraph) {
     absolute[sizeof absolute - 1] = '\0';
   }
   const size_t length = std::strlen(absolute);
-  auto* name = static_cast<GraphFileNameRecord*>(
-      TrackedAlloc(static_cast<int64_t>(sizeof(GraphFileNameRecord) + length + 1), __FILE__, __LINE__));
+  auto* name = static_cast<GraphFileNameRecord*>(TrackedAlloc(
+      static_cast<int64_t>(sizeof(GraphFileNameRecord) + length + 1), __FILE__, __LINE__));
   if (name == nullptr) {
     LogWriteText("転送する画像ファイルのファイル名を保存するメモリ領域の確保に失敗しました\n");
     return -1;
@@ -145,7 +149,8 @@ int DeleteGraphHandle(int graph) {
   GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr) return -1;
   // Queued vertices may still name this graph's textures.
-  if (record->image != nullptr && record->image->textureBacked && record->image->referenceCount == 1)
+  if (record->image != nullptr && record->image->textureBacked &&
+      record->image->referenceCount == 1)
     FlushVertexBatch();
   if (record->movie != -1) DeleteMovieHandle(record->movie);
   record->movie = -1;
@@ -193,15 +198,16 @@ int IsGraphDrawValid(int graph) {
 
 IDirect3DSurface9* GetGraphRenderTargetSurface(int graph) {
   const GraphRecord* record = GetGraphRecord(graph);
-  if (record == nullptr || record->image == nullptr || !record->image->textureBacked || !record->image->drawValid ||
-      record->image->tileCount < 1)
+  if (record == nullptr || record->image == nullptr || !record->image->textureBacked ||
+      !record->image->drawValid || record->image->tileCount < 1)
     return nullptr;
   return record->image->tiles[0].surface;
 }
 
 IDirect3DTexture9* GetGraphFirstTexture(int graph, int* textureWidth, int* textureHeight) {
   const GraphRecord* record = GetGraphRecord(graph);
-  if (record == nullptr || record->image == nullptr || !record->image->textureBacked || record->image->tileCount < 1)
+  if (record == nullptr || record->image == nullptr || !record->image->textureBacked ||
+      record->image->tileCount < 1)
     return nullptr;
   const GraphImageTile& tile = record->image->tiles[0];
   if (textureWidth != nullptr) *textureWidth = tile.textureWidth;

@@ -31,5 +31,5 @@ int ReloadGraphsFromFiles();
 // The installed GraphReloadCallback (or ReloadGraphsFromFiles), then model textures and fonts.
 int RunGraphReloadCallback();
 // A graph from an image file held in memory (and an optional alpha image); -1 on failure.
-int CreateGraphFromMemoryImage(const void* image, int imageSize, const void* alphaImage, int alphaImageSize,
-                               int textureFlag, int reverse);
+int CreateGraphFromMemoryImage(const void* image, int imageSize, const void* alphaImage,
+                               int alphaImageSize, int textureFlag, int reverse);

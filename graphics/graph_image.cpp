@@ -30,8 +30,8 @@ struct TileRect {
 };
 
 bool IsDXTFormat(D3DFORMAT format) {
-  return format == D3DFMT_DXT1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 || format == D3DFMT_DXT4 ||
-         format == D3DFMT_DXT5;
+  return format == D3DFMT_DXT1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 ||
+         format == D3DFMT_DXT4 || format == D3DFMT_DXT5;
 }
 
 int FullMipChain(int width, int height) {
@@ -46,7 +46,8 @@ int FullMipChain(int width, int height) {
 
 // The tiles of the image laid out row by row; on a device that takes only square textures, each
 // oblong tile is cut into squares of its smaller side, the extra squares appended at the end.
-bool LayOutTiles(const int* across, int acrossCount, const int* down, int downCount, std::vector<TileRect>* tiles) {
+bool LayOutTiles(const int* across, int acrossCount, const int* down, int downCount,
+                 std::vector<TileRect>* tiles) {
   int y = 0;
   for (int row = 0; row < downCount; ++row) {
     int x = 0;
@@ -56,7 +57,8 @@ bool LayOutTiles(const int* across, int acrossCount, const int* down, int downCo
     }
     y += down[row];
   }
-  if ((GraphicsCore().caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) == 0) return tiles->size() <= kGraphImageTileLimit;
+  if ((GraphicsCore().caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) == 0)
+    return tiles->size() <= kGraphImageTileLimit;
   const size_t original = tiles->size();
   for (size_t i = 0; i < original; ++i) {
     TileRect& tile = (*tiles)[i];
@@ -97,7 +99,8 @@ int DeleteAndFail(int graph) {
 
 void SetOneTextureSwitch() { oneTextureSwitch = true; }
 
-int GetGraphImageFormatIndex(int compression, int drawValid, int alpha, int alphaTest, int colorBits) {
+int GetGraphImageFormatIndex(int compression, int drawValid, int alpha, int alphaTest,
+                             int colorBits) {
   const bool bits16 = colorBits == 16;
   if (compression >= 1 && compression <= 5) return kTextureFormatDXT1 + compression - 1;
   if (drawValid) {
@@ -143,7 +146,8 @@ int ComputeTextureTileSizes(int size, int* sizes, int oneTexture) {
   return count;
 }
 
-int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palette, int compression, int mipLevels) {
+int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palette, int compression,
+                          int mipLevels) {
   GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr) return -1;
   const DrawSettings* settings = GetDrawSettings();
@@ -191,7 +195,8 @@ int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palet
     staging = 0;
     levels = 0;
     alphaTest = 0;
-    colorBits = settings->createGraphColorBits != 0 ? settings->createGraphColorBits : GetScreenColorBitDepth();
+    colorBits = settings->createGraphColorBits != 0 ? settings->createGraphColorBits
+                                                    : GetScreenColorBitDepth();
     palette = palette ? 1 : 0;
     drawValid = blendImage ? 0 : 1;
   }
@@ -212,8 +217,9 @@ int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palet
     }
   }
 
-  const int64_t bytes = static_cast<int64_t>(sizeof(GraphImageRecord)) +
-                        static_cast<int64_t>(layout.size()) * static_cast<int64_t>(sizeof(GraphImageTile));
+  const int64_t bytes =
+      static_cast<int64_t>(sizeof(GraphImageRecord)) +
+      static_cast<int64_t>(layout.size()) * static_cast<int64_t>(sizeof(GraphImageTile));
   auto* image = static_cast<GraphImageRecord*>(TrackedAllocZeroed(bytes, __FILE__, __LINE__));
   if (image == nullptr) {
     LogWriteText("グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
@@ -242,7 +248,8 @@ int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palet
   record->height = height;
 
   if (direct3D) {
-    image->formatIndex = GetGraphImageFormatIndex(compression, drawValid, alpha, alphaTest, colorBits);
+    image->formatIndex =
+        GetGraphImageFormatIndex(compression, drawValid, alpha, alphaTest, colorBits);
     image->textureMipLevels = levels;
     image->tileCount = static_cast<int32_t>(layout.size());
     for (size_t i = 0; i < layout.size(); ++i) {
@@ -257,20 +264,24 @@ int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palet
     if (CreateGraphImageTextures(image) != 0) return DeleteAndFail(graph);
   } else if (blendImage) {
     image->formatIndex = kGraphFormatSoftware32;
-    if (CreateMEMIMG(&image->image, width, height, -1, 0, MEMIMG_PIXEL_CHANNEL8, 0, 0, 0, nullptr) != 0) {
+    if (CreateMEMIMG(&image->image, width, height, -1, 0, MEMIMG_PIXEL_CHANNEL8, 0, 0, 0,
+                     nullptr) != 0) {
       LogWriteText("ブレンド画像用メモリイメージの作成に失敗しました\n");
       return DeleteAndFail(graph);
     }
   } else {
     const int pixelType = colorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
-    image->formatIndex = (colorBits == 16 ? kGraphFormatSoftware16 : kGraphFormatSoftware32) + alpha;
+    image->formatIndex =
+        (colorBits == 16 ? kGraphFormatSoftware16 : kGraphFormatSoftware32) + alpha;
     uint32_t transparent = 0xFFFF;
     if (!palette) {
       const uint32_t rgb = image->transparentColor;
-      transparent = ColorFormatCodeFromRGBA(GetMEMIMGColorFormat(pixelType, alpha, 0), static_cast<int>(rgb >> 16),
-                                            static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
+      transparent = ColorFormatCodeFromRGBA(
+          GetMEMIMGColorFormat(pixelType, alpha, 0), static_cast<int>(rgb >> 16),
+          static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
     }
-    if (CreateMEMIMG(&image->image, width, height, -1, transparent, pixelType, palette, alpha, 1, nullptr) != 0) {
+    if (CreateMEMIMG(&image->image, width, height, -1, transparent, pixelType, palette, alpha, 1,
+                     nullptr) != 0) {
       LogWriteText("メモリイメージの作成に失敗しました\n");
       return DeleteAndFail(graph);
     }
@@ -286,7 +297,8 @@ int BuildGraphTileList(int graph) {
   if (!image->textureBacked) {
     if (IsMEMIMGValid(&record->memimg)) ReleaseMEMIMG(&record->memimg);
     std::memset(&record->memimg, 0, sizeof record->memimg);
-    return MakeSubMEMIMG(&record->memimg, &image->image, record->x, record->y, record->width, record->height);
+    return MakeSubMEMIMG(&record->memimg, &image->image, record->x, record->y, record->width,
+                         record->height);
   }
   auto overlaps = [](int graphStart, int graphSize, int tileStart, int tileSize) {
     return (graphStart >= tileStart && tileStart + tileSize > graphStart) ||
@@ -307,8 +319,8 @@ int BuildGraphTileList(int graph) {
     LogWriteText("テクスチャ描画情報の作成に失敗しました\n");
     return -1;
   }
-  auto* tiles = static_cast<GraphTile*>(
-      TrackedAllocZeroed(static_cast<int64_t>(count) * static_cast<int64_t>(sizeof(GraphTile)), __FILE__, __LINE__));
+  auto* tiles = static_cast<GraphTile*>(TrackedAllocZeroed(
+      static_cast<int64_t>(count) * static_cast<int64_t>(sizeof(GraphTile)), __FILE__, __LINE__));
   if (tiles == nullptr) {
     LogWriteText("画像描画情報格納用メモリの確保に失敗しました\n");
     return -1;
@@ -371,23 +383,25 @@ int CreateGraphImageTextures(GraphImageRecord* image) {
   }
   if (core.direct3DEx != nullptr) image->staging = 1;
   // A render-target texture keeps one level: nothing would ever fill a chain below it.
-  const UINT levels = image->drawValid || image->textureMipLevels < 1 ? 1u
-                                                                      : static_cast<UINT>(image->textureMipLevels);
+  const UINT levels = image->drawValid || image->textureMipLevels < 1
+                          ? 1u
+                          : static_cast<UINT>(image->textureMipLevels);
   const bool defaultPool = image->staging || image->drawValid;
   for (int i = 0; i < image->tileCount; ++i) {
     GraphImageTile& tile = image->tiles[i];
     if (tile.texture != nullptr) continue;
     const UINT width = static_cast<UINT>(tile.textureWidth);
     const UINT height = static_cast<UINT>(tile.textureHeight);
-    if (FAILED(device->CreateTexture(width, height, levels, image->drawValid ? D3DUSAGE_RENDERTARGET : 0, format,
-                                     defaultPool ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED, &tile.texture, nullptr))) {
+    if (FAILED(device->CreateTexture(
+            width, height, levels, image->drawValid ? D3DUSAGE_RENDERTARGET : 0, format,
+            defaultPool ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED, &tile.texture, nullptr))) {
       tile.texture = nullptr;
       LogWriteText("書き込み専用テクスチャの作成に失敗しました\n");
       return -1;
     }
     if (image->staging && !image->drawValid) {
-      if (FAILED(device->CreateTexture(width, height, levels, D3DUSAGE_DYNAMIC, format, D3DPOOL_SYSTEMMEM,
-                                       &tile.stagingTexture, nullptr))) {
+      if (FAILED(device->CreateTexture(width, height, levels, D3DUSAGE_DYNAMIC, format,
+                                       D3DPOOL_SYSTEMMEM, &tile.stagingTexture, nullptr))) {
         tile.stagingTexture = nullptr;
         tile.texture->Release();
         tile.texture = nullptr;
@@ -421,7 +435,8 @@ int CreateGraphImageTextures(GraphImageRecord* image) {
 int ReleaseGraphImageTextures(GraphImageRecord* image) {
   if (image == nullptr || !image->textureBacked) return 0;
   bool anyTexture = false;
-  for (int i = 0; i < image->tileCount; ++i) anyTexture = anyTexture || image->tiles[i].texture != nullptr;
+  for (int i = 0; i < image->tileCount; ++i)
+    anyTexture = anyTexture || image->tiles[i].texture != nullptr;
   if (!anyTexture) return 0;
   FlushVertexBatch();
   for (int i = 0; i < image->tileCount; ++i) {

@@ -23,7 +23,7 @@ int DrawGraphPart(int x, int y, int sourceX, int sourceY, int width, int height,
 int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, int transparent);
 int DrawGraphMirrored(int x, int y, int graph, int transparent);
 // Corners in the order top left, top right, bottom right, bottom left.
-int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
-                         int transparent);
-int DrawGraphPartStretched(float x1, float y1, float x2, float y2, int sourceX, int sourceY, int width, int height,
-                           int graph, int transparent);
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                         float y4, int graph, int transparent);
+int DrawGraphPartStretched(float x1, float y1, float x2, float y2, int sourceX, int sourceY,
+                           int width, int height, int graph, int transparent);

@@ -49,9 +49,13 @@ D3DFORMAT GetTextureFormat(int index) {
 
 int GetMaxTextureSize() { return core.maxTextureSize > 0 ? core.maxTextureSize : 256; }
 
-IDirect3DSurface9* GetBackBufferSurface() { return core.device != nullptr ? core.backBuffer : nullptr; }
+IDirect3DSurface9* GetBackBufferSurface() {
+  return core.device != nullptr ? core.backBuffer : nullptr;
+}
 
-IDirect3DSurface9* GetDepthSurface() { return core.device != nullptr ? core.depthSurface : nullptr; }
+IDirect3DSurface9* GetDepthSurface() {
+  return core.device != nullptr ? core.depthSurface : nullptr;
+}
 
 IDirect3DDevice9* GetDirect3DDevice9() { return core.direct3DActive ? core.device : nullptr; }
 
@@ -117,7 +121,8 @@ int StartDirect3D() {
   core.direct3DActive = 0;
   bool software = core.softwareSwitch != 0;
   if (!software && ChangesDisplayItself() && ChangeDisplayResolution() == -1) software = true;
-  if (!software && CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 && CreateDepthBuffer() == 0) {
+  if (!software && CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 &&
+      CreateDepthBuffer() == 0) {
     core.direct3DActive = 1;
     // Programmable shaders need vertex and pixel shader 2.0 on hardware vertex processing; the
     // shader pack is not part of this engine, so the fixed-function pipeline is used throughout.
@@ -150,8 +155,8 @@ int CreateDirectDrawObject() {
   void* object = nullptr;
   if (coCreateInstance == nullptr ||
       FAILED(coCreateInstance(CLSID_DirectDraw7, nullptr,
-                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER, IID_IDirectDraw7,
-                              &object)) ||
+                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                              IID_IDirectDraw7, &object)) ||
       object == nullptr) {
     LogWriteText("オブジェクトの取得に失敗しました\n");
     return -1;
@@ -175,14 +180,16 @@ int CreateDirect3DObject() {
   ReleaseObject(core.direct3D);
   core.direct3DEx = nullptr;
   LogWriteText("IDirect3D9Ex オブジェクトを取得します.... ");
-  auto create9Ex = reinterpret_cast<Direct3DCreate9ExFunction>(GetProcAddress(core.d3d9Module, "Direct3DCreate9Ex"));
+  auto create9Ex = reinterpret_cast<Direct3DCreate9ExFunction>(
+      GetProcAddress(core.d3d9Module, "Direct3DCreate9Ex"));
   IDirect3D9Ex* objectEx = nullptr;
   if (create9Ex != nullptr && create9Ex(D3D_SDK_VERSION, &objectEx) == 0 && objectEx != nullptr) {
     core.direct3D = objectEx;
     core.direct3DEx = objectEx;
   } else {
     LogWriteText("IDirect3D9 オブジェクトを取得します.... ");
-    auto create9 = reinterpret_cast<Direct3DCreate9Function>(GetProcAddress(core.d3d9Module, "Direct3DCreate9"));
+    auto create9 = reinterpret_cast<Direct3DCreate9Function>(
+        GetProcAddress(core.d3d9Module, "Direct3DCreate9"));
     if (create9 == nullptr) {
       LogWriteText("Direct3DCreate9 APIのアドレス取得に失敗しました\n");
       return -1;
@@ -207,8 +214,8 @@ int CreateDepthBuffer() {
   while (height < core.screenHeight) height <<= 1;
   if (FAILED(core.device->CreateDepthStencilSurface(
           static_cast<UINT>(width), static_cast<UINT>(height), core.depthFormat,
-          static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType), static_cast<DWORD>(core.multiSampleQuality), TRUE,
-          &core.depthSurface, nullptr))) {
+          static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType),
+          static_cast<DWORD>(core.multiSampleQuality), TRUE, &core.depthSurface, nullptr))) {
     core.depthSurface = nullptr;
     LogWriteText("Ｚバッファの作成に失敗しました\n");
     return -1;
@@ -228,15 +235,16 @@ int CreateSoftwareScreenImages() {
   if (CreateScreenMEMIMG(&primary, core.screenWidth, core.screenHeight, pixelType) != 0) {
     FatalErrorExit("プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
   }
-  CreateMEMIMG(&core.softwareScreen[kSoftwareScreenWork], core.screenWidth, core.screenHeight, -1, 0, pixelType, 0, 0,
-               0, nullptr);
-  CreateMEMIMG(&core.softwareScreen[kSoftwareScreenWorkAlpha], core.screenWidth, core.screenHeight, -1, 0, pixelType,
-               0, 1, 0, nullptr);
+  CreateMEMIMG(&core.softwareScreen[kSoftwareScreenWork], core.screenWidth, core.screenHeight, -1,
+               0, pixelType, 0, 0, 0, nullptr);
+  CreateMEMIMG(&core.softwareScreen[kSoftwareScreenWorkAlpha], core.screenWidth, core.screenHeight,
+               -1, 0, pixelType, 0, 1, 0, nullptr);
   uint32_t background = GetBackgroundColor();
-  SetMEMIMGRectPixels(&primary, nullptr,
-                      ColorFormatCodeFromRGBA(primary.body->format, static_cast<int>((background >> 16) & 0xFF),
-                                              static_cast<int>((background >> 8) & 0xFF),
-                                              static_cast<int>(background & 0xFF), 0));
+  SetMEMIMGRectPixels(
+      &primary, nullptr,
+      ColorFormatCodeFromRGBA(primary.body->format, static_cast<int>((background >> 16) & 0xFF),
+                              static_cast<int>((background >> 8) & 0xFF),
+                              static_cast<int>(background & 0xFF), 0));
   core.softwareDrawTarget = &primary;
   return 0;
 }

@@ -61,9 +61,9 @@ struct GraphicsCoreState {
   int32_t refreshRate;
 
   int32_t initialised;
-  int32_t direct3DActive;      // 1 while the Direct3D device is in use, 0 in software mode
-  int32_t softwareSwitch;      // SetUseHardwareGraphics(0) before the start
-  int32_t request320x240;      // 320 x 240 full screen shown doubled on 640 x 480
+  int32_t direct3DActive;  // 1 while the Direct3D device is in use, 0 in software mode
+  int32_t softwareSwitch;  // SetUseHardwareGraphics(0) before the start
+  int32_t request320x240;  // 320 x 240 full screen shown doubled on 640 x 480
   int32_t presentSourceRectSet;
   RECT presentSourceRect;
   int32_t rebuildInPlace;
@@ -106,14 +106,14 @@ struct GraphicsCoreState {
   int32_t compositionAlwaysOff;
 
   // Presentation.
-  int64_t refreshPeriod;       // microseconds, -1 while not measured
-  int64_t lastVerticalBlank;   // microseconds
+  int64_t refreshPeriod;      // microseconds, -1 while not measured
+  int64_t lastVerticalBlank;  // microseconds
   RECT lastSourceRect;
   int32_t inScene;
 
   // A rebuild that could not bring Direct3D back keeps the device marked lost and retries.
   int32_t deviceLost;
-  uint32_t lastRebuildAttempt; // milliseconds
+  uint32_t lastRebuildAttempt;  // milliseconds
 
   // Software mode.
   MEMIMG softwareScreen[kSoftwareScreenImageCount];

@@ -26,8 +26,8 @@ namespace {
 
 struct DrawTargetLock {
   bool locked;
-  IDirect3DSurface9* surface;      // the surface that is locked
-  bool temporary;                  // a system-memory copy made for the lock
+  IDirect3DSurface9* surface;  // the surface that is locked
+  bool temporary;              // a system-memory copy made for the lock
 };
 DrawTargetLock targetLock;
 
@@ -51,24 +51,26 @@ int NextPowerOfTwo(int value) {
 // Bytes of one compressed level of the given size.
 int64_t CompressedLevelBytes(int compression, int width, int height) {
   const int64_t blockBytes = compression == 1 ? 8 : 16;
-  return static_cast<int64_t>((std::max(1, width) + 3) / 4) * ((std::max(1, height) + 3) / 4) * blockBytes;
+  return static_cast<int64_t>((std::max(1, width) + 3) / 4) * ((std::max(1, height) + 3) / 4) *
+         blockBytes;
 }
 
 // Repeats the last written column into the one beside it and the last row into the one below, so
 // that filtering at a tile's edge reads image pixels.
-void RepeatEdges(uint8_t* bits, int pitch, int bytes, int width, int height, bool column, bool row) {
+void RepeatEdges(uint8_t* bits, int pitch, int bytes, int width, int height, bool column,
+                 bool row) {
   if (bytes != 2 && bytes != 4) return;
   if (column) {
     for (int y = 0; y < height; ++y) {
       uint8_t* line = bits + static_cast<intptr_t>(y) * pitch;
-      std::memcpy(line + static_cast<intptr_t>(width) * bytes, line + static_cast<intptr_t>(width - 1) * bytes,
-                  static_cast<size_t>(bytes));
+      std::memcpy(line + static_cast<intptr_t>(width) * bytes,
+                  line + static_cast<intptr_t>(width - 1) * bytes, static_cast<size_t>(bytes));
     }
   }
   if (row) {
     const int rowBytes = (width + (column ? 1 : 0)) * bytes;
-    std::memcpy(bits + static_cast<intptr_t>(height) * pitch, bits + static_cast<intptr_t>(height - 1) * pitch,
-                static_cast<size_t>(rowBytes));
+    std::memcpy(bits + static_cast<intptr_t>(height) * pitch,
+                bits + static_cast<intptr_t>(height - 1) * pitch, static_cast<size_t>(rowBytes));
   }
 }
 
@@ -83,15 +85,16 @@ struct UploadJob {
 
 int Convert(const UploadJob& job, void* bits, int pitch, const RECT& source) {
   const StandardImage* alpha = job.alphaImage;
-  return ConvertPixelRect(bits, pitch, job.target, job.image->pixels, job.image->pitch, &job.image->format,
-                          alpha != nullptr ? alpha->pixels : nullptr, alpha != nullptr ? alpha->pitch : 0,
-                          alpha != nullptr ? &alpha->format : nullptr, 0, 0, &source, 0, job.useTransparentColor,
-                          job.transparentColor, 0, 0, job.blendImage, 0, 0);
+  return ConvertPixelRect(
+      bits, pitch, job.target, job.image->pixels, job.image->pitch, &job.image->format,
+      alpha != nullptr ? alpha->pixels : nullptr, alpha != nullptr ? alpha->pitch : 0,
+      alpha != nullptr ? &alpha->format : nullptr, 0, 0, &source, 0, job.useTransparentColor,
+      job.transparentColor, 0, 0, job.blendImage, 0, 0);
 }
 
 // One texture level filled from a part of the source; the extra column and row repeat the edge.
-int UploadSingleLevel(const UploadJob& job, IDirect3DTexture9* texture, const GraphImageTile& tile, const RECT& part,
-                      const RECT& source) {
+int UploadSingleLevel(const UploadJob& job, IDirect3DTexture9* texture, const GraphImageTile& tile,
+                      const RECT& part, const RECT& source) {
   const int width = part.right - part.left;
   const int height = part.bottom - part.top;
   const bool column = part.right == tile.x + tile.usedWidth && tile.textureWidth > tile.usedWidth;
@@ -111,8 +114,8 @@ int UploadSingleLevel(const UploadJob& job, IDirect3DTexture9* texture, const Gr
 }
 
 // Every level of the texture from level 0 of the source, each level the previous one halved.
-int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int levels, const GraphImageTile& tile,
-                       const RECT& part, const RECT& source) {
+int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int levels,
+                       const GraphImageTile& tile, const RECT& part, const RECT& source) {
   const int width = part.right - part.left;
   const int height = part.bottom - part.top;
   const int bytes = job.target->bytesPerPixel;
@@ -120,7 +123,8 @@ int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int lev
   int bufferHeight = NextPowerOfTwo(height);
   std::vector<uint8_t> current;
   std::vector<uint8_t> next;
-  const size_t size = static_cast<size_t>(bufferWidth) * static_cast<size_t>(bufferHeight) * static_cast<size_t>(bytes);
+  const size_t size = static_cast<size_t>(bufferWidth) * static_cast<size_t>(bufferHeight) *
+                      static_cast<size_t>(bytes);
   try {
     current.assign(size, 0);
     next.assign(size, 0);
@@ -131,8 +135,8 @@ int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int lev
   Convert(job, current.data(), bufferWidth * bytes, source);
   for (int level = 0; level < levels; ++level) {
     if (level > 0) {
-      HalveImagePixels(job.target, next.data(), std::max(1, bufferWidth / 2) * bytes, current.data(),
-                       bufferWidth * bytes, 0, 0, 0, 0, bufferWidth, bufferHeight);
+      HalveImagePixels(job.target, next.data(), std::max(1, bufferWidth / 2) * bytes,
+                       current.data(), bufferWidth * bytes, 0, 0, 0, 0, bufferWidth, bufferHeight);
       bufferWidth = std::max(1, bufferWidth / 2);
       bufferHeight = std::max(1, bufferHeight / 2);
       current.swap(next);
@@ -151,9 +155,10 @@ int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int lev
       return -1;
     }
     for (int y = 0; y < copyHeight; ++y)
-      std::memcpy(static_cast<uint8_t*>(locked.pBits) + static_cast<intptr_t>(y) * locked.Pitch,
-                  current.data() + static_cast<size_t>(y) * static_cast<size_t>(bufferWidth * bytes),
-                  static_cast<size_t>(copyWidth * bytes));
+      std::memcpy(
+          static_cast<uint8_t*>(locked.pBits) + static_cast<intptr_t>(y) * locked.Pitch,
+          current.data() + static_cast<size_t>(y) * static_cast<size_t>(bufferWidth * bytes),
+          static_cast<size_t>(copyWidth * bytes));
     texture->UnlockRect(static_cast<UINT>(level));
   }
   return 0;
@@ -162,7 +167,8 @@ int UploadHalvedLevels(const UploadJob& job, IDirect3DTexture9* texture, int lev
 // A source that brings its own levels (a DDS image) covering the whole tile: compressed blocks of
 // the texture's kind are copied row of blocks by row of blocks; any other source is converted
 // level by level from where it stores each level.
-int UploadStoredLevels(const UploadJob& job, IDirect3DTexture9* texture, int levels, int textureDXT) {
+int UploadStoredLevels(const UploadJob& job, IDirect3DTexture9* texture, int levels,
+                       int textureDXT) {
   const StandardImage* image = job.image;
   const uint8_t* level0 = image->pixels;
   int64_t offset = 0;
@@ -199,13 +205,14 @@ int UploadStoredLevels(const UploadJob& job, IDirect3DTexture9* texture, int lev
   return 0;
 }
 
-int UploadToDrawValidImage(const UploadJob& job, GraphImageRecord* image, D3DFORMAT format, const RECT& region,
-                           const RECT& source) {
+int UploadToDrawValidImage(const UploadJob& job, GraphImageRecord* image, D3DFORMAT format,
+                           const RECT& region, const RECT& source) {
   IDirect3DDevice9* device = GraphicsCore().device;
   const int width = region.right - region.left;
   const int height = region.bottom - region.top;
   IDirect3DSurface9* memory = nullptr;
-  if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(width), static_cast<UINT>(height), format,
+  if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(width),
+                                                 static_cast<UINT>(height), format,
                                                  D3DPOOL_SYSTEMMEM, &memory, nullptr))) {
     LogWriteText("画像転送用のシステムメモリテクスチャの作成に失敗しました\n");
     return -1;
@@ -219,9 +226,11 @@ int UploadToDrawValidImage(const UploadJob& job, GraphImageRecord* image, D3DFOR
   for (int i = 0; i < image->tileCount; ++i) {
     const GraphImageTile& tile = image->tiles[i];
     RECT part{std::max<LONG>(region.left, tile.x), std::max<LONG>(region.top, tile.y),
-              std::min<LONG>(region.right, tile.x + tile.usedWidth), std::min<LONG>(region.bottom, tile.y + tile.usedHeight)};
+              std::min<LONG>(region.right, tile.x + tile.usedWidth),
+              std::min<LONG>(region.bottom, tile.y + tile.usedHeight)};
     if (part.right <= part.left || part.bottom <= part.top) continue;
-    const RECT from{part.left - region.left, part.top - region.top, part.right - region.left, part.bottom - region.top};
+    const RECT from{part.left - region.left, part.top - region.top, part.right - region.left,
+                    part.bottom - region.top};
     const POINT to{part.left - tile.x, part.top - tile.y};
     if (FAILED(device->UpdateSurface(memory, &from, tile.surface, &to))) {
       LogWriteText("描画可能テクスチャへの画像の転送に失敗しました\n");
@@ -260,15 +269,17 @@ const ColorFormat* GetTextureColorFormat(int formatIndex) {
 }
 
 const ColorFormat* GetGraphImageColorFormat(const GraphImageRecord* image) {
-  return GetTextureColorFormat(
-      GetGraphImageFormatIndex(image->compression, image->drawValid, image->alpha, image->alphaTest, image->colorBits));
+  return GetTextureColorFormat(GetGraphImageFormatIndex(
+      image->compression, image->drawValid, image->alpha, image->alphaTest, image->colorBits));
 }
 
-int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, const StandardImage* image,
-                       const StandardImage* alphaImage, int blendImage, int useTransparentColor, int imageAbsolute) {
+int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY,
+                       const StandardImage* image, const StandardImage* alphaImage, int blendImage,
+                       int useTransparentColor, int imageAbsolute) {
   GraphicsCoreState& core = GraphicsCore();
   GraphRecord* record = GetGraphRecord(graph);
-  if (!core.initialised || record == nullptr || record->image == nullptr || image == nullptr) return -1;
+  if (!core.initialised || record == nullptr || record->image == nullptr || image == nullptr)
+    return -1;
   FlushVertexBatch();
   RECT source = sourceRect != nullptr ? *sourceRect : RECT{0, 0, image->width, image->height};
   if (source.right <= source.left || source.bottom <= source.top) return 0;
@@ -304,21 +315,23 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, 
   if (!target->textureBacked) {
     if (empty) return -1;
     MEMIMG* memimg = &target->image;
-    CopyStandardImageToMEMIMG(image, alphaImage, memimg, source.left, source.top, region.right - region.left,
-                              region.bottom - region.top, region.left, region.top, 0);
+    CopyStandardImageToMEMIMG(image, alphaImage, memimg, source.left, source.top,
+                              region.right - region.left, region.bottom - region.top, region.left,
+                              region.top, 0);
     MEMIMGBody* body = memimg->body;
     if (body->paletteFlag && body->palette != nullptr && useTransparentColor) {
       const uint32_t rgb = target->transparentColor;
       const bool wide = body->pixelType == MEMIMG_PIXEL_XRGB8;
-      const uint32_t key = ColorFormatCodeFromRGBA(GetMEMIMGColorFormat(body->pixelType, 0, 0),
-                                                   static_cast<int>(rgb >> 16), static_cast<int>((rgb >> 8) & 0xFF),
-                                                   static_cast<int>(rgb & 0xFF), 0);
+      const uint32_t key = ColorFormatCodeFromRGBA(
+          GetMEMIMGColorFormat(body->pixelType, 0, 0), static_cast<int>(rgb >> 16),
+          static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
       // No entry of the transparent colour: no index is transparent (0xFFFF matches none).
       uint32_t found = 0xFFFF;
       const int entries = body->paletteSize > 0 ? body->paletteSize : 256;
       for (int i = 0; i < entries && found == 0xFFFF; ++i) {
         const uint8_t* entry = body->palette + (wide ? 4 * i : 2 * i);
-        const uint32_t value = wide ? (entry[0] | (entry[1] << 8) | (entry[2] << 16)) : (entry[0] | (entry[1] << 8));
+        const uint32_t value =
+            wide ? (entry[0] | (entry[1] << 8) | (entry[2] << 16)) : (entry[0] | (entry[1] << 8));
         if (value == (wide ? key & 0xFFFFFF : key & 0xFFFF)) found = static_cast<uint32_t>(i);
       }
       body->transparentColor = found;
@@ -330,14 +343,15 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, 
   if (empty) return 0;
   const D3DFORMAT format = GetTextureFormat(target->formatIndex);
   const int textureDXT = DXTKind(format);
-  UploadJob job{image, alphaImage, GetColorFormatForD3DFormat(format), blendImage, useTransparentColor,
-                target->transparentColor};
+  UploadJob job{image,      alphaImage,          GetColorFormatForD3DFormat(format),
+                blendImage, useTransparentColor, target->transparentColor};
 
   // A compressed source going into an ordinary texture is decompressed first, into a copy.
   StandardImage decompressed{};
   bool ownDecompressed = false;
   if (image->format.compression != 0 && image->format.compression != textureDXT) {
-    const int64_t bytes = CompressedLevelBytes(image->format.compression, image->width, image->height);
+    const int64_t bytes =
+        CompressedLevelBytes(image->format.compression, image->width, image->height);
     decompressed = *image;
     decompressed.pixels = static_cast<uint8_t*>(TrackedAlloc(bytes, __FILE__, __LINE__));
     if (decompressed.pixels == nullptr) {
@@ -369,17 +383,21 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, 
                     std::min<LONG>(region.right, tile.x + tile.usedWidth),
                     std::min<LONG>(region.bottom, tile.y + tile.usedHeight)};
     if (part.right <= part.left || part.bottom <= part.top) continue;
-    const RECT partSource{source.left + (part.left - region.left), source.top + (part.top - region.top),
-                          source.left + (part.right - region.left), source.top + (part.bottom - region.top)};
-    const bool wholeTile = part.left == tile.x && part.top == tile.y && tile.usedWidth == tile.textureWidth &&
-                           tile.usedHeight == tile.textureHeight && part.right == tile.x + tile.textureWidth &&
-                           part.bottom == tile.y + tile.textureHeight;
-    IDirect3DTexture9* texture = tile.stagingTexture != nullptr ? tile.stagingTexture : tile.texture;
+    const RECT partSource{
+        source.left + (part.left - region.left), source.top + (part.top - region.top),
+        source.left + (part.right - region.left), source.top + (part.bottom - region.top)};
+    const bool wholeTile =
+        part.left == tile.x && part.top == tile.y && tile.usedWidth == tile.textureWidth &&
+        tile.usedHeight == tile.textureHeight && part.right == tile.x + tile.textureWidth &&
+        part.bottom == tile.y + tile.textureHeight;
+    IDirect3DTexture9* texture =
+        tile.stagingTexture != nullptr ? tile.stagingTexture : tile.texture;
     if (texture == nullptr) continue;
     int result = 0;
     if (textureDXT != 0) {
       const bool sameKind = job.image->format.compression == textureDXT;
-      const bool wholeImage = partSource.left == 0 && partSource.top == 0 && partSource.right == job.image->width &&
+      const bool wholeImage = partSource.left == 0 && partSource.top == 0 &&
+                              partSource.right == job.image->width &&
                               partSource.bottom == job.image->height;
       if (!sameKind || !wholeTile || !wholeImage) {
         LogWriteText("DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません\n");
@@ -389,8 +407,9 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, 
       result = UploadStoredLevels(job, texture, copied, textureDXT);
     } else if (levels == 1) {
       result = UploadSingleLevel(job, texture, tile, part, partSource);
-    } else if (job.image->mipLevelCount >= levels && wholeTile && partSource.left == 0 && partSource.top == 0 &&
-               partSource.right == job.image->width && partSource.bottom == job.image->height) {
+    } else if (job.image->mipLevelCount >= levels && wholeTile && partSource.left == 0 &&
+               partSource.top == 0 && partSource.right == job.image->width &&
+               partSource.bottom == job.image->height) {
       result = UploadStoredLevels(job, texture, levels, 0);
     } else {
       result = UploadHalvedLevels(job, texture, levels, tile, part, partSource);
@@ -401,8 +420,9 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY, 
   return finish(0);
 }
 
-int TransferImageToGraph(const char* fileName, const StandardImage* image, const StandardImage* alphaImage, int x,
-                         int y, int graph, int reloadFlags) {
+int TransferImageToGraph(const char* fileName, const StandardImage* image,
+                         const StandardImage* alphaImage, int x, int y, int graph,
+                         int reloadFlags) {
   GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr) return -1;
   if (SetGraphFileNameRecord(graph, fileName, -1) != 0) return -1;
@@ -414,15 +434,17 @@ int TransferImageToGraph(const char* fileName, const StandardImage* image, const
                             GetDrawSettings()->noTransparentColor ? 0 : 1, 0);
 }
 
-int TransferImageRectToGraph(const char* fileName, const StandardImage* image, const StandardImage* alphaImage,
-                             const RECT* sourceRect, int destX, int destY, int graph, int reloadFlags) {
+int TransferImageRectToGraph(const char* fileName, const StandardImage* image,
+                             const StandardImage* alphaImage, const RECT* sourceRect, int destX,
+                             int destY, int graph, int reloadFlags) {
   GraphRecord* record = GetGraphRecord(graph);
   if (record == nullptr) return -1;
   if (SetGraphFileNameRecord(graph, fileName, -1) != 0) return -1;
   record->fileX = sourceRect != nullptr ? sourceRect->left - destX : 0;
   record->fileY = sourceRect != nullptr ? sourceRect->top - destY : 0;
   record->reloadFlags = reloadFlags;
-  return UploadImageToGraph(graph, sourceRect, destX, destY, image, alphaImage, record->image->blendImage,
+  return UploadImageToGraph(graph, sourceRect, destX, destY, image, alphaImage,
+                            record->image->blendImage,
                             GetDrawSettings()->noTransparentColor ? 0 : 1, 0);
 }
 
@@ -480,8 +502,9 @@ int LockDrawTargetPixels(const RECT* rect, StandardImage* image) {
 
   GraphicsCoreState& core = GraphicsCore();
   if (!core.direct3DActive) {
-    const MEMIMG* memimg = IsScreenDrawTarget(target) ? GetSoftwareScreenImage(kSoftwareScreenPrimary)
-                                                      : GetGraphMEMIMG(target);
+    const MEMIMG* memimg = IsScreenDrawTarget(target)
+                               ? GetSoftwareScreenImage(kSoftwareScreenPrimary)
+                               : GetGraphMEMIMG(target);
     if (memimg == nullptr) return -1;
     image->format = *memimg->body->format;
     image->pitch = memimg->body->pitch;
@@ -509,13 +532,15 @@ int LockDrawTargetPixels(const RECT* rect, StandardImage* image) {
     targetLock = DrawTargetLock{true, surface, false};
   } else {
     IDirect3DSurface9* renderTarget = nullptr;
-    if (FAILED(device->CreateRenderTarget(static_cast<UINT>(rectWidth), static_cast<UINT>(rectHeight), format,
+    if (FAILED(device->CreateRenderTarget(static_cast<UINT>(rectWidth),
+                                          static_cast<UINT>(rectHeight), format,
                                           D3DMULTISAMPLE_NONE, 0, FALSE, &renderTarget, nullptr))) {
       LogWriteText("バックバッファロック用描画可能サーフェスの作成に失敗しました\n");
       return -1;
     }
     IDirect3DSurface9* memory = nullptr;
-    if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(rectWidth), static_cast<UINT>(rectHeight), format,
+    if (FAILED(device->CreateOffscreenPlainSurface(static_cast<UINT>(rectWidth),
+                                                   static_cast<UINT>(rectHeight), format,
                                                    D3DPOOL_SYSTEMMEM, &memory, nullptr))) {
       renderTarget->Release();
       LogWriteText("バックバッファロック用システムメモリサーフェスの作成に失敗しました\n");
@@ -559,8 +584,9 @@ int CopyDrawTargetToGraph(int x1, int y1, int x2, int y2, int graph) {
   EndDeviceScene();
   const RECT rect{x1, y1, x2, y2};
   if (!record->image->textureBacked) {
-    const MEMIMG* source = IsScreenDrawTarget(target) ? GetSoftwareScreenImage(kSoftwareScreenPrimary)
-                                                      : GetGraphMEMIMG(target);
+    const MEMIMG* source = IsScreenDrawTarget(target)
+                               ? GetSoftwareScreenImage(kSoftwareScreenPrimary)
+                               : GetGraphMEMIMG(target);
     if (source == nullptr || !IsMEMIMGValid(&record->memimg)) return -1;
     CopyMEMIMGRect(&record->memimg, source, &rect, 0, 0);
     return 0;
@@ -568,13 +594,16 @@ int CopyDrawTargetToGraph(int x1, int y1, int x2, int y2, int graph) {
   GraphicsCoreState& core = GraphicsCore();
   if (core.device == nullptr) return -1;
   if (record->image->drawValid) {
-    IDirect3DSurface9* source = IsScreenDrawTarget(target)
-                                    ? (core.subBackBuffer != nullptr ? core.subBackBuffer : core.backBuffer)
-                                    : GetGraphRenderTargetSurface(target);
+    IDirect3DSurface9* source =
+        IsScreenDrawTarget(target)
+            ? (core.subBackBuffer != nullptr ? core.subBackBuffer : core.backBuffer)
+            : GetGraphRenderTargetSurface(target);
     if (source == nullptr || record->tileCount < 1) return -1;
     const GraphTile& tile = record->tiles[0];
-    const RECT destination{tile.srcX, tile.srcY, tile.srcX + record->width, tile.srcY + record->height};
-    return SUCCEEDED(core.device->StretchRect(source, &rect, tile.imageTile->surface, &destination, D3DTEXF_NONE))
+    const RECT destination{tile.srcX, tile.srcY, tile.srcX + record->width,
+                           tile.srcY + record->height};
+    return SUCCEEDED(core.device->StretchRect(source, &rect, tile.imageTile->surface, &destination,
+                                              D3DTEXF_NONE))
                ? 0
                : -1;
   }

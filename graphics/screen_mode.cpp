@@ -46,7 +46,8 @@ bool TryStart(const ScreenMode& mode) {
 
 const DisplayModeRecord* DisplayModes(int* count) {
   GraphicsCoreState& core = GraphicsCore();
-  if (core.displayModes == nullptr) BuildDisplayModeList(&core.displayModeCount, &core.displayModes);
+  if (core.displayModes == nullptr)
+    BuildDisplayModeList(&core.displayModeCount, &core.displayModes);
   *count = core.displayModes != nullptr ? core.displayModeCount : 0;
   return core.displayModes;
 }
@@ -83,7 +84,8 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
   int currentWidth = 0;
   int currentHeight = 0;
   GetScreenModeSize(&currentWidth, &currentHeight);
-  const ScreenMode previous{currentWidth, currentHeight, GetScreenColorBitDepth(), core.refreshRate};
+  const ScreenMode previous{currentWidth, currentHeight, GetScreenColorBitDepth(),
+                            core.refreshRate};
   if (width == -1) width = previous.width;
   if (height == -1) height = previous.height;
   if (colorBits == -1) colorBits = previous.colorBits;
@@ -109,7 +111,8 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
   LogIndentScope indent;
   int fontSize = -1;
   int fontThickness = -1;
-  const bool fontKept = core.initialised && GetDefaultFontSizeThickness(&fontSize, &fontThickness) == 0;
+  const bool fontKept =
+      core.initialised && GetDefaultFontSizeThickness(&fontSize, &fontThickness) == 0;
   if (!IsEngineInitialising() && !IsEngineRunning()) {
     // Before the start the mode is only remembered for it.
     StoreScreenMode(requested);
@@ -151,8 +154,9 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
 
 int ChangeDisplayResolution() {
   GraphicsCoreState& core = GraphicsCore();
-  LogPrintf("画面モードの変更処理を開始します %u x %u  %u bit ", static_cast<unsigned>(core.screenWidth),
-            static_cast<unsigned>(core.screenHeight), static_cast<unsigned>(core.screenColorBits));
+  LogPrintf("画面モードの変更処理を開始します %u x %u  %u bit ",
+            static_cast<unsigned>(core.screenWidth), static_cast<unsigned>(core.screenHeight),
+            static_cast<unsigned>(core.screenColorBits));
   LogIndentScope indent;
   if (core.screenColorBits != 16 && core.screenColorBits != 32) return -1;
   LogWriteText("画面解像度を変更します... ");
@@ -216,7 +220,8 @@ const ColorFormat* GetColorFormatForD3DFormat(D3DFORMAT format) {
     std::array<ColorFormat, 14> made{};
     for (size_t i = 0; i < kLayouts.size(); ++i) {
       const Layout& layout = kLayouts[i];
-      MakeColorFormatFromMasks(&made[i], layout.depth, layout.red, layout.green, layout.blue, layout.alpha);
+      MakeColorFormatFromMasks(&made[i], layout.depth, layout.red, layout.green, layout.blue,
+                               layout.alpha);
       UpdateColorFormatNoneMask(&made[i]);
     }
     return made;
@@ -228,11 +233,13 @@ const ColorFormat* GetColorFormatForD3DFormat(D3DFORMAT format) {
 
 const ColorFormat* GetGraphColorFormat(int alpha, int alphaTest, int bits32, int drawValid) {
   if (IsSoftwareMode())
-    return GetMEMIMGColorFormat(bits32 ? MEMIMG_PIXEL_XRGB8 : MEMIMG_PIXEL_RGB565, alpha || alphaTest ? 1 : 0, 0);
+    return GetMEMIMGColorFormat(bits32 ? MEMIMG_PIXEL_XRGB8 : MEMIMG_PIXEL_RGB565,
+                                alpha || alphaTest ? 1 : 0, 0);
   int kind;
   if (drawValid) {
-    kind = alpha ? kTextureFormatRenderTargetAlpha32 : bits32 ? kTextureFormatRenderTarget32
-                                                             : kTextureFormatRenderTarget16;
+    kind = alpha    ? kTextureFormatRenderTargetAlpha32
+           : bits32 ? kTextureFormatRenderTarget32
+                    : kTextureFormatRenderTarget16;
   } else if (alpha) {
     kind = bits32 ? kTextureFormatAlpha32 : kTextureFormatAlpha16;
   } else if (alphaTest) {
@@ -265,7 +272,8 @@ int HasDisplayMode(int width, int height, int colorBits) {
   int count = 0;
   const DisplayModeRecord* modes = DisplayModes(&count);
   for (int i = 0; i < count; ++i)
-    if (modes[i].width == width && modes[i].height == height && modes[i].colorBits == colorBits) return 1;
+    if (modes[i].width == width && modes[i].height == height && modes[i].colorBits == colorBits)
+      return 1;
   return 0;
 }
 

@@ -15,7 +15,8 @@ int DrawGraphAtPointSoftware(GraphRecord* record, int x, int y, int transparent)
   return 0;
 }
 
-int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int transparent) {
+int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int y2,
+                               int transparent) {
   MEMIMG* target = GetSoftwareDrawTarget();
   if (target == nullptr || !IsMEMIMGValid(&record->memimg)) return 0;
   const int32_t rect[4] = {x1, y1, x2, y2};
@@ -23,8 +24,8 @@ int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int 
   return 0;
 }
 
-int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
-                          int transparent) {
+int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, int x3, int y3,
+                          int x4, int y4, int transparent) {
   MEMIMG* target = GetSoftwareDrawTarget();
   if (target == nullptr || !IsMEMIMGValid(&record->memimg)) return 0;
   const int width = record->width;
@@ -38,9 +39,10 @@ int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, i
   return 0;
 }
 
-int DrawGraphFourCornersSoftware(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                                 GraphRecord* record, int transparent) {
-  return DrawGraphQuadSoftware(record, TruncateDoubleToInt(x1), TruncateDoubleToInt(y1), TruncateDoubleToInt(x2),
-                               TruncateDoubleToInt(y2), TruncateDoubleToInt(x3), TruncateDoubleToInt(y3),
+int DrawGraphFourCornersSoftware(float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, GraphRecord* record, int transparent) {
+  return DrawGraphQuadSoftware(record, TruncateDoubleToInt(x1), TruncateDoubleToInt(y1),
+                               TruncateDoubleToInt(x2), TruncateDoubleToInt(y2),
+                               TruncateDoubleToInt(x3), TruncateDoubleToInt(y3),
                                TruncateDoubleToInt(x4), TruncateDoubleToInt(y4), transparent);
 }

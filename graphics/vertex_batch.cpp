@@ -92,7 +92,8 @@ void SendBatch(bool testDrawsNothing) {
     MakeUnitMatrix(&identity);
     SetDeviceWorldTransform(&identity);
   }
-  device->DrawPrimitiveUP(batch.primitiveType, primitives, BufferOf(type), static_cast<UINT>(kStride[static_cast<size_t>(type)]));
+  device->DrawPrimitiveUP(batch.primitiveType, primitives, BufferOf(type),
+                          static_cast<UINT>(kStride[static_cast<size_t>(type)]));
   if (batch.threeD) SetDeviceWorldTransform(&GetDrawSettings()->worldMatrix);
 }
 
@@ -138,7 +139,8 @@ int StartInitialPointBatch() {
   batch.threeD = 0;
   batch.vertexType = kVertex2DUntextured;
   batch.primitiveType = D3DPT_POINTLIST;
-  batch.untextured2D[0] = Vertex2DUntextured{0.0f, 0.0f, GetDrawSettings()->drawDepth2D, 1.0f, batch.color};
+  batch.untextured2D[0] =
+      Vertex2DUntextured{0.0f, 0.0f, GetDrawSettings()->drawDepth2D, 1.0f, batch.color};
   batch.count = 1;
   return 0;
 }
@@ -176,14 +178,16 @@ void SetBatchTexture(IDirect3DBaseTexture9* texture) {
   if (draw.blendChanged || draw.textureChanged) ApplyBlendState(0, nullptr, 0);
 }
 
-void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* texture, uint32_t flags) {
+void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* texture,
+                      uint32_t flags) {
   GraphicsCoreState& core = GraphicsCore();
   IDirect3DDevice9* device = core.device;
   if (device == nullptr) return;
   DeviceStateCache& cache = GetDeviceStateCache();
   const DrawSettings* settings = GetDrawSettings();
 
-  if (!(flags & kDrawKeepShaders) && (cache.vertexShader != nullptr || cache.pixelShader != nullptr)) {
+  if (!(flags & kDrawKeepShaders) &&
+      (cache.vertexShader != nullptr || cache.pixelShader != nullptr)) {
     FlushVertexBatch();
     device->SetVertexShader(nullptr);
     device->SetPixelShader(nullptr);
@@ -192,7 +196,8 @@ void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* text
   }
   SetLightingState((flags & kDrawLighting) != 0 ? 1 : 0);
   SetSpecularEnableState((flags & kDrawSpecular) != 0 && !settings->specularOff ? 1 : 0);
-  const DrawDepthSettings& depth = (flags & kDraw3DDepth) != 0 ? settings->depth3D : settings->depth2D;
+  const DrawDepthSettings& depth =
+      (flags & kDraw3DDepth) != 0 ? settings->depth3D : settings->depth2D;
   SetZEnableState(depth.zEnable);
   SetZWriteEnableState(depth.zWrite);
   SetZFuncState(depth.zFunction);
@@ -206,14 +211,16 @@ void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* text
     if ((flags & kDrawTransparent) != 0 && texture != nullptr && image != nullptr &&
         (image->alphaTest || image->alpha)) {
       const bool bilinear = settings->filterMode != 0;
-      if ((settings->blendMode != 0 && settings->blendMode != 8) || ((flags & kDrawPixelExact) == 0 && bilinear)) {
+      if ((settings->blendMode != 0 && settings->blendMode != 8) ||
+          ((flags & kDrawPixelExact) == 0 && bilinear)) {
         alphaBlend = 1;
       } else {
         alphaTest = image->alphaTest;
         alphaBlend = image->alpha;
       }
     }
-    const int coloured = (flags & kDrawColoured) != 0 || GetDrawBrightnessRGB(settings) != 0xFFFFFF ? 1 : 0;
+    const int coloured =
+        (flags & kDrawColoured) != 0 || GetDrawBrightnessRGB(settings) != 0xFFFFFF ? 1 : 0;
     const int blended = (flags & kDrawBlended) != 0 || settings->blendMode != 0 ? 1 : 0;
     SetBlendModeRecord(settings->blendMode, alphaBlend, alphaTest);
     SetBlendParamRecord(coloured, blended);
@@ -252,9 +259,11 @@ int DrawFilledBoxHardware(int x1, int y1, int x2, int y2, uint32_t color, int) {
   SplitScreenColorCode(color, &red, &green, &blue);
   const uint32_t vertexColor = batch.color;
   auto scale = [&](int channel, int shift) {
-    return static_cast<uint32_t>(channel * static_cast<int>((vertexColor >> shift) & 0xFF) / 255) << shift;
+    return static_cast<uint32_t>(channel * static_cast<int>((vertexColor >> shift) & 0xFF) / 255)
+           << shift;
   };
-  const uint32_t colour = (vertexColor & 0xFF000000u) | scale(red, 16) | scale(green, 8) | scale(blue, 0);
+  const uint32_t colour =
+      (vertexColor & 0xFF000000u) | scale(red, 16) | scale(green, 8) | scale(blue, 0);
   const DrawSetupState& draw = GetDeviceStateCache().draw;
   if (draw.blendChanged || draw.textureChanged) ApplyBlendState(0, nullptr, 0);
   auto* v = static_cast<Vertex2DUntextured*>(ReserveBatchQuad(kVertex2DUntextured));

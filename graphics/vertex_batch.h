@@ -69,7 +69,8 @@ constexpr uint32_t kDrawKeepShaders = 0x2000;
 
 // Brings the device up to date for a draw of the image (or an untextured draw with null) with its
 // first texture, and applies the blend state.
-void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* texture, uint32_t flags);
+void PrepareDrawState(const GraphImageRecord* image, IDirect3DBaseTexture9* texture,
+                      uint32_t flags);
 // Binds a tile's texture for the next vertices and re-applies the blend state when that or
 // anything else marked it changed.
 void SetBatchTexture(IDirect3DBaseTexture9* texture);

@@ -31,8 +31,8 @@ long OggVorbisTellCallback(void* source) {
   return stream->ops.tell(stream->handle);
 }
 
-constexpr ov_callbacks kOggVorbisCallbacks = {OggVorbisReadCallback, OggVorbisSeekCallback, ReturnZero,
-                                              OggVorbisTellCallback};
+constexpr ov_callbacks kOggVorbisCallbacks = {OggVorbisReadCallback, OggVorbisSeekCallback,
+                                              ReturnZero, OggVorbisTellCallback};
 
 }  // namespace
 
@@ -40,7 +40,8 @@ int OpenOggVorbisDecoder(SoundDecoderRecord* decoder) {
   OggVorbisDecoderState& state = decoder->oggVorbis;
   state.open = 0;
   state.damaged = 0;
-  if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0) return -1;
+  if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0)
+    return -1;
   state.open = 1;
   const vorbis_info* info = ov_info(&state.file, -1);
   const int wordSize = GetOggVorbisOutputWordSize();
@@ -70,8 +71,9 @@ int ReadOggVorbisDecoder(SoundDecoderRecord* decoder) {
   OggVorbisDecoderState& state = decoder->oggVorbis;
   if (state.open != 1 || state.damaged) return -1;
   int section = 0;
-  const long result = ov_read(&state.file, reinterpret_cast<char*>(decoder->outputBuffer), kOggVorbisBlock, 0,
-                              state.wordSize, state.wordSize != 1 ? 1 : 0, &section);
+  const long result =
+      ov_read(&state.file, reinterpret_cast<char*>(decoder->outputBuffer), kOggVorbisBlock, 0,
+              state.wordSize, state.wordSize != 1 ? 1 : 0, &section);
   if (result < 0) state.damaged = 1;
   if (result <= 0) return -1;
   decoder->outputBytes = static_cast<std::int32_t>(result);
@@ -89,7 +91,8 @@ int SeekOggVorbisDecoder(SoundDecoderRecord* decoder, int sample) {
   decoder->position = 0;
   decoder->stream.ops.seek(decoder->stream.handle, 0, 0);
   state.damaged = 0;
-  if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0) return -1;
+  if (ov_open_callbacks(&decoder->stream, &state.file, nullptr, 0, kOggVorbisCallbacks) != 0)
+    return -1;
   state.open = 1;
   const std::int64_t target = static_cast<std::int64_t>(sample) * decoder->outputFormat.nBlockAlign;
   while (decoder->position < target) {

@@ -56,13 +56,14 @@ int GetSoundBufferPlayCursor(SoundBufferWrapper* wrapper, DWORD* cursor) {
   return Result(wrapper->buffer->GetCurrentPosition(cursor, nullptr));
 }
 
-int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1, DWORD* bytes1,
-                           void** part2, DWORD* bytes2) {
+int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1,
+                           DWORD* bytes1, void** part2, DWORD* bytes2) {
   if (!wrapper->created) return -1;
   return Result(wrapper->buffer->Lock(offset, bytes, part1, bytes1, part2, bytes2, 0));
 }
 
-int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2, DWORD bytes2) {
+int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2,
+                             DWORD bytes2) {
   if (!wrapper->created) return -1;
   return Result(wrapper->buffer->Unlock(part1, bytes1, part2, bytes2));
 }

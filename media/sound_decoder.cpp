@@ -18,33 +18,23 @@ constexpr std::int32_t kFirstDecodeBlock = 1 << 20;
 
 int Refill(SoundDecoderRecord* decoder) {
   switch (decoder->kind) {
-    case kSoundDecoderWavePcm:
-      return ReadWavePcmBlock(decoder);
-    case kSoundDecoderAcm:
-      return ReadAcmBlock(decoder);
-    case kSoundDecoderOggVorbis:
-      return ReadOggVorbisDecoder(decoder);
-    case kSoundDecoderMemoryPcm:
-      return ReadMemoryPcmBlock(decoder);
-    default:
-      return -1;
+    case kSoundDecoderWavePcm: return ReadWavePcmBlock(decoder);
+    case kSoundDecoderAcm: return ReadAcmBlock(decoder);
+    case kSoundDecoderOggVorbis: return ReadOggVorbisDecoder(decoder);
+    case kSoundDecoderMemoryPcm: return ReadMemoryPcmBlock(decoder);
+    default: return -1;
   }
 }
 
 void ReleaseKindState(SoundDecoderRecord* decoder) {
   switch (decoder->kind) {
-    case kSoundDecoderAcm:
-      ReleaseAcmDecoder(decoder);
-      break;
-    case kSoundDecoderOggVorbis:
-      CloseOggVorbisDecoder(decoder);
-      break;
+    case kSoundDecoderAcm: ReleaseAcmDecoder(decoder); break;
+    case kSoundDecoderOggVorbis: CloseOggVorbisDecoder(decoder); break;
     case kSoundDecoderMemoryPcm:
       TrackedFree(decoder->memoryPcm.data);
       decoder->memoryPcm.data = nullptr;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -69,8 +59,10 @@ int OpenSoundDecoder(const StreamRecord* stream, SoundDecoderRecord* decoder) {
     bool rewindAfterRefusal;
   };
   const Candidate candidates[] = {
-      {kSoundDecoderSkipWavePcm, OpenWavePcmDecoder, true},  {kSoundDecoderSkipWaveAcm, OpenWaveAcmDecoder, true},
-      {kSoundDecoderSkipOggVorbis, OpenOggVorbisDecoder, true}, {kSoundDecoderSkipMp3Acm, OpenMp3AcmDecoder, false},
+      {kSoundDecoderSkipWavePcm, OpenWavePcmDecoder, true},
+      {kSoundDecoderSkipWaveAcm, OpenWaveAcmDecoder, true},
+      {kSoundDecoderSkipOggVorbis, OpenOggVorbisDecoder, true},
+      {kSoundDecoderSkipMp3Acm, OpenMp3AcmDecoder, false},
       {kSoundDecoderSkipDirectShow, OpenDirectShowAudioDecoder, false},
   };
   bool accepted = false;
@@ -84,7 +76,8 @@ int OpenSoundDecoder(const StreamRecord* stream, SoundDecoderRecord* decoder) {
   }
   if (!accepted) return -1;
 
-  decoder->outputBuffer = static_cast<std::uint8_t*>(TrackedAlloc(decoder->outputBufferSize, __FILE__, __LINE__));
+  decoder->outputBuffer =
+      static_cast<std::uint8_t*>(TrackedAlloc(decoder->outputBufferSize, __FILE__, __LINE__));
   if (decoder->outputBuffer == nullptr) {
     ReleaseKindState(decoder);
     return -1;
@@ -112,7 +105,8 @@ int ReadSoundDecoder(SoundDecoderRecord* decoder, void* buffer, int bytes) {
       }
     }
     const int take = std::min(bytes - delivered, decoder->outputBytes);
-    std::memcpy(out + delivered, decoder->outputBuffer + decoder->outputOffset, static_cast<std::size_t>(take));
+    std::memcpy(out + delivered, decoder->outputBuffer + decoder->outputOffset,
+                static_cast<std::size_t>(take));
     decoder->outputOffset += take;
     decoder->outputBytes -= take;
     decoder->position += take;
@@ -126,7 +120,8 @@ int ReadMemoryPcmBlock(SoundDecoderRecord* decoder) {
   const std::int32_t left = memory.size - memory.readPosition;
   if (left <= 0) return -1;
   const std::int32_t bytes = std::min(decoder->outputBufferSize, left);
-  std::memcpy(decoder->outputBuffer, memory.data + memory.readPosition, static_cast<std::size_t>(bytes));
+  std::memcpy(decoder->outputBuffer, memory.data + memory.readPosition,
+              static_cast<std::size_t>(bytes));
   memory.readPosition += bytes;
   decoder->outputBytes = bytes;
   return 0;
@@ -134,7 +129,8 @@ int ReadMemoryPcmBlock(SoundDecoderRecord* decoder) {
 
 int SeekSoundDecoder(SoundDecoderRecord* decoder, int sample) {
   if (!decoder->opened) return -1;
-  const std::int64_t wanted = static_cast<std::int64_t>(std::max(sample, 0)) * decoder->outputFormat.nBlockAlign;
+  const std::int64_t wanted =
+      static_cast<std::int64_t>(std::max(sample, 0)) * decoder->outputFormat.nBlockAlign;
   const std::int32_t target = static_cast<std::int32_t>(std::min<std::int64_t>(wanted, INT32_MAX));
   const std::int64_t distance = static_cast<std::int64_t>(target) - decoder->position;
   if (distance > -16 && distance < 16) return 0;
@@ -147,12 +143,8 @@ int SeekSoundDecoder(SoundDecoderRecord* decoder, int sample) {
       decoder->outputOffset = 0;
       break;
     }
-    case kSoundDecoderAcm:
-      SeekAcmDecoder(decoder, target);
-      break;
-    case kSoundDecoderOggVorbis:
-      SeekOggVorbisDecoder(decoder, sample);
-      break;
+    case kSoundDecoderAcm: SeekAcmDecoder(decoder, target); break;
+    case kSoundDecoderOggVorbis: SeekOggVorbisDecoder(decoder, sample); break;
     case kSoundDecoderMemoryPcm: {
       const std::int32_t clamped = std::min(target, decoder->memoryPcm.size);
       decoder->memoryPcm.readPosition = clamped;
@@ -161,8 +153,7 @@ int SeekSoundDecoder(SoundDecoderRecord* decoder, int sample) {
       decoder->outputOffset = 0;
       break;
     }
-    default:
-      break;
+    default: break;
   }
   decoder->endReached = 0;
   return 0;
@@ -175,16 +166,11 @@ int GetSoundDecoderFormat(const SoundDecoderRecord* decoder, WAVEFORMATEX* forma
 
 int GetSoundDecoderTotalBytes(SoundDecoderRecord* decoder) {
   switch (decoder->kind) {
-    case kSoundDecoderWavePcm:
-      return decoder->dataSize;
-    case kSoundDecoderAcm:
-      return GetAcmDecoderTotalBytes(decoder);
-    case kSoundDecoderOggVorbis:
-      return GetOggVorbisDecoderTotalBytes(decoder);
-    case kSoundDecoderMemoryPcm:
-      return decoder->memoryPcm.size;
-    default:
-      return 0;
+    case kSoundDecoderWavePcm: return decoder->dataSize;
+    case kSoundDecoderAcm: return GetAcmDecoderTotalBytes(decoder);
+    case kSoundDecoderOggVorbis: return GetOggVorbisDecoderTotalBytes(decoder);
+    case kSoundDecoderMemoryPcm: return decoder->memoryPcm.size;
+    default: return 0;
   }
 }
 
@@ -207,7 +193,8 @@ int DecodeSoundToPcm(SoundDecoderRecord* decoder, WAVEFORMATEX* format, void** p
     if (block == nullptr) return -1;
     SeekSoundDecoder(decoder, 0);
     decoder->stream.ops.seek(decoder->stream.handle, decoder->dataStart, 0);
-    decoded = static_cast<int>(decoder->stream.ops.read(block, 1, static_cast<std::size_t>(total), decoder->stream.handle));
+    decoded = static_cast<int>(decoder->stream.ops.read(block, 1, static_cast<std::size_t>(total),
+                                                        decoder->stream.handle));
   } else {
     int capacity = std::min(total, kFirstDecodeBlock);
     block = static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__));
@@ -219,7 +206,8 @@ int DecodeSoundToPcm(SoundDecoderRecord* decoder, WAVEFORMATEX* format, void** p
       decoded += got;
       if (decoded < capacity) continue;
       if (capacity == total) break;
-      const int grown = static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(capacity) * 2, total));
+      const int grown =
+          static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(capacity) * 2, total));
       auto* larger = static_cast<std::uint8_t*>(TrackedRealloc(block, grown, __FILE__, __LINE__));
       if (larger == nullptr) {
         TrackedFree(block);
@@ -246,8 +234,8 @@ int SetSoundDecoderDisableMask(int mask) {
 
 int GetSoundDecoderDisableMask() { return soundDecoderDisableMask; }
 
-int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatBytes, const void* data,
-                       int dataBytes) {
+int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatBytes,
+                       const void* data, int dataBytes) {
   const std::int64_t total = static_cast<std::int64_t>(formatBytes) + dataBytes + 28;
   auto* block = formatBytes < 0 || dataBytes < 0 || total > INT32_MAX
                     ? nullptr

@@ -71,8 +71,8 @@ int DecodeSoundToPcm(SoundDecoderRecord* decoder, WAVEFORMATEX* format, void** p
 int SetSoundDecoderDisableMask(int mask);
 int GetSoundDecoderDisableMask();
 // A RIFF/WAVE image in a new tracked block: the format chunk, then the data chunk.
-int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatBytes, const void* data,
-                       int dataBytes);
+int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatBytes,
+                       const void* data, int dataBytes);
 // The whole stream in a new tracked block.
 int ReadWholeStream(const StreamRecord* stream, void** data, int* bytes);
 

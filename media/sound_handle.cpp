@@ -18,8 +18,8 @@ struct SoundTable {
 
 SoundTable table;
 
-constexpr DWORD kNormalBufferFlags = DSBCAPS_STATIC | DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME |
-                                     DSBCAPS_GLOBALFOCUS;
+constexpr DWORD kNormalBufferFlags = DSBCAPS_STATIC | DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN |
+                                     DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS;
 constexpr DWORD kPlainBufferFlags = DSBCAPS_STATIC | DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME;
 
 int CreateFirstBuffer(SoundRecord* record, const WAVEFORMATEX* format, int dataBytes) {
@@ -78,7 +78,8 @@ int AddSoundData(int handle) {
     LogWriteText("サウンドの数が許容量を越えました\n");
   } else {
     const int slot = FindFreeEngineHandleSlot(table.kind, table.slots, true);
-    auto* record = static_cast<SoundRecord*>(TrackedAllocZeroed(sizeof(SoundRecord), __FILE__, __LINE__));
+    auto* record =
+        static_cast<SoundRecord*>(TrackedAllocZeroed(sizeof(SoundRecord), __FILE__, __LINE__));
     if (record == nullptr) {
       LogPrintf("メモリ領域の確保に失敗しました in AddSoundData");
     } else {
@@ -92,24 +93,28 @@ int AddSoundData(int handle) {
   return result;
 }
 
-int CreateSoundBuffers(int sourceHandle, const WAVEFORMATEX* format, int dataBytes, int kind, int bufferCount,
-                       int handle) {
+int CreateSoundBuffers(int sourceHandle, const WAVEFORMATEX* format, int dataBytes, int kind,
+                       int bufferCount, int handle) {
   SoundRecord* record = GetSoundRecord(handle);
   if (record == nullptr) return -1;
   SoundRecord* source = nullptr;
   if (sourceHandle != -1) {
     source = GetSoundRecord(sourceHandle);
-    if (kind != kNormalSound || source == nullptr || source->kind != kNormalSound || !source->buffers[0].created)
+    if (kind != kNormalSound || source == nullptr || source->kind != kNormalSound ||
+        !source->buffers[0].created)
       return -1;
     format = &source->format;
     dataBytes = source->pcmSize;
   }
   if (kind == kNormalSound) {
-    const int count = bufferCount < 1 ? 1 : bufferCount > kMaxSoundBuffers ? kMaxSoundBuffers : bufferCount;
+    const int count = bufferCount < 1                  ? 1
+                      : bufferCount > kMaxSoundBuffers ? kMaxSoundBuffers
+                                                       : bufferCount;
     int made = 0;
     for (int i = 0; i < count; ++i) {
       if (i > 0 || source != nullptr) {
-        const SoundBufferWrapper& original = source != nullptr ? source->buffers[0] : record->buffers[0];
+        const SoundBufferWrapper& original =
+            source != nullptr ? source->buffers[0] : record->buffers[0];
         if (DuplicateSoundBufferWrapper(&record->buffers[i], &original) == 0) {
           ++made;
           continue;
@@ -192,7 +197,8 @@ int GetSoundTotalSamples(int handle) {
 int GetSoundTotalTime(int handle) {
   SoundRecord* record = GetSoundRecord(handle);
   if (GetDirectSoundObject() == nullptr || record == nullptr) return -1;
-  return SamplesToMilliseconds(GetSoundTotalSamples(handle), static_cast<int>(record->format.nSamplesPerSec));
+  return SamplesToMilliseconds(GetSoundTotalSamples(handle),
+                               static_cast<int>(record->format.nSamplesPerSec));
 }
 
 int SamplesToMilliseconds(int samples, int rate) {

@@ -42,7 +42,8 @@ int FillSoundBuffers(SoundRecord* record) {
     void* part1 = nullptr;
     void* part2 = nullptr;
     DWORD bytes1 = 0, bytes2 = 0;
-    if (LockSoundBufferWrapper(wrapper, 0, static_cast<DWORD>(record->pcmSize), &part1, &bytes1, &part2, &bytes2) != 0) {
+    if (LockSoundBufferWrapper(wrapper, 0, static_cast<DWORD>(record->pcmSize), &part1, &bytes1,
+                               &part2, &bytes2) != 0) {
       LogPrintf("サウンドデータの転送に失敗しました_1");
       return -1;
     }
@@ -62,7 +63,8 @@ int FillSoundBuffers(SoundRecord* record) {
 void PrepareNormalSoundPlay(SoundRecord* record, int fromTop, int* chosen) {
   DWORD cursor = 0;
   if (GetSoundBufferPlayCursor(&record->buffers[record->currentBuffer], &cursor) != 0) cursor = 0;
-  record->currentBuffer = record->bufferCount > 0 ? (record->currentBuffer + 1) % record->bufferCount : 0;
+  record->currentBuffer =
+      record->bufferCount > 0 ? (record->currentBuffer + 1) % record->bufferCount : 0;
   *chosen = record->currentBuffer;
   SoundBufferWrapper* wrapper = &record->buffers[record->currentBuffer];
   DWORD status = 0;
@@ -141,7 +143,8 @@ int LoadSoundDataFromFileImage(const void* image, int bytes, int bufferCount, in
   SoundLockScope lock;
   const int handle = AddSoundData(-1);
   if (handle == -1) return -1;
-  if (soundLoadType != kLoadDecoded) return LoadAsStream(image, bytes, handle, soundLoadType, sharedStream);
+  if (soundLoadType != kLoadDecoded)
+    return LoadAsStream(image, bytes, handle, soundLoadType, sharedStream);
 
   MemoryStreamRecord* memory = OpenMemoryStream(image, bytes);
   SoundDecoderRecord decoder{};
@@ -164,7 +167,8 @@ int LoadSoundDataFromFileImage(const void* image, int bytes, int bufferCount, in
     return -1;
   }
 
-  const unsigned seconds = format.nAvgBytesPerSec == 0 ? 0 : static_cast<unsigned>(pcmBytes) / format.nAvgBytesPerSec;
+  const unsigned seconds =
+      format.nAvgBytesPerSec == 0 ? 0 : static_cast<unsigned>(pcmBytes) / format.nAvgBytesPerSec;
   if (seconds > kLongestDecodedSeconds) {
     TrackedFree(pcm);
     return LoadAsStream(image, bytes, handle, kLoadStreamFromMemory, sharedStream);
@@ -178,7 +182,8 @@ int LoadSoundDataFromFileImage(const void* image, int bytes, int bufferCount, in
   }
   SoundRecord* record = GetSoundRecord(handle);
   record->frequency = static_cast<std::int32_t>(format.nSamplesPerSec);
-  record->pcmReferenceCount = static_cast<std::int32_t*>(TrackedAlloc(sizeof(std::int32_t), __FILE__, __LINE__));
+  record->pcmReferenceCount =
+      static_cast<std::int32_t*>(TrackedAlloc(sizeof(std::int32_t), __FILE__, __LINE__));
   if (record->pcmReferenceCount == nullptr) {
     LogPrintf("サウンドデータの参照数を保存するメモリ領域の確保に失敗しました");
     TrackedFree(pcm);
@@ -246,7 +251,8 @@ int IsSoundDataPlaying(int sound) {
   if (record->kind == kStreamSound) return IsStreamSoundPlaying(sound);
   for (int i = 0; i < record->bufferCount; ++i) {
     DWORD status = 0;
-    if (GetSoundBufferStatus(&record->buffers[i], &status) == 0 && (status & DSBSTATUS_PLAYING)) return 1;
+    if (GetSoundBufferStatus(&record->buffers[i], &status) == 0 && (status & DSBSTATUS_PLAYING))
+      return 1;
   }
   return 0;
 }
@@ -258,7 +264,8 @@ int GetSoundDataPlayTime(int sound) {
   if (record->kind == kStreamSound) return GetStreamSoundPlayTime(sound);
   DWORD cursor = 0;
   if (GetSoundBufferPlayCursor(&record->buffers[record->currentBuffer], &cursor) != 0) return -1;
-  const int samples = record->format.nBlockAlign == 0 ? 0 : static_cast<int>(cursor / record->format.nBlockAlign);
+  const int samples =
+      record->format.nBlockAlign == 0 ? 0 : static_cast<int>(cursor / record->format.nBlockAlign);
   return SamplesToMilliseconds(samples, static_cast<int>(record->format.nSamplesPerSec));
 }
 

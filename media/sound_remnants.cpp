@@ -101,19 +101,21 @@ void PutLittleEndian(std::uint8_t*& p, std::uint32_t value, int bytes) {
 // Writes `bytes` of queued PCM, then silence, into the ring at the write position.
 void WriteSoftPlayerBytes(SoftSoundRecord* player, std::int32_t bytes, std::int32_t* realBytes) {
   const std::int32_t available = player->queue.size - player->queue.readPosition;
-  const std::int32_t real = (available < bytes ? available : bytes) / player->blockSize * player->blockSize;
+  const std::int32_t real =
+      (available < bytes ? available : bytes) / player->blockSize * player->blockSize;
   void* part1 = nullptr;
   void* part2 = nullptr;
   DWORD bytes1 = 0, bytes2 = 0;
   *realBytes = real;
-  if (LockSoundBufferWrapper(&player->ring, static_cast<DWORD>(player->writePosition), static_cast<DWORD>(bytes), &part1,
-                             &bytes1, &part2, &bytes2) != 0)
+  if (LockSoundBufferWrapper(&player->ring, static_cast<DWORD>(player->writePosition),
+                             static_cast<DWORD>(bytes), &part1, &bytes1, &part2, &bytes2) != 0)
     return;
   const std::uint8_t silence = player->bitsPerSample == 8 ? 127 : 0;
   const std::uint8_t* source = player->queue.data + player->queue.readPosition;
   auto fill = [&](void* part, DWORD size, std::int32_t offset) {
     auto* out = static_cast<std::uint8_t*>(part);
-    for (DWORD i = 0; i < size; ++i) out[i] = offset + static_cast<std::int32_t>(i) < real ? source[offset + i] : silence;
+    for (DWORD i = 0; i < size; ++i)
+      out[i] = offset + static_cast<std::int32_t>(i) < real ? source[offset + i] : silence;
   };
   fill(part1, bytes1, 0);
   if (part2 != nullptr) fill(part2, bytes2, static_cast<std::int32_t>(bytes1));
@@ -136,10 +138,12 @@ int RefillSoftSoundPlayer(SoftSoundRecord* player) {
         (player->writePosition - player->keptAhead + player->ringBytes) % player->ringBytes;
     const std::int32_t sinceStart = (played - windowStart + player->ringBytes) % player->ringBytes;
     if (sinceStart < player->keptAhead) {
-      const std::int32_t bytes = (sinceStart / player->blockSize) * player->blockSize + player->keptAhead;
+      const std::int32_t bytes =
+          (sinceStart / player->blockSize) * player->blockSize + player->keptAhead;
       std::int32_t real = 0;
       WriteSoftPlayerBytes(player, bytes < player->ringBytes ? bytes : player->ringBytes, &real);
-      if (real < bytes && player->endMark < 0) player->endMark = (player->writePosition + real) % player->ringBytes;
+      if (real < bytes && player->endMark < 0)
+        player->endMark = (player->writePosition + real) % player->ringBytes;
       if (real > 0 && player->endReached) {
         player->endMark = -1;
         player->endReached = 0;
@@ -282,14 +286,16 @@ int DeleteSoftSound(int handle, int kind) {
 int DeleteAllSoftSoundData() {
   for (int slot = 0; slot < kSoftSoundTableSize; ++slot)
     if (remnants.soft[slot] != nullptr && remnants.soft[slot]->kind == 0)
-      DeleteSoftSound(MakeEngineHandle(kSoftSoundHandle, remnants.soft[slot]->checkNumber, slot), 0);
+      DeleteSoftSound(MakeEngineHandle(kSoftSoundHandle, remnants.soft[slot]->checkNumber, slot),
+                      0);
   return 0;
 }
 
 int DeleteAllSoftSoundPlayers() {
   for (int slot = 0; slot < kSoftSoundTableSize; ++slot)
     if (remnants.soft[slot] != nullptr && remnants.soft[slot]->kind == 1)
-      DeleteSoftSound(MakeEngineHandle(kSoftSoundHandle, remnants.soft[slot]->checkNumber, slot), 1);
+      DeleteSoftSound(MakeEngineHandle(kSoftSoundHandle, remnants.soft[slot]->checkNumber, slot),
+                      1);
   return 0;
 }
 

@@ -64,7 +64,8 @@ void LogSoundCapabilities() {
     DecreaseLogIndent();
     return;
   }
-  auto enumerate = reinterpret_cast<HRESULT (*)(LPDSENUMCALLBACKA, LPVOID)>(GetProcAddress(module, "DirectSoundEnumerateA"));
+  auto enumerate = reinterpret_cast<HRESULT (*)(LPDSENUMCALLBACKA, LPVOID)>(
+      GetProcAddress(module, "DirectSoundEnumerateA"));
   if (enumerate == nullptr) {
     FreeLibrary(module);
     LogWriteText("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました\n");
@@ -73,19 +74,22 @@ void LogSoundCapabilities() {
   }
   enumerate(LogSoundDeviceCallback, nullptr);
   DecreaseLogIndent();
-  LogPrintf("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ", caps.dwMaxSecondarySampleRate / 1000.0,
-            caps.dwMinSecondarySampleRate / 1000.0);
-  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB \n", caps.dwTotalHwMemBytes / 1024.0,
-            caps.dwFreeHwMemBytes / 1024.0);
+  LogPrintf("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ",
+            caps.dwMaxSecondarySampleRate / 1000.0, caps.dwMinSecondarySampleRate / 1000.0);
+  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB \n",
+            caps.dwTotalHwMemBytes / 1024.0, caps.dwFreeHwMemBytes / 1024.0);
   LogPrintf("利用可能サンプリング精度\n");
-  LogPrintf(" プライマリ １６bit = %s  ８bit = %s ", Availability(caps.dwFlags, DSCAPS_PRIMARY16BIT),
+  LogPrintf(" プライマリ １６bit = %s  ８bit = %s ",
+            Availability(caps.dwFlags, DSCAPS_PRIMARY16BIT),
             Availability(caps.dwFlags, DSCAPS_PRIMARY8BIT));
-  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s \n", Availability(caps.dwFlags, DSCAPS_SECONDARY16BIT),
+  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s \n",
+            Availability(caps.dwFlags, DSCAPS_SECONDARY16BIT),
             Availability(caps.dwFlags, DSCAPS_SECONDARY8BIT));
   LogPrintf("利用可能チャンネル\n");
   LogPrintf(" プライマリ MONO = %s  STEREO = %s ", Availability(caps.dwFlags, DSCAPS_PRIMARYMONO),
             Availability(caps.dwFlags, DSCAPS_PRIMARYSTEREO));
-  LogPrintf(" セカンダリ MONO = %s  STEREO = %s \n", Availability(caps.dwFlags, DSCAPS_SECONDARYMONO),
+  LogPrintf(" セカンダリ MONO = %s  STEREO = %s \n",
+            Availability(caps.dwFlags, DSCAPS_SECONDARYMONO),
             Availability(caps.dwFlags, DSCAPS_SECONDARYSTEREO));
   DecreaseLogIndent();
   FreeLibrary(module);
@@ -107,7 +111,8 @@ void StartSilentBuffer() {
   void* part1 = nullptr;
   void* part2 = nullptr;
   DWORD bytes1 = 0, bytes2 = 0;
-  if (FAILED(sound.silentBuffer->Lock(0, desc.dwBufferBytes, &part1, &bytes1, &part2, &bytes2, 0))) {
+  if (FAILED(
+          sound.silentBuffer->Lock(0, desc.dwBufferBytes, &part1, &bytes1, &part2, &bytes2, 0))) {
     LogPrintf("無音バッファのロックに失敗しました");
     sound.silentBuffer->Release();
     sound.silentBuffer = nullptr;
@@ -123,7 +128,8 @@ DWORD SoundThreadProc(LPVOID) {
   while (sound.stopWord.load() != 1) {
     EnterSoundLock();
     if (sound.directSound != nullptr) {
-      for (ListNode* node = sound.streamListHead.next; node != nullptr && node != &sound.streamListTail;) {
+      for (ListNode* node = sound.streamListHead.next;
+           node != nullptr && node != &sound.streamListTail;) {
         ListNode* next = node->next;
         RefillStreamSoundBuffer(node->key);
         node = next;
@@ -166,12 +172,14 @@ int StartSoundSystem() {
   if (sound.acmModule == nullptr) {
     sound.acmModule = LoadLibraryA("msacm32.dll");
     if (sound.acmModule != nullptr)
-      for (int i = 0; i < 8; ++i) sound.acmFunctions[i] = GetProcAddress(sound.acmModule, kAcmFunctionNames[i]);
+      for (int i = 0; i < 8; ++i)
+        sound.acmFunctions[i] = GetProcAddress(sound.acmModule, kAcmFunctionNames[i]);
   }
 
   LogWriteText("DirectSound の初期化を行います\n");
   LogWriteText("DirectSound インターフェースの取得を行います....  ");
-  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+  if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr,
+                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
                               IID_IDirectSound, reinterpret_cast<void**>(&sound.directSound)))) {
     LogWriteText("DirectSoundインターフェースの作成に失敗しました\n");
     sound.directSound = nullptr;
@@ -209,7 +217,8 @@ int StartSoundSystem() {
   primary.wFormatTag = WAVE_FORMAT_PCM;
   primary.nChannels = (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? 2 : 1;
   primary.wBitsPerSample = (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? 16 : 8;
-  primary.nSamplesPerSec = caps.dwMaxSecondarySampleRate < 44100 ? caps.dwMaxSecondarySampleRate : 44100;
+  primary.nSamplesPerSec =
+      caps.dwMaxSecondarySampleRate < 44100 ? caps.dwMaxSecondarySampleRate : 44100;
   primary.nBlockAlign = static_cast<WORD>(primary.wBitsPerSample / 8 * primary.nChannels);
   primary.nAvgBytesPerSec = primary.nBlockAlign * primary.nSamplesPerSec;
   if (FAILED(sound.primaryBuffer->SetFormat(&primary)))
@@ -227,7 +236,8 @@ int StartSoundSystem() {
 
   if (GetLogicalProcessorCount() > 1) {
     sound.stopWord.store(0);
-    sound.soundThread = CreateThread(nullptr, 0, SoundThreadProc, nullptr, CREATE_SUSPENDED, &sound.soundThreadId);
+    sound.soundThread =
+        CreateThread(nullptr, 0, SoundThreadProc, nullptr, CREATE_SUSPENDED, &sound.soundThreadId);
     if (sound.soundThread != nullptr) {
       SetThreadPriority(sound.soundThread, THREAD_PRIORITY_TIME_CRITICAL);
       ResumeThread(sound.soundThread);

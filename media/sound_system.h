@@ -66,8 +66,8 @@ ListNode* GetSoftSoundPlayerList(ListNode** tail);
 // Handles and buffers.
 int AddSoundData(int handle);
 SoundRecord* GetSoundRecord(int handle);
-int CreateSoundBuffers(int sourceHandle, const WAVEFORMATEX* format, int dataBytes, int kind, int bufferCount,
-                       int handle);
+int CreateSoundBuffers(int sourceHandle, const WAVEFORMATEX* format, int dataBytes, int kind,
+                       int bufferCount, int handle);
 int DeleteSoundData(int handle);
 int DeleteAllSoundData();
 int GetSoundTotalSamples(int handle);
@@ -81,9 +81,10 @@ int PlaySoundBufferWrapper(SoundBufferWrapper* wrapper, int looping);
 int StopSoundBufferWrapper(SoundBufferWrapper* wrapper);
 int GetSoundBufferStatus(SoundBufferWrapper* wrapper, DWORD* status);
 int GetSoundBufferPlayCursor(SoundBufferWrapper* wrapper, DWORD* cursor);
-int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1, DWORD* bytes1,
-                           void** part2, DWORD* bytes2);
-int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2, DWORD bytes2);
+int LockSoundBufferWrapper(SoundBufferWrapper* wrapper, DWORD offset, DWORD bytes, void** part1,
+                           DWORD* bytes1, void** part2, DWORD* bytes2);
+int UnlockSoundBufferWrapper(SoundBufferWrapper* wrapper, void* part1, DWORD bytes1, void* part2,
+                             DWORD bytes2);
 int SetSoundBufferFrequency(SoundBufferWrapper* wrapper, int hertz);
 int SetSoundBufferPan(SoundBufferWrapper* wrapper, int pan);
 int SetSoundBufferVolume(SoundBufferWrapper* wrapper, int volume);

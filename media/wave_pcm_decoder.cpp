@@ -16,7 +16,9 @@ struct ChunkHeader {
   std::uint32_t size;
 };
 
-std::uint16_t Little16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Little16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Little32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -26,7 +28,9 @@ std::size_t ReadBytes(SoundDecoderRecord* decoder, void* buffer, std::size_t byt
   return decoder->stream.ops.read(buffer, 1, bytes, decoder->stream.handle);
 }
 
-std::int32_t Tell(SoundDecoderRecord* decoder) { return decoder->stream.ops.tell(decoder->stream.handle); }
+std::int32_t Tell(SoundDecoderRecord* decoder) {
+  return decoder->stream.ops.tell(decoder->stream.handle);
+}
 
 bool ReadChunkHeader(SoundDecoderRecord* decoder, ChunkHeader* header) {
   std::uint8_t raw[8];
@@ -36,13 +40,16 @@ bool ReadChunkHeader(SoundDecoderRecord* decoder, ChunkHeader* header) {
   return true;
 }
 
-bool IsChunk(const ChunkHeader& header, const char* id) { return std::memcmp(header.id, id, 4) == 0; }
+bool IsChunk(const ChunkHeader& header, const char* id) {
+  return std::memcmp(header.id, id, 4) == 0;
+}
 
 // Moves the stream forward by `bytes`, refusing to pass its end (a seek there would not fail).
 bool SkipForward(SoundDecoderRecord* decoder, std::int64_t bytes, std::int32_t streamSize) {
   const std::int64_t target = static_cast<std::int64_t>(Tell(decoder)) + bytes;
   if (target > streamSize) return false;
-  return decoder->stream.ops.seek(decoder->stream.handle, static_cast<std::int32_t>(target), 0) == 0;
+  return decoder->stream.ops.seek(decoder->stream.handle, static_cast<std::int32_t>(target), 0) ==
+         0;
 }
 
 std::int32_t StreamSize(SoundDecoderRecord* decoder) {
@@ -59,17 +66,21 @@ std::int32_t StreamSize(SoundDecoderRecord* decoder) {
 // tracked block. Null on a refusal.
 std::uint8_t* ReadFormatChunk(SoundDecoderRecord* decoder, std::int32_t streamSize) {
   std::uint8_t signature[8];
-  if (ReadBytes(decoder, signature, 8) != 8 || std::memcmp(signature, "RIFF", 4) != 0) return nullptr;
-  if (ReadBytes(decoder, signature, 4) != 4 || std::memcmp(signature, "WAVE", 4) != 0) return nullptr;
+  if (ReadBytes(decoder, signature, 8) != 8 || std::memcmp(signature, "RIFF", 4) != 0)
+    return nullptr;
+  if (ReadBytes(decoder, signature, 4) != 4 || std::memcmp(signature, "WAVE", 4) != 0)
+    return nullptr;
   ChunkHeader header;
   if (!ReadChunkHeader(decoder, &header)) return nullptr;
   if (IsChunk(header, "bext")) {
-    if (!SkipForward(decoder, header.size, streamSize) || !ReadChunkHeader(decoder, &header)) return nullptr;
+    if (!SkipForward(decoder, header.size, streamSize) || !ReadChunkHeader(decoder, &header))
+      return nullptr;
   }
   if (!IsChunk(header, "fmt ")) return nullptr;
   const std::int32_t position = Tell(decoder);
   if (header.size > static_cast<std::uint32_t>(std::max(streamSize - position, 0))) return nullptr;
-  auto* chunk = static_cast<std::uint8_t*>(TrackedAlloc(std::max<std::int64_t>(header.size, 18), __FILE__, __LINE__));
+  auto* chunk = static_cast<std::uint8_t*>(
+      TrackedAlloc(std::max<std::int64_t>(header.size, 18), __FILE__, __LINE__));
   if (chunk == nullptr) return nullptr;
   std::memset(chunk, 0, std::max<std::size_t>(header.size, 18));
   if (ReadBytes(decoder, chunk, header.size) != header.size) {
@@ -109,7 +120,9 @@ int OpenWavePcmDecoder(SoundDecoderRecord* decoder) {
   for (;;) {
     if (!ReadChunkHeader(decoder, &header)) return -1;
     if (IsChunk(header, "data")) break;
-    if (!SkipForward(decoder, static_cast<std::int64_t>(header.size) + (header.size & 1), streamSize)) return -1;
+    if (!SkipForward(decoder, static_cast<std::int64_t>(header.size) + (header.size & 1),
+                     streamSize))
+      return -1;
   }
   const std::int32_t dataStart = Tell(decoder);
   // A data size beyond the end of the file is a damaged file, not a promise of more data.
@@ -118,9 +131,10 @@ int OpenWavePcmDecoder(SoundDecoderRecord* decoder) {
   decoder->outputFormat = format;
   decoder->dataStart = dataStart;
   decoder->dataSize = static_cast<std::int32_t>(header.size);
-  const std::int32_t blockCount = std::max<std::int32_t>(
-      1, static_cast<std::int32_t>(std::min<std::uint32_t>(format.nAvgBytesPerSec, kLargestWaveBlock)) /
-             format.nBlockAlign);
+  const std::int32_t blockCount =
+      std::max<std::int32_t>(1, static_cast<std::int32_t>(std::min<std::uint32_t>(
+                                    format.nAvgBytesPerSec, kLargestWaveBlock)) /
+                                    format.nBlockAlign);
   decoder->outputBufferSize = blockCount * format.nBlockAlign;
   decoder->kind = kSoundDecoderWavePcm;
   return 0;
@@ -130,7 +144,8 @@ int ReadWavePcmBlock(SoundDecoderRecord* decoder) {
   const std::int64_t consumed = static_cast<std::int64_t>(Tell(decoder)) - decoder->dataStart;
   const std::int64_t remaining = decoder->dataSize - consumed;
   if (remaining <= 0) return -1;
-  const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(decoder->outputBufferSize, remaining));
+  const std::size_t wanted =
+      static_cast<std::size_t>(std::min<std::int64_t>(decoder->outputBufferSize, remaining));
   const std::size_t read = ReadBytes(decoder, decoder->outputBuffer, wanted);
   decoder->outputBytes = static_cast<std::int32_t>(read);
   return read == 0 ? -1 : 0;

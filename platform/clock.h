@@ -14,7 +14,8 @@ void SetPlatformVirtualTime(bool on);
 bool IsPlatformVirtualTime();
 bool IsPlatformTimeDriverThread();
 // For a thread that does not drive virtual time: waits until the counter has passed `target` or,
-// at the latest, `realLimitMilliseconds` of real time, so a driver that stands still never hangs it.
+// at the latest, `realLimitMilliseconds` of real time, so a driver that stands still never hangs
+// it.
 void WaitForPlatformTime(std::uint64_t targetNanoseconds, std::uint32_t realLimitMilliseconds);
 // Advance virtual time; nothing in real time.
 void AdvancePlatformTime(std::uint32_t milliseconds);

@@ -10,187 +10,171 @@
 namespace {
 
 struct PointGeometry {
-    const uint8_t* source;
-    int sourcePitch;
-    int sourceBytes;
-    uint8_t* destination;
-    int destinationPitch;
-    int destinationBytes;
-    const uint8_t* blend;
-    int blendPitch;
-    int width;
-    int height;
-    const uint8_t* runs;
+  const uint8_t* source;
+  int sourcePitch;
+  int sourceBytes;
+  uint8_t* destination;
+  int destinationPitch;
+  int destinationBytes;
+  const uint8_t* blend;
+  int blendPitch;
+  int width;
+  int height;
+  const uint8_t* runs;
 };
 
 // 16-bit pixels of the add and subtract fast cases, taken in pairs from the row's first pixel: a
 // pair whose two pixels are drawn is computed in one 32-bit word.
 template <KernelConfig C>
-void PairedRows(const KernelContext& k, const PointGeometry& g)
-{
-    for (int y = 0; y < g.height; ++y) {
-        const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
-        uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
-        for (int x = 0; x < g.width; x += 2) {
-            SourcePixel p0 = FetchSource<C>(k, s + static_cast<intptr_t>(x) * g.sourceBytes);
-            bool drawn0 = !C.trans || !IsKeyPixel<C>(k, p0.keyValue);
-            if (x + 1 < g.width) {
-                SourcePixel p1 = FetchSource<C>(k, s + static_cast<intptr_t>(x + 1) * g.sourceBytes);
-                bool drawn1 = !C.trans || !IsKeyPixel<C>(k, p1.keyValue);
-                uint8_t* d0 = d + 2 * x;
-                if (drawn0 && drawn1) {
-                    uint32_t D = Load16(d0) | (Load16(d0 + 2) << 16);
-                    uint32_t X = p0.color | (p1.color << 16);
-                    uint32_t R = C.mode == 2 ? blend::PairedAdd565(D, X) : blend::PairedSub565(D, X);
-                    Store16(d0, R & 0xFFFF);
-                    Store16(d0 + 2, R >> 16);
-                    continue;
-                }
-                if (drawn1)
-                    blend::Apply<C, false>(k, d0 + 2, p1.color, 0, 0);
-            }
-            if (drawn0)
-                blend::Apply<C, false>(k, d + 2 * x, p0.color, 0, 0);
+void PairedRows(const KernelContext& k, const PointGeometry& g) {
+  for (int y = 0; y < g.height; ++y) {
+    const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
+    uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
+    for (int x = 0; x < g.width; x += 2) {
+      SourcePixel p0 = FetchSource<C>(k, s + static_cast<intptr_t>(x) * g.sourceBytes);
+      bool drawn0 = !C.trans || !IsKeyPixel<C>(k, p0.keyValue);
+      if (x + 1 < g.width) {
+        SourcePixel p1 = FetchSource<C>(k, s + static_cast<intptr_t>(x + 1) * g.sourceBytes);
+        bool drawn1 = !C.trans || !IsKeyPixel<C>(k, p1.keyValue);
+        uint8_t* d0 = d + 2 * x;
+        if (drawn0 && drawn1) {
+          uint32_t D = Load16(d0) | (Load16(d0 + 2) << 16);
+          uint32_t X = p0.color | (p1.color << 16);
+          uint32_t R = C.mode == 2 ? blend::PairedAdd565(D, X) : blend::PairedSub565(D, X);
+          Store16(d0, R & 0xFFFF);
+          Store16(d0 + 2, R >> 16);
+          continue;
         }
+        if (drawn1) blend::Apply<C, false>(k, d0 + 2, p1.color, 0, 0);
+      }
+      if (drawn0) blend::Apply<C, false>(k, d + 2 * x, p0.color, 0, 0);
     }
+  }
 }
 
 template <KernelConfig C>
-void ClippedRows(const KernelContext& k, const PointGeometry& g)
-{
-    if constexpr (C.mode == 0 && C.source == kSourceDirect && !C.blend && !C.bright && !C.trans) {
-        size_t rowBytes = static_cast<size_t>(g.width) * g.destinationBytes;
-        for (int y = 0; y < g.height; ++y)
-            std::memcpy(g.destination + static_cast<intptr_t>(y) * g.destinationPitch,
-                        g.source + static_cast<intptr_t>(y) * g.sourcePitch, rowBytes);
-    } else if constexpr (C.special == kSpecialFast && C.pixelType == 0) {
-        PairedRows<C>(k, g);
-    } else {
-        for (int y = 0; y < g.height; ++y) {
-            const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
-            uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
-            const uint8_t* b = C.blend ? g.blend + static_cast<intptr_t>(y) * g.blendPitch : nullptr;
-            for (int x = 0; x < g.width; ++x) {
-                blend::DrawPixel<C>(k, s, d, b, 0);
-                s += g.sourceBytes;
-                d += g.destinationBytes;
-                if constexpr (C.blend)
-                    ++b;
-            }
-        }
+void ClippedRows(const KernelContext& k, const PointGeometry& g) {
+  if constexpr (C.mode == 0 && C.source == kSourceDirect && !C.blend && !C.bright && !C.trans) {
+    size_t rowBytes = static_cast<size_t>(g.width) * g.destinationBytes;
+    for (int y = 0; y < g.height; ++y)
+      std::memcpy(g.destination + static_cast<intptr_t>(y) * g.destinationPitch,
+                  g.source + static_cast<intptr_t>(y) * g.sourcePitch, rowBytes);
+  } else if constexpr (C.special == kSpecialFast && C.pixelType == 0) {
+    PairedRows<C>(k, g);
+  } else {
+    for (int y = 0; y < g.height; ++y) {
+      const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
+      uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
+      const uint8_t* b = C.blend ? g.blend + static_cast<intptr_t>(y) * g.blendPitch : nullptr;
+      for (int x = 0; x < g.width; ++x) {
+        blend::DrawPixel<C>(k, s, d, b, 0);
+        s += g.sourceBytes;
+        d += g.destinationBytes;
+        if constexpr (C.blend) ++b;
+      }
     }
+  }
 }
 
 // The table is trusted as the image's own, but a run never reaches past the row.
 template <KernelConfig C>
-void RunRows(const KernelContext& k, const PointGeometry& g)
-{
-    const uint8_t* code = g.runs;
-    for (int y = 0; y < g.height; ++y) {
-        const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
-        uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
-        const uint8_t* b = C.blend ? g.blend + static_cast<intptr_t>(y) * g.blendPitch : nullptr;
-        int x = 0;
-        for (;;) {
-            uint8_t c = *code++;
-            int kind = c >> 6;
-            if (kind == 3)
-                break;
-            int n = (c & 63) + 1;
-            if (n > g.width - x)
-                n = g.width - x;
-            if (kind != 0) {
-                for (int i = 0; i < n; ++i)
-                    blend::DrawPixel<C>(k, s + static_cast<intptr_t>(x + i) * g.sourceBytes,
-                                        d + static_cast<intptr_t>(x + i) * g.destinationBytes,
-                                        C.blend ? b + x + i : nullptr, kind);
-            }
-            x += n;
-        }
+void RunRows(const KernelContext& k, const PointGeometry& g) {
+  const uint8_t* code = g.runs;
+  for (int y = 0; y < g.height; ++y) {
+    const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
+    uint8_t* d = g.destination + static_cast<intptr_t>(y) * g.destinationPitch;
+    const uint8_t* b = C.blend ? g.blend + static_cast<intptr_t>(y) * g.blendPitch : nullptr;
+    int x = 0;
+    for (;;) {
+      uint8_t c = *code++;
+      int kind = c >> 6;
+      if (kind == 3) break;
+      int n = (c & 63) + 1;
+      if (n > g.width - x) n = g.width - x;
+      if (kind != 0) {
+        for (int i = 0; i < n; ++i)
+          blend::DrawPixel<C>(k, s + static_cast<intptr_t>(x + i) * g.sourceBytes,
+                              d + static_cast<intptr_t>(x + i) * g.destinationBytes,
+                              C.blend ? b + x + i : nullptr, kind);
+      }
+      x += n;
     }
+  }
 }
 
 }  // namespace
 
-int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y, int transparencyFlag,
-                         const MEMIMG* blendImage)
-{
-    if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source))
-        return 0;
-    const MEMIMGBody* db = destination->body;
-    const MEMIMGBody* sb = source->body;
-    if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1)
-        return 0;
-    if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8)
-        return 0;
-    const DrawSettings* settings = GetDrawSettings();
-    int mode = settings->blendMode;
-    if (!IsDrawingMode(mode))
-        return 0;
-    if (!BlendImageCovers(blendImage, source))
-        return 0;
+int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y,
+                         int transparencyFlag, const MEMIMG* blendImage) {
+  if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+  const MEMIMGBody* db = destination->body;
+  const MEMIMGBody* sb = source->body;
+  if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
+  if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
+  const DrawSettings* settings = GetDrawSettings();
+  int mode = settings->blendMode;
+  if (!IsDrawingMode(mode)) return 0;
+  if (!BlendImageCovers(blendImage, source)) return 0;
 
-    int64_t right = static_cast<int64_t>(x) + source->width;
-    int64_t bottom = static_cast<int64_t>(y) + source->height;
-    RECT r{x, y, static_cast<LONG>(right > INT32_MAX ? INT32_MAX : right),
-           static_cast<LONG>(bottom > INT32_MAX ? INT32_MAX : bottom)};
-    ClipRectToRect(&r, &settings->drawArea);
-    int w = r.right - r.left;
-    int h = r.bottom - r.top;
-    if (w <= 0 || h <= 0)
-        return 0;
+  int64_t right = static_cast<int64_t>(x) + source->width;
+  int64_t bottom = static_cast<int64_t>(y) + source->height;
+  RECT r{x, y, static_cast<LONG>(right > INT32_MAX ? INT32_MAX : right),
+         static_cast<LONG>(bottom > INT32_MAX ? INT32_MAX : bottom)};
+  ClipRectToRect(&r, &settings->drawArea);
+  int w = r.right - r.left;
+  int h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return 0;
 
-    KernelContext k = MakeKernelContext(settings, source);
-    int sourceKind = SourceKindOf(source);
-    if (mode == 1 && k.p == 255)
-        mode = 0;
-    if ((mode == 1 || mode == 2) && k.p == 0)
-        return 0;
-    if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette)
-        return 0;
+  KernelContext k = MakeKernelContext(settings, source);
+  int sourceKind = SourceKindOf(source);
+  if (mode == 1 && k.p == 255) mode = 0;
+  if ((mode == 1 || mode == 2) && k.p == 0) return 0;
+  if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette) return 0;
 
-    int sx = r.left - x;
-    int sy = r.top - y;
-    PointGeometry g{};
-    g.sourceBytes = sb->format->bytesPerPixel;
-    g.sourcePitch = sb->pitch;
-    g.source = source->pixels + static_cast<intptr_t>(sy) * sb->pitch + static_cast<intptr_t>(sx) * g.sourceBytes;
-    g.destinationBytes = db->format->bytesPerPixel;
-    g.destinationPitch = db->pitch;
-    g.destination = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
-                    static_cast<intptr_t>(r.left) * g.destinationBytes;
-    if (blendImage) {
-        g.blendPitch = blendImage->body->pitch;
-        g.blend = blendImage->pixels + static_cast<intptr_t>(sy) * g.blendPitch + sx;
-    }
-    g.width = w;
-    g.height = h;
+  int sx = r.left - x;
+  int sy = r.top - y;
+  PointGeometry g{};
+  g.sourceBytes = sb->format->bytesPerPixel;
+  g.sourcePitch = sb->pitch;
+  g.source = source->pixels + static_cast<intptr_t>(sy) * sb->pitch +
+             static_cast<intptr_t>(sx) * g.sourceBytes;
+  g.destinationBytes = db->format->bytesPerPixel;
+  g.destinationPitch = db->pitch;
+  g.destination = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
+                  static_cast<intptr_t>(r.left) * g.destinationBytes;
+  if (blendImage) {
+    g.blendPitch = blendImage->body->pitch;
+    g.blend = blendImage->pixels + static_cast<intptr_t>(sy) * g.blendPitch + sx;
+  }
+  g.width = w;
+  g.height = h;
 
-    KernelSelection s{};
-    s.pixelType = sb->pixelType;
-    s.source = sourceKind;
-    s.mode = mode;
-    s.blend = blendImage != nullptr;
-    s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
-    s.trans = transparencyFlag != 0;
+  KernelSelection s{};
+  s.pixelType = sb->pixelType;
+  s.source = sourceKind;
+  s.mode = mode;
+  s.blend = blendImage != nullptr;
+  s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
+  s.trans = transparencyFlag != 0;
+  s.special = kSpecialNone;
+  if (!s.blend && !s.bright && s.source != kSourceAlpha) {
+    if (mode == 1)
+      s.special = k.p == 128 ? kSpecialHalfSum : s.pixelType == 0 ? kSpecialLerp64 : kSpecialNone;
+    else if ((mode == 2 || mode == 3) && k.p == 255)
+      s.special = kSpecialFast;
+  }
+
+  // The table describes the whole body, so only a view of the whole body may use it.
+  bool wholeBody =
+      source->pixels == sb->pixels && source->width == sb->width && source->height == sb->height;
+  bool runs = transparencyFlag == 1 && sb->tableValid == 1 && sb->transparencyTable != nullptr &&
+              wholeBody && w == source->width && h == source->height;
+  if (runs) {
+    g.runs = sb->transparencyTable;
     s.special = kSpecialNone;
-    if (!s.blend && !s.bright && s.source != kSourceAlpha) {
-        if (mode == 1)
-            s.special = k.p == 128 ? kSpecialHalfSum : s.pixelType == 0 ? kSpecialLerp64 : kSpecialNone;
-        else if ((mode == 2 || mode == 3) && k.p == 255)
-            s.special = kSpecialFast;
-    }
-
-    // The table describes the whole body, so only a view of the whole body may use it.
-    bool wholeBody = source->pixels == sb->pixels && source->width == sb->width && source->height == sb->height;
-    bool runs = transparencyFlag == 1 && sb->tableValid == 1 && sb->transparencyTable != nullptr && wholeBody &&
-                w == source->width && h == source->height;
-    if (runs) {
-        g.runs = sb->transparencyTable;
-        s.special = kSpecialNone;
-        DispatchImageKernel<kPathPointRuns>(s, [&]<KernelConfig C>() { RunRows<C>(k, g); });
-    } else {
-        DispatchImageKernel<kPathPoint>(s, [&]<KernelConfig C>() { ClippedRows<C>(k, g); });
-    }
-    return 0;
+    DispatchImageKernel<kPathPointRuns>(s, [&]<KernelConfig C>() { RunRows<C>(k, g); });
+  } else {
+    DispatchImageKernel<kPathPoint>(s, [&]<KernelConfig C>() { ClippedRows<C>(k, g); });
+  }
+  return 0;
 }

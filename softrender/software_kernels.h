@@ -8,17 +8,17 @@
 #include "files/memimg.h"
 
 struct TriangleVertex {
-    int32_t x;   // destination column
-    int32_t y;   // destination row
-    int32_t u;   // source column, in texels (u = source width is the right edge)
-    int32_t v;   // source row
+  int32_t x;  // destination column
+  int32_t y;  // destination row
+  int32_t u;  // source column, in texels (u = source width is the right edge)
+  int32_t v;  // source row
 };
 
-int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y, int transparencyFlag,
-                         const MEMIMG* blendImage);
+int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y,
+                         int transparencyFlag, const MEMIMG* blendImage);
 // rect: {x1, y1, x2, y2} as the caller gives it; x2 < x1 mirrors, y2 < y1 flips.
-int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect, int transparencyFlag,
-                        const MEMIMG* blendImage);
+int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect,
+                        int transparencyFlag, const MEMIMG* blendImage);
 // rect: {x1, y1, x2, y2} or null for the whole image; colour: a pixel value of the destination.
 int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color);
 // A null source draws the triangle untextured in `color` (a pixel value of the destination).

@@ -9,150 +9,133 @@ namespace {
 
 // One axis of the walk: the first source index, its step and the 16.16 counter.
 struct StretchAxis {
-    int64_t ratio;      // destination pixels per source pixel, 16.16
-    int64_t counter;    // what is left of the current source pixel
-    int first;          // first source index sampled
-    int direction;      // +1, or -1 when mirrored
-    int size;           // source pixels along the axis
+  int64_t ratio;    // destination pixels per source pixel, 16.16
+  int64_t counter;  // what is left of the current source pixel
+  int first;        // first source index sampled
+  int direction;    // +1, or -1 when mirrored
+  int size;         // source pixels along the axis
 };
 
-StretchAxis MakeAxis(int64_t length, int sourceSize, int64_t offset, int direction)
-{
-    StretchAxis a{};
-    a.ratio = length * 65536 / sourceSize;
-    a.direction = direction;
-    a.size = sourceSize;
-    if (a.ratio == 0)
-        return a;
-    int64_t start = offset * 65536 / a.ratio;
-    int64_t remainder = offset * 65536 - start * a.ratio;
-    a.counter = a.ratio - remainder;
-    a.first = static_cast<int>(direction > 0 ? start : sourceSize - 1 - start);
-    return a;
+StretchAxis MakeAxis(int64_t length, int sourceSize, int64_t offset, int direction) {
+  StretchAxis a{};
+  a.ratio = length * 65536 / sourceSize;
+  a.direction = direction;
+  a.size = sourceSize;
+  if (a.ratio == 0) return a;
+  int64_t start = offset * 65536 / a.ratio;
+  int64_t remainder = offset * 65536 - start * a.ratio;
+  a.counter = a.ratio - remainder;
+  a.first = static_cast<int>(direction > 0 ? start : sourceSize - 1 - start);
+  return a;
 }
 
 // Steps the index on while the counter is used up; it never leaves the source.
-inline void Advance(const StretchAxis& a, int64_t* counter, int* index)
-{
-    *counter -= 65536;
-    if (*counter > 0)
-        return;
-    do {
-        *index += a.direction;
-        *counter += a.ratio;
-    } while (*counter <= 0);
-    if (*index < 0)
-        *index = 0;
-    else if (*index >= a.size)
-        *index = a.size - 1;
+inline void Advance(const StretchAxis& a, int64_t* counter, int* index) {
+  *counter -= 65536;
+  if (*counter > 0) return;
+  do {
+    *index += a.direction;
+    *counter += a.ratio;
+  } while (*counter <= 0);
+  if (*index < 0)
+    *index = 0;
+  else if (*index >= a.size)
+    *index = a.size - 1;
 }
 
 struct StretchGeometry {
-    const MEMIMG* source;
-    const MEMIMG* blend;
-    uint8_t* destination;   // first destination pixel drawn
-    int destinationPitch;
-    int destinationBytes;
-    int width;              // clipped
-    int height;
-    StretchAxis x;
-    StretchAxis y;
+  const MEMIMG* source;
+  const MEMIMG* blend;
+  uint8_t* destination;  // first destination pixel drawn
+  int destinationPitch;
+  int destinationBytes;
+  int width;  // clipped
+  int height;
+  StretchAxis x;
+  StretchAxis y;
 };
 
 template <KernelConfig C>
-void StretchRows(const KernelContext& k, const StretchGeometry& g)
-{
-    const MEMIMGBody* sb = g.source->body;
-    int sourceBytes = sb->format->bytesPerPixel;
-    int blendPitch = g.blend ? g.blend->body->pitch : 0;
-    int row = g.y.first;
-    int64_t rowCounter = g.y.counter;
-    for (int j = 0; j < g.height; ++j) {
-        const uint8_t* s = g.source->pixels + static_cast<intptr_t>(row) * sb->pitch;
-        const uint8_t* b = C.blend ? g.blend->pixels + static_cast<intptr_t>(row) * blendPitch : nullptr;
-        uint8_t* d = g.destination + static_cast<intptr_t>(j) * g.destinationPitch;
-        int column = g.x.first;
-        int64_t counter = g.x.counter;
-        for (int i = 0; i < g.width; ++i) {
-            blend::DrawPixel<C>(k, s + static_cast<intptr_t>(column) * sourceBytes,
-                                d + static_cast<intptr_t>(i) * g.destinationBytes, C.blend ? b + column : nullptr, 0);
-            if (i + 1 < g.width)
-                Advance(g.x, &counter, &column);
-        }
-        if (j + 1 < g.height)
-            Advance(g.y, &rowCounter, &row);
+void StretchRows(const KernelContext& k, const StretchGeometry& g) {
+  const MEMIMGBody* sb = g.source->body;
+  int sourceBytes = sb->format->bytesPerPixel;
+  int blendPitch = g.blend ? g.blend->body->pitch : 0;
+  int row = g.y.first;
+  int64_t rowCounter = g.y.counter;
+  for (int j = 0; j < g.height; ++j) {
+    const uint8_t* s = g.source->pixels + static_cast<intptr_t>(row) * sb->pitch;
+    const uint8_t* b =
+        C.blend ? g.blend->pixels + static_cast<intptr_t>(row) * blendPitch : nullptr;
+    uint8_t* d = g.destination + static_cast<intptr_t>(j) * g.destinationPitch;
+    int column = g.x.first;
+    int64_t counter = g.x.counter;
+    for (int i = 0; i < g.width; ++i) {
+      blend::DrawPixel<C>(k, s + static_cast<intptr_t>(column) * sourceBytes,
+                          d + static_cast<intptr_t>(i) * g.destinationBytes,
+                          C.blend ? b + column : nullptr, 0);
+      if (i + 1 < g.width) Advance(g.x, &counter, &column);
     }
+    if (j + 1 < g.height) Advance(g.y, &rowCounter, &row);
+  }
 }
 
 }  // namespace
 
 // The point blit's guards apply here too: a pair it refuses would be written out of bounds.
-int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect, int transparencyFlag,
-                        const MEMIMG* blendImage)
-{
-    if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source))
-        return 0;
-    const MEMIMGBody* db = destination->body;
-    const MEMIMGBody* sb = source->body;
-    if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1)
-        return 0;
-    if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8)
-        return 0;
-    const DrawSettings* settings = GetDrawSettings();
-    int mode = settings->blendMode;
-    if (!IsDrawingMode(mode) || !BlendImageCovers(blendImage, source))
-        return 0;
+int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect,
+                        int transparencyFlag, const MEMIMG* blendImage) {
+  if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+  const MEMIMGBody* db = destination->body;
+  const MEMIMGBody* sb = source->body;
+  if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
+  if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
+  const DrawSettings* settings = GetDrawSettings();
+  int mode = settings->blendMode;
+  if (!IsDrawingMode(mode) || !BlendImageCovers(blendImage, source)) return 0;
 
-    int directionX = rect[0] <= rect[2] ? 1 : -1;
-    int directionY = rect[1] <= rect[3] ? 1 : -1;
-    RECT r{directionX > 0 ? rect[0] : rect[2], directionY > 0 ? rect[1] : rect[3],
-           directionX > 0 ? rect[2] : rect[0], directionY > 0 ? rect[3] : rect[1]};
-    int64_t width = static_cast<int64_t>(r.right) - r.left;
-    int64_t height = static_cast<int64_t>(r.bottom) - r.top;
-    if (width == 0 || height == 0)
-        return 0;
-    if (width == source->width && height == source->height && directionX > 0 && directionY > 0)
-        return DrawMEMIMGAtPosition(destination, source, r.left, r.top, transparencyFlag, blendImage);
-    if (source->width <= 0 || source->height <= 0)
-        return 0;
+  int directionX = rect[0] <= rect[2] ? 1 : -1;
+  int directionY = rect[1] <= rect[3] ? 1 : -1;
+  RECT r{directionX > 0 ? rect[0] : rect[2], directionY > 0 ? rect[1] : rect[3],
+         directionX > 0 ? rect[2] : rect[0], directionY > 0 ? rect[3] : rect[1]};
+  int64_t width = static_cast<int64_t>(r.right) - r.left;
+  int64_t height = static_cast<int64_t>(r.bottom) - r.top;
+  if (width == 0 || height == 0) return 0;
+  if (width == source->width && height == source->height && directionX > 0 && directionY > 0)
+    return DrawMEMIMGAtPosition(destination, source, r.left, r.top, transparencyFlag, blendImage);
+  if (source->width <= 0 || source->height <= 0) return 0;
 
-    RECT unclipped = r;
-    ClipRectToRect(&r, &settings->drawArea);
-    StretchGeometry g{};
-    g.x = MakeAxis(width, source->width, static_cast<int64_t>(r.left) - unclipped.left, directionX);
-    g.y = MakeAxis(height, source->height, static_cast<int64_t>(r.top) - unclipped.top, directionY);
-    // A source more than 65536 times the target has a zero ratio: nothing to sample.
-    if (g.x.ratio == 0 || g.y.ratio == 0)
-        return 0;
-    g.width = r.right - r.left;
-    g.height = r.bottom - r.top;
-    if (g.width <= 0 || g.height <= 0)
-        return 0;
+  RECT unclipped = r;
+  ClipRectToRect(&r, &settings->drawArea);
+  StretchGeometry g{};
+  g.x = MakeAxis(width, source->width, static_cast<int64_t>(r.left) - unclipped.left, directionX);
+  g.y = MakeAxis(height, source->height, static_cast<int64_t>(r.top) - unclipped.top, directionY);
+  // A source more than 65536 times the target has a zero ratio: nothing to sample.
+  if (g.x.ratio == 0 || g.y.ratio == 0) return 0;
+  g.width = r.right - r.left;
+  g.height = r.bottom - r.top;
+  if (g.width <= 0 || g.height <= 0) return 0;
 
-    KernelContext k = MakeKernelContext(settings, source);
-    int sourceKind = SourceKindOf(source);
-    if (mode == 1 && k.p == 255)
-        mode = 0;
-    if ((mode == 1 || mode == 2) && k.p == 0)
-        return 0;
-    if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette)
-        return 0;
+  KernelContext k = MakeKernelContext(settings, source);
+  int sourceKind = SourceKindOf(source);
+  if (mode == 1 && k.p == 255) mode = 0;
+  if ((mode == 1 || mode == 2) && k.p == 0) return 0;
+  if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette) return 0;
 
-    g.source = source;
-    g.blend = blendImage;
-    g.destinationBytes = db->format->bytesPerPixel;
-    g.destinationPitch = db->pitch;
-    g.destination = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
-                    static_cast<intptr_t>(r.left) * g.destinationBytes;
+  g.source = source;
+  g.blend = blendImage;
+  g.destinationBytes = db->format->bytesPerPixel;
+  g.destinationPitch = db->pitch;
+  g.destination = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
+                  static_cast<intptr_t>(r.left) * g.destinationBytes;
 
-    KernelSelection s{};
-    s.pixelType = sb->pixelType;
-    s.source = sourceKind;
-    s.mode = mode;
-    s.blend = blendImage != nullptr;
-    s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
-    s.trans = transparencyFlag != 0;
-    s.special = kSpecialNone;
-    DispatchImageKernel<kPathStretched>(s, [&]<KernelConfig C>() { StretchRows<C>(k, g); });
-    return 0;
+  KernelSelection s{};
+  s.pixelType = sb->pixelType;
+  s.source = sourceKind;
+  s.mode = mode;
+  s.blend = blendImage != nullptr;
+  s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
+  s.trans = transparencyFlag != 0;
+  s.special = kSpecialNone;
+  DispatchImageKernel<kPathStretched>(s, [&]<KernelConfig C>() { StretchRows<C>(k, g); });
+  return 0;
 }

@@ -29,7 +29,8 @@ int GetMillisecondCount() { return static_cast<int>(timeGetTime() & 0x7FFFFFFF);
 
 std::uint64_t GetMicrosecondCount(int useTimeStampCounter) {
   const SystemInfo& info = GetSystemInformation();
-  if (useTimeStampCounter == 1 && info.timeStampCounter && info.timeStampTicksPerSecond != 0 && IsEngineRunning())
+  if (useTimeStampCounter == 1 && info.timeStampCounter && info.timeStampTicksPerSecond != 0 &&
+      IsEngineRunning())
     return ScaleToMicroseconds(ReadTimeStampCounter(), info.timeStampTicksPerSecond);
   std::uint64_t frequency = GetPerformanceFrequencyForClocks();
   if (GetTimerSource() == 1 && frequency != 0) {

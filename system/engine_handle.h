@@ -29,8 +29,8 @@ enum EngineHandleType : std::int32_t {
 constexpr int kEngineHandleCheckLimit = 2048;
 
 // Slots of each kind's table, by EngineHandleType code (index 0 unused).
-constexpr int kEngineHandleSlotLimit[16] = {0,    32768, 32768, 100,   40,   512,   8192,  256,
-                                            256,  4096,  65536, 8192,  4096, 32768, 16384, 16384};
+constexpr int kEngineHandleSlotLimit[16] = {0,   32768, 32768, 100,  40,   512,   8192,  256,
+                                            256, 4096,  65536, 8192, 4096, 32768, 16384, 16384};
 
 constexpr EngineHandle MakeEngineHandle(EngineHandleType type, int check, int slot) {
   return static_cast<EngineHandle>((static_cast<std::uint32_t>(type) << 27) |
@@ -67,8 +67,8 @@ int GetEngineHandleSlotForKind(EngineHandle handle, const EngineHandleKind& kind
 // The whole check: the record of a valid handle, else null. `checkOf` reads a record's check
 // number.
 template <class Record, class CheckOf>
-Record* FindEngineHandleRecord(EngineHandle handle, const EngineHandleKind& kind, Record* const* table,
-                               CheckOf checkOf) {
+Record* FindEngineHandleRecord(EngineHandle handle, const EngineHandleKind& kind,
+                               Record* const* table, CheckOf checkOf) {
   const int slot = GetEngineHandleSlotForKind(handle, kind);
   if (slot < 0 || table[slot] == nullptr) return nullptr;
   if ((checkOf(*table[slot]) & 0x7FF) != GetEngineHandleCheck(handle)) return nullptr;
@@ -78,7 +78,8 @@ Record* FindEngineHandleRecord(EngineHandle handle, const EngineHandleKind& kind
 // A free slot: from the high-water mark while it is below the limit (`fromHighWater`), else the
 // first free slot from 0; -1 when the table is full.
 template <class Record>
-int FindFreeEngineHandleSlot(const EngineHandleKind& kind, Record* const* table, bool fromHighWater) {
+int FindFreeEngineHandleSlot(const EngineHandleKind& kind, Record* const* table,
+                             bool fromHighWater) {
   if (fromHighWater && kind.highWater < kind.slotLimit && table[kind.highWater] == nullptr)
     return kind.highWater;
   for (int slot = 0; slot < kind.slotLimit; ++slot)

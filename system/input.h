@@ -13,5 +13,5 @@ int ProcessJoypadEffects();
 int IsKeyDown(int keyCode);
 // The four input settings, kept across starts (all 0 in this program): use the Windows key state,
 // use the DirectInput keyboard on Windows Vista and 7, no force feedback, no keyboard device.
-int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnVista, int noForceFeedback,
-                           int noKeyboardDevice);
+int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnVista,
+                           int noForceFeedback, int noKeyboardDevice);

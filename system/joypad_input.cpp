@@ -17,19 +17,22 @@ constexpr DWORD kAxisOffsets[6] = {DIJOFS_X, DIJOFS_Y, DIJOFS_Z, DIJOFS_RX, DIJO
 HRESULT CreateJoypadDevice(InputState& input, REFGUID guid, IDirectInputDeviceA** device) {
   *device = nullptr;
   if (input.isDirectInput8) return input.directInput->CreateDevice(guid, device, nullptr);
-  return input.directInput->CreateDeviceEx(guid, IID_IDirectInputDevice7A, reinterpret_cast<void**>(device), nullptr);
+  return input.directInput->CreateDeviceEx(guid, IID_IDirectInputDevice7A,
+                                           reinterpret_cast<void**>(device), nullptr);
 }
 
 void SetAxes(IDirectInputDeviceA* device) {
   for (int i = 0; i < 6; ++i) {
-    DIPROPRANGE range{{sizeof(DIPROPRANGE), sizeof(DIPROPHEADER), kAxisOffsets[i], DIPH_BYOFFSET}, -1000, 1000};
+    DIPROPRANGE range{
+        {sizeof(DIPROPRANGE), sizeof(DIPROPHEADER), kAxisOffsets[i], DIPH_BYOFFSET}, -1000, 1000};
     if (FAILED(device->SetProperty(DIPROP_RANGE, &range.diph))) {
       if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸関係の設定に失敗しました\n");
       if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸関係の設定に失敗しました\n");
     }
   }
   for (int i = 0; i < 6; ++i) {
-    DIPROPDWORD zone{{sizeof(DIPROPDWORD), sizeof(DIPROPHEADER), kAxisOffsets[i], DIPH_BYOFFSET}, 3500};
+    DIPROPDWORD zone{{sizeof(DIPROPDWORD), sizeof(DIPROPHEADER), kAxisOffsets[i], DIPH_BYOFFSET},
+                     3500};
     if (FAILED(device->SetProperty(DIPROP_DEADZONE, &zone.diph))) {
       if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました\n");
       if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました\n");
@@ -95,13 +98,15 @@ BOOL EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, LPVOID) {
     pad.device->Release();
     return DIENUM_CONTINUE;
   }
-  if (FAILED(pad.device->SetCooperativeLevel(GetEngineWindowHandle(), DISCL_EXCLUSIVE | DISCL_FOREGROUND)))
+  if (FAILED(pad.device->SetCooperativeLevel(GetEngineWindowHandle(),
+                                             DISCL_EXCLUSIVE | DISCL_FOREGROUND)))
     LogWriteText("ジョイパッドデバイスの協調レベルの設定に失敗しました\n");
   SetAxes(pad.device);
   if (!input.settings.noForceFeedback) CreateEffects(pad);
   pad.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   const HRESULT notified = pad.device->SetEventNotification(pad.event);
-  if (notified != DI_OK && notified != DI_POLLEDDEVICE) LogWriteText("ジョイパッドイベントのセットアップが失敗しました\n");
+  if (notified != DI_OK && notified != DI_POLLEDDEVICE)
+    LogWriteText("ジョイパッドイベントのセットアップが失敗しました\n");
   pad.device->Acquire();
   pad.vibrationPower = DI_FFNOMINALMAX;
   input.joypads[input.joypadCount++] = pad;
@@ -122,7 +127,8 @@ int EnumerateJoypads() {
   ReleaseJoypads();
   LogWriteText("ジョイパッドの初期化... \n");
   if (input.directInput != nullptr)
-    input.directInput->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
+    input.directInput->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr,
+                                   DIEDFL_ATTACHEDONLY);
   LogWriteText("ジョイパッドの初期化は正常に終了しました\n");
   return 0;
 }
@@ -188,7 +194,8 @@ int UpdateJoypadEffects() {
       std::int32_t& running;
       bool wanted;
     } effects[2] = {{pad.constantEffect, pad.constantRunning, pad.vibrationRequest != 0},
-                    {pad.periodicEffect, pad.periodicRunning, pad.vibrationRequest != 0 && pad.vibrationPower > 5000}};
+                    {pad.periodicEffect, pad.periodicRunning,
+                     pad.vibrationRequest != 0 && pad.vibrationPower > 5000}};
     for (auto& entry : effects) {
       if (entry.effect == nullptr) continue;
       const bool wanted = active && entry.wanted;

@@ -27,29 +27,112 @@ struct KeyPair {
 // Windows virtual keys to DirectInput key codes, applied in this order; Enter sets both codes.
 constexpr KeyPair kWindowsKeyTable[] = {
     // letters
-    {0x41, 0x1E}, {0x42, 0x30}, {0x43, 0x2E}, {0x44, 0x20}, {0x45, 0x12}, {0x46, 0x21}, {0x47, 0x22}, {0x48, 0x23},
-    {0x49, 0x17}, {0x4A, 0x24}, {0x4B, 0x25}, {0x4C, 0x26}, {0x4D, 0x32}, {0x4E, 0x31}, {0x4F, 0x18}, {0x50, 0x19},
-    {0x51, 0x10}, {0x52, 0x13}, {0x53, 0x1F}, {0x54, 0x14}, {0x55, 0x16}, {0x56, 0x2F}, {0x57, 0x11}, {0x58, 0x2D},
-    {0x59, 0x15}, {0x5A, 0x2C},
+    {0x41, 0x1E},
+    {0x42, 0x30},
+    {0x43, 0x2E},
+    {0x44, 0x20},
+    {0x45, 0x12},
+    {0x46, 0x21},
+    {0x47, 0x22},
+    {0x48, 0x23},
+    {0x49, 0x17},
+    {0x4A, 0x24},
+    {0x4B, 0x25},
+    {0x4C, 0x26},
+    {0x4D, 0x32},
+    {0x4E, 0x31},
+    {0x4F, 0x18},
+    {0x50, 0x19},
+    {0x51, 0x10},
+    {0x52, 0x13},
+    {0x53, 0x1F},
+    {0x54, 0x14},
+    {0x55, 0x16},
+    {0x56, 0x2F},
+    {0x57, 0x11},
+    {0x58, 0x2D},
+    {0x59, 0x15},
+    {0x5A, 0x2C},
     // digits
-    {0x30, 0x0B}, {0x31, 0x02}, {0x32, 0x03}, {0x33, 0x04}, {0x34, 0x05}, {0x35, 0x06}, {0x36, 0x07}, {0x37, 0x08},
-    {0x38, 0x09}, {0x39, 0x0A},
+    {0x30, 0x0B},
+    {0x31, 0x02},
+    {0x32, 0x03},
+    {0x33, 0x04},
+    {0x34, 0x05},
+    {0x35, 0x06},
+    {0x36, 0x07},
+    {0x37, 0x08},
+    {0x38, 0x09},
+    {0x39, 0x0A},
     // arrows
-    {0x25, 0xCB}, {0x26, 0xC8}, {0x27, 0xCD}, {0x28, 0xD0},
+    {0x25, 0xCB},
+    {0x26, 0xC8},
+    {0x27, 0xCD},
+    {0x28, 0xD0},
     // punctuation
-    {0xBB, 0x27}, {0xBA, 0x92}, {0xDB, 0x1A}, {0xDD, 0x1B}, {0xC0, 0x91}, {0xE2, 0x2B}, {0xBC, 0x33}, {0xBD, 0x0C},
-    {0xDC, 0x7D}, {0xBE, 0x34}, {0xBF, 0x35},
+    {0xBB, 0x27},
+    {0xBA, 0x92},
+    {0xDB, 0x1A},
+    {0xDD, 0x1B},
+    {0xC0, 0x91},
+    {0xE2, 0x2B},
+    {0xBC, 0x33},
+    {0xBD, 0x0C},
+    {0xDC, 0x7D},
+    {0xBE, 0x34},
+    {0xBF, 0x35},
     // editing
-    {0x2E, 0xD3}, {0x1B, 0x01}, {0x20, 0x39}, {0x08, 0x0E}, {0x09, 0x0F}, {0x0D, 0x1C},
+    {0x2E, 0xD3},
+    {0x1B, 0x01},
+    {0x20, 0x39},
+    {0x08, 0x0E},
+    {0x09, 0x0F},
+    {0x0D, 0x1C},
     // numeric pad
-    {0x60, 0x52}, {0x61, 0x4F}, {0x62, 0x50}, {0x63, 0x51}, {0x64, 0x4B}, {0x65, 0x4C}, {0x66, 0x4D}, {0x67, 0x47},
-    {0x68, 0x48}, {0x69, 0x49}, {0x6A, 0x37}, {0x6B, 0x4E}, {0x6D, 0x4A}, {0x6E, 0x53}, {0x6F, 0xB5}, {0x0D, 0x9C},
+    {0x60, 0x52},
+    {0x61, 0x4F},
+    {0x62, 0x50},
+    {0x63, 0x51},
+    {0x64, 0x4B},
+    {0x65, 0x4C},
+    {0x66, 0x4D},
+    {0x67, 0x47},
+    {0x68, 0x48},
+    {0x69, 0x49},
+    {0x6A, 0x37},
+    {0x6B, 0x4E},
+    {0x6D, 0x4A},
+    {0x6E, 0x53},
+    {0x6F, 0xB5},
+    {0x0D, 0x9C},
     // modifiers and navigation
-    {0xA0, 0x2A}, {0xA1, 0x36}, {0xA2, 0x1D}, {0xA3, 0x9D}, {0x21, 0xC9}, {0x22, 0xD1}, {0x23, 0xCF}, {0x24, 0xC7},
-    {0x2D, 0xD2}, {0xA4, 0x38}, {0xA5, 0xB8}, {0x91, 0x46}, {0x14, 0x3A}, {0x13, 0xC5},
+    {0xA0, 0x2A},
+    {0xA1, 0x36},
+    {0xA2, 0x1D},
+    {0xA3, 0x9D},
+    {0x21, 0xC9},
+    {0x22, 0xD1},
+    {0x23, 0xCF},
+    {0x24, 0xC7},
+    {0x2D, 0xD2},
+    {0xA4, 0x38},
+    {0xA5, 0xB8},
+    {0x91, 0x46},
+    {0x14, 0x3A},
+    {0x13, 0xC5},
     // function keys
-    {0x70, 0x3B}, {0x71, 0x3C}, {0x72, 0x3D}, {0x73, 0x3E}, {0x74, 0x3F}, {0x75, 0x40}, {0x76, 0x41}, {0x77, 0x42},
-    {0x78, 0x43}, {0x79, 0x44}, {0x7A, 0x57}, {0x7B, 0x58},
+    {0x70, 0x3B},
+    {0x71, 0x3C},
+    {0x72, 0x3D},
+    {0x73, 0x3E},
+    {0x74, 0x3F},
+    {0x75, 0x40},
+    {0x76, 0x41},
+    {0x77, 0x42},
+    {0x78, 0x43},
+    {0x79, 0x44},
+    {0x7A, 0x57},
+    {0x7B, 0x58},
 };
 static_assert(std::size(kWindowsKeyTable) == 99);
 
@@ -68,13 +151,16 @@ void LogHexCode(HRESULT result) {
   LogWriteText(line);
 }
 
-bool IsSignalled(HANDLE event) { return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+bool IsSignalled(HANDLE event) {
+  return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
 
 // Creates a device of the DirectInput object in the form its version offers.
 HRESULT CreateInputDevice(REFGUID guid, IDirectInputDeviceA** device) {
   *device = nullptr;
   if (input.isDirectInput8) return input.directInput->CreateDevice(guid, device, nullptr);
-  return input.directInput->CreateDeviceEx(guid, IID_IDirectInputDevice7A, reinterpret_cast<void**>(device), nullptr);
+  return input.directInput->CreateDeviceEx(guid, IID_IDirectInputDevice7A,
+                                           reinterpret_cast<void**>(device), nullptr);
 }
 
 void ReleaseDevice(IDirectInputDeviceA*& device) {
@@ -101,9 +187,11 @@ void AbandonDirectInput() {
 }
 
 // Tries one DirectInput version; 0 with the object made and initialised.
-int CreateDirectInput(const CLSID& clsid, const IID& iid, DWORD version, const char* failedCreation) {
+int CreateDirectInput(const CLSID& clsid, const IID& iid, DWORD version,
+                      const char* failedCreation) {
   IDirectInputA* object = nullptr;
-  const HRESULT created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object));
+  const HRESULT created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                           reinterpret_cast<void**>(&object));
   if (FAILED(created) || object == nullptr) {
     LogWriteText(failedCreation);
     LogHexCode(created);
@@ -125,10 +213,12 @@ int CreateDirectInput(const CLSID& clsid, const IID& iid, DWORD version, const c
 
 void SetUpMouse() {
   LogWriteText("マウスデバイスの初期化... ");
-  if (FAILED(CreateInputDevice(GUID_SysMouse, &input.mouse))) FailDevice(input.mouse, "マウスデバイスの取得に失敗しました");
+  if (FAILED(CreateInputDevice(GUID_SysMouse, &input.mouse)))
+    FailDevice(input.mouse, "マウスデバイスの取得に失敗しました");
   if (FAILED(input.mouse->SetDataFormat(&c_dfDIMouse)))
     FailDevice(input.mouse, "マウスデバイスのデータ形式の設定に失敗しました");
-  if (FAILED(input.mouse->SetCooperativeLevel(GetEngineWindowHandle(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
+  if (FAILED(input.mouse->SetCooperativeLevel(GetEngineWindowHandle(),
+                                              DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
     FailDevice(input.mouse, "マウスデバイスの協調レベルの設定に失敗しました");
   LogWriteText("初期化成功\n");
 }
@@ -140,7 +230,8 @@ int SetUpKeyboard() {
     FailDevice(input.keyboard, "キーボードデバイスの取得に失敗しました");
   if (FAILED(input.keyboard->SetDataFormat(&c_dfDIKeyboard)))
     FailDevice(input.keyboard, "キーボードデバイスのデータ形式の設定に失敗しました");
-  if (FAILED(input.keyboard->SetCooperativeLevel(GetEngineWindowHandle(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
+  if (FAILED(input.keyboard->SetCooperativeLevel(GetEngineWindowHandle(),
+                                                 DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
     FailDevice(input.keyboard, "キーボードデバイスの協調レベルの設定に失敗しました");
   DIPROPDWORD bufferSize{{sizeof(DIPROPDWORD), sizeof(DIPROPHEADER), 0, DIPH_DEVICE}, 100};
   if (FAILED(input.keyboard->SetProperty(DIPROP_BUFFERSIZE, &bufferSize.diph)))
@@ -160,11 +251,13 @@ int SetUpKeyboard() {
 using JoystickCapsFunction = MMRESULT (*)(UINT_PTR, LPJOYCAPSA, UINT);
 
 int CountJoysticksWithoutDirectInput() {
-  auto capsOf = reinterpret_cast<JoystickCapsFunction>(GetEngineModuleEntry("winmm.dll", "joyGetDevCapsA"));
+  auto capsOf =
+      reinterpret_cast<JoystickCapsFunction>(GetEngineModuleEntry("winmm.dll", "joyGetDevCapsA"));
   HMODULE module = nullptr;
   if (capsOf == nullptr) {
     module = LoadLibraryA("winmm.dll");
-    if (module != nullptr) capsOf = reinterpret_cast<JoystickCapsFunction>(GetProcAddress(module, "joyGetDevCapsA"));
+    if (module != nullptr)
+      capsOf = reinterpret_cast<JoystickCapsFunction>(GetProcAddress(module, "joyGetDevCapsA"));
   }
   int count = 0;
   for (UINT id = 0; capsOf != nullptr && id < kMaxJoypads; ++id) {
@@ -180,9 +273,9 @@ void SetDefaultPadKeyMap() {
   input.padKeyMapReady = 1;
   for (auto& pad : input.padKeyMap)
     for (auto& entry : pad) entry[0] = entry[1] = -1;
-  constexpr std::int32_t kDefaults[14][2] = {{0x50, 0xD0}, {0x4B, 0xCB}, {0x4D, 0xCD}, {0x48, 0xC8}, {0x2C, -1},
-                                             {0x2D, -1},   {0x2E, -1},   {0x1E, -1},   {0x1F, -1},   {0x20, -1},
-                                             {0x10, -1},   {0x11, -1},   {0x01, -1},   {0x39, -1}};
+  constexpr std::int32_t kDefaults[14][2] = {
+      {0x50, 0xD0}, {0x4B, 0xCB}, {0x4D, 0xCD}, {0x48, 0xC8}, {0x2C, -1}, {0x2D, -1}, {0x2E, -1},
+      {0x1E, -1},   {0x1F, -1},   {0x20, -1},   {0x10, -1},   {0x11, -1}, {0x01, -1}, {0x39, -1}};
   for (int i = 0; i < 14; ++i) {
     input.padKeyMap[0][i][0] = kDefaults[i][0];
     input.padKeyMap[0][i][1] = kDefaults[i][1];
@@ -190,7 +283,8 @@ void SetDefaultPadKeyMap() {
 }
 
 bool UsesDirectInputKeyboard() {
-  return !input.settings.useWindowsKeyState && !input.settings.noKeyboardDevice && input.keyboard != nullptr &&
+  return !input.settings.useWindowsKeyState && !input.settings.noKeyboardDevice &&
+         input.keyboard != nullptr &&
          (input.settings.useDirectInputKeyboardOnVista || GetOsVersionCode() < 0x108);
 }
 
@@ -200,9 +294,10 @@ InputState& GetInputState() { return input; }
 
 bool IsInputStarted() { return input.directInput != nullptr || input.withoutDirectInput; }
 
-int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnVista, int noForceFeedback,
-                           int noKeyboardDevice) {
-  input.settings = InputSettings{useWindowsKeyState, useDirectInputKeyboardOnVista, noForceFeedback, noKeyboardDevice};
+int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnVista,
+                           int noForceFeedback, int noKeyboardDevice) {
+  input.settings = InputSettings{useWindowsKeyState, useDirectInputKeyboardOnVista, noForceFeedback,
+                                 noKeyboardDevice};
   return 0;
 }
 
@@ -230,7 +325,8 @@ int RefreshKeyboardState() {
   BYTE windowsStates[256];
   GetKeyboardState(windowsStates);
   std::memset(input.keyStates, 0, sizeof input.keyStates);
-  for (const KeyPair& pair : kWindowsKeyTable) input.keyStates[pair.code] = windowsStates[pair.virtualKey];
+  for (const KeyPair& pair : kWindowsKeyTable)
+    input.keyStates[pair.code] = windowsStates[pair.virtualKey];
   input.lastRefresh = now;
   return 1;
 }
@@ -304,7 +400,8 @@ int ShutdownInputDevices() {
 
 int ReacquireInputDevices() {
   if (!IsInputStarted() || input.withoutDirectInput) return 0;
-  const DWORD level = IsWindowActive() ? DISCL_EXCLUSIVE | DISCL_FOREGROUND : DISCL_NONEXCLUSIVE | DISCL_BACKGROUND;
+  const DWORD level =
+      IsWindowActive() ? DISCL_EXCLUSIVE | DISCL_FOREGROUND : DISCL_NONEXCLUSIVE | DISCL_BACKGROUND;
   for (int i = 0; i < input.joypadCount; ++i) {
     IDirectInputDeviceA* device = input.joypads[i].device;
     if (device == nullptr) continue;

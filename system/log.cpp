@@ -117,14 +117,15 @@ int LogWriteText(const char* text) {
     if (logState.logOff == 0 && logState.directory[0] != '\0') {
       char path[MAX_PATH * 2];
       BuildLogPath(path, sizeof(path), logState.fileName);
-      HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE file =
+          CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
         SetFilePointer(file, 0, nullptr, FILE_END);
         if (logState.midLine == 0) {
           if (logState.noTimeStamp == 0) {
             char stamp[16];
-            const int stampLength = std::snprintf(stamp, sizeof(stamp), "%d:",
-                                                  static_cast<int>(timeGetTime() - logState.startTime));
+            const int stampLength = std::snprintf(
+                stamp, sizeof(stamp), "%d:", static_cast<int>(timeGetTime() - logState.startTime));
             WriteAndMirror(file, stamp, static_cast<std::size_t>(stampLength));
           }
           if (logState.indent > 0) {
@@ -212,8 +213,8 @@ int InitializeLogFile() {
     char number[6][12];
     const int values[6] = {now.year, now.month, now.day, now.hour, now.minute, now.second};
     for (int i = 0; i < 6; ++i) IntToString(values[i], number[i], 10);
-    std::snprintf(logState.fileName, sizeof(logState.fileName), "Log%s_%s_%s_%s_%s_%s.txt", number[0], number[1],
-                  number[2], number[3], number[4], number[5]);
+    std::snprintf(logState.fileName, sizeof(logState.fileName), "Log%s_%s_%s_%s_%s_%s.txt",
+                  number[0], number[1], number[2], number[3], number[4], number[5]);
   } else {
     CopyString(logState.fileName, "Log.txt");
   }
@@ -224,7 +225,8 @@ int InitializeLogFile() {
   else
     CopyStringMax(path, logState.fileName, sizeof(path) - 1);
   DeleteFileA(path);
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   logState.indent = 0;
   logState.midLine = 0;

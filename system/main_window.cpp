@@ -51,9 +51,10 @@ void ComputeWindowStyles(int windowed, DWORD* style, DWORD* exStyle) {
     *exStyle = row.fullExStyle;
     return;
   }
-  *exStyle = row.exStyle | (settings.hiddenWindow ? WS_EX_TRANSPARENT : 0) | (settings.layeredWindow ? WS_EX_LAYERED : 0);
-  *style = row.style | (settings.modeSwitchAllowed ? WS_MAXIMIZEBOX : 0) | (EngineState().visibleStyle ? WS_VISIBLE : 0) |
-           (settings.resizable ? WS_THICKFRAME : 0);
+  *exStyle = row.exStyle | (settings.hiddenWindow ? WS_EX_TRANSPARENT : 0) |
+             (settings.layeredWindow ? WS_EX_LAYERED : 0);
+  *style = row.style | (settings.modeSwitchAllowed ? WS_MAXIMIZEBOX : 0) |
+           (EngineState().visibleStyle ? WS_VISIBLE : 0) | (settings.resizable ? WS_THICKFRAME : 0);
 }
 
 void WindowClientSize(int* width, int* height) {
@@ -101,8 +102,10 @@ int CreateEngineWindow() {
   bool windowed = settings.windowMode == 1;
   if (settings.userWindow) {
     settings.mainWindow = settings.userWindow;
-    settings.userWindowProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(settings.userWindow, GWL_WNDPROC));
-    SetWindowLongPtrA(settings.userWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(EngineWindowProc));
+    settings.userWindowProc =
+        reinterpret_cast<WNDPROC>(GetWindowLongPtrA(settings.userWindow, GWL_WNDPROC));
+    SetWindowLongPtrA(settings.userWindow, GWL_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(EngineWindowProc));
   } else {
     state.creating = 1;
     LogWriteText("ウインドウクラスを登録します... ");
@@ -111,13 +114,16 @@ int CreateEngineWindow() {
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = EngineWindowProc;
     windowClass.hInstance = state.instance;
-    windowClass.hIcon = LoadIconA(state.instance, MAKEINTRESOURCEA(static_cast<WORD>(
-                                                      settings.iconResourceId ? settings.iconResourceId : 32512)));
+    windowClass.hIcon =
+        LoadIconA(state.instance, MAKEINTRESOURCEA(static_cast<WORD>(
+                                      settings.iconResourceId ? settings.iconResourceId : 32512)));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     windowClass.lpszClassName = settings.className;
-    if (RegisterClassExA(&windowClass)) LogWriteText("登録に成功しました\n");
-    else state.quit = 1;
+    if (RegisterClassExA(&windowClass))
+      LogWriteText("登録に成功しました\n");
+    else
+      state.quit = 1;
 
     if (settings.windowTitle[0] == '\0') std::strcpy(settings.windowTitle, "ZiRor");
     HWND window;
@@ -139,8 +145,9 @@ int CreateEngineWindow() {
         x = settings.windowX;
         y = settings.windowY;
       }
-      window = CreateWindowExA(exStyle, settings.className, settings.windowTitle, style, x, y, windowWidth, windowHeight,
-                               nullptr, settings.menu, state.instance, nullptr);
+      window = CreateWindowExA(exStyle, settings.className, settings.windowTitle, style, x, y,
+                               windowWidth, windowHeight, nullptr, settings.menu, state.instance,
+                               nullptr);
     } else {
       LogWriteText("フルスクリーンモード用のウインドウを作成します\n");
       state.requestedCursorVisible = 0;
@@ -148,8 +155,8 @@ int CreateEngineWindow() {
       ComputeWindowStyles(0, &style, &exStyle);
       int width, height;
       GetScreenModeSize(&width, &height);
-      window = CreateWindowExA(exStyle, settings.className, settings.windowTitle, style, 0, 0, width, height, nullptr,
-                               nullptr, state.instance, nullptr);
+      window = CreateWindowExA(exStyle, settings.className, settings.windowTitle, style, 0, 0,
+                               width, height, nullptr, nullptr, state.instance, nullptr);
     }
     if (!window) {
       state.quit = 1;
@@ -212,7 +219,8 @@ int FitWindowToScreen() {
     height = settings.clientSizeSet == 1 ? settings.clientHeight : client.bottom;
     if (width > targetWidth) width = targetWidth;
     if (height > targetHeight) height = targetHeight;
-    if (settings.fixedSize == 1 && settings.clientSizeSet == 1 && !settings.initialising) settings.clientSizeSet = 0;
+    if (settings.fixedSize == 1 && settings.clientSizeSet == 1 && !settings.initialising)
+      settings.clientSizeSet = 0;
   }
   int frameWidth = (windowRect.right - windowRect.left) - client.right;
   int frameHeight = (windowRect.bottom - windowRect.top) - client.bottom;
@@ -229,7 +237,8 @@ int FitWindowToScreen() {
     rect.right = rect.left + screenWidth;
     rect.bottom = rect.top + screenHeight + state.captionOffset;
   }
-  MoveWindow(settings.mainWindow, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+  MoveWindow(settings.mainWindow, rect.left, rect.top, rect.right - rect.left,
+             rect.bottom - rect.top, TRUE);
   if (settings.windowMode == 1 && !state.visibleStyle) {
     state.visibleStyle = 1;
     ApplyWindowStyle();
@@ -251,7 +260,8 @@ int UpdateClientScreenRect(LPARAM movePosition) {
     SetMaskUseFlag(0);
     SetMaskUseFlag(maskUse);
   }
-  SetDrawClipRect(draw->drawArea.left, draw->drawArea.top, draw->drawArea.right, draw->drawArea.bottom);
+  SetDrawClipRect(draw->drawArea.left, draw->drawArea.top, draw->drawArea.right,
+                  draw->drawArea.bottom);
   return 0;
 }
 
@@ -272,10 +282,12 @@ void ForceWindowForeground(HWND window, int topmost) {
   SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &saved, 0);
   SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
   SetForegroundWindow(window);
-  SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(saved)), 0);
+  SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
+                        reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(saved)), 0);
   AttachThreadInput(windowThread, foregroundThread, FALSE);
   if (topmost == 1)
-    SetWindowPos(EngineSettings().mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
+    SetWindowPos(EngineSettings().mainWindow, HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
 }
 
 int DrawInactivePicture(HDC) {
@@ -306,7 +318,8 @@ int DestroyEngineWindow() {
       settings.menu = nullptr;
     }
     if (settings.userWindow) {
-      SetWindowLongPtrA(settings.userWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(settings.userWindowProc));
+      SetWindowLongPtrA(settings.userWindow, GWL_WNDPROC,
+                        reinterpret_cast<LONG_PTR>(settings.userWindowProc));
       state.quit = 1;
     } else {
       if (!state.closeRequested) {
@@ -314,7 +327,8 @@ int DestroyEngineWindow() {
         PostMessageA(settings.mainWindow, WM_CLOSE, 0, 0);
       }
       // Bounded: a window that will not close must not hold the end of the program.
-      for (int pass = 0; pass < 1000 && !state.windowDestroyed && IsWindow(settings.mainWindow); ++pass) {
+      for (int pass = 0; pass < 1000 && !state.windowDestroyed && IsWindow(settings.mainWindow);
+           ++pass) {
         if (PumpWindowMessages() != 0) break;
         Sleep(1);
       }

@@ -43,7 +43,9 @@ int AbsInt(int value) {
 
 float AbsFloat(float value) { return value < 0.0f ? -value : value; }
 
-float SquareRootFloat(float value) { return static_cast<float>(std::sqrt(static_cast<double>(value))); }
+float SquareRootFloat(float value) {
+  return static_cast<float>(std::sqrt(static_cast<double>(value)));
+}
 
 float PowerFloat(float base, float exponent) {
   return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
@@ -59,7 +61,8 @@ void Multiply64To128(const std::uint64_t* a, const std::uint64_t* b, std::uint32
   for (int i = 0; i < 4; ++i) product[i] = static_cast<std::uint32_t>(p >> (32 * i));
 }
 
-int Divide128By64(const std::uint32_t* product, const std::uint64_t* divisor, std::uint64_t* quotient) {
+int Divide128By64(const std::uint32_t* product, const std::uint64_t* divisor,
+                  std::uint64_t* quotient) {
   if (*divisor == 0) {
     *quotient = ~std::uint64_t{0};
     return -1;
@@ -181,7 +184,8 @@ int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float far
   return 0;
 }
 
-int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float centreX, float centreY) {
+int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float centreX,
+                                float centreY) {
   Matrix4 m{};
   m.m[0][0] = width / 2.0f;
   m.m[1][1] = -height / 2.0f;
@@ -193,7 +197,8 @@ int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float c
   return 0;
 }
 
-int MakeCameraViewMatrix(Matrix4* out, const Vector3* eye, const Vector3* target, const Vector3* up) {
+int MakeCameraViewMatrix(Matrix4* out, const Vector3* eye, const Vector3* target,
+                         const Vector3* up) {
   Vector3 z = Subtract(*target, *eye);
   MakeNormalizedVector(&z, &z);
   Vector3 x = Cross(*up, z);
@@ -225,7 +230,9 @@ Vector3 MakeUnitVector(float x, float y, float z) {
   return unit;
 }
 
-float DotProduct3(const Vector3* a, const Vector3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
+float DotProduct3(const Vector3* a, const Vector3* b) {
+  return a->x * b->x + a->y * b->y + a->z * b->z;
+}
 
 int TransformPointByMatrix(Vector3* out, const Vector3* v, const Matrix4* m) {
   const Vector3 p = *v;

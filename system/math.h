@@ -26,7 +26,8 @@ void SinCosFloat(float angle, float* sine, float* cosine);
 // The unsigned 128-bit product as four 32-bit words, lowest first.
 void Multiply64To128(const std::uint64_t* a, const std::uint64_t* b, std::uint32_t* product);
 // The low 64 bits of the quotient: 0; a divisor of 0 gives all ones and -1.
-int Divide128By64(const std::uint32_t* product, const std::uint64_t* divisor, std::uint64_t* quotient);
+int Divide128By64(const std::uint32_t* product, const std::uint64_t* divisor,
+                  std::uint64_t* quotient);
 
 // Clips `rect` in place to `clip`; an outside rectangle becomes empty on the clip's nearest edge.
 int ClipRectToRect(RECT* rect, const RECT* clip);
@@ -41,8 +42,10 @@ int MakeInvertedMatrix(Matrix4* out, const Matrix4* m);
 // range or angle.
 int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, float aspect);
 int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float farZ, float aspect);
-int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float centreX, float centreY);
-int MakeCameraViewMatrix(Matrix4* out, const Vector3* eye, const Vector3* target, const Vector3* up);
+int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float centreX,
+                                float centreY);
+int MakeCameraViewMatrix(Matrix4* out, const Vector3* eye, const Vector3* target,
+                         const Vector3* up);
 int MakeNormalizedVector(Vector3* out, const Vector3* v);
 Vector3 MakeUnitVector(float x, float y, float z);
 float DotProduct3(const Vector3* a, const Vector3* b);

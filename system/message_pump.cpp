@@ -16,8 +16,10 @@ namespace {
 // Takes one message: any of the thread's, else one posted without a window, else the main
 // window's.
 bool TakeMessage(MSG* message, HWND mainWindow) {
-  if (PeekMessageA(message, nullptr, 0, 0, PM_NOREMOVE)) return PeekMessageA(message, nullptr, 0, 0, PM_REMOVE) != 0;
-  if (PeekMessageA(message, reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)), 0, 0, PM_REMOVE)) return true;
+  if (PeekMessageA(message, nullptr, 0, 0, PM_NOREMOVE))
+    return PeekMessageA(message, nullptr, 0, 0, PM_REMOVE) != 0;
+  if (PeekMessageA(message, reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)), 0, 0, PM_REMOVE))
+    return true;
   return PeekMessageA(message, mainWindow, 0, 0, PM_REMOVE) != 0;
 }
 
@@ -50,7 +52,8 @@ void RunMessageLoop() {
     if (SleepsWhileInactive()) Sleep(1);
     MSG message;
     while (TakeMessage(&message, settings.mainWindow)) {
-      if (message.message == WM_ACTIVATEAPP && settings.windowMode == 1) state.windowActive = LOWORD(message.wParam);
+      if (message.message == WM_ACTIVATEAPP && settings.windowMode == 1)
+        state.windowActive = LOWORD(message.wParam);
       if (state.quit) return;
       if (message.message == WM_QUIT) state.quit = 1;
       if (!TranslateAcceleratorA(settings.mainWindow, nullptr, &message)) {
@@ -75,11 +78,13 @@ int PumpWindowMessages() {
   PreInitSettings& settings = EngineSettings();
   SystemState& state = EngineState();
   if (state.textInputGuard) return 0;
-  if (settings.cursorClipping && state.windowActive && settings.windowMode == 1 && !state.cursorClipped) {
+  if (settings.cursorClipping && state.windowActive && settings.windowMode == 1 &&
+      !state.cursorClipped) {
     POINT cursor{};
     GetCursorPos(&cursor);
     const RECT& client = state.clientScreenRect;
-    if (client.left < cursor.x && cursor.x <= client.right && client.top < cursor.y && cursor.y <= client.bottom) {
+    if (client.left < cursor.x && cursor.x <= client.right && client.top < cursor.y &&
+        cursor.y <= client.bottom) {
       ClipCursor(&client);
       state.cursorClipped = 1;
     }

@@ -37,16 +37,41 @@ char initialDirectory[MAX_PATH];
 // Set while the shutdown core runs, so that a fatal exit from inside it does not run it again.
 bool shutdownCoreRunning = false;
 
-constexpr const char* kWs2Entries[] = {"WSAGetLastError", "WSAStartup", "WSACleanup", "WSAAsyncSelect", "gethostbyaddr",
-                                       "gethostbyname", "gethostname", "ntohs", "htons", "connect", "socket", "send",
-                                       "sendto", "recvfrom", "accept", "closesocket", "shutdown", "listen", "bind",
-                                       "inet_addr", "recv"};
-constexpr const char* kImmEntries[] = {"ImmGetContext", "ImmReleaseContext", "ImmGetOpenStatus",
-                                       "ImmGetConversionStatus", "ImmNotifyIME", "ImmSetOpenStatus",
-                                       "ImmGetCandidateListA", "ImmGetCompositionStringA", "ImmSetCompositionStringA"};
-constexpr const char* kWinmmEntries[] = {"timeSetEvent", "timeKillEvent", "timeBeginPeriod", "timeEndPeriod", "timeGetTime",
-                                         "timeGetDevCaps", "joyGetPosEx", "joyGetDevCapsA", "mciSendCommandA"};
-constexpr const char* kOle32Entries[] = {"CoCreateInstance", "CoTaskMemAlloc", "CoTaskMemFree", "CoInitialize",
+constexpr const char* kWs2Entries[] = {"WSAGetLastError",
+                                       "WSAStartup",
+                                       "WSACleanup",
+                                       "WSAAsyncSelect",
+                                       "gethostbyaddr",
+                                       "gethostbyname",
+                                       "gethostname",
+                                       "ntohs",
+                                       "htons",
+                                       "connect",
+                                       "socket",
+                                       "send",
+                                       "sendto",
+                                       "recvfrom",
+                                       "accept",
+                                       "closesocket",
+                                       "shutdown",
+                                       "listen",
+                                       "bind",
+                                       "inet_addr",
+                                       "recv"};
+constexpr const char* kImmEntries[] = {"ImmGetContext",
+                                       "ImmReleaseContext",
+                                       "ImmGetOpenStatus",
+                                       "ImmGetConversionStatus",
+                                       "ImmNotifyIME",
+                                       "ImmSetOpenStatus",
+                                       "ImmGetCandidateListA",
+                                       "ImmGetCompositionStringA",
+                                       "ImmSetCompositionStringA"};
+constexpr const char* kWinmmEntries[] = {"timeSetEvent",  "timeKillEvent",  "timeBeginPeriod",
+                                         "timeEndPeriod", "timeGetTime",    "timeGetDevCaps",
+                                         "joyGetPosEx",   "joyGetDevCapsA", "mciSendCommandA"};
+constexpr const char* kOle32Entries[] = {"CoCreateInstance",      "CoTaskMemAlloc",
+                                         "CoTaskMemFree",         "CoInitialize",
                                          "CoFreeUnusedLibraries", "CoUninitialize"};
 constexpr const char* kComctlEntries[] = {"InitCommonControls"};
 constexpr const char* kDwmEntries[] = {"DwmEnableComposition"};
@@ -62,8 +87,8 @@ struct EngineModule {
 enum ModuleIndex { kWs2, kImm, kWinmm, kOle32, kComctl, kDwm, kUser32, kModuleCount };
 
 EngineModule modules[kModuleCount] = {
-    {"ws2_32.dll", kWs2Entries, nullptr, {}},   {"Imm32.dll", kImmEntries, nullptr, {}},
-    {"winmm.dll", kWinmmEntries, nullptr, {}},  {"ole32.dll", kOle32Entries, nullptr, {}},
+    {"ws2_32.dll", kWs2Entries, nullptr, {}},      {"Imm32.dll", kImmEntries, nullptr, {}},
+    {"winmm.dll", kWinmmEntries, nullptr, {}},     {"ole32.dll", kOle32Entries, nullptr, {}},
     {"comctl32.dll", kComctlEntries, nullptr, {}}, {"dwmapi.dll", kDwmEntries, nullptr, {}},
     {"User32.dll", kUser32Entries, nullptr, {}},
 };
@@ -84,9 +109,9 @@ void ReleaseEngineModule(EngineModule& module) {
 }
 
 const EngineSubsystemCalls kDefaultCalls = {
-    InitializeInputDevices, ShutdownInputDevices, StartSoundSystem, EndSoundSystem, StartGraphicsSystem,
-    EndGraphicsSystem,      StartModelSystem,     EndModelSystem,   ShutdownNetWork, ReleasePendingMusic,
-    InitializeKeyInput,
+    InitializeInputDevices, ShutdownInputDevices, StartSoundSystem,   EndSoundSystem,
+    StartGraphicsSystem,    EndGraphicsSystem,    StartModelSystem,   EndModelSystem,
+    ShutdownNetWork,        ReleasePendingMusic,  InitializeKeyInput,
 };
 EngineSubsystemCalls calls = kDefaultCalls;
 
@@ -187,7 +212,8 @@ int InitializeEngineCore() {
   if (GetLogDirectory()[0] == '\0') SetLogDirectory(initialDirectory);
   InitializeLogFile();
 
-  if (!preInitSettings.noWindow && ((DesktopBits() == 24 && preInitSettings.windowMode == 1) || GetScreenColorBitDepth() == 24)) {
+  if (!preInitSettings.noWindow && ((DesktopBits() == 24 && preInitSettings.windowMode == 1) ||
+                                    GetScreenColorBitDepth() == 24)) {
     LogWriteText("ＫＶライブラリは２４ビットカラーモードに対応していません\n");
     return -1;
   }
@@ -211,7 +237,8 @@ int InitializeEngineCore() {
     }
   }
 
-  if (InitializeWindowSystem() == -1 || (!preInitSettings.noInput && calls.initializeInputDevices() == -1)) {
+  if (InitializeWindowSystem() == -1 ||
+      (!preInitSettings.noInput && calls.initializeInputDevices() == -1)) {
     ShutdownEngineCore();
     return -1;
   }
@@ -238,7 +265,8 @@ int InitializeWindowSystem() {
     FreeLibrary(user32);
   }
   if (preInitSettings.className[0] == '\0')
-    std::strcpy(preInitSettings.className, preInitSettings.windowTitle[0] ? preInitSettings.windowTitle : "K640351V");
+    std::strcpy(preInitSettings.className,
+                preInitSettings.windowTitle[0] ? preInitSettings.windowTitle : "K640351V");
   systemState.instance = GetModuleHandleA(nullptr);
   systemState.mainThreadId = GetCurrentThreadId();
   ReportMemoryStatus();
@@ -267,7 +295,8 @@ int ShutdownEngineCore() {
   calls.endSoundSystem();
   DestroyEngineWindow();
   if (preInitSettings.comInitialised) {
-    if (auto coUninitialize = reinterpret_cast<void (*)()>(modules[kOle32].entries[5])) coUninitialize();
+    if (auto coUninitialize = reinterpret_cast<void (*)()>(modules[kOle32].entries[5]))
+      coUninitialize();
     LogWriteText("ＣＯＭを終了... 完了\n");
     preInitSettings.comInitialised = 0;
   }
@@ -291,7 +320,8 @@ int ShutdownEngineCore() {
   fileFunctionTable.changeDir(initialDirectory);
   FlushArchiveCache();
   DumpTrackedBlocks();
-  for (int index : {kDwm, kUser32, kWs2, kImm, kWinmm, kOle32, kComctl}) ReleaseEngineModule(modules[index]);
+  for (int index : {kDwm, kUser32, kWs2, kImm, kWinmm, kOle32, kComctl})
+    ReleaseEngineModule(modules[index]);
   preInitSettings.dwmEnableComposition = nullptr;
   preInitSettings.winnlsEnableIme = nullptr;
   shutdownCoreRunning = false;

@@ -21,13 +21,13 @@ std::uint64_t performanceFrequency = 0;
 // The OS text and code from the version the platform reports.
 void DescribeVersion(const OSVERSIONINFOA& version) {
   char text[128] = "Windows";
-  auto append = [&](const char* part) { std::strncat(text, part, sizeof text - std::strlen(text) - 1); };
+  auto append = [&](const char* part) {
+    std::strncat(text, part, sizeof text - std::strlen(text) - 1);
+  };
   int code = 0;
   char serviceSecond = version.szCSDVersion[0] ? version.szCSDVersion[1] : '\0';
   switch (version.dwPlatformId) {
-    case VER_PLATFORM_WIN32s:
-      append("3.1");
-      break;
+    case VER_PLATFORM_WIN32s: append("3.1"); break;
     case VER_PLATFORM_WIN32_WINDOWS:
       if (version.dwMinorVersion == 0) {
         append("95");
@@ -63,12 +63,11 @@ void DescribeVersion(const OSVERSIONINFOA& version) {
         code = 0x109;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   info.osVersionCode = code;
-  FormatText(info.osText, sizeof info.osText, "%s ( Build %d %s )", text, static_cast<int>(version.dwBuildNumber),
-             version.szCSDVersion);
+  FormatText(info.osText, sizeof info.osText, "%s ( Build %d %s )", text,
+             static_cast<int>(version.dwBuildNumber), version.szCSDVersion);
 }
 
 // Raises the timer resolution once per start; DestroyEngineWindow lowers it.
@@ -190,7 +189,8 @@ int ReportMemoryStatus() {
   std::uint64_t available = 0;
   if (info.osVersionCode >= 0x106) {
     if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {
-      auto memoryStatusEx = reinterpret_cast<BOOL (*)(MEMORYSTATUSEX*)>(GetProcAddress(kernel, "GlobalMemoryStatusEx"));
+      auto memoryStatusEx = reinterpret_cast<BOOL (*)(MEMORYSTATUSEX*)>(
+          GetProcAddress(kernel, "GlobalMemoryStatusEx"));
       MEMORYSTATUSEX status{};
       status.dwLength = 64;
       if (memoryStatusEx && memoryStatusEx(&status)) {
@@ -252,15 +252,18 @@ int ChooseTimerSource() {
     lastCounter = counter;
     if (now - start >= 1000) break;
   }
-  LogPrintf("精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d", multimediaChanges, counterChanges);
+  LogPrintf("精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d",
+            multimediaChanges, counterChanges);
   LogWriteText(" ");
   if (multimediaChanges > counterChanges) {
     TIMECAPS caps{};
     timeGetDevCaps(&caps, sizeof caps);
-    LogPrintf("Multi Media Timer を使用します Timer 精度 : %d.00 ms ", static_cast<int>(caps.wPeriodMin));
+    LogPrintf("Multi Media Timer を使用します Timer 精度 : %d.00 ms ",
+              static_cast<int>(caps.wPeriodMin));
     timerSource = 0;
   } else {
-    LogPrintf("パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ", performanceFrequency / 1000.0);
+    LogPrintf("パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ",
+              performanceFrequency / 1000.0);
     timerSource = 1;
   }
   LogWriteText(" ");

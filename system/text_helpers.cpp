@@ -34,7 +34,8 @@ void SetCodePageKind(int kind, int codePageNumber) { codePage = {kind, codePageN
 int IsLeadByteForCodePage(const char* byte, int kind) {
   if (byte == nullptr) return 0;
   const unsigned char b = Byte(byte);
-  if (kind == kCodePageKindKorean || kind == kCodePageKindChineseTraditional || kind == kCodePageKindChineseSimplified)
+  if (kind == kCodePageKindKorean || kind == kCodePageKindChineseTraditional ||
+      kind == kCodePageKindChineseSimplified)
     return b >= 0x80 ? 1 : 0;
   return ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 1 : 0;
 }
@@ -134,7 +135,8 @@ char* IntToString(int value, char* buffer, int radix) {
     return buffer;
   }
   // The magnitude as unsigned, so that -2147483648 needs no negation of an int.
-  unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+  unsigned int magnitude =
+      value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
   char digits[33];
   int count = 0;
   do {

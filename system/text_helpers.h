@@ -7,8 +7,8 @@
 
 // Which multibyte encoding text is in. 0 (unset) steps like Shift-JIS.
 enum CodePageKind : std::int32_t {
-  kCodePageKindShiftJis = 1,  // code page 932
-  kCodePageKindKorean = 2,    // 949
+  kCodePageKindShiftJis = 1,            // code page 932
+  kCodePageKindKorean = 2,              // 949
   kCodePageKindChineseTraditional = 3,  // 950
   kCodePageKindChineseSimplified = 4,   // 936
 };

@@ -50,13 +50,17 @@ void RefreshGuard(TrackedBlockHeader* header) {
   if (header != nullptr) std::memcpy(header->guard, header, kFieldBytes);
 }
 
-bool IsDamaged(const TrackedBlockHeader* header) { return std::memcmp(header, header->guard, kFieldBytes) != 0; }
+bool IsDamaged(const TrackedBlockHeader* header) {
+  return std::memcmp(header, header->guard, kFieldBytes) != 0;
+}
 
 TrackedBlockHeader* HeaderOf(void* pointer) {
   return reinterpret_cast<TrackedBlockHeader*>(static_cast<char*>(pointer) - kHeaderBytes);
 }
 
-void* UserBytesOf(TrackedBlockHeader* header) { return reinterpret_cast<char*>(header) + kHeaderBytes; }
+void* UserBytesOf(TrackedBlockHeader* header) {
+  return reinterpret_cast<char*>(header) + kHeaderBytes;
+}
 
 // The caller's file name, or its last 15 characters when it is longer.
 void FillFileTail(TrackedBlockHeader* header, const char* file) {
@@ -146,8 +150,8 @@ void* TrackedRealloc(void* pointer, std::int64_t size, const char* file, int lin
   if (IsRefusedSize(size)) return nullptr;
   TrackedBlockHeader* old = HeaderOf(pointer);
   const bool wasHead = tracked.head == old;
-  auto* header = static_cast<TrackedBlockHeader*>(
-      HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, old, static_cast<SIZE_T>(size + kHeaderBytes)));
+  auto* header = static_cast<TrackedBlockHeader*>(HeapReAlloc(
+      GetProcessHeap(), HEAP_ZERO_MEMORY, old, static_cast<SIZE_T>(size + kHeaderBytes)));
   if (header == nullptr) {
     DumpTrackedBlocks();
     return nullptr;
@@ -186,11 +190,13 @@ int DumpTrackedBlocks() {
   TrackedLock lock;
   LogWriteText("\n");
   LogWriteText("Alloc memory dump\n");
-  for (TrackedBlockHeader* header = tracked.head; header != nullptr && header != &tracked.sentinel;) {
+  for (TrackedBlockHeader* header = tracked.head;
+       header != nullptr && header != &tracked.sentinel;) {
     LogTrackedBlock(header);
     // A damaged header's own link may be garbage; its guard still holds the link it had.
     TrackedBlockHeader* next = header->next;
-    if (IsDamaged(header)) std::memcpy(&next, header->guard + offsetof(TrackedBlockHeader, next), sizeof(next));
+    if (IsDamaged(header))
+      std::memcpy(&next, header->guard + offsetof(TrackedBlockHeader, next), sizeof(next));
     header = next;
   }
   LogTrackedTotals();
@@ -206,10 +212,11 @@ int LogTrackedBlock(const TrackedBlockHeader* header) {
   const int shown = header->size < 16 ? (header->size > 0 ? header->size : 0) : 16;
   FormatText(line, sizeof(line),
              "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08" PRIxPTR "  data:<",
-             header->size, static_cast<double>(static_cast<std::uint32_t>(header->size)) / 1024.0, file,
-             header->line, header->serialId, reinterpret_cast<std::uintptr_t>(data));
+             header->size, static_cast<double>(static_cast<std::uint32_t>(header->size)) / 1024.0,
+             file, header->line, header->serialId, reinterpret_cast<std::uintptr_t>(data));
   int length = static_cast<int>(std::strlen(line));
-  for (int i = 0; i < shown; ++i) line[length++] = (data[i] < 0x20 || data[i] >= 0x80) ? '.' : static_cast<char>(data[i]);
+  for (int i = 0; i < shown; ++i)
+    line[length++] = (data[i] < 0x20 || data[i] >= 0x80) ? '.' : static_cast<char>(data[i]);
   if (shown == 0) {
     std::memcpy(line + length, "> ]\n", 5);
   } else {
@@ -226,7 +233,8 @@ int LogTrackedBlock(const TrackedBlockHeader* header) {
 
 int LogTrackedTotals() {
   TrackedLock lock;
-  return LogPrintf("\tTotal size:%lld(%.3fkb)  Alloc num:%d", static_cast<long long>(tracked.totalBytes),
+  return LogPrintf("\tTotal size:%lld(%.3fkb)  Alloc num:%d",
+                   static_cast<long long>(tracked.totalBytes),
                    static_cast<double>(tracked.totalBytes) / 1024.0, tracked.blockCount);
 }
 

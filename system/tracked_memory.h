@@ -9,10 +9,10 @@
 // the 64 bytes a 32-bit build has; the guard is a copy of the fields, refreshed whenever they
 // change.
 struct TrackedBlockHeader {
-  char file[16];          // tail of the caller's file name, zero-terminated
+  char file[16];           // tail of the caller's file name, zero-terminated
   std::uint16_t serialId;  // serial counter when allocated or last resized
   std::uint16_t line;
-  std::int32_t size;  // user bytes
+  std::int32_t size;             // user bytes
   TrackedBlockHeader* next;      // next older block (the sentinel after the oldest)
   TrackedBlockHeader* previous;  // next newer block (null in the newest)
   unsigned char guard[40];

@@ -31,7 +31,8 @@ void HandleActivation(HWND window, WPARAM wParam) {
     if (windowed) {
       if (IDirect3DDevice9* device = GetDirect3DDevice9()) {
         EndDeviceScene();
-        if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr))) RebuildGraphicsDeviceAfterLoss();
+        if (FAILED(device->Present(nullptr, nullptr, nullptr, nullptr)))
+          RebuildGraphicsDeviceAfterLoss();
       }
       if (!settings.runWhileInactive) ResumeSuspendedMovies();
       ReacquireInputDevices();
@@ -89,7 +90,8 @@ void HandlePaint(HWND window) {
     } else if (!state.running && !settings.windowRegion) {
       HBRUSH brush = nullptr;
       if (settings.backgroundSet)
-        brush = CreateSolidBrush(RGB(static_cast<BYTE>(settings.backgroundRed), static_cast<BYTE>(settings.backgroundGreen),
+        brush = CreateSolidBrush(RGB(static_cast<BYTE>(settings.backgroundRed),
+                                     static_cast<BYTE>(settings.backgroundGreen),
                                      static_cast<BYTE>(settings.backgroundBlue)));
       if (brush) {
         FillRect(dc, &paint.rcPaint, brush);
@@ -118,12 +120,13 @@ void HandleDisplayChange(WPARAM wParam, LPARAM lParam) {
   GetScreenModeSize(&screenWidth, &screenHeight);
   int screenDepth = GetScreenColorBitDepth();
   if (depth == screenDepth && width == screenWidth && height == screenHeight) return;
-  if (GetDrawSettings()->graphReloadCallback && depth != 24 && (depth != 8 || screenDepth == 8) && width >= screenWidth &&
-      height >= screenHeight) {
+  if (GetDrawSettings()->graphReloadCallback && depth != 24 && (depth != 8 || screenDepth == 8) &&
+      width >= screenWidth && height >= screenHeight) {
     ResumeSuspendedMovies();
     return;
   }
-  LogWriteText("復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
+  LogWriteText(
+      "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
   LogWriteText("またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
   if (!state.closeRequested) {
     state.closeRequested = 1;
@@ -189,8 +192,10 @@ void ApplySizingRule(WPARAM edge, RECT* drag) {
     case WMSZ_TOPRIGHT:
     case WMSZ_BOTTOMLEFT:
     case WMSZ_BOTTOMRIGHT:
-      if (static_cast<double>(height) / screenHeight < static_cast<double>(width) / screenWidth) heightFollows();
-      else widthFollows();
+      if (static_cast<double>(height) / screenHeight < static_cast<double>(width) / screenWidth)
+        heightFollows();
+      else
+        widthFollows();
       break;
     default:
       settings.scaleX = settings.scaleY = static_cast<double>(client.right) / screenWidth;
@@ -230,13 +235,12 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       if (wParam == 0) HandleActivation(window, 0);
       break;
     case WM_ACTIVATE: HandleActivation(window, wParam); break;
-    case WM_PAINT:
-      HandlePaint(window);
-      return settings.userWindow ? userResult : 0;
+    case WM_PAINT: HandlePaint(window); return settings.userWindow ? userResult : 0;
     case WM_CLOSE:
       if (settings.userWindow) break;
       LogWriteText("ウインドウを閉じようとしています\n");
-      if (!settings.keepWindowOnClose || state.ending == 1) DestroyWindow(settings.mainWindow ? settings.mainWindow : window);
+      if (!settings.keepWindowOnClose || state.ending == 1)
+        DestroyWindow(settings.mainWindow ? settings.mainWindow : window);
       if (state.ending == 0) state.ending = 4;
       return 0;
     case WM_DESTROY:
@@ -257,7 +261,8 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_MBUTTONUP: HideCursorForMouse(); break;
     case WM_DISPLAYCHANGE: HandleDisplayChange(wParam, lParam); break;
     case WM_NCHITTEST:
-      if (!windowed && IsDialogBoxModeOn() && static_cast<SHORT>(HIWORD(static_cast<DWORD_PTR>(lParam))) < 8)
+      if (!windowed && IsDialogBoxModeOn() &&
+          static_cast<SHORT>(HIWORD(static_cast<DWORD_PTR>(lParam))) < 8)
         return HTMENU;
       break;
     case WM_KEYDOWN:
@@ -267,8 +272,10 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       break;
     case WM_CHAR: {
       int c = static_cast<int>(wParam);
-      if (c == 10) PushTypedCharacter(13);
-      else if (c >= 32 || c == 1 || c == 3 || c == 8 || c == 9 || c == 13 || c == 16 || c == 22 || c == 24 || c == 27)
+      if (c == 10)
+        PushTypedCharacter(13);
+      else if (c >= 32 || c == 1 || c == 3 || c == 8 || c == 9 || c == 13 || c == 16 || c == 22 ||
+               c == 24 || c == 27)
         PushTypedCharacter(c);
       break;
     }
@@ -289,7 +296,8 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) return 1;
       break;
     case WM_SIZING:
-      if (windowed && !settings.userWindow) ApplySizingRule(wParam, reinterpret_cast<RECT*>(lParam));
+      if (windowed && !settings.userWindow)
+        ApplySizingRule(wParam, reinterpret_cast<RECT*>(lParam));
       break;
     case WM_MOVING:
       if (!windowed) GetWindowRect(window, reinterpret_cast<RECT*>(lParam));

@@ -16,7 +16,10 @@
 
 namespace {
 
-bool HasEngineWindow() { return EngineSettings().mainWindow && !EngineSettings().userWindow && IsWindow(EngineSettings().mainWindow); }
+bool HasEngineWindow() {
+  return EngineSettings().mainWindow && !EngineSettings().userWindow &&
+         IsWindow(EngineSettings().mainWindow);
+}
 
 // Whether the requested full-screen size is one of the display modes; a 320 x 240 request without
 // the software setting becomes a doubled 640 x 480 mode.
@@ -70,8 +73,10 @@ int ChangeWindowMode(int windowMode) {
 int StoreWindowModeSetting(int windowed) {
   PreInitSettings& settings = EngineSettings();
   settings.windowMode = windowed;
-  LogWriteText(windowed ? "ウインドウモードフラグが立てられました\n" : "ウインドウモードフラグが倒されました\n");
-  if (settings.menuOn && settings.mainWindow) SetMenu(settings.mainWindow, windowed ? settings.menu : nullptr);
+  LogWriteText(windowed ? "ウインドウモードフラグが立てられました\n"
+                        : "ウインドウモードフラグが倒されました\n");
+  if (settings.menuOn && settings.mainWindow)
+    SetMenu(settings.mainWindow, windowed ? settings.menu : nullptr);
   return 0;
 }
 
@@ -132,7 +137,8 @@ int EnableDesktopComposition(int on) {
   SystemState& state = EngineState();
   int off = on == 0 ? 1 : 0;
   if (off == state.desktopCompositionOff) return 0;
-  if (auto enable = reinterpret_cast<HRESULT (*)(UINT)>(settings.dwmEnableComposition)) enable(on ? 1 : 0);
+  if (auto enable = reinterpret_cast<HRESULT (*)(UINT)>(settings.dwmEnableComposition))
+    enable(on ? 1 : 0);
   state.desktopCompositionOff = off;
   return 0;
 }
@@ -148,7 +154,8 @@ int SetWindowIconResource(int resourceId) {
   PreInitSettings& settings = EngineSettings();
   settings.iconResourceId = resourceId;
   if (settings.mainWindow) {
-    HICON icon = LoadIconA(EngineState().instance, MAKEINTRESOURCEA(static_cast<WORD>(resourceId ? resourceId : 32512)));
+    HICON icon = LoadIconA(EngineState().instance,
+                           MAKEINTRESOURCEA(static_cast<WORD>(resourceId ? resourceId : 32512)));
     SetClassLongPtrA(settings.mainWindow, GCL_HICON, reinterpret_cast<LONG_PTR>(icon));
   }
   return 0;
@@ -163,9 +170,10 @@ int SetCursorVisible(int visible) {
   PreInitSettings& settings = EngineSettings();
   SystemState& state = EngineState();
   if (visible != -1) state.requestedCursorVisible = visible;
-  int show = state.requestedCursorVisible == 1 ||
-             (settings.mainWindow && settings.menuOn && !settings.menuHidden &&
-              (settings.menuAutoDisplayOff == 1 || settings.windowMode == 1 || state.pointerNearTop != 0));
+  int show =
+      state.requestedCursorVisible == 1 ||
+      (settings.mainWindow && settings.menuOn && !settings.menuHidden &&
+       (settings.menuAutoDisplayOff == 1 || settings.windowMode == 1 || state.pointerNearTop != 0));
   if (show != state.currentCursorVisible || visible == -1) {
     if (show) {
       while (ShowCursor(TRUE) < 0) {
@@ -189,7 +197,8 @@ int ReadMousePosition(int* x, int* y) {
     double scaleX, scaleY;
     GetWindowScaleFactors(&scaleX, &scaleY);
     mouseX = static_cast<int>((cursor.x - state.clientScreenRect.left) / scaleX);
-    mouseY = static_cast<int>((cursor.y - state.clientScreenRect.top - GetToolbarHeight()) / scaleY);
+    mouseY =
+        static_cast<int>((cursor.y - state.clientScreenRect.top - GetToolbarHeight()) / scaleY);
   }
   if (x) *x = mouseX;
   if (y) *y = mouseY;
@@ -249,7 +258,8 @@ int LookUpMenuItemName(int, char*) { return -1; }
 int IsMenuBarWanted() {
   const PreInitSettings& settings = EngineSettings();
   return settings.mainWindow && settings.menuOn && !settings.menuHidden &&
-         (settings.menuAutoDisplayOff == 1 || settings.windowMode == 1 || EngineState().pointerNearTop != 0);
+         (settings.menuAutoDisplayOff == 1 || settings.windowMode == 1 ||
+          EngineState().pointerNearTop != 0);
 }
 
 int ShowMenuBar(int show) {

@@ -13,7 +13,8 @@ void WaitWhileWindowInactive();
 
 // Logs the message, runs the shutdown core once and ends the process with exit code -1.
 [[noreturn]] void FatalErrorExit(const char* message);
-[[noreturn]] void FatalErrorExitFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void FatalErrorExitFormat(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
 
 int InitializeEngineCore();
 int ShutdownEngineCore();

@@ -24,7 +24,8 @@ inline std::string RunCommand(const std::string& command) {
 }
 
 inline bool IsOnPath(const char* program) {
-  return RunCommand(std::string("command -v ") + program + " 2>/dev/null").find(program) != std::string::npos;
+  return RunCommand(std::string("command -v ") + program + " 2>/dev/null").find(program) !=
+         std::string::npos;
 }
 
 // Starts Xvfb on a free display (it writes the number it took to the descriptor it is given);
@@ -36,7 +37,8 @@ inline std::string StartServer(pid_t* server) {
   if (*server == 0) {
     close(ready[0]);
     const std::string fd = std::to_string(ready[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+           "tcp", nullptr);
     _exit(127);
   }
   close(ready[1]);
@@ -55,7 +57,8 @@ inline void StopServer(pid_t server) {
 // to appear; "" when it never does.
 inline std::string FindWindow(const std::string& display, const std::string& title) {
   for (int i = 0; i < 300; ++i) {
-    std::string id = RunCommand("DISPLAY=" + display + " xdotool search --name '^" + title + "$' 2>/dev/null");
+    std::string id =
+        RunCommand("DISPLAY=" + display + " xdotool search --name '^" + title + "$' 2>/dev/null");
     if (!id.empty()) return id.substr(0, id.find('\n'));
     usleep(50000);
   }

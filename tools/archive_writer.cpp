@@ -42,7 +42,8 @@ std::vector<std::string> SplitPath(const std::string& path, int kind) {
   std::string part;
   for (std::size_t i = 0; i < path.size(); ++i) {
     auto c = static_cast<unsigned char>(path[i]);
-    bool lead = (kind >= 2 && kind <= 4) ? c >= 0x80 : ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+    bool lead = (kind >= 2 && kind <= 4) ? c >= 0x80
+                                         : ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
     if (lead && i + 1 < path.size()) {
       part += path.substr(i, 2);
       ++i;
@@ -59,8 +60,10 @@ std::vector<std::string> SplitPath(const std::string& path, int kind) {
 
 }  // namespace
 
-std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files, const ArchiveWriterOptions& options) {
-  const std::uint16_t version = std::clamp<std::uint16_t>(options.version, 1, kArchiveNewestVersion);
+std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files,
+                                       const ArchiveWriterOptions& options) {
+  const std::uint16_t version =
+      std::clamp<std::uint16_t>(options.version, 1, kArchiveNewestVersion);
   const int kind = version >= 4 ? ArchiveCodePageKind(options.codePage) : 0;
   const std::uint32_t entrySize = ArchiveFileEntrySize(version);
   const std::size_t headerSize = version >= 4 ? kArchiveHeaderSize + 4 : kArchiveHeaderSize;
@@ -123,7 +126,8 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
 
   const std::uint32_t fileTableOffset = static_cast<std::uint32_t>(names.size());
   const std::uint32_t dirTableOffset = fileTableOffset + entryCount * entrySize;
-  const std::uint32_t headBlockSize = dirTableOffset + static_cast<std::uint32_t>(folders.size() * kArchiveDirEntrySize);
+  const std::uint32_t headBlockSize =
+      dirTableOffset + static_cast<std::uint32_t>(folders.size() * kArchiveDirEntrySize);
   const std::uint32_t headBlockOffset = static_cast<std::uint32_t>(headerSize);
   const std::uint32_t dataAreaOffset = headBlockOffset + headBlockSize;
 
@@ -166,7 +170,8 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
         Put32(out, e + 32, static_cast<std::uint32_t>(out.size() - dataAreaOffset));
         Put32(out, e + 36, static_cast<std::uint32_t>(bytes.size()));
         std::vector<std::uint8_t> block;
-        if (version >= 2 && options.pack && !bytes.empty()) block = PackLZBlock(bytes.data(), bytes.size());
+        if (version >= 2 && options.pack && !bytes.empty())
+          block = PackLZBlock(bytes.data(), bytes.size());
         if (!block.empty() && block.size() < bytes.size()) {
           packedSize = static_cast<std::uint32_t>(block.size());
           out.insert(out.end(), block.begin(), block.end());
@@ -182,7 +187,8 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
   if (options.key == ArchiveKeyChoice::kFallback) {
     GetArchiveFallbackKey(key);
   } else {
-    DeriveArchiveKey(options.key == ArchiveKeyChoice::kString ? options.keyString.c_str() : nullptr, key);
+    DeriveArchiveKey(options.key == ArchiveKeyChoice::kString ? options.keyString.c_str() : nullptr,
+                     key);
   }
   DescrambleArchiveBytes(out.size(), out.data(), 0, key);
   return out;

@@ -29,4 +29,5 @@ struct ArchiveWriterOptions {
 
 // The archive's bytes, scrambled; empty when a path is empty or a name is longer than a search
 // form can hold. Entries of each folder are in byte order of their names.
-std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files, const ArchiveWriterOptions& options);
+std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files,
+                                       const ArchiveWriterOptions& options);

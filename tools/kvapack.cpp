@@ -33,7 +33,8 @@ bool ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
   std::uint8_t buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
   bool ok = !std::ferror(f);
   std::fclose(f);
   return ok;
@@ -61,7 +62,8 @@ bool WriteFileAtomically(const fs::path& path, const std::vector<std::uint8_t>& 
 }
 
 FILETIME ToFileTime(const struct timespec& t) {
-  std::uint64_t ticks = (static_cast<std::uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL + t.tv_nsec / 100;
+  std::uint64_t ticks =
+      (static_cast<std::uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL + t.tv_nsec / 100;
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
@@ -131,7 +133,8 @@ int ListOrUnpack(const fs::path& archivePath, const fs::path* target) {
   std::vector<std::uint8_t> image;
   ArchiveRecord record{};
   if (!ReadWholeFile(archivePath, image) || image.size() > 0x7FFFFFFF ||
-      OpenArchiveImage(&record, image.data(), static_cast<std::uint32_t>(image.size()), nullptr) != 0) {
+      OpenArchiveImage(&record, image.data(), static_cast<std::uint32_t>(image.size()), nullptr) !=
+          0) {
     std::fprintf(stderr, "kvapack: %s is not an archive this engine opens\n", archivePath.c_str());
     return 1;
   }
@@ -151,7 +154,8 @@ int ListOrUnpack(const fs::path& archivePath, const fs::path* target) {
       return false;
     }
     std::vector<std::uint8_t> bytes(stream.entry.dataSize);
-    bool ok = ReadArchiveEntry(&stream, bytes.data(), stream.entry.dataSize) == stream.entry.dataSize;
+    bool ok =
+        ReadArchiveEntry(&stream, bytes.data(), stream.entry.dataSize) == stream.entry.dataSize;
     const bool packed = record.version >= 2 && stream.entry.packedSize != kArchivePlain;
     std::printf("%12u  %s%s\n", stream.entry.dataSize, utf8.c_str(), packed ? "  (packed)" : "");
     CloseArchiveEntry(&stream);
@@ -188,7 +192,8 @@ int main(int argc, char** argv) {
   if (command == "pack" && (positional.size() == 1 || positional.size() == 2)) {
     fs::path folder = fs::path(positional[0]).lexically_normal();
     if (folder.filename().empty()) folder = folder.parent_path();
-    fs::path archive = positional.size() == 2 ? fs::path(positional[1]) : fs::path(folder.string() + ".kva");
+    fs::path archive =
+        positional.size() == 2 ? fs::path(positional[1]) : fs::path(folder.string() + ".kva");
     return Pack(folder, archive, options);
   }
   if (command == "list" && positional.size() == 1) return ListOrUnpack(positional[0], nullptr);

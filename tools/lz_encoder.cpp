@@ -24,7 +24,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 }  // namespace
 
-std::vector<std::uint8_t> PackLZBlock(const std::uint8_t* data, std::size_t size, int forcedEscape) {
+std::vector<std::uint8_t> PackLZBlock(const std::uint8_t* data, std::size_t size,
+                                      int forcedEscape) {
   std::uint8_t escape;
   if (forcedEscape >= 0 && forcedEscape <= 255) {
     escape = static_cast<std::uint8_t>(forcedEscape);
@@ -56,7 +57,8 @@ std::vector<std::uint8_t> PackLZBlock(const std::uint8_t* data, std::size_t size
     if (i + kMinMatch <= size) {
       std::int64_t candidate = head[Hash4(data + i)];
       const std::size_t limit = std::min(kMaxMatch, size - i);
-      for (int depth = 0; candidate >= 0 && depth < kChainDepth; ++depth, candidate = previous[candidate]) {
+      for (int depth = 0; candidate >= 0 && depth < kChainDepth;
+           ++depth, candidate = previous[candidate]) {
         std::size_t distance = i - static_cast<std::size_t>(candidate);
         if (distance > kMaxDistance) break;
         std::size_t length = 0;
@@ -76,7 +78,8 @@ std::vector<std::uint8_t> PackLZBlock(const std::uint8_t* data, std::size_t size
       out.push_back(escape);
       out.push_back(static_cast<std::uint8_t>(v < escape ? v : v + 1));
       if (m >= 32) out.push_back(static_cast<std::uint8_t>(m >> 5));
-      for (unsigned b = 0; b <= fieldCode; ++b) out.push_back(static_cast<std::uint8_t>(d >> (8 * b)));
+      for (unsigned b = 0; b <= fieldCode; ++b)
+        out.push_back(static_cast<std::uint8_t>(d >> (8 * b)));
       for (std::size_t k = 0; k < bestLength; ++k) insert(i + k);
       i += bestLength;
     } else {

@@ -7,16 +7,17 @@
 #include <vector>
 
 struct StageResult {
-    bool goal = false;
-    std::int32_t score = 0;       // the banked score at the end
-    std::int32_t frames = 0;      // search: control bytes; playback: frames until the title returns
-    std::int32_t misses = 0;
+  bool goal = false;
+  std::int32_t score = 0;   // the banked score at the end
+  std::int32_t frames = 0;  // search: control bytes; playback: frames until the title returns
+  std::int32_t misses = 0;
 };
 
 // The working folder must hold the generated game data (data/, replay/). Returns the control
 // bytes of the best attempt found; `result` tells what it reached in the search.
 // With `trace`, progress and the causes of the last failures go to stderr.
-std::vector<std::uint8_t> SearchStageClear(int stage, int beamWidth, bool trace, StageResult& result);
+std::vector<std::uint8_t> SearchStageClear(int stage, int beamWidth, bool trace,
+                                           StageResult& result);
 
 // Plays a replay file through the game's playback path, as the title's R key would.
 StageResult PlayReplayFile(const char* path);

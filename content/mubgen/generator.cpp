@@ -22,81 +22,82 @@ namespace {
 constexpr int kStages = 16;
 
 std::string TwoDigits(int n) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d", n);
-    return buf;
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", n);
+  return buf;
 }
 
 }  // namespace
 
 GeneratedContent BuildContent(const std::string& dir) {
-    GeneratedContent out;
-    auto& files = out.files;
-    TypeTables types = ReadTypeTables(dir, dir);
-    files["data/player.dat"] = PlayerTableBytes(types);
-    files["data/block.dat"] = BlockTableBytes(types);
-    files["data/shot.dat"] = ShotTableBytes(types);
-    files["data/enemy.dat"] = EnemyTableBytes(types);
-    files["data/boss.dat"] = BossTableBytes(types);
-    files["data/item.dat"] = ItemTableBytes(types);
+  GeneratedContent out;
+  auto& files = out.files;
+  TypeTables types = ReadTypeTables(dir, dir);
+  files["data/player.dat"] = PlayerTableBytes(types);
+  files["data/block.dat"] = BlockTableBytes(types);
+  files["data/shot.dat"] = ShotTableBytes(types);
+  files["data/enemy.dat"] = EnemyTableBytes(types);
+  files["data/boss.dat"] = BossTableBytes(types);
+  files["data/item.dat"] = ItemTableBytes(types);
 
-    for (int s = 0; s < kStages; ++s) {
-        std::string name = "maps/" + TwoDigits(s) + ".map";
-        SourceFile f = ReadSourceFile(dir + "/" + name, dir + "/" + name);
-        StageMap map = CompileMap(f, types, out.warnings);
-        files["data/map/" + TwoDigits(s) + ".mdt"] = MapBytes(map);
-    }
+  for (int s = 0; s < kStages; ++s) {
+    std::string name = "maps/" + TwoDigits(s) + ".map";
+    SourceFile f = ReadSourceFile(dir + "/" + name, dir + "/" + name);
+    StageMap map = CompileMap(f, types, out.warnings);
+    files["data/map/" + TwoDigits(s) + ".mdt"] = MapBytes(map);
+  }
 
-    SpriteSheets sheets = ReadSpriteSheets(dir, dir, types);
-    for (const auto& [name, image] : sheets.images) files["image/" + name + ".bmp"] = BmpBytes(image);
-    auto drawn = ReadDrawScripts(dir, dir, sheets.images.at("txt"));
-    for (const auto& [name, image] : drawn) files["image/" + name + ".bmp"] = BmpBytes(image);
+  SpriteSheets sheets = ReadSpriteSheets(dir, dir, types);
+  for (const auto& [name, image] : sheets.images) files["image/" + name + ".bmp"] = BmpBytes(image);
+  auto drawn = ReadDrawScripts(dir, dir, sheets.images.at("txt"));
+  for (const auto& [name, image] : drawn) files["image/" + name + ".bmp"] = BmpBytes(image);
 
-    auto sounds = ReadSounds(dir, dir);
-    for (const auto& [name, pcm] : sounds) {
-        // Fixed serials: "MUB" and the sound's index, never a random or time-based number.
-        int serial = 0x4D554200 + (name[0] == 'b' ? 0x10 : 0x20) + (name[1] - '0');
-        std::vector<uint8_t> ogg = EncodeOggVorbis(pcm, serial);
-        int rate = 0, channels = 0;
-        std::vector<int16_t> decoded;
-        if (ogg.empty() || !DecodeOggVorbis(ogg, rate, channels, decoded) || rate != pcm.rate || channels != 1 ||
-            decoded.size() != pcm.samples.size())
-            throw ContentError(dir + "/sounds", 0, "sound " + name + " did not survive Ogg Vorbis encoding");
-        files["sound/" + name + ".ogg"] = std::move(ogg);
-    }
-    return out;
+  auto sounds = ReadSounds(dir, dir);
+  for (const auto& [name, pcm] : sounds) {
+    // Fixed serials: "MUB" and the sound's index, never a random or time-based number.
+    int serial = 0x4D554200 + (name[0] == 'b' ? 0x10 : 0x20) + (name[1] - '0');
+    std::vector<uint8_t> ogg = EncodeOggVorbis(pcm, serial);
+    int rate = 0, channels = 0;
+    std::vector<int16_t> decoded;
+    if (ogg.empty() || !DecodeOggVorbis(ogg, rate, channels, decoded) || rate != pcm.rate ||
+        channels != 1 || decoded.size() != pcm.samples.size())
+      throw ContentError(dir + "/sounds", 0,
+                         "sound " + name + " did not survive Ogg Vorbis encoding");
+    files["sound/" + name + ".ogg"] = std::move(ogg);
+  }
+  return out;
 }
 
-int GenerateContent(const std::string& sourceDir, const std::string& outputDir, std::string& message,
-                    std::vector<std::string>& warnings) {
-    GeneratedContent content;
-    try {
-        content = BuildContent(sourceDir);
-    } catch (const ContentError& e) {
-        message = e.what();
-        return -1;
+int GenerateContent(const std::string& sourceDir, const std::string& outputDir,
+                    std::string& message, std::vector<std::string>& warnings) {
+  GeneratedContent content;
+  try {
+    content = BuildContent(sourceDir);
+  } catch (const ContentError& e) {
+    message = e.what();
+    return -1;
+  }
+  warnings = content.warnings;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const char* sub : {"data/map", "image", "sound", "replay"}) {
+    fs::create_directories(fs::path(outputDir) / sub, ec);
+    if (ec) {
+      message = outputDir + "/" + sub + ": cannot be created: " + ec.message();
+      return -1;
     }
-    warnings = content.warnings;
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    for (const char* sub : {"data/map", "image", "sound", "replay"}) {
-        fs::create_directories(fs::path(outputDir) / sub, ec);
-        if (ec) {
-            message = outputDir + "/" + sub + ": cannot be created: " + ec.message();
-            return -1;
-        }
+  }
+  for (const auto& [path, bytes] : content.files) {
+    std::string full = outputDir + "/" + path;
+    std::ofstream o(full, std::ios::binary | std::ios::trunc);
+    o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    o.close();
+    if (!o) {
+      message = full + ": cannot be written";
+      return -1;
     }
-    for (const auto& [path, bytes] : content.files) {
-        std::string full = outputDir + "/" + path;
-        std::ofstream o(full, std::ios::binary | std::ios::trunc);
-        o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        o.close();
-        if (!o) {
-            message = full + ": cannot be written";
-            return -1;
-        }
-    }
-    return 0;
+  }
+  return 0;
 }
 
 }  // namespace mubgen

@@ -10,15 +10,15 @@
 namespace mubgen {
 
 struct GeneratedContent {
-    std::map<std::string, std::vector<uint8_t>> files;  // relative path ("data/map/00.mdt") -> bytes
-    std::vector<std::string> warnings;
+  std::map<std::string, std::vector<uint8_t>> files;  // relative path ("data/map/00.mdt") -> bytes
+  std::vector<std::string> warnings;
 };
 
 // Builds every output in memory; throws ContentError for a refused source.
 GeneratedContent BuildContent(const std::string& sourceDir);
 
 // Builds and writes; returns 0, or -1 with the message (file:line: reason) in `message`.
-int GenerateContent(const std::string& sourceDir, const std::string& outputDir, std::string& message,
-                    std::vector<std::string>& warnings);
+int GenerateContent(const std::string& sourceDir, const std::string& outputDir,
+                    std::string& message, std::vector<std::string>& warnings);
 
 }  // namespace mubgen

@@ -18,74 +18,74 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: mubgen SOURCE-DIR OUTPUT-DIR\n"
-                 "       mubgen --check SOURCE-DIR\n"
-                 "       mubgen --replay SOURCE-DIR IN.rpt OUT.rp\n"
-                 "       mubgen --dump-map FILE.mdt\n"
-                 "       mubgen --dump-replay FILE.rp\n");
-    return 2;
+  std::fprintf(stderr,
+               "usage: mubgen SOURCE-DIR OUTPUT-DIR\n"
+               "       mubgen --check SOURCE-DIR\n"
+               "       mubgen --replay SOURCE-DIR IN.rpt OUT.rp\n"
+               "       mubgen --dump-map FILE.mdt\n"
+               "       mubgen --dump-replay FILE.rp\n");
+  return 2;
 }
 
 bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> a(argv + 1, argv + argc);
-    if (a.size() == 2 && (a[0] == "--dump-map" || a[0] == "--dump-replay")) {
-        std::vector<uint8_t> bytes;
-        if (!ReadBytes(a[1], bytes)) {
-            std::fprintf(stderr, "%s: cannot be read\n", a[1].c_str());
-            return 1;
-        }
-        std::string text = a[0] == "--dump-map" ? mubgen::DumpMap(bytes) : mubgen::DumpReplay(bytes);
-        if (text.empty()) {
-            std::fprintf(stderr, "%s: too short\n", a[1].c_str());
-            return 1;
-        }
-        std::fputs(text.c_str(), stdout);
-        return 0;
+  std::vector<std::string> a(argv + 1, argv + argc);
+  if (a.size() == 2 && (a[0] == "--dump-map" || a[0] == "--dump-replay")) {
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(a[1], bytes)) {
+      std::fprintf(stderr, "%s: cannot be read\n", a[1].c_str());
+      return 1;
     }
-    if (a.size() == 2 && a[0] == "--check") {
-        try {
-            auto content = mubgen::BuildContent(a[1]);
-            for (const auto& w : content.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
-        } catch (const mubgen::ContentError& e) {
-            std::fprintf(stderr, "mubgen: %s\n", e.what());
-            return 1;
-        }
-        return 0;
+    std::string text = a[0] == "--dump-map" ? mubgen::DumpMap(bytes) : mubgen::DumpReplay(bytes);
+    if (text.empty()) {
+      std::fprintf(stderr, "%s: too short\n", a[1].c_str());
+      return 1;
     }
-    if (a.size() == 4 && a[0] == "--replay") {
-        try {
-            mubgen::TypeTables types = mubgen::ReadTypeTables(a[1], a[1]);
-            auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types);
-            std::ofstream o(a[3], std::ios::binary | std::ios::trunc);
-            o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-            if (!o) {
-                std::fprintf(stderr, "mubgen: %s: cannot be written\n", a[3].c_str());
-                return 1;
-            }
-        } catch (const mubgen::ContentError& e) {
-            std::fprintf(stderr, "mubgen: %s\n", e.what());
-            return 1;
-        }
-        return 0;
-    }
-    if (a.size() != 2 || a[0].rfind("--", 0) == 0) return Usage();
-    std::string message;
-    std::vector<std::string> warnings;
-    int result = mubgen::GenerateContent(a[0], a[1], message, warnings);
-    for (const auto& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
-    if (result != 0) {
-        std::fprintf(stderr, "mubgen: %s\n", message.c_str());
-        return 1;
+    std::fputs(text.c_str(), stdout);
+    return 0;
+  }
+  if (a.size() == 2 && a[0] == "--check") {
+    try {
+      auto content = mubgen::BuildContent(a[1]);
+      for (const auto& w : content.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    } catch (const mubgen::ContentError& e) {
+      std::fprintf(stderr, "mubgen: %s\n", e.what());
+      return 1;
     }
     return 0;
+  }
+  if (a.size() == 4 && a[0] == "--replay") {
+    try {
+      mubgen::TypeTables types = mubgen::ReadTypeTables(a[1], a[1]);
+      auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types);
+      std::ofstream o(a[3], std::ios::binary | std::ios::trunc);
+      o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+      if (!o) {
+        std::fprintf(stderr, "mubgen: %s: cannot be written\n", a[3].c_str());
+        return 1;
+      }
+    } catch (const mubgen::ContentError& e) {
+      std::fprintf(stderr, "mubgen: %s\n", e.what());
+      return 1;
+    }
+    return 0;
+  }
+  if (a.size() != 2 || a[0].rfind("--", 0) == 0) return Usage();
+  std::string message;
+  std::vector<std::string> warnings;
+  int result = mubgen::GenerateContent(a[0], a[1], message, warnings);
+  for (const auto& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+  if (result != 0) {
+    std::fprintf(stderr, "mubgen: %s\n", message.c_str());
+    return 1;
+  }
+  return 0;
 }

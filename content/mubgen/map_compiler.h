@@ -15,19 +15,20 @@ namespace mubgen {
 inline constexpr int kMapRows = 15;  // rows 0-14 are on the screen
 
 struct MapEntry {
-    uint8_t kind = 0xFF, p1 = 0xFF, p2 = 0xFF, p3 = 0xFF;
+  uint8_t kind = 0xFF, p1 = 0xFF, p2 = 0xFF, p3 = 0xFF;
 };
 
 struct StageMap {
-    int length = 0;
-    int goal = 0;
-    int speed = 0;
-    int startRow = 0;
-    std::vector<std::array<MapEntry, 4>> columns;  // length columns
+  int length = 0;
+  int goal = 0;
+  int speed = 0;
+  int startRow = 0;
+  std::vector<std::array<MapEntry, 4>> columns;  // length columns
 };
 
 // Compiles one map source. Warnings (fairness hints that do not break the game) are appended.
-StageMap CompileMap(const SourceFile& f, const TypeTables& types, std::vector<std::string>& warnings);
+StageMap CompileMap(const SourceFile& f, const TypeTables& types,
+                    std::vector<std::string>& warnings);
 
 std::vector<uint8_t> MapBytes(const StageMap& map);
 

@@ -14,6 +14,7 @@ namespace mubgen {
 std::vector<uint8_t> EncodeOggVorbis(const Pcm& pcm, int serial);
 
 // Decodes an Ogg Vorbis file in memory (for checks): rate, channels and samples of channel 0.
-bool DecodeOggVorbis(const std::vector<uint8_t>& bytes, int& rate, int& channels, std::vector<int16_t>& samples);
+bool DecodeOggVorbis(const std::vector<uint8_t>& bytes, int& rate, int& channels,
+                     std::vector<int16_t>& samples);
 
 }  // namespace mubgen

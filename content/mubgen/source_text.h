@@ -12,24 +12,24 @@ namespace mubgen {
 
 // A refused source. what() is "<file>:<line>: <message>" (no line part when line is 0).
 class ContentError : public std::runtime_error {
-public:
-    ContentError(const std::string& file, int line, const std::string& message);
-    std::string file;
-    int line;
-    std::string message;
+ public:
+  ContentError(const std::string& file, int line, const std::string& message);
+  std::string file;
+  int line;
+  std::string message;
 };
 
 struct SourceLine {
-    int number = 0;       // 1-based line number in the file
-    std::string raw;      // the line as written, without the line end
-    std::string text;     // comment removed, trailing white space removed
+  int number = 0;    // 1-based line number in the file
+  std::string raw;   // the line as written, without the line end
+  std::string text;  // comment removed, trailing white space removed
 };
 
 struct SourceFile {
-    std::string path;     // as shown in messages
-    std::vector<SourceLine> lines;
+  std::string path;  // as shown in messages
+  std::vector<SourceLine> lines;
 
-    [[noreturn]] void Fail(int line, const std::string& message) const;
+  [[noreturn]] void Fail(int line, const std::string& message) const;
 };
 
 // Reads a text file; a file that cannot be read is an error naming it.
@@ -49,8 +49,8 @@ double ParseReal(const SourceFile& f, int line, std::string_view word, double mi
                  const char* what);
 
 struct Rgb {
-    uint8_t r = 0, g = 0, b = 0;
-    bool operator==(const Rgb&) const = default;
+  uint8_t r = 0, g = 0, b = 0;
+  bool operator==(const Rgb&) const = default;
 };
 // "RRGGBB" in hex; pure black is refused where it would be read as the colour key.
 Rgb ParseColour(const SourceFile& f, int line, std::string_view word, bool allowBlack);

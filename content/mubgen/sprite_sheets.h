@@ -19,11 +19,12 @@ inline constexpr int kGlyphWidth = 12, kGlyphHeight = 16;
 int GlyphIndex(char c);
 
 struct SpriteSheets {
-    std::map<std::string, Image> images;  // "player", "shot", "enemy", "boss", "item", "nmb", "txt"
+  std::map<std::string, Image> images;  // "player", "shot", "enemy", "boss", "item", "nmb", "txt"
 };
 
 // Reads every "*.spr" file of "<dir>/sprites" in name order and builds the seven sheets.
-SpriteSheets ReadSpriteSheets(const std::string& dir, const std::string& shownDir, const TypeTables& types);
+SpriteSheets ReadSpriteSheets(const std::string& dir, const std::string& shownDir,
+                              const TypeTables& types);
 
 // Builds the sheets from already-read sources (for tests).
 SpriteSheets BuildSpriteSheets(const std::vector<SourceFile>& files, const std::string& shownDir,

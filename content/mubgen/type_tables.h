@@ -19,42 +19,42 @@ inline constexpr int kBlockTypes = 4;
 
 // Box bytes are in file order: left, top, right, bottom (cell pixels).
 struct PlayerTypeDef {
-    std::array<uint8_t, 4> box{};
-    uint8_t hp = 0, walk = 0, jump = 0, hoverLift = 0, hoverRiseLimit = 0, hoverMax = 0;
-    uint8_t hoverCost = 0, hoverRegen = 0, frames = 0, step = 0;
+  std::array<uint8_t, 4> box{};
+  uint8_t hp = 0, walk = 0, jump = 0, hoverLift = 0, hoverRiseLimit = 0, hoverMax = 0;
+  uint8_t hoverCost = 0, hoverRegen = 0, frames = 0, step = 0;
 };
 
 struct BlockTypeDef {
-    uint8_t flags = 0;  // bit 0 solid
+  uint8_t flags = 0;  // bit 0 solid
 };
 
 struct ShotTypeDef {
-    std::array<uint8_t, 4> box{};
-    uint8_t damage = 0, flags = 0, speed = 0, frames = 0, step = 0;
+  std::array<uint8_t, 4> box{};
+  uint8_t damage = 0, flags = 0, speed = 0, frames = 0, step = 0;
 };
 
 struct EnemyTypeDef {
-    std::array<uint8_t, 4> box{};
-    uint8_t contact = 0, flags = 0, hp = 0, speed = 0, a = 0, b = 0, bullet = 0;
-    uint8_t frames = 0, step = 0, mantissa = 0, exponent = 0;
+  std::array<uint8_t, 4> box{};
+  uint8_t contact = 0, flags = 0, hp = 0, speed = 0, a = 0, b = 0, bullet = 0;
+  uint8_t frames = 0, step = 0, mantissa = 0, exponent = 0;
 };
 
 struct ItemTypeDef {
-    uint8_t frames = 0, step = 0;
+  uint8_t frames = 0, step = 0;
 };
 
 struct TypeTables {
-    PlayerTypeDef player;
-    std::array<BlockTypeDef, kBlockTypes> blocks{};
-    std::array<ShotTypeDef, kShotTypes> shots{};
-    std::array<EnemyTypeDef, kEnemyTypes + kBossTypes> enemies{};  // 23 enemies, then the bosses
-    std::array<ItemTypeDef, kItemKinds> items{};
-    // Where the values of the cross-table rules were written, for messages.
-    struct Where {
-        std::string file;
-        int line = 0;
-    };
-    std::array<Where, kBossTypes> bossHpAt{};
+  PlayerTypeDef player;
+  std::array<BlockTypeDef, kBlockTypes> blocks{};
+  std::array<ShotTypeDef, kShotTypes> shots{};
+  std::array<EnemyTypeDef, kEnemyTypes + kBossTypes> enemies{};  // 23 enemies, then the bosses
+  std::array<ItemTypeDef, kItemKinds> items{};
+  // Where the values of the cross-table rules were written, for messages.
+  struct Where {
+    std::string file;
+    int line = 0;
+  };
+  std::array<Where, kBossTypes> bossHpAt{};
 };
 
 // Enemy flag values.

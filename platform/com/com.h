@@ -17,7 +17,8 @@ struct IUnknown {
 };
 using LPUNKNOWN = IUnknown*;
 
-inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The reference counting and QueryInterface of a layer object that offers one interface besides
 // IUnknown: it is made with one reference and deletes itself when the last goes. `Offers` names
@@ -49,7 +50,6 @@ class PlatformComObject : public Interface {
   std::atomic<ULONG> references_{1};
 };
 
-
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
 constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
@@ -62,7 +62,8 @@ HRESULT CoInitialize(LPVOID reserved);
 void CoUninitialize();
 // Makes an object of one of the layer's classes (platform/com/com_class_table.cpp). A class that
 // is not in the table gives REGDB_E_CLASSNOTREG, as an unregistered class does on the platform.
-HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid, LPVOID* object);
+HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid,
+                         LPVOID* object);
 LPVOID CoTaskMemAlloc(SIZE_T bytes);
 void CoTaskMemFree(LPVOID memory);
 

@@ -26,8 +26,10 @@ constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
 constexpr HRESULT D3DERR_WASSTILLDRAWING = static_cast<HRESULT>(0x8876021Cu);
 
 constexpr DWORD MAKEFOURCC(char a, char b, char c, char d) {
-  return static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
-         (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
+  return static_cast<DWORD>(static_cast<BYTE>(a)) |
+         (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
+         (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) |
+         (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
 }
 
 // Format codes are the platform's, because files (DDS) carry them.
@@ -406,8 +408,12 @@ constexpr DWORD D3DPTEXTURECAPS_SQUAREONLY = 0x00000020;
 constexpr DWORD D3DPTEXTURECAPS_MIPMAP = 0x00004000;
 constexpr DWORD D3DPTEXTURECAPS_VOLUMEMAP = 0x00002000;
 
-constexpr DWORD D3DVS_VERSION(DWORD major, DWORD minor) { return 0xFFFE0000u | (major << 8) | minor; }
-constexpr DWORD D3DPS_VERSION(DWORD major, DWORD minor) { return 0xFFFF0000u | (major << 8) | minor; }
+constexpr DWORD D3DVS_VERSION(DWORD major, DWORD minor) {
+  return 0xFFFE0000u | (major << 8) | minor;
+}
+constexpr DWORD D3DPS_VERSION(DWORD major, DWORD minor) {
+  return 0xFFFF0000u | (major << 8) | minor;
+}
 
 // Vertex declarations are stored only: nothing draws with them.
 struct D3DVERTEXELEMENT9 {
@@ -662,45 +668,55 @@ struct IDirect3DVertexShader9 : IUnknown {};
 struct IDirect3DPixelShader9 : IUnknown {};
 
 struct IDirect3DSwapChain9 : IUnknown {
-  virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA* dirtyRegion,
-                          DWORD flags) = 0;
-  virtual HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** backBuffer) = 0;
+  virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                          const RGNDATA* dirtyRegion, DWORD flags) = 0;
+  virtual HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type,
+                                IDirect3DSurface9** backBuffer) = 0;
   virtual HRESULT GetRasterStatus(D3DRASTER_STATUS* status) = 0;
 };
 
 struct IDirect3DDevice9 : IUnknown {
   virtual HRESULT GetDeviceCaps(D3DCAPS9* caps) = 0;
   virtual HRESULT GetSwapChain(UINT index, IDirect3DSwapChain9** swapChain) = 0;
-  virtual HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** backBuffer) = 0;
-  virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA* dirtyRegion) = 0;
+  virtual HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type,
+                                IDirect3DSurface9** backBuffer) = 0;
+  virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                          const RGNDATA* dirtyRegion) = 0;
   virtual HRESULT SetDialogBoxMode(BOOL enable) = 0;
 
-  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                                IDirect3DTexture9** texture, HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage, D3DFORMAT format,
-                                      D3DPOOL pool, IDirect3DVolumeTexture9** texture, HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer,
-                                     HANDLE* sharedHandle) = 0;
+  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                D3DPOOL pool, IDirect3DTexture9** texture,
+                                HANDLE* sharedHandle) = 0;
+  virtual HRESULT CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
+                                      D3DFORMAT format, D3DPOOL pool,
+                                      IDirect3DVolumeTexture9** texture, HANDLE* sharedHandle) = 0;
+  virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                     IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) = 0;
   virtual HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                     IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                     DWORD multisampleQuality, BOOL lockable, IDirect3DSurface9** surface,
+  virtual HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format,
+                                     D3DMULTISAMPLE_TYPE multiSample, DWORD multisampleQuality,
+                                     BOOL lockable, IDirect3DSurface9** surface,
                                      HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                            DWORD multisampleQuality, BOOL discard, IDirect3DSurface9** surface,
-                                            HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
-                                              IDirect3DSurface9** surface, HANDLE* sharedHandle) = 0;
-  virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** decl) = 0;
+  virtual HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
+                                            D3DMULTISAMPLE_TYPE multiSample,
+                                            DWORD multisampleQuality, BOOL discard,
+                                            IDirect3DSurface9** surface, HANDLE* sharedHandle) = 0;
+  virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format,
+                                              D3DPOOL pool, IDirect3DSurface9** surface,
+                                              HANDLE* sharedHandle) = 0;
+  virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                          IDirect3DVertexDeclaration9** decl) = 0;
   virtual HRESULT CreateVertexShader(const DWORD* function, IDirect3DVertexShader9** shader) = 0;
   virtual HRESULT CreatePixelShader(const DWORD* function, IDirect3DPixelShader9** shader) = 0;
 
-  virtual HRESULT UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest,
-                                const POINT* destPoint) = 0;
+  virtual HRESULT UpdateSurface(IDirect3DSurface9* source, const RECT* sourceRect,
+                                IDirect3DSurface9* dest, const POINT* destPoint) = 0;
   virtual HRESULT UpdateTexture(IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* dest) = 0;
   virtual HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* dest) = 0;
-  virtual HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest,
-                              const RECT* destRect, D3DTEXTUREFILTERTYPE filter) = 0;
+  virtual HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect,
+                              IDirect3DSurface9* dest, const RECT* destRect,
+                              D3DTEXTUREFILTERTYPE filter) = 0;
   virtual HRESULT ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color) = 0;
 
   virtual HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9* surface) = 0;
@@ -708,7 +724,8 @@ struct IDirect3DDevice9 : IUnknown {
   virtual HRESULT SetDepthStencilSurface(IDirect3DSurface9* surface) = 0;
   virtual HRESULT BeginScene() = 0;
   virtual HRESULT EndScene() = 0;
-  virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) = 0;
+  virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                        DWORD stencil) = 0;
 
   virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) = 0;
   virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) = 0;
@@ -723,7 +740,8 @@ struct IDirect3DDevice9 : IUnknown {
   virtual HRESULT SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) = 0;
   virtual HRESULT GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) = 0;
   virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) = 0;
-  virtual HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) = 0;
+  virtual HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
+                                       DWORD* value) = 0;
   virtual HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) = 0;
   virtual HRESULT GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) = 0;
   virtual HRESULT SetScissorRect(const RECT* rect) = 0;
@@ -731,17 +749,23 @@ struct IDirect3DDevice9 : IUnknown {
   virtual HRESULT GetFVF(DWORD* fvf) = 0;
   virtual HRESULT SetVertexShader(IDirect3DVertexShader9* shader) = 0;
   virtual HRESULT SetPixelShader(IDirect3DPixelShader9* shader) = 0;
-  virtual HRESULT SetVertexShaderConstantF(UINT startRegister, const float* data, UINT vector4fCount) = 0;
-  virtual HRESULT SetVertexShaderConstantI(UINT startRegister, const int* data, UINT vector4iCount) = 0;
-  virtual HRESULT SetVertexShaderConstantB(UINT startRegister, const BOOL* data, UINT boolCount) = 0;
-  virtual HRESULT SetPixelShaderConstantF(UINT startRegister, const float* data, UINT vector4fCount) = 0;
-  virtual HRESULT SetPixelShaderConstantI(UINT startRegister, const int* data, UINT vector4iCount) = 0;
+  virtual HRESULT SetVertexShaderConstantF(UINT startRegister, const float* data,
+                                           UINT vector4fCount) = 0;
+  virtual HRESULT SetVertexShaderConstantI(UINT startRegister, const int* data,
+                                           UINT vector4iCount) = 0;
+  virtual HRESULT SetVertexShaderConstantB(UINT startRegister, const BOOL* data,
+                                           UINT boolCount) = 0;
+  virtual HRESULT SetPixelShaderConstantF(UINT startRegister, const float* data,
+                                          UINT vector4fCount) = 0;
+  virtual HRESULT SetPixelShaderConstantI(UINT startRegister, const int* data,
+                                          UINT vector4iCount) = 0;
   virtual HRESULT SetPixelShaderConstantB(UINT startRegister, const BOOL* data, UINT boolCount) = 0;
 
-  virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
-                                  UINT vertexStride) = 0;
-  virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
-                                         UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
+  virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
+                                  const void* vertexData, UINT vertexStride) = 0;
+  virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex,
+                                         UINT numVertices, UINT primitiveCount,
+                                         const void* indexData, D3DFORMAT indexFormat,
                                          const void* vertexData, UINT vertexStride) = 0;
 };
 
@@ -750,25 +774,30 @@ struct IDirect3DDevice9Ex : IDirect3DDevice9 {
 };
 
 struct IDirect3D9 : IUnknown {
-  virtual HRESULT GetAdapterIdentifier(UINT adapter, DWORD flags, D3DADAPTER_IDENTIFIER9* identifier) = 0;
+  virtual HRESULT GetAdapterIdentifier(UINT adapter, DWORD flags,
+                                       D3DADAPTER_IDENTIFIER9* identifier) = 0;
   virtual UINT GetAdapterModeCount(UINT adapter, D3DFORMAT format) = 0;
   virtual HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) = 0;
-  virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat, DWORD usage,
-                                    D3DRESOURCETYPE resourceType, D3DFORMAT checkFormat) = 0;
-  virtual HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT surfaceFormat,
-                                             BOOL windowed, D3DMULTISAMPLE_TYPE multiSampleType,
+  virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat,
+                                    DWORD usage, D3DRESOURCETYPE resourceType,
+                                    D3DFORMAT checkFormat) = 0;
+  virtual HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE deviceType,
+                                             D3DFORMAT surfaceFormat, BOOL windowed,
+                                             D3DMULTISAMPLE_TYPE multiSampleType,
                                              DWORD* qualityLevels) = 0;
-  virtual HRESULT CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat,
-                                         D3DFORMAT renderTargetFormat, D3DFORMAT depthStencilFormat) = 0;
+  virtual HRESULT CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE deviceType,
+                                         D3DFORMAT adapterFormat, D3DFORMAT renderTargetFormat,
+                                         D3DFORMAT depthStencilFormat) = 0;
   virtual HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE deviceType, D3DCAPS9* caps) = 0;
-  virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow, DWORD behaviorFlags,
-                               D3DPRESENT_PARAMETERS* presentationParameters,
+  virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow,
+                               DWORD behaviorFlags, D3DPRESENT_PARAMETERS* presentationParameters,
                                IDirect3DDevice9** returnedDevice) = 0;
 };
 
 struct IDirect3D9Ex : IDirect3D9 {
-  virtual HRESULT CreateDeviceEx(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow, DWORD behaviorFlags,
-                                 D3DPRESENT_PARAMETERS* presentationParameters, D3DDISPLAYMODEEX* fullscreenDisplayMode,
+  virtual HRESULT CreateDeviceEx(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow,
+                                 DWORD behaviorFlags, D3DPRESENT_PARAMETERS* presentationParameters,
+                                 D3DDISPLAYMODEEX* fullscreenDisplayMode,
                                  IDirect3DDevice9Ex** returnedDevice) = 0;
 };
 

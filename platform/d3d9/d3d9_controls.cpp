@@ -8,7 +8,8 @@
 namespace {
 
 constexpr D3D9Settings DefaultSettings = {
-    D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_TSSARGTEMP | D3DPMISCCAPS_BLENDOP,
+    D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_TSSARGTEMP |
+        D3DPMISCCAPS_BLENDOP,
     2048,
     2048,
     false,
@@ -60,14 +61,18 @@ void CountD3D9RenderState(DWORD state) {
 }
 
 void CountD3D9SamplerState(DWORD sampler, DWORD type) {
-  if (sampler < D3D9SamplerCount && type < D3D9SamplerStateCount) ++Controls().samplerStateSets[sampler][type];
+  if (sampler < D3D9SamplerCount && type < D3D9SamplerStateCount)
+    ++Controls().samplerStateSets[sampler][type];
 }
 
 void CountD3D9TextureStageState(DWORD stage, DWORD type) {
-  if (stage < D3D9TextureStageCount && type < D3D9TextureStageStateCount) ++Controls().stageStateSets[stage][type];
+  if (stage < D3D9TextureStageCount && type < D3D9TextureStageStateCount)
+    ++Controls().stageStateSets[stage][type];
 }
 
-void TrackD3D9Object(D3D9ObjectKind kind, int delta) { Controls().liveObjects[static_cast<int>(kind)] += delta; }
+void TrackD3D9Object(D3D9ObjectKind kind, int delta) {
+  Controls().liveObjects[static_cast<int>(kind)] += delta;
+}
 
 void CountD3D9DeviceCreation() { ++Controls().deviceCreations; }
 

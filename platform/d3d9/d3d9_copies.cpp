@@ -13,9 +13,11 @@ void FillSurfaceRect(CpuSurface* surface, const RECT& area, D3DCOLOR color) {
   WritePixel(surface->format, pixel, color);
   int bpp = surface->bytesPerPixel;
   std::uint8_t* first = surface->Pixel(area.left, area.top);
-  for (LONG x = area.left; x < area.right; ++x) std::memcpy(first + (x - area.left) * bpp, pixel, bpp);
+  for (LONG x = area.left; x < area.right; ++x)
+    std::memcpy(first + (x - area.left) * bpp, pixel, bpp);
   std::size_t rowBytes = static_cast<std::size_t>(area.right - area.left) * bpp;
-  for (LONG y = area.top + 1; y < area.bottom; ++y) std::memcpy(surface->Pixel(area.left, y), first, rowBytes);
+  for (LONG y = area.top + 1; y < area.bottom; ++y)
+    std::memcpy(surface->Pixel(area.left, y), first, rowBytes);
 }
 
 bool Intersect(const RECT& a, const RECT& b, RECT* out) {
@@ -30,7 +32,8 @@ bool Intersect(const RECT& a, const RECT& b, RECT* out) {
 void CopySameFormat(const CpuSurface& source, const RECT& from, CpuSurface* dest, POINT to) {
   if (GetPixelKind(source.format) == PixelKind::Compressed) {
     int blockBytes = source.format == D3DFMT_DXT1 ? 8 : 16;
-    int blocksWide = (from.right - from.left + 3) / 4, blocksHigh = (from.bottom - from.top + 3) / 4;
+    int blocksWide = (from.right - from.left + 3) / 4,
+        blocksHigh = (from.bottom - from.top + 3) / 4;
     for (int row = 0; row < blocksHigh; ++row) {
       std::memcpy(dest->Row(to.y / 4 + row) + (to.x / 4) * blockBytes,
                   source.Row(from.top / 4 + row) + (from.left / 4) * blockBytes,
@@ -47,7 +50,9 @@ void CopySameFormat(const CpuSurface& source, const RECT& from, CpuSurface* dest
 
 bool IsBlockAligned(const CpuSurface& surface, const RECT& area) {
   if (GetPixelKind(surface.format) != PixelKind::Compressed) return true;
-  auto aligned = [](LONG value, UINT limit) { return value % 4 == 0 || static_cast<UINT>(value) == limit; };
+  auto aligned = [](LONG value, UINT limit) {
+    return value % 4 == 0 || static_cast<UINT>(value) == limit;
+  };
   return area.left % 4 == 0 && area.top % 4 == 0 && aligned(area.right, surface.width) &&
          aligned(area.bottom, surface.height);
 }
@@ -59,17 +64,22 @@ bool CanBeStretchSource(const CpuSurface& surface) {
 
 }  // namespace
 
-HRESULT CpuDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD) {
+HRESULT CpuDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                         DWORD) {
   CountD3D9Call(D3D9Counter::Clear);
-  if ((count > 0) != (rects != nullptr) || flags == 0 || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER))) {
+  if ((count > 0) != (rects != nullptr) || flags == 0 ||
+      (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER))) {
     return D3DERR_INVALIDCALL;
   }
-  if ((flags & D3DCLEAR_ZBUFFER) && (!depthStencil || !(z >= 0.0f && z <= 1.0f))) return D3DERR_INVALIDCALL;
+  if ((flags & D3DCLEAR_ZBUFFER) && (!depthStencil || !(z >= 0.0f && z <= 1.0f)))
+    return D3DERR_INVALIDCALL;
   if (lost || !(flags & D3DCLEAR_TARGET) || !renderTarget) return D3D_OK;
   // Clearing never reaches outside the viewport.
   RECT area = {static_cast<LONG>(viewport.X), static_cast<LONG>(viewport.Y),
-               static_cast<LONG>(viewport.X + viewport.Width), static_cast<LONG>(viewport.Y + viewport.Height)};
-  RECT whole = {0, 0, static_cast<LONG>(renderTarget->width), static_cast<LONG>(renderTarget->height)};
+               static_cast<LONG>(viewport.X + viewport.Width),
+               static_cast<LONG>(viewport.Y + viewport.Height)};
+  RECT whole = {0, 0, static_cast<LONG>(renderTarget->width),
+                static_cast<LONG>(renderTarget->height)};
   if (!Intersect(area, whole, &area)) return D3D_OK;
   if (renderStates[D3DRS_SCISSORTESTENABLE] && !Intersect(area, scissor, &area)) return D3D_OK;
   if (count == 0) {
@@ -85,8 +95,10 @@ HRESULT CpuDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLO
 
 HRESULT CpuDevice::ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color) {
   CpuSurface* target = AsCpuSurface(surface);
-  if (!target || target->OwningDevice() != this || target->pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
-  if (!target->IsRenderTarget() && target->role != SurfaceRole::OffscreenPlain) return D3DERR_INVALIDCALL;
+  if (!target || target->OwningDevice() != this || target->pool != D3DPOOL_DEFAULT)
+    return D3DERR_INVALIDCALL;
+  if (!target->IsRenderTarget() && target->role != SurfaceRole::OffscreenPlain)
+    return D3DERR_INVALIDCALL;
   if (GetPixelKind(target->format) != PixelKind::Color) return D3DERR_INVALIDCALL;
   RECT area;
   if (!ResolveRect(rect, target->width, target->height, &area)) return D3DERR_INVALIDCALL;
@@ -95,17 +107,21 @@ HRESULT CpuDevice::ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCO
   return D3D_OK;
 }
 
-HRESULT CpuDevice::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sourceRect, IDirect3DSurface9* destSurface,
-                               const RECT* destRect, D3DTEXTUREFILTERTYPE filter) {
+HRESULT CpuDevice::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sourceRect,
+                               IDirect3DSurface9* destSurface, const RECT* destRect,
+                               D3DTEXTUREFILTERTYPE filter) {
   CountD3D9Call(D3D9Counter::StretchRect);
   CpuSurface* source = AsCpuSurface(sourceSurface);
   CpuSurface* dest = AsCpuSurface(destSurface);
-  if (!source || !dest || source == dest || source->OwningDevice() != this || dest->OwningDevice() != this) {
+  if (!source || !dest || source == dest || source->OwningDevice() != this ||
+      dest->OwningDevice() != this) {
     return D3DERR_INVALIDCALL;
   }
-  if (filter > D3DTEXF_LINEAR || !CanBeStretchSource(*source) || !CanBeStretchSource(*dest)) return D3DERR_INVALIDCALL;
+  if (filter > D3DTEXF_LINEAR || !CanBeStretchSource(*source) || !CanBeStretchSource(*dest))
+    return D3DERR_INVALIDCALL;
   // A plain off-screen surface receives only from another one; render targets take both.
-  if (!dest->IsRenderTarget() && source->role != SurfaceRole::OffscreenPlain) return D3DERR_INVALIDCALL;
+  if (!dest->IsRenderTarget() && source->role != SurfaceRole::OffscreenPlain)
+    return D3DERR_INVALIDCALL;
   RECT from, to;
   if (!ResolveRect(sourceRect, source->width, source->height, &from) ||
       !ResolveRect(destRect, dest->width, dest->height, &to)) {
@@ -122,7 +138,8 @@ HRESULT CpuDevice::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sou
   for (LONG y = 0; y < dh; ++y) {
     LONG sy = from.top + static_cast<LONG>((static_cast<std::int64_t>(2 * y + 1) * sh) / (2 * dh));
     for (LONG x = 0; x < dw; ++x) {
-      LONG sx = from.left + static_cast<LONG>((static_cast<std::int64_t>(2 * x + 1) * sw) / (2 * dw));
+      LONG sx =
+          from.left + static_cast<LONG>((static_cast<std::int64_t>(2 * x + 1) * sw) / (2 * dw));
       WritePixel(dest->format, dest->Pixel(to.left + x, to.top + y),
                  ReadPixel(source->format, source->Pixel(sx, sy)));
     }
@@ -130,12 +147,15 @@ HRESULT CpuDevice::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sou
   return D3D_OK;
 }
 
-HRESULT CpuDevice::GetRenderTargetData(IDirect3DSurface9* renderTargetSurface, IDirect3DSurface9* destSurface) {
+HRESULT CpuDevice::GetRenderTargetData(IDirect3DSurface9* renderTargetSurface,
+                                       IDirect3DSurface9* destSurface) {
   CpuSurface* source = AsCpuSurface(renderTargetSurface);
   CpuSurface* dest = AsCpuSurface(destSurface);
-  if (!source || !dest || source->OwningDevice() != this || dest->OwningDevice() != this) return D3DERR_INVALIDCALL;
+  if (!source || !dest || source->OwningDevice() != this || dest->OwningDevice() != this)
+    return D3DERR_INVALIDCALL;
   if (!source->IsRenderTarget() || dest->pool != D3DPOOL_SYSTEMMEM) return D3DERR_INVALIDCALL;
-  if (source->width != dest->width || source->height != dest->height || source->format != dest->format) {
+  if (source->width != dest->width || source->height != dest->height ||
+      source->format != dest->format) {
     return D3DERR_INVALIDCALL;
   }
   if (lost) return D3DERR_DEVICELOST;
@@ -148,9 +168,10 @@ HRESULT CpuDevice::UpdateSurface(IDirect3DSurface9* sourceSurface, const RECT* s
                                  IDirect3DSurface9* destSurface, const POINT* destPoint) {
   CpuSurface* source = AsCpuSurface(sourceSurface);
   CpuSurface* dest = AsCpuSurface(destSurface);
-  if (!source || !dest || source->OwningDevice() != this || dest->OwningDevice() != this) return D3DERR_INVALIDCALL;
-  if (source->pool != D3DPOOL_SYSTEMMEM || dest->pool != D3DPOOL_DEFAULT || source->format != dest->format ||
-      GetPixelKind(dest->format) == PixelKind::Depth) {
+  if (!source || !dest || source->OwningDevice() != this || dest->OwningDevice() != this)
+    return D3DERR_INVALIDCALL;
+  if (source->pool != D3DPOOL_SYSTEMMEM || dest->pool != D3DPOOL_DEFAULT ||
+      source->format != dest->format || GetPixelKind(dest->format) == PixelKind::Depth) {
     return D3DERR_INVALIDCALL;
   }
   RECT from;
@@ -158,14 +179,16 @@ HRESULT CpuDevice::UpdateSurface(IDirect3DSurface9* sourceSurface, const RECT* s
   POINT to = destPoint ? *destPoint : POINT{0, 0};
   RECT target = {to.x, to.y, to.x + (from.right - from.left), to.y + (from.bottom - from.top)};
   RECT checked;
-  if (to.x < 0 || to.y < 0 || !ResolveRect(&target, dest->width, dest->height, &checked)) return D3DERR_INVALIDCALL;
+  if (to.x < 0 || to.y < 0 || !ResolveRect(&target, dest->width, dest->height, &checked))
+    return D3DERR_INVALIDCALL;
   if (!IsBlockAligned(*source, from) || !IsBlockAligned(*dest, target)) return D3DERR_INVALIDCALL;
   if (lost) return D3D_OK;
   CopySameFormat(*source, from, dest, to);
   return D3D_OK;
 }
 
-HRESULT CpuDevice::UpdateTexture(IDirect3DBaseTexture9* sourceTexture, IDirect3DBaseTexture9* destTexture) {
+HRESULT CpuDevice::UpdateTexture(IDirect3DBaseTexture9* sourceTexture,
+                                 IDirect3DBaseTexture9* destTexture) {
   if (!sourceTexture || !destTexture) return D3DERR_INVALIDCALL;
   auto* source2d = dynamic_cast<CpuTexture*>(sourceTexture);
   auto* dest2d = dynamic_cast<CpuTexture*>(destTexture);
@@ -176,15 +199,18 @@ HRESULT CpuDevice::UpdateTexture(IDirect3DBaseTexture9* sourceTexture, IDirect3D
     }
     // The source may have larger top levels; its level matching the destination's top is copied on.
     std::size_t first = 0;
-    while (first < source2d->levels.size() && (source2d->levels[first]->width != dest2d->levels[0]->width ||
-                                               source2d->levels[first]->height != dest2d->levels[0]->height)) {
+    while (first < source2d->levels.size() &&
+           (source2d->levels[first]->width != dest2d->levels[0]->width ||
+            source2d->levels[first]->height != dest2d->levels[0]->height)) {
       ++first;
     }
-    if (first == source2d->levels.size() || source2d->levels.size() - first < dest2d->levels.size()) {
+    if (first == source2d->levels.size() ||
+        source2d->levels.size() - first < dest2d->levels.size()) {
       return D3DERR_INVALIDCALL;
     }
     if (lost) return D3D_OK;
-    for (std::size_t i = 0; i < dest2d->levels.size(); ++i) dest2d->levels[i]->bits = source2d->levels[first + i]->bits;
+    for (std::size_t i = 0; i < dest2d->levels.size(); ++i)
+      dest2d->levels[i]->bits = source2d->levels[first + i]->bits;
     return D3D_OK;
   }
   auto* sourceVolume = dynamic_cast<CpuVolumeTexture*>(sourceTexture);
@@ -193,7 +219,8 @@ HRESULT CpuDevice::UpdateTexture(IDirect3DBaseTexture9* sourceTexture, IDirect3D
     return D3DERR_INVALIDCALL;
   }
   if (sourceVolume->pool != D3DPOOL_SYSTEMMEM || destVolume->pool != D3DPOOL_DEFAULT ||
-      sourceVolume->format != destVolume->format || sourceVolume->levels.size() < destVolume->levels.size()) {
+      sourceVolume->format != destVolume->format ||
+      sourceVolume->levels.size() < destVolume->levels.size()) {
     return D3DERR_INVALIDCALL;
   }
   for (std::size_t i = 0; i < destVolume->levels.size(); ++i) {
@@ -202,6 +229,7 @@ HRESULT CpuDevice::UpdateTexture(IDirect3DBaseTexture9* sourceTexture, IDirect3D
     if (a.width != b.width || a.height != b.height || a.depth != b.depth) return D3DERR_INVALIDCALL;
   }
   if (lost) return D3D_OK;
-  for (std::size_t i = 0; i < destVolume->levels.size(); ++i) destVolume->levels[i].bits = sourceVolume->levels[i].bits;
+  for (std::size_t i = 0; i < destVolume->levels.size(); ++i)
+    destVolume->levels[i].bits = sourceVolume->levels[i].bits;
   return D3D_OK;
 }

@@ -38,15 +38,18 @@ constexpr UINT IntRegisters = 16;
 constexpr UINT BoolRegisters = 16;
 
 template <class T>
-HRESULT StoreConstants(std::vector<T>& store, UINT registerCount, UINT width, UINT start, const T* data, UINT count) {
+HRESULT StoreConstants(std::vector<T>& store, UINT registerCount, UINT width, UINT start,
+                       const T* data, UINT count) {
   if (!data || start > registerCount || count > registerCount - start) return D3DERR_INVALIDCALL;
-  std::copy(data, data + static_cast<std::size_t>(count) * width, store.begin() + static_cast<std::size_t>(start) * width);
+  std::copy(data, data + static_cast<std::size_t>(count) * width,
+            store.begin() + static_cast<std::size_t>(start) * width);
   CountD3D9Call(D3D9Counter::SetShaderConstant);
   return D3D_OK;
 }
 
 // A shader's byte code runs from its version token to the end token.
-bool ReadShaderCode(const DWORD* function, DWORD kindBits, DWORD reportedVersion, std::vector<DWORD>* code) {
+bool ReadShaderCode(const DWORD* function, DWORD kindBits, DWORD reportedVersion,
+                    std::vector<DWORD>* code) {
   if (!function || (function[0] & 0xFFFF0000u) != kindBits) return false;
   if ((function[0] & 0xFFFF) > (reportedVersion & 0xFFFF)) return false;
   constexpr std::size_t MaxTokens = 1 << 20;
@@ -61,23 +64,24 @@ bool ReadShaderCode(const DWORD* function, DWORD kindBits, DWORD reportedVersion
 
 }  // namespace
 
-CpuDevice::CpuDevice(HWND focus, DWORD behavior, const D3DPRESENT_PARAMETERS& presentParameters, bool ex)
+CpuDevice::CpuDevice(HWND focus, DWORD behavior, const D3DPRESENT_PARAMETERS& presentParameters,
+                     bool ex)
     : focusWindow(focus), behaviorFlags(behavior), parameters(presentParameters), isEx(ex) {
   TrackD3D9Object(D3D9ObjectKind::Device, 1);
   CountD3D9DeviceCreation();
   RegisterD3D9Device(this, true);
-  auto* backBuffer = new CpuSurface(this, SurfaceRole::BackBuffer, parameters.BackBufferWidth,
-                                    parameters.BackBufferHeight, parameters.BackBufferFormat, D3DPOOL_DEFAULT,
-                                    D3DUSAGE_RENDERTARGET,
-                                    (parameters.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0, nullptr);
+  auto* backBuffer = new CpuSurface(
+      this, SurfaceRole::BackBuffer, parameters.BackBufferWidth, parameters.BackBufferHeight,
+      parameters.BackBufferFormat, D3DPOOL_DEFAULT, D3DUSAGE_RENDERTARGET,
+      (parameters.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0, nullptr);
   swapChain = new CpuSwapChain(this, backBuffer);
   renderTarget = backBuffer;
   renderTarget->AddRef();
   if (parameters.EnableAutoDepthStencil) {
-    depthStencil = new CpuSurface(this, SurfaceRole::DepthStencil, parameters.BackBufferWidth,
-                                  parameters.BackBufferHeight, parameters.AutoDepthStencilFormat, D3DPOOL_DEFAULT,
-                                  D3DUSAGE_DEPTHSTENCIL, parameters.AutoDepthStencilFormat == D3DFMT_D16_LOCKABLE,
-                                  nullptr);
+    depthStencil = new CpuSurface(
+        this, SurfaceRole::DepthStencil, parameters.BackBufferWidth, parameters.BackBufferHeight,
+        parameters.AutoDepthStencilFormat, D3DPOOL_DEFAULT, D3DUSAGE_DEPTHSTENCIL,
+        parameters.AutoDepthStencilFormat == D3DFMT_D16_LOCKABLE, nullptr);
   }
   vertexConstantsF.assign(VertexFloatRegisters * 4, 0.0f);
   pixelConstantsF.assign(PixelFloatRegisters * 4, 0.0f);
@@ -138,7 +142,8 @@ void CpuDevice::SetDefaultStates() {
   world = view = projection = Identity();
   textureMatrices.fill(Identity());
   viewport = {0, 0, parameters.BackBufferWidth, parameters.BackBufferHeight, 0.0f, 1.0f};
-  scissor = {0, 0, static_cast<LONG>(parameters.BackBufferWidth), static_cast<LONG>(parameters.BackBufferHeight)};
+  scissor = {0, 0, static_cast<LONG>(parameters.BackBufferWidth),
+             static_cast<LONG>(parameters.BackBufferHeight)};
 }
 
 CpuDevice::~CpuDevice() {
@@ -178,24 +183,30 @@ HRESULT CpuDevice::GetSwapChain(UINT index, IDirect3DSwapChain9** result) {
   return D3D_OK;
 }
 
-HRESULT CpuDevice::GetBackBuffer(UINT chain, UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** result) {
+HRESULT CpuDevice::GetBackBuffer(UINT chain, UINT index, D3DBACKBUFFER_TYPE type,
+                                 IDirect3DSurface9** result) {
   if (chain != 0 || !swapChain) return D3DERR_INVALIDCALL;
   return swapChain->GetBackBuffer(index, type, result);
 }
 
 HRESULT CpuDevice::SetDialogBoxMode(BOOL) { return D3D_OK; }
 
-HRESULT CpuDevice::SetMaximumFrameLatency(UINT maxLatency) { return maxLatency <= 16 ? D3D_OK : D3DERR_INVALIDCALL; }
+HRESULT CpuDevice::SetMaximumFrameLatency(UINT maxLatency) {
+  return maxLatency <= 16 ? D3D_OK : D3DERR_INVALIDCALL;
+}
 
-HRESULT CpuDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                                 IDirect3DTexture9** texture, HANDLE*) {
+HRESULT CpuDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
+                                 D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
+                                 HANDLE*) {
   if (!texture) return D3DERR_INVALIDCALL;
   *texture = nullptr;
   const D3D9Settings& settings = GetD3D9Settings();
-  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize || pool > D3DPOOL_SCRATCH) {
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize ||
+      pool > D3DPOOL_SCRATCH) {
     return D3DERR_INVALIDCALL;
   }
-  if ((usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) && pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
+  if ((usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) && pool != D3DPOOL_DEFAULT)
+    return D3DERR_INVALIDCALL;
   if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return D3DERR_INVALIDCALL;
   if (isEx && pool == D3DPOOL_MANAGED) return D3DERR_INVALIDCALL;
   if (!IsD3D9TextureFormatSupported(format, usage)) return D3DERR_NOTAVAILABLE;
@@ -204,31 +215,39 @@ HRESULT CpuDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usa
       (settings.maxTextureHeight && height > settings.maxTextureHeight)) {
     return D3DERR_INVALIDCALL;
   }
-  if (GetPixelKind(format) == PixelKind::Compressed && (width % 4 || height % 4)) return D3DERR_INVALIDCALL;
+  if (GetPixelKind(format) == PixelKind::Compressed && (width % 4 || height % 4))
+    return D3DERR_INVALIDCALL;
   UINT chain = 1;
   for (UINT size = std::max(width, height); size > 1; size >>= 1) ++chain;
   if (levels > chain) return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateTexture)) return D3DERR_OUTOFVIDEOMEMORY;
-  return MakeResource([&] { *texture = new CpuTexture(this, width, height, levels, usage, format, pool); });
+  return MakeResource(
+      [&] { *texture = new CpuTexture(this, width, height, levels, usage, format, pool); });
 }
 
-HRESULT CpuDevice::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
-                                       D3DFORMAT format, D3DPOOL pool, IDirect3DVolumeTexture9** texture, HANDLE*) {
+HRESULT CpuDevice::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels,
+                                       DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                       IDirect3DVolumeTexture9** texture, HANDLE*) {
   if (!texture) return D3DERR_INVALIDCALL;
   *texture = nullptr;
   if (width == 0 || height == 0 || depth == 0 || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
   if (width > 256 || height > 256 || depth > 256) return D3DERR_INVALIDCALL;
-  if ((usage & ~D3DUSAGE_DYNAMIC) != 0 || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
-  if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
+  if ((usage & ~D3DUSAGE_DYNAMIC) != 0 || (isEx && pool == D3DPOOL_MANAGED))
+    return D3DERR_INVALIDCALL;
+  if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format))
+    return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateVolumeTexture)) return D3DERR_OUTOFVIDEOMEMORY;
-  return MakeResource([&] { *texture = new CpuVolumeTexture(this, width, height, depth, levels, usage, format, pool); });
+  return MakeResource([&] {
+    *texture = new CpuVolumeTexture(this, width, height, depth, levels, usage, format, pool);
+  });
 }
 
 HRESULT CpuDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                       IDirect3DVertexBuffer9** buffer, HANDLE*) {
   if (!buffer) return D3DERR_INVALIDCALL;
   *buffer = nullptr;
-  if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
+  if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED))
+    return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateVertexBuffer)) return D3DERR_OUTOFVIDEOMEMORY;
   return MakeResource([&] { *buffer = new CpuVertexBuffer(this, length, usage, fvf, pool); });
 }
@@ -237,25 +256,29 @@ HRESULT CpuDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format,
                                      IDirect3DIndexBuffer9** buffer, HANDLE*) {
   if (!buffer) return D3DERR_INVALIDCALL;
   *buffer = nullptr;
-  if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED)) return D3DERR_INVALIDCALL;
+  if (length == 0 || pool > D3DPOOL_SCRATCH || (isEx && pool == D3DPOOL_MANAGED))
+    return D3DERR_INVALIDCALL;
   if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
   if (TakeD3D9CallFailure(D3D9Call::CreateIndexBuffer)) return D3DERR_OUTOFVIDEOMEMORY;
   return MakeResource([&] { *buffer = new CpuIndexBuffer(this, length, usage, format, pool); });
 }
 
-HRESULT CpuDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                      DWORD, BOOL lockable, IDirect3DSurface9** surface, HANDLE*) {
+HRESULT CpuDevice::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format,
+                                      D3DMULTISAMPLE_TYPE multiSample, DWORD, BOOL lockable,
+                                      IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize)
+    return D3DERR_INVALIDCALL;
   if (multiSample != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
-  if (!IsD3D9TextureFormatSupported(format, D3DUSAGE_RENDERTARGET) || GetPixelKind(format) != PixelKind::Color) {
+  if (!IsD3D9TextureFormatSupported(format, D3DUSAGE_RENDERTARGET) ||
+      GetPixelKind(format) != PixelKind::Color) {
     return D3DERR_NOTAVAILABLE;
   }
   if (TakeD3D9CallFailure(D3D9Call::CreateRenderTarget)) return D3DERR_OUTOFVIDEOMEMORY;
   return MakeResource([&] {
-    *surface = new CpuSurface(this, SurfaceRole::RenderTarget, width, height, format, D3DPOOL_DEFAULT,
-                              D3DUSAGE_RENDERTARGET, lockable != FALSE, nullptr);
+    *surface = new CpuSurface(this, SurfaceRole::RenderTarget, width, height, format,
+                              D3DPOOL_DEFAULT, D3DUSAGE_RENDERTARGET, lockable != FALSE, nullptr);
   });
 }
 
@@ -264,33 +287,39 @@ HRESULT CpuDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT 
                                              IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize) return D3DERR_INVALIDCALL;
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize)
+    return D3DERR_INVALIDCALL;
   if (multiSample != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
-  if (GetPixelKind(format) != PixelKind::Depth || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
+  if (GetPixelKind(format) != PixelKind::Depth || IsD3D9FormatRefused(format))
+    return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateDepthStencilSurface)) return D3DERR_OUTOFVIDEOMEMORY;
   return MakeResource([&] {
-    *surface = new CpuSurface(this, SurfaceRole::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
-                              D3DUSAGE_DEPTHSTENCIL, format == D3DFMT_D16_LOCKABLE, nullptr);
+    *surface =
+        new CpuSurface(this, SurfaceRole::DepthStencil, width, height, format, D3DPOOL_DEFAULT,
+                       D3DUSAGE_DEPTHSTENCIL, format == D3DFMT_D16_LOCKABLE, nullptr);
   });
 }
 
-HRESULT CpuDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
-                                               IDirect3DSurface9** surface, HANDLE*) {
+HRESULT CpuDevice::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format,
+                                               D3DPOOL pool, IDirect3DSurface9** surface, HANDLE*) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = nullptr;
-  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize || pool == D3DPOOL_MANAGED ||
-      pool > D3DPOOL_SCRATCH) {
+  if (width == 0 || height == 0 || width > MaxSurfaceSize || height > MaxSurfaceSize ||
+      pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH) {
     return D3DERR_INVALIDCALL;
   }
   // YUV surfaces are refused: the movie code then converts its frames on the CPU.
-  if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format)) return D3DERR_NOTAVAILABLE;
+  if (GetPixelKind(format) != PixelKind::Color || IsD3D9FormatRefused(format))
+    return D3DERR_NOTAVAILABLE;
   if (TakeD3D9CallFailure(D3D9Call::CreateOffscreenPlainSurface)) return D3DERR_OUTOFVIDEOMEMORY;
   return MakeResource([&] {
-    *surface = new CpuSurface(this, SurfaceRole::OffscreenPlain, width, height, format, pool, 0, true, nullptr);
+    *surface = new CpuSurface(this, SurfaceRole::OffscreenPlain, width, height, format, pool, 0,
+                              true, nullptr);
   });
 }
 
-HRESULT CpuDevice::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** decl) {
+HRESULT CpuDevice::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                           IDirect3DVertexDeclaration9** decl) {
   if (!elements || !decl) return D3DERR_INVALIDCALL;
   *decl = nullptr;
   std::vector<D3DVERTEXELEMENT9> list;
@@ -309,7 +338,8 @@ HRESULT CpuDevice::CreateVertexShader(const DWORD* function, IDirect3DVertexShad
   D3DCAPS9 caps;
   FillD3D9Caps(&caps);
   std::vector<DWORD> code;
-  if (!ReadShaderCode(function, 0xFFFE0000u, caps.VertexShaderVersion, &code)) return D3DERR_INVALIDCALL;
+  if (!ReadShaderCode(function, 0xFFFE0000u, caps.VertexShaderVersion, &code))
+    return D3DERR_INVALIDCALL;
   *shader = new CpuVertexShader(this, std::move(code));
   return D3D_OK;
 }
@@ -320,7 +350,8 @@ HRESULT CpuDevice::CreatePixelShader(const DWORD* function, IDirect3DPixelShader
   D3DCAPS9 caps;
   FillD3D9Caps(&caps);
   std::vector<DWORD> code;
-  if (!ReadShaderCode(function, 0xFFFF0000u, caps.PixelShaderVersion, &code)) return D3DERR_INVALIDCALL;
+  if (!ReadShaderCode(function, 0xFFFF0000u, caps.PixelShaderVersion, &code))
+    return D3DERR_INVALIDCALL;
   *shader = new CpuPixelShader(this, std::move(code));
   return D3D_OK;
 }
@@ -328,7 +359,8 @@ HRESULT CpuDevice::CreatePixelShader(const DWORD* function, IDirect3DPixelShader
 HRESULT CpuDevice::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
   CountD3D9Call(D3D9Counter::SetRenderTarget);
   CpuSurface* target = AsCpuSurface(surface);
-  if (index != 0 || !target || !target->IsRenderTarget() || target->OwningDevice() != this) return D3DERR_INVALIDCALL;
+  if (index != 0 || !target || !target->IsRenderTarget() || target->OwningDevice() != this)
+    return D3DERR_INVALIDCALL;
   target->AddRef();
   ReleaseAndClear(renderTarget);
   renderTarget = target;
@@ -348,7 +380,8 @@ HRESULT CpuDevice::GetRenderTarget(DWORD index, IDirect3DSurface9** surface) {
 HRESULT CpuDevice::SetDepthStencilSurface(IDirect3DSurface9* surface) {
   CountD3D9Call(D3D9Counter::SetDepthStencilSurface);
   CpuSurface* depth = AsCpuSurface(surface);
-  if (surface && (!depth || depth->role != SurfaceRole::DepthStencil || depth->OwningDevice() != this)) {
+  if (surface &&
+      (!depth || depth->role != SurfaceRole::DepthStencil || depth->OwningDevice() != this)) {
     return D3DERR_INVALIDCALL;
   }
   if (depth) depth->AddRef();
@@ -439,7 +472,8 @@ HRESULT CpuDevice::GetMaterial(D3DMATERIAL9* result) {
 
 HRESULT CpuDevice::SetLight(DWORD index, const D3DLIGHT9* light) {
   CountD3D9Call(D3D9Counter::SetLight);
-  if (!light || light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+  if (!light || light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL)
+    return D3DERR_INVALIDCALL;
   lights[index].light = *light;
   return D3D_OK;
 }
@@ -448,7 +482,8 @@ HRESULT CpuDevice::LightEnable(DWORD index, BOOL enable) {
   CountD3D9Call(D3D9Counter::LightEnable);
   auto found = lights.find(index);
   if (found == lights.end()) {
-    // Enabling a light that was never set makes the default white directional light, as the runtime does.
+    // Enabling a light that was never set makes the default white directional light, as the runtime
+    // does.
     StoredLight light;
     light.light.Type = D3DLIGHT_DIRECTIONAL;
     light.light.Diffuse = {1.0f, 1.0f, 1.0f, 0.0f};
@@ -489,14 +524,16 @@ HRESULT CpuDevice::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
 }
 
 HRESULT CpuDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (stage >= D3D9TextureStageCount || type >= D3D9TextureStageStateCount) return D3DERR_INVALIDCALL;
+  if (stage >= D3D9TextureStageCount || type >= D3D9TextureStageStateCount)
+    return D3DERR_INVALIDCALL;
   CountD3D9TextureStageState(stage, type);
   stageStates[stage][type] = value;
   return D3D_OK;
 }
 
 HRESULT CpuDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (stage >= D3D9TextureStageCount || type >= D3D9TextureStageStateCount || !value) return D3DERR_INVALIDCALL;
+  if (stage >= D3D9TextureStageCount || type >= D3D9TextureStageStateCount || !value)
+    return D3DERR_INVALIDCALL;
   *value = stageStates[stage][type];
   return D3D_OK;
 }
@@ -509,7 +546,8 @@ HRESULT CpuDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWOR
 }
 
 HRESULT CpuDevice::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (sampler >= D3D9SamplerCount || type >= D3D9SamplerStateCount || !value) return D3DERR_INVALIDCALL;
+  if (sampler >= D3D9SamplerCount || type >= D3D9SamplerStateCount || !value)
+    return D3DERR_INVALIDCALL;
   *value = samplerStates[sampler][type];
   return D3D_OK;
 }

@@ -44,7 +44,9 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
     DEVMODEA mode{};
     mode.dmSize = sizeof(mode);
     for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
-      if (FormatForBits(mode.dmBitsPerPel) == format && (mode.dmBitsPerPel == 16 || mode.dmBitsPerPel == 32)) ++count;
+      if (FormatForBits(mode.dmBitsPerPel) == format &&
+          (mode.dmBitsPerPel == 16 || mode.dmBitsPerPel == 32))
+        ++count;
     }
     return count;
   }
@@ -66,36 +68,43 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
     return D3D_OK;
   }
 
-  HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat, DWORD usage,
-                            D3DRESOURCETYPE resourceType, D3DFORMAT checkFormat) override {
+  HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat,
+                            DWORD usage, D3DRESOURCETYPE resourceType,
+                            D3DFORMAT checkFormat) override {
     if (adapter != D3DADAPTER_DEFAULT || !IsDisplayFormat(adapterFormat)) return D3DERR_INVALIDCALL;
-    if (deviceType != D3DDEVTYPE_HAL || IsD3D9FormatRefused(checkFormat)) return D3DERR_NOTAVAILABLE;
+    if (deviceType != D3DDEVTYPE_HAL || IsD3D9FormatRefused(checkFormat))
+      return D3DERR_NOTAVAILABLE;
     PixelKind kind = GetPixelKind(checkFormat);
     switch (resourceType) {
       case D3DRTYPE_TEXTURE:
         return IsD3D9TextureFormatSupported(checkFormat, usage) ? D3D_OK : D3DERR_NOTAVAILABLE;
       case D3DRTYPE_VOLUMETEXTURE:
-        return kind == PixelKind::Color && (usage & ~D3DUSAGE_DYNAMIC) == 0 ? D3D_OK : D3DERR_NOTAVAILABLE;
+        return kind == PixelKind::Color && (usage & ~D3DUSAGE_DYNAMIC) == 0 ? D3D_OK
+                                                                            : D3DERR_NOTAVAILABLE;
       case D3DRTYPE_SURFACE:
-        if (usage & D3DUSAGE_DEPTHSTENCIL) return kind == PixelKind::Depth ? D3D_OK : D3DERR_NOTAVAILABLE;
+        if (usage & D3DUSAGE_DEPTHSTENCIL)
+          return kind == PixelKind::Depth ? D3D_OK : D3DERR_NOTAVAILABLE;
         return kind == PixelKind::Color ? D3D_OK : D3DERR_NOTAVAILABLE;
-      default:
-        return D3DERR_NOTAVAILABLE;
+      default: return D3DERR_NOTAVAILABLE;
     }
   }
 
   HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT, BOOL,
-                                     D3DMULTISAMPLE_TYPE multiSampleType, DWORD* qualityLevels) override {
+                                     D3DMULTISAMPLE_TYPE multiSampleType,
+                                     DWORD* qualityLevels) override {
     if (adapter != D3DADAPTER_DEFAULT) return D3DERR_INVALIDCALL;
-    if (deviceType != D3DDEVTYPE_HAL || multiSampleType != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
+    if (deviceType != D3DDEVTYPE_HAL || multiSampleType != D3DMULTISAMPLE_NONE)
+      return D3DERR_NOTAVAILABLE;
     if (qualityLevels) *qualityLevels = 1;
     return D3D_OK;
   }
 
   HRESULT CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE deviceType, D3DFORMAT adapterFormat,
-                                 D3DFORMAT renderTargetFormat, D3DFORMAT depthStencilFormat) override {
+                                 D3DFORMAT renderTargetFormat,
+                                 D3DFORMAT depthStencilFormat) override {
     if (adapter != D3DADAPTER_DEFAULT || !IsDisplayFormat(adapterFormat)) return D3DERR_INVALIDCALL;
-    if (deviceType != D3DDEVTYPE_HAL || IsD3D9FormatRefused(depthStencilFormat)) return D3DERR_NOTAVAILABLE;
+    if (deviceType != D3DDEVTYPE_HAL || IsD3D9FormatRefused(depthStencilFormat))
+      return D3DERR_NOTAVAILABLE;
     if (GetPixelKind(renderTargetFormat) != PixelKind::Color) return D3DERR_NOTAVAILABLE;
     if (GetPixelKind(depthStencilFormat) != PixelKind::Depth) return D3DERR_NOTAVAILABLE;
     return D3D_OK;
@@ -109,9 +118,11 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
   }
 
   HRESULT CreateDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow, DWORD behaviorFlags,
-                       D3DPRESENT_PARAMETERS* parameters, IDirect3DDevice9** returnedDevice) override {
+                       D3DPRESENT_PARAMETERS* parameters,
+                       IDirect3DDevice9** returnedDevice) override {
     CpuDevice* device = nullptr;
-    HRESULT result = MakeDevice(adapter, deviceType, focusWindow, behaviorFlags, parameters, nullptr, false, &device);
+    HRESULT result = MakeDevice(adapter, deviceType, focusWindow, behaviorFlags, parameters,
+                                nullptr, false, &device);
     if (returnedDevice) *returnedDevice = device;
     return result;
   }
@@ -121,34 +132,43 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
                          IDirect3DDevice9Ex** returnedDevice) override {
     if (!isEx) return D3DERR_INVALIDCALL;
     CpuDevice* device = nullptr;
-    HRESULT result =
-        MakeDevice(adapter, deviceType, focusWindow, behaviorFlags, parameters, fullscreenDisplayMode, true, &device);
+    HRESULT result = MakeDevice(adapter, deviceType, focusWindow, behaviorFlags, parameters,
+                                fullscreenDisplayMode, true, &device);
     if (returnedDevice) *returnedDevice = device;
     return result;
   }
 
  private:
   HRESULT MakeDevice(UINT adapter, D3DDEVTYPE deviceType, HWND focusWindow, DWORD behaviorFlags,
-                     D3DPRESENT_PARAMETERS* parameters, D3DDISPLAYMODEEX* displayMode, bool ex, CpuDevice** out) {
+                     D3DPRESENT_PARAMETERS* parameters, D3DDISPLAYMODEEX* displayMode, bool ex,
+                     CpuDevice** out) {
     *out = nullptr;
     if (adapter != D3DADAPTER_DEFAULT || !parameters) return D3DERR_INVALIDCALL;
     if (deviceType != D3DDEVTYPE_HAL) return D3DERR_NOTAVAILABLE;
-    DWORD processing = behaviorFlags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_HARDWARE_VERTEXPROCESSING |
-                                        D3DCREATE_MIXED_VERTEXPROCESSING);
-    if (processing != D3DCREATE_SOFTWARE_VERTEXPROCESSING && processing != D3DCREATE_HARDWARE_VERTEXPROCESSING &&
+    DWORD processing =
+        behaviorFlags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_HARDWARE_VERTEXPROCESSING |
+                         D3DCREATE_MIXED_VERTEXPROCESSING);
+    if (processing != D3DCREATE_SOFTWARE_VERTEXPROCESSING &&
+        processing != D3DCREATE_HARDWARE_VERTEXPROCESSING &&
         processing != D3DCREATE_MIXED_VERTEXPROCESSING) {
       return D3DERR_INVALIDCALL;
     }
     D3DPRESENT_PARAMETERS p = *parameters;
-    if (ex && (p.Windowed ? displayMode != nullptr : displayMode == nullptr)) return D3DERR_INVALIDCALL;
-    if (p.BackBufferCount > 1 || p.MultiSampleType != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
-    if (p.SwapEffect < D3DSWAPEFFECT_DISCARD || p.SwapEffect > D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+    if (ex && (p.Windowed ? displayMode != nullptr : displayMode == nullptr))
+      return D3DERR_INVALIDCALL;
+    if (p.BackBufferCount > 1 || p.MultiSampleType != D3DMULTISAMPLE_NONE)
+      return D3DERR_NOTAVAILABLE;
+    if (p.SwapEffect < D3DSWAPEFFECT_DISCARD || p.SwapEffect > D3DSWAPEFFECT_COPY)
+      return D3DERR_INVALIDCALL;
     HWND window = p.hDeviceWindow ? p.hDeviceWindow : focusWindow;
     if (p.Windowed) {
       RECT client{};
-      if ((p.BackBufferWidth == 0 || p.BackBufferHeight == 0) && window && GetClientRect(window, &client)) {
-        if (p.BackBufferWidth == 0) p.BackBufferWidth = static_cast<UINT>(client.right - client.left);
-        if (p.BackBufferHeight == 0) p.BackBufferHeight = static_cast<UINT>(client.bottom - client.top);
+      if ((p.BackBufferWidth == 0 || p.BackBufferHeight == 0) && window &&
+          GetClientRect(window, &client)) {
+        if (p.BackBufferWidth == 0)
+          p.BackBufferWidth = static_cast<UINT>(client.right - client.left);
+        if (p.BackBufferHeight == 0)
+          p.BackBufferHeight = static_cast<UINT>(client.bottom - client.top);
       }
       if (p.BackBufferFormat == D3DFMT_UNKNOWN) {
         D3DDISPLAYMODE desktop{};
@@ -156,10 +176,12 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
         p.BackBufferFormat = desktop.Format;
       }
     }
-    if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0 || p.BackBufferWidth > 16384 || p.BackBufferHeight > 16384) {
+    if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0 || p.BackBufferWidth > 16384 ||
+        p.BackBufferHeight > 16384) {
       return D3DERR_INVALIDCALL;
     }
-    if (!IsBackBufferFormat(p.BackBufferFormat) || IsD3D9FormatRefused(p.BackBufferFormat)) return D3DERR_NOTAVAILABLE;
+    if (!IsBackBufferFormat(p.BackBufferFormat) || IsD3D9FormatRefused(p.BackBufferFormat))
+      return D3DERR_NOTAVAILABLE;
     if (p.EnableAutoDepthStencil && GetPixelKind(p.AutoDepthStencilFormat) != PixelKind::Depth) {
       return D3DERR_INVALIDCALL;
     }
@@ -183,12 +205,10 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
 bool IsD3D9TextureFormatSupported(D3DFORMAT format, DWORD usage) {
   if (IsD3D9FormatRefused(format)) return false;
   switch (GetPixelKind(format)) {
-    case PixelKind::Color:
-      return format != D3DFMT_R8G8B8;
+    case PixelKind::Color: return format != D3DFMT_R8G8B8;
     case PixelKind::Compressed:
       return GetD3D9Settings().dxtSupported && (usage & D3DUSAGE_RENDERTARGET) == 0;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -203,7 +223,8 @@ void FillD3D9Caps(D3DCAPS9* caps) {
   caps->DestBlendCaps = 0x1FFF;
   caps->AlphaCmpCaps = 0xFF;
   caps->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_MIPMAP |
-                      D3DPTEXTURECAPS_VOLUMEMAP | (settings.squareOnly ? D3DPTEXTURECAPS_SQUAREONLY : 0);
+                      D3DPTEXTURECAPS_VOLUMEMAP |
+                      (settings.squareOnly ? D3DPTEXTURECAPS_SQUAREONLY : 0);
   caps->MaxTextureWidth = settings.maxTextureWidth;
   caps->MaxTextureHeight = settings.maxTextureHeight;
   caps->MaxVolumeExtent = 256;
@@ -222,7 +243,8 @@ void FillD3D9Caps(D3DCAPS9* caps) {
 }
 
 IDirect3D9* Direct3DCreate9(UINT sdkVersion) {
-  if (sdkVersion != D3D_SDK_VERSION || TakeD3D9CallFailure(D3D9Call::Direct3DCreate9)) return nullptr;
+  if (sdkVersion != D3D_SDK_VERSION || TakeD3D9CallFailure(D3D9Call::Direct3DCreate9))
+    return nullptr;
   return new CpuDirect3D(false);
 }
 

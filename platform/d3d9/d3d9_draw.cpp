@@ -150,10 +150,8 @@ bool IsSupportedOp(DWORD op) {
     case D3DTOP_BLENDDIFFUSEALPHA:
     case D3DTOP_BLENDTEXTUREALPHA:
     case D3DTOP_BLENDFACTORALPHA:
-    case D3DTOP_BLENDCURRENTALPHA:
-      return true;
-    default:
-      return false;
+    case D3DTOP_BLENDCURRENTALPHA: return true;
+    default: return false;
   }
 }
 
@@ -164,9 +162,10 @@ bool IsSupportedArgument(DWORD arg) {
 
 bool StageReadsTexture(const StageSetup& s) {
   auto isTexture = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
-  return isTexture(s.colorArg1) || isTexture(s.colorArg2) || s.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
-         (s.alphaOp != D3DTOP_DISABLE &&
-          (isTexture(s.alphaArg1) || isTexture(s.alphaArg2) || s.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
+  return isTexture(s.colorArg1) || isTexture(s.colorArg2) ||
+         s.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
+         (s.alphaOp != D3DTOP_DISABLE && (isTexture(s.alphaArg1) || isTexture(s.alphaArg2) ||
+                                          s.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
 }
 
 UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives) {
@@ -181,27 +180,30 @@ UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives) {
 
 }  // namespace
 
-HRESULT CpuDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
-                                   UINT vertexStride) {
-  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF) return D3DERR_INVALIDCALL;
+HRESULT CpuDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
+                                   const void* vertexData, UINT vertexStride) {
+  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF)
+    return D3DERR_INVALIDCALL;
   return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
                       VertexCountFor(type, primitiveCount), vertexStride, nullptr, D3DFMT_UNKNOWN);
 }
 
-HRESULT CpuDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
-                                          UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
+HRESULT CpuDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex,
+                                          UINT numVertices, UINT primitiveCount,
+                                          const void* indexData, D3DFORMAT indexFormat,
                                           const void* vertexData, UINT vertexStride) {
-  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF || !indexData ||
-      (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) || numVertices == 0 ||
-      numVertices > 0xFFFFFF || minVertexIndex > 0xFFFFFF) {
+  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF ||
+      !indexData || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) ||
+      numVertices == 0 || numVertices > 0xFFFFFF || minVertexIndex > 0xFFFFFF) {
     return D3DERR_INVALIDCALL;
   }
-  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData), minVertexIndex + numVertices,
-                      vertexStride, indexData, indexFormat);
+  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
+                      minVertexIndex + numVertices, vertexStride, indexData, indexFormat);
 }
 
-HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* vertices,
-                                UINT vertexCount, UINT stride, const void* indices, D3DFORMAT indexFormat) {
+HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
+                                const std::uint8_t* vertices, UINT vertexCount, UINT stride,
+                                const void* indices, D3DFORMAT indexFormat) {
   CountD3D9Call(D3D9Counter::Draw);
   if (!vertices || stride == 0 || !inScene) return D3DERR_INVALIDCALL;
   if (primitiveCount == 0 || lost || !renderTarget) return D3D_OK;
@@ -212,7 +214,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
   };
   if (!layout.valid || stride < layout.size || vertexShader || pixelShader) return unsupported();
   if (type == D3DPT_LINELIST || type == D3DPT_LINESTRIP) return unsupported();
-  if (renderStates[D3DRS_FOGENABLE] || renderStates[D3DRS_FILLMODE] != D3DFILL_SOLID) return unsupported();
+  if (renderStates[D3DRS_FOGENABLE] || renderStates[D3DRS_FILLMODE] != D3DFILL_SOLID)
+    return unsupported();
   // A depth test that always passes and writes nothing needs no depth buffer.
   bool depthUsed = renderStates[D3DRS_ZFUNC] != D3DCMP_ALWAYS || renderStates[D3DRS_ZWRITEENABLE];
   if (renderStates[D3DRS_ZENABLE] != D3DZB_FALSE && depthStencil && depthUsed) return unsupported();
@@ -240,7 +243,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     stage.alphaArg1 = ts[D3DTSS_ALPHAARG1];
     stage.alphaArg2 = ts[D3DTSS_ALPHAARG2];
     stage.resultToTemp = ts[D3DTSS_RESULTARG] == D3DTA_TEMP;
-    if (!IsSupportedOp(stage.colorOp) || (stage.alphaOp != D3DTOP_DISABLE && !IsSupportedOp(stage.alphaOp))) {
+    if (!IsSupportedOp(stage.colorOp) ||
+        (stage.alphaOp != D3DTOP_DISABLE && !IsSupportedOp(stage.alphaOp))) {
       return unsupported();
     }
     for (DWORD arg : {stage.colorArg1, stage.colorArg2, stage.alphaArg1, stage.alphaArg2}) {
@@ -249,7 +253,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     if (StageReadsTexture(stage) && textures[s]) {
       auto* texture = dynamic_cast<CpuTexture*>(textures[s]);
       // Texture-coordinate generation and transforms belong to the vertex pipeline left out here.
-      if (!texture || GetPixelKind(texture->format) != PixelKind::Color || (ts[D3DTSS_TEXCOORDINDEX] >> 16) != 0 ||
+      if (!texture || GetPixelKind(texture->format) != PixelKind::Color ||
+          (ts[D3DTSS_TEXCOORDINDEX] >> 16) != 0 ||
           ts[D3DTSS_TEXTURETRANSFORMFLAGS] != D3DTTFF_DISABLE) {
         return unsupported();
       }
@@ -258,7 +263,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
       stage.sampler.addressU = ss[D3DSAMP_ADDRESSU];
       stage.sampler.addressV = ss[D3DSAMP_ADDRESSV];
       stage.sampler.border = ss[D3DSAMP_BORDERCOLOR];
-      stage.sampler.linear = ss[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR || ss[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
+      stage.sampler.linear =
+          ss[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR || ss[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
     }
     int set = static_cast<int>(ts[D3DTSS_TEXCOORDINDEX] & 0xFFFF);
     stage.texCoordSet = set < layout.texCount ? set : -1;
@@ -303,8 +309,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
       ClipVertex c{};
       double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
       for (int j = 0; j < 4; ++j) {
-        c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] + in[2] * transform.m[2][j] +
-                   in[3] * transform.m[3][j];
+        c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] +
+                   in[2] * transform.m[2][j] + in[3] * transform.m[3][j];
       }
       Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
       double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
@@ -324,7 +330,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
       *out = i;
     } else {
       std::uint32_t i;
-      std::memcpy(&i, static_cast<const std::uint8_t*>(indices) + static_cast<std::size_t>(n) * 4, 4);
+      std::memcpy(&i, static_cast<const std::uint8_t*>(indices) + static_cast<std::size_t>(n) * 4,
+                  4);
       *out = i;
     }
     return *out < vertexCount;
@@ -332,7 +339,9 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
 
   auto drawTriangle = [&](UINT n0, UINT n1, UINT n2, UINT nFlat) {
     UINT i0, i1, i2, iFlat;
-    if (!vertexIndex(n0, &i0) || !vertexIndex(n1, &i1) || !vertexIndex(n2, &i2) || !vertexIndex(nFlat, &iFlat)) return;
+    if (!vertexIndex(n0, &i0) || !vertexIndex(n1, &i1) || !vertexIndex(n2, &i2) ||
+        !vertexIndex(nFlat, &iFlat))
+      return;
     if (layout.transformed) {
       RasterizeTriangle(p, screen[i0], screen[i1], screen[i2], screen[iFlat]);
       return;
@@ -352,7 +361,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
       if (!vertexIndex(n, &i)) continue;
       if (layout.transformed) {
         RasterizePoint(p, screen[i], size);
-      } else if (clip[i].pos[3] > 0 && PlaneDistance(clip[i], 4) >= 0 && PlaneDistance(clip[i], 5) >= 0) {
+      } else if (clip[i].pos[3] > 0 && PlaneDistance(clip[i], 4) >= 0 &&
+                 PlaneDistance(clip[i], 5) >= 0) {
         RasterizePoint(p, ToScreen(clip[i], viewport), size);
       }
     }
@@ -362,7 +372,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     if (type == D3DPT_TRIANGLELIST) {
       drawTriangle(3 * k, 3 * k + 1, 3 * k + 2, 3 * k);
     } else if (type == D3DPT_TRIANGLESTRIP) {
-      // Every second triangle of a strip is wound the other way round; its first vertex still colours it.
+      // Every second triangle of a strip is wound the other way round; its first vertex still
+      // colours it.
       if (k % 2 == 0) {
         drawTriangle(k, k + 1, k + 2, k);
       } else {

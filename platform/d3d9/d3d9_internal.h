@@ -86,8 +86,8 @@ enum class SurfaceRole { BackBuffer, RenderTarget, OffscreenPlain, DepthStencil,
 
 class CpuSurface final : public RefCounted<IDirect3DSurface9>, public DeviceChild {
  public:
-  CpuSurface(CpuDevice* device, SurfaceRole role, UINT width, UINT height, D3DFORMAT format, D3DPOOL pool, DWORD usage,
-             bool lockable, CpuTexture* container);
+  CpuSurface(CpuDevice* device, SurfaceRole role, UINT width, UINT height, D3DFORMAT format,
+             D3DPOOL pool, DWORD usage, bool lockable, CpuTexture* container);
   ~CpuSurface() override;
   ULONG AddRef() override;
   ULONG Release() override;
@@ -119,7 +119,8 @@ class CpuSurface final : public RefCounted<IDirect3DSurface9>, public DeviceChil
 
 class CpuTexture final : public RefCounted<IDirect3DTexture9>, public DeviceChild {
  public:
-  CpuTexture(CpuDevice* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
+  CpuTexture(CpuDevice* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+             D3DPOOL pool);
   HRESULT GetDevice(IDirect3DDevice9** device) override;
   D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
   DWORD GetLevelCount() override { return static_cast<DWORD>(levels.size()); }
@@ -143,8 +144,8 @@ struct VolumeLevel {
 
 class CpuVolumeTexture final : public RefCounted<IDirect3DVolumeTexture9>, public DeviceChild {
  public:
-  CpuVolumeTexture(CpuDevice* device, UINT width, UINT height, UINT depth, UINT levels, DWORD usage, D3DFORMAT format,
-                   D3DPOOL pool);
+  CpuVolumeTexture(CpuDevice* device, UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
+                   D3DFORMAT format, D3DPOOL pool);
   HRESULT GetDevice(IDirect3DDevice9** device) override;
   D3DRESOURCETYPE GetType() override { return D3DRTYPE_VOLUMETEXTURE; }
   DWORD GetLevelCount() override { return static_cast<DWORD>(levels.size()); }
@@ -183,11 +184,14 @@ class CpuBuffer final : public RefCounted<Interface>, public DeviceChild {
   bool locked = false;
   std::vector<std::uint8_t> bytes;
 };
-using CpuVertexBuffer = CpuBuffer<IDirect3DVertexBuffer9, D3D9ObjectKind::VertexBuffer, D3DRTYPE_VERTEXBUFFER>;
-using CpuIndexBuffer = CpuBuffer<IDirect3DIndexBuffer9, D3D9ObjectKind::IndexBuffer, D3DRTYPE_INDEXBUFFER>;
+using CpuVertexBuffer =
+    CpuBuffer<IDirect3DVertexBuffer9, D3D9ObjectKind::VertexBuffer, D3DRTYPE_VERTEXBUFFER>;
+using CpuIndexBuffer =
+    CpuBuffer<IDirect3DIndexBuffer9, D3D9ObjectKind::IndexBuffer, D3DRTYPE_INDEXBUFFER>;
 
 // Declarations and shaders are kept as the engine made them; nothing executes them.
-class CpuVertexDeclaration final : public RefCounted<IDirect3DVertexDeclaration9>, public DeviceChild {
+class CpuVertexDeclaration final : public RefCounted<IDirect3DVertexDeclaration9>,
+                                   public DeviceChild {
  public:
   CpuVertexDeclaration(CpuDevice* device, std::vector<D3DVERTEXELEMENT9> elements)
       : DeviceChild(device, D3D9ObjectKind::VertexDeclaration), elements(std::move(elements)) {}
@@ -197,7 +201,8 @@ class CpuVertexDeclaration final : public RefCounted<IDirect3DVertexDeclaration9
 template <class Interface, D3D9ObjectKind Kind>
 class CpuShader final : public RefCounted<Interface>, public DeviceChild {
  public:
-  CpuShader(CpuDevice* device, std::vector<DWORD> code) : DeviceChild(device, Kind), code(std::move(code)) {}
+  CpuShader(CpuDevice* device, std::vector<DWORD> code)
+      : DeviceChild(device, Kind), code(std::move(code)) {}
   std::vector<DWORD> code;
 };
 using CpuVertexShader = CpuShader<IDirect3DVertexShader9, D3D9ObjectKind::VertexShader>;
@@ -207,9 +212,10 @@ class CpuSwapChain final : public RefCounted<IDirect3DSwapChain9>, public Device
  public:
   CpuSwapChain(CpuDevice* device, CpuSurface* backBuffer);
   ~CpuSwapChain() override;
-  HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA* dirtyRegion,
-                  DWORD flags) override;
-  HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** backBuffer) override;
+  HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                  const RGNDATA* dirtyRegion, DWORD flags) override;
+  HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type,
+                        IDirect3DSurface9** backBuffer) override;
   HRESULT GetRasterStatus(D3DRASTER_STATUS* status) override;
 
   CpuSurface* backBuffer;
@@ -225,34 +231,41 @@ struct StoredLight {
 
 class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
  public:
-  CpuDevice(HWND focusWindow, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters, bool isEx);
+  CpuDevice(HWND focusWindow, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters,
+            bool isEx);
   ~CpuDevice() override;
   ULONG Release() override;
 
   HRESULT GetDeviceCaps(D3DCAPS9* caps) override;
   HRESULT GetSwapChain(UINT index, IDirect3DSwapChain9** swapChain) override;
-  HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** backBuffer) override;
-  HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA* dirtyRegion) override;
+  HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type,
+                        IDirect3DSurface9** backBuffer) override;
+  HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                  const RGNDATA* dirtyRegion) override;
   HRESULT SetDialogBoxMode(BOOL enable) override;
   HRESULT SetMaximumFrameLatency(UINT maxLatency) override;
 
-  HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                        IDirect3DTexture9** texture, HANDLE* sharedHandle) override;
-  HRESULT CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage, D3DFORMAT format,
-                              D3DPOOL pool, IDirect3DVolumeTexture9** texture, HANDLE* sharedHandle) override;
-  HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer,
+  HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                        D3DPOOL pool, IDirect3DTexture9** texture, HANDLE* sharedHandle) override;
+  HRESULT CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
+                              D3DFORMAT format, D3DPOOL pool, IDirect3DVolumeTexture9** texture,
+                              HANDLE* sharedHandle) override;
+  HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                             IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) override;
+  HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                            IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) override;
+  HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format,
+                             D3DMULTISAMPLE_TYPE multiSample, DWORD multisampleQuality,
+                             BOOL lockable, IDirect3DSurface9** surface,
                              HANDLE* sharedHandle) override;
-  HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool, IDirect3DIndexBuffer9** buffer,
-                            HANDLE* sharedHandle) override;
-  HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                             DWORD multisampleQuality, BOOL lockable, IDirect3DSurface9** surface,
-                             HANDLE* sharedHandle) override;
-  HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                    DWORD multisampleQuality, BOOL discard, IDirect3DSurface9** surface,
+  HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
+                                    D3DMULTISAMPLE_TYPE multiSample, DWORD multisampleQuality,
+                                    BOOL discard, IDirect3DSurface9** surface,
                                     HANDLE* sharedHandle) override;
   HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
                                       IDirect3DSurface9** surface, HANDLE* sharedHandle) override;
-  HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** decl) override;
+  HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                  IDirect3DVertexDeclaration9** decl) override;
   HRESULT CreateVertexShader(const DWORD* function, IDirect3DVertexShader9** shader) override;
   HRESULT CreatePixelShader(const DWORD* function, IDirect3DPixelShader9** shader) override;
 
@@ -260,8 +273,8 @@ class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
                         const POINT* destPoint) override;
   HRESULT UpdateTexture(IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* dest) override;
   HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* dest) override;
-  HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest, const RECT* destRect,
-                      D3DTEXTUREFILTERTYPE filter) override;
+  HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest,
+                      const RECT* destRect, D3DTEXTUREFILTERTYPE filter) override;
   HRESULT ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color) override;
 
   HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9* surface) override;
@@ -269,7 +282,8 @@ class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
   HRESULT SetDepthStencilSurface(IDirect3DSurface9* surface) override;
   HRESULT BeginScene() override;
   HRESULT EndScene() override;
-  HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) override;
+  HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                DWORD stencil) override;
 
   HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
   HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;
@@ -301,9 +315,9 @@ class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
 
   HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
                           UINT vertexStride) override;
-  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices, UINT primitiveCount,
-                                 const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
-                                 UINT vertexStride) override;
+  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
+                                 UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
+                                 const void* vertexData, UINT vertexStride) override;
 
   // Shows the back buffer's source rectangle in the window's destination rectangle.
   HRESULT PresentBackBuffer(const RECT* sourceRect, const RECT* destRect, HWND destWindow);
@@ -340,8 +354,8 @@ class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
 
  private:
   void SetDefaultStates();
-  HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* vertices, UINT vertexCount,
-                       UINT stride, const void* indices, D3DFORMAT indexFormat);
+  HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* vertices,
+                       UINT vertexCount, UINT stride, const void* indices, D3DFORMAT indexFormat);
 };
 
 // Surfaces behind a texture or surface interface given to the device (null when foreign).

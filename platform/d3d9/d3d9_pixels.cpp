@@ -18,7 +18,9 @@ std::uint32_t Widen(std::uint32_t value, int bits) {
   }
 }
 
-std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Read16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 void Write16(std::uint8_t* p, unsigned v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -34,26 +36,21 @@ PixelKind GetPixelKind(D3DFORMAT format) {
     case D3DFMT_X1R5G5B5:
     case D3DFMT_A1R5G5B5:
     case D3DFMT_A4R4G4B4:
-    case D3DFMT_R8G8B8:
-      return PixelKind::Color;
+    case D3DFMT_R8G8B8: return PixelKind::Color;
     case D3DFMT_D16:
     case D3DFMT_D16_LOCKABLE:
     case D3DFMT_D24X8:
     case D3DFMT_D24S8:
-    case D3DFMT_D32:
-      return PixelKind::Depth;
+    case D3DFMT_D32: return PixelKind::Depth;
     case D3DFMT_DXT1:
     case D3DFMT_DXT2:
     case D3DFMT_DXT3:
     case D3DFMT_DXT4:
-    case D3DFMT_DXT5:
-      return PixelKind::Compressed;
+    case D3DFMT_DXT5: return PixelKind::Compressed;
     case D3DFMT_YV12:
     case D3DFMT_YUY2:
-    case D3DFMT_UYVY:
-      return PixelKind::Yuv;
-    default:
-      return PixelKind::Unsupported;
+    case D3DFMT_UYVY: return PixelKind::Yuv;
+    default: return PixelKind::Unsupported;
   }
 }
 
@@ -63,10 +60,8 @@ int GetBytesPerPixel(D3DFORMAT format) {
     case D3DFMT_X8R8G8B8:
     case D3DFMT_D24X8:
     case D3DFMT_D24S8:
-    case D3DFMT_D32:
-      return 4;
-    case D3DFMT_R8G8B8:
-      return 3;
+    case D3DFMT_D32: return 4;
+    case D3DFMT_R8G8B8: return 3;
     case D3DFMT_R5G6B5:
     case D3DFMT_X1R5G5B5:
     case D3DFMT_A1R5G5B5:
@@ -74,10 +69,8 @@ int GetBytesPerPixel(D3DFORMAT format) {
     case D3DFMT_D16:
     case D3DFMT_D16_LOCKABLE:
     case D3DFMT_YUY2:
-    case D3DFMT_UYVY:
-      return 2;
-    default:
-      return 0;
+    case D3DFMT_UYVY: return 2;
+    default: return 0;
   }
 }
 
@@ -104,28 +97,28 @@ bool FormatHasAlpha(D3DFORMAT format) {
 std::uint32_t ReadPixel(D3DFORMAT format, const std::uint8_t* p) {
   switch (format) {
     case D3DFMT_A8R8G8B8:
-      return static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    case D3DFMT_X8R8G8B8:
-      return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
-    case D3DFMT_R8G8B8:
-      return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
+      return static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) |
+             (static_cast<std::uint32_t>(p[3]) << 24);
+    case D3DFMT_X8R8G8B8: return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
+    case D3DFMT_R8G8B8: return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
     case D3DFMT_R5G6B5: {
       unsigned v = Read16(p);
-      return 0xFF000000u | (Widen((v >> 11) & 31, 5) << 16) | (Widen((v >> 5) & 63, 6) << 8) | Widen(v & 31, 5);
+      return 0xFF000000u | (Widen((v >> 11) & 31, 5) << 16) | (Widen((v >> 5) & 63, 6) << 8) |
+             Widen(v & 31, 5);
     }
     case D3DFMT_X1R5G5B5:
     case D3DFMT_A1R5G5B5: {
       unsigned v = Read16(p);
       std::uint32_t a = format == D3DFMT_A1R5G5B5 ? Widen(v >> 15, 1) : 255;
-      return (a << 24) | (Widen((v >> 10) & 31, 5) << 16) | (Widen((v >> 5) & 31, 5) << 8) | Widen(v & 31, 5);
+      return (a << 24) | (Widen((v >> 10) & 31, 5) << 16) | (Widen((v >> 5) & 31, 5) << 8) |
+             Widen(v & 31, 5);
     }
     case D3DFMT_A4R4G4B4: {
       unsigned v = Read16(p);
-      return (Widen(v >> 12, 4) << 24) | (Widen((v >> 8) & 15, 4) << 16) | (Widen((v >> 4) & 15, 4) << 8) |
-             Widen(v & 15, 4);
+      return (Widen(v >> 12, 4) << 24) | (Widen((v >> 8) & 15, 4) << 16) |
+             (Widen((v >> 4) & 15, 4) << 8) | Widen(v & 15, 4);
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -156,7 +149,6 @@ void WritePixel(D3DFORMAT format, std::uint8_t* p, std::uint32_t argb) {
     case D3DFMT_A4R4G4B4:
       Write16(p, (Narrow(a, 4) << 12) | (Narrow(r, 4) << 8) | (Narrow(g, 4) << 4) | Narrow(b, 4));
       break;
-    default:
-      break;
+    default: break;
   }
 }

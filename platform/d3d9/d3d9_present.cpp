@@ -17,13 +17,16 @@ CpuSwapChain::CpuSwapChain(CpuDevice* owner, CpuSurface* buffer)
 
 CpuSwapChain::~CpuSwapChain() { ReleaseAndClear(backBuffer); }
 
-HRESULT CpuSwapChain::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA*, DWORD) {
+HRESULT CpuSwapChain::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                              const RGNDATA*, DWORD) {
   if (!device) return D3DERR_INVALIDCALL;
   return device->PresentBackBuffer(sourceRect, destRect, destWindow);
 }
 
-HRESULT CpuSwapChain::GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9** result) {
-  if (!result || index != 0 || type != D3DBACKBUFFER_TYPE_MONO || !backBuffer) return D3DERR_INVALIDCALL;
+HRESULT CpuSwapChain::GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type,
+                                    IDirect3DSurface9** result) {
+  if (!result || index != 0 || type != D3DBACKBUFFER_TYPE_MONO || !backBuffer)
+    return D3DERR_INVALIDCALL;
   backBuffer->AddRef();
   *result = backBuffer;
   return D3D_OK;
@@ -40,28 +43,34 @@ HRESULT CpuSwapChain::GetRasterStatus(D3DRASTER_STATUS* status) {
     lastRasterTime = now;
     rasterStepsWithoutTime = 0;
   }
-  VerticalBlankPhase phase = GetVerticalBlankPhase(now + rasterStepsWithoutTime * (FrameNanoseconds / 16));
+  VerticalBlankPhase phase =
+      GetVerticalBlankPhase(now + rasterStepsWithoutTime * (FrameNanoseconds / 16));
   bool blank = phase.inBlank && !GetD3D9Settings().neverVerticalBlank;
   status->InVBlank = blank ? TRUE : FALSE;
   status->ScanLine = phase.scanLine;
   return D3D_OK;
 }
 
-HRESULT CpuDevice::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const RGNDATA*) {
+HRESULT CpuDevice::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow,
+                           const RGNDATA*) {
   return PresentBackBuffer(sourceRect, destRect, destWindow);
 }
 
-HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRect, HWND destWindow) {
+HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRect,
+                                     HWND destWindow) {
   CountD3D9Call(D3D9Counter::Present);
   if (lost) return D3DERR_DEVICELOST;
   CpuSurface* buffer = swapChain ? swapChain->backBuffer : nullptr;
   if (!buffer) return D3DERR_INVALIDCALL;
   // Rectangles are for copy presentation only.
-  if ((sourceRect || destRect) && parameters.SwapEffect != D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+  if ((sourceRect || destRect) && parameters.SwapEffect != D3DSWAPEFFECT_COPY)
+    return D3DERR_INVALIDCALL;
   RECT source;
   if (!ResolveRect(sourceRect, buffer->width, buffer->height, &source)) return D3DERR_INVALIDCALL;
-  if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom)) return D3DERR_INVALIDCALL;
-  // The back buffer is only read: with the copy swap effect it keeps the frame for the next present.
+  if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom))
+    return D3DERR_INVALIDCALL;
+  // The back buffer is only read: with the copy swap effect it keeps the frame for the next
+  // present.
   std::vector<std::uint32_t> pixels(static_cast<std::size_t>(buffer->width) * buffer->height);
   for (UINT y = static_cast<UINT>(source.top); y < static_cast<UINT>(source.bottom); ++y) {
     const std::uint8_t* row = buffer->Row(static_cast<int>(y));
@@ -73,11 +82,13 @@ HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRec
   // A synchronised present shows the frame at the start of the next vertical blank.
   if (parameters.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE) WaitForVerticalBlankStart();
   HWND window = destWindow ? destWindow : parameters.hDeviceWindow;
-  if (!PresentPixelsToWindow(window, pixels.data(), static_cast<int>(buffer->width), source, destRect)) {
+  if (!PresentPixelsToWindow(window, pixels.data(), static_cast<int>(buffer->width), source,
+                             destRect)) {
     return D3DERR_INVALIDCALL;
   }
   int width = 0, height = 0;
   std::vector<std::uint32_t> shown;
-  if (GetWindowPresentedImage(window, &width, &height, &shown)) RecordD3D9PresentedImage(width, height, shown.data());
+  if (GetWindowPresentedImage(window, &width, &height, &shown))
+    RecordD3D9PresentedImage(width, height, shown.data());
   return D3D_OK;
 }

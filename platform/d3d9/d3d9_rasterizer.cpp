@@ -24,7 +24,9 @@ bool Snap(double v, std::int64_t* out) {
   return true;
 }
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return -FloorDiv(-a, b); }
 
 inline int FloorToIndex(double v) {
@@ -40,9 +42,7 @@ inline bool AddressIndex(DWORD mode, int i, int size, int* out) {
     return true;
   }
   switch (mode) {
-    case D3DTADDRESS_WRAP:
-      *out = ((i % size) + size) % size;
-      return true;
+    case D3DTADDRESS_WRAP: *out = ((i % size) + size) % size; return true;
     case D3DTADDRESS_MIRROR: {
       int period = 2 * size;
       int m = ((i % period) + period) % period;
@@ -83,13 +83,14 @@ Rgba Sample(const SamplerSetup& s, double u, double v) {
   double fx0 = std::floor(x), fy0 = std::floor(y);
   int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
   double fx = x - fx0, fy = y - fy0;
-  Rgba t00 = Texel(s, x0, y0), t10 = Texel(s, x0 + 1, y0), t01 = Texel(s, x0, y0 + 1), t11 = Texel(s, x0 + 1, y0 + 1);
+  Rgba t00 = Texel(s, x0, y0), t10 = Texel(s, x0 + 1, y0), t01 = Texel(s, x0, y0 + 1),
+       t11 = Texel(s, x0 + 1, y0 + 1);
   auto mix = [&](int c00, int c10, int c01, int c11) {
     double top = c00 + (c10 - c00) * fx, bottom = c01 + (c11 - c01) * fx;
     return Clamp255(static_cast<int>(std::lround(top + (bottom - top) * fy)));
   };
-  return {mix(t00.r, t10.r, t01.r, t11.r), mix(t00.g, t10.g, t01.g, t11.g), mix(t00.b, t10.b, t01.b, t11.b),
-          mix(t00.a, t10.a, t01.a, t11.a)};
+  return {mix(t00.r, t10.r, t01.r, t11.r), mix(t00.g, t10.g, t01.g, t11.g),
+          mix(t00.b, t10.b, t01.b, t11.b), mix(t00.a, t10.a, t01.a, t11.a)};
 }
 
 struct StageInputs {
@@ -132,14 +133,17 @@ int Operate(DWORD op, int x, int y, const StageInputs& in) {
 
 bool ReadsTexture(const StageSetup& stage) {
   auto isTexture = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
-  return isTexture(stage.colorArg1) || isTexture(stage.colorArg2) || stage.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
+  return isTexture(stage.colorArg1) || isTexture(stage.colorArg2) ||
+         stage.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
          (stage.alphaOp != D3DTOP_DISABLE &&
-          (isTexture(stage.alphaArg1) || isTexture(stage.alphaArg2) || stage.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
+          (isTexture(stage.alphaArg1) || isTexture(stage.alphaArg2) ||
+           stage.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
 }
 
-Rgba RunStages(const PixelPipeline& p, const std::array<bool, 8>& sampled, const Rgba& diffuse, const Rgba& specular,
-               const double (*tex)[2]) {
-  StageInputs in{diffuse, specular, diffuse, {0, 0, 0, 0}, {255, 255, 255, 255}, UnpackRgba(p.textureFactor)};
+Rgba RunStages(const PixelPipeline& p, const std::array<bool, 8>& sampled, const Rgba& diffuse,
+               const Rgba& specular, const double (*tex)[2]) {
+  StageInputs in{
+      diffuse, specular, diffuse, {0, 0, 0, 0}, {255, 255, 255, 255}, UnpackRgba(p.textureFactor)};
   for (int s = 0; s < p.stageCount; ++s) {
     const StageSetup& stage = p.stages[s];
     if (sampled[s]) {
@@ -156,7 +160,8 @@ Rgba RunStages(const PixelPipeline& p, const std::array<bool, 8>& sampled, const
     if (stage.alphaOp == D3DTOP_DISABLE) {
       result.a = in.current.a;
     } else {
-      result.a = Operate(stage.alphaOp, Argument(stage.alphaArg1, in).a, Argument(stage.alphaArg2, in).a, in);
+      result.a = Operate(stage.alphaOp, Argument(stage.alphaArg1, in).a,
+                         Argument(stage.alphaArg2, in).a, in);
     }
     (stage.resultToTemp ? in.temp : in.current) = result;
   }
@@ -202,8 +207,8 @@ Rgba Factor(DWORD factor, const Rgba& s, const Rgba& d, std::uint32_t blendFacto
 }
 
 // The colour of one covered pixel from its interpolated inputs, written to the target.
-void ShadeAndWrite(const PixelPipeline& p, const std::array<bool, 8>& sampled, int x, int y, const Rgba& diffuse,
-                   const Rgba& specular, const double (*tex)[2]) {
+void ShadeAndWrite(const PixelPipeline& p, const std::array<bool, 8>& sampled, int x, int y,
+                   const Rgba& diffuse, const Rgba& specular, const double (*tex)[2]) {
   Rgba color = RunStages(p, sampled, diffuse, specular, tex);
   if (p.specularAdd) {
     color.r = Clamp255(color.r + specular.r);
@@ -218,7 +223,8 @@ void ShadeAndWrite(const PixelPipeline& p, const std::array<bool, 8>& sampled, i
 
 std::array<bool, 8> SampledStages(const PixelPipeline& p) {
   std::array<bool, 8> sampled{};
-  for (int s = 0; s < p.stageCount; ++s) sampled[s] = p.stages[s].sampler.level && ReadsTexture(p.stages[s]);
+  for (int s = 0; s < p.stageCount; ++s)
+    sampled[s] = p.stages[s].sampler.level && ReadsTexture(p.stages[s]);
   return sampled;
 }
 
@@ -228,11 +234,12 @@ struct Edge {
   std::int64_t px, py, dx, dy, bias;
 };
 
-bool RowSpan(const Edge* edges, const std::int64_t* w, std::int64_t minX, std::int64_t maxX, std::int64_t* first,
-             std::int64_t* last) {
+bool RowSpan(const Edge* edges, const std::int64_t* w, std::int64_t minX, std::int64_t maxX,
+             std::int64_t* first, std::int64_t* last) {
   std::int64_t lo = 0, hi = maxX - minX;
   for (int k = 0; k < 3; ++k) {
-    std::int64_t a = w[k] + edges[k].bias, step = edges[k].dy * SubPixel;  // inside while a - step * n >= 0
+    std::int64_t a = w[k] + edges[k].bias,
+                 step = edges[k].dy * SubPixel;  // inside while a - step * n >= 0
     if (step == 0) {
       if (a < 0) return false;
     } else if (step > 0) {
@@ -268,7 +275,9 @@ bool IsTextureAndDiffuse(DWORD a, DWORD b) {
 
 FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpecular) {
   FastTexturePath f;
-  if (p.stageCount != 1 || p.gouraud || (p.specularAdd && (flatSpecular.r | flatSpecular.g | flatSpecular.b))) return f;
+  if (p.stageCount != 1 || p.gouraud ||
+      (p.specularAdd && (flatSpecular.r | flatSpecular.g | flatSpecular.b)))
+    return f;
   const StageSetup& s = p.stages[0];
   const CpuSurface* level = s.sampler.level;
   if (!level || s.sampler.linear || s.resultToTemp || s.texCoordSet < 0) return f;
@@ -286,7 +295,8 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   } else if (s.alphaOp == D3DTOP_MODULATE && IsTextureAndDiffuse(s.alphaArg1, s.alphaArg2)) {
     f.alphaSource = 1;
   } else if (s.alphaOp == D3DTOP_DISABLE ||
-             (s.alphaOp == D3DTOP_SELECTARG1 && (s.alphaArg1 == D3DTA_DIFFUSE || s.alphaArg1 == D3DTA_CURRENT))) {
+             (s.alphaOp == D3DTOP_SELECTARG1 &&
+              (s.alphaArg1 == D3DTA_DIFFUSE || s.alphaArg1 == D3DTA_CURRENT))) {
     f.alphaSource = 2;
   } else {
     return f;
@@ -301,13 +311,15 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   return f;
 }
 
-void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x, int y, double u, double v,
-                        const Rgba& diffuse) {
+void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x, int y, double u,
+                        double v, const Rgba& diffuse) {
   const CpuSurface& level = *f.level;
   int tx, ty;
   std::uint32_t texel;
-  if (!AddressIndex(f.addressU, FloorToIndex(u * level.width), static_cast<int>(level.width), &tx) ||
-      !AddressIndex(f.addressV, FloorToIndex(v * level.height), static_cast<int>(level.height), &ty)) {
+  if (!AddressIndex(f.addressU, FloorToIndex(u * level.width), static_cast<int>(level.width),
+                    &tx) ||
+      !AddressIndex(f.addressV, FloorToIndex(v * level.height), static_cast<int>(level.height),
+                    &ty)) {
     texel = p.stages[0].sampler.border;
   } else {
     std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
@@ -317,7 +329,8 @@ void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x,
   Rgba c = f.modulateColor ? Rgba{MultiplyChannel(t.r, diffuse.r), MultiplyChannel(t.g, diffuse.g),
                                   MultiplyChannel(t.b, diffuse.b), 0}
                            : Rgba{t.r, t.g, t.b, 0};
-  c.a = f.alphaSource == 0 ? t.a : (f.alphaSource == 1 ? MultiplyChannel(t.a, diffuse.a) : diffuse.a);
+  c.a =
+      f.alphaSource == 0 ? t.a : (f.alphaSource == 1 ? MultiplyChannel(t.a, diffuse.a) : diffuse.a);
   if (p.alphaTest && !PassesAlphaTest(p.alphaFunc, c.a, p.alphaRef)) return;
   std::uint8_t* out = p.target->Pixel(x, y);
   if (p.blend) {
@@ -334,8 +347,8 @@ void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x,
 }  // namespace
 
 Rgba UnpackRgba(std::uint32_t argb) {
-  return {static_cast<int>((argb >> 16) & 0xFF), static_cast<int>((argb >> 8) & 0xFF), static_cast<int>(argb & 0xFF),
-          static_cast<int>(argb >> 24)};
+  return {static_cast<int>((argb >> 16) & 0xFF), static_cast<int>((argb >> 8) & 0xFF),
+          static_cast<int>(argb & 0xFF), static_cast<int>(argb >> 24)};
 }
 
 std::uint32_t PackRgba(const Rgba& c) {
@@ -369,16 +382,17 @@ Rgba BlendColors(const PixelPipeline& p, const Rgba& s, const Rgba& d) {
     sf = Factor(p.sourceBlend, s, d, p.blendFactor);
     df = Factor(p.destBlend, s, d, p.blendFactor);
   }
-  return {BlendChannel(p.blendOp, s.r, sf.r, d.r, df.r), BlendChannel(p.blendOp, s.g, sf.g, d.g, df.g),
-          BlendChannel(p.blendOp, s.b, sf.b, d.b, df.b), BlendChannel(p.blendOp, s.a, sf.a, d.a, df.a)};
+  return {
+      BlendChannel(p.blendOp, s.r, sf.r, d.r, df.r), BlendChannel(p.blendOp, s.g, sf.g, d.g, df.g),
+      BlendChannel(p.blendOp, s.b, sf.b, d.b, df.b), BlendChannel(p.blendOp, s.a, sf.a, d.a, df.a)};
 }
 
-void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterVertex& b0, const RasterVertex& c0,
-                       const RasterVertex& flat) {
+void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterVertex& b0,
+                       const RasterVertex& c0, const RasterVertex& flat) {
   if (!p.target || p.clip.left >= p.clip.right || p.clip.top >= p.clip.bottom) return;
   std::int64_t ax, ay, bx, by, cx, cy;
-  if (!Snap(a0.x, &ax) || !Snap(a0.y, &ay) || !Snap(b0.x, &bx) || !Snap(b0.y, &by) || !Snap(c0.x, &cx) ||
-      !Snap(c0.y, &cy)) {
+  if (!Snap(a0.x, &ax) || !Snap(a0.y, &ay) || !Snap(b0.x, &bx) || !Snap(b0.y, &by) ||
+      !Snap(c0.x, &cx) || !Snap(c0.y, &cy)) {
     return;
   }
   std::int64_t area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
@@ -401,12 +415,16 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
     bool topLeft = (dy == 0 && dx > 0) || dy < 0;
     return Edge{px, py, dx, dy, topLeft ? 0 : -1};
   };
-  const Edge edges[3] = {makeEdge(bx, by, cx, cy), makeEdge(cx, cy, ax, ay), makeEdge(ax, ay, bx, by)};
+  const Edge edges[3] = {makeEdge(bx, by, cx, cy), makeEdge(cx, cy, ax, ay),
+                         makeEdge(ax, ay, bx, by)};
 
-  std::int64_t minX = std::max<std::int64_t>(CeilDiv(std::min({ax, bx, cx}), SubPixel), p.clip.left);
-  std::int64_t maxX = std::min<std::int64_t>(FloorDiv(std::max({ax, bx, cx}), SubPixel), p.clip.right - 1);
+  std::int64_t minX =
+      std::max<std::int64_t>(CeilDiv(std::min({ax, bx, cx}), SubPixel), p.clip.left);
+  std::int64_t maxX =
+      std::min<std::int64_t>(FloorDiv(std::max({ax, bx, cx}), SubPixel), p.clip.right - 1);
   std::int64_t minY = std::max<std::int64_t>(CeilDiv(std::min({ay, by, cy}), SubPixel), p.clip.top);
-  std::int64_t maxY = std::min<std::int64_t>(FloorDiv(std::max({ay, by, cy}), SubPixel), p.clip.bottom - 1);
+  std::int64_t maxY =
+      std::min<std::int64_t>(FloorDiv(std::max({ay, by, cy}), SubPixel), p.clip.bottom - 1);
   if (minX > maxX || minY > maxY) return;
 
   std::array<bool, 8> sampled = SampledStages(p);
@@ -424,7 +442,8 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
   for (std::int64_t y = minY; y <= maxY; ++y) {
     std::int64_t sy = y * SubPixel, sx = minX * SubPixel;
     std::int64_t w[3];
-    for (int k = 0; k < 3; ++k) w[k] = edges[k].dx * (sy - edges[k].py) - edges[k].dy * (sx - edges[k].px);
+    for (int k = 0; k < 3; ++k)
+      w[k] = edges[k].dx * (sy - edges[k].py) - edges[k].dy * (sx - edges[k].px);
     std::int64_t first, last;
     if (!RowSpan(edges, w, minX, maxX, &first, &last)) continue;
     for (int k = 0; k < 3; ++k) w[k] -= edges[k].dy * SubPixel * (first - minX);
@@ -448,10 +467,10 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
         auto lerp = [&](int c0, int c1, int c2) {
           return Clamp255(static_cast<int>(std::lround(k0 * c0 + k1 * c1 + k2 * c2)));
         };
-        diffuse = {lerp(vd[0].r, vd[1].r, vd[2].r), lerp(vd[0].g, vd[1].g, vd[2].g), lerp(vd[0].b, vd[1].b, vd[2].b),
-                   lerp(vd[0].a, vd[1].a, vd[2].a)};
-        specular = {lerp(vs[0].r, vs[1].r, vs[2].r), lerp(vs[0].g, vs[1].g, vs[2].g), lerp(vs[0].b, vs[1].b, vs[2].b),
-                    lerp(vs[0].a, vs[1].a, vs[2].a)};
+        diffuse = {lerp(vd[0].r, vd[1].r, vd[2].r), lerp(vd[0].g, vd[1].g, vd[2].g),
+                   lerp(vd[0].b, vd[1].b, vd[2].b), lerp(vd[0].a, vd[1].a, vd[2].a)};
+        specular = {lerp(vs[0].r, vs[1].r, vs[2].r), lerp(vs[0].g, vs[1].g, vs[2].g),
+                    lerp(vs[0].b, vs[1].b, vs[2].b), lerp(vs[0].a, vs[1].a, vs[2].a)};
       }
       if (anyTexture) {
         for (int s = 0; s < p.stageCount; ++s) {

@@ -22,16 +22,19 @@ bool ResolveRect(const RECT* rect, UINT width, UINT height, RECT* out) {
     *out = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
     return true;
   }
-  if (rect->left < 0 || rect->top < 0 || rect->left >= rect->right || rect->top >= rect->bottom) return false;
-  if (rect->right > static_cast<LONG>(width) || rect->bottom > static_cast<LONG>(height)) return false;
+  if (rect->left < 0 || rect->top < 0 || rect->left >= rect->right || rect->top >= rect->bottom)
+    return false;
+  if (rect->right > static_cast<LONG>(width) || rect->bottom > static_cast<LONG>(height))
+    return false;
   *out = *rect;
   return true;
 }
 
 CpuSurface* AsCpuSurface(IDirect3DSurface9* surface) { return dynamic_cast<CpuSurface*>(surface); }
 
-CpuSurface::CpuSurface(CpuDevice* owner, SurfaceRole surfaceRole, UINT w, UINT h, D3DFORMAT surfaceFormat,
-                       D3DPOOL surfacePool, DWORD surfaceUsage, bool canLock, CpuTexture* texture)
+CpuSurface::CpuSurface(CpuDevice* owner, SurfaceRole surfaceRole, UINT w, UINT h,
+                       D3DFORMAT surfaceFormat, D3DPOOL surfacePool, DWORD surfaceUsage,
+                       bool canLock, CpuTexture* texture)
     : DeviceChild(texture ? nullptr : owner, D3D9ObjectKind::Surface),
       role(surfaceRole),
       width(w),
@@ -108,9 +111,12 @@ HRESULT CpuSurface::UnlockRect() {
   return D3D_OK;
 }
 
-CpuTexture::CpuTexture(CpuDevice* owner, UINT width, UINT height, UINT levelCount, DWORD textureUsage,
-                       D3DFORMAT textureFormat, D3DPOOL texturePool)
-    : DeviceChild(owner, D3D9ObjectKind::Texture), format(textureFormat), pool(texturePool), usage(textureUsage) {
+CpuTexture::CpuTexture(CpuDevice* owner, UINT width, UINT height, UINT levelCount,
+                       DWORD textureUsage, D3DFORMAT textureFormat, D3DPOOL texturePool)
+    : DeviceChild(owner, D3D9ObjectKind::Texture),
+      format(textureFormat),
+      pool(texturePool),
+      usage(textureUsage) {
   if (levelCount == 0) {
     levelCount = 1;
     for (UINT size = width > height ? width : height; size > 1; size >>= 1) ++levelCount;
@@ -118,8 +124,8 @@ CpuTexture::CpuTexture(CpuDevice* owner, UINT width, UINT height, UINT levelCoun
   bool canLock = pool != D3DPOOL_DEFAULT || (usage & D3DUSAGE_DYNAMIC) != 0;
   for (UINT i = 0; i < levelCount; ++i) {
     UINT w = width >> i ? width >> i : 1, h = height >> i ? height >> i : 1;
-    levels.push_back(
-        std::make_unique<CpuSurface>(owner, SurfaceRole::TextureLevel, w, h, format, pool, usage, canLock, this));
+    levels.push_back(std::make_unique<CpuSurface>(owner, SurfaceRole::TextureLevel, w, h, format,
+                                                  pool, usage, canLock, this));
   }
 }
 
@@ -152,9 +158,13 @@ HRESULT CpuTexture::UnlockRect(UINT level) {
   return levels[level]->UnlockRect();
 }
 
-CpuVolumeTexture::CpuVolumeTexture(CpuDevice* owner, UINT width, UINT height, UINT depth, UINT levelCount,
-                                   DWORD textureUsage, D3DFORMAT textureFormat, D3DPOOL texturePool)
-    : DeviceChild(owner, D3D9ObjectKind::VolumeTexture), format(textureFormat), pool(texturePool), usage(textureUsage) {
+CpuVolumeTexture::CpuVolumeTexture(CpuDevice* owner, UINT width, UINT height, UINT depth,
+                                   UINT levelCount, DWORD textureUsage, D3DFORMAT textureFormat,
+                                   D3DPOOL texturePool)
+    : DeviceChild(owner, D3D9ObjectKind::VolumeTexture),
+      format(textureFormat),
+      pool(texturePool),
+      usage(textureUsage) {
   if (levelCount == 0) {
     levelCount = 1;
     UINT size = width > height ? width : height;
@@ -183,12 +193,13 @@ HRESULT CpuVolumeTexture::GetDevice(IDirect3DDevice9** result) {
 HRESULT CpuVolumeTexture::LockBox(UINT index, D3DLOCKED_BOX* result, const D3DBOX* box, DWORD) {
   if (!result || index >= levels.size()) return D3DERR_INVALIDCALL;
   VolumeLevel& level = levels[index];
-  if (level.locked || (pool == D3DPOOL_DEFAULT && (usage & D3DUSAGE_DYNAMIC) == 0)) return D3DERR_INVALIDCALL;
+  if (level.locked || (pool == D3DPOOL_DEFAULT && (usage & D3DUSAGE_DYNAMIC) == 0))
+    return D3DERR_INVALIDCALL;
   if (device && device->IsDefaultPoolLocked(pool)) return D3DERR_DEVICELOST;
   D3DBOX area = {0, 0, level.width, level.height, 0, level.depth};
   if (box) {
-    if (box->Left >= box->Right || box->Top >= box->Bottom || box->Front >= box->Back || box->Right > level.width ||
-        box->Bottom > level.height || box->Back > level.depth) {
+    if (box->Left >= box->Right || box->Top >= box->Bottom || box->Front >= box->Back ||
+        box->Right > level.width || box->Bottom > level.height || box->Back > level.depth) {
       return D3DERR_INVALIDCALL;
     }
     area = *box;
@@ -197,7 +208,8 @@ HRESULT CpuVolumeTexture::LockBox(UINT index, D3DLOCKED_BOX* result, const D3DBO
   result->RowPitch = level.rowPitch;
   result->SlicePitch = level.slicePitch;
   result->pBits = level.bits.data() + static_cast<std::size_t>(area.Front) * level.slicePitch +
-                  static_cast<std::size_t>(area.Top) * level.rowPitch + area.Left * GetBytesPerPixel(format);
+                  static_cast<std::size_t>(area.Top) * level.rowPitch +
+                  area.Left * GetBytesPerPixel(format);
   return D3D_OK;
 }
 

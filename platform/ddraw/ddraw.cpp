@@ -34,13 +34,15 @@ class DirectDrawObject final : public PlatformComObject<IDirectDraw7> {
   HRESULT SetCooperativeLevel(HWND, DWORD flags) override {
     if (!initialised) return DDERR_NOTINITIALIZED;
     bool normal = (flags & DDSCL_NORMAL) != 0, exclusive = (flags & DDSCL_EXCLUSIVE) != 0;
-    if (normal == exclusive || (exclusive && !(flags & DDSCL_FULLSCREEN))) return DDERR_INVALIDPARAMS;
+    if (normal == exclusive || (exclusive && !(flags & DDSCL_FULLSCREEN)))
+      return DDERR_INVALIDPARAMS;
     return DD_OK;
   }
 
   HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) override {
     if (!initialised) return DDERR_NOTINITIALIZED;
-    if (event || (flags != DDWAITVB_BLOCKBEGIN && flags != DDWAITVB_BLOCKEND)) return DDERR_INVALIDPARAMS;
+    if (event || (flags != DDWAITVB_BLOCKBEGIN && flags != DDWAITVB_BLOCKEND))
+      return DDERR_INVALIDPARAMS;
     ++Controls().waits;
     if (flags == DDWAITVB_BLOCKBEGIN) {
       WaitForVerticalBlankStart();

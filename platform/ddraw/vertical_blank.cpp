@@ -16,13 +16,13 @@ constexpr std::uint64_t BlankNanoseconds = NanosecondsPerSecond / RefreshRate * 
 
 // Start of blank k: k / 60 s, rounded up to a whole nanosecond.
 std::uint64_t BlankStart(std::uint64_t k) {
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(k) * NanosecondsPerSecond + RefreshRate - 1) /
-                                    RefreshRate);
+  return static_cast<std::uint64_t>(
+      (static_cast<unsigned __int128>(k) * NanosecondsPerSecond + RefreshRate - 1) / RefreshRate);
 }
 
 std::uint64_t BlankIndex(std::uint64_t nanoseconds) {
-  std::uint64_t k =
-      static_cast<std::uint64_t>(static_cast<unsigned __int128>(nanoseconds) * RefreshRate / NanosecondsPerSecond);
+  std::uint64_t k = static_cast<std::uint64_t>(static_cast<unsigned __int128>(nanoseconds) *
+                                               RefreshRate / NanosecondsPerSecond);
   return BlankStart(k + 1) <= nanoseconds ? k + 1 : k;
 }
 
@@ -33,7 +33,8 @@ void WaitUntil(std::uint64_t target) {
     AdvancePlatformTimeNanoseconds(target - now);
     return;
   }
-  while ((now = GetPlatformNanoseconds()) < target) std::this_thread::sleep_for(std::chrono::nanoseconds(target - now));
+  while ((now = GetPlatformNanoseconds()) < target)
+    std::this_thread::sleep_for(std::chrono::nanoseconds(target - now));
 }
 
 }  // namespace
@@ -47,7 +48,9 @@ VerticalBlankPhase GetVerticalBlankPhase(std::uint64_t nanoseconds) {
   return {false, static_cast<unsigned>(line < Lines - BlankLines ? line : Lines - BlankLines - 1)};
 }
 
-void WaitForVerticalBlankStart() { WaitUntil(BlankStart(BlankIndex(GetPlatformNanoseconds()) + 1)); }
+void WaitForVerticalBlankStart() {
+  WaitUntil(BlankStart(BlankIndex(GetPlatformNanoseconds()) + 1));
+}
 
 void WaitForVerticalBlankEnd() {
   std::uint64_t now = GetPlatformNanoseconds();

@@ -102,7 +102,8 @@ class InputEffect final : public PlatformComObject<IDirectInputEffect> {
 
 class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
  public:
-  InputDevice(DirectInputDeviceKind kind, SDL_Joystick* joystick) : kind_(kind), joystick_(joystick) {
+  InputDevice(DirectInputDeviceKind kind, SDL_Joystick* joystick)
+      : kind_(kind), joystick_(joystick) {
     CountDirectInputObject(1);
     for (Axis& axis : axes_) axis = Axis{0, 65535, 0};
   }
@@ -140,15 +141,9 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
     if (size != dataSize_) return DIERR_INVALIDPARAM;
     std::memset(data, 0, size);
     switch (kind_) {
-      case DirectInputKeyboard:
-        ReadKeyboard(static_cast<BYTE*>(data));
-        break;
-      case DirectInputMouse:
-        ReadMouse(static_cast<DIMOUSESTATE*>(data));
-        break;
-      case DirectInputJoystick:
-        ReadJoystick(static_cast<DIJOYSTATE*>(data));
-        break;
+      case DirectInputKeyboard: ReadKeyboard(static_cast<BYTE*>(data)); break;
+      case DirectInputMouse: ReadMouse(static_cast<DIMOUSESTATE*>(data)); break;
+      case DirectInputJoystick: ReadJoystick(static_cast<DIJOYSTATE*>(data)); break;
     }
     return DI_OK;
   }
@@ -167,18 +162,23 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
 
   HRESULT SetCooperativeLevel(HWND window, DWORD flags) override {
     if (ShouldFailDirectInputCall(DirectInputCallSetCooperativeLevel)) return DIERR_GENERIC;
-    const bool exclusive = (flags & DISCL_EXCLUSIVE) != 0, shared = (flags & DISCL_NONEXCLUSIVE) != 0;
-    const bool foreground = (flags & DISCL_FOREGROUND) != 0, background = (flags & DISCL_BACKGROUND) != 0;
-    if (window == nullptr || exclusive == shared || foreground == background) return DIERR_INVALIDPARAM;
+    const bool exclusive = (flags & DISCL_EXCLUSIVE) != 0,
+               shared = (flags & DISCL_NONEXCLUSIVE) != 0;
+    const bool foreground = (flags & DISCL_FOREGROUND) != 0,
+               background = (flags & DISCL_BACKGROUND) != 0;
+    if (window == nullptr || exclusive == shared || foreground == background)
+      return DIERR_INVALIDPARAM;
     cooperativeLevel_ = flags;
     return DI_OK;
   }
 
   HRESULT SetProperty(const GUID* property, const DIPROPHEADER* header) override {
     if (ShouldFailDirectInputCall(DirectInputCallSetProperty)) return DIERR_GENERIC;
-    if (header == nullptr || header->dwHeaderSize != sizeof(DIPROPHEADER)) return DIERR_INVALIDPARAM;
+    if (header == nullptr || header->dwHeaderSize != sizeof(DIPROPHEADER))
+      return DIERR_INVALIDPARAM;
     if (property == DIPROP_BUFFERSIZE) {
-      if (header->dwSize != sizeof(DIPROPDWORD) || header->dwHow != DIPH_DEVICE) return DIERR_INVALIDPARAM;
+      if (header->dwSize != sizeof(DIPROPDWORD) || header->dwHow != DIPH_DEVICE)
+        return DIERR_INVALIDPARAM;
       bufferSize_ = reinterpret_cast<const DIPROPDWORD*>(header)->dwData;
       return DI_OK;
     }
@@ -214,15 +214,17 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
   }
 
   HRESULT GetDeviceInfo(DIDEVICEINSTANCEA* instance) override {
-    if (instance == nullptr || instance->dwSize != sizeof(DIDEVICEINSTANCEA)) return DIERR_INVALIDPARAM;
+    if (instance == nullptr || instance->dwSize != sizeof(DIDEVICEINSTANCEA))
+      return DIERR_INVALIDPARAM;
     const char* name = kind_ == DirectInputKeyboard ? "Keyboard"
                        : kind_ == DirectInputMouse  ? "Mouse"
                                                     : SDL_JoystickName(joystick_);
     std::memset(instance, 0, sizeof *instance);
     instance->dwSize = sizeof *instance;
     instance->guidInstance = kind_ == DirectInputKeyboard ? GUID_SysKeyboard
-                             : kind_ == DirectInputMouse  ? GUID_SysMouse
-                                                          : MakeJoystickInstanceGuid(SDL_JoystickInstanceID(joystick_));
+                             : kind_ == DirectInputMouse
+                                 ? GUID_SysMouse
+                                 : MakeJoystickInstanceGuid(SDL_JoystickInstanceID(joystick_));
     instance->guidProduct = instance->guidInstance;
     instance->dwDevType = kind_ == DirectInputJoystick ? DIDEVTYPE_JOYSTICK : 0;
     for (std::size_t i = 0; name != nullptr && name[i] != '\0' && i + 1 < MAX_PATH; ++i) {
@@ -248,16 +250,16 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
       gain = std::min<DWORD>(parameters->dwGain, DI_FFNOMINALMAX);
       if (constantForce && parameters->cbTypeSpecificParams == sizeof(DICONSTANTFORCE) &&
           parameters->lpvTypeSpecificParams != nullptr) {
-        const LONG value = static_cast<const DICONSTANTFORCE*>(parameters->lpvTypeSpecificParams)->lMagnitude;
+        const LONG value =
+            static_cast<const DICONSTANTFORCE*>(parameters->lpvTypeSpecificParams)->lMagnitude;
         magnitude = static_cast<DWORD>(value < 0 ? -static_cast<std::int64_t>(value) : value);
       } else if (!constantForce && parameters->cbTypeSpecificParams == sizeof(DIPERIODIC) &&
                  parameters->lpvTypeSpecificParams != nullptr) {
         magnitude = static_cast<const DIPERIODIC*>(parameters->lpvTypeSpecificParams)->dwMagnitude;
       }
     }
-    const DWORD strength =
-        static_cast<DWORD>(std::min<std::uint64_t>(static_cast<std::uint64_t>(magnitude) * gain / DI_FFNOMINALMAX,
-                                                   DI_FFNOMINALMAX));
+    const DWORD strength = static_cast<DWORD>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(magnitude) * gain / DI_FFNOMINALMAX, DI_FFNOMINALMAX));
     auto* made = new (std::nothrow) InputEffect(this, constantForce, strength);
     if (made == nullptr) return DIERR_OUTOFMEMORY;
     *created = made;
@@ -266,7 +268,9 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
 
   bool acquired() const { return acquired_; }
   void AddEffect(InputEffect* effect) { effects_.push_back(effect); }
-  void RemoveEffect(InputEffect* effect) { effects_.erase(std::remove(effects_.begin(), effects_.end(), effect), effects_.end()); }
+  void RemoveEffect(InputEffect* effect) {
+    effects_.erase(std::remove(effects_.begin(), effects_.end(), effect), effects_.end());
+  }
 
   // The constant force drives the low-frequency motor, the sine the high-frequency one.
   void UpdateRumble() {
@@ -277,7 +281,9 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
       DWORD& motor = effect->constantForce() ? low : high;
       motor = std::max(motor, effect->strength());
     }
-    const auto scale = [](DWORD strength) { return static_cast<Uint16>(strength * 0xFFFFu / DI_FFNOMINALMAX); };
+    const auto scale = [](DWORD strength) {
+      return static_cast<Uint16>(strength * 0xFFFFu / DI_FFNOMINALMAX);
+    };
     SDL_JoystickRumble(joystick_, scale(low), scale(high), low == 0 && high == 0 ? 0 : 0xFFFFFFFFu);
   }
 
@@ -290,7 +296,8 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
 
   Axis* AxisOf(const DIPROPHEADER* header) {
     if (header->dwHow == DIPH_DEVICE) return header->dwObj == 0 ? &axes_[0] : nullptr;
-    if (header->dwHow != DIPH_BYOFFSET || header->dwObj % 4 != 0 || header->dwObj > DIJOFS_RZ) return nullptr;
+    if (header->dwHow != DIPH_BYOFFSET || header->dwObj % 4 != 0 || header->dwObj > DIJOFS_RZ)
+      return nullptr;
     return &axes_[header->dwObj / 4];
   }
 
@@ -326,13 +333,19 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
       } else if (zone < 1.0) {
         position = (position < 0 ? position + zone : position - zone) / (1.0 - zone);
       }
-      *values[i] = static_cast<LONG>(axis.minimum + (position + 1.0) / 2.0 * (axis.maximum - axis.minimum));
+      *values[i] =
+          static_cast<LONG>(axis.minimum + (position + 1.0) / 2.0 * (axis.maximum - axis.minimum));
     }
     for (DWORD& pov : state->rgdwPOV) pov = 0xFFFFFFFF;
     if (SDL_JoystickNumHats(joystick_) > 0) {
-      static constexpr struct { Uint8 hat; DWORD degrees; } kHats[] = {
-          {SDL_HAT_UP, 0},        {SDL_HAT_RIGHTUP, 4500},  {SDL_HAT_RIGHT, 9000},   {SDL_HAT_RIGHTDOWN, 13500},
-          {SDL_HAT_DOWN, 18000},  {SDL_HAT_LEFTDOWN, 22500}, {SDL_HAT_LEFT, 27000}, {SDL_HAT_LEFTUP, 31500},
+      static constexpr struct {
+        Uint8 hat;
+        DWORD degrees;
+      } kHats[] = {
+          {SDL_HAT_UP, 0},       {SDL_HAT_RIGHTUP, 4500},
+          {SDL_HAT_RIGHT, 9000}, {SDL_HAT_RIGHTDOWN, 13500},
+          {SDL_HAT_DOWN, 18000}, {SDL_HAT_LEFTDOWN, 22500},
+          {SDL_HAT_LEFT, 27000}, {SDL_HAT_LEFTUP, 31500},
       };
       const Uint8 hat = SDL_JoystickGetHat(joystick_, 0);
       for (const auto& entry : kHats)

@@ -72,7 +72,8 @@ class DirectInputObject final : public PlatformComObject<IDirectInputA> {
     return result;
   }
 
-  HRESULT EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKA callback, LPVOID context, DWORD) override {
+  HRESULT EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKA callback, LPVOID context,
+                      DWORD) override {
     if (callback == nullptr) return DIERR_INVALIDPARAM;
     if (!initialized_) return DIERR_NOTINITIALIZED;
     if (type != DIDEVTYPE_JOYSTICK || !joysticksStarted_) return DI_OK;

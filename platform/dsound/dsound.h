@@ -99,8 +99,8 @@ struct DSBUFFERDESC {
 struct IDirectSoundBuffer : IUnknown {
   virtual HRESULT GetCurrentPosition(DWORD* playCursor, DWORD* writeCursor) = 0;
   virtual HRESULT GetStatus(DWORD* status) = 0;
-  virtual HRESULT Lock(DWORD offset, DWORD bytes, void** part1, DWORD* bytes1, void** part2, DWORD* bytes2,
-                       DWORD flags) = 0;
+  virtual HRESULT Lock(DWORD offset, DWORD bytes, void** part1, DWORD* bytes1, void** part2,
+                       DWORD* bytes2, DWORD flags) = 0;
   virtual HRESULT Play(DWORD reserved, DWORD priority, DWORD flags) = 0;
   virtual HRESULT SetCurrentPosition(DWORD position) = 0;
   virtual HRESULT SetFormat(LPCWAVEFORMATEX format) = 0;
@@ -113,17 +113,22 @@ struct IDirectSoundBuffer : IUnknown {
 using LPDIRECTSOUNDBUFFER = IDirectSoundBuffer*;
 
 struct IDirectSound : IUnknown {
-  virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) = 0;
+  virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer,
+                                    IUnknown* outer) = 0;
   virtual HRESULT GetCaps(DSCAPS* caps) = 0;
-  virtual HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) = 0;
+  virtual HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original,
+                                       IDirectSoundBuffer** duplicate) = 0;
   virtual HRESULT SetCooperativeLevel(HWND window, DWORD level) = 0;
   virtual HRESULT Initialize(const GUID* device) = 0;
 };
 using LPDIRECTSOUND = IDirectSound*;
 
-inline constexpr CLSID CLSID_DirectSound = {0x47D4D946, 0x62E8, 0x11CF, {0x93, 0xBC, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-inline constexpr IID IID_IDirectSound = {0x279AFA83, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
-inline constexpr IID IID_IDirectSoundBuffer = {0x279AFA85, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
+inline constexpr CLSID CLSID_DirectSound = {
+    0x47D4D946, 0x62E8, 0x11CF, {0x93, 0xBC, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+inline constexpr IID IID_IDirectSound = {
+    0x279AFA83, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
+inline constexpr IID IID_IDirectSoundBuffer = {
+    0x279AFA85, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
 
 using LPDSENUMCALLBACKA = BOOL (*)(GUID* device, LPCSTR description, LPCSTR module, LPVOID context);
 HRESULT DirectSoundEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context);

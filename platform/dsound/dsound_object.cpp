@@ -13,9 +13,9 @@ namespace {
 DSCAPS DefaultCaps() {
   DSCAPS caps{};
   caps.dwSize = sizeof(DSCAPS);
-  caps.dwFlags = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT | DSCAPS_PRIMARY16BIT |
-                 DSCAPS_CONTINUOUSRATE | DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT |
-                 DSCAPS_SECONDARY16BIT;
+  caps.dwFlags = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT |
+                 DSCAPS_PRIMARY16BIT | DSCAPS_CONTINUOUSRATE | DSCAPS_SECONDARYMONO |
+                 DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT | DSCAPS_SECONDARY16BIT;
   caps.dwMinSecondarySampleRate = DSBFREQUENCY_MIN;
   caps.dwMaxSecondarySampleRate = DSBFREQUENCY_MAX;
   caps.dwPrimaryBuffers = 1;
@@ -38,8 +38,10 @@ class DirectSoundObject final : public PlatformComObject<IDirectSound> {
 
   bool Offers(REFIID riid) const override { return riid == IID_IDirectSound; }
 
-  HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer, IUnknown* outer) override {
-    if (buffer == nullptr || desc == nullptr || desc->dwSize != sizeof(DSBUFFERDESC)) return DSERR_INVALIDPARAM;
+  HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, IDirectSoundBuffer** buffer,
+                            IUnknown* outer) override {
+    if (buffer == nullptr || desc == nullptr || desc->dwSize != sizeof(DSBUFFERDESC))
+      return DSERR_INVALIDPARAM;
     *buffer = nullptr;
     if (outer != nullptr) return DSERR_NOAGGREGATION;
     if (!initialized_) return DSERR_UNINITIALIZED;
@@ -58,7 +60,8 @@ class DirectSoundObject final : public PlatformComObject<IDirectSound> {
     return DS_OK;
   }
 
-  HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) override {
+  HRESULT DuplicateSoundBuffer(IDirectSoundBuffer* original,
+                               IDirectSoundBuffer** duplicate) override {
     if (original == nullptr || duplicate == nullptr) return DSERR_INVALIDPARAM;
     *duplicate = nullptr;
     if (!initialized_) return DSERR_UNINITIALIZED;

@@ -41,7 +41,8 @@ constexpr float kSampleScale = 1.0f / 4294967296.0f;
 void ReadFrame(const std::uint8_t* p, int channels, int bits, float& left, float& right) {
   if (bits == 16) {
     left = static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8)));
-    right = channels == 2 ? static_cast<float>(static_cast<std::int16_t>(p[2] | (p[3] << 8))) : left;
+    right =
+        channels == 2 ? static_cast<float>(static_cast<std::int16_t>(p[2] | (p[3] << 8))) : left;
   } else {
     left = static_cast<float>((p[0] - 128) * 256);
     right = channels == 2 ? static_cast<float>((p[1] - 128) * 256) : left;
@@ -53,7 +54,8 @@ void MixVoice(SoundVoice& voice, float* accumulator, int frames, int mixRate) {
   if (!voice.playing || voice.frames == 0) return;
   const WAVEFORMATEX& format = voice.format;
   const DWORD rate = voice.frequency != 0 ? voice.frequency : format.nSamplesPerSec;
-  const std::uint64_t step = (static_cast<std::uint64_t>(rate) << 32) / static_cast<std::uint64_t>(mixRate);
+  const std::uint64_t step =
+      (static_cast<std::uint64_t>(rate) << 32) / static_cast<std::uint64_t>(mixRate);
   const std::uint64_t end = static_cast<std::uint64_t>(voice.frames) << 32;
   const std::uint8_t* data = voice.samples->bytes.data();
   const int channels = format.nChannels;
@@ -95,7 +97,8 @@ void MixVoice(SoundVoice& voice, float* accumulator, int frames, int mixRate) {
 void MixFrames(std::int16_t* out, int frames) {
   MixerState& mixer = Mixer();
   mixer.accumulator.assign(static_cast<std::size_t>(frames) * 2, 0.0f);
-  for (SoundVoice* voice : mixer.voices) MixVoice(*voice, mixer.accumulator.data(), frames, mixer.rate);
+  for (SoundVoice* voice : mixer.voices)
+    MixVoice(*voice, mixer.accumulator.data(), frames, mixer.rate);
   for (std::size_t i = 0; i < mixer.accumulator.size(); ++i) {
     const long value = std::lrint(mixer.accumulator[i]);
     out[i] = static_cast<std::int16_t>(std::clamp<long>(value, -32768, 32767));
@@ -130,7 +133,9 @@ void CloseDevice() {
 
 }  // namespace
 
-SampleBlock::SampleBlock(std::size_t size, std::uint8_t fill) : bytes(size, fill) { ++liveSampleBlocks; }
+SampleBlock::SampleBlock(std::size_t size, std::uint8_t fill) : bytes(size, fill) {
+  ++liveSampleBlocks;
+}
 SampleBlock::~SampleBlock() { --liveSampleBlocks; }
 
 std::mutex& MixerLock() { return Mixer().lock; }
@@ -145,8 +150,9 @@ void RemoveMixerVoice(SoundVoice* voice) {
 // Volume is an attenuation in hundredths of a decibel; pan attenuates the opposite side only.
 void UpdateVoiceGains(SoundVoice* voice) {
   auto amplitude = [](LONG hundredthsOfDecibel) {
-    return hundredthsOfDecibel <= DSBVOLUME_MIN ? 0.0f
-                                                : static_cast<float>(std::pow(10.0, hundredthsOfDecibel / 2000.0));
+    return hundredthsOfDecibel <= DSBVOLUME_MIN
+               ? 0.0f
+               : static_cast<float>(std::pow(10.0, hundredthsOfDecibel / 2000.0));
   };
   const float volume = amplitude(voice->volume);
   voice->gainLeft = volume * (voice->pan > 0 ? amplitude(-voice->pan) : 1.0f);
@@ -163,10 +169,8 @@ HRESULT OpenMixerOutput() {
     }
   }
   switch (mixer.requested) {
-    case DirectSoundOutputNone:
-      return DSERR_NODRIVER;
-    case DirectSoundOutputManual:
-      break;
+    case DirectSoundOutputNone: return DSERR_NODRIVER;
+    case DirectSoundOutputManual: break;
     case DirectSoundOutputDevice:
       if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DSERR_NODRIVER;
       if (!OpenDevice(mixer.rate)) {

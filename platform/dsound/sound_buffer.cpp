@@ -21,7 +21,8 @@ class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
   }
 
   // Called once, before the object is shared.
-  void Attach(std::shared_ptr<SampleBlock> samples, const WAVEFORMATEX& format, DWORD flags, DWORD size) {
+  void Attach(std::shared_ptr<SampleBlock> samples, const WAVEFORMATEX& format, DWORD flags,
+              DWORD size) {
     voice_.samples = std::move(samples);
     voice_.format = format;
     voice_.flags = flags;
@@ -62,7 +63,8 @@ class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
   HRESULT GetStatus(DWORD* status) override {
     if (status == nullptr) return DSERR_INVALIDPARAM;
     std::lock_guard guard(MixerLock());
-    *status = (voice_.playing ? DSBSTATUS_PLAYING : 0) | (voice_.playing && voice_.looping ? DSBSTATUS_LOOPING : 0);
+    *status = (voice_.playing ? DSBSTATUS_PLAYING : 0) |
+              (voice_.playing && voice_.looping ? DSBSTATUS_LOOPING : 0);
     return DS_OK;
   }
 
@@ -76,7 +78,8 @@ class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
     std::lock_guard guard(MixerLock());
     if (locked_) return DSERR_INVALIDCALL;
     const DWORD size = voice_.sizeBytes;
-    if (flags & DSBLOCK_FROMWRITECURSOR) offset = WriteCursor(voice_.frame * voice_.format.nBlockAlign);
+    if (flags & DSBLOCK_FROMWRITECURSOR)
+      offset = WriteCursor(voice_.frame * voice_.format.nBlockAlign);
     if (flags & DSBLOCK_ENTIREBUFFER) bytes = size;
     if (offset >= size || bytes == 0 || bytes > size) return DSERR_INVALIDPARAM;
     const DWORD first = std::min(bytes, size - offset);
@@ -160,7 +163,8 @@ class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
 
   HRESULT SetFrequency(DWORD frequency) override {
     if (primary_ || !(voice_.flags & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
-    if (frequency != DSBFREQUENCY_ORIGINAL && (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX))
+    if (frequency != DSBFREQUENCY_ORIGINAL &&
+        (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX))
       return DSERR_INVALIDPARAM;
     std::lock_guard guard(MixerLock());
     voice_.frequency = frequency;
@@ -180,7 +184,8 @@ class SoundBufferObject final : public PlatformComObject<IDirectSoundBuffer> {
     if (!voice_.playing || voice_.frames == 0) return play;
     const DWORD rate = voice_.frequency != 0 ? voice_.frequency : voice_.format.nSamplesPerSec;
     const DWORD lead = std::max<DWORD>(1, rate / 100) * voice_.format.nBlockAlign;
-    return static_cast<DWORD>((static_cast<std::uint64_t>(play) + lead) % (voice_.frames * voice_.format.nBlockAlign));
+    return static_cast<DWORD>((static_cast<std::uint64_t>(play) + lead) %
+                              (voice_.frames * voice_.format.nBlockAlign));
   }
 
   const bool primary_;
@@ -218,7 +223,8 @@ HRESULT CreateSecondarySoundBuffer(const DSBUFFERDESC& desc, IDirectSoundBuffer*
   std::shared_ptr<SampleBlock> samples;
   try {
     // 8-bit samples are unsigned: their silence is 0x80.
-    samples = std::make_shared<SampleBlock>(desc.dwBufferBytes, desc.lpwfxFormat->wBitsPerSample == 8 ? 0x80 : 0);
+    samples = std::make_shared<SampleBlock>(desc.dwBufferBytes,
+                                            desc.lpwfxFormat->wBitsPerSample == 8 ? 0x80 : 0);
   } catch (const std::bad_alloc&) {
     return DSERR_OUTOFMEMORY;
   }
@@ -229,7 +235,8 @@ HRESULT CreateSecondarySoundBuffer(const DSBUFFERDESC& desc, IDirectSoundBuffer*
   return DS_OK;
 }
 
-HRESULT DuplicateSecondarySoundBuffer(IDirectSoundBuffer* original, IDirectSoundBuffer** duplicate) {
+HRESULT DuplicateSecondarySoundBuffer(IDirectSoundBuffer* original,
+                                      IDirectSoundBuffer** duplicate) {
   auto* source = dynamic_cast<SoundBufferObject*>(original);
   if (source == nullptr || source->IsPrimary()) return DSERR_INVALIDCALL;
   if (ShouldFailDirectSoundCall(DirectSoundCallDuplicate)) return DSERR_OUTOFMEMORY;

@@ -64,26 +64,33 @@ FILETIME MakeFileTime(std::int64_t ticks) {
 }
 
 std::int64_t FileTimeTicks(const FILETIME& time) {
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime);
 }
 
 FILETIME TimespecToFileTime(const timespec& ts) {
-  return MakeFileTime((static_cast<std::int64_t>(ts.tv_sec) + kFileTimeUnixOffset) * kTicksPerSecond + ts.tv_nsec / 100);
+  return MakeFileTime((static_cast<std::int64_t>(ts.tv_sec) + kFileTimeUnixOffset) *
+                          kTicksPerSecond +
+                      ts.tv_nsec / 100);
 }
 
 bool FillFindData(const std::string& posixPath, const char* ansiName, WIN32_FIND_DATAA& data) {
   std::memset(&data, 0, sizeof data);
   if (std::strlen(ansiName) >= MAX_PATH) return false;
   struct statx sx;
-  if (statx(AT_FDCWD, posixPath.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  if (statx(AT_FDCWD, posixPath.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return false;
   bool directory = S_ISDIR(sx.stx_mode);
   data.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
   if (!(sx.stx_mode & S_IWUSR)) data.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
-  auto toTimespec = [](const statx_timestamp& t) { return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)}; };
+  auto toTimespec = [](const statx_timestamp& t) {
+    return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
+  };
   data.ftLastWriteTime = TimespecToFileTime(toTimespec(sx.stx_mtime));
   data.ftLastAccessTime = TimespecToFileTime(toTimespec(sx.stx_atime));
   // File systems without a birth time give the last write time as the creation time.
-  data.ftCreationTime = (sx.stx_mask & STATX_BTIME) ? TimespecToFileTime(toTimespec(sx.stx_btime)) : data.ftLastWriteTime;
+  data.ftCreationTime = (sx.stx_mask & STATX_BTIME) ? TimespecToFileTime(toTimespec(sx.stx_btime))
+                                                    : data.ftLastWriteTime;
   std::uint64_t size = directory ? 0 : sx.stx_size;
   data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
   data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -95,8 +102,8 @@ std::atomic<unsigned> tempCounter{0};
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
-                   DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD, HANDLE) {
   std::string path;
   if (!ResolveEnginePath(fileName, path)) return INVALID_HANDLE_VALUE;
   bool read = desiredAccess & GENERIC_READ;
@@ -162,10 +169,15 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
 DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD moveMethod) {
   FileObject* file = AsFile(handle);
   if (!file) return INVALID_SET_FILE_POINTER;
-  std::int64_t offset = distanceHigh ? static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
-                                                                 static_cast<DWORD>(distance))
-                                     : static_cast<std::int64_t>(distance);
-  int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == FILE_CURRENT ? SEEK_CUR : moveMethod == FILE_END ? SEEK_END : -1;
+  std::int64_t offset =
+      distanceHigh ? static_cast<std::int64_t>(
+                         (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                         static_cast<DWORD>(distance))
+                   : static_cast<std::int64_t>(distance);
+  int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+               : moveMethod == FILE_CURRENT ? SEEK_CUR
+               : moveMethod == FILE_END     ? SEEK_END
+                                            : -1;
   if (whence < 0) return INVALID_SET_FILE_POINTER;
   off_t position = lseek(file->fd, static_cast<off_t>(offset), whence);
   if (position < 0) return INVALID_SET_FILE_POINTER;
@@ -214,7 +226,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
   std::string posix;
   if (!MapToPosixPath(pattern, posix)) return INVALID_HANDLE_VALUE;
   size_t slash = posix.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
+  std::string directory = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : posix.substr(0, slash);
   std::string namePattern = slash == std::string::npos ? posix : posix.substr(slash + 1);
   if (namePattern.empty()) return INVALID_HANDLE_VALUE;
   directory = ResolvePosixPath(directory);
@@ -230,7 +244,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
     std::string ansi;
     WIN32_FIND_DATAA entry;
     std::string full = directory == "/" ? "/" + name : directory + "/" + name;
-    if (ConvertUtf8ToAnsi(name, ansi) && FillFindData(full, ansi.c_str(), entry)) find->entries.push_back(entry);
+    if (ConvertUtf8ToAnsi(name, ansi) && FillFindData(full, ansi.c_str(), entry))
+      find->entries.push_back(entry);
   }
   if (find->entries.empty()) {
     delete find;
@@ -287,7 +302,8 @@ UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileNam
     UINT number = ((seed + attempt) & 0xFFFF) ? ((seed + attempt) & 0xFFFF) : 1;
     std::string name = makeName(number);
     if (name.size() >= MAX_PATH) return 0;
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
       std::strcpy(tempFileName, name.c_str());
@@ -296,7 +312,8 @@ UINT GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileNam
     std::string posix;
     if (!ResolveEnginePath(name.c_str(), posix)) return 0;
     struct stat st;
-    if (lstat(posix.c_str(), &st) != 0) return 0;  // failed for another reason than the name being taken
+    if (lstat(posix.c_str(), &st) != 0)
+      return 0;  // failed for another reason than the name being taken
   }
   return 0;
 }
@@ -307,7 +324,8 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime) 
   time_t seconds = static_cast<time_t>(ticks / kTicksPerSecond - kFileTimeUnixOffset);
   tm local;
   if (!localtime_r(&seconds, &local)) return FALSE;
-  *localFileTime = MakeFileTime(ticks + static_cast<std::int64_t>(local.tm_gmtoff) * kTicksPerSecond);
+  *localFileTime =
+      MakeFileTime(ticks + static_cast<std::int64_t>(local.tm_gmtoff) * kTicksPerSecond);
   return TRUE;
 }
 

@@ -61,11 +61,13 @@ struct WIN32_FIND_DATAA {
 
 // Regular files only: a directory is refused. Share modes, security and flags are ignored;
 // GENERIC_READ | GENERIC_WRITE opens for both. INVALID_HANDLE_VALUE on failure.
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
 // Reads up to `toRead` bytes; fewer only at the end of the file. Overlapped I/O is not offered.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+               LPOVERLAPPED overlapped);
 // INVALID_SET_FILE_POINTER for a position before the start or a bad handle.
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);

@@ -149,7 +149,8 @@ std::string ResolvePosixPath(const std::string& posixPath) {
     if (name.empty()) continue;
     std::string candidate = JoinPath(resolved, name);
     std::string found;
-    if (!missing && name != "." && name != ".." && !Exists(candidate) && FindFoldedEntry(resolved, name, found)) {
+    if (!missing && name != "." && name != ".." && !Exists(candidate) &&
+        FindFoldedEntry(resolved, name, found)) {
       candidate = JoinPath(resolved, found);
     } else if (!missing && !Exists(candidate)) {
       missing = true;

@@ -23,7 +23,13 @@ int GetDibSectionObject(GdiObjectHeader* object, int size, void* out) {
   auto* dib = reinterpret_cast<DibSection*>(object);
   if (!out) return static_cast<int>(sizeof(BITMAP));
   if (size < static_cast<int>(sizeof(BITMAP))) return 0;
-  BITMAP bitmap{0, dib->width, dib->height < 0 ? -dib->height : dib->height, dib->rowBytes, 1, dib->bitCount, dib->bits};
+  BITMAP bitmap{0,
+                dib->width,
+                dib->height < 0 ? -dib->height : dib->height,
+                dib->rowBytes,
+                1,
+                dib->bitCount,
+                dib->bits};
   std::memcpy(out, &bitmap, sizeof bitmap);
   return static_cast<int>(sizeof bitmap);
 }
@@ -37,16 +43,20 @@ BOOL DestroyDibSection(GdiObjectHeader* object) {
 }
 
 BYTE stockBitmapBits[2];
-DibSection stockBitmap{{GDI_OBJECT_BITMAP, GetDibSectionObject, nullptr}, 1, 1, 1, 2, stockBitmapBits, 0};
+DibSection stockBitmap{
+    {GDI_OBJECT_BITMAP, GetDibSectionObject, nullptr}, 1, 1, 1, 2, stockBitmapBits, 0};
 
 DibSection* AsDibSection(HGDIOBJ object) {
   auto* header = static_cast<GdiObjectHeader*>(object);
-  if (!header || header->kind != GDI_OBJECT_BITMAP || header->getObject != GetDibSectionObject) return nullptr;
+  if (!header || header->kind != GDI_OBJECT_BITMAP || header->getObject != GetDibSectionObject)
+    return nullptr;
   return reinterpret_cast<DibSection*>(header);
 }
 
 // Row bytes of a DIB: whole 32-bit words; 0 when the size does not fit in 32 bits.
-std::int64_t DibRowBytes(std::int64_t width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
+std::int64_t DibRowBytes(std::int64_t width, int bitCount) {
+  return ((width * bitCount + 31) / 32) * 4;
+}
 
 // A channel value under a mask, widened or narrowed to 8 bits.
 BYTE ChannelTo8(DWORD pixel, DWORD mask) {
@@ -88,9 +98,11 @@ void ReadSourcePixel(const SourceLayout& source, const BYTE* row, LONG x, BYTE r
     }
     case 16:
     case 32: {
-      DWORD pixel = source.bitCount == 16 ? static_cast<DWORD>(row[x * 2] | (row[x * 2 + 1] << 8))
-                                          : static_cast<DWORD>(row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) |
-                                                               (static_cast<DWORD>(row[x * 4 + 3]) << 24));
+      DWORD pixel =
+          source.bitCount == 16
+              ? static_cast<DWORD>(row[x * 2] | (row[x * 2 + 1] << 8))
+              : static_cast<DWORD>(row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) |
+                                   (static_cast<DWORD>(row[x * 4 + 3]) << 24));
       rgb[0] = ChannelTo8(pixel, source.masks[2]);
       rgb[1] = ChannelTo8(pixel, source.masks[1]);
       rgb[2] = ChannelTo8(pixel, source.masks[0]);
@@ -103,7 +115,9 @@ void ReadSourcePixel(const SourceLayout& source, const BYTE* row, LONG x, BYTE r
   }
 }
 
-DWORD ReadDword(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24); }
+DWORD ReadDword(const BYTE* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24);
+}
 
 }  // namespace
 
@@ -154,9 +168,10 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE,
   if (!info) return nullptr;
   const BITMAPINFOHEADER& h = info->bmiHeader;
   int bitCount = h.biBitCount;
-  bool supported = (h.biCompression == BI_RGB && (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
-                                                  bitCount == 24 || bitCount == 32)) ||
-                   (h.biCompression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32));
+  bool supported =
+      (h.biCompression == BI_RGB && (bitCount == 1 || bitCount == 4 || bitCount == 8 ||
+                                     bitCount == 16 || bitCount == 24 || bitCount == 32)) ||
+      (h.biCompression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32));
   std::int64_t height = h.biHeight < 0 ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
   if (!supported || h.biWidth <= 0 || height == 0) return nullptr;
   std::int64_t rowBytes = DibRowBytes(h.biWidth, bitCount);
@@ -164,9 +179,14 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE,
   if (rowBytes > 0x7FFFFFFF || total > 0x7FFFFFFF) return nullptr;
   auto* pixels = static_cast<BYTE*>(std::calloc(static_cast<size_t>(total), 1));
   if (!pixels) return nullptr;
-  auto* dib = new (std::nothrow) DibSection{{GDI_OBJECT_BITMAP, GetDibSectionObject, DestroyDibSection},
-                                            h.biWidth, h.biHeight, static_cast<WORD>(bitCount),
-                                            static_cast<LONG>(rowBytes), pixels, 0};
+  auto* dib =
+      new (std::nothrow) DibSection{{GDI_OBJECT_BITMAP, GetDibSectionObject, DestroyDibSection},
+                                    h.biWidth,
+                                    h.biHeight,
+                                    static_cast<WORD>(bitCount),
+                                    static_cast<LONG>(rowBytes),
+                                    pixels,
+                                    0};
   if (!dib) {
     std::free(pixels);
     return nullptr;
@@ -175,10 +195,13 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE,
   return reinterpret_cast<HBITMAP>(&dib->header);
 }
 
-int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
-                      UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse) {
+int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT colorUse) {
   if (!dc || !bits || !info) return 0;
-  if (dc->window) return SetDIBitsToWindow(dc, xDest, yDest, width, height, xSrc, ySrc, startScan, lines, bits, info, colorUse);
+  if (dc->window)
+    return SetDIBitsToWindow(dc, xDest, yDest, width, height, xSrc, ySrc, startScan, lines, bits,
+                             info, colorUse);
   DibSection* target = AsDibSection(dc->selected[GDI_OBJECT_BITMAP]);
   if (!target || (target->bitCount != 24 && target->bitCount != 32)) return 0;
   const BITMAPINFOHEADER& h = info->bmiHeader;
@@ -196,7 +219,8 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
     case 8:
       if (h.biCompression != BI_RGB) return 0;
       source.colors = reinterpret_cast<const RGBQUAD*>(afterHeader);
-      source.colorCount = (h.biClrUsed && h.biClrUsed < (1u << h.biBitCount)) ? h.biClrUsed : (1u << h.biBitCount);
+      source.colorCount =
+          (h.biClrUsed && h.biClrUsed < (1u << h.biBitCount)) ? h.biClrUsed : (1u << h.biBitCount);
       break;
     case 16:
     case 32:
@@ -213,25 +237,29 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
     case 24:
       if (h.biCompression != BI_RGB) return 0;
       break;
-    default:
-      return 0;
+    default: return 0;
   }
   std::int64_t sourceHeight = h.biHeight < 0 ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
   bool sourceBottomUp = h.biHeight > 0;
-  std::int64_t targetHeight = target->height < 0 ? -static_cast<std::int64_t>(target->height) : target->height;
+  std::int64_t targetHeight =
+      target->height < 0 ? -static_cast<std::int64_t>(target->height) : target->height;
   bool targetBottomUp = target->height > 0;
   int targetBytes = target->bitCount / 8;
   // For a bottom-up source the rectangle's origin is its lower-left corner.
-  std::int64_t firstRow = sourceBottomUp ? sourceHeight - ySrc - static_cast<std::int64_t>(height) : ySrc;
+  std::int64_t firstRow =
+      sourceBottomUp ? sourceHeight - ySrc - static_cast<std::int64_t>(height) : ySrc;
   int rowsSet = 0;
   for (std::int64_t j = 0; j < static_cast<std::int64_t>(height); ++j) {
     std::int64_t sourceRow = firstRow + j;  // counted from the top
     std::int64_t targetRow = yDest + j;
-    if (sourceRow < 0 || sourceRow >= sourceHeight || targetRow < 0 || targetRow >= targetHeight) continue;
+    if (sourceRow < 0 || sourceRow >= sourceHeight || targetRow < 0 || targetRow >= targetHeight)
+      continue;
     std::int64_t storedRow = sourceBottomUp ? sourceHeight - 1 - sourceRow : sourceRow;
-    if (storedRow < startScan || storedRow >= static_cast<std::int64_t>(startScan) + lines) continue;
+    if (storedRow < startScan || storedRow >= static_cast<std::int64_t>(startScan) + lines)
+      continue;
     const BYTE* row = source.bits + (storedRow - startScan) * source.rowBytes;
-    BYTE* out = target->bits + (targetBottomUp ? targetHeight - 1 - targetRow : targetRow) * target->rowBytes;
+    BYTE* out = target->bits +
+                (targetBottomUp ? targetHeight - 1 - targetRow : targetRow) * target->rowBytes;
     for (std::int64_t i = 0; i < static_cast<std::int64_t>(width); ++i) {
       std::int64_t x = xSrc + i;
       std::int64_t tx = xDest + i;

@@ -76,7 +76,8 @@ BOOL DeleteObject(HGDIOBJ object);
 int GetObjectA(HGDIOBJ object, int size, LPVOID out);
 
 // A DIB section of 1, 4, 8, 16, 24 or 32 bits (BI_RGB, or BI_BITFIELDS for 16 and 32), zeroed.
-HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset);
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
 
 // Copies a rectangle of a DIB into the bitmap selected into `dc`, converting each pixel. The
 // source may be BI_RGB of 1, 2, 4, 8, 16 (5:5:5), 24 or 32 bits or BI_BITFIELDS of 16 or 32 bits;
@@ -85,5 +86,6 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
 // 24- or 32-bit DIB section. For a bottom-up source, ySrc counts from the bottom row, as on the
 // platform. Narrow channels are widened by repeating their top bits. Returns the number of rows
 // set, 0 when the source or the target is not supported.
-int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
-                      UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse);
+int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT colorUse);

@@ -38,8 +38,9 @@ void ShowClientImage(HWND window, ClientImage& image) {
   if (!sdl) return;
   SDL_Surface* surface = SDL_GetWindowSurface(sdl);
   if (!surface) return;
-  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
-                                                           image.width * 4, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* source =
+      SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
+                                         image.width * 4, SDL_PIXELFORMAT_ARGB8888);
   if (!source) return;
   SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
   if (source->w == surface->w && source->h == surface->h) {
@@ -103,7 +104,8 @@ bool DescribeDib(const void* bits, const BITMAPINFO* info, DibSource* dib) {
   return true;
 }
 
-// The bytes of a row counted from the image's top, in a block that starts at stored row firstStoredRow.
+// The bytes of a row counted from the image's top, in a block that starts at stored row
+// firstStoredRow.
 const std::uint8_t* DibRow(const DibSource& dib, int rowFromTop, int firstStoredRow) {
   int stored = dib.bottomUp ? dib.height - 1 - rowFromTop : rowFromTop;
   return dib.bits + static_cast<std::size_t>(stored - firstStoredRow) * dib.rowBytes;
@@ -119,8 +121,8 @@ std::uint32_t DibPixel(const DibSource& dib, const std::uint8_t* row, int x) {
     const std::uint8_t* p = row + 4 * x;
     v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   }
-  return 0xFF000000u | (MaskedChannel(v, dib.masks[0]) << 16) | (MaskedChannel(v, dib.masks[1]) << 8) |
-         MaskedChannel(v, dib.masks[2]);
+  return 0xFF000000u | (MaskedChannel(v, dib.masks[0]) << 16) |
+         (MaskedChannel(v, dib.masks[1]) << 8) | MaskedChannel(v, dib.masks[2]);
 }
 
 // Copies rows [top, top + rows) and columns [left, left + width) of the DIB (rows counted from
@@ -136,7 +138,8 @@ std::vector<std::uint32_t> ReadDibRect(const DibSource& dib, int left, int top, 
     const std::uint8_t* row = DibRow(dib, rowFromTop, firstStoredRow);
     for (int x = 0; x < width; ++x) {
       int sx = left + x;
-      if (sx >= 0 && sx < dib.width) out[static_cast<std::size_t>(y) * width + x] = DibPixel(dib, row, sx);
+      if (sx >= 0 && sx < dib.width)
+        out[static_cast<std::size_t>(y) * width + x] = DibPixel(dib, row, sx);
     }
   }
   return out;
@@ -149,9 +152,11 @@ bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, 
   LONG sw = source.right - source.left, sh = source.bottom - source.top;
   if (!pixels || sw <= 0 || sh <= 0 || pitch < source.right) return false;
   RECT client{};
-  bool hasClient = window && GetClientRect(window, &client) && client.right > 0 && client.bottom > 0;
+  bool hasClient =
+      window && GetClientRect(window, &client) && client.right > 0 && client.bottom > 0;
   if (!hasClient) {
-    client = dest ? RECT{0, 0, std::max<LONG>(dest->right, 1), std::max<LONG>(dest->bottom, 1)} : RECT{0, 0, sw, sh};
+    client = dest ? RECT{0, 0, std::max<LONG>(dest->right, 1), std::max<LONG>(dest->bottom, 1)}
+                  : RECT{0, 0, sw, sh};
   }
   RECT to = dest ? *dest : client;
   LONG dw = to.right - to.left, dh = to.bottom - to.top;
@@ -171,11 +176,14 @@ bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, 
   LONG firstY = std::max<LONG>(to.top, 0), lastY = std::min<LONG>(to.bottom, image.height);
   LONG firstX = std::max<LONG>(to.left, 0), lastX = std::min<LONG>(to.right, image.width);
   for (LONG y = firstY; y < lastY; ++y) {
-    LONG sy = source.top + static_cast<LONG>((static_cast<std::int64_t>(2 * (y - to.top) + 1) * sh) / (2 * dh));
+    LONG sy = source.top +
+              static_cast<LONG>((static_cast<std::int64_t>(2 * (y - to.top) + 1) * sh) / (2 * dh));
     const std::uint32_t* row = pixels + static_cast<std::size_t>(sy) * pitch;
     std::uint32_t* out = image.pixels.data() + static_cast<std::size_t>(y) * image.width;
     for (LONG x = firstX; x < lastX; ++x) {
-      LONG sx = source.left + static_cast<LONG>((static_cast<std::int64_t>(2 * (x - to.left) + 1) * sw) / (2 * dw));
+      LONG sx =
+          source.left +
+          static_cast<LONG>((static_cast<std::int64_t>(2 * (x - to.left) + 1) * sw) / (2 * dw));
       out[x] = 0xFF000000u | row[sx];
     }
   }
@@ -183,7 +191,8 @@ bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, 
   return true;
 }
 
-bool GetWindowPresentedImage(HWND window, int* width, int* height, std::vector<std::uint32_t>* pixels) {
+bool GetWindowPresentedImage(HWND window, int* width, int* height,
+                             std::vector<std::uint32_t>* pixels) {
   PresentState& state = State();
   std::lock_guard<std::mutex> guard(state.lock);
   auto found = state.images.find(window);
@@ -194,11 +203,12 @@ bool GetWindowPresentedImage(HWND window, int* width, int* height, std::vector<s
   return true;
 }
 
-int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
-                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT, DWORD rop) {
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT,
+                  DWORD rop) {
   DibSource dib;
-  if (!dc || !dc->window || rop != SRCCOPY || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 ||
-      !DescribeDib(bits, info, &dib)) {
+  if (!dc || !dc->window || rop != SRCCOPY || destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 ||
+      srcHeight <= 0 || !DescribeDib(bits, info, &dib)) {
     return 0;
   }
   // The source rectangle's origin is its lower-left corner, counted from the bottom row.
@@ -211,11 +221,11 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
   return PresentPixelsToWindow(dc->window, pixels.data(), srcWidth, source, &dest) ? srcHeight : 0;
 }
 
-int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
-                      UINT lines, const void* bits, const BITMAPINFO* info, UINT) {
+int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info, UINT) {
   DibSource dib;
-  if (!dc || !dc->window || width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
-      !DescribeDib(bits, info, &dib)) {
+  if (!dc || !dc->window || width == 0 || height == 0 || width > 0x7FFFFFFF ||
+      height > 0x7FFFFFFF || !DescribeDib(bits, info, &dib)) {
     return 0;
   }
   if (xSrc < 0 || xSrc >= dib.width) return 0;
@@ -232,8 +242,9 @@ int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
   int endRow = static_cast<int>(std::min<std::int64_t>(top + h, availableEnd));
   if (firstRow >= endRow) return 0;
   int rows = endRow - firstRow;
-  std::vector<std::uint32_t> pixels = ReadDibRect(dib, xSrc, firstRow, w, rows, static_cast<int>(firstStored),
-                                                  static_cast<int>(endStored - firstStored));
+  std::vector<std::uint32_t> pixels =
+      ReadDibRect(dib, xSrc, firstRow, w, rows, static_cast<int>(firstStored),
+                  static_cast<int>(endStored - firstStored));
   RECT source = {0, 0, w, rows};
   LONG offset = static_cast<LONG>(firstRow - top);
   RECT dest = {xDest, yDest + offset, xDest + w, yDest + offset + rows};

@@ -16,13 +16,15 @@ constexpr DWORD SRCCOPY = 0x00CC0020;
 // image's bottom row, whatever the row order. 16 bits (5:5:5 or bit fields), 24 and 32 bits
 // (BI_RGB or bit fields) are understood; only SRCCOPY is. Returns the number of source rows
 // drawn, 0 on failure. A memory context is not a target of this call.
-int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
-                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop);
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop);
 
 // SetDIBitsToDevice for a window's context (gdi_dib.cpp hands window contexts over): the
 // rectangle is copied unscaled; the rows in `bits` are stored rows startScan on.
-int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
-                      UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse);
+int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT colorUse);
 
 // Copies a rectangle of 0xAARRGGBB pixels (rows top-down, `pitch` pixels apart) into the
 // window's client area, scaled with the nearest pixel to the destination rectangle (null: the
@@ -32,4 +34,5 @@ bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, 
                            const RECT* dest);
 
 // The window's client area as the last present left it (0xFFRRGGBB, top-down).
-bool GetWindowPresentedImage(HWND window, int* width, int* height, std::vector<std::uint32_t>* pixels);
+bool GetWindowPresentedImage(HWND window, int* width, int* height,
+                             std::vector<std::uint32_t>* pixels);

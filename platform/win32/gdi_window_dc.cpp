@@ -31,7 +31,8 @@ Brush stockBrushes[] = {
 
 Brush* AsBrush(HGDIOBJ object) {
   auto* header = static_cast<GdiObjectHeader*>(object);
-  if (!header || header->kind != GDI_OBJECT_BRUSH || header->getObject != GetBrushObject) return nullptr;
+  if (!header || header->kind != GDI_OBJECT_BRUSH || header->getObject != GetBrushObject)
+    return nullptr;
   return reinterpret_cast<Brush*>(header);
 }
 
@@ -76,7 +77,8 @@ HGDIOBJ GetStockObject(int object) {
 }
 
 HBRUSH CreateSolidBrush(COLORREF color) {
-  auto* brush = new (std::nothrow) Brush{{GDI_OBJECT_BRUSH, GetBrushObject, DestroyBrush}, color, false};
+  auto* brush =
+      new (std::nothrow) Brush{{GDI_OBJECT_BRUSH, GetBrushObject, DestroyBrush}, color, false};
   return reinterpret_cast<HBRUSH>(brush);
 }
 

@@ -21,7 +21,8 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, kBlockPrefix + bytes) : std::malloc(kBlockPrefix + bytes);
+  void* block = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, kBlockPrefix + bytes)
+                                           : std::malloc(kBlockPrefix + bytes);
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -48,7 +49,8 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, SIZE_T bytes) {
   }
   StoredSize(moved) = bytes;
   char* user = static_cast<char*>(moved) + kBlockPrefix;
-  if ((flags & HEAP_ZERO_MEMORY) && bytes > oldSize) std::memset(user + oldSize, 0, bytes - oldSize);
+  if ((flags & HEAP_ZERO_MEMORY) && bytes > oldSize)
+    std::memset(user + oldSize, 0, bytes - oldSize);
   return user;
 }
 

@@ -35,7 +35,8 @@ std::string ModuleKey(const char* fileName) {
   const std::size_t slash = name.find_last_of("\\/");
   if (slash != std::string::npos) name.erase(0, slash + 1);
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0) name.resize(name.size() - 4);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0)
+    name.resize(name.size() - 4);
   return name;
 }
 
@@ -47,7 +48,8 @@ ModuleRecord* FindModule(const std::string& key) {
 
 ModuleRecord* FindLoadedModule(HMODULE handle) {
   for (auto& module : Modules().modules)
-    if (reinterpret_cast<HMODULE>(module.get()) == handle && module->references > 0) return module.get();
+    if (reinterpret_cast<HMODULE>(module.get()) == handle && module->references > 0)
+      return module.get();
   return nullptr;
 }
 
@@ -71,7 +73,8 @@ int RegisterPlatformModule(const char* name, std::span<const PlatformModuleEntry
     module->name = key;
   }
   module->entries.clear();
-  for (const PlatformModuleEntry& entry : entries) module->entries.emplace_back(entry.name, entry.address);
+  for (const PlatformModuleEntry& entry : entries)
+    module->entries.emplace_back(entry.name, entry.address);
   return 0;
 }
 

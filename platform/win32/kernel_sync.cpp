@@ -104,7 +104,8 @@ void DeleteCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-  if (section != nullptr && section->lock != nullptr) static_cast<std::recursive_mutex*>(section->lock)->lock();
+  if (section != nullptr && section->lock != nullptr)
+    static_cast<std::recursive_mutex*>(section->lock)->lock();
 }
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
@@ -113,7 +114,8 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-  if (section != nullptr && section->lock != nullptr) static_cast<std::recursive_mutex*>(section->lock)->unlock();
+  if (section != nullptr && section->lock != nullptr)
+    static_cast<std::recursive_mutex*>(section->lock)->unlock();
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
@@ -234,7 +236,9 @@ void Sleep(DWORD milliseconds) {
       AdvancePlatformTime(milliseconds);
       sched_yield();
     } else {
-      WaitForPlatformTime(GetPlatformNanoseconds() + static_cast<std::uint64_t>(milliseconds) * 1000000u, milliseconds);
+      WaitForPlatformTime(
+          GetPlatformNanoseconds() + static_cast<std::uint64_t>(milliseconds) * 1000000u,
+          milliseconds);
     }
     return;
   }

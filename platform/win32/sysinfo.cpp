@@ -113,7 +113,9 @@ void GlobalMemoryStatus(MEMORYSTATUS* status) {
   *status = MEMORYSTATUS{};
   status->dwLength = sizeof(MEMORYSTATUS);
   if (!GlobalMemoryStatusEx(&ex)) return;
-  auto cap = [](ULONGLONG value) { return static_cast<DWORD>(std::min<ULONGLONG>(value, 0xFFFFFFFFull)); };
+  auto cap = [](ULONGLONG value) {
+    return static_cast<DWORD>(std::min<ULONGLONG>(value, 0xFFFFFFFFull));
+  };
   status->dwMemoryLoad = ex.dwMemoryLoad;
   status->dwTotalPhys = cap(ex.ullTotalPhys);
   status->dwAvailPhys = cap(ex.ullAvailPhys);

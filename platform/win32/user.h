@@ -164,7 +164,9 @@ struct CREATESTRUCTA {
   DWORD dwExStyle;
 };
 
-inline LPCSTR MAKEINTRESOURCEA(WORD id) { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id)); }
+inline LPCSTR MAKEINTRESOURCEA(WORD id) {
+  return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id));
+}
 inline LPCSTR const IDC_ARROW = MAKEINTRESOURCEA(32512);
 inline LPCSTR const IDI_APPLICATION = MAKEINTRESOURCEA(32512);
 
@@ -185,7 +187,8 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 // WM_MOVE and WM_SIZE by MoveWindow and SetWindowPos, the last two only when the position or
 // the size really changes. A handle is never used again, so a stale handle fails quietly.
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
 BOOL ShowWindow(HWND window, int command);

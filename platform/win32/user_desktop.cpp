@@ -106,8 +106,8 @@ BOOL ClipCursor(const RECT* rect) {
       SDL_SetWindowMouseRect(record->sdl, nullptr);
       continue;
     }
-    SDL_Rect area{rect->left - record->rect.left, rect->top - record->rect.top, rect->right - rect->left,
-                  rect->bottom - rect->top};
+    SDL_Rect area{rect->left - record->rect.left, rect->top - record->rect.top,
+                  rect->right - rect->left, rect->bottom - rect->top};
     SDL_SetWindowMouseRect(record->sdl, &area);
   }
   return TRUE;
@@ -125,7 +125,9 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
 
 LPVOID GlobalLock(HGLOBAL memory) { return memory ? AsBlock(memory)->bytes : nullptr; }
 
-BOOL GlobalUnlock(HGLOBAL) { return FALSE; }  // no lock count is kept: the platform's result for a fixed block
+BOOL GlobalUnlock(HGLOBAL) {
+  return FALSE;
+}  // no lock count is kept: the platform's result for a fixed block
 
 SIZE_T GlobalSize(HGLOBAL memory) { return memory ? AsBlock(memory)->size : 0; }
 
@@ -170,12 +172,14 @@ HANDLE SetClipboardData(UINT format, HANDLE data) {
   std::lock_guard lock(clipboard.mutex);
   if (!clipboard.open || format != CF_TEXT || !data || !EnsurePlatformVideo()) return nullptr;
   GlobalBlock* block = AsBlock(data);
-  std::string text(reinterpret_cast<const char*>(block->bytes), strnlen(reinterpret_cast<const char*>(block->bytes), block->size));
+  std::string text(reinterpret_cast<const char*>(block->bytes),
+                   strnlen(reinterpret_cast<const char*>(block->bytes), block->size));
   std::string withoutCr;
   for (std::size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) withoutCr += text[i];
   std::string utf8;
-  if (!ConvertAnsiToUtf8(withoutCr.c_str(), utf8) || SDL_SetClipboardText(utf8.c_str()) != 0) return nullptr;
+  if (!ConvertAnsiToUtf8(withoutCr.c_str(), utf8) || SDL_SetClipboardText(utf8.c_str()) != 0)
+    return nullptr;
   GlobalFree(data);
   return data;
 }
@@ -217,9 +221,12 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   if (!caption || !ConvertAnsiToUtf8(caption, utf8Caption)) utf8Caption = caption ? caption : "";
   if (!IsPlatformHeadless()) {
     Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
-    if ((type & 0xF0) == MB_ICONERROR) flags = SDL_MESSAGEBOX_ERROR;
-    else if ((type & 0xF0) == MB_ICONWARNING) flags = SDL_MESSAGEBOX_WARNING;
-    if (SDL_ShowSimpleMessageBox(flags, utf8Caption.c_str(), utf8Text.c_str(), GetPlatformSDLWindow(owner)) == 0)
+    if ((type & 0xF0) == MB_ICONERROR)
+      flags = SDL_MESSAGEBOX_ERROR;
+    else if ((type & 0xF0) == MB_ICONWARNING)
+      flags = SDL_MESSAGEBOX_WARNING;
+    if (SDL_ShowSimpleMessageBox(flags, utf8Caption.c_str(), utf8Text.c_str(),
+                                 GetPlatformSDLWindow(owner)) == 0)
       return IDOK;
   }
   std::fprintf(stderr, "%s: %s\n", utf8Caption.c_str(), utf8Text.c_str());

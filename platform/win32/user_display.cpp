@@ -131,8 +131,10 @@ BOOL SystemParametersInfoA(UINT action, UINT uiParam, LPVOID pvParam, UINT) {
   switch (action) {
     case SPI_SETSCREENSAVEACTIVE:
       if (!EnsurePlatformVideo()) return FALSE;
-      if (uiParam) SDL_EnableScreenSaver();
-      else SDL_DisableScreenSaver();
+      if (uiParam)
+        SDL_EnableScreenSaver();
+      else
+        SDL_DisableScreenSaver();
       return TRUE;
     case SPI_GETSCREENSAVEACTIVE:
       if (!pvParam || !EnsurePlatformVideo()) return FALSE;
@@ -204,10 +206,13 @@ LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags) {
   }
   // Every change is announced, even to the same mode, so that a waiter for the change is never
   // left waiting.
-  auto lParam = static_cast<LPARAM>(MAKELONG(static_cast<WORD>(chosen.width), static_cast<WORD>(chosen.height)));
+  auto lParam = static_cast<LPARAM>(
+      MAKELONG(static_cast<WORD>(chosen.width), static_cast<WORD>(chosen.height)));
   for (auto [window, own] : topLevel) {
-    if (own) SendMessageA(window, WM_DISPLAYCHANGE, static_cast<WPARAM>(chosen.bits), lParam);
-    else PostMessageA(window, WM_DISPLAYCHANGE, static_cast<WPARAM>(chosen.bits), lParam);
+    if (own)
+      SendMessageA(window, WM_DISPLAYCHANGE, static_cast<WPARAM>(chosen.bits), lParam);
+    else
+      PostMessageA(window, WM_DISPLAYCHANGE, static_cast<WPARAM>(chosen.bits), lParam);
   }
   return DISP_CHANGE_SUCCESSFUL;
 }

@@ -26,33 +26,60 @@ struct ScancodeToKey {
 // Keys whose virtual key is not simply their letter or digit. The Japanese keys follow SDL's
 // Linux table: Henkan, Muhenkan, Ro, Yen, Katakana/Hiragana and Zenkaku/Hankaku.
 constexpr ScancodeToKey keyTable[] = {
-    {SDL_SCANCODE_RETURN, 0x0D, false},       {SDL_SCANCODE_ESCAPE, 0x1B, false},
-    {SDL_SCANCODE_BACKSPACE, 0x08, false},    {SDL_SCANCODE_TAB, 0x09, false},
-    {SDL_SCANCODE_SPACE, 0x20, false},        {SDL_SCANCODE_MINUS, 0xBD, false},
-    {SDL_SCANCODE_EQUALS, 0xBB, false},       {SDL_SCANCODE_LEFTBRACKET, 0xDB, false},
-    {SDL_SCANCODE_RIGHTBRACKET, 0xDD, false}, {SDL_SCANCODE_BACKSLASH, 0xDC, false},
-    {SDL_SCANCODE_NONUSHASH, 0xDC, false},    {SDL_SCANCODE_SEMICOLON, 0xBA, false},
-    {SDL_SCANCODE_APOSTROPHE, 0xDE, false},   {SDL_SCANCODE_GRAVE, 0xC0, false},
-    {SDL_SCANCODE_COMMA, 0xBC, false},        {SDL_SCANCODE_PERIOD, 0xBE, false},
-    {SDL_SCANCODE_SLASH, 0xBF, false},        {SDL_SCANCODE_CAPSLOCK, 0x14, false},
-    {SDL_SCANCODE_PRINTSCREEN, 0x2C, true},   {SDL_SCANCODE_SCROLLLOCK, 0x91, false},
-    {SDL_SCANCODE_PAUSE, 0x13, false},        {SDL_SCANCODE_INSERT, 0x2D, true},
-    {SDL_SCANCODE_HOME, 0x24, true},          {SDL_SCANCODE_PAGEUP, 0x21, true},
-    {SDL_SCANCODE_DELETE, 0x2E, true},        {SDL_SCANCODE_END, 0x23, true},
-    {SDL_SCANCODE_PAGEDOWN, 0x22, true},      {SDL_SCANCODE_RIGHT, 0x27, true},
-    {SDL_SCANCODE_LEFT, 0x25, true},          {SDL_SCANCODE_DOWN, 0x28, true},
-    {SDL_SCANCODE_UP, 0x26, true},            {SDL_SCANCODE_NUMLOCKCLEAR, 0x90, true},
-    {SDL_SCANCODE_KP_DIVIDE, 0x6F, true},     {SDL_SCANCODE_KP_MULTIPLY, 0x6A, false},
-    {SDL_SCANCODE_KP_MINUS, 0x6D, false},     {SDL_SCANCODE_KP_PLUS, 0x6B, false},
-    {SDL_SCANCODE_KP_ENTER, 0x0D, true},      {SDL_SCANCODE_KP_0, 0x60, false},
-    {SDL_SCANCODE_KP_PERIOD, 0x6E, false},    {SDL_SCANCODE_NONUSBACKSLASH, 0xE2, false},
-    {SDL_SCANCODE_APPLICATION, 0x5D, true},   {SDL_SCANCODE_LCTRL, 0xA2, false},
-    {SDL_SCANCODE_LSHIFT, 0xA0, false},       {SDL_SCANCODE_LALT, 0xA4, false},
-    {SDL_SCANCODE_LGUI, 0x5B, true},          {SDL_SCANCODE_RCTRL, 0xA3, true},
-    {SDL_SCANCODE_RSHIFT, 0xA1, false},       {SDL_SCANCODE_RALT, 0xA5, true},
-    {SDL_SCANCODE_RGUI, 0x5C, true},          {SDL_SCANCODE_INTERNATIONAL1, 0xE2, false},
-    {SDL_SCANCODE_INTERNATIONAL2, 0xF2, false}, {SDL_SCANCODE_INTERNATIONAL3, 0xDC, false},
-    {SDL_SCANCODE_INTERNATIONAL4, 0x1C, false}, {SDL_SCANCODE_INTERNATIONAL5, 0x1D, false},
+    {SDL_SCANCODE_RETURN, 0x0D, false},
+    {SDL_SCANCODE_ESCAPE, 0x1B, false},
+    {SDL_SCANCODE_BACKSPACE, 0x08, false},
+    {SDL_SCANCODE_TAB, 0x09, false},
+    {SDL_SCANCODE_SPACE, 0x20, false},
+    {SDL_SCANCODE_MINUS, 0xBD, false},
+    {SDL_SCANCODE_EQUALS, 0xBB, false},
+    {SDL_SCANCODE_LEFTBRACKET, 0xDB, false},
+    {SDL_SCANCODE_RIGHTBRACKET, 0xDD, false},
+    {SDL_SCANCODE_BACKSLASH, 0xDC, false},
+    {SDL_SCANCODE_NONUSHASH, 0xDC, false},
+    {SDL_SCANCODE_SEMICOLON, 0xBA, false},
+    {SDL_SCANCODE_APOSTROPHE, 0xDE, false},
+    {SDL_SCANCODE_GRAVE, 0xC0, false},
+    {SDL_SCANCODE_COMMA, 0xBC, false},
+    {SDL_SCANCODE_PERIOD, 0xBE, false},
+    {SDL_SCANCODE_SLASH, 0xBF, false},
+    {SDL_SCANCODE_CAPSLOCK, 0x14, false},
+    {SDL_SCANCODE_PRINTSCREEN, 0x2C, true},
+    {SDL_SCANCODE_SCROLLLOCK, 0x91, false},
+    {SDL_SCANCODE_PAUSE, 0x13, false},
+    {SDL_SCANCODE_INSERT, 0x2D, true},
+    {SDL_SCANCODE_HOME, 0x24, true},
+    {SDL_SCANCODE_PAGEUP, 0x21, true},
+    {SDL_SCANCODE_DELETE, 0x2E, true},
+    {SDL_SCANCODE_END, 0x23, true},
+    {SDL_SCANCODE_PAGEDOWN, 0x22, true},
+    {SDL_SCANCODE_RIGHT, 0x27, true},
+    {SDL_SCANCODE_LEFT, 0x25, true},
+    {SDL_SCANCODE_DOWN, 0x28, true},
+    {SDL_SCANCODE_UP, 0x26, true},
+    {SDL_SCANCODE_NUMLOCKCLEAR, 0x90, true},
+    {SDL_SCANCODE_KP_DIVIDE, 0x6F, true},
+    {SDL_SCANCODE_KP_MULTIPLY, 0x6A, false},
+    {SDL_SCANCODE_KP_MINUS, 0x6D, false},
+    {SDL_SCANCODE_KP_PLUS, 0x6B, false},
+    {SDL_SCANCODE_KP_ENTER, 0x0D, true},
+    {SDL_SCANCODE_KP_0, 0x60, false},
+    {SDL_SCANCODE_KP_PERIOD, 0x6E, false},
+    {SDL_SCANCODE_NONUSBACKSLASH, 0xE2, false},
+    {SDL_SCANCODE_APPLICATION, 0x5D, true},
+    {SDL_SCANCODE_LCTRL, 0xA2, false},
+    {SDL_SCANCODE_LSHIFT, 0xA0, false},
+    {SDL_SCANCODE_LALT, 0xA4, false},
+    {SDL_SCANCODE_LGUI, 0x5B, true},
+    {SDL_SCANCODE_RCTRL, 0xA3, true},
+    {SDL_SCANCODE_RSHIFT, 0xA1, false},
+    {SDL_SCANCODE_RALT, 0xA5, true},
+    {SDL_SCANCODE_RGUI, 0x5C, true},
+    {SDL_SCANCODE_INTERNATIONAL1, 0xE2, false},
+    {SDL_SCANCODE_INTERNATIONAL2, 0xF2, false},
+    {SDL_SCANCODE_INTERNATIONAL3, 0xDC, false},
+    {SDL_SCANCODE_INTERNATIONAL4, 0x1C, false},
+    {SDL_SCANCODE_INTERNATIONAL5, 0x1D, false},
     {SDL_SCANCODE_LANG5, 0xF3, false},
 };
 
@@ -127,7 +154,9 @@ void HandleWindowEvent(const SDL_WindowEvent& event) {
   switch (event.event) {
     case SDL_WINDOWEVENT_EXPOSED: record->invalid = true; break;
     case SDL_WINDOWEVENT_MOVED:
-      if (record->fullscreen || (record->rect.left == event.data1 && record->rect.top == event.data2)) break;
+      if (record->fullscreen ||
+          (record->rect.left == event.data1 && record->rect.top == event.data2))
+        break;
       record->rect.right += event.data1 - record->rect.left;
       record->rect.bottom += event.data2 - record->rect.top;
       record->rect.left = event.data1;
@@ -148,7 +177,8 @@ void HandleWindowEvent(const SDL_WindowEvent& event) {
     case SDL_WINDOWEVENT_MAXIMIZED:
       record->maximized = true;
       PostLocked(window, WM_SIZE, SIZE_MAXIMIZED,
-                 PackPoint(record->rect.right - record->rect.left, record->rect.bottom - record->rect.top));
+                 PackPoint(record->rect.right - record->rect.left,
+                           record->rect.bottom - record->rect.top));
       break;
     case SDL_WINDOWEVENT_RESTORED:
       record->minimized = false;
@@ -171,14 +201,16 @@ void HandleWindowEvent(const SDL_WindowEvent& event) {
 void HandleKeyEvent(const SDL_KeyboardEvent& event) {
   bool down = event.type == SDL_KEYDOWN;
   SDL_Scancode scancode = event.keysym.scancode;
-  bool wasDown = scancode >= 0 && scancode < PlatformScancodeCount && (scancodeStates[scancode].load() & 0x80);
+  bool wasDown =
+      scancode >= 0 && scancode < PlatformScancodeCount && (scancodeStates[scancode].load() & 0x80);
   UpdateKeyTables(scancode, down);
   int virtualKey = VirtualKeyFromScancode(scancode);
   if (!virtualKey) return;
   const ScancodeToKey* entry = FindKey(scancode);
   bool alt = IsDown(VK_MENU);
   bool system = alt || virtualKey == VK_F10 || virtualKey == VK_LMENU || virtualKey == VK_RMENU;
-  if (virtualKey >= VK_LSHIFT && virtualKey <= VK_RMENU) virtualKey = VK_SHIFT + (virtualKey - VK_LSHIFT) / 2;
+  if (virtualKey >= VK_LSHIFT && virtualKey <= VK_RMENU)
+    virtualKey = VK_SHIFT + (virtualKey - VK_LSHIFT) / 2;
   UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
   LPARAM lParam = 1;
   if (entry && entry->extended) lParam |= 1 << 24;
@@ -215,7 +247,8 @@ void HandleMouseButton(const SDL_MouseButtonEvent& event) {
     case SDL_BUTTON_MIDDLE: message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
     default: return;
   }
-  Post(window, message, MouseButtons(SDL_GetMouseState(nullptr, nullptr)), PackPoint(event.x, event.y));
+  Post(window, message, MouseButtons(SDL_GetMouseState(nullptr, nullptr)),
+       PackPoint(event.x, event.y));
 }
 
 // SDL's quit (an interrupt, or the session ending) asks every top-level window to close.
@@ -256,11 +289,15 @@ void DrainSdlEvents() {
 }
 
 int VirtualKeyFromScancode(SDL_Scancode scancode) {
-  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return 'A' + (scancode - SDL_SCANCODE_A);
-  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return '1' + (scancode - SDL_SCANCODE_1);
+  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
+    return 'A' + (scancode - SDL_SCANCODE_A);
+  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9)
+    return '1' + (scancode - SDL_SCANCODE_1);
   if (scancode == SDL_SCANCODE_0) return '0';
-  if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12) return VK_F1 + (scancode - SDL_SCANCODE_F1);
-  if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9) return 0x61 + (scancode - SDL_SCANCODE_KP_1);
+  if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12)
+    return VK_F1 + (scancode - SDL_SCANCODE_F1);
+  if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9)
+    return 0x61 + (scancode - SDL_SCANCODE_KP_1);
   const ScancodeToKey* entry = FindKey(scancode);
   return entry ? entry->virtualKey : 0;
 }
@@ -306,7 +343,9 @@ SHORT GetKeyState(int virtualKey) {
   return static_cast<SHORT>(((state & 0x80) ? 0x8000 : 0) | (state & 1));
 }
 
-void SetPlatformKeyState(int scancode, bool down) { UpdateKeyTables(static_cast<SDL_Scancode>(scancode), down); }
+void SetPlatformKeyState(int scancode, bool down) {
+  UpdateKeyTables(static_cast<SDL_Scancode>(scancode), down);
+}
 
 int InjectPlatformWindowEvent(HWND window, int windowEvent, int data1, int data2) {
   Uint32 id = SdlIdOf(window);
@@ -332,7 +371,8 @@ int InjectPlatformKey(HWND window, int scancode, bool down) {
 }
 
 int InjectPlatformText(HWND window, const char* utf8) {
-  if (!utf8 || std::strlen(utf8) >= sizeof(SDL_TextInputEvent::text) || !EnsurePlatformVideo()) return -1;
+  if (!utf8 || std::strlen(utf8) >= sizeof(SDL_TextInputEvent::text) || !EnsurePlatformVideo())
+    return -1;
   SDL_Event event{};
   event.type = SDL_TEXTINPUT;
   event.text.windowID = SdlIdOf(window);

@@ -7,10 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,8 +62,8 @@ sockaddr_un MarkerAddress(const std::string& key, socklen_t& length) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   char name[80];
-  int n = std::snprintf(name, sizeof name, "win32-window-class-%u-%016llx", static_cast<unsigned>(getuid()),
-                        static_cast<unsigned long long>(hash));
+  int n = std::snprintf(name, sizeof name, "win32-window-class-%u-%016llx",
+                        static_cast<unsigned>(getuid()), static_cast<unsigned long long>(hash));
   std::memcpy(address.sun_path + 1, name, n);
   length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
   return address;

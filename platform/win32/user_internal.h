@@ -97,7 +97,8 @@ std::shared_ptr<WindowRecord> FindRecord(HWND window);
 bool EqualNoCase(const std::string& a, const char* b);
 
 // Calls the window's procedure on the calling thread (which must own the window).
-LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam,
+                      LPARAM lParam);
 // Posts under the mutex; false when the window is gone.
 bool PostLocked(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Turns SDL's pending events into messages; only on the thread that started SDL's video.

@@ -52,7 +52,9 @@ void RunSentMessages() {
     }
     auto record = FindRecord(sent->message.hwnd);
     LRESULT result = 0;
-    if (record) result = CallProcedure(record, sent->message.message, sent->message.wParam, sent->message.lParam);
+    if (record)
+      result =
+          CallProcedure(record, sent->message.message, sent->message.wParam, sent->message.lParam);
     std::lock_guard lock(State().mutex);
     sent->result = result;
     sent->done = true;
@@ -113,7 +115,8 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
     if (removing) posted.erase(it);
     return TRUE;
   }
-  if (queue->quitPosted && (!window || window == threadOnly) && InRange(WM_QUIT, filterMin, filterMax)) {
+  if (queue->quitPosted && (!window || window == threadOnly) &&
+      InRange(WM_QUIT, filterMin, filterMax)) {
     *message = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue->quitCode), 0);
     if (removing) queue->quitPosted = false;
     return TRUE;
@@ -121,7 +124,8 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
   if (window == threadOnly) return FALSE;
   if (InRange(WM_PAINT, filterMin, filterMax)) {
     for (auto& [handle, record] : State().windows) {
-      if (record->queue != queue || !record->visible || !record->invalid || !MatchesWindow(record->handle, window))
+      if (record->queue != queue || !record->visible || !record->invalid ||
+          !MatchesWindow(record->handle, window))
         continue;
       *message = MakeMessage(record->handle, WM_PAINT, 0, 0);
       return TRUE;
@@ -133,7 +137,8 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
       if (record->queue != queue || !MatchesWindow(record->handle, window)) continue;
       for (auto& timer : record->timers) {
         if (static_cast<std::int32_t>(now - timer.due) < 0) continue;
-        *message = MakeMessage(record->handle, WM_TIMER, timer.id, reinterpret_cast<LPARAM>(timer.procedure));
+        *message = MakeMessage(record->handle, WM_TIMER, timer.id,
+                               reinterpret_cast<LPARAM>(timer.procedure));
         if (removing) timer.due = now + timer.elapse;
         return TRUE;
       }
@@ -143,7 +148,8 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
 }
 
 BOOL GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
-  if (window && window != reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)) && !IsWindow(window)) return -1;
+  if (window && window != reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)) && !IsWindow(window))
+    return -1;
   while (!PeekMessageA(message, window, filterMin, filterMax, PM_REMOVE)) Sleep(1);
   return message->message == WM_QUIT ? FALSE : TRUE;
 }
@@ -155,17 +161,25 @@ BOOL TranslateMessage(const MSG* message) {
   auto key = static_cast<int>(message->wParam);
   if (message->message == WM_KEYDOWN) {
     bool control = IsVirtualKeyDown(VK_CONTROL) && !IsVirtualKeyDown(VK_MENU);
-    if (key == VK_RETURN) character = control ? 10 : 13;
-    else if (key == VK_BACK) character = 8;
-    else if (key == VK_TAB) character = 9;
-    else if (key == VK_ESCAPE) character = 27;
-    else if (control && key >= 'A' && key <= 'Z') character = static_cast<WPARAM>(key - 'A' + 1);
+    if (key == VK_RETURN)
+      character = control ? 10 : 13;
+    else if (key == VK_BACK)
+      character = 8;
+    else if (key == VK_TAB)
+      character = 9;
+    else if (key == VK_ESCAPE)
+      character = 27;
+    else if (control && key >= 'A' && key <= 'Z')
+      character = static_cast<WPARAM>(key - 'A' + 1);
     charMessage = WM_CHAR;
   } else if (message->message == WM_SYSKEYDOWN) {
     // Printable text is held back while Alt is down, so Alt with a key gives its character here.
-    if (key == VK_RETURN) character = 13;
-    else if (key >= 'A' && key <= 'Z') character = static_cast<WPARAM>(key - 'A' + 'a');
-    else if (key >= '0' && key <= '9') character = static_cast<WPARAM>(key);
+    if (key == VK_RETURN)
+      character = 13;
+    else if (key >= 'A' && key <= 'Z')
+      character = static_cast<WPARAM>(key - 'A' + 'a');
+    else if (key >= '0' && key <= '9')
+      character = static_cast<WPARAM>(key);
     charMessage = WM_SYSCHAR;
   }
   if (!character) return FALSE;
@@ -173,7 +187,8 @@ BOOL TranslateMessage(const MSG* message) {
   auto record = FindRecordLocked(message->hwnd);
   if (!record) return FALSE;
   // The character comes next, before anything posted after the key.
-  record->queue->posted.push_front(MakeMessage(message->hwnd, charMessage, character, message->lParam & 0xFFFFFF));
+  record->queue->posted.push_front(
+      MakeMessage(message->hwnd, charMessage, character, message->lParam & 0xFFFFFF));
   return TRUE;
 }
 
@@ -185,9 +200,10 @@ LRESULT DispatchMessageA(const MSG* message) {
       std::lock_guard lock(State().mutex);
       auto record = FindRecordLocked(message->hwnd);
       if (!record) return 0;
-      bool live = std::any_of(record->timers.begin(), record->timers.end(), [&](const TimerRecord& t) {
-        return t.id == message->wParam && t.procedure == procedure;
-      });
+      bool live =
+          std::any_of(record->timers.begin(), record->timers.end(), [&](const TimerRecord& t) {
+            return t.id == message->wParam && t.procedure == procedure;
+          });
       if (!live) return 0;
     }
     procedure(message->hwnd, WM_TIMER, message->wParam, timeGetTime());
@@ -206,14 +222,16 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(window, WM_CLOSE, 0, 0);
       return 0;
     case WM_SYSKEYDOWN:
-      if (wParam == 0x73 && IsVirtualKeyDown(VK_MENU)) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // Alt+F4
+      if (wParam == 0x73 && IsVirtualKeyDown(VK_MENU))
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // Alt+F4
       return 0;
     case WM_NCHITTEST: return HTCLIENT;
     default: (void)lParam; return 0;
   }
 }
 
-LRESULT CallWindowProcA(WNDPROC procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CallWindowProcA(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
+                        LPARAM lParam) {
   if (!procedure) return 0;
   return procedure(window, message, wParam, lParam);
 }
@@ -243,12 +261,15 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   auto record = FindRecordLocked(window);
   if (!record) return FALSE;
   auto& timers = record->timers;
-  auto it = std::find_if(timers.begin(), timers.end(), [&](const TimerRecord& t) { return t.id == id; });
+  auto it =
+      std::find_if(timers.begin(), timers.end(), [&](const TimerRecord& t) { return t.id == id; });
   if (it == timers.end()) return FALSE;
   timers.erase(it);
   auto& posted = record->queue->posted;
   posted.erase(std::remove_if(posted.begin(), posted.end(),
-                              [&](const MSG& m) { return m.hwnd == window && m.message == WM_TIMER && m.wParam == id; }),
+                              [&](const MSG& m) {
+                                return m.hwnd == window && m.message == WM_TIMER && m.wParam == id;
+                              }),
                posted.end());
   return TRUE;
 }

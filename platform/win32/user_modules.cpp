@@ -10,7 +10,9 @@ std::atomic<bool> imeEnabled{true};
 
 }  // namespace
 
-BOOL WINNLSEnableIME(HWND, BOOL enable) { return imeEnabled.exchange(enable != FALSE) ? TRUE : FALSE; }
+BOOL WINNLSEnableIME(HWND, BOOL enable) {
+  return imeEnabled.exchange(enable != FALSE) ? TRUE : FALSE;
+}
 
 HRESULT DwmEnableComposition(UINT) { return S_OK; }
 

@@ -51,7 +51,8 @@ bool EqualNoCase(const std::string& a, const char* b) {
   return true;
 }
 
-LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam,
+                      LPARAM lParam) {
   WNDPROC procedure;
   {
     std::lock_guard lock(State().mutex);
@@ -67,14 +68,15 @@ void ApplySdlGeometry(WindowRecord& record) {
   GetCurrentDisplayMode(modeWidth, modeHeight, bits);
   const RECT& r = record.rect;
   bool topmost = (record.exStyle & WS_EX_TOPMOST) != 0;
-  bool wantFull = record.visible && (record.style & WS_CAPTION) == 0 && topmost && r.left == 0 && r.top == 0 &&
-                  r.right == modeWidth && r.bottom == modeHeight;
+  bool wantFull = record.visible && (record.style & WS_CAPTION) == 0 && topmost && r.left == 0 &&
+                  r.top == 0 && r.right == modeWidth && r.bottom == modeHeight;
   if (wantFull != record.fullscreen) {
     record.fullscreen = wantFull;
     SDL_SetWindowFullscreen(record.sdl, wantFull ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
   }
   if (!record.fullscreen) {
-    SDL_SetWindowBordered(record.sdl, (record.style & WS_CAPTION) == WS_CAPTION ? SDL_TRUE : SDL_FALSE);
+    SDL_SetWindowBordered(record.sdl,
+                          (record.style & WS_CAPTION) == WS_CAPTION ? SDL_TRUE : SDL_FALSE);
     SDL_SetWindowResizable(record.sdl, (record.style & WS_THICKFRAME) ? SDL_TRUE : SDL_FALSE);
     int width = std::max<LONG>(1, r.right - r.left);
     int height = std::max<LONG>(1, r.bottom - r.top);
@@ -112,13 +114,15 @@ ClassRecord* FindClassLocked(LPCSTR name) {
   if (!name) return nullptr;
   for (auto& c : State().classes) {
     if (reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF ? c.atom == reinterpret_cast<ULONG_PTR>(name)
-                                                     : EqualNoCase(c.name, name))
+                                                    : EqualNoCase(c.name, name))
       return &c;
   }
   return nullptr;
 }
 
-bool IsOwnThread(const WindowRecord& record) { return record.queue->threadId == GetCurrentThreadId(); }
+bool IsOwnThread(const WindowRecord& record) {
+  return record.queue->threadId == GetCurrentThreadId();
+}
 
 }  // namespace
 
@@ -170,8 +174,9 @@ HICON LoadIconA(HINSTANCE, LPCSTR name) {
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
   bool topLevel = parent == nullptr && (style & WS_CHILD) == 0;
   if (topLevel && !EnsurePlatformVideo()) return nullptr;
   auto record = std::make_shared<WindowRecord>();
@@ -192,8 +197,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   record->rect = RECT{x, y, x + std::max(0, width), y + std::max(0, height)};
   record->queue = CurrentQueue();
   if (topLevel) {
-    record->sdl = SDL_CreateWindow(TitleForSdl(record->title).c_str(), x, y, std::max(1, width), std::max(1, height),
-                                   SDL_WINDOW_HIDDEN);
+    record->sdl = SDL_CreateWindow(TitleForSdl(record->title).c_str(), x, y, std::max(1, width),
+                                   std::max(1, height), SDL_WINDOW_HIDDEN);
     if (!record->sdl) return nullptr;
     record->sdlId = SDL_GetWindowID(record->sdl);
   }
@@ -205,8 +210,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     ApplySdlGeometry(*record);
   }
   if (topLevel) MarkClassWindowCreated(record->className);
-  CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
-                       windowName, className, exStyle};
+  CREATESTRUCTA create{
+      param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+      windowName, className, exStyle};
   if (CallProcedure(record, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
     DestroyWindow(record->handle);
     return nullptr;
@@ -237,8 +243,9 @@ BOOL DestroyWindow(HWND window) {
   state.windows.erase(reinterpret_cast<ULONG_PTR>(window));
   record->timers.clear();
   auto& posted = record->queue->posted;
-  posted.erase(std::remove_if(posted.begin(), posted.end(), [&](const MSG& m) { return m.hwnd == window; }),
-               posted.end());
+  posted.erase(
+      std::remove_if(posted.begin(), posted.end(), [&](const MSG& m) { return m.hwnd == window; }),
+      posted.end());
   if (state.foreground == window) state.foreground = nullptr;
   if (record->sdl) {
     SDL_DestroyWindow(record->sdl);
@@ -325,7 +332,8 @@ BOOL UpdateWindow(HWND window) {
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
-  return SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE | (repaint ? 0 : SWP_NOREDRAW));
+  return SetWindowPos(window, nullptr, x, y, width, height,
+                      SWP_NOZORDER | SWP_NOACTIVATE | (repaint ? 0 : SWP_NOREDRAW));
 }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
@@ -362,16 +370,20 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int he
       if (record->sdl) SDL_HideWindow(record->sdl);
     }
     moved = now.left != old.left || now.top != old.top;
-    sized = now.right - now.left != old.right - old.left || now.bottom - now.top != old.bottom - old.top;
+    sized = now.right - now.left != old.right - old.left ||
+            now.bottom - now.top != old.bottom - old.top;
     if (sized && !(flags & SWP_NOREDRAW)) record->invalid = true;
     record->rect = now;
     sizeKind = record->maximized ? SIZE_MAXIMIZED : SIZE_RESTORED;
     ApplySdlGeometry(*record);
   }
-  if (moved) SendMessageA(window, WM_MOVE, 0, MAKELONG(static_cast<WORD>(now.left), static_cast<WORD>(now.top)));
+  if (moved)
+    SendMessageA(window, WM_MOVE, 0,
+                 MAKELONG(static_cast<WORD>(now.left), static_cast<WORD>(now.top)));
   if (sized)
-    SendMessageA(window, WM_SIZE, sizeKind,
-                 MAKELONG(static_cast<WORD>(now.right - now.left), static_cast<WORD>(now.bottom - now.top)));
+    SendMessageA(
+        window, WM_SIZE, sizeKind,
+        MAKELONG(static_cast<WORD>(now.right - now.left), static_cast<WORD>(now.bottom - now.top)));
   return TRUE;
 }
 
@@ -379,7 +391,8 @@ BOOL GetClientRect(HWND window, RECT* rect) {
   std::lock_guard lock(State().mutex);
   auto record = FindRecordLocked(window);
   if (!record || !rect) return FALSE;
-  *rect = RECT{0, 0, record->rect.right - record->rect.left, record->rect.bottom - record->rect.top};
+  *rect =
+      RECT{0, 0, record->rect.right - record->rect.left, record->rect.bottom - record->rect.top};
   return TRUE;
 }
 

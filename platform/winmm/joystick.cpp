@@ -11,7 +11,8 @@ MMRESULT joyGetDevCapsA(UINT_PTR id, LPJOYCAPSA caps, UINT size) {
   if (caps == nullptr || size < sizeof(JOYCAPSA) || id >= 16) return JOYERR_PARMS;
   if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return JOYERR_UNPLUGGED;
   MMRESULT result = JOYERR_UNPLUGGED;
-  SDL_Joystick* joystick = static_cast<int>(id) < SDL_NumJoysticks() ? SDL_JoystickOpen(static_cast<int>(id)) : nullptr;
+  SDL_Joystick* joystick =
+      static_cast<int>(id) < SDL_NumJoysticks() ? SDL_JoystickOpen(static_cast<int>(id)) : nullptr;
   if (joystick != nullptr) {
     std::memset(caps, 0, sizeof *caps);
     caps->wMid = SDL_JoystickGetVendor(joystick);

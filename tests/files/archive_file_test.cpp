@@ -57,7 +57,8 @@ class ArchiveFileTest : public ::testing::Test {
     if (!file) return bytes;
     std::uint8_t chunk[64];
     std::size_t n;
-    while ((n = ArchiveFSRead(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while ((n = ArchiveFSRead(chunk, 1, sizeof chunk, file)) > 0)
+      bytes.insert(bytes.end(), chunk, chunk + n);
     EXPECT_EQ(ArchiveFSEof(file), -1);
     EXPECT_EQ(ArchiveFSClose(file), 0);
     return bytes;
@@ -115,7 +116,9 @@ TEST_F(ArchiveFileTest, ImagesLoadFromInsideAnArchiveLikeLooseFiles) {
   ReleaseStandardImage(&fromArchive);
   ReleaseStandardImage(&fromDisk);
   StandardImage colour, alpha;
-  EXPECT_EQ(LoadStandardImageWithAlpha("image/player.bmp", nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0), 1);
+  EXPECT_EQ(LoadStandardImageWithAlpha("image/player.bmp", nullptr, 0, 0, nullptr, 0, 0, &colour,
+                                       &alpha, 0),
+            1);
   ReleaseStandardImage(&colour);
 }
 
@@ -141,7 +144,8 @@ TEST_F(ArchiveFileTest, OpenFileTableHasFiveHundredTwelveSlots) {
   EXPECT_EQ(entry->useCount, kArchiveFileSlotCount);
 
   // Handles this set never gave out touch nothing, the failed open's 0 included.
-  for (FileHandle bad : {FileHandle{0}, FileHandle{0xF0000000 | 512}, FileHandle{0x12345}, FileHandle{-1}}) {
+  for (FileHandle bad :
+       {FileHandle{0}, FileHandle{0xF0000000 | 512}, FileHandle{0x12345}, FileHandle{-1}}) {
     EXPECT_EQ(ArchiveFSClose(bad), -1);
     EXPECT_EQ(ArchiveFSTell(bad), -1);
     EXPECT_EQ(ArchiveFSSeek(bad, 0, 0), -1);

@@ -15,18 +15,21 @@ inline const std::string kHyou = "\x95\x5C";
 
 inline std::vector<std::uint8_t> Pattern(std::size_t n, int seed) {
   std::vector<std::uint8_t> bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 31 + seed * 7) ^ (i >> 3));
+  for (std::size_t i = 0; i < n; ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 31 + seed * 7) ^ (i >> 3));
   return bytes;
 }
 
-inline std::vector<ArchiveWriterFile> StandardTree(const std::vector<std::uint8_t>& playerBytes = Pattern(300, 1)) {
+inline std::vector<ArchiveWriterFile> StandardTree(
+    const std::vector<std::uint8_t>& playerBytes = Pattern(300, 1)) {
   std::vector<ArchiveWriterFile> files;
   auto add = [&](const std::string& path, std::vector<std::uint8_t> bytes, std::uint64_t seconds) {
     ArchiveWriterFile f;
     f.path = path;
     f.bytes = std::move(bytes);
     const std::uint64_t ticks = (seconds + 11644473600ULL) * 10000000ULL;
-    f.creationTime = f.lastWriteTime = FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    f.creationTime = f.lastWriteTime =
+        FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     files.push_back(std::move(f));
   };
   add("PLAYER.BMP", playerBytes, 1000000000);

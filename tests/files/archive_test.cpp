@@ -36,7 +36,8 @@ class ArchiveTest : public ::testing::Test {
   // Opens the archive either from a file (streamed) or from memory.
   int Open(ArchiveRecord* record, Bytes& bytes, bool streamed, const char* key = nullptr) {
     *record = ArchiveRecord{};
-    if (!streamed) return OpenArchiveImage(record, bytes.data(), static_cast<std::uint32_t>(bytes.size()), key);
+    if (!streamed)
+      return OpenArchiveImage(record, bytes.data(), static_cast<std::uint32_t>(bytes.size()), key);
     std::string path = dir_ + "/test.kva";
     fixtures::WriteFile(path, bytes);
     return OpenArchiveStreamed(record, ("Z:" + path).c_str(), key);
@@ -46,7 +47,8 @@ class ArchiveTest : public ::testing::Test {
     *ok = OpenArchiveEntry(&stream, record, path.c_str(), 0) == 0;
     if (!*ok) return {};
     Bytes bytes(stream.entry.dataSize + 8, 0xEE);
-    std::uint32_t read = ReadArchiveEntry(&stream, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    std::uint32_t read =
+        ReadArchiveEntry(&stream, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     bytes.resize(read);
     CloseArchiveEntry(&stream);
     return bytes;
@@ -60,7 +62,8 @@ TEST_F(ArchiveTest, EveryVersionAndKeyRoundTrips) {
   for (int version = 1; version <= 4; ++version) {
     for (ArchiveKeyChoice key : {ArchiveKeyChoice::kDerived, ArchiveKeyChoice::kFallback}) {
       for (bool streamed : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "version " << version << (key == ArchiveKeyChoice::kFallback ? " fallback" : "")
+        SCOPED_TRACE(testing::Message() << "version " << version
+                                        << (key == ArchiveKeyChoice::kFallback ? " fallback" : "")
                                         << (streamed ? " streamed" : " memory"));
         ArchiveWriterOptions options;
         options.version = static_cast<std::uint16_t>(version);
@@ -183,7 +186,8 @@ TEST_F(ArchiveTest, LooksUpNamesWithoutCaseAndKeepsTheCurrentFolder) {
   std::uint32_t position = 0, size = 0;
   EXPECT_EQ(GetArchiveFileLocation(&record, "HUNDRED.BIN", &position, &size), 0);
   EXPECT_EQ(size, 100u);
-  EXPECT_EQ(Bytes(bytes.begin() + position, bytes.begin() + position + size), fixtures::Pattern(100, 5));
+  EXPECT_EQ(Bytes(bytes.begin() + position, bytes.begin() + position + size),
+            fixtures::Pattern(100, 5));
   ReleaseArchiveRecord(&record);
 }
 
@@ -263,10 +267,17 @@ TEST(ArchiveWildcard, MatchesAsWindowsDoes) {
     const char* pattern;
     int result;
   } cases[] = {
-      {"PLAYER.BMP", "*.BMP", 0},      {"PLAYER.BMPX", "*.BMP", -1},   {"PLAYER.BMP", "P?AYER*", 0},
-      {"PLAYER.BMP", "**", 0},         {"A.B.BMP", "*.BMP", 0},         {"PLAYER.BMP", "PLAYER.BM", -1},
-      {"\x95\x5C.BMP", "?*.BMP", 0},   {"\x95\x5C", "\x95\x5C", 0},     {"\x95\x5D", "\x95\x5C", -1},
-      {"", "*", 0},                    {"X", "", -1},
+      {"PLAYER.BMP", "*.BMP", 0},
+      {"PLAYER.BMPX", "*.BMP", -1},
+      {"PLAYER.BMP", "P?AYER*", 0},
+      {"PLAYER.BMP", "**", 0},
+      {"A.B.BMP", "*.BMP", 0},
+      {"PLAYER.BMP", "PLAYER.BM", -1},
+      {"\x95\x5C.BMP", "?*.BMP", 0},
+      {"\x95\x5C", "\x95\x5C", 0},
+      {"\x95\x5D", "\x95\x5C", -1},
+      {"", "*", 0},
+      {"X", "", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name << " / " << c.pattern);
@@ -288,13 +299,15 @@ TEST_F(ArchiveTest, SearchesListEachEntryOnce) {
     ArchiveFindState* state = BeginArchiveFind(&record, pattern, &result);
     if (!state) return names;
     do {
-      names.push_back(std::string(result.name) + (result.directory ? "/" : "") + ":" + std::to_string(result.sizeLow));
+      names.push_back(std::string(result.name) + (result.directory ? "/" : "") + ":" +
+                      std::to_string(result.sizeLow));
     } while (FetchNextArchiveMatch(state, &result) == 0);
     EndArchiveFind(state);
     return names;
   };
-  EXPECT_EQ(list("*"), std::vector<std::string>({"./:0", "EMPTY.DAT:0", "HUNDRED.BIN:100", "MixedCase.Txt:120",
-                                                 "PLAYER.BMP:300", "SUB/:0", "lower/:0", fixtures::kHyou + "/:0"}));
+  EXPECT_EQ(list("*"), std::vector<std::string>({"./:0", "EMPTY.DAT:0", "HUNDRED.BIN:100",
+                                                 "MixedCase.Txt:120", "PLAYER.BMP:300", "SUB/:0",
+                                                 "lower/:0", fixtures::kHyou + "/:0"}));
   EXPECT_EQ(list("sub\\*"), std::vector<std::string>({"./:0", "../:0", "X.BIN:5000"}));
   EXPECT_EQ(list("*.bin"), std::vector<std::string>({"HUNDRED.BIN:100"}));
   EXPECT_EQ(list("*.wav"), std::vector<std::string>());
@@ -306,7 +319,10 @@ TEST_F(ArchiveTest, SearchesListEachEntryOnce) {
   EXPECT_EQ(std::memcmp(&result.lastWriteTime, &expected, sizeof expected), 0);
   EndArchiveFind(state);
   ReleaseArchiveRecord(&record);
-  if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
@@ -324,7 +340,8 @@ std::uint32_t Field(Bytes bytes, std::size_t at) {
   std::uint8_t key[kArchiveKeySize];
   DeriveArchiveKey(nullptr, key);
   DescrambleArchiveBytes(bytes.size(), bytes.data(), 0, key);
-  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t{bytes[at + 3]} << 24);
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+         (std::uint32_t{bytes[at + 3]} << 24);
 }
 
 TEST_F(ArchiveTest, DamagedArchivesAreRefusedOrEntriesMissing) {

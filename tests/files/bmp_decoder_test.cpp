@@ -12,8 +12,8 @@
 
 namespace {
 
-using fixtures::Bytes;
 using fixtures::BmpLayout;
+using fixtures::Bytes;
 
 const std::vector<std::uint32_t> kPalette4 = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
 
@@ -40,7 +40,8 @@ std::vector<BmpCase> Cases() {
       for (int x = 0; x < 5; ++x) e.argb.push_back(kPalette4[(x + y) % 4]);
     for (int stored = 0; stored < 3; ++stored) {
       int y = 2 - stored;
-      for (int x = 0; x < 8; ++x) s.pixels.push_back(x < 5 ? static_cast<std::uint8_t>((x + y) % 4) : 0);
+      for (int x = 0; x < 8; ++x)
+        s.pixels.push_back(x < 5 ? static_cast<std::uint8_t>((x + y) % 4) : 0);
     }
     cases.push_back({"palette8_bottom_up", s, e});
     BmpLayout big = s;
@@ -51,23 +52,33 @@ std::vector<BmpCase> Cases() {
     BmpLayout s;
     s.width = 3, s.height = -2, s.bitCount = 24;
     s.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0, 0};
-    cases.push_back({"rgb24_top_down", s, {24, 12, {0x030201, 0x060504, 0x090807, 0x0D0C0B, 0x100F0E, 0x131211}}});
+    cases.push_back({"rgb24_top_down",
+                     s,
+                     {24, 12, {0x030201, 0x060504, 0x090807, 0x0D0C0B, 0x100F0E, 0x131211}}});
     s.height = 2;
-    cases.push_back({"rgb24_bottom_up", s, {24, 12, {0x0D0C0B, 0x100F0E, 0x131211, 0x030201, 0x060504, 0x090807}}});
+    cases.push_back({"rgb24_bottom_up",
+                     s,
+                     {24, 12, {0x0D0C0B, 0x100F0E, 0x131211, 0x030201, 0x060504, 0x090807}}});
   }
   {
     BmpLayout s;
     s.width = 2, s.height = 2, s.bitCount = 32;
     s.pixels = {1, 2, 3, 0x80, 4, 5, 6, 0, 7, 8, 9, 0xFF, 10, 11, 12, 0x10};
-    cases.push_back({"argb32_bottom_up", s, {32, 8, {0xFF090807, 0x100C0B0A, 0x80030201, 0x00060504}}});
+    cases.push_back(
+        {"argb32_bottom_up", s, {32, 8, {0xFF090807, 0x100C0B0A, 0x80030201, 0x00060504}}});
   }
   {
     BmpLayout s;
     s.width = 5, s.height = 2, s.bitCount = 4, s.palette = kPalette4;
     s.palette.resize(16, 0xFFFFFF);
-    s.pixels = {0x01, 0x23, 0x00, 0, 0x32, 0x10, 0x30, 0};  // bottom row 0,1,2,3,0 ; top row 3,2,1,0,3
-    cases.push_back({"palette4", s, {8, 8, {kPalette4[3], kPalette4[2], kPalette4[1], kPalette4[0], kPalette4[3],
-                                            kPalette4[0], kPalette4[1], kPalette4[2], kPalette4[3], kPalette4[0]}}});
+    s.pixels = {0x01, 0x23, 0x00, 0,
+                0x32, 0x10, 0x30, 0};  // bottom row 0,1,2,3,0 ; top row 3,2,1,0,3
+    cases.push_back({"palette4",
+                     s,
+                     {8,
+                      8,
+                      {kPalette4[3], kPalette4[2], kPalette4[1], kPalette4[0], kPalette4[3],
+                       kPalette4[0], kPalette4[1], kPalette4[2], kPalette4[3], kPalette4[0]}}});
   }
   {
     BmpLayout s;
@@ -92,18 +103,22 @@ std::vector<BmpCase> Cases() {
   }
   {
     BmpLayout s;
-    s.width = 1, s.height = 1, s.bitCount = 32, s.compression = 3, s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    s.width = 1, s.height = 1, s.bitCount = 32, s.compression = 3,
+    s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
     s.pixels = {0x11, 0x22, 0x33, 0x44};
     cases.push_back({"bitfields32", s, {24, 4, {0x112233}}});
   }
   {
-    // RLE8 6 x 3, bottom-up: a run ending the row early, a delta, an absolute run with its pad byte.
+    // RLE8 6 x 3, bottom-up: a run ending the row early, a delta, an absolute run with its pad
+    // byte.
     BmpLayout s;
     s.width = 6, s.height = 3, s.bitCount = 8, s.compression = 1, s.palette = kPalette4;
     s.pixels = {3, 2, 0, 0, 0, 2, 2, 1, 0, 3, 1, 2, 3, 0, 0, 1};
     std::uint32_t z = kPalette4[0];
-    Expected e{8, 8, {z, z, kPalette4[1], kPalette4[2], kPalette4[3], z, z, z, z, z, z, z,
-                      kPalette4[2], kPalette4[2], kPalette4[2], z, z, z}};
+    Expected e{8,
+               8,
+               {z, z, kPalette4[1], kPalette4[2], kPalette4[3], z, z, z, z, z, z, z, kPalette4[2],
+                kPalette4[2], kPalette4[2], z, z, z}};
     cases.push_back({"rle8", s, e});
   }
   {
@@ -198,7 +213,9 @@ TEST_F(BmpDecoderTest, RefusesDamagedFiles) {
   add("bit count 0", [](BmpLayout& s) { s.bitCount = 0; });
   add("jpeg compression", [](BmpLayout& s) { s.compression = 4; });
   add("rle8 with 24 bits", [](BmpLayout& s) { s.compression = 1; });
-  add("bit fields with 24 bits", [](BmpLayout& s) { s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF}; });
+  add("bit fields with 24 bits", [](BmpLayout& s) {
+    s.compression = 3, s.masks = {0xFF0000, 0xFF00, 0xFF};
+  });
   add("width 0", [](BmpLayout& s) { s.width = 0; });
   add("negative width", [](BmpLayout& s) { s.width = -4; });
   add("height 0", [](BmpLayout& s) { s.height = 0; });
@@ -243,7 +260,8 @@ TEST_F(BmpDecoderTest, RunLengthRecordsStayInsideTheImage) {
   for (const Records& r : records) {
     SCOPED_TRACE(r.name);
     BmpLayout s;
-    s.width = 3, s.height = 2, s.bitCount = r.compression == 1 ? 8 : 4, s.compression = r.compression;
+    s.width = 3, s.height = 2, s.bitCount = r.compression == 1 ? 8 : 4,
+    s.compression = r.compression;
     s.palette.assign(r.compression == 1 ? 4 : 16, 0x010203);
     s.pixels = r.data;
     StandardImage image;

@@ -55,7 +55,8 @@ TEST(MemoryStream, SeeksClampToTheData) {
     std::int32_t offset;
     int origin;
     std::int32_t position;
-  } cases[] = {{150, 0, 100}, {-5, 0, 0}, {40, 0, 40}, {10, 1, 50}, {-80, 1, 0}, {-1, 2, 99}, {5, 2, 100}};
+  } cases[] = {{150, 0, 100}, {-5, 0, 0},  {40, 0, 40}, {10, 1, 50},
+               {-80, 1, 0},   {-1, 2, 99}, {5, 2, 100}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
     SeekMemoryStream(handle, 40, 0);
@@ -75,11 +76,18 @@ TEST(MemoryStream, SeeksClampToTheData) {
 // Every table call made through the stream functions, with its arguments.
 std::vector<std::string> calls;
 FileHandle FakeOpen(const char* path, int cache, int reserved, int noWait) {
-  calls.push_back(std::string("open ") + path + " " + std::to_string(cache) + std::to_string(reserved) + std::to_string(noWait));
+  calls.push_back(std::string("open ") + path + " " + std::to_string(cache) +
+                  std::to_string(reserved) + std::to_string(noWait));
   return 77;
 }
-int FakeClose(FileHandle h) { calls.push_back("close " + std::to_string(h)); return 0; }
-std::int32_t FakeTell(FileHandle h) { calls.push_back("tell " + std::to_string(h)); return 12; }
+int FakeClose(FileHandle h) {
+  calls.push_back("close " + std::to_string(h));
+  return 0;
+}
+std::int32_t FakeTell(FileHandle h) {
+  calls.push_back("tell " + std::to_string(h));
+  return 12;
+}
 int FakeSeek(FileHandle h, std::int32_t o, int w) {
   calls.push_back("seek " + std::to_string(h) + " " + std::to_string(o) + " " + std::to_string(w));
   return 0;
@@ -88,15 +96,38 @@ std::size_t FakeRead(void*, std::size_t s, std::size_t c, FileHandle h) {
   calls.push_back("read " + std::to_string(s) + " " + std::to_string(c) + " " + std::to_string(h));
   return c;
 }
-int FakeEof(FileHandle h) { calls.push_back("eof " + std::to_string(h)); return -1; }
-int FakeIdle(FileHandle h) { calls.push_back("idle " + std::to_string(h)); return 1; }
-int FakeChangeDir(const char* p) { calls.push_back(std::string("cd ") + p); return 5; }
-int FakeGetDir(char* b) { std::strcpy(b, "Q:\\fake"); calls.push_back("getdir"); return 6; }
-FindHandle FakeFindFirst(const char* p, FindResultRecord*) { calls.push_back(std::string("findfirst ") + p); return 9; }
-int FakeFindNext(FindHandle f, FindResultRecord*) { calls.push_back("findnext " + std::to_string(f)); return 0; }
-int FakeFindClose(FindHandle f) { calls.push_back("findclose " + std::to_string(f)); return 0; }
-constexpr FileFunctionTable kFakeTable = {FakeOpen, FakeClose,     FakeTell,      FakeSeek,     FakeRead,     FakeEof,
-                                          FakeIdle, FakeChangeDir, FakeGetDir,    FakeFindFirst, FakeFindNext, FakeFindClose};
+int FakeEof(FileHandle h) {
+  calls.push_back("eof " + std::to_string(h));
+  return -1;
+}
+int FakeIdle(FileHandle h) {
+  calls.push_back("idle " + std::to_string(h));
+  return 1;
+}
+int FakeChangeDir(const char* p) {
+  calls.push_back(std::string("cd ") + p);
+  return 5;
+}
+int FakeGetDir(char* b) {
+  std::strcpy(b, "Q:\\fake");
+  calls.push_back("getdir");
+  return 6;
+}
+FindHandle FakeFindFirst(const char* p, FindResultRecord*) {
+  calls.push_back(std::string("findfirst ") + p);
+  return 9;
+}
+int FakeFindNext(FindHandle f, FindResultRecord*) {
+  calls.push_back("findnext " + std::to_string(f));
+  return 0;
+}
+int FakeFindClose(FindHandle f) {
+  calls.push_back("findclose " + std::to_string(f));
+  return 0;
+}
+constexpr FileFunctionTable kFakeTable = {FakeOpen,   FakeClose,     FakeTell,     FakeSeek,
+                                          FakeRead,   FakeEof,       FakeIdle,     FakeChangeDir,
+                                          FakeGetDir, FakeFindFirst, FakeFindNext, FakeFindClose};
 
 class FileTableTest : public ::testing::Test {
  protected:
@@ -123,9 +154,9 @@ TEST_F(FileTableTest, CallerTableReplacesAllTwelveSlotsAndStreamsForward) {
   EXPECT_EQ(fileFunctionTable.findFirst("*.bmp", nullptr), 9);
   EXPECT_EQ(fileFunctionTable.findNext(9, nullptr), 0);
   EXPECT_EQ(fileFunctionTable.findClose(9), 0);
-  const std::vector<std::string> expected = {"open a.bmp 010", "tell 77",   "seek 77 -3 2", "read 4 2 77",
-                                             "eof 77",         "idle 77",   "close 77",     "cd x",
-                                             "getdir",         "findfirst *.bmp", "findnext 9", "findclose 9"};
+  const std::vector<std::string> expected = {
+      "open a.bmp 010", "tell 77", "seek 77 -3 2", "read 4 2 77",     "eof 77",     "idle 77",
+      "close 77",       "cd x",    "getdir",       "findfirst *.bmp", "findnext 9", "findclose 9"};
   EXPECT_EQ(calls, expected);
 }
 
@@ -166,8 +197,8 @@ TEST_F(FileTableTest, FileAndMemoryStreamsAgreeUnderOneTable) {
     std::size_t memoryResult, fileResult;
     int memoryEof, fileEof;
   } steps[] = {
-      {0, 0, 4, 2, 2, 2, 0, 0},   {0, 1, 1, 1, 1, 1, 0, 0},  {-2, 2, 1, 5, 2, 2, 0, 0},
-      {7, 0, 4, 1, 1, 0, 0, -1},  {-1, 2, 1, 1, 1, 1, 0, 0}, {0, 1, 1, 1, 0, 0, 1, -1},
+      {0, 0, 4, 2, 2, 2, 0, 0},  {0, 1, 1, 1, 1, 1, 0, 0},  {-2, 2, 1, 5, 2, 2, 0, 0},
+      {7, 0, 4, 1, 1, 0, 0, -1}, {-1, 2, 1, 1, 1, 1, 0, 0}, {0, 1, 1, 1, 0, 0, 1, -1},
       {3, 0, 3, 2, 2, 2, 0, 0},
   };
   for (const Step& step : steps) {
@@ -176,12 +207,14 @@ TEST_F(FileTableTest, FileAndMemoryStreamsAgreeUnderOneTable) {
     for (int kind = 0; kind < 2; ++kind) {
       StreamRecord& s = streams[kind];
       EXPECT_EQ(s.ops.seek(s.handle, step.seekOffset, step.seekOrigin), 0);
-      EXPECT_EQ(s.ops.read(out[kind], step.size, step.count, s.handle), kind ? step.fileResult : step.memoryResult);
+      EXPECT_EQ(s.ops.read(out[kind], step.size, step.count, s.handle),
+                kind ? step.fileResult : step.memoryResult);
       EXPECT_EQ(s.ops.eof(s.handle), kind ? step.fileEof : step.memoryEof);
       EXPECT_EQ(s.ops.idleCheck(s.handle), 1);
     }
     if (step.fileResult == step.memoryResult) {
-      EXPECT_EQ(std::string(out[0], step.size * step.fileResult), std::string(out[1], step.size * step.fileResult));
+      EXPECT_EQ(std::string(out[0], step.size * step.fileResult),
+                std::string(out[1], step.size * step.fileResult));
       EXPECT_EQ(streams[0].ops.tell(streams[0].handle), streams[1].ops.tell(streams[1].handle));
     }
   }

@@ -35,7 +35,8 @@ struct TgaLayout {
 };
 
 Bytes WriteTga(const TgaLayout& s) {
-  Bytes b = {3, static_cast<std::uint8_t>(s.map.empty() ? 0 : 1), static_cast<std::uint8_t>(s.type)};
+  Bytes b = {3, static_cast<std::uint8_t>(s.map.empty() ? 0 : 1),
+             static_cast<std::uint8_t>(s.type)};
   int entryBytes = s.mapEntryBits ? (s.mapEntryBits + 7) / 8 : 1;
   Put16(b, s.mapFirst);
   Put16(b, s.map.empty() ? 0 : static_cast<std::uint32_t>(s.map.size() / entryBytes));
@@ -95,7 +96,8 @@ TEST_F(DecoderTest, TgaTypesDepthsAndOrientations) {
     cases.push_back({"colour-mapped", s, 24, {0x302010, 0x908070, 0}});
     TgaLayout r = s;
     r.type = 9, r.width = 5, r.data = {0x82, 3, 0x01, 2, 4};
-    cases.push_back({"colour-mapped run-length", r, 24, {0x605040, 0x605040, 0x605040, 0x302010, 0x908070}});
+    cases.push_back(
+        {"colour-mapped run-length", r, 24, {0x605040, 0x605040, 0x605040, 0x302010, 0x908070}});
   }
   {
     TgaLayout s;
@@ -146,13 +148,17 @@ TEST_F(DecoderTest, TgaRefusals) {
       {"depth 15", with([](TgaLayout& s) { s.depth = 15; })},
       {"short data", with([](TgaLayout& s) { s.data.resize(11); })},
       {"map past 256", with([](TgaLayout& s) {
-         s.type = 1, s.depth = 8, s.mapFirst = 250, s.mapEntryBits = 24, s.map.assign(30, 1), s.data.assign(4, 0);
+         s.type = 1, s.depth = 8, s.mapFirst = 250, s.mapEntryBits = 24, s.map.assign(30, 1),
+         s.data.assign(4, 0);
        })},
       {"16-bit indices", with([](TgaLayout& s) {
          s.type = 1, s.depth = 16, s.mapEntryBits = 24, s.map.assign(6, 1), s.data.assign(8, 0);
        })},
-      {"run-length data ends", with([](TgaLayout& s) { s.type = 10, s.data = {0x81, 1, 2, 3, 0x05, 1, 2}; })},
-      {"run-length packet cut", with([](TgaLayout& s) { s.type = 10, s.data = {0x83, 1, 2}; })},
+      {"run-length data ends",
+       with([](TgaLayout& s) { s.type = 10, s.data = {0x81, 1, 2, 3, 0x05, 1, 2}; })},
+      {"run-length packet cut", with([](TgaLayout& s) {
+         s.type = 10, s.data = {0x83, 1, 2};
+       })},
       {"header only", Bytes(18, 0)},
       {"tiny", Bytes(5, 2)},
   };
@@ -171,7 +177,8 @@ TEST_F(DecoderTest, TgaRefusals) {
   ReleaseStandardImage(&image);
 }
 
-Bytes WriteBgra(std::uint32_t channels, std::int32_t width, std::int32_t height, const Bytes& pixels) {
+Bytes WriteBgra(std::uint32_t channels, std::int32_t width, std::int32_t height,
+                const Bytes& pixels) {
   Bytes b = {'B', 'G', 'R', 'A'};
   Put32(b, channels);
   Put32(b, static_cast<std::uint32_t>(width));
@@ -182,14 +189,18 @@ Bytes WriteBgra(std::uint32_t channels, std::int32_t width, std::int32_t height,
 
 TEST_F(DecoderTest, BgraEightAndSixteenBitChannels) {
   StandardImage image;
-  ASSERT_EQ(fixtures::DecodeWith(DecodeBGRAStream,
-                                 WriteBgra(0x10101010, 1, 1, {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xF0, 0xDE}), &image),
-            0);
+  ASSERT_EQ(
+      fixtures::DecodeWith(
+          DecodeBGRAStream,
+          WriteBgra(0x10101010, 1, 1, {0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A, 0xF0, 0xDE}), &image),
+      0);
   EXPECT_EQ(fixtures::Argb(image), std::vector<std::uint32_t>({0xDE9A5612}));
   EXPECT_EQ(image.format.bitDepth, 32);
   EXPECT_EQ(image.pitch, 4);
   ReleaseStandardImage(&image);
-  ASSERT_EQ(fixtures::DecodeWith(DecodeBGRAStream, WriteBgra(0x08080808, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}), &image), 0);
+  ASSERT_EQ(fixtures::DecodeWith(DecodeBGRAStream,
+                                 WriteBgra(0x08080808, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}), &image),
+            0);
   EXPECT_EQ(fixtures::Argb(image), std::vector<std::uint32_t>({0x04030201, 0x08070605}));
   ReleaseStandardImage(&image);
   struct Case {
@@ -220,7 +231,8 @@ struct DdsLayout {
 };
 
 constexpr std::uint32_t FourCC(const char* s) {
-  return static_cast<std::uint8_t>(s[0]) | (static_cast<std::uint8_t>(s[1]) << 8) | (static_cast<std::uint8_t>(s[2]) << 16) |
+  return static_cast<std::uint8_t>(s[0]) | (static_cast<std::uint8_t>(s[1]) << 8) |
+         (static_cast<std::uint8_t>(s[2]) << 16) |
          (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[3])) << 24);
 }
 
@@ -251,7 +263,8 @@ TEST_F(DecoderTest, DdsReadsEveryMipLevel) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fourCC);
     DdsLayout s;
-    s.flags |= 0x20000, s.caps |= 0x400008, s.width = s.height = 256, s.mipCount = 9, s.fourCC = FourCC(c.fourCC);
+    s.flags |= 0x20000, s.caps |= 0x400008, s.width = s.height = 256, s.mipCount = 9,
+                                            s.fourCC = FourCC(c.fourCC);
     s.data.assign(static_cast<std::size_t>(c.bytes), 0x5A);
     StandardImage image;
     ASSERT_EQ(fixtures::DecodeWith(DecodeDDSStream, WriteDds(s), &image), 0);

@@ -58,7 +58,8 @@ inline Bytes WriteBmp(const BmpLayout& layout) {
   }
   for (std::uint32_t c : layout.palette) Put32(extra, c & 0x00FFFFFF);
   Bytes file = {'B', 'M'};
-  std::uint32_t offset = static_cast<std::uint32_t>(14 + info.size() + extra.size() + layout.dataOffsetAdjust);
+  std::uint32_t offset =
+      static_cast<std::uint32_t>(14 + info.size() + extra.size() + layout.dataOffsetAdjust);
   Put32(file, static_cast<std::uint32_t>(14 + info.size() + extra.size() + layout.pixels.size()));
   Put32(file, 0);
   Put32(file, offset);
@@ -72,7 +73,8 @@ inline Bytes WriteBmp(const BmpLayout& layout) {
 inline int DecodeWith(ImageDecodeFunc decoder, const Bytes& bytes, StandardImage* image) {
   *image = StandardImage{};
   StreamRecord stream{*GetMemoryStreamOps(),
-                      reinterpret_cast<std::intptr_t>(OpenMemoryStream(bytes.data(), static_cast<std::int32_t>(bytes.size())))};
+                      reinterpret_cast<std::intptr_t>(
+                          OpenMemoryStream(bytes.data(), static_cast<std::int32_t>(bytes.size())))};
   int result = decoder(&stream, image);
   stream.ops.close(stream.handle);
   return result;
@@ -107,7 +109,8 @@ inline Bytes ReadFile(const std::string& path) {
 inline bool HaveImageMagick() { return std::system("test -x /usr/bin/convert") == 0; }
 inline bool DecodeWithImageMagick(const std::string& path, const std::string& format, Bytes* rgb) {
   std::string out = path + ".rgb";
-  std::string command = "/usr/bin/convert " + format + ":" + path + " -depth 8 rgb:" + out + " 2>/dev/null";
+  std::string command =
+      "/usr/bin/convert " + format + ":" + path + " -depth 8 rgb:" + out + " 2>/dev/null";
   // convert reports some well-formed run-length files as ending early and still writes them
   // whole, so the pixels it wrote decide, not its exit status.
   [[maybe_unused]] int status = std::system(command.c_str());

@@ -25,7 +25,9 @@ Bytes SmallBmp(std::uint8_t red = 0x40) {
   fixtures::BmpLayout s;
   s.width = 3, s.height = -2, s.bitCount = 24;
   for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 3; ++x) s.pixels.insert(s.pixels.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), red});
+    for (int x = 0; x < 3; ++x)
+      s.pixels.insert(s.pixels.end(),
+                      {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), red});
     s.pixels.insert(s.pixels.end(), 3, 0);
   }
   return fixtures::WriteBmp(s);
@@ -89,7 +91,8 @@ TEST_F(ImageLoaderTest, EveryDecoderStartsAtTheBeginning) {
   Bytes bmp = SmallBmp();
   StandardImage image;
   StreamRecord stream{*GetMemoryStreamOps(),
-                      reinterpret_cast<std::intptr_t>(OpenMemoryStream(bmp.data(), static_cast<std::int32_t>(bmp.size())))};
+                      reinterpret_cast<std::intptr_t>(
+                          OpenMemoryStream(bmp.data(), static_cast<std::int32_t>(bmp.size())))};
   stream.ops.seek(stream.handle, 20, 0);
   ASSERT_EQ(DecodeImageStream(&stream, &image), 0);
   EXPECT_EQ(positionsSeen, std::vector<std::int32_t>({0, 0, 0}));
@@ -112,8 +115,12 @@ TEST_F(ImageLoaderTest, FileAndMemoryGiveTheSameImage) {
   Bytes bmp = SmallBmp();
   std::string path = Put("image/Player.BMP", bmp);
   StandardImage fromFile, fromMemory;
-  ASSERT_EQ(LoadStandardImagePlain(("Z:" + dir_ + "\\IMAGE\\player.bmp").c_str(), nullptr, 0, 0, &fromFile, 0), 0);
-  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1, &fromMemory, 0), 0);
+  ASSERT_EQ(LoadStandardImagePlain(("Z:" + dir_ + "\\IMAGE\\player.bmp").c_str(), nullptr, 0, 0,
+                                   &fromFile, 0),
+            0);
+  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1,
+                                   &fromMemory, 0),
+            0);
   EXPECT_EQ(fixtures::Argb(fromFile), fixtures::Argb(fromMemory));
   EXPECT_EQ(fixtures::Argb(fromFile)[4], 0x00400101u);
   ReleaseStandardImage(&fromFile);
@@ -124,8 +131,12 @@ TEST_F(ImageLoaderTest, FileAndMemoryGiveTheSameImage) {
 TEST_F(ImageLoaderTest, MirrorReversesEveryRow) {
   Bytes bmp = SmallBmp();
   StandardImage plain, mirrored;
-  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1, &plain, 0), 0);
-  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1, &mirrored, 1), 0);
+  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1,
+                                   &plain, 0),
+            0);
+  ASSERT_EQ(LoadStandardImagePlain(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1,
+                                   &mirrored, 1),
+            0);
   std::vector<std::uint32_t> a = fixtures::Argb(plain), b = fixtures::Argb(mirrored);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 3; ++x) EXPECT_EQ(b[y * 3 + x], a[y * 3 + (2 - x)]);
@@ -138,7 +149,9 @@ TEST_F(ImageLoaderTest, MakesADibInsteadOfAnImage) {
   StandardImage image{};
   BITMAPINFO* info = nullptr;
   void* pixels = nullptr;
-  ASSERT_EQ(LoadStandardImage(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1, 1, 0, &image, &info, &pixels), 0);
+  ASSERT_EQ(LoadStandardImage(nullptr, bmp.data(), static_cast<std::int32_t>(bmp.size()), 1, 1, 0,
+                              &image, &info, &pixels),
+            0);
   ASSERT_NE(info, nullptr);
   ASSERT_NE(pixels, nullptr);
   EXPECT_EQ(image.pixels, nullptr);
@@ -151,31 +164,45 @@ TEST_F(ImageLoaderTest, MakesADibInsteadOfAnImage) {
 TEST_F(ImageLoaderTest, AlphaImageBesideTheColourImage) {
   std::string title = Put("image/title.bmp", SmallBmp());
   StandardImage colour, alpha;
-  EXPECT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0), 1);
+  EXPECT_EQ(
+      LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0),
+      1);
   EXPECT_EQ(colour.width, 3);
   ReleaseStandardImage(&colour);
 
   Put("image/title_a.bmp", SmallBmp(0x99));
-  ASSERT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0), 0);
+  ASSERT_EQ(
+      LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0),
+      0);
   EXPECT_EQ(fixtures::Argb(alpha)[0], 0x00990000u);
   ReleaseStandardImage(&colour);
   ReleaseStandardImage(&alpha);
 
   Bytes alphaBytes = SmallBmp(0x77);
   ASSERT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, alphaBytes.data(),
-                                       static_cast<std::int32_t>(alphaBytes.size()), 1, &colour, &alpha, 0), 0);
+                                       static_cast<std::int32_t>(alphaBytes.size()), 1, &colour,
+                                       &alpha, 0),
+            0);
   EXPECT_EQ(fixtures::Argb(alpha)[0], 0x00770000u);
   ReleaseStandardImage(&colour);
   ReleaseStandardImage(&alpha);
-  EXPECT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, alphaBytes.data(), 3, 1, &colour, &alpha, 0), 1);
+  EXPECT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, alphaBytes.data(), 3, 1,
+                                       &colour, &alpha, 0),
+            1);
   ReleaseStandardImage(&colour);
-  EXPECT_EQ(LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 2, &colour, &alpha, 0), 1);
+  EXPECT_EQ(
+      LoadStandardImageWithAlpha(title.c_str(), nullptr, 0, 0, nullptr, 0, 2, &colour, &alpha, 0),
+      1);
   ReleaseStandardImage(&colour);
 
   std::string missing = "Z:" + dir_ + "/image/none.bmp";
-  EXPECT_EQ(LoadStandardImageWithAlpha(missing.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0), -1);
+  EXPECT_EQ(
+      LoadStandardImageWithAlpha(missing.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0),
+      -1);
   std::string notImage = Put("image/text.bmp", Bytes(100, 'x'));
-  EXPECT_EQ(LoadStandardImageWithAlpha(notImage.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour, &alpha, 0), -1);
+  EXPECT_EQ(LoadStandardImageWithAlpha(notImage.c_str(), nullptr, 0, 0, nullptr, 0, 0, &colour,
+                                       &alpha, 0),
+            -1);
 }
 
 TEST(MakeAlphaImageFileName, InsertsBeforeTheExtension) {

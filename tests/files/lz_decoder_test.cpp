@@ -14,10 +14,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Block(std::uint32_t unpacked, std::uint8_t escape, const Bytes& code, std::int64_t packedOverride = -1) {
+Bytes Block(std::uint32_t unpacked, std::uint8_t escape, const Bytes& code,
+            std::int64_t packedOverride = -1) {
   Bytes b;
-  std::uint32_t packed = packedOverride >= 0 ? static_cast<std::uint32_t>(packedOverride)
-                                             : static_cast<std::uint32_t>(code.size() + kLZBlockHeaderSize);
+  std::uint32_t packed = packedOverride >= 0
+                             ? static_cast<std::uint32_t>(packedOverride)
+                             : static_cast<std::uint32_t>(code.size() + kLZBlockHeaderSize);
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(unpacked >> (8 * i)));
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(packed >> (8 * i)));
   b.push_back(escape);
@@ -48,29 +50,35 @@ TEST(LZDecoder, DecodesEachKindOfItem) {
       // v = 0x04 (length byte follows), length byte 1: length 4 + 32 = 36, distance 1.
       {"length byte", Block(37, 0xFF, {0x7A, 0xFF, 0x04, 0x01, 0x00}), Bytes(37, 0x7A)},
       // v = 0x01: two-byte distance 0x0102 + 1 = 259, length 4.
-      {"two-byte distance", [] {
+      {"two-byte distance",
+       [] {
          Bytes code;
          for (int i = 0; i < 259; ++i) code.push_back(static_cast<std::uint8_t>(i % 200));
          code.insert(code.end(), {0xFF, 0x01, 0x02, 0x01});
          return Block(263, 0xFF, code);
-       }(), [] {
+       }(),
+       [] {
          Bytes e;
          for (int i = 0; i < 259; ++i) e.push_back(static_cast<std::uint8_t>(i % 200));
          e.insert(e.end(), {0, 1, 2, 3});
          return e;
        }()},
-      // v = 0x03 - 1 ... code byte above the escape 0x00: c = v + 1. v = 0x02: three-byte field 0,0,0 -> distance 1.
+      // v = 0x03 - 1 ... code byte above the escape 0x00: c = v + 1. v = 0x02: three-byte field
+      // 0,0,0 -> distance 1.
       {"three-byte distance", Block(5, 0x00, {0x09, 0x00, 0x03, 0x00, 0x00, 0x00}), Bytes(5, 0x09)},
       // length 8195 at distance 1: v = (31 << 3) | 4 = 0xFC, length byte 255.
       {"longest run", Block(8196, 0xFF, {0x33, 0xFF, 0xFC, 0xFF, 0x00}), Bytes(8196, 0x33)},
       // length 10 at distance 3: v = (6 << 3) = 0x30.
-      {"period three", Block(13, 0xFF, {1, 2, 3, 0xFF, 0x30, 0x02}), {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1}},
+      {"period three",
+       Block(13, 0xFF, {1, 2, 3, 0xFF, 0x30, 0x02}),
+       {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes out(c.expected.size() + 4, 0xEE);
     EXPECT_EQ(Unpack(c.block, out), static_cast<std::int64_t>(c.expected.size()));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(c.expected.size())), c.expected);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(c.expected.size())),
+              c.expected);
     EXPECT_EQ(out[c.expected.size()], 0xEE);
   }
 }
@@ -95,7 +103,8 @@ TEST(LZDecoder, RefusesDamagedBlocks) {
       {"output beyond the unpacked size", Block(3, 0xFF, {1, 0xFF, 0x00, 0x00}), 16},
       {"literals beyond the unpacked size", Block(2, 0xFF, {1, 2, 3}), 16},
       {"output short of the unpacked size", Block(5, 0xFF, {1, 2}), 16},
-      {"unpacked size beyond the capacity", Block(9, 0x00, {0x61, 0x62, 0x00, 0x11, 0x01, 0x00, 0x00}), 8},
+      {"unpacked size beyond the capacity",
+       Block(9, 0x00, {0x61, 0x62, 0x00, 0x11, 0x01, 0x00, 0x00}), 8},
       {"packed size below the header", Block(0, 0xFF, {}, 4), 16},
       {"packed size beyond the block", Block(1, 0xFF, {7}, 100), 16},
   };
@@ -116,7 +125,9 @@ TEST(LZDecoder, RoundTripsThroughTheEncoder) {
   for (auto& b : noise) b = static_cast<std::uint8_t>(random());
   inputs.push_back({"random", noise});
   std::string text;
-  while (text.size() < 50000) text += "The quick brown fox jumps over the lazy dog " + std::to_string(text.size() % 97) + ". ";
+  while (text.size() < 50000)
+    text +=
+        "The quick brown fox jumps over the lazy dog " + std::to_string(text.size() % 97) + ". ";
   inputs.push_back({"text", Bytes(text.begin(), text.end())});
   Bytes far = noise;
   far.insert(far.end(), noise.begin(), noise.begin() + 30000);  // matches 70000 bytes back
@@ -129,7 +140,8 @@ TEST(LZDecoder, RoundTripsThroughTheEncoder) {
     for (int escape : {-1, 0, 0x55, 0xFF}) {
       Bytes block = PackLZBlock(input.data(), input.size(), escape);
       Bytes out(input.size());
-      ASSERT_EQ(UnpackLZBlock(block.data(), block.size(), out.data(), out.size()), static_cast<std::int64_t>(input.size()));
+      ASSERT_EQ(UnpackLZBlock(block.data(), block.size(), out.data(), out.size()),
+                static_cast<std::int64_t>(input.size()));
       EXPECT_EQ(out, input);
     }
   }

@@ -42,23 +42,26 @@ Bytes WritePng(const PngLayout& s) {
   }
   png_set_write_fn(png, &out, AppendToVector, nullptr);
   png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
-               s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
+               s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!s.palette.empty())
+    png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
   if (!s.transparency.empty())
-    png_set_tRNS(png, info, s.transparency.data(), static_cast<int>(s.transparency.size()), nullptr);
+    png_set_tRNS(png, info, s.transparency.data(), static_cast<int>(s.transparency.size()),
+                 nullptr);
   png_write_info(png, info);
   const std::size_t rowBytes = s.rows.size() / s.height;
   std::vector<png_bytep> rows;
-  for (int y = 0; y < s.height; ++y) rows.push_back(const_cast<png_bytep>(s.rows.data() + y * rowBytes));
+  for (int y = 0; y < s.height; ++y)
+    rows.push_back(const_cast<png_bytep>(s.rows.data() + y * rowBytes));
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   return out;
 }
 
-Bytes WriteJpeg(int width, int height, int components, J_COLOR_SPACE space, const Bytes& pixels, bool progressive,
-                int quality = 100) {
+Bytes WriteJpeg(int width, int height, int components, J_COLOR_SPACE space, const Bytes& pixels,
+                bool progressive, int quality = 100) {
   jpeg_compress_struct info;
   jpeg_error_mgr error;
   info.err = jpeg_std_error(&error);
@@ -103,7 +106,8 @@ TEST_F(PngJpegTest, PngColourTypesBecomeTheEnginesFormats) {
   std::vector<Case> cases;
   {
     PngLayout s;
-    s.width = 9, s.height = 1, s.colorType = PNG_COLOR_TYPE_GRAY, s.bitDepth = 1, s.rows = {0xA5, 0x80};
+    s.width = 9, s.height = 1, s.colorType = PNG_COLOR_TYPE_GRAY, s.bitDepth = 1,
+    s.rows = {0xA5, 0x80};
     cases.push_back({"1-bit grey", s, 8, 9, {255, 0, 255, 0, 0, 255, 0, 255, 255}});
   }
   {
@@ -123,7 +127,11 @@ TEST_F(PngJpegTest, PngColourTypesBecomeTheEnginesFormats) {
     s.rows = {0x1A};  // indices 0, 1, 2, 2
     cases.push_back({"palette", s, 8, 4, {0, 1, 2, 2}});
     s.transparency = {128, 255};
-    cases.push_back({"palette with transparency", s, 32, 16, {30, 20, 10, 128, 60, 50, 40, 255, 90, 80, 70, 255, 90, 80, 70, 255}});
+    cases.push_back({"palette with transparency",
+                     s,
+                     32,
+                     16,
+                     {30, 20, 10, 128, 60, 50, 40, 255, 90, 80, 70, 255, 90, 80, 70, 255}});
   }
   {
     PngLayout s;
@@ -168,10 +176,12 @@ TEST_F(PngJpegTest, DamagedPngsAreRefusedWithoutLeaks) {
   s.width = 40, s.height = 40;
   for (int i = 0; i < 40 * 40 * 3; ++i) s.rows.push_back(static_cast<std::uint8_t>(i * 13));
   Bytes good = WritePng(s);
-  for (std::size_t cut : {good.size() - 20, good.size() / 2, std::size_t{40}, std::size_t{8}, std::size_t{3}}) {
+  for (std::size_t cut :
+       {good.size() - 20, good.size() / 2, std::size_t{40}, std::size_t{8}, std::size_t{3}}) {
     SCOPED_TRACE(cut);
     StandardImage image;
-    EXPECT_EQ(fixtures::DecodeWith(DecodePNGStream, Bytes(good.begin(), good.begin() + cut), &image), -1);
+    EXPECT_EQ(
+        fixtures::DecodeWith(DecodePNGStream, Bytes(good.begin(), good.begin() + cut), &image), -1);
   }
   Bytes damaged = good;
   damaged[good.size() / 2] ^= 0xFF;
@@ -183,7 +193,9 @@ TEST_F(PngJpegTest, DamagedPngsAreRefusedWithoutLeaks) {
 TEST_F(PngJpegTest, JpegGreyColourAndProgressive) {
   Bytes grey(16 * 16, 100);
   StandardImage image;
-  ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream, WriteJpeg(16, 16, 1, JCS_GRAYSCALE, grey, false), &image), 0);
+  ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream, WriteJpeg(16, 16, 1, JCS_GRAYSCALE, grey, false),
+                                 &image),
+            0);
   EXPECT_EQ(image.format.bitDepth, 8);
   EXPECT_EQ(image.pitch, 16);
   EXPECT_NEAR(image.pixels[0], 100, 1);
@@ -194,7 +206,9 @@ TEST_F(PngJpegTest, JpegGreyColourAndProgressive) {
   for (int i = 0; i < 16 * 8; ++i) colour.insert(colour.end(), {200, 100, 50});
   for (bool progressive : {false, true}) {
     SCOPED_TRACE(progressive ? "progressive" : "baseline");
-    ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream, WriteJpeg(16, 8, 3, JCS_RGB, colour, progressive), &image), 0);
+    ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream,
+                                   WriteJpeg(16, 8, 3, JCS_RGB, colour, progressive), &image),
+              0);
     EXPECT_EQ(image.format.bitDepth, 24);
     EXPECT_EQ(image.pitch, 48);
     EXPECT_NEAR(image.pixels[0], 50, 2);
@@ -210,14 +224,19 @@ TEST_F(PngJpegTest, JpegEndsAndRefusals) {
   Bytes jpeg = WriteJpeg(64, 64, 3, JCS_RGB, pixels, false, 90);
   StandardImage image;
   // Cut inside the scan: an end-of-image marker is supplied and the image comes back.
-  ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream, Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() * 2 / 3), &image), 0);
+  ASSERT_EQ(fixtures::DecodeWith(DecodeJPEGStream,
+                                 Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() * 2 / 3), &image),
+            0);
   EXPECT_EQ(image.width, 64);
   ReleaseStandardImage(&image);
   EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, Bytes(), &image), -1);
   EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, Bytes({0xFF, 0xD8}), &image), -1);
-  EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, Bytes(jpeg.begin(), jpeg.begin() + 100), &image), -1);
+  EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, Bytes(jpeg.begin(), jpeg.begin() + 100), &image),
+            -1);
   Bytes cmyk(8 * 8 * 4, 60);
-  EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, WriteJpeg(8, 8, 4, JCS_CMYK, cmyk, false), &image), -1);
+  EXPECT_EQ(
+      fixtures::DecodeWith(DecodeJPEGStream, WriteJpeg(8, 8, 4, JCS_CMYK, cmyk, false), &image),
+      -1);
   EXPECT_EQ(fixtures::DecodeWith(DecodeJPEGStream, fixtures::WriteBmp({}), &image), -1);
 }
 
@@ -250,14 +269,15 @@ TEST_F(PngJpegTest, AgreesWithImageMagickOnItsOwnImages) {
     if (make.back() == ':') make = make.substr(0, make.rfind(' '));
     ASSERT_EQ(std::system(("/usr/bin/convert " + make + " " + target + " 2>/dev/null").c_str()), 0);
     Bytes reference;
-    ASSERT_TRUE(fixtures::DecodeWithImageMagick(path, std::string(c.file).find(".png") != std::string::npos ? "PNG" : "JPEG",
-                                                &reference));
+    ASSERT_TRUE(fixtures::DecodeWithImageMagick(
+        path, std::string(c.file).find(".png") != std::string::npos ? "PNG" : "JPEG", &reference));
     StandardImage image;
     ASSERT_EQ(fixtures::DecodeWith(DecodeImageStream, fixtures::ReadFile(path), &image), 0);
     Bytes ours = fixtures::ToRgb(image);
     ASSERT_EQ(ours.size(), reference.size());
     int worst = 0;
-    for (std::size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(ours[i] - reference[i]));
+    for (std::size_t i = 0; i < ours.size(); ++i)
+      worst = std::max(worst, std::abs(ours[i] - reference[i]));
     EXPECT_LE(worst, c.tolerance);
     ReleaseStandardImage(&image);
     std::remove(path.c_str());

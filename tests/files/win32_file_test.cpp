@@ -51,7 +51,8 @@ class Win32FileTest : public ::testing::Test {
     EXPECT_EQ(GetTrackedBlockCount(), blocks_);
   }
   std::string MakeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::ofstream(dir_ + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return "Z:" + dir_ + "/" + name;
   }
   static std::vector<std::uint8_t> Counting(std::size_t n) {
@@ -309,7 +310,10 @@ TEST(FileTimes, ConvertToLocalDateRecords) {
   const DateRecord expected{2004, 2, 29, 23, 59, 58};
   EXPECT_EQ(std::memcmp(&result.lastWriteTime, &expected, sizeof expected), 0);
   EXPECT_EQ(std::memcmp(&result.creationTime, &expected, sizeof expected), 0);
-  if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 

@@ -35,7 +35,7 @@ TEST(GeometryTest, LandingNeedsAFallThatCrossesTheTop) {
   block.width = 4;
   block.topRow = 10;  // top at 320 pixels
   block.type = 0;
-  GameBody body = Box(800, (320 - 10) * 16, 10);  // bottom edge exactly on the top
+  GameBody body = Box(800, (320 - 10) * 16, 10);   // bottom edge exactly on the top
   EXPECT_FALSE(BodyLandsOnBlock(block, body, 0));  // at rest
   body.vy = 16;
   EXPECT_TRUE(BodyLandsOnBlock(block, body, 0));
@@ -55,7 +55,8 @@ TEST(GeometryTest, AnglesPointFromAToB) {
   };
   // Below a's centre the angle is acos(e); level with or above it, the single-precision 2 pi
   // minus acos(e).
-  for (const Case c : {Case{2000, 1000, kTwoPi}, Case{1000, 2000, std::acos(0.0)}, Case{0, 1000, kTwoPi - std::acos(-1.0)},
+  for (const Case c : {Case{2000, 1000, kTwoPi}, Case{1000, 2000, std::acos(0.0)},
+                       Case{0, 1000, kTwoPi - std::acos(-1.0)},
                        Case{1000, 0, kTwoPi - std::acos(0.0)}, Case{1000, 1000, 0.0}}) {
     SCOPED_TRACE(c.x * 10000 + c.y);
     EXPECT_DOUBLE_EQ(AngleBetween(a, Box(c.x, c.y, 1)), c.angle);

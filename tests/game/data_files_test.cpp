@@ -103,7 +103,8 @@ TEST_F(DataFilesTest, TypeRecordsAreConverted) {
     std::uint8_t mantissa, exponent;
     std::uint32_t score;
   };
-  for (const ScoreCase c : {ScoreCase{5, 3, 5000}, ScoreCase{0, 9, 0}, ScoreCase{7, 0, 7}, ScoreCase{1, 6, 1000000}}) {
+  for (const ScoreCase c :
+       {ScoreCase{5, 3, 5000}, ScoreCase{0, 9, 0}, ScoreCase{7, 0, 7}, ScoreCase{1, 6, 1000000}}) {
     std::uint8_t record[16] = {};
     record[14] = c.mantissa;
     record[15] = c.exponent;

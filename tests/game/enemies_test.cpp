@@ -60,7 +60,8 @@ TEST_F(EnemiesTest, MinionsGoWhenTheBossCounterDropsToZero) {
   const int guard = SpawnEnemy(8000, 2000, 12, 0);
   const int bouncer = SpawnEnemy(8000, 2000, 18, 30);
   UpdateEnemies();
-  EXPECT_TRUE(SpawnedEnemyPlaced(orbiter) && SpawnedEnemyPlaced(guard) && SpawnedEnemyPlaced(bouncer));
+  EXPECT_TRUE(SpawnedEnemyPlaced(orbiter) && SpawnedEnemyPlaced(guard) &&
+              SpawnedEnemyPlaced(bouncer));
   game.bossCounter = 0;
   UpdateEnemies();
   EXPECT_FALSE(SpawnedEnemyPlaced(orbiter));
@@ -74,7 +75,8 @@ TEST_F(EnemiesTest, LeavingTheScreenEndsTheCompStreaksUnlessExempt) {
     std::uint8_t carried;
     int enemyComp, itemComp;
   };
-  for (const Case c : {Case{0, kNoItem, 0, 1}, Case{EnemyShotProof, kNoItem, 1, 1}, Case{EnemyCompExempt, 2, 1, 0}}) {
+  for (const Case c : {Case{0, kNoItem, 0, 1}, Case{EnemyShotProof, kNoItem, 1, 1},
+                       Case{EnemyCompExempt, 2, 1, 0}}) {
     SCOPED_TRACE(c.flags);
     game.streaks.fill(1);
     tables.enemies[5].flags = c.flags;
@@ -131,7 +133,8 @@ TEST_F(EnemiesTest, BossTwosCounterDipClearsItsBouncers) {
   boss.timer = -1;
   for (int frame = 0; frame < 40; ++frame) UpdateEnemies();
   const auto bouncers = [] {
-    return std::count_if(game.enemies.begin(), game.enemies.end(), [](const EnemyRecord& e) { return e.body.kind == 18; });
+    return std::count_if(game.enemies.begin(), game.enemies.end(),
+                         [](const EnemyRecord& e) { return e.body.kind == 18; });
   };
   EXPECT_EQ(bouncers(), 5);
   boss.hp = 10;  // a quarter of its 200

@@ -12,7 +12,8 @@ namespace {
 
 // Runs frames on a simulated clock: each frame takes `work` ms before its wait; returns the
 // clock after each frame's wait.
-std::vector<long long> RunFrames(FramePacing& pacing, long long& clock, const std::vector<int>& work) {
+std::vector<long long> RunFrames(FramePacing& pacing, long long& clock,
+                                 const std::vector<int>& work) {
   std::vector<long long> wakes;
   for (int w : work) {
     clock += w;
@@ -96,7 +97,8 @@ TEST(FramePacingTest, WaitForNextFrameOnVirtualTime) {
   }
   SetPlatformVirtualTime(false);
   const long long start = wakes[0];
-  for (int n = 1; n < 45; ++n) EXPECT_EQ(wakes[n], start + static_cast<long long>(n * 22.22222222222222)) << n;
+  for (int n = 1; n < 45; ++n)
+    EXPECT_EQ(wakes[n], start + static_cast<long long>(n * 22.22222222222222)) << n;
   EXPECT_EQ(wakes[45], start + 1000);
   EXPECT_EQ(wakes[49], start + 1000 + 88);
   for (int n = 51; n < 90; ++n) EXPECT_EQ(wakes[n], wakes[n - 1] + 3) << n;  // not made up

@@ -31,7 +31,8 @@ WorkingFolder::~WorkingFolder() {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -59,7 +60,8 @@ namespace {
 
 void WriteRecords(const std::string& path, const Record* records, std::size_t count) {
   Bytes bytes;
-  for (std::size_t i = 0; i < count; ++i) bytes.insert(bytes.end(), records[i].begin(), records[i].end());
+  for (std::size_t i = 0; i < count; ++i)
+    bytes.insert(bytes.end(), records[i].begin(), records[i].end());
   WriteFile(path, bytes);
 }
 
@@ -69,7 +71,8 @@ void Put16(Bytes& bytes, std::size_t at, int value) {
 }
 
 void Put32(Bytes& bytes, std::size_t at, std::int32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    bytes[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
 }
 
 std::int32_t Get32(const Bytes& bytes, std::size_t at) {
@@ -116,7 +119,8 @@ void WriteMap(int stage, const FixtureMap& map) {
   bytes[4] = static_cast<std::uint8_t>(map.speed);
   bytes[5] = static_cast<std::uint8_t>(map.startRow);
   for (const auto& column : map.columns)
-    for (const MapEntry& entry : column) bytes.insert(bytes.end(), {entry.kind, entry.p1, entry.p2, entry.p3});
+    for (const MapEntry& entry : column)
+      bytes.insert(bytes.end(), {entry.kind, entry.p1, entry.p2, entry.p3});
   char path[32];
   std::snprintf(path, sizeof path, "data/map/%02d.mdt", stage);
   WriteFile(path, bytes);
@@ -137,7 +141,8 @@ Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls) {
   return bytes;
 }
 
-void WritePatternBitmap(const std::string& path, int width, int height, std::uint32_t (*colour)(int x, int y)) {
+void WritePatternBitmap(const std::string& path, int width, int height,
+                        std::uint32_t (*colour)(int x, int y)) {
   const int rowBytes = (width * 3 + 3) & ~3;
   const int pixelBytes = rowBytes * height;
   Bytes bytes(54, 0);
@@ -166,9 +171,10 @@ namespace {
 std::uint32_t fillColour = 0;
 }
 
-void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue) {
-  fillColour = static_cast<std::uint32_t>(red) << 16 | static_cast<std::uint32_t>(green) << 8 | blue;
+void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red,
+                 std::uint8_t green, std::uint8_t blue) {
+  fillColour =
+      static_cast<std::uint32_t>(red) << 16 | static_cast<std::uint32_t>(green) << 8 | blue;
   WritePatternBitmap(path, width, height, [](int, int) { return fillColour; });
 }
 
@@ -178,12 +184,14 @@ void WriteFixtureBitmaps() {
     const char* path;
     int width, height;
   };
-  const Sheet sheets[] = {{"image/txt.bmp", 120, 160},    {"image/player.bmp", 256, 32}, {"image/block.bmp", 384, 96},
-                          {"image/shot.bmp", 128, 224},   {"image/enemy.bmp", 512, 736}, {"image/boss.bmp", 1024, 256},
-                          {"image/step.bmp", 512, 32},    {"image/item.bmp", 128, 192},  {"image/nmb.bmp", 80, 12},
-                          {"image/hgauge.bmp", 320, 64},  {"image/jgauge.bmp", 240, 72}, {"image/goal.bmp", 8, 480},
-                          {"image/title.bmp", 512, 256}};
-  for (const Sheet& sheet : sheets) WriteBitmap(sheet.path, sheet.width, sheet.height, 200, 180, 40);
+  const Sheet sheets[] = {
+      {"image/txt.bmp", 120, 160},   {"image/player.bmp", 256, 32}, {"image/block.bmp", 384, 96},
+      {"image/shot.bmp", 128, 224},  {"image/enemy.bmp", 512, 736}, {"image/boss.bmp", 1024, 256},
+      {"image/step.bmp", 512, 32},   {"image/item.bmp", 128, 192},  {"image/nmb.bmp", 80, 12},
+      {"image/hgauge.bmp", 320, 64}, {"image/jgauge.bmp", 240, 72}, {"image/goal.bmp", 8, 480},
+      {"image/title.bmp", 512, 256}};
+  for (const Sheet& sheet : sheets)
+    WriteBitmap(sheet.path, sheet.width, sheet.height, 200, 180, 40);
 }
 
 void StartFreshGame(std::uint8_t arcadeMode) {
@@ -215,7 +223,8 @@ namespace {
 SoundLog* activeLog = nullptr;
 
 int RecordPlay(int sound, int type, int top) {
-  activeLog->calls.push_back("play " + std::to_string(sound) + " " + std::to_string(type) + " " + std::to_string(top));
+  activeLog->calls.push_back("play " + std::to_string(sound) + " " + std::to_string(type) + " " +
+                             std::to_string(top));
   return 0;
 }
 int RecordStop(int sound) {
@@ -243,13 +252,15 @@ SoundLog::~SoundLog() {
 std::string DescribeStage() {
   std::ostringstream out;
   const PlayerRecord& p = game.player;
-  out << "score " << game.score << " stage " << game.stageScore << " lives " << int(game.lives) << " frame "
-      << game.stageFrame << " scroll " << game.scrollPosition << " player " << p.body.x << "," << p.body.y << ","
-      << p.body.vx << "," << p.body.vy << " jump " << p.jumpState << " hp " << p.hp << " hover " << p.hover
-      << " power " << p.power << " barrier " << p.barrier << " streaks";
+  out << "score " << game.score << " stage " << game.stageScore << " lives " << int(game.lives)
+      << " frame " << game.stageFrame << " scroll " << game.scrollPosition << " player " << p.body.x
+      << "," << p.body.y << "," << p.body.vx << "," << p.body.vy << " jump " << p.jumpState
+      << " hp " << p.hp << " hover " << p.hover << " power " << p.power << " barrier " << p.barrier
+      << " streaks";
   for (int c : game.streaks) out << " " << c;
   for (const EnemyRecord& e : game.enemies)
-    if (e.body.kind != kFreeKind) out << " enemy " << int(e.body.kind) << "@" << e.body.x << "," << e.body.y;
+    if (e.body.kind != kFreeKind)
+      out << " enemy " << int(e.body.kind) << "@" << e.body.x << "," << e.body.y;
   int bullets = 0;
   for (const GameBody& b : game.bullets) bullets += b.kind != kFreeKind;
   out << " bullets " << bullets;

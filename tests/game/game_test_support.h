@@ -78,11 +78,12 @@ struct ReplayHeader {
 Bytes ReplayBytes(const ReplayHeader& header, const Bytes& controls);
 
 // A 24-bit bitmap of one colour, and every bitmap the game loads at its least sizes.
-void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue);
+void WriteBitmap(const std::string& path, int width, int height, std::uint8_t red,
+                 std::uint8_t green, std::uint8_t blue);
 void WriteFixtureBitmaps();
 // A 24-bit bitmap whose pixel (x, y), counted from the top, has the colour 0xRRGGBB of `colour`.
-void WritePatternBitmap(const std::string& path, int width, int height, std::uint32_t (*colour)(int x, int y));
+void WritePatternBitmap(const std::string& path, int width, int height,
+                        std::uint32_t (*colour)(int x, int y));
 
 // Resets the game's state, writes nothing, loads the type tables of the working folder and
 // sets the configuration (arcade mode off unless asked).

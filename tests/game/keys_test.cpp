@@ -64,7 +64,8 @@ TEST_F(KeysTest, MostRecentlyPressedKey) {
   EXPECT_EQ(MostRecentlyPressedKey({KeyLeft, KeyRight}), KeyLeft);
   PressKeys({});
   PressKeys({KeyLeft, KeyRight});
-  EXPECT_EQ(MostRecentlyPressedKey({KeyRight, KeyLeft}), KeyRight);  // a tie goes to the first listed
+  EXPECT_EQ(MostRecentlyPressedKey({KeyRight, KeyLeft}),
+            KeyRight);  // a tie goes to the first listed
   EXPECT_EQ(MostRecentlyPressedKey({KeyLeft, KeyRight}), KeyLeft);
 }
 

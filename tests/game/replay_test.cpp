@@ -205,7 +205,8 @@ TEST_F(RecordingTest, PlaybackDoesNotDependOnWhatRanBefore) {
   const std::string fresh = PlayStored();
   // A stage full of spinning enemies turns the angles of many slots before the replay runs.
   FixtureMap spinners = FlatMap();
-  for (int c = 4; c < 20; c += 2) spinners.Put(c, {1, c % 4 == 0 ? std::uint8_t{10} : std::uint8_t{22}, 5, 0});
+  for (int c = 4; c < 20; c += 2)
+    spinners.Put(c, {1, c % 4 == 0 ? std::uint8_t{10} : std::uint8_t{22}, 5, 0});
   WriteMap(1, spinners);
   ReplayHeader header;
   header.stage = 1;

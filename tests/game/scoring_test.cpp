@@ -92,7 +92,8 @@ TEST_F(ScoringTest, FinalScoreInsertion) {
   game.score = 700;  // equal to the third: the new third
   RecordFinalScore();
   EXPECT_EQ(game.finalRank, 2);
-  EXPECT_EQ(game.save.highScores, (std::array<std::int32_t, 10>{900, 800, 700, 700, 600, 500, 400, 300, 200, 100}));
+  EXPECT_EQ(game.save.highScores,
+            (std::array<std::int32_t, 10>{900, 800, 700, 700, 600, 500, 400, 300, 200, 100}));
   EXPECT_EQ(ReadFile("data/save.sdt").size(), 44u);
   LoadSaveData();
   EXPECT_EQ(game.save.highScores[3], 700);

@@ -28,8 +28,8 @@ class StageTest : public ::testing::Test {
                                           [](const GameBody& b) { return b.kind != kFreeKind; }));
   }
   static int ActiveShots() {
-    return static_cast<int>(
-        std::count_if(game.shots.begin(), game.shots.end(), [](const GameBody& b) { return b.kind != kFreeKind; }));
+    return static_cast<int>(std::count_if(game.shots.begin(), game.shots.end(),
+                                          [](const GameBody& b) { return b.kind != kFreeKind; }));
   }
   int Count(const std::string& call) const {
     return static_cast<int>(std::count(sounds.calls.begin(), sounds.calls.end(), call));

@@ -22,10 +22,18 @@ class StageMapTest : public ::testing::Test {
     StartStage(0);
   }
 
-  static int Count(const auto& pool, auto active) { return static_cast<int>(std::count_if(pool.begin(), pool.end(), active)); }
-  static int Enemies() { return Count(game.enemies, [](const EnemyRecord& e) { return e.body.kind != kFreeKind; }); }
-  static int Items() { return Count(game.items, [](const GameBody& b) { return b.kind != kFreeKind; }); }
-  static int Blocks() { return Count(game.blocks, [](const StageBlock& b) { return b.type != kFreeKind; }); }
+  static int Count(const auto& pool, auto active) {
+    return static_cast<int>(std::count_if(pool.begin(), pool.end(), active));
+  }
+  static int Enemies() {
+    return Count(game.enemies, [](const EnemyRecord& e) { return e.body.kind != kFreeKind; });
+  }
+  static int Items() {
+    return Count(game.items, [](const GameBody& b) { return b.kind != kFreeKind; });
+  }
+  static int Blocks() {
+    return Count(game.blocks, [](const StageBlock& b) { return b.type != kFreeKind; });
+  }
 
   WorkingFolder folder;
 };
@@ -51,10 +59,10 @@ TEST_F(StageMapTest, TheStartPlacesTheFirstScreenAndTheHeader) {
 
 TEST_F(StageMapTest, EntriesOutsideTheTablesAreEmpty) {
   FixtureMap map = FlatMap();
-  map.Put(6, {0, 4, 2, 5});    // block type 4
-  map.Put(6, {2, 6, 4, 0});    // item kind 6
-  map.Put(7, {3, 4, 4, 0});    // boss number 4
-  map.Put(7, {9, 0, 0, 0});    // unknown kind
+  map.Put(6, {0, 4, 2, 5});  // block type 4
+  map.Put(6, {2, 6, 4, 0});  // item kind 6
+  map.Put(7, {3, 4, 4, 0});  // boss number 4
+  map.Put(7, {9, 0, 0, 0});  // unknown kind
   Start(map);
   EXPECT_EQ(Blocks(), 1);
   EXPECT_EQ(Items(), 0);
@@ -131,7 +139,8 @@ TEST_F(StageMapTest, BlockTiles) {
   struct Case {
     int x, y, tile;
   };
-  for (const Case c : {Case{64, 416, 0}, Case{96, 416, 3}, Case{128, 416, 6}, Case{96, 448, 4}, Case{128, 480, 8}}) {
+  for (const Case c : {Case{64, 416, 0}, Case{96, 416, 3}, Case{128, 416, 6}, Case{96, 448, 4},
+                       Case{128, 480, 8}}) {
     SCOPED_TRACE(c.x * 1000 + c.y);
     EXPECT_EQ(BlockTileIndex(block, c.x, c.y), c.tile);
   }

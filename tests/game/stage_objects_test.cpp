@@ -126,8 +126,9 @@ TEST(ScreenLayoutTest, Glyphs) {
     char c;
     int glyph;
   };
-  for (const Case c : {Case{'0', 0}, Case{'9', 9}, Case{'A', 10}, Case{'Z', 35}, Case{'!', 36}, Case{'\n', 39},
-                       Case{'x', 43}, Case{'\\', 57}, Case{'$', 58}, Case{' ', 59}, Case{'a', -1}, Case{'\0', -1}}) {
+  for (const Case c : {Case{'0', 0}, Case{'9', 9}, Case{'A', 10}, Case{'Z', 35}, Case{'!', 36},
+                       Case{'\n', 39}, Case{'x', 43}, Case{'\\', 57}, Case{'$', 58}, Case{' ', 59},
+                       Case{'a', -1}, Case{'\0', -1}}) {
     SCOPED_TRACE(c.c);
     EXPECT_EQ(GlyphIndex(c.c), c.glyph);
   }

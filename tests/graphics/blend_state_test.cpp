@@ -25,7 +25,9 @@ class BlendStateTest : public GraphicsEngineTest {
   }
   IDirect3DTexture9* MakeTexture() {
     IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(device_->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+    EXPECT_EQ(
+        device_->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+        D3D_OK);
     textures_.push_back(texture);
     return texture;
   }
@@ -81,7 +83,8 @@ TEST_F(BlendStateTest, EachModeSetsItsBlendStates) {
     ApplyBlendState(0, nullptr, 0);
     EXPECT_EQ(RenderState(D3DRS_ALPHABLENDENABLE), c.enable);
     EXPECT_EQ(RenderState(D3DRS_SRCBLEND), c.source == kKeep ? DWORD{D3DBLEND_SRCALPHA} : c.source);
-    EXPECT_EQ(RenderState(D3DRS_DESTBLEND), c.destination == kKeep ? DWORD{D3DBLEND_INVSRCALPHA} : c.destination);
+    EXPECT_EQ(RenderState(D3DRS_DESTBLEND),
+              c.destination == kKeep ? DWORD{D3DBLEND_INVSRCALPHA} : c.destination);
     EXPECT_EQ(RenderState(D3DRS_BLENDOP), c.operation);
   }
 }

@@ -35,7 +35,11 @@ void ToScreen(float x, float y, float z, float* screenX, float* screenY) {
 TEST_F(CameraTest, DefaultCameraMapsThePlaneToPixels) {
   const struct {
     float x, y, screenX, screenY;
-  } cases[] = {{320, 240, 320, 240}, {0, 0, 0, 480}, {640, 480, 640, 0}, {320, 250, 320, 230}, {100, 400, 100, 80}};
+  } cases[] = {{320, 240, 320, 240},
+               {0, 0, 0, 480},
+               {640, 480, 640, 0},
+               {320, 250, 320, 230},
+               {100, 400, 100, 80}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.x);
     float x = 0;

@@ -40,7 +40,9 @@ class DeviceLossTest : public GraphicsEngineTest {
     PostMessageA(GetEngineWindowHandle(), WM_ACTIVATE, 1, 0);
     ProcessWindowMessages();
   }
-  static bool SameMatrix(const Matrix4& a, const Matrix4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+  static bool SameMatrix(const Matrix4& a, const Matrix4& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  }
 };
 
 // A 2 x 2 TGA of four colours, uncompressed true colour with the origin at the top.
@@ -53,7 +55,8 @@ std::vector<uint8_t> SmallTga() {
 
 TEST_F(DeviceLossTest, RebuildsTheDeviceAndRestoresState) {
   const std::vector<uint8_t> tga = SmallTga();
-  const int graph = CreateGraphFromMemoryImage(tga.data(), static_cast<int>(tga.size()), nullptr, 0, 1, 0);
+  const int graph =
+      CreateGraphFromMemoryImage(tga.data(), static_cast<int>(tga.size()), nullptr, 0, 1, 0);
   ASSERT_NE(graph, -1);
   const int white = GetBuiltInWhiteGraph();
   ASSERT_NE(white, -1);

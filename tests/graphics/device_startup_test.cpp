@@ -9,7 +9,9 @@ namespace {
 
 using DeviceStartupTest = GraphicsEngineTest;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 TEST_F(DeviceStartupTest, StartsInDirect3DModeWithTheFrontScreenAsTarget) {
   ASSERT_EQ(InitializeEngine(), 0);
@@ -29,8 +31,11 @@ TEST_F(DeviceStartupTest, StartsInDirect3DModeWithTheFrontScreenAsTarget) {
   const std::string log = ReadLog();
   // A step announced without a line feed is completed on the same line.
   EXPECT_TRUE(Contains(log, "DirectDraw オブジェクトの取得を行います....  成功\r\n"));
-  EXPECT_TRUE(Contains(log, "IDirect3D9Ex オブジェクトを取得します.... IDirect3D9 オブジェクトを取得します.... 成功\r\n"));
-  EXPECT_TRUE(Contains(log, "IDirect3DDevice9 オブジェクトを取得します.... ハードウエア頂点演算を使用します\r\n"));
+  EXPECT_TRUE(Contains(log,
+                       "IDirect3D9Ex オブジェクトを取得します.... IDirect3D9 "
+                       "オブジェクトを取得します.... 成功\r\n"));
+  EXPECT_TRUE(Contains(
+      log, "IDirect3DDevice9 オブジェクトを取得します.... ハードウエア頂点演算を使用します\r\n"));
   EXPECT_TRUE(Contains(log, "画面のフォーマットは D3DFMT_X8R8G8B8 です\r\n"));
   EXPECT_TRUE(Contains(log, "Ｚバッファのフォーマットは D3DFMT_D16 です\r\n"));
   EXPECT_TRUE(Contains(log, "16bit カラーフォーマットは K_D3DFMT_R5G6B5 です\r\n"));
@@ -41,8 +46,9 @@ TEST_F(DeviceStartupTest, StartsInDirect3DModeWithTheFrontScreenAsTarget) {
 TEST_F(DeviceStartupTest, FillsTheTextureFormatTable) {
   ASSERT_EQ(InitializeEngine(), 0);
   const D3DFORMAT expected[kTextureFormatCount] = {
-      D3DFMT_R5G6B5,   D3DFMT_X8R8G8B8, D3DFMT_A4R4G4B4, D3DFMT_A8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8,
-      D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_X1R5G5B5,
+      D3DFMT_R5G6B5,   D3DFMT_X8R8G8B8, D3DFMT_A4R4G4B4, D3DFMT_A8R8G8B8,
+      D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8,
+      D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_X1R5G5B5,
       D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8};
   for (int i = 0; i < kTextureFormatCount; ++i) {
     SCOPED_TRACE(i);
@@ -68,11 +74,13 @@ TEST_F(DeviceStartupTest, RefusedFormatsTakeTheNextChoice) {
 }
 
 TEST_F(DeviceStartupTest, NoAlphaTestFormatSelectsSoftwareMode) {
-  for (D3DFORMAT format : {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4}) D3D9SetFormatRefused(format, true);
+  for (D3DFORMAT format : {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4})
+    D3D9SetFormatRefused(format, true);
   ASSERT_EQ(InitializeEngine(), 0);
   EXPECT_EQ(IsSoftwareMode(), 1);
   EXPECT_EQ(GetDirect3DDevice9(), nullptr);
-  EXPECT_TRUE(Contains(ReadLog(), "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\r\n"));
+  EXPECT_TRUE(Contains(
+      ReadLog(), "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\r\n"));
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::Device), 0);
 }
 
@@ -88,12 +96,14 @@ TEST_F(DeviceStartupTest, SoftwareSwitchPresentsTheScreenImageThroughGdi) {
   EXPECT_EQ(IsSoftwareMode(), 1);
   EXPECT_EQ(GetUseHardwareGraphics(), 0);
   EXPECT_EQ(D3D9GetDeviceCreationCount(), 0);
-  for (int which = 0; which < kSoftwareScreenImageCount; ++which) EXPECT_NE(GetSoftwareScreenImage(which), nullptr);
+  for (int which = 0; which < kSoftwareScreenImageCount; ++which)
+    EXPECT_NE(GetSoftwareScreenImage(which), nullptr);
   MEMIMG* screen = GetSoftwareScreenImage(kSoftwareScreenPrimary);
   EXPECT_EQ(GetSoftwareDrawTarget(), screen);
   // 16 bits: the screen image holds 5:6:5 pixels of the background colour.
   EXPECT_EQ(screen->body->pixelType, MEMIMG_PIXEL_RGB565);
-  const uint16_t background = static_cast<uint16_t>(((0x20 >> 3) << 11) | ((0x40 >> 2) << 5) | (0x80 >> 3));
+  const uint16_t background =
+      static_cast<uint16_t>(((0x20 >> 3) << 11) | ((0x40 >> 2) << 5) | (0x80 >> 3));
   EXPECT_EQ(reinterpret_cast<uint16_t*>(screen->pixels)[0], background);
 
   // A marker pixel written into the screen image shows up in the window at its place.
@@ -134,7 +144,8 @@ TEST_F(DeviceStartupTest, FailedDirectDrawObjectFailsTheStart) {
   DirectDrawFailNextCreations(1);
   EXPECT_EQ(InitializeEngine(), -1);
   EXPECT_EQ(GraphicsCore().initialised, 0);
-  EXPECT_TRUE(Contains(ReadLog(), "オブジェクトの取得に失敗しました\r\nDirect3D9 DLL の解放 3\r\n"));
+  EXPECT_TRUE(
+      Contains(ReadLog(), "オブジェクトの取得に失敗しました\r\nDirect3D9 DLL の解放 3\r\n"));
   // A failed start leaves the window for the process's end; the next test needs it gone.
   DestroyEngineWindow();
 }
@@ -156,8 +167,6 @@ TEST_F(DeviceStartupTest, EndTwiceOnlyEndsFontsTheSecondTime) {
   EXPECT_EQ(SetDrawTarget(-2), -1);
 }
 
-TEST_F(DeviceStartupTest, SetDrawTargetBeforeTheStartFails) {
-  EXPECT_EQ(SetDrawTarget(-2), -1);
-}
+TEST_F(DeviceStartupTest, SetDrawTargetBeforeTheStartFails) { EXPECT_EQ(SetDrawTarget(-2), -1); }
 
 }  // namespace

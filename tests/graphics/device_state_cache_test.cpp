@@ -72,7 +72,8 @@ TEST_F(DeviceStateCacheTest, RefusedValueIsNotMirrored) {
   EXPECT_EQ(GetDeviceStateCache().viewport.Width, 320u);
   EXPECT_EQ(SetDeviceViewport(&tooLarge), -1);
   EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SetViewport), 3);
-  EXPECT_NE(ReadLog().find("ビューポートのセットに失敗しました ErrorCode 8876086c\r\n"), std::string::npos);
+  EXPECT_NE(ReadLog().find("ビューポートのセットに失敗しました ErrorCode 8876086c\r\n"),
+            std::string::npos);
   // The value the device holds is still known, so setting it again sends nothing.
   EXPECT_EQ(SetDeviceViewport(&good), 0);
   EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SetViewport), 3);
@@ -140,8 +141,8 @@ TEST_F(DeviceStateCacheTest, GridOfManyRowsIsDrawnInStripsOfAtMost1000Indices) {
 
 TEST_F(DeviceStateCacheTest, AChangeSendsTheQueuedVerticesFirst) {
   // A 2 x 2 TGA, uncompressed true colour with the origin at the top.
-  const uint8_t tga[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
-                         0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
+  const uint8_t tga[] = {0, 0,  2,    0, 0, 0,   0, 0,   0, 0,   0, 0, 2,   0,   2,
+                         0, 24, 0x20, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
   const int graph = CreateGraphFromMemoryImage(tga, sizeof tga, nullptr, 0, 1, 0);
   ASSERT_NE(graph, -1);
   ASSERT_EQ(DrawGraphAtPoint(10, 10, graph, 0), 0);

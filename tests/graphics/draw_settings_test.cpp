@@ -36,10 +36,8 @@ TEST_F(DrawSettingsTest, DrawAreaIsSortedClampedAndMayBeEmpty) {
     RECT expected;
     int empty;
   } cases[] = {
-      {{100, 100, 50, 50}, {50, 50, 100, 100}, 0},
-      {{10, 10, 10, 200}, {10, 10, 10, 200}, 1},
-      {{-20, -30, 700, 500}, {0, 0, 640, 480}, 0},
-      {{600, 470, 900, 900}, {600, 470, 640, 480}, 0},
+      {{100, 100, 50, 50}, {50, 50, 100, 100}, 0}, {{10, 10, 10, 200}, {10, 10, 10, 200}, 1},
+      {{-20, -30, 700, 500}, {0, 0, 640, 480}, 0}, {{600, 470, 900, 900}, {600, 470, 640, 480}, 0},
       {{700, 10, 800, 20}, {640, 10, 640, 20}, 1},
   };
   for (const auto& c : cases) {
@@ -100,7 +98,8 @@ TEST_F(DrawSettingsTest, ScreenColourCodesOnA16BitSoftwareScreen) {
 
 TEST_F(DrawSettingsTest, BlendGraphThatIsNotLiveChangesNothing) {
   ASSERT_EQ(InitializeEngine(), 0);
-  for (int graph : {0, 12345, MakeEngineHandle(kGraphHandle, 5, 7), MakeEngineHandle(kSoundHandle, 0, 0)}) {
+  for (int graph :
+       {0, 12345, MakeEngineHandle(kGraphHandle, 5, 7), MakeEngineHandle(kSoundHandle, 0, 0)}) {
     SCOPED_TRACE(graph);
     EXPECT_EQ(SetBlendGraph(graph, 10, 20), -1);
     EXPECT_EQ(GetDrawSettings()->blendGraph, -1);
@@ -114,8 +113,8 @@ TEST_F(DrawSettingsTest, BlendGraphThatIsNotLiveChangesNothing) {
 TEST_F(DrawSettingsTest, BlendGraphRecordsItsTextureForTheNextDraw) {
   ASSERT_EQ(InitializeEngine(), 0);
   // A 2 x 2 TGA, uncompressed true colour with the origin at the top.
-  const uint8_t tga[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0x20,
-                         0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
+  const uint8_t tga[] = {0, 0,  2,    0, 0, 0,   0, 0,   0, 0,   0, 0, 2,   0,   2,
+                         0, 24, 0x20, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255};
   const int graph = CreateGraphFromMemoryImage(tga, sizeof tga, nullptr, 0, 1, 0);
   ASSERT_NE(graph, -1);
   ASSERT_EQ(SetBlendGraph(graph, 64, 300), 0);
@@ -205,10 +204,14 @@ TEST(ColorFormatForD3DFormatTest, KnownCodesAndOthers) {
     D3DFORMAT format;
     int depth;
     uint32_t red, alpha;
-  } cases[] = {{D3DFMT_R8G8B8, 24, 0xFF0000, 0},           {D3DFMT_A8R8G8B8, 32, 0xFF0000, 0xFF000000u},
-               {D3DFMT_R5G6B5, 16, 0xF800, 0},              {D3DFMT_A1R5G5B5, 16, 0x7C00, 0x8000},
-               {D3DFMT_A4R4G4B4, 16, 0xF00, 0xF000},        {D3DFMT_R3G3B2, 8, 0xE0, 0},
-               {D3DFMT_A2B10G10R10, 32, 0x3FF, 0xC0000000u}, {D3DFMT_X8B8G8R8, 32, 0xFF, 0},
+  } cases[] = {{D3DFMT_R8G8B8, 24, 0xFF0000, 0},
+               {D3DFMT_A8R8G8B8, 32, 0xFF0000, 0xFF000000u},
+               {D3DFMT_R5G6B5, 16, 0xF800, 0},
+               {D3DFMT_A1R5G5B5, 16, 0x7C00, 0x8000},
+               {D3DFMT_A4R4G4B4, 16, 0xF00, 0xF000},
+               {D3DFMT_R3G3B2, 8, 0xE0, 0},
+               {D3DFMT_A2B10G10R10, 32, 0x3FF, 0xC0000000u},
+               {D3DFMT_X8B8G8R8, 32, 0xFF, 0},
                {D3DFMT_A2R10G10B10, 32, 0x3FF00000, 0xC0000000u}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -218,7 +221,8 @@ TEST(ColorFormatForD3DFormatTest, KnownCodesAndOthers) {
     EXPECT_EQ(format->redMask, c.red);
     EXPECT_EQ(format->alphaMask, c.alpha);
   }
-  for (D3DFORMAT other : {D3DFMT_UNKNOWN, D3DFMT_A8, D3DFMT_D16, D3DFMT_DXT1}) EXPECT_EQ(GetColorFormatForD3DFormat(other), nullptr);
+  for (D3DFORMAT other : {D3DFMT_UNKNOWN, D3DFMT_A8, D3DFMT_D16, D3DFMT_DXT1})
+    EXPECT_EQ(GetColorFormatForD3DFormat(other), nullptr);
 }
 
 }  // namespace

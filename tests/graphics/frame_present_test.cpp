@@ -1,8 +1,8 @@
 // Presentation read back from the CPU Direct3D device: the cleared frame, partial presents, the
 // vertical-blank waits and the front-screen timer that presents every 32 ms of virtual time while
 // the draw target is the front screen.
-#include "graphics/device_state_cache.h"
 #include "graphics/frame_present.h"
+#include "graphics/device_state_cache.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 
 namespace {

@@ -22,7 +22,8 @@ TEST_F(GraphCreationTest, DividedSheetNumbersPiecesRowByRow) {
   const TestImage sheet = MakePatternImage(16, 8, 3);
   int pieces[8];
   for (int& piece : pieces) piece = 12345;
-  ASSERT_EQ(LoadDividedGraphFile(WriteFixture("sheet.bmp", sheet).c_str(), 7, 4, 2, 4, 4, pieces), 0);
+  ASSERT_EQ(LoadDividedGraphFile(WriteFixture("sheet.bmp", sheet).c_str(), 7, 4, 2, 4, 4, pieces),
+            0);
   EXPECT_EQ(pieces[7], 12345);
   ASSERT_EQ(ClearDrawTarget(), 0);
   Canvas expected(kBackground);
@@ -42,7 +43,9 @@ TEST_F(GraphCreationTest, MirroredSheetShowsEachCellMirrored) {
   Start(32, kBackground);
   const TestImage sheet = MakePatternImage(12, 4, 9);
   int pieces[3];
-  ASSERT_EQ(LoadDividedGraphFileCore(WriteFixture("mirror.bmp", sheet).c_str(), 3, 3, 1, 4, 4, pieces, 0, 1), 0);
+  ASSERT_EQ(LoadDividedGraphFileCore(WriteFixture("mirror.bmp", sheet).c_str(), 3, 3, 1, 4, 4,
+                                     pieces, 0, 1),
+            0);
   ASSERT_EQ(ClearDrawTarget(), 0);
   Canvas expected(kBackground);
   for (int i = 0; i < 3; ++i) {
@@ -75,8 +78,9 @@ TEST_F(GraphCreationTest, DeriveGraphCutsToItsSourceAndRefusesEmptyRectangles) {
     int expectedWidth, expectedHeight;  // 0: refused
   };
   const Case cases[] = {
-      {0, 0, 10, 6, 10, 6}, {7, 2, 10, 10, 3, 4}, {9, 5, 1, 1, 1, 1}, {10, 0, 1, 1, 0, 0}, {0, 6, 1, 1, 0, 0},
-      {-1, 0, 2, 2, 0, 0},  {0, -1, 2, 2, 0, 0},  {2, 2, 0, 3, 0, 0},  {2, 2, 3, -1, 0, 0}, {2, 2, -4, 3, 0, 0},
+      {0, 0, 10, 6, 10, 6}, {7, 2, 10, 10, 3, 4}, {9, 5, 1, 1, 1, 1},  {10, 0, 1, 1, 0, 0},
+      {0, 6, 1, 1, 0, 0},   {-1, 0, 2, 2, 0, 0},  {0, -1, 2, 2, 0, 0}, {2, 2, 0, 3, 0, 0},
+      {2, 2, 3, -1, 0, 0},  {2, 2, -4, 3, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.width << "x" << c.height);
@@ -164,7 +168,8 @@ TEST_F(GraphCreationTest, MissingAndUndecodableFilesAreToldApart) {
   std::string junk;
   ASSERT_TRUE(MapPosixToEnginePath(posix, junk));
   EXPECT_EQ(LoadGraphFile(junk.c_str()), -1);
-  EXPECT_NE(ReadLog().find("右記のグラフィックファイルのロードに失敗しました：" + junk), std::string::npos);
+  EXPECT_NE(ReadLog().find("右記のグラフィックファイルのロードに失敗しました：" + junk),
+            std::string::npos);
   int pieces[2];
   EXPECT_EQ(LoadDividedGraphFile(junk.c_str(), 2, 2, 1, 1, 1, pieces), -1);
 }
@@ -180,7 +185,8 @@ TEST_F(GraphCreationTest, UploadRepeatsTheLastColumnAndRowIntoTheTile) {
   D3DLOCKED_RECT locked{};
   ASSERT_EQ(tile.texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
   auto texel = [&](int x, int y) {
-    return reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch)[x] &
+    return reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) +
+                                             y * locked.Pitch)[x] &
            0xFFFFFF;
   };
   for (int y = 0; y < 100; y += 33) {
@@ -198,7 +204,8 @@ TEST_F(GraphCreationTest, MipLevelsAreMadeByHalving) {
   StandardImage image{};
   ASSERT_EQ(CreateXRGB8StandardImage(8, 8, &image), 0);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) SetStandardImagePixel(&image, x, y, x * 32, y * 32, (x + y) * 16, 255);
+    for (int x = 0; x < 8; ++x)
+      SetStandardImagePixel(&image, x, y, x * 32, y * 32, (x + y) * 16, 255);
   const int graph = AllocateGraphHandle();
   ASSERT_EQ(BuildGraphImageRecord(graph, 8, 8, 0, 0, 0, 4), 0);
   EXPECT_EQ(TransferImageToGraph(nullptr, &image, nullptr, 0, 0, graph, 0), 0);
@@ -209,9 +216,10 @@ TEST_F(GraphCreationTest, MipLevelsAreMadeByHalving) {
   ASSERT_EQ(texture->GetLevelCount(), 4u);
   auto read = [&](int level, int x, int y) {
     D3DLOCKED_RECT locked{};
-    EXPECT_EQ(texture->LockRect(static_cast<UINT>(level), &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
-    const uint32_t value =
-        reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch)[x];
+    EXPECT_EQ(texture->LockRect(static_cast<UINT>(level), &locked, nullptr, D3DLOCK_READONLY),
+              D3D_OK);
+    const uint32_t value = reinterpret_cast<const uint32_t*>(
+        static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch)[x];
     texture->UnlockRect(static_cast<UINT>(level));
     return value & 0xFFFFFF;
   };
@@ -240,7 +248,8 @@ TEST_F(GraphCreationTest, DrawTargetReadsBackAndCopiesIntoAGraph) {
   EXPECT_EQ(pixels.height, 4);
   for (int y = 0; y < 4; ++y) {
     EXPECT_EQ(GetStandardImagePixelARGB(&pixels, 0, y) & 0xFFFFFF, kBackground);
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(GetStandardImagePixelARGB(&pixels, x + 1, y) & 0xFFFFFF, sprite.At(x, y));
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(GetStandardImagePixelARGB(&pixels, x + 1, y) & 0xFFFFFF, sprite.At(x, y));
   }
   EXPECT_EQ(UnlockDrawTargetPixels(), 0);
 

@@ -16,11 +16,14 @@ using GraphDeviceLossTest = GraphTest;
 TEST_F(GraphDeviceLossTest, GraphsSurviveALostDevice) {
   Start(32, kBackground);
   GameScene scene;
-  ASSERT_TRUE(scene.Load([&](const std::string& name, const TestImage& image) { return WriteFixture(name, image); }));
+  ASSERT_TRUE(scene.Load(
+      [&](const std::string& name, const TestImage& image) { return WriteFixture(name, image); }));
   ASSERT_EQ(ClearDrawTarget(), 0);
   scene.Draw();
   const std::vector<uint32_t> before = PresentAndRead();
-  ASSERT_GT(std::count_if(before.begin(), before.end(), [](uint32_t p) { return p != kBackground; }), 500);
+  ASSERT_GT(
+      std::count_if(before.begin(), before.end(), [](uint32_t p) { return p != kBackground; }),
+      500);
   ASSERT_EQ(D3D9GetDeviceCreationCount(), 1);
   const int texturesBefore = D3D9GetLiveObjectCount(D3D9ObjectKind::Texture);
 

@@ -77,7 +77,8 @@ TEST_F(GraphDrawTest, PartDrawsExactlyTheWindowOfTheGraph) {
   for (const PartCase& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(ClearDrawTarget(), 0);
-    EXPECT_EQ(DrawGraphPart(c.x, c.y, c.sourceX, c.sourceY, c.width, c.height, graph, 1, c.mirror), 0);
+    EXPECT_EQ(DrawGraphPart(c.x, c.y, c.sourceX, c.sourceY, c.width, c.height, graph, 1, c.mirror),
+              0);
     Canvas expected(kBackground);
     for (int dy = 0; dy < c.height; ++dy) {
       for (int dx = 0; dx < c.width; ++dx) {
@@ -93,7 +94,8 @@ TEST_F(GraphDrawTest, PartDrawsExactlyTheWindowOfTheGraph) {
     EXPECT_EQ(CountFrameDifferences(PresentAndRead(), expected.image), 0);
   }
   const RECT area = GetDrawSettings()->drawArea;
-  EXPECT_EQ(std::make_tuple(area.left, area.top, area.right, area.bottom), std::make_tuple(0, 0, 640, 480));
+  EXPECT_EQ(std::make_tuple(area.left, area.top, area.right, area.bottom),
+            std::make_tuple(0, 0, 640, 480));
 }
 
 TEST_F(GraphDrawTest, StretchedTwiceMakesTwoByTwoBlocksAndMirrors) {
@@ -152,7 +154,8 @@ TEST_F(GraphDrawTest, SixteenBitScreenKeepsTheGamePatterns) {
   TestImage sprite(4, 4);
   for (int i = 0; i < 16; ++i) {
     const int n = i % 8;
-    sprite.pixels[static_cast<size_t>(i)] = ((n & 1) ? 0xFF0000 : 0) | ((n & 2) ? 0x00FF00 : 0) | ((n & 4) ? 0xFF : 0);
+    sprite.pixels[static_cast<size_t>(i)] =
+        ((n & 1) ? 0xFF0000 : 0) | ((n & 2) ? 0x00FF00 : 0) | ((n & 4) ? 0xFF : 0);
   }
   const int graph = LoadGraphFile(WriteFixture("sixteen.bmp", sprite).c_str());
   ASSERT_NE(graph, -1);

@@ -28,9 +28,12 @@ TEST_F(GraphHandleTest, TileSizesFollowTheGreedySplit) {
     std::vector<int> tiles;
   };
   const Case cases[] = {
-      {640, 0, {512, 128}},  {700, 0, {512, 128, 64}}, {480, 0, {512}},       {5, 0, {8}},
-      {8, 0, {8}},           {9, 0, {16}},             {256, 0, {256}},       {640, 1, {1024}},
-      {1000, 0, {1024}},     {3000, 0, {2048, 1024}},  {2048, 0, {2048}},     {768, 0, {512, 256}},
+      {640, 0, {512, 128}}, {700, 0, {512, 128, 64}},
+      {480, 0, {512}},      {5, 0, {8}},
+      {8, 0, {8}},          {9, 0, {16}},
+      {256, 0, {256}},      {640, 1, {1024}},
+      {1000, 0, {1024}},    {3000, 0, {2048, 1024}},
+      {2048, 0, {2048}},    {768, 0, {512, 256}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
@@ -108,7 +111,8 @@ TEST_F(GraphHandleTest, PiecesShareOneImageFreedWithTheLastOfThem) {
   const int texturesBefore = D3D9GetLiveObjectCount(D3D9ObjectKind::Texture);
   const TestImage sheet = MakePatternImage(16, 8, 5);
   int pieces[8];
-  ASSERT_EQ(LoadDividedGraphFile(WriteFixture("sheet.bmp", sheet).c_str(), 8, 4, 2, 4, 4, pieces), 0);
+  ASSERT_EQ(LoadDividedGraphFile(WriteFixture("sheet.bmp", sheet).c_str(), 8, 4, 2, 4, 4, pieces),
+            0);
   const int texturesOfSheet = D3D9GetLiveObjectCount(D3D9ObjectKind::Texture) - texturesBefore;
   EXPECT_EQ(texturesOfSheet, 1);
   const int derived = DeriveGraph(1, 1, 2, 2, pieces[5]);
@@ -178,7 +182,8 @@ TEST_F(GraphHandleTest, MoreThanTwoHundredFiftySixTilesAreRefused) {
   EXPECT_NE(MakeEmptyGraph(128, 128), -1);
   EXPECT_EQ(MakeEmptyGraph(129, 128), -1);
   EXPECT_EQ(GetGraphHandleCount(), count + 1);
-  EXPECT_NE(ReadLog().find("テクスチャの数が 256 枚を越えるため画像を作成できません"), std::string::npos);
+  EXPECT_NE(ReadLog().find("テクスチャの数が 256 枚を越えるため画像を作成できません"),
+            std::string::npos);
 }
 
 }  // namespace

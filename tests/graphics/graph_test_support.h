@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "graphics/graphics.h"
@@ -22,7 +22,8 @@ struct TestImage {
   int height = 0;
   std::vector<uint32_t> pixels;
   TestImage() = default;
-  TestImage(int w, int h, uint32_t fill = 0) : width(w), height(h), pixels(static_cast<size_t>(w) * h, fill) {}
+  TestImage(int w, int h, uint32_t fill = 0)
+      : width(w), height(h), pixels(static_cast<size_t>(w) * h, fill) {}
   uint32_t& At(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
   uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
@@ -89,14 +90,15 @@ inline TestImage MakePatternImage(int width, int height, int seed) {
 // The expected screen.
 struct Canvas {
   TestImage image;
-  explicit Canvas(uint32_t background, int width = 640, int height = 480) : image(width, height, background) {}
+  explicit Canvas(uint32_t background, int width = 640, int height = 480)
+      : image(width, height, background) {}
   void Put(int x, int y, uint32_t rgb) {
     if (x >= 0 && y >= 0 && x < image.width && y < image.height) image.At(x, y) = rgb;
   }
   // The source drawn with its top-left pixel at (x, y), inside the clip (left, top, right, bottom);
   // black pixels skipped when transparent.
-  void Draw(const TestImage& source, int x, int y, bool transparent, int left = 0, int top = 0, int right = 640,
-            int bottom = 480) {
+  void Draw(const TestImage& source, int x, int y, bool transparent, int left = 0, int top = 0,
+            int right = 640, int bottom = 480) {
     for (int sy = 0; sy < source.height; ++sy) {
       for (int sx = 0; sx < source.width; ++sx) {
         const int px = x + sx;
@@ -118,7 +120,8 @@ inline TestImage Crop(const TestImage& source, int x, int y, int width, int heig
 }
 
 // Number of pixels whose channels differ by more than the tolerance; the first few are reported.
-inline int CountFrameDifferences(const std::vector<uint32_t>& actual, const TestImage& expected, int tolerance = 0) {
+inline int CountFrameDifferences(const std::vector<uint32_t>& actual, const TestImage& expected,
+                                 int tolerance = 0) {
   if (actual.size() != expected.pixels.size()) {
     ADD_FAILURE() << "frame of " << actual.size() << " pixels, expected " << expected.pixels.size();
     return -1;
@@ -137,8 +140,9 @@ inline int CountFrameDifferences(const std::vector<uint32_t>& actual, const Test
     if (!differs) continue;
     if (++count <= 5) {
       char line[96];
-      std::snprintf(line, sizeof line, "pixel (%d, %d): %06X, expected %06X", static_cast<int>(i % expected.width),
-                    static_cast<int>(i / expected.width), a, e);
+      std::snprintf(line, sizeof line, "pixel (%d, %d): %06X, expected %06X",
+                    static_cast<int>(i % expected.width), static_cast<int>(i / expected.width), a,
+                    e);
       ADD_FAILURE() << line;
     }
   }
@@ -206,7 +210,9 @@ struct GameScene {
     for (int i = 0; i < 16; ++i) sheetImage.At((i * 7) % 32, (i * 5) % 16) = 0;
     glyphImage.At(2, 3) = 0;
     glyphImage.At(11, 15) = 0;
-    if (LoadDividedGraphFile(write("scene_sheet.bmp", sheetImage).c_str(), 8, 4, 2, 8, 8, pieces) != 0) return false;
+    if (LoadDividedGraphFile(write("scene_sheet.bmp", sheetImage).c_str(), 8, 4, 2, 8, 8, pieces) !=
+        0)
+      return false;
     glyph = LoadGraphFile(write("scene_glyph.bmp", glyphImage).c_str());
     return glyph != -1;
   }

@@ -7,7 +7,9 @@ namespace {
 
 using ScreenModeTest = GraphicsEngineTest;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 void ExpectBackBufferSize(UINT width, UINT height) {
   IDirect3DSurface9* backBuffer = GraphicsCore().backBuffer;
@@ -81,7 +83,9 @@ TEST_F(ScreenModeTest, FullScreen320x240IsShownDoubled) {
   std::vector<uint32_t> pixels = PresentedPixels(&width, &height);
   ASSERT_EQ(width, 640);
   ASSERT_EQ(height, 480);
-  auto at = [&](int x, int y) { return pixels[static_cast<size_t>(y) * 640 + static_cast<size_t>(x)]; };
+  auto at = [&](int x, int y) {
+    return pixels[static_cast<size_t>(y) * 640 + static_cast<size_t>(x)];
+  };
   EXPECT_EQ(at(0, 0), 0xFFFFFFu);
   EXPECT_EQ(at(1, 1), 0xFFFFFFu);
   EXPECT_EQ(at(2, 2), 0u);

@@ -25,9 +25,12 @@ class SoftwareDrawTest : public GraphTest {
       // Channels a 16-bit screen and a 16-bit texture hold alike: 0x00 or 0xFF.
       for (TestImage* image : {&scene.sheetImage, &scene.glyphImage})
         for (uint32_t& p : image->pixels)
-          p = ((p & 0x800000) ? 0xFF0000 : 0) | ((p & 0x8000) ? 0xFF00 : 0) | ((p & 0x80) ? 0xFF : 0) | 0x0000FF;
+          p = ((p & 0x800000) ? 0xFF0000 : 0) | ((p & 0x8000) ? 0xFF00 : 0) |
+              ((p & 0x80) ? 0xFF : 0) | 0x0000FF;
     }
-    EXPECT_TRUE(scene.Load([&](const std::string& name, const TestImage& image) { return WriteFixture(name, image); }));
+    EXPECT_TRUE(scene.Load([&](const std::string& name, const TestImage& image) {
+      return WriteFixture(name, image);
+    }));
     EXPECT_EQ(ClearDrawTarget(), 0);
     scene.Draw();
     EXPECT_EQ(PresentFrame(), 0);
@@ -35,7 +38,8 @@ class SoftwareDrawTest : public GraphTest {
   }
 };
 
-int CountDifferences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int tolerance) {
+int CountDifferences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                     int tolerance) {
   TestImage expected(640, 480);
   expected.pixels = b;
   return CountFrameDifferences(a, expected, tolerance);
@@ -45,7 +49,9 @@ TEST_F(SoftwareDrawTest, GamePatternsMatchTheDeviceOnA32BitScreen) {
   const std::vector<uint32_t> device = SceneFrame(false, 32, false);
   const std::vector<uint32_t> software = SceneFrame(true, 32, false);
   ASSERT_EQ(device.size(), 640u * 480u);
-  ASSERT_GT(std::count_if(device.begin(), device.end(), [](uint32_t p) { return p != kBackground; }), 500);
+  ASSERT_GT(
+      std::count_if(device.begin(), device.end(), [](uint32_t p) { return p != kBackground; }),
+      500);
   // The brightness products may round one step apart.
   EXPECT_EQ(CountDifferences(software, device, 1), 0);
 }
@@ -54,7 +60,8 @@ TEST_F(SoftwareDrawTest, GamePatternsMatchTheDeviceOnA16BitScreen) {
   const std::vector<uint32_t> device = SceneFrame(false, 16, true);
   const std::vector<uint32_t> software = SceneFrame(true, 16, true);
   ASSERT_EQ(device.size(), 640u * 480u);
-  ASSERT_GT(std::count_if(device.begin(), device.end(), [](uint32_t p) { return p != 0x294163; }), 500);
+  ASSERT_GT(std::count_if(device.begin(), device.end(), [](uint32_t p) { return p != 0x294163; }),
+            500);
   // The windowed device keeps the desktop's 32-bit back buffer while the software screen holds
   // 5:6:5 pixels: the background may be one step of a 5- or 6-bit channel apart.
   EXPECT_EQ(CountDifferences(software, device, 8), 0);

@@ -43,7 +43,8 @@ std::vector<std::uint8_t> DecodeAll(SoundDecoderRecord* decoder) {
   void* pcm = nullptr;
   int bytes = 0;
   if (DecodeSoundToPcm(decoder, &format, &pcm, &bytes) != 0) return {};
-  std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(pcm), static_cast<std::uint8_t*>(pcm) + bytes);
+  std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(pcm),
+                                static_cast<std::uint8_t*>(pcm) + bytes);
   TrackedFree(pcm);
   return out;
 }
@@ -251,7 +252,8 @@ TEST_F(SoundDecoderTest, OggVorbisSeekLandsOnTheSample) {
     EXPECT_EQ(decoder->position, sample * 4);
     const int got = ReadSoundDecoder(decoder.get(), out.data(), 400);
     ASSERT_EQ(got, std::min(400, (20000 - sample) * 4));
-    EXPECT_EQ(0, std::memcmp(out.data(), reference.data() + sample * 4, static_cast<std::size_t>(got)));
+    EXPECT_EQ(
+        0, std::memcmp(out.data(), reference.data() + sample * 4, static_cast<std::size_t>(got)));
   }
 }
 
@@ -265,7 +267,8 @@ TEST_F(SoundDecoderTest, DamagedOggVorbisKeepsWhatDecodedBeforeTheDamage) {
   const auto decoded = DecodeAll(decoder.get());
   ASSERT_FALSE(decoded.empty());
   EXPECT_LT(decoded.size(), reference.size()) << "decoding stops at the damage";
-  EXPECT_EQ(0, std::memcmp(decoded.data(), reference.data(), decoded.size())) << "what came before is kept";
+  EXPECT_EQ(0, std::memcmp(decoded.data(), reference.data(), decoded.size()))
+      << "what came before is kept";
 }
 
 TEST_F(SoundDecoderTest, BuildWaveFileImageMakesAFileTheDecoderReads) {
@@ -274,7 +277,8 @@ TEST_F(SoundDecoderTest, BuildWaveFileImageMakesAFileTheDecoderReads) {
   void* image = nullptr;
   int bytes = 0;
   ASSERT_EQ(BuildWaveFileImage(&image, &bytes, format.data(), 16, data.data(), 64), 0);
-  const std::vector<std::uint8_t> built(static_cast<std::uint8_t*>(image), static_cast<std::uint8_t*>(image) + bytes);
+  const std::vector<std::uint8_t> built(static_cast<std::uint8_t*>(image),
+                                        static_cast<std::uint8_t*>(image) + bytes);
   TrackedFree(image);
   EXPECT_EQ(built, Wave(WaveFields{}, data));
   DecoderOver decoder(built);

@@ -72,7 +72,8 @@ TEST_F(SoundEngineTest, PlayTypeZeroReturnsWhenTheSoundHasEnded) {
     }
   });
   EXPECT_EQ(PlaySoundData(sound, SoundPlayWait, 1), 0);
-  EXPECT_GE(rendered.load(), 20000) << "the call returned only after the sound was mixed to its end";
+  EXPECT_GE(rendered.load(), 20000)
+      << "the call returned only after the sound was mixed to its end";
   EXPECT_EQ(IsSoundDataPlaying(sound), 0);
   done = true;
   renderer.join();
@@ -99,10 +100,12 @@ TEST_F(SoundEngineTest, APlayedSoundArrivesInTheDiskDriversFile) {
   setenv("SDL_AUDIODRIVER", previousDriver.c_str(), 1);
 
   std::ifstream file(path, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
+                                std::istreambuf_iterator<char>());
   std::vector<std::int16_t> written(bytes.size() / 2);
   std::memcpy(written.data(), bytes.data(), written.size() * 2);
-  const auto found = std::search(written.begin(), written.end(), reference.begin(), reference.end());
+  const auto found =
+      std::search(written.begin(), written.end(), reference.begin(), reference.end());
   EXPECT_NE(found, written.end()) << "the driver wrote " << written.size() << " samples";
 }
 

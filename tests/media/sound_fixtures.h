@@ -22,7 +22,8 @@ inline void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   Put16(out, v >> 16);
 }
 
-inline void AddChunk(std::vector<std::uint8_t>& out, const char* id, const std::vector<std::uint8_t>& body,
+inline void AddChunk(std::vector<std::uint8_t>& out, const char* id,
+                     const std::vector<std::uint8_t>& body,
                      std::uint32_t declaredSize = 0xFFFFFFFF) {
   out.insert(out.end(), id, id + 4);
   Put32(out, declaredSize == 0xFFFFFFFF ? static_cast<std::uint32_t>(body.size()) : declaredSize);
@@ -61,7 +62,8 @@ inline std::vector<std::uint8_t> Riff(const std::vector<std::uint8_t>& chunks) {
   return out;
 }
 
-inline std::vector<std::uint8_t> Wave(const WaveFields& fields, const std::vector<std::uint8_t>& data) {
+inline std::vector<std::uint8_t> Wave(const WaveFields& fields,
+                                      const std::vector<std::uint8_t>& data) {
   std::vector<std::uint8_t> chunks;
   AddChunk(chunks, "fmt ", FormatBody(fields));
   AddChunk(chunks, "data", data);
@@ -165,12 +167,16 @@ inline std::vector<std::int16_t> DecodeOggVorbisReference(const std::vector<std:
   };
   callbacks.seek_func = [](void* data, ogg_int64_t offset, int whence) -> int {
     auto* s = static_cast<MemorySource*>(data);
-    const ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s->position : s->bytes->size();
+    const ogg_int64_t base = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? s->position
+                                                  : s->bytes->size();
     if (base + offset < 0 || base + offset > static_cast<ogg_int64_t>(s->bytes->size())) return -1;
     s->position = static_cast<std::size_t>(base + offset);
     return 0;
   };
-  callbacks.tell_func = [](void* data) -> long { return static_cast<long>(static_cast<MemorySource*>(data)->position); };
+  callbacks.tell_func = [](void* data) -> long {
+    return static_cast<long>(static_cast<MemorySource*>(data)->position);
+  };
   OggVorbis_File vf;
   std::vector<std::int16_t> pcm;
   if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) != 0) return pcm;

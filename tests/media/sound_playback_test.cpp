@@ -34,7 +34,9 @@ std::vector<std::int16_t> Render(int frames) {
   return out;
 }
 
-std::int16_t Clip(long value) { return static_cast<std::int16_t>(std::clamp<long>(value, -32768, 32767)); }
+std::int16_t Clip(long value) {
+  return static_cast<std::int16_t>(std::clamp<long>(value, -32768, 32767));
+}
 
 class SoundPlaybackTest : public ::testing::Test {
  protected:
@@ -91,7 +93,8 @@ TEST_F(SoundPlaybackTest, VolumeSixtyFourAttenuatesBySixDecibels) {
   PlaySoundData(sound, SoundPlayBack, 1);
   const auto out = Render(kFrames);
   const double gain = std::pow(10.0, -0.3);
-  for (int i = 0; i < 2 * kFrames; ++i) ASSERT_NEAR(out[i], reference()[i] * gain, 1.0) << "sample " << i;
+  for (int i = 0; i < 2 * kFrames; ++i)
+    ASSERT_NEAR(out[i], reference()[i] * gain, 1.0) << "sample " << i;
 }
 
 TEST_F(SoundPlaybackTest, VolumeSettingsMapToHundredthsOfADecibel) {
@@ -113,7 +116,8 @@ TEST_F(SoundPlaybackTest, LoopedPlayRepeatsWithoutASeam) {
   const int sound = Load();
   ASSERT_EQ(PlaySoundData(sound, SoundPlayLoop, 1), 0);
   const auto out = Render(kFrames * 5 / 2);
-  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], reference()[i % reference().size()]) << i;
+  for (std::size_t i = 0; i < out.size(); ++i)
+    ASSERT_EQ(out[i], reference()[i % reference().size()]) << i;
   EXPECT_EQ(IsSoundDataPlaying(sound), 1);
   ASSERT_EQ(StopSoundData(sound), 0);
   EXPECT_EQ(IsSoundDataPlaying(sound), 0);
@@ -143,7 +147,8 @@ TEST_F(SoundPlaybackTest, ThreeBuffersOverlapInTurnAndAFourthPlayRestartsTheFirs
   ASSERT_EQ(PlaySoundData(sound, SoundPlayBack, 1), 0);
   EXPECT_EQ(GetSoundRecord(sound)->currentBuffer, 1);
   const auto next = Render(1);
-  EXPECT_EQ(next[0], Clip(static_cast<long>(reference()[0]) + reference()[2 * gap * 2] + reference()[gap * 2]));
+  EXPECT_EQ(next[0], Clip(static_cast<long>(reference()[0]) + reference()[2 * gap * 2] +
+                          reference()[gap * 2]));
 }
 
 TEST_F(SoundPlaybackTest, StopKeepsThePositionAndPlayWithoutTopGoesOnFromIt) {

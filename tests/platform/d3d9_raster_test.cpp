@@ -7,7 +7,9 @@
 
 namespace {
 
-std::uint32_t TestTexel(int x, int y) { return 0xFF000000u | (x * 16 + 8) << 16 | (y * 16 + 8) << 8 | 0x55; }
+std::uint32_t TestTexel(int x, int y) {
+  return 0xFF000000u | (x * 16 + 8) << 16 | (y * 16 + 8) << 8 | 0x55;
+}
 
 using D3D9RasterTest = D3D9DeviceTest;
 
@@ -33,7 +35,8 @@ TEST_F(D3D9RasterTest, DoubledQuadShowsEachTexelAsTwoByTwoBlock) {
   for (int y = 19; y < 37; ++y) {
     for (int x = 9; x < 27; ++x) {
       bool inside = x >= 10 && x < 26 && y >= 20 && y < 36;
-      ASSERT_EQ(Pixel(x, y), inside ? TestTexel((x - 10) / 2, (y - 20) / 2) : 0xFF000000u) << x << "," << y;
+      ASSERT_EQ(Pixel(x, y), inside ? TestTexel((x - 10) / 2, (y - 20) / 2) : 0xFF000000u)
+          << x << "," << y;
     }
   }
   device->SetTexture(0, nullptr);
@@ -63,8 +66,11 @@ TEST_F(D3D9RasterTest, SharedDiagonalOfQuadIsCoveredExactlyOnce) {
     float x1, y1, x2, y2;
     int covered;
   };
-  // On the grid, on half pixels, and on arbitrary fractions (whose diagonal still passes sample points).
-  const Case cases[] = {{0, 0, 16, 16, 256}, {19.5f, 0.5f, 35.5f, 16.5f, 256}, {40.25f, 2.75f, 56.25f, 18.75f, 256},
+  // On the grid, on half pixels, and on arbitrary fractions (whose diagonal still passes sample
+  // points).
+  const Case cases[] = {{0, 0, 16, 16, 256},
+                        {19.5f, 0.5f, 35.5f, 16.5f, 256},
+                        {40.25f, 2.75f, 56.25f, 18.75f, 256},
                         {2.3f, 20.1f, 30.9f, 44.6f, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.x1);
@@ -89,7 +95,9 @@ TEST_F(D3D9RasterTest, FlatShadingTakesTheFirstVertexOfEachTriangle) {
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) ASSERT_EQ(Pixel(x, y), 0xFF336699u);
   // In a strip, triangle k takes vertex k.
-  ColorVertex strip[4] = {{20, 0, 0, 1, 0xFF110000}, {36, 0, 0, 1, 0xFF002200}, {20, 16, 0, 1, 0xFF000033},
+  ColorVertex strip[4] = {{20, 0, 0, 1, 0xFF110000},
+                          {36, 0, 0, 1, 0xFF002200},
+                          {20, 16, 0, 1, 0xFF000033},
                           {36, 16, 0, 1, 0xFF444444}};
   device->BeginScene();
   ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(ColorVertex)), D3D_OK);
@@ -100,7 +108,9 @@ TEST_F(D3D9RasterTest, FlatShadingTakesTheFirstVertexOfEachTriangle) {
 
 TEST_F(D3D9RasterTest, GouraudShadingInterpolatesAtTheSamplePoint) {
   device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
-  ColorVertex strip[4] = {{0, 0, 0, 1, 0xFF000000}, {16, 0, 0, 1, 0xFFFF0000}, {0, 4, 0, 1, 0xFF000000},
+  ColorVertex strip[4] = {{0, 0, 0, 1, 0xFF000000},
+                          {16, 0, 0, 1, 0xFFFF0000},
+                          {0, 4, 0, 1, 0xFF000000},
                           {16, 4, 0, 1, 0xFFFF0000}};
   device->SetFVF(ColorFvf);
   device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
@@ -166,7 +176,9 @@ TEST_F(D3D9RasterTest, BlendFactorsAndOperationsGiveExpectedBytes) {
 
 TEST_F(D3D9RasterTest, StageOperationsGiveExpectedBytes) {
   IDirect3DSurface9* target = nullptr;
-  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target,
+                                       nullptr),
+            D3D_OK);
   ASSERT_EQ(device->SetRenderTarget(0, target), D3D_OK);
   struct Case {
     DWORD op, arg1, arg2;
@@ -246,7 +258,8 @@ TEST_F(D3D9RasterTest, ClearFillsOnlyTheViewport) {
   for (int y = 0; y < 48; ++y) {
     for (int x = 0; x < 64; ++x) {
       std::uint32_t expected = 0xFF000000;
-      if (x >= 8 && x < 24 && y >= 4 && y < 16) expected = (x >= 20 && y >= 10) ? 0xFF445566 : 0xFF112233;
+      if (x >= 8 && x < 24 && y >= 4 && y < 16)
+        expected = (x >= 20 && y >= 10) ? 0xFF445566 : 0xFF112233;
       ASSERT_EQ(Pixel(x, y), expected) << x << "," << y;
     }
   }
@@ -270,7 +283,8 @@ TEST_F(D3D9RasterTest, CullModesDropTrianglesByWinding) {
     DWORD mode;
     bool drawsClockwise, drawsCounter;
   };
-  const Case cases[] = {{D3DCULL_NONE, true, true}, {D3DCULL_CW, false, true}, {D3DCULL_CCW, true, false}};
+  const Case cases[] = {
+      {D3DCULL_NONE, true, true}, {D3DCULL_CW, false, true}, {D3DCULL_CCW, true, false}};
   device->SetFVF(ColorFvf);
   device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
   for (const Case& c : cases) {
@@ -279,7 +293,8 @@ TEST_F(D3D9RasterTest, CullModesDropTrianglesByWinding) {
     for (int i = 0; i < 2; ++i) {
       device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
       device->BeginScene();
-      device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, i == 0 ? clockwise : counter, sizeof(ColorVertex));
+      device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, i == 0 ? clockwise : counter,
+                              sizeof(ColorVertex));
       device->EndScene();
       EXPECT_EQ(Pixel(1, 1) == 0xFFFFFFFFu, i == 0 ? c.drawsClockwise : c.drawsCounter);
     }
@@ -287,7 +302,8 @@ TEST_F(D3D9RasterTest, CullModesDropTrianglesByWinding) {
 }
 
 TEST_F(D3D9RasterTest, BilinearSamplingBlendsNeighbourTexels) {
-  IDirect3DTexture9* texture = MakeTexture(2, 1, [](int x, int) { return x ? 0xFFFFFFFFu : 0xFF000000u; });
+  IDirect3DTexture9* texture =
+      MakeTexture(2, 1, [](int x, int) { return x ? 0xFFFFFFFFu : 0xFF000000u; });
   device->SetTexture(0, texture);
   device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
   device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
@@ -305,7 +321,9 @@ TEST_F(D3D9RasterTest, UntransformedVerticesGoThroughTheMatrices) {
     DWORD color;
   };
   // With identity matrices the square (-1, -1)-(1, 1) covers the viewport; a world move halves it.
-  Vertex v[4] = {{-1, 1, 0.5f, 0xFFFFFFFF}, {1, 1, 0.5f, 0xFFFFFFFF}, {-1, -1, 0.5f, 0xFFFFFFFF},
+  Vertex v[4] = {{-1, 1, 0.5f, 0xFFFFFFFF},
+                 {1, 1, 0.5f, 0xFFFFFFFF},
+                 {-1, -1, 0.5f, 0xFFFFFFFF},
                  {1, -1, 0.5f, 0xFFFFFFFF}};
   D3DMATRIX world{};
   world._11 = world._22 = world._33 = world._44 = 1;
@@ -317,7 +335,8 @@ TEST_F(D3D9RasterTest, UntransformedVerticesGoThroughTheMatrices) {
   ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(Vertex)), D3D_OK);
   device->EndScene();
   for (int y = 0; y < 48; ++y)
-    for (int x = 0; x < 64; ++x) ASSERT_EQ(Pixel(x, y), x >= 32 ? 0xFFFFFFFFu : 0xFF000000u) << x << "," << y;
+    for (int x = 0; x < 64; ++x)
+      ASSERT_EQ(Pixel(x, y), x >= 32 ? 0xFFFFFFFFu : 0xFF000000u) << x << "," << y;
 
   // Lit draws are left out: counted, nothing drawn.
   device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
@@ -337,13 +356,14 @@ TEST_F(D3D9RasterTest, IndexedStripGridDrawsLikeTheList) {
   TexturedVertex grid[6];
   for (int i = 0; i < 6; ++i) {
     int col = i % 3, row = i / 3;
-    grid[i] = {9.5f + col * 4, 19.5f + row * 8, 0.2f, 1, 0xFFFFFFFF, col * 0.5f, static_cast<float>(row)};
+    grid[i] = {9.5f + col * 4, 19.5f + row * 8,        0.2f, 1, 0xFFFFFFFF,
+               col * 0.5f,     static_cast<float>(row)};
   }
   const WORD indices[6] = {0, 3, 1, 4, 2, 5};
   device->SetFVF(TexturedFvf);
   device->BeginScene();
-  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLESTRIP, 0, 6, 4, indices, D3DFMT_INDEX16, grid,
-                                           sizeof(TexturedVertex)),
+  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLESTRIP, 0, 6, 4, indices, D3DFMT_INDEX16,
+                                           grid, sizeof(TexturedVertex)),
             D3D_OK);
   device->EndScene();
   for (int y = 18; y < 30; ++y)
@@ -384,7 +404,9 @@ TEST_F(D3D9RasterTest, SixteenBitTargetStoresRoundedChannels) {
 
 TEST_F(D3D9RasterTest, DepthTestedDrawsAreCountedAndDrawNothing) {
   IDirect3DSurface9* depth = nullptr;
-  ASSERT_EQ(device->CreateDepthStencilSurface(64, 64, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateDepthStencilSurface(64, 64, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE,
+                                              &depth, nullptr),
+            D3D_OK);
   ASSERT_EQ(device->SetDepthStencilSurface(depth), D3D_OK);
   EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
   device->SetRenderState(D3DRS_ZENABLE, TRUE);
@@ -410,7 +432,8 @@ TEST_F(D3D9RasterTest, DrawOutsideASceneFailsAndDrawsNothing) {
   ColorVertex v[3] = {{0, 0, 0, 1, 0xFFFFFFFF}, {8, 0, 0, 1, 0}, {0, 8, 0, 1, 0}};
   device->SetFVF(ColorFvf);
   device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-  EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(ColorVertex)), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(ColorVertex)),
+            D3DERR_INVALIDCALL);
   EXPECT_EQ(Pixel(1, 1), 0xFF000000u);
   EXPECT_EQ(device->EndScene(), D3DERR_INVALIDCALL);
   EXPECT_EQ(device->BeginScene(), D3D_OK);
@@ -448,7 +471,8 @@ TEST_F(D3D9RasterTest, PresentScalesSourceRectangleToDestination) {
   ASSERT_EQ(image.width, 8);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
-      EXPECT_EQ(image.pixels[y * 8 + x], (x < 4 && y < 4) ? 0xFFFF0000u : 0xFF000000u) << x << "," << y;
+      EXPECT_EQ(image.pixels[y * 8 + x], (x < 4 && y < 4) ? 0xFFFF0000u : 0xFF000000u)
+          << x << "," << y;
 }
 
 }  // namespace

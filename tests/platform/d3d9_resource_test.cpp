@@ -38,7 +38,9 @@ TEST_F(D3D9ResourceTest, LocksSucceedAndFailByPoolUsageAndRole) {
   auto textureLevel = [this](DWORD usage, D3DPOOL pool) {
     return [=, this]() -> IDirect3DSurface9* {
       IDirect3DTexture9* texture = nullptr;
-      if (device->CreateTexture(16, 16, 1, usage, D3DFMT_A8R8G8B8, pool, &texture, nullptr) != D3D_OK) return nullptr;
+      if (device->CreateTexture(16, 16, 1, usage, D3DFMT_A8R8G8B8, pool, &texture, nullptr) !=
+          D3D_OK)
+        return nullptr;
       IDirect3DSurface9* level = nullptr;
       texture->GetSurfaceLevel(0, &level);
       texture->Release();
@@ -50,7 +52,8 @@ TEST_F(D3D9ResourceTest, LocksSucceedAndFailByPoolUsageAndRole) {
       {"system-memory texture", textureLevel(0, D3DPOOL_SYSTEMMEM), D3D_OK},
       {"default texture", textureLevel(0, D3DPOOL_DEFAULT), D3DERR_INVALIDCALL},
       {"dynamic default texture", textureLevel(D3DUSAGE_DYNAMIC, D3DPOOL_DEFAULT), D3D_OK},
-      {"render-target texture", textureLevel(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT), D3DERR_INVALIDCALL},
+      {"render-target texture", textureLevel(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT),
+       D3DERR_INVALIDCALL},
       {"default plain surface",
        [this] {
          IDirect3DSurface9* s = nullptr;
@@ -68,21 +71,24 @@ TEST_F(D3D9ResourceTest, LocksSucceedAndFailByPoolUsageAndRole) {
       {"lockable render target",
        [this] {
          IDirect3DSurface9* s = nullptr;
-         device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &s, nullptr);
+         device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &s,
+                                    nullptr);
          return s;
        },
        D3D_OK},
       {"render target",
        [this] {
          IDirect3DSurface9* s = nullptr;
-         device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &s, nullptr);
+         device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &s,
+                                    nullptr);
          return s;
        },
        D3DERR_INVALIDCALL},
       {"depth surface",
        [this] {
          IDirect3DSurface9* s = nullptr;
-         device->CreateDepthStencilSurface(8, 8, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &s, nullptr);
+         device->CreateDepthStencilSurface(8, 8, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &s,
+                                           nullptr);
          return s;
        },
        D3DERR_INVALIDCALL},
@@ -104,7 +110,9 @@ TEST_F(D3D9ResourceTest, LocksSucceedAndFailByPoolUsageAndRole) {
 
 TEST_F(D3D9ResourceTest, LockRectChecksItsArguments) {
   IDirect3DSurface9* surface = nullptr;
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &surface, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &surface,
+                                                nullptr),
+            D3D_OK);
   FillSurface(surface, Pattern);
   D3DLOCKED_RECT locked;
   RECT part = {2, 1, 5, 3};
@@ -129,7 +137,9 @@ TEST_F(D3D9ResourceTest, BackBufferWithoutLockableFlagCannotBeLocked) {
   p.SwapEffect = D3DSWAPEFFECT_COPY;
   p.Windowed = TRUE;
   IDirect3DDevice9* other = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                              &other),
+            D3D_OK);
   IDirect3DSurface9* buffer = nullptr;
   ASSERT_EQ(other->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &buffer), D3D_OK);
   EXPECT_EQ(LockAndUnlock(buffer), D3DERR_INVALIDCALL);
@@ -139,8 +149,12 @@ TEST_F(D3D9ResourceTest, BackBufferWithoutLockableFlagCannotBeLocked) {
 
 TEST_F(D3D9ResourceTest, StretchRectCopiesAndScalesBetweenDefaultSurfaces) {
   IDirect3DSurface9 *source = nullptr, *target = nullptr, *readBack = nullptr;
-  ASSERT_EQ(device->CreateRenderTarget(4, 4, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &source, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateRenderTarget(4, 4, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &source,
+                                       nullptr),
+            D3D_OK);
+  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target,
+                                       nullptr),
+            D3D_OK);
   FillSurface(source, Pattern);
   ASSERT_EQ(device->ColorFill(target, nullptr, 0xFF000000), D3D_OK);
   RECT to = {2, 2, 4, 4};
@@ -160,16 +174,22 @@ TEST_F(D3D9ResourceTest, StretchRectCopiesAndScalesBetweenDefaultSurfaces) {
   FillSurface(backBuffer, Pattern);
   RECT square = {0, 0, 4, 4};
   ASSERT_EQ(device->StretchRect(backBuffer, &square, source, nullptr, D3DTEXF_NONE), D3D_OK);
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &readBack, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &readBack,
+                                                nullptr),
+            D3D_OK);
   ASSERT_EQ(device->GetRenderTargetData(source, readBack), D3D_OK);
   EXPECT_EQ(Pixel32(readBack, 3, 2) | 0xFF000000u, Pattern(3, 2));
 
   // Refused: system memory as either end, the same surface, a rectangle outside.
-  EXPECT_EQ(device->StretchRect(readBack, nullptr, target, nullptr, D3DTEXF_NONE), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device->StretchRect(source, nullptr, readBack, nullptr, D3DTEXF_NONE), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device->StretchRect(source, nullptr, source, nullptr, D3DTEXF_NONE), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->StretchRect(readBack, nullptr, target, nullptr, D3DTEXF_NONE),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->StretchRect(source, nullptr, readBack, nullptr, D3DTEXF_NONE),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->StretchRect(source, nullptr, source, nullptr, D3DTEXF_NONE),
+            D3DERR_INVALIDCALL);
   RECT outside = {0, 0, 5, 5};
-  EXPECT_EQ(device->StretchRect(source, &outside, target, nullptr, D3DTEXF_NONE), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->StretchRect(source, &outside, target, nullptr, D3DTEXF_NONE),
+            D3DERR_INVALIDCALL);
   readBack->Release();
   source->Release();
   target->Release();
@@ -177,9 +197,15 @@ TEST_F(D3D9ResourceTest, StretchRectCopiesAndScalesBetweenDefaultSurfaces) {
 
 TEST_F(D3D9ResourceTest, GetRenderTargetDataNeedsMatchingSystemMemorySurface) {
   IDirect3DSurface9 *target = nullptr, *small = nullptr, *plain = nullptr;
-  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &small, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 8, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateRenderTarget(8, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE,
+                                       &target, nullptr),
+            D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &small,
+                                                nullptr),
+            D3D_OK);
+  ASSERT_EQ(
+      device->CreateOffscreenPlainSurface(8, 8, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr),
+      D3D_OK);
   EXPECT_EQ(device->GetRenderTargetData(target, small), D3DERR_INVALIDCALL);
   EXPECT_EQ(device->GetRenderTargetData(target, plain), D3DERR_INVALIDCALL);
   EXPECT_EQ(device->GetRenderTargetData(plain, small), D3DERR_INVALIDCALL);
@@ -191,8 +217,11 @@ TEST_F(D3D9ResourceTest, GetRenderTargetDataNeedsMatchingSystemMemorySurface) {
 TEST_F(D3D9ResourceTest, UpdateSurfaceCopiesSystemMemoryRectangleToPoint) {
   IDirect3DSurface9* source = nullptr;
   IDirect3DTexture9* texture = nullptr;
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &source, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &source,
+                                                nullptr),
+            D3D_OK);
+  ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                  &texture, nullptr),
             D3D_OK);
   IDirect3DSurface9* level = nullptr;
   texture->GetSurfaceLevel(0, &level);
@@ -203,7 +232,9 @@ TEST_F(D3D9ResourceTest, UpdateSurfaceCopiesSystemMemoryRectangleToPoint) {
   ASSERT_EQ(device->UpdateSurface(source, &from, level, &at), D3D_OK);
   // Read back through a render-target copy, since the texture cannot be locked.
   IDirect3DSurface9* readBack = nullptr;
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &readBack, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &readBack,
+                                                nullptr),
+            D3D_OK);
   ASSERT_EQ(device->GetRenderTargetData(level, readBack), D3D_OK);
   EXPECT_EQ(Pixel32(readBack, 5, 4), Pattern(1, 1));
   EXPECT_EQ(Pixel32(readBack, 6, 6), Pattern(2, 3));
@@ -220,8 +251,11 @@ TEST_F(D3D9ResourceTest, UpdateSurfaceCopiesSystemMemoryRectangleToPoint) {
 
 TEST_F(D3D9ResourceTest, UpdateTextureCopiesEveryLevel) {
   IDirect3DTexture9 *staging = nullptr, *texture = nullptr, *wrongFormat = nullptr;
-  ASSERT_EQ(device->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &staging, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateTexture(8, 8, 0, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
+  ASSERT_EQ(
+      device->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &staging, nullptr),
+      D3D_OK);
+  ASSERT_EQ(device->CreateTexture(8, 8, 0, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                  &texture, nullptr),
             D3D_OK);
   ASSERT_EQ(staging->GetLevelCount(), 4u);
   for (UINT level = 0; level < 4; ++level) {
@@ -238,7 +272,9 @@ TEST_F(D3D9ResourceTest, UpdateTextureCopiesEveryLevel) {
     EXPECT_EQ(Pixel32(surface, last, last), Pattern(last, last) + level);
     surface->Release();
   }
-  ASSERT_EQ(device->CreateTexture(8, 8, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &wrongFormat, nullptr), D3D_OK);
+  ASSERT_EQ(
+      device->CreateTexture(8, 8, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &wrongFormat, nullptr),
+      D3D_OK);
   EXPECT_EQ(device->UpdateTexture(wrongFormat, texture), D3DERR_INVALIDCALL);
   EXPECT_EQ(device->UpdateTexture(texture, staging), D3DERR_INVALIDCALL);
   wrongFormat->Release();
@@ -255,7 +291,9 @@ TEST_F(D3D9ResourceTest, ColorFillIgnoresTheViewportAndNeedsTheDefaultPool) {
   EXPECT_EQ(Pixel(19, 11), 0xFF00FF00u);
   EXPECT_EQ(Pixel(20, 11), 0xFF000000u);
   IDirect3DSurface9* system = nullptr;
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &system, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &system,
+                                                nullptr),
+            D3D_OK);
   EXPECT_EQ(device->ColorFill(system, nullptr, 0), D3DERR_INVALIDCALL);
   system->Release();
 }
@@ -264,8 +302,11 @@ TEST_F(D3D9ResourceTest, LiveObjectsAreCountedAndADeviceReleasedWithChildrenIsRe
   int surfaces = D3D9GetLiveObjectCount(D3D9ObjectKind::Surface);
   IDirect3DTexture9* texture = nullptr;
   IDirect3DSurface9* plain = nullptr;
-  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &plain, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+            D3D_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &plain,
+                                                nullptr),
+            D3D_OK);
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::Texture), 1);
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::Surface), surfaces + 1);
   plain->Release();
@@ -290,7 +331,8 @@ TEST_F(D3D9ResourceTest, LiveObjectsAreCountedAndADeviceReleasedWithChildrenIsRe
 
 TEST_F(D3D9ResourceTest, ADeviceReleasedCleanlyIsNotReported) {
   IDirect3DTexture9* texture = nullptr;
-  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+            D3D_OK);
   device->SetTexture(0, texture);
   texture->Release();  // still bound: the device holds it
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::Texture), 1);
@@ -304,7 +346,8 @@ TEST_F(D3D9ResourceTest, InjectedLossFailsPresentAndDefaultLocksUntilANewDevice)
   IDirect3DSwapChain9* chain = nullptr;
   ASSERT_EQ(device->GetSwapChain(0, &chain), D3D_OK);
   IDirect3DTexture9* managed = nullptr;
-  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &managed, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &managed, nullptr),
+            D3D_OK);
   D3D9InjectDeviceLoss();
   EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
   EXPECT_EQ(chain->Present(nullptr, nullptr, nullptr, nullptr, 0), D3DERR_DEVICELOST);
@@ -335,12 +378,15 @@ TEST_F(D3D9ResourceTest, CreationFaultsFailTheNextCallsOnly) {
   D3D9FailNextCalls(D3D9Call::CreateTexture, 2);
   IDirect3DTexture9* texture = nullptr;
   for (HRESULT expected : {D3DERR_OUTOFVIDEOMEMORY, D3DERR_OUTOFVIDEOMEMORY, D3D_OK}) {
-    EXPECT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), expected);
+    EXPECT_EQ(
+        device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+        expected);
   }
   texture->Release();
   D3D9FailNextCalls(D3D9Call::CreateDepthStencilSurface, 1);
   IDirect3DSurface9* depth = nullptr;
-  EXPECT_EQ(device->CreateDepthStencilSurface(64, 64, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr),
+  EXPECT_EQ(device->CreateDepthStencilSurface(64, 64, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE,
+                                              &depth, nullptr),
             D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(depth, nullptr);
 
@@ -351,10 +397,13 @@ TEST_F(D3D9ResourceTest, CreationFaultsFailTheNextCallsOnly) {
   p.SwapEffect = D3DSWAPEFFECT_COPY;
   p.Windowed = TRUE;
   IDirect3DDevice9* other = nullptr;
-  EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_MIXED_VERTEXPROCESSING, &p, &other),
-            D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(
+      d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_MIXED_VERTEXPROCESSING, &p, &other),
+      D3DERR_NOTAVAILABLE);
   EXPECT_EQ(other, nullptr);
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                              &other),
+            D3D_OK);
   EXPECT_EQ(p.BackBufferFormat, D3DFMT_X8R8G8B8);  // the desktop's format was filled in
   other->Release();
 }
@@ -390,15 +439,20 @@ TEST_F(D3D9ResourceTest, DefaultCapabilitiesAndFormats) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
-    EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, c.usage, D3DRTYPE_TEXTURE, c.format),
+    EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, c.usage, D3DRTYPE_TEXTURE,
+                                     c.format),
               c.expected);
   }
-  EXPECT_EQ(d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D16), D3D_OK);
+  EXPECT_EQ(
+      d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D16),
+      D3D_OK);
   IDirect3DSurface9* yuv = nullptr;
-  EXPECT_EQ(device->CreateOffscreenPlainSurface(16, 16, D3DFMT_YV12, D3DPOOL_DEFAULT, &yuv, nullptr),
-            D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(
+      device->CreateOffscreenPlainSurface(16, 16, D3DFMT_YV12, D3DPOOL_DEFAULT, &yuv, nullptr),
+      D3DERR_NOTAVAILABLE);
   IDirect3DTexture9* big = nullptr;
-  EXPECT_EQ(device->CreateTexture(4096, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, nullptr), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device->CreateTexture(4096, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, nullptr),
+            D3DERR_INVALIDCALL);
   D3DADAPTER_IDENTIFIER9 id;
   ASSERT_EQ(d3d->GetAdapterIdentifier(0, 0, &id), D3D_OK);
   EXPECT_STRNE(id.Description, "");
@@ -415,18 +469,25 @@ TEST_F(D3D9ResourceTest, CapabilityControlsChangeWhatIsReportedAndEnforced) {
   EXPECT_NE(caps.PrimitiveMiscCaps & D3DPMISCCAPS_TSSARGTEMP, 0u);
   EXPECT_EQ(caps.MaxTextureWidth, 0u);
   EXPECT_NE(caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY, 0u);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE, D3DFMT_A1R5G5B5),
+  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE,
+                                   D3DFMT_A1R5G5B5),
             D3DERR_NOTAVAILABLE);
   IDirect3DTexture9* texture = nullptr;
   EXPECT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_A1R5G5B5, D3DPOOL_MANAGED, &texture, nullptr),
             D3DERR_NOTAVAILABLE);
-  EXPECT_EQ(device->CreateTexture(8, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3DERR_INVALIDCALL);
-  ASSERT_EQ(device->CreateTexture(4096, 4096, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+  EXPECT_EQ(device->CreateTexture(8, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+            D3DERR_INVALIDCALL);
+  ASSERT_EQ(
+      device->CreateTexture(4096, 4096, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+      D3D_OK);
   texture->Release();
 
   D3D9SetDxtSupported(true);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE, D3DFMT_DXT1), D3D_OK);
-  ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+  EXPECT_EQ(
+      d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE, D3DFMT_DXT1),
+      D3D_OK);
+  ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &texture, nullptr),
+            D3D_OK);
   D3DLOCKED_RECT locked;
   ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
   EXPECT_EQ(locked.Pitch, 16);  // two 8-byte blocks per block row
@@ -466,7 +527,8 @@ TEST_F(D3D9ResourceTest, ShaderObjectsNeedShaderModelTwo) {
 TEST_F(D3D9ResourceTest, ModuleExportsCreate9AndCreate9ExOnlyWhenSwitchedOn) {
   HMODULE module = LoadLibraryA("d3d9.dll");
   ASSERT_NE(module, nullptr);
-  auto create = reinterpret_cast<Direct3DCreate9Function>(GetProcAddress(module, "Direct3DCreate9"));
+  auto create =
+      reinterpret_cast<Direct3DCreate9Function>(GetProcAddress(module, "Direct3DCreate9"));
   ASSERT_NE(create, nullptr);
   EXPECT_EQ(GetProcAddress(module, "Direct3DCreate9Ex"), nullptr);
   IDirect3D9* object = create(D3D_SDK_VERSION);
@@ -474,7 +536,8 @@ TEST_F(D3D9ResourceTest, ModuleExportsCreate9AndCreate9ExOnlyWhenSwitchedOn) {
   object->Release();
 
   D3D9ExportCreate9Ex(true);
-  auto createEx = reinterpret_cast<Direct3DCreate9ExFunction>(GetProcAddress(module, "Direct3DCreate9Ex"));
+  auto createEx =
+      reinterpret_cast<Direct3DCreate9ExFunction>(GetProcAddress(module, "Direct3DCreate9Ex"));
   ASSERT_NE(createEx, nullptr);
   IDirect3D9Ex* ex = nullptr;
   ASSERT_EQ(createEx(D3D_SDK_VERSION, &ex), D3D_OK);
@@ -485,13 +548,15 @@ TEST_F(D3D9ResourceTest, ModuleExportsCreate9AndCreate9ExOnlyWhenSwitchedOn) {
   p.SwapEffect = D3DSWAPEFFECT_COPY;
   p.Windowed = TRUE;
   IDirect3DDevice9Ex* exDevice = nullptr;
-  ASSERT_EQ(ex->CreateDeviceEx(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, nullptr, &exDevice),
+  ASSERT_EQ(ex->CreateDeviceEx(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                               nullptr, &exDevice),
             D3D_OK);
   EXPECT_EQ(exDevice->SetMaximumFrameLatency(1), D3D_OK);
   // An Ex device has no managed pool: the engine stages its textures instead.
   IDirect3DTexture9* texture = nullptr;
-  EXPECT_EQ(exDevice->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
-            D3DERR_INVALIDCALL);
+  EXPECT_EQ(
+      exDevice->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+      D3DERR_INVALIDCALL);
   exDevice->Release();
   ex->Release();
   D3D9ExportCreate9Ex(false);
@@ -523,14 +588,18 @@ TEST_F(D3D9ResourceTest, ViewportMustFitTheRenderTargetAndFollowsIt) {
   D3DVIEWPORT9 part = {8, 8, 8, 8, 0.0f, 1.0f};
   ASSERT_EQ(device->SetViewport(&part), D3D_OK);
   IDirect3DSurface9* target = nullptr;
-  ASSERT_EQ(device->CreateRenderTarget(16, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateRenderTarget(16, 8, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE,
+                                       &target, nullptr),
+            D3D_OK);
   ASSERT_EQ(device->SetRenderTarget(0, target), D3D_OK);
   D3DVIEWPORT9 now;
   device->GetViewport(&now);
   EXPECT_EQ(now.Width, 16u);
   EXPECT_EQ(now.Height, 8u);
   IDirect3DSurface9* plain = nullptr;
-  ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr), D3D_OK);
+  ASSERT_EQ(
+      device->CreateOffscreenPlainSurface(4, 4, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr),
+      D3D_OK);
   EXPECT_EQ(device->SetRenderTarget(0, plain), D3DERR_INVALIDCALL);
   EXPECT_EQ(device->SetRenderTarget(0, nullptr), D3DERR_INVALIDCALL);
   device->SetRenderTarget(0, backBuffer);
@@ -540,7 +609,9 @@ TEST_F(D3D9ResourceTest, ViewportMustFitTheRenderTargetAndFollowsIt) {
 
 TEST_F(D3D9ResourceTest, BuffersVolumesAndDeclarationsAreStored) {
   IDirect3DVertexBuffer9* vb = nullptr;
-  ASSERT_EQ(device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0x2D2, D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
+  ASSERT_EQ(
+      device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0x2D2, D3DPOOL_DEFAULT, &vb, nullptr),
+      D3D_OK);
   void* data = nullptr;
   ASSERT_EQ(vb->Lock(16, 16, &data, 0), D3D_OK);
   EXPECT_EQ(vb->Lock(0, 0, &data, 0), D3DERR_INVALIDCALL);
@@ -548,13 +619,19 @@ TEST_F(D3D9ResourceTest, BuffersVolumesAndDeclarationsAreStored) {
   EXPECT_EQ(vb->Lock(60, 8, &data, 0), D3DERR_INVALIDCALL);
   vb->Release();
   IDirect3DIndexBuffer9* ib = nullptr;
-  EXPECT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &ib, nullptr), D3DERR_INVALIDCALL);
-  ASSERT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &ib, nullptr), D3D_OK);
+  EXPECT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &ib, nullptr),
+            D3DERR_INVALIDCALL);
+  ASSERT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &ib, nullptr),
+            D3D_OK);
   ib->Release();
 
   IDirect3DVolumeTexture9 *source = nullptr, *volume = nullptr;
-  ASSERT_EQ(device->CreateVolumeTexture(4, 4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &source, nullptr), D3D_OK);
-  ASSERT_EQ(device->CreateVolumeTexture(4, 4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &volume, nullptr), D3D_OK);
+  ASSERT_EQ(device->CreateVolumeTexture(4, 4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &source,
+                                        nullptr),
+            D3D_OK);
+  ASSERT_EQ(device->CreateVolumeTexture(4, 4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &volume,
+                                        nullptr),
+            D3D_OK);
   D3DLOCKED_BOX box;
   ASSERT_EQ(source->LockBox(0, &box, nullptr, 0), D3D_OK);
   EXPECT_EQ(box.RowPitch, 16);
@@ -566,8 +643,8 @@ TEST_F(D3D9ResourceTest, BuffersVolumesAndDeclarationsAreStored) {
   source->Release();
   volume->Release();
 
-  const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-                                        D3DDECL_END()};
+  const D3DVERTEXELEMENT9 elements[] = {
+      {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0}, D3DDECL_END()};
   IDirect3DVertexDeclaration9* decl = nullptr;
   ASSERT_EQ(device->CreateVertexDeclaration(elements, &decl), D3D_OK);
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::VertexDeclaration), 1);

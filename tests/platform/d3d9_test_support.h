@@ -50,7 +50,9 @@ class D3D9DeviceTest : public ::testing::Test {
     p.Windowed = TRUE;
     p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
     p.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                                &device),
+              D3D_OK);
     ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), D3D_OK);
     // The engine's 2D state: no lighting, no culling, flat shading, stage 0 shows the texture.
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
@@ -90,14 +92,18 @@ class D3D9DeviceTest : public ::testing::Test {
     backBuffer->GetDesc(&desc);
     std::vector<std::uint32_t> pixels;
     for (UINT y = 0; y < desc.Height; ++y)
-      for (UINT x = 0; x < desc.Width; ++x) pixels.push_back(Pixel(static_cast<int>(x), static_cast<int>(y)));
+      for (UINT x = 0; x < desc.Width; ++x)
+        pixels.push_back(Pixel(static_cast<int>(x), static_cast<int>(y)));
     return pixels;
   }
 
-  IDirect3DTexture9* MakeTexture(UINT width, UINT height, const std::function<std::uint32_t(int, int)>& texel,
+  IDirect3DTexture9* MakeTexture(UINT width, UINT height,
+                                 const std::function<std::uint32_t(int, int)>& texel,
                                  D3DFORMAT format = D3DFMT_A8R8G8B8) {
     IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+    EXPECT_EQ(
+        device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture, nullptr),
+        D3D_OK);
     if (!texture) return nullptr;
     D3DLOCKED_RECT locked;
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
@@ -112,9 +118,10 @@ class D3D9DeviceTest : public ::testing::Test {
   }
 
   // The engine's quad: triangles (TL, TR, BL) and (BR, BL, TR), colour in vertices 0 and 3.
-  static std::vector<TexturedVertex> Quad(float x1, float y1, float x2, float y2, DWORD color = 0xFFFFFFFF,
-                                          float u1 = 0, float v1 = 0, float u2 = 1, float v2 = 1) {
-    return {{x1, y1, 0.2f, 1, color, u1, v1}, {x2, y1, 0.2f, 1, 0x12345678, u2, v1},
+  static std::vector<TexturedVertex> Quad(float x1, float y1, float x2, float y2,
+                                          DWORD color = 0xFFFFFFFF, float u1 = 0, float v1 = 0,
+                                          float u2 = 1, float v2 = 1) {
+    return {{x1, y1, 0.2f, 1, color, u1, v1},      {x2, y1, 0.2f, 1, 0x12345678, u2, v1},
             {x1, y2, 0.2f, 1, 0x9ABCDEF0, u1, v2}, {x2, y2, 0.2f, 1, color, u2, v2},
             {x1, y2, 0.2f, 1, 0x0F0F0F0F, u1, v2}, {x2, y1, 0.2f, 1, 0xF0F0F0F0, u2, v1}};
   }
@@ -122,8 +129,8 @@ class D3D9DeviceTest : public ::testing::Test {
   HRESULT DrawTextured(const std::vector<TexturedVertex>& vertices) {
     device->SetFVF(TexturedFvf);
     device->BeginScene();
-    HRESULT hr = device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertices.size() / 3), vertices.data(),
-                                         sizeof(TexturedVertex));
+    HRESULT hr = device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertices.size() / 3),
+                                         vertices.data(), sizeof(TexturedVertex));
     device->EndScene();
     return hr;
   }

@@ -22,8 +22,8 @@ class D3D9WindowTest : public D3D9DeviceTest {
     c.lpfnWndProc = PlainProc;
     c.lpszClassName = "D3D9WindowTestClass";
     RegisterClassExA(&c);
-    window = CreateWindowExA(0, "D3D9WindowTestClass", "d3d9", WS_POPUP | WS_VISIBLE, 0, 0, 320, 240, nullptr,
-                             nullptr, nullptr, nullptr);
+    window = CreateWindowExA(0, "D3D9WindowTestClass", "d3d9", WS_POPUP | WS_VISIBLE, 0, 0, 320,
+                             240, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
   }
   void TearDown() override {
@@ -41,7 +41,9 @@ class D3D9WindowTest : public D3D9DeviceTest {
     p.Windowed = TRUE;
     p.hDeviceWindow = window;
     p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                                &device),
+              D3D_OK);
     ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), D3D_OK);
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
@@ -153,7 +155,9 @@ TEST_F(D3D9WindowTest, SynchronisedPresentWaitsForTheBlankThatDirectDrawWaitsFor
   p.SwapEffect = D3DSWAPEFFECT_COPY;
   p.Windowed = TRUE;
   p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                              &device),
+            D3D_OK);
   SetPlatformVirtualNanoseconds(20000000);
   ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   EXPECT_EQ(GetPlatformNanoseconds(), 20000000u);

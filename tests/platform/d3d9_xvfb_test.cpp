@@ -47,7 +47,9 @@ bool Exists(const std::string& path) {
 
 int FreeDisplay() {
   for (int n = 90; n < 400; ++n) {
-    if (!Exists("/tmp/.X" + std::to_string(n) + "-lock") && !Exists("/tmp/.X11-unix/X" + std::to_string(n))) return n;
+    if (!Exists("/tmp/.X" + std::to_string(n) + "-lock") &&
+        !Exists("/tmp/.X11-unix/X" + std::to_string(n)))
+      return n;
   }
   return -1;
 }
@@ -78,12 +80,14 @@ TEST(D3D9XvfbTest, ScreenshotOfTheWindowEqualsThePresentedFrame) {
   if (std::getenv("D3D9_XVFB_CHILD")) GTEST_SKIP() << "the child runs only its own part";
   std::string xvfb = FindProgram("Xvfb");
   if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_FALSE(FindProgram("import").empty()) << "ImageMagick's import is needed for the screenshot";
+  ASSERT_FALSE(FindProgram("import").empty())
+      << "ImageMagick's import is needed for the screenshot";
   int display = FreeDisplay();
   ASSERT_GE(display, 0);
   std::string name = ":" + std::to_string(display);
   int quiet = open("/dev/null", O_WRONLY);
-  pid_t server = Spawn({xvfb, name, "-screen", "0", "320x240x24", "-nolisten", "tcp"}, environ, quiet);
+  pid_t server =
+      Spawn({xvfb, name, "-screen", "0", "320x240x24", "-nolisten", "tcp"}, environ, quiet);
   close(quiet);
   ASSERT_GT(server, 0);
   std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
@@ -142,8 +146,8 @@ std::vector<std::uint8_t> Screenshot(int x, int y) {
   int fd = mkstemp(name);
   if (fd < 0) return {};
   close(fd);
-  std::string geometry = std::to_string(FrameWidth) + "x" + std::to_string(FrameHeight) + "+" + std::to_string(x) +
-                         "+" + std::to_string(y);
+  std::string geometry = std::to_string(FrameWidth) + "x" + std::to_string(FrameHeight) + "+" +
+                         std::to_string(x) + "+" + std::to_string(y);
   int quiet = open("/dev/null", O_WRONLY);
   pid_t pid = Spawn({FindProgram("import"), "-window", "root", "-crop", geometry, "-depth", "8",
                      std::string("rgb:") + name},
@@ -166,8 +170,8 @@ TEST(D3D9XvfbChild, PresentedFrameAppearsInTheWindow) {
   c.lpfnWndProc = PlainProc;
   c.lpszClassName = "D3D9XvfbClass";
   ASSERT_NE(RegisterClassExA(&c), 0);
-  HWND window = CreateWindowExA(0, "D3D9XvfbClass", "xvfb", WS_POPUP | WS_VISIBLE, 0, 0, FrameWidth, FrameHeight,
-                                nullptr, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowExA(0, "D3D9XvfbClass", "xvfb", WS_POPUP | WS_VISIBLE, 0, 0, FrameWidth,
+                                FrameHeight, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
   D3DPRESENT_PARAMETERS p{};
@@ -177,7 +181,9 @@ TEST(D3D9XvfbChild, PresentedFrameAppearsInTheWindow) {
   p.Windowed = TRUE;
   p.hDeviceWindow = window;
   IDirect3DDevice9* device = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                              &device),
+            D3D_OK);
   // A frame with something in every part: a clear colour, a gradient strip, a solid quad.
   device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF203040, 1.0f, 0);
   device->SetRenderState(D3DRS_LIGHTING, FALSE);
@@ -186,9 +192,12 @@ TEST(D3D9XvfbChild, PresentedFrameAppearsInTheWindow) {
   device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
   device->SetFVF(ColorFvf);
-  ColorVertex strip[4] = {{0, 10, 0, 1, 0xFFFF0000}, {160, 10, 0, 1, 0xFF00FF00}, {0, 60, 0, 1, 0xFF0000FF},
+  ColorVertex strip[4] = {{0, 10, 0, 1, 0xFFFF0000},
+                          {160, 10, 0, 1, 0xFF00FF00},
+                          {0, 60, 0, 1, 0xFF0000FF},
                           {160, 60, 0, 1, 0xFFFFFFFF}};
-  ColorVertex box[3] = {{40, 70, 0, 1, 0xFFFFC000}, {120, 70, 0, 1, 0xFFFFC000}, {40, 118, 0, 1, 0xFFFFC000}};
+  ColorVertex box[3] = {
+      {40, 70, 0, 1, 0xFFFFC000}, {120, 70, 0, 1, 0xFFFFC000}, {40, 118, 0, 1, 0xFFFFC000}};
   device->BeginScene();
   device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(ColorVertex));
   device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, box, sizeof(ColorVertex));
@@ -212,10 +221,12 @@ TEST(D3D9XvfbChild, PresentedFrameAppearsInTheWindow) {
     same = true;
     for (int i = 0; i < FrameWidth * FrameHeight && same; ++i) {
       std::uint32_t p = frame.pixels[i];
-      same = shot[3 * i] == ((p >> 16) & 0xFF) && shot[3 * i + 1] == ((p >> 8) & 0xFF) && shot[3 * i + 2] == (p & 0xFF);
+      same = shot[3 * i] == ((p >> 16) & 0xFF) && shot[3 * i + 1] == ((p >> 8) & 0xFF) &&
+             shot[3 * i + 2] == (p & 0xFF);
     }
   }
-  EXPECT_TRUE(same) << "window at " << x << "," << y << ", screenshot of " << shot.size() << " bytes";
+  EXPECT_TRUE(same) << "window at " << x << "," << y << ", screenshot of " << shot.size()
+                    << " bytes";
   device->Release();
   d3d->Release();
   DestroyWindow(window);

@@ -8,7 +8,8 @@ namespace {
 
 // As the engine makes it: through COM, with every server context.
 HRESULT CreateDirectDraw(IDirectDraw7** object) {
-  return CoCreateInstance(CLSID_DirectDraw7, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+  return CoCreateInstance(CLSID_DirectDraw7, nullptr,
+                          CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
                           IID_IDirectDraw7, reinterpret_cast<void**>(object));
 }
 
@@ -34,7 +35,8 @@ TEST_F(DirectDrawTest, MustBeInitialisedOnceBeforeUse) {
   EXPECT_EQ(ddraw->Initialize(nullptr), DDERR_ALREADYINITIALIZED);
   EXPECT_EQ(ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL | DDSCL_FPUPRESERVE), DD_OK);
   EXPECT_EQ(ddraw->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
-  EXPECT_EQ(ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, reinterpret_cast<HANDLE>(1)), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, reinterpret_cast<HANDLE>(1)),
+            DDERR_INVALIDPARAMS);
 }
 
 TEST_F(DirectDrawTest, BlockBeginWaitsForTheNextSixtiethOfASecond) {
@@ -77,7 +79,8 @@ TEST_F(DirectDrawTest, CreationControlsAndInterfaces) {
   IDirectDraw7* other = nullptr;
   EXPECT_EQ(CreateDirectDraw(&other), E_OUTOFMEMORY);
   EXPECT_EQ(other, nullptr);
-  EXPECT_EQ(CreateDirectDraw7Instance(nullptr, CLSID_DirectDraw7, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
+  EXPECT_EQ(CreateDirectDraw7Instance(nullptr, CLSID_DirectDraw7, reinterpret_cast<void**>(&other)),
+            E_NOINTERFACE);
   ASSERT_EQ(CreateDirectDraw(&other), S_OK);
   EXPECT_EQ(other->Release(), 0u);
   EXPECT_EQ(DirectDrawGetLiveObjectCount(), 1);

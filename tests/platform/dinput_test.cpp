@@ -18,7 +18,9 @@ IDirectInputA* MakeDirectInput(int version) {
   IDirectInputA* input = nullptr;
   const CLSID& clsid = version == 8 ? CLSID_DirectInput8 : CLSID_DirectInput;
   const IID& iid = version == 8 ? IID_IDirectInput8A : IID_IDirectInput7A;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&input)))) return nullptr;
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                              reinterpret_cast<void**>(&input))))
+    return nullptr;
   if (FAILED(input->Initialize(nullptr, version == 8 ? 0x800 : 0x700))) {
     input->Release();
     return nullptr;
@@ -33,11 +35,25 @@ TEST(DirectInputKeyCodesTest, GameKeysAndOthersMapByPosition) {
     int scancode;
     BYTE code;
   } cases[] = {
-      {SDL_SCANCODE_ESCAPE, 0x01}, {SDL_SCANCODE_R, 0x13},    {SDL_SCANCODE_RETURN, 0x1C}, {SDL_SCANCODE_Z, 0x2C},
-      {SDL_SCANCODE_X, 0x2D},      {SDL_SCANCODE_C, 0x2E},    {SDL_SCANCODE_SPACE, 0x39},  {SDL_SCANCODE_UP, 0xC8},
-      {SDL_SCANCODE_LEFT, 0xCB},   {SDL_SCANCODE_RIGHT, 0xCD}, {SDL_SCANCODE_DOWN, 0xD0},  {SDL_SCANCODE_KP_ENTER, 0x9C},
-      {SDL_SCANCODE_RSHIFT, 0x36}, {SDL_SCANCODE_F12, 0x58},  {SDL_SCANCODE_KP_0, 0x52},   {SDL_SCANCODE_UNKNOWN, 0},
-      {SDL_SCANCODE_AUDIOPLAY, 0}, {-1, 0},                   {100000, 0},
+      {SDL_SCANCODE_ESCAPE, 0x01},
+      {SDL_SCANCODE_R, 0x13},
+      {SDL_SCANCODE_RETURN, 0x1C},
+      {SDL_SCANCODE_Z, 0x2C},
+      {SDL_SCANCODE_X, 0x2D},
+      {SDL_SCANCODE_C, 0x2E},
+      {SDL_SCANCODE_SPACE, 0x39},
+      {SDL_SCANCODE_UP, 0xC8},
+      {SDL_SCANCODE_LEFT, 0xCB},
+      {SDL_SCANCODE_RIGHT, 0xCD},
+      {SDL_SCANCODE_DOWN, 0xD0},
+      {SDL_SCANCODE_KP_ENTER, 0x9C},
+      {SDL_SCANCODE_RSHIFT, 0x36},
+      {SDL_SCANCODE_F12, 0x58},
+      {SDL_SCANCODE_KP_0, 0x52},
+      {SDL_SCANCODE_UNKNOWN, 0},
+      {SDL_SCANCODE_AUDIOPLAY, 0},
+      {-1, 0},
+      {100000, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.scancode);
@@ -61,7 +77,9 @@ class DirectInputTest : public ::testing::TestWithParam<int> {
     if (GetParam() == 8) {
       EXPECT_EQ(input_->CreateDevice(guid, &device, nullptr), DI_OK);
     } else {
-      EXPECT_EQ(input_->CreateDeviceEx(guid, IID_IDirectInputDevice7A, reinterpret_cast<void**>(&device), nullptr), DI_OK);
+      EXPECT_EQ(input_->CreateDeviceEx(guid, IID_IDirectInputDevice7A,
+                                       reinterpret_cast<void**>(&device), nullptr),
+                DI_OK);
     }
     return device;
   }
@@ -75,7 +93,8 @@ TEST_P(DirectInputTest, KeyboardReadsTheKeyStateTableOnceAcquired) {
   BYTE keys[256];
   EXPECT_EQ(keyboard->Acquire(), DIERR_INVALIDPARAM) << "no data format yet";
   ASSERT_EQ(keyboard->SetDataFormat(&c_dfDIKeyboard), DI_OK);
-  ASSERT_EQ(keyboard->SetCooperativeLevel(AnyWindow(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND), DI_OK);
+  ASSERT_EQ(keyboard->SetCooperativeLevel(AnyWindow(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
+            DI_OK);
   EXPECT_EQ(keyboard->GetDeviceState(256, keys), DIERR_NOTACQUIRED);
   ASSERT_EQ(keyboard->Acquire(), DI_OK);
   SetPlatformKeyState(SDL_SCANCODE_Z, true);
@@ -121,8 +140,10 @@ TEST_P(DirectInputTest, DevicesRefuseWhatThePlatformRefuses) {
   IDirectInputDeviceA* mouse = Create(GUID_SysMouse);
   EXPECT_EQ(mouse->SetDataFormat(&c_dfDIKeyboard), DIERR_INVALIDPARAM);
   EXPECT_EQ(mouse->SetDataFormat(&c_dfDIMouse), DI_OK);
-  EXPECT_EQ(mouse->SetCooperativeLevel(nullptr, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND), DIERR_INVALIDPARAM);
-  EXPECT_EQ(mouse->SetCooperativeLevel(AnyWindow(), DISCL_EXCLUSIVE | DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
+  EXPECT_EQ(mouse->SetCooperativeLevel(nullptr, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
+            DIERR_INVALIDPARAM);
+  EXPECT_EQ(mouse->SetCooperativeLevel(AnyWindow(),
+                                       DISCL_EXCLUSIVE | DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
             DIERR_INVALIDPARAM);
   EXPECT_EQ(mouse->SetCooperativeLevel(AnyWindow(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND), DI_OK);
   IDirectInputEffect* effect = nullptr;
@@ -160,22 +181,24 @@ TEST_P(DirectInputTest, VirtualJoystickIsEnumeratedAndRumblesWithItsEffects) {
     int count = 0;
     DIDEVICEINSTANCEA instance{};
   } found;
-  ASSERT_EQ(input_->EnumDevices(DIDEVTYPE_JOYSTICK,
-                                [](const DIDEVICEINSTANCEA* instance, LPVOID context) -> BOOL {
-                                  auto* f = static_cast<Found*>(context);
-                                  if (std::strcmp(instance->tszProductName, "Test Pad") == 0) {
-                                    f->instance = *instance;
-                                    ++f->count;
-                                  }
-                                  return DIENUM_CONTINUE;
-                                },
-                                &found, DIEDFL_ATTACHEDONLY),
+  ASSERT_EQ(input_->EnumDevices(
+                DIDEVTYPE_JOYSTICK,
+                [](const DIDEVICEINSTANCEA* instance, LPVOID context) -> BOOL {
+                  auto* f = static_cast<Found*>(context);
+                  if (std::strcmp(instance->tszProductName, "Test Pad") == 0) {
+                    f->instance = *instance;
+                    ++f->count;
+                  }
+                  return DIENUM_CONTINUE;
+                },
+                &found, DIEDFL_ATTACHEDONLY),
             DI_OK);
   ASSERT_EQ(found.count, 1);
   IDirectInputDeviceA* pad = Create(found.instance.guidInstance);
   ASSERT_NE(pad, nullptr);
   ASSERT_EQ(pad->SetDataFormat(&c_dfDIJoystick), DI_OK);
-  DIPROPRANGE range{{sizeof(DIPROPRANGE), sizeof(DIPROPHEADER), DIJOFS_X, DIPH_BYOFFSET}, -1000, 1000};
+  DIPROPRANGE range{
+      {sizeof(DIPROPRANGE), sizeof(DIPROPHEADER), DIJOFS_X, DIPH_BYOFFSET}, -1000, 1000};
   EXPECT_EQ(pad->SetProperty(DIPROP_RANGE, &range.diph), DI_OK);
   DIPROPDWORD zone{{sizeof(DIPROPDWORD), sizeof(DIPROPHEADER), DIJOFS_X, DIPH_BYOFFSET}, 3500};
   EXPECT_EQ(pad->SetProperty(DIPROP_DEADZONE, &zone.diph), DI_OK);
@@ -225,7 +248,8 @@ TEST(DirectInputObjectTest, VersionsAndInjectedFailures) {
   FailDirectInputCall(DirectInputCallInitialize, 0);
   EXPECT_EQ(input->Initialize(nullptr, 0x800), DIERR_GENERIC);
   EXPECT_EQ(input->Initialize(nullptr, 0x800), DI_OK);
-  EXPECT_EQ(input->CreateDeviceEx(GUID_SysKeyboard, IID_IDirectInputDevice7A, reinterpret_cast<void**>(&device), nullptr),
+  EXPECT_EQ(input->CreateDeviceEx(GUID_SysKeyboard, IID_IDirectInputDevice7A,
+                                  reinterpret_cast<void**>(&device), nullptr),
             DIERR_UNSUPPORTED);
   input->Release();
   EXPECT_EQ(CoCreateInstance(CLSID_DirectInput, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectInput8A,

@@ -23,7 +23,9 @@ const int kAudioDriverChosen = setenv("SDL_AUDIODRIVER", "dummy", 0);
 IDirectSound* OpenDevice() {
   SetDirectSoundOutput(DirectSoundOutputDevice);
   IDirectSound* sound = nullptr;
-  if (FAILED(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound)))) return nullptr;
+  if (FAILED(
+          CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound))))
+    return nullptr;
   if (FAILED(sound->Initialize(nullptr))) {
     sound->Release();
     return nullptr;
@@ -33,7 +35,8 @@ IDirectSound* OpenDevice() {
 
 IDirectSoundBuffer* MakeBuffer(IDirectSound* sound, const std::vector<std::int16_t>& samples) {
   WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-  DSBUFFERDESC desc{sizeof(DSBUFFERDESC), 0x80E2, static_cast<DWORD>(samples.size() * 2), 0, &format, {}};
+  DSBUFFERDESC desc{
+      sizeof(DSBUFFERDESC), 0x80E2, static_cast<DWORD>(samples.size() * 2), 0, &format, {}};
   IDirectSoundBuffer* buffer = nullptr;
   if (FAILED(sound->CreateSoundBuffer(&desc, &buffer, nullptr))) return nullptr;
   void* part1 = nullptr;
@@ -71,14 +74,17 @@ TEST(DirectSoundRealTimeTest, DummyDriverMovesThePlayCursorAndEndsAOneShot) {
 }
 
 TEST(DirectSoundRealTimeTest, DiskDriverWritesTheMixedSamples) {
-  const std::string previousDriver = std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
-  const auto path = std::filesystem::temp_directory_path() / ("dsound_disk_" + std::to_string(getpid()) + ".raw");
+  const std::string previousDriver =
+      std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+  const auto path =
+      std::filesystem::temp_directory_path() / ("dsound_disk_" + std::to_string(getpid()) + ".raw");
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
   IDirectSound* sound = OpenDevice();
   ASSERT_NE(sound, nullptr);
   std::vector<std::int16_t> samples(2205 * 2);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(1000 + i * 3);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int16_t>(1000 + i * 3);
   IDirectSoundBuffer* buffer = MakeBuffer(sound, samples);
   ASSERT_EQ(buffer->Play(0, 0, 0), DS_OK);
   EXPECT_TRUE(WaitUntil([&] {

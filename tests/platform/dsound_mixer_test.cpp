@@ -36,7 +36,9 @@ class DirectSoundMixerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetDirectSoundOutput(DirectSoundOutputManual);
-    ASSERT_EQ(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound_)), S_OK);
+    ASSERT_EQ(
+        CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound_)),
+        S_OK);
     ASSERT_EQ(sound_->Initialize(nullptr), DS_OK);
   }
   void TearDown() override {
@@ -305,8 +307,12 @@ TEST_F(DirectSoundMixerTest, FormatsTheDeviceCannotPlayAreRefused) {
   WAVEFORMATEX compressed = Format(2, 44100, 16);
   compressed.wFormatTag = 2;
   const Case cases[] = {
-      {"24-bit", Format(2, 44100, 24)}, {"six channels", Format(6, 44100, 16)}, {"no channels", Format(0, 44100, 16)},
-      {"rate 0", Format(2, 0, 16)},     {"rate 300000", Format(1, 300000, 8)}, {"block size", wrongAlign},
+      {"24-bit", Format(2, 44100, 24)},
+      {"six channels", Format(6, 44100, 16)},
+      {"no channels", Format(0, 44100, 16)},
+      {"rate 0", Format(2, 0, 16)},
+      {"rate 300000", Format(1, 300000, 8)},
+      {"block size", wrongAlign},
       {"not PCM", compressed},
   };
   for (const Case& c : cases) {
@@ -359,7 +365,8 @@ TEST_F(DirectSoundMixerTest, InjectedFailuresHitTheChosenCallOnce) {
 TEST(DirectSoundDeviceTest, NoDeviceSwitchMakesInitializeFail) {
   SetDirectSoundOutput(DirectSoundOutputNone);
   IDirectSound* sound = nullptr;
-  ASSERT_EQ(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound)), S_OK);
+  ASSERT_EQ(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound)),
+            S_OK);
   EXPECT_EQ(sound->Initialize(nullptr), DSERR_NODRIVER);
   DSBUFFERDESC desc{sizeof(DSBUFFERDESC), DSBCAPS_PRIMARYBUFFER, 0, 0, nullptr, {}};
   IDirectSoundBuffer* primary = nullptr;
@@ -373,7 +380,8 @@ TEST(DirectSoundDeviceTest, NoDeviceSwitchMakesInitializeFail) {
 TEST(DirectSoundDeviceTest, CapsAreReportedAndCanBeReplaced) {
   SetDirectSoundOutput(DirectSoundOutputManual);
   IDirectSound* sound = nullptr;
-  ASSERT_EQ(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound)), S_OK);
+  ASSERT_EQ(CreateDirectSoundInstance(nullptr, IID_IDirectSound, reinterpret_cast<void**>(&sound)),
+            S_OK);
   DSCAPS caps{};
   caps.dwSize = sizeof caps;
   EXPECT_EQ(sound->GetCaps(&caps), DSERR_UNINITIALIZED);
@@ -410,19 +418,25 @@ namespace {
 
 TEST(DirectSoundDeviceTest, MadeThroughComAndEnumeratedThroughTheModuleByName) {
   IDirectSound* sound = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound, reinterpret_cast<void**>(&sound)), S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSound,
+                             reinterpret_cast<void**>(&sound)),
+            S_OK);
   ASSERT_NE(sound, nullptr);
   EXPECT_EQ(sound->Release(), 0u);
   IUnknown* other = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSoundBuffer, reinterpret_cast<void**>(&other)),
+  EXPECT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, 7, IID_IDirectSoundBuffer,
+                             reinterpret_cast<void**>(&other)),
             E_NOINTERFACE);
 
   HMODULE module = LoadLibraryA("DSOUND.DLL");
   ASSERT_NE(module, nullptr);
-  auto enumerate = reinterpret_cast<HRESULT (*)(LPDSENUMCALLBACKA, LPVOID)>(GetProcAddress(module, "DirectSoundEnumerateA"));
+  auto enumerate = reinterpret_cast<HRESULT (*)(LPDSENUMCALLBACKA, LPVOID)>(
+      GetProcAddress(module, "DirectSoundEnumerateA"));
   ASSERT_NE(enumerate, nullptr);
   int devices = 0;
-  enumerate([](GUID*, LPCSTR, LPCSTR, LPVOID context) -> BOOL { return ++*static_cast<int*>(context), TRUE; }, &devices);
+  enumerate([](GUID*, LPCSTR, LPCSTR,
+               LPVOID context) -> BOOL { return ++*static_cast<int*>(context), TRUE; },
+            &devices);
   EXPECT_EQ(devices, 1);
   FreeLibrary(module);
 }

@@ -35,7 +35,8 @@ class Win32FileCalls : public ::testing::Test {
     fs::remove_all(dir_);
   }
   void WriteBytes(const std::string& posixPath, const std::string& bytes) {
-    fs::create_directories(fs::path(posixPath).parent_path().empty() ? "." : fs::path(posixPath).parent_path());
+    fs::create_directories(
+        fs::path(posixPath).parent_path().empty() ? "." : fs::path(posixPath).parent_path());
     std::ofstream(posixPath, std::ios::binary) << bytes;
   }
   std::string ReadAll(HANDLE file) {
@@ -118,7 +119,8 @@ TEST_F(Win32FileCalls, CurrentDirectoryIsOnDriveZ) {
 
 TEST_F(Win32FileCalls, OpensMixedCaseNamesAndPrefersTheExactOne) {
   WriteBytes("Image/Player.BMP", "player");
-  HANDLE file = CreateFileA("IMAGE\\player.bmp", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA("IMAGE\\player.bmp", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(ReadAll(file), "player");
   EXPECT_TRUE(CloseHandle(file));
@@ -134,7 +136,8 @@ TEST_F(Win32FileCalls, OpensMixedCaseNamesAndPrefersTheExactOne) {
   EXPECT_EQ(ReadAll(file), "player");
   CloseHandle(file);
 
-  EXPECT_EQ(CreateFileA("image\\missing.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("image\\missing.bmp", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
 }
 
 TEST_F(Win32FileCalls, OpensShiftJisNamesWhoseTrailByteIsABackslash) {
@@ -148,9 +151,11 @@ TEST_F(Win32FileCalls, OpensShiftJisNamesWhoseTrailByteIsABackslash) {
 
 TEST_F(Win32FileCalls, RefusesDirectoriesAndOtherDrives) {
   fs::create_directory("folder");
-  EXPECT_EQ(CreateFileA("folder", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("folder", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   WriteBytes("x.txt", "x");
-  EXPECT_EQ(CreateFileA("D:x.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("D:x.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   HANDLE file = CreateFileA("Z:x.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
@@ -160,13 +165,15 @@ TEST_F(Win32FileCalls, RefusesDirectoriesAndOtherDrives) {
 }
 
 TEST_F(Win32FileCalls, ReadsWritesSeeksAndSizes) {
-  HANDLE file = CreateFileA("new.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA("new.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(file, "0123456789", 10, &written, nullptr));
   EXPECT_EQ(written, 10u);
   CloseHandle(file);
-  EXPECT_EQ(CreateFileA("NEW.BIN", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateFileA("NEW.BIN", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+            INVALID_HANDLE_VALUE);
 
   file = CreateFileA("new.bin", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -243,7 +250,8 @@ TEST_F(Win32FileCalls, TempFilesAreUniqueAndEmpty) {
 
 TEST(Win32FileTime, ConvertsToBrokenDownTime) {
   // 2000-01-02 03:04:05.678 UTC.
-  const std::uint64_t ticks = 125911584000000000ULL + (86400ULL + 3 * 3600 + 4 * 60 + 5) * 10000000ULL + 6780000ULL;
+  const std::uint64_t ticks =
+      125911584000000000ULL + (86400ULL + 3 * 3600 + 4 * 60 + 5) * 10000000ULL + 6780000ULL;
   FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
   SYSTEMTIME st;
   ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
@@ -264,7 +272,10 @@ TEST(Win32FileTime, ConvertsToBrokenDownTime) {
   ASSERT_TRUE(FileTimeToLocalFileTime(&ft, &local));
   ASSERT_TRUE(FileTimeToSystemTime(&local, &st));
   EXPECT_EQ(st.wHour, 12);
-  if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 

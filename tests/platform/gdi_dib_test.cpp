@@ -14,7 +14,8 @@ struct SourceDib {
   BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(info.data()); }
 };
 
-SourceDib MakeSource(LONG width, LONG height, WORD bitCount, DWORD compression, std::vector<DWORD> extra) {
+SourceDib MakeSource(LONG width, LONG height, WORD bitCount, DWORD compression,
+                     std::vector<DWORD> extra) {
   SourceDib dib;
   dib.info.resize(sizeof(BITMAPINFOHEADER) + extra.size() * 4);
   BITMAPINFOHEADER h{};
@@ -40,10 +41,12 @@ std::vector<BYTE> ConvertTo24(SourceDib& source, const std::vector<BYTE>& bits, 
   HBITMAP dib = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &pixels, nullptr, 0);
   EXPECT_NE(dib, nullptr);
   HGDIOBJ old = SelectObject(dc, dib);
-  *rowsSet = SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.data(), source.Info(), DIB_RGB_COLORS);
+  *rowsSet = SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.data(), source.Info(),
+                               DIB_RGB_COLORS);
   BITMAP bitmap{};
   EXPECT_EQ(GetObjectA(dib, sizeof bitmap, &bitmap), static_cast<int>(sizeof bitmap));
-  std::vector<BYTE> out(static_cast<BYTE*>(pixels), static_cast<BYTE*>(pixels) + bitmap.bmWidthBytes * height);
+  std::vector<BYTE> out(static_cast<BYTE*>(pixels),
+                        static_cast<BYTE*>(pixels) + bitmap.bmWidthBytes * height);
   EXPECT_FALSE(DeleteObject(dib));  // still selected
   SelectObject(dc, old);
   EXPECT_TRUE(DeleteObject(dib));
@@ -58,9 +61,8 @@ TEST(GdiDib, OneBitBottomUpBecomesTopDownRgb) {
   int rows = 0;
   std::vector<BYTE> out = ConvertTo24(source, bits, &rows);
   EXPECT_EQ(rows, 2);
-  std::vector<BYTE> expected = {0x30, 0x20, 0x10, 0xC0, 0xB0, 0xA0, 0xC0, 0xB0, 0xA0, 0,
-                                0,    0,    0xC0, 0xB0, 0xA0, 0x30, 0x20, 0x10, 0xC0, 0xB0,
-                                0xA0, 0,    0,    0};
+  std::vector<BYTE> expected = {0x30, 0x20, 0x10, 0xC0, 0xB0, 0xA0, 0xC0, 0xB0, 0xA0, 0, 0, 0,
+                                0xC0, 0xB0, 0xA0, 0x30, 0x20, 0x10, 0xC0, 0xB0, 0xA0, 0, 0, 0};
   EXPECT_EQ(out, expected);
 }
 
@@ -73,12 +75,18 @@ TEST(GdiDib, SixteenBitChannelsAreWidenedByRepeatingTheirTopBits) {
   } cases[] = {
       {BI_RGB, {}, 0x7FFF, 0xFF, 0xFF, 0xFF},
       {BI_RGB, {}, static_cast<WORD>((0x10 << 10) | (0x01 << 5) | 0x1F), 0xFF, 0x08, 0x84},
-      {BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, static_cast<WORD>((0x1F << 11) | (0x20 << 5) | 0x00), 0x00, 0x82, 0xFF},
+      {BI_BITFIELDS,
+       {0xF800, 0x07E0, 0x001F},
+       static_cast<WORD>((0x1F << 11) | (0x20 << 5) | 0x00),
+       0x00,
+       0x82,
+       0xFF},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pixel);
     SourceDib source = MakeSource(1, -1, 16, c.compression, c.masks);
-    std::vector<BYTE> bits = {static_cast<BYTE>(c.pixel & 0xFF), static_cast<BYTE>(c.pixel >> 8), 0, 0};
+    std::vector<BYTE> bits = {static_cast<BYTE>(c.pixel & 0xFF), static_cast<BYTE>(c.pixel >> 8), 0,
+                              0};
     int rows = 0;
     std::vector<BYTE> out = ConvertTo24(source, bits, &rows);
     EXPECT_EQ(rows, 1);
@@ -100,7 +108,8 @@ TEST(GdiDib, ThirtyTwoBitBitFields) {
 }
 
 TEST(GdiDib, RefusesWhatItCannotConvert) {
-  for (auto [bitCount, compression] : {std::pair<WORD, DWORD>{24, BI_BITFIELDS}, {8, 1}, {4, 2}, {32, 4}, {12, BI_RGB}}) {
+  for (auto [bitCount, compression] :
+       {std::pair<WORD, DWORD>{24, BI_BITFIELDS}, {8, 1}, {4, 2}, {32, 4}, {12, BI_RGB}}) {
     SCOPED_TRACE(bitCount);
     SourceDib source = MakeSource(1, 1, bitCount, compression, {0, 0, 0});
     std::vector<BYTE> bits(16, 0);

@@ -42,7 +42,8 @@ DibHeader TopDown(int width, int height, int bits) {
 // Distinct colours that survive 5:6:5 exactly: each channel's low bits repeat its top bits.
 std::uint32_t Color565(int x, int y) {
   int r = (x * 3) & 31, g = (y * 5) & 63, b = (x + y) & 31;
-  return 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+  return 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) |
+         ((b << 3) | (b >> 2));
 }
 
 class GdiPresentTest : public ::testing::Test {
@@ -53,8 +54,8 @@ class GdiPresentTest : public ::testing::Test {
     c.lpfnWndProc = PlainProc;
     c.lpszClassName = "GdiPresentTestClass";
     RegisterClassExA(&c);
-    window = CreateWindowExA(0, "GdiPresentTestClass", "present", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                             nullptr, nullptr, nullptr);
+    window = CreateWindowExA(0, "GdiPresentTestClass", "present", WS_POPUP | WS_VISIBLE, 0, 0, 640,
+                             480, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     dc = GetDC(window);
     ASSERT_NE(dc, nullptr);
@@ -101,26 +102,30 @@ TEST_F(GdiPresentTest, StretchDIBitsDoublesTheTopLeftQuarterOfATopDownImage) {
   for (int y = 0; y < 480; ++y)
     for (int x = 0; x < 640; ++x) {
       std::uint32_t c = Color565(x, y);
-      frame[y * 640 + x] =
-          static_cast<WORD>((((c >> 16) & 0xFF) >> 3) << 11 | (((c >> 8) & 0xFF) >> 2) << 5 | ((c & 0xFF) >> 3));
+      frame[y * 640 + x] = static_cast<WORD>((((c >> 16) & 0xFF) >> 3) << 11 |
+                                             (((c >> 8) & 0xFF) >> 2) << 5 | ((c & 0xFF) >> 3));
     }
   DibHeader info = TopDown(640, 480, 16);
   // Source y 240 counts from the bottom row: the top 240 rows.
-  ASSERT_EQ(StretchDIBits(dc, 0, 0, 640, 480, 0, 240, 320, 240, frame.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                          DIB_RGB_COLORS, SRCCOPY),
+  ASSERT_EQ(StretchDIBits(dc, 0, 0, 640, 480, 0, 240, 320, 240, frame.data(),
+                          reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY),
             240);
   std::vector<std::uint32_t> shown = ClientImage();
   for (int y = 0; y < 480; ++y)
-    for (int x = 0; x < 640; ++x) ASSERT_EQ(shown[y * 640 + x], Color565(x / 2, y / 2)) << x << "," << y;
+    for (int x = 0; x < 640; ++x)
+      ASSERT_EQ(shown[y * 640 + x], Color565(x / 2, y / 2)) << x << "," << y;
 }
 
 TEST_F(GdiPresentTest, PartialStretchLeavesTheRestOfTheWindow) {
   std::vector<std::uint32_t> white(640 * 480, 0xFFFFFFFF), black(640 * 480, 0xFF000000);
   DibHeader info = TopDown(640, 480, 32);
   auto* bmi = reinterpret_cast<BITMAPINFO*>(&info);
-  ASSERT_EQ(StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 640, 480, white.data(), bmi, DIB_RGB_COLORS, SRCCOPY), 480);
+  ASSERT_EQ(
+      StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 640, 480, white.data(), bmi, DIB_RGB_COLORS, SRCCOPY),
+      480);
   // The rectangle (100, 50)-(200, 150) of the frame, as the engine's partial present passes it.
-  ASSERT_EQ(StretchDIBits(dc, 100, 50, 100, 100, 100, 480 - 150, 100, 100, black.data(), bmi, DIB_RGB_COLORS, SRCCOPY),
+  ASSERT_EQ(StretchDIBits(dc, 100, 50, 100, 100, 100, 480 - 150, 100, 100, black.data(), bmi,
+                          DIB_RGB_COLORS, SRCCOPY),
             100);
   std::vector<std::uint32_t> shown = ClientImage();
   EXPECT_EQ(shown[50 * 640 + 100], 0xFF000000u);
@@ -134,11 +139,18 @@ TEST_F(GdiPresentTest, BadArgumentsDrawNothing) {
   std::vector<std::uint32_t> frame(16 * 16, 0xFFFFFFFF);
   DibHeader info = TopDown(16, 16, 32);
   auto* bmi = reinterpret_cast<BITMAPINFO*>(&info);
-  EXPECT_EQ(StretchDIBits(dc, 0, 0, 16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, 0x00EE0086), 0);
-  EXPECT_EQ(StretchDIBits(dc, 0, 0, -16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, SRCCOPY), 0);
-  EXPECT_EQ(StretchDIBits(dc, 0, 0, 16, 16, 0, 0, 16, 16, nullptr, bmi, DIB_RGB_COLORS, SRCCOPY), 0);
+  EXPECT_EQ(
+      StretchDIBits(dc, 0, 0, 16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, 0x00EE0086),
+      0);
+  EXPECT_EQ(
+      StretchDIBits(dc, 0, 0, -16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, SRCCOPY),
+      0);
+  EXPECT_EQ(StretchDIBits(dc, 0, 0, 16, 16, 0, 0, 16, 16, nullptr, bmi, DIB_RGB_COLORS, SRCCOPY),
+            0);
   HDC memory = CreateCompatibleDC(nullptr);
-  EXPECT_EQ(StretchDIBits(memory, 0, 0, 16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, SRCCOPY), 0);
+  EXPECT_EQ(
+      StretchDIBits(memory, 0, 0, 16, 16, 0, 0, 16, 16, frame.data(), bmi, DIB_RGB_COLORS, SRCCOPY),
+      0);
   DeleteDC(memory);
   EXPECT_FALSE(GetWindowPresentedImage(window, nullptr, nullptr, nullptr));
 }

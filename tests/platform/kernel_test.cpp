@@ -134,7 +134,8 @@ TEST(KernelSemaphores, CountsDownOnWaitsAndRefusesToPassItsMaximum) {
 }
 
 TEST(KernelWaits, WaitForAnyGivesTheFirstSignalledIndexWaitForAllNeedsEveryOne) {
-  HANDLE events[3] = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+  HANDLE events[3] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr),
                       CreateEventA(nullptr, FALSE, FALSE, nullptr)};
   EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
   SetEvent(events[2]);

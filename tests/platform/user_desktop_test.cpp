@@ -83,11 +83,15 @@ TEST(UserScreenSaverTest, SwitchesFollowSdl) {
 TEST(UserMessageBoxTest, HeadlessWritesOneUtf8LineToStandardError) {
   ASSERT_TRUE(IsPlatformHeadless());
   testing::internal::CaptureStderr();
-  EXPECT_EQ(MessageBoxA(nullptr, "\x93\xC7\x8D\x9E", "\x83G\x83\x89\x81[", MB_OK), IDOK);  // 読込, エラー
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC: \xE8\xAA\xAD\xE8\xBE\xBC\n");
+  EXPECT_EQ(MessageBoxA(nullptr, "\x93\xC7\x8D\x9E", "\x83G\x83\x89\x81[", MB_OK),
+            IDOK);  // 読込, エラー
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC: \xE8\xAA\xAD\xE8\xBE\xBC\n");
 }
 
-LRESULT CALLBACK PlainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
+LRESULT CALLBACK PlainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  return DefWindowProcA(w, m, wp, lp);
+}
 
 TEST(UserFindWindowTest, SeesTheSameClassInAnotherProcessUntilItsWindowIsGone) {
   const char* className = "UserFindWindowTestClass-cross";
@@ -98,7 +102,8 @@ TEST(UserFindWindowTest, SeesTheSameClassInAnotherProcessUntilItsWindowIsGone) {
   ASSERT_GE(holder, 0);
   if (holder == 0) {
     setenv("USER_FIND_WINDOW_HOLDER", "1", 1);
-    execl("/proc/self/exe", "platform_tests", "--gtest_filter=UserFindWindowTest.HolderProcess", nullptr);
+    execl("/proc/self/exe", "platform_tests", "--gtest_filter=UserFindWindowTest.HolderProcess",
+          nullptr);
     _exit(127);
   }
   int status = 0;
@@ -119,14 +124,16 @@ TEST(UserFindWindowTest, SeesTheSameClassInAnotherProcessUntilItsWindowIsGone) {
 
 // Run by the test above as a separate process: holds a window of the class for a moment.
 TEST(UserFindWindowTest, HolderProcess) {
-  if (!getenv("USER_FIND_WINDOW_HOLDER")) GTEST_SKIP() << "runs only as the helper of the test above";
+  if (!getenv("USER_FIND_WINDOW_HOLDER"))
+    GTEST_SKIP() << "runs only as the helper of the test above";
   SetPlatformWindowsSeenAcrossProcesses(1);
   WNDCLASSEXA c{};
   c.cbSize = sizeof c;
   c.lpfnWndProc = PlainProc;
   c.lpszClassName = "UserFindWindowTestClass-cross";
   ASSERT_NE(RegisterClassExA(&c), 0);
-  HWND w = CreateWindowExA(0, c.lpszClassName, "holder", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND w = CreateWindowExA(0, c.lpszClassName, "holder", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                           nullptr, nullptr);
   ASSERT_NE(w, nullptr);
   usleep(400000);
   DestroyWindow(w);
@@ -162,8 +169,9 @@ TEST(SysinfoTest, ReportsWindowsNt62Build9200AndTheMachine) {
   EXPECT_FALSE(QueryProcessorId(0x7FFFFFFF, registers));
   HMODULE kernel = LoadLibraryA("Kernel32.dll");
   ASSERT_NE(kernel, nullptr);
-  EXPECT_EQ(reinterpret_cast<BOOL (*)(MEMORYSTATUSEX*)>(GetProcAddress(kernel, "GlobalMemoryStatusEx")),
-            &GlobalMemoryStatusEx);
+  EXPECT_EQ(
+      reinterpret_cast<BOOL (*)(MEMORYSTATUSEX*)>(GetProcAddress(kernel, "GlobalMemoryStatusEx")),
+      &GlobalMemoryStatusEx);
   FreeLibrary(kernel);
 }
 

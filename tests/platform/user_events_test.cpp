@@ -23,8 +23,8 @@ class UserEventsTest : public ::testing::Test {
     c.lpfnWndProc = QuietProc;
     c.lpszClassName = "UserEventsTestClass";
     RegisterClassExA(&c);
-    window = CreateWindowExA(0, "UserEventsTestClass", "events", WS_POPUP | WS_CAPTION, 0, 0, 320, 240, nullptr,
-                             nullptr, nullptr, nullptr);
+    window = CreateWindowExA(0, "UserEventsTestClass", "events", WS_POPUP | WS_CAPTION, 0, 0, 320,
+                             240, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     Drain();
   }

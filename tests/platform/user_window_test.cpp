@@ -45,8 +45,8 @@ class UserWindowTest : public ::testing::Test {
     SetPlatformVirtualTime(false);
   }
   HWND Make(DWORD style = WS_POPUP | WS_CAPTION, int x = 10, int y = 20, int w = 640, int h = 480) {
-    HWND window = CreateWindowExA(0, "UserWindowTestClass", "test", style, x, y, w, h, nullptr, nullptr, nullptr,
-                                  nullptr);
+    HWND window = CreateWindowExA(0, "UserWindowTestClass", "test", style, x, y, w, h, nullptr,
+                                  nullptr, nullptr, nullptr);
     created.push_back(window);
     return window;
   }
@@ -96,7 +96,9 @@ TEST_F(UserWindowTest, ClassRegistryRefusesDuplicatesAndUnregistersOnlyWithoutWi
   DestroyWindow(window);
   EXPECT_TRUE(UnregisterClassA("UserWindowTestClass", nullptr));
   EXPECT_FALSE(UnregisterClassA("UserWindowTestClass", nullptr));
-  EXPECT_EQ(CreateWindowExA(0, "UserWindowTestClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(CreateWindowExA(0, "UserWindowTestClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                            nullptr),
+            nullptr);
 }
 
 TEST_F(UserWindowTest, MoveAndSizeMessagesOnlyWhenTheyChange) {

@@ -18,7 +18,8 @@ struct Record {
 struct Table {
   EngineHandleKind kind;
   std::vector<Record*> slots;
-  explicit Table(EngineHandleType type) : kind(MakeEngineHandleKind(type)), slots(kind.slotLimit, nullptr) {}
+  explicit Table(EngineHandleType type)
+      : kind(MakeEngineHandleKind(type)), slots(kind.slotLimit, nullptr) {}
   ~Table() {
     for (Record* r : slots) delete r;
   }
@@ -31,7 +32,8 @@ struct Table {
     return record->handle;
   }
   Record* Find(EngineHandle handle) {
-    return FindEngineHandleRecord(handle, kind, slots.data(), [](const Record& r) { return r.check; });
+    return FindEngineHandleRecord(handle, kind, slots.data(),
+                                  [](const Record& r) { return r.check; });
   }
   int Delete(EngineHandle handle) {
     Record* record = Find(handle);
@@ -103,22 +105,24 @@ TEST(EngineHandles, AFullTableGivesNoSlotAndGraphsSearchFromZeroOnlyAtTheLimit) 
 }
 
 TEST(EngineHandles, SlotLimitsOfEveryKind) {
-  constexpr std::array<std::pair<EngineHandleType, int>, 15> limits = {{{kGraphHandle, 32768},
-                                                                        {kSoundHandle, 32768},
-                                                                        {kMovieHandle, 100},
-                                                                        {kFontHandle, 40},
-                                                                        {kMaskHandle, 512},
-                                                                        {kNetworkHandle, 8192},
-                                                                        {kKeyInputHandle, 256},
-                                                                        {kMidiHandle, 256},
-                                                                        {kLightHandle, 4096},
-                                                                        {kModelInstanceHandle, 65536},
-                                                                        {kStandardImageHandle, 8192},
-                                                                        {kShaderHandle, 4096},
-                                                                        {kSoftSoundHandle, 32768},
-                                                                        {kVertexBufferHandle, 16384},
-                                                                        {kIndexBufferHandle, 16384}}};
-  for (const auto& [type, limit] : limits) EXPECT_EQ(MakeEngineHandleKind(type).slotLimit, limit) << type;
+  constexpr std::array<std::pair<EngineHandleType, int>, 15> limits = {
+      {{kGraphHandle, 32768},
+       {kSoundHandle, 32768},
+       {kMovieHandle, 100},
+       {kFontHandle, 40},
+       {kMaskHandle, 512},
+       {kNetworkHandle, 8192},
+       {kKeyInputHandle, 256},
+       {kMidiHandle, 256},
+       {kLightHandle, 4096},
+       {kModelInstanceHandle, 65536},
+       {kStandardImageHandle, 8192},
+       {kShaderHandle, 4096},
+       {kSoftSoundHandle, 32768},
+       {kVertexBufferHandle, 16384},
+       {kIndexBufferHandle, 16384}}};
+  for (const auto& [type, limit] : limits)
+    EXPECT_EQ(MakeEngineHandleKind(type).slotLimit, limit) << type;
 }
 
 }  // namespace

@@ -23,9 +23,10 @@ struct GameKey {
   int code;
 };
 constexpr GameKey kGameKeys[] = {
-    {SDL_SCANCODE_ESCAPE, 0x01}, {SDL_SCANCODE_R, 0x13},     {SDL_SCANCODE_RETURN, 0x1C}, {SDL_SCANCODE_Z, 0x2C},
-    {SDL_SCANCODE_X, 0x2D},      {SDL_SCANCODE_C, 0x2E},     {SDL_SCANCODE_SPACE, 0x39},  {SDL_SCANCODE_UP, 0xC8},
-    {SDL_SCANCODE_LEFT, 0xCB},   {SDL_SCANCODE_RIGHT, 0xCD}, {SDL_SCANCODE_DOWN, 0xD0},
+    {SDL_SCANCODE_ESCAPE, 0x01}, {SDL_SCANCODE_R, 0x13},    {SDL_SCANCODE_RETURN, 0x1C},
+    {SDL_SCANCODE_Z, 0x2C},      {SDL_SCANCODE_X, 0x2D},    {SDL_SCANCODE_C, 0x2E},
+    {SDL_SCANCODE_SPACE, 0x39},  {SDL_SCANCODE_UP, 0xC8},   {SDL_SCANCODE_LEFT, 0xCB},
+    {SDL_SCANCODE_RIGHT, 0xCD},  {SDL_SCANCODE_DOWN, 0xD0},
 };
 
 class KeyboardInputTest : public EngineFixture {
@@ -44,7 +45,9 @@ class KeyboardInputTest : public EngineFixture {
     ASSERT_EQ(InitializeEngine(), 0);
   }
 
-  void Key(SDL_Scancode scancode, bool down) { InjectPlatformKey(GetEngineWindowHandle(), scancode, down); }
+  void Key(SDL_Scancode scancode, bool down) {
+    InjectPlatformKey(GetEngineWindowHandle(), scancode, down);
+  }
 
   // One frame of the game: the pump, then the 256 states.
   std::array<char, 256> Frame() {
@@ -107,7 +110,8 @@ TEST_F(KeyboardInputTest, WindowsSevenUsesTheWindowsKeyStateAndEnterSetsBothCode
   const int reads = CountDirectInputCalls(DirectInputCallGetDeviceState);
   Key(SDL_SCANCODE_RETURN, true);
   EXPECT_EQ(Down(Frame()), (std::vector<int>{0x1C, 0x9C}));
-  EXPECT_EQ(CountDirectInputCalls(DirectInputCallGetDeviceState), reads) << "the keyboard device is not read";
+  EXPECT_EQ(CountDirectInputCalls(DirectInputCallGetDeviceState), reads)
+      << "the keyboard device is not read";
   Key(SDL_SCANCODE_RETURN, false);
   EXPECT_TRUE(Down(Frame()).empty());
 }
@@ -121,10 +125,12 @@ TEST_F(KeyboardInputTest, RefreshReadsTheDeviceOncePerMillisecondUnlessAKeyEvent
   EXPECT_EQ(RefreshKeyboardState(), 0);
   EXPECT_EQ(CountDirectInputCalls(DirectInputCallGetDeviceState), before + 1);
   Key(SDL_SCANCODE_X, true);
-  EXPECT_EQ(RefreshKeyboardState(), 1) << "a key event allows a second read in the same millisecond";
+  EXPECT_EQ(RefreshKeyboardState(), 1)
+      << "a key event allows a second read in the same millisecond";
   EXPECT_EQ(CountDirectInputCalls(DirectInputCallGetDeviceState), before + 2);
   EXPECT_EQ(GetInputState().keyStates[0x2D], 0x80);
-  EXPECT_EQ(WaitForSingleObject(GetInputState().keyboardEvent, 0), WAIT_TIMEOUT) << "the event is reset";
+  EXPECT_EQ(WaitForSingleObject(GetInputState().keyboardEvent, 0), WAIT_TIMEOUT)
+      << "the event is reset";
   EXPECT_EQ(RefreshKeyboardState(), 0);
 }
 
@@ -134,7 +140,9 @@ TEST_F(KeyboardInputTest, WithoutDirectInput7TheEngineTakesDirectInput8) {
   EXPECT_EQ(GetInputState().isDirectInput8, 1);
   const auto lines = LogLines();
   const auto has = [&](const std::string& text) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
   };
   EXPECT_TRUE(has("DirectInput7 の取得中... 取得に失敗。"));
   EXPECT_TRUE(has("エラーコード 0x80040154"));
@@ -150,10 +158,14 @@ TEST_F(KeyboardInputTest, WithoutDirectInputTheWindowsKeyStateServesAndPadsAreCo
   EXPECT_EQ(GetInputState().withoutDirectInput, 1);
   const auto lines = LogLines();
   EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                         [](const std::string& line) { return line.find("DirectInput を使用しません。") != std::string::npos; }),
+                         [](const std::string& line) {
+                           return line.find("DirectInput を使用しません。") != std::string::npos;
+                         }),
             lines.end());
   EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                         [](const std::string& line) { return line.find("パッドの数は 0 個です") != std::string::npos; }),
+                         [](const std::string& line) {
+                           return line.find("パッドの数は 0 個です") != std::string::npos;
+                         }),
             lines.end());
   ExpectEveryGameKeyAlone(true);
   EXPECT_EQ(ShutdownInputDevices(), 0);

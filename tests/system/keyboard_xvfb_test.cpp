@@ -41,7 +41,8 @@ TEST_F(KeyboardXvfbTest, EngineSide) {
 
 TEST_F(KeyboardXvfbTest, RealKeyPressesReachGetAllKeyStates) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(xvfb::IsOnPath("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
+      << "xdotool is needed beside Xvfb (scripts/setup installs both)";
   pid_t server = 0;
   const std::string displayName = xvfb::StartServer(&server);
   ASSERT_FALSE(displayName.empty());

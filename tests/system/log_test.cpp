@@ -75,8 +75,11 @@ TEST_F(LogFile, IndentsAreTabsAfterTheStampAndNeverGoBelowZero) {
 TEST_F(LogFile, JapaneseTextIsWrittenInCodePage932) {
   LogWriteText("完了\n");
   LogPrintf("ＣＰＵ動作速度：大体%.2fGHz", 2.5);
-  EXPECT_EQ(ReadLog(), "0:\x8a\xae\x97\xb9\r\n0:\x82\x62\x82\x6f\x82\x74\x93\xae\x8d\xec\x91\xac\x93\x78\x81\x46"
-                       "\x91\xe5\x91\xcc" "2.50GHz\r\n");
+  EXPECT_EQ(
+      ReadLog(),
+      "0:\x8a\xae\x97\xb9\r\n0:\x82\x62\x82\x6f\x82\x74\x93\xae\x8d\xec\x91\xac\x93\x78\x81\x46"
+      "\x91\xe5\x91\xcc"
+      "2.50GHz\r\n");
 }
 
 TEST_F(LogFile, NothingIsWrittenOrCreatedWithTheLogOff) {
@@ -175,7 +178,8 @@ TEST_F(LogFile, ADirectoryEndingInAKanjiWithTrailBackslashStillGetsASeparator) {
   InitializeLogFile();
   LogWriteText("inside\n");
   std::ifstream file(kanjiDirectory + "/Log.txt", std::ios::binary);
-  const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string content((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "0:inside\r\n");
 }
 

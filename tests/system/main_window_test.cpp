@@ -28,11 +28,20 @@ TEST_F(MainWindowTest, SizingKeepsTheScreensAspectRatioWithinTheDesktop) {
     double scale;
   };
   const Case cases[] = {
-      {WMSZ_RIGHT, {100, 100, 900, 300}, {100, 100, 900, 700}, 800.0 / 640},     // the height follows the width
-      {WMSZ_BOTTOM, {100, 100, 200, 340}, {100, 100, 420, 340}, 320.0 / 640},    // the width follows the height
-      {WMSZ_BOTTOMRIGHT, {0, 0, 320, 400}, {0, 0, 533, 400}, 533.0 / 640},       // the taller side leads
-      {WMSZ_TOPLEFT, {0, 0, 800, 300}, {0, 0, 800, 600}, 800.0 / 640},           // the wider side leads
-      {WMSZ_LEFT, {0, 0, 5000, 100}, {0, 0, desktopWidth, desktopWidth * 3 / 4}, desktopWidth / 640.0},
+      {WMSZ_RIGHT,
+       {100, 100, 900, 300},
+       {100, 100, 900, 700},
+       800.0 / 640},  // the height follows the width
+      {WMSZ_BOTTOM,
+       {100, 100, 200, 340},
+       {100, 100, 420, 340},
+       320.0 / 640},  // the width follows the height
+      {WMSZ_BOTTOMRIGHT, {0, 0, 320, 400}, {0, 0, 533, 400}, 533.0 / 640},  // the taller side leads
+      {WMSZ_TOPLEFT, {0, 0, 800, 300}, {0, 0, 800, 600}, 800.0 / 640},      // the wider side leads
+      {WMSZ_LEFT,
+       {0, 0, 5000, 100},
+       {0, 0, desktopWidth, desktopWidth * 3 / 4},
+       desktopWidth / 640.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.edge);
@@ -62,7 +71,8 @@ TEST_F(MainWindowTest, MaximiseAndAltEnterRequestASwitchOnlyWhenSwitchingIsAllow
   EXPECT_EQ(client.right, 640);
 
   int switches = 0;
-  SetWindowModeSwitchAllowed(1, [](void* data) { ++*static_cast<int*>(data); }, &switches);
+  SetWindowModeSwitchAllowed(
+      1, [](void* data) { ++*static_cast<int*>(data); }, &switches);
   SendMessageA(window, WM_SYSCHAR, 13, 0);
   EXPECT_EQ(IsWindowedMode(), 1);  // the next pump performs it
   SetPlatformVirtualTime(true);
@@ -92,7 +102,8 @@ TEST_F(MainWindowTest, FullScreenStartMakesATopmostPopupOverTheScreenWithTheCurs
   EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
   auto lines = LogLines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "フルスクリーンモード用のウインドウを作成します"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "フルスクリーンモード用のウインドウを作成します"),
+            lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "カーソルを不可視にしました"), lines.end());
 }
 
@@ -127,7 +138,8 @@ TEST_F(MainWindowTest, SettingsAfterTheStartApplyToTheWindowButNotToItsClass) {
   ASSERT_EQ(InitializeEngine(), 0);
   HWND window = GetEngineWindowHandle();
   SetWindowTitle("\x83\x5E\x83\x43\x83\x67\x83\x8B");  // タイトル in code page 932
-  EXPECT_STREQ(SDL_GetWindowTitle(GetPlatformSDLWindow(window)), "\xE3\x82\xBF\xE3\x82\xA4\xE3\x83\x88\xE3\x83\xAB");
+  EXPECT_STREQ(SDL_GetWindowTitle(GetPlatformSDLWindow(window)),
+               "\xE3\x82\xBF\xE3\x82\xA4\xE3\x83\x88\xE3\x83\xAB");
   EXPECT_EQ(FindWindowA(title_.c_str(), nullptr), window);
   EXPECT_EQ(SetWindowIconResource(101), 0);
   int width, height, bits;

@@ -67,7 +67,8 @@ TEST(Wide, ProductsAndQuotientsMatch128BitArithmetic) {
       std::uint32_t product[4];
       Multiply64To128(&a, &b, product);
       const unsigned __int128 expected = static_cast<unsigned __int128>(a) * b;
-      for (int i = 0; i < 4; ++i) EXPECT_EQ(product[i], static_cast<std::uint32_t>(expected >> (32 * i)));
+      for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(product[i], static_cast<std::uint32_t>(expected >> (32 * i)));
       if (b != 0) {
         std::uint64_t quotient = 0;
         EXPECT_EQ(Divide128By64(product, &b, &quotient), 0);
@@ -109,8 +110,8 @@ TEST(Clipping, RectanglesEndInsideOrEmptyOnTheNearestEdge) {
       {{15, 0, 15, 5}, {20, 0, 10, 10}, {20, 0, 20, 5}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.rect.left << "," << c.rect.top << "," << c.rect.right << ","
-                                    << c.rect.bottom);
+    SCOPED_TRACE(testing::Message() << c.rect.left << "," << c.rect.top << "," << c.rect.right
+                                    << "," << c.rect.bottom);
     RECT rect = c.rect;
     const RECT clip = c.clip;
     EXPECT_EQ(ClipRectToRect(&rect, &clip), 0);
@@ -122,9 +123,7 @@ TEST(Clipping, RectanglesEndInsideOrEmptyOnTheNearestEdge) {
   }
 }
 
-Matrix4 Sample() {
-  return Matrix4{{{2, 0, 1, 0}, {1, 3, 0, 0}, {0, 1, 4, 0}, {5, -2, 1, 1}}};
-}
+Matrix4 Sample() { return Matrix4{{{2, 0, 1, 0}, {1, 3, 0, 0}, {0, 1, 4, 0}, {5, -2, 1, 1}}}; }
 
 void ExpectNear(const Matrix4& a, const Matrix4& b, float tolerance) {
   for (int r = 0; r < 4; ++r)

@@ -27,7 +27,8 @@ TEST_F(MessagePumpTest, AtMostFiveMessagesAreDispatchedPerCall) {
   SetPlatformVirtualTime(true);
   ASSERT_EQ(InitializeEngine(), 0);
   MSG leftover;
-  for (int i = 0; i < 20 && PeekMessageA(&leftover, nullptr, 0, 0, PM_NOREMOVE); ++i) ProcessWindowMessages();
+  for (int i = 0; i < 20 && PeekMessageA(&leftover, nullptr, 0, 0, PM_NOREMOVE); ++i)
+    ProcessWindowMessages();
   userMessagesSeen = 0;
   SetUserMessageHook(CountUserMessages);
   for (int i = 0; i < 7; ++i) PostMessageA(GetEngineWindowHandle(), WM_USER + 7, 0, 0);

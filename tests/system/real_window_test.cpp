@@ -39,8 +39,10 @@ bool SendDeleteWindow(const std::string& display, unsigned long window) {
   void* x11 = dlopen("libX11.so.6", RTLD_NOW);
   if (!x11) return false;
   auto openDisplay = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
-  auto internAtom = reinterpret_cast<unsigned long (*)(void*, const char*, int)>(dlsym(x11, "XInternAtom"));
-  auto sendEvent = reinterpret_cast<int (*)(void*, unsigned long, int, long, AnyEvent*)>(dlsym(x11, "XSendEvent"));
+  auto internAtom =
+      reinterpret_cast<unsigned long (*)(void*, const char*, int)>(dlsym(x11, "XInternAtom"));
+  auto sendEvent = reinterpret_cast<int (*)(void*, unsigned long, int, long, AnyEvent*)>(
+      dlsym(x11, "XSendEvent"));
   auto flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
   auto closeDisplay = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
   bool sent = false;
@@ -90,7 +92,8 @@ TEST_F(RealWindowTest, EngineSide) {
 
 TEST_F(RealWindowTest, ShowsTitleAnd640x480ClientAndEndsOnACloseFromOutside) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(xvfb::IsOnPath("xdotool")) << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
+      << "xdotool is needed beside Xvfb (scripts/setup installs both)";
   pid_t server = 0;
   const std::string displayName = xvfb::StartServer(&server);
   ASSERT_FALSE(displayName.empty());

@@ -17,12 +17,15 @@ using StartupTest = EngineFixture;
 
 // Each expected line must appear in this order; a line ending in '*' is a prefix. Lines of other
 // subsystems may come between.
-void ExpectLinesInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
+void ExpectLinesInOrder(const std::vector<std::string>& lines,
+                        const std::vector<std::string>& expected) {
   std::size_t at = 0;
   for (const std::string& want : expected) {
     bool prefix = !want.empty() && want.back() == '*';
     std::string text = prefix ? want.substr(0, want.size() - 1) : want;
-    auto matches = [&](const std::string& line) { return prefix ? line.rfind(text, 0) == 0 : line == text; };
+    auto matches = [&](const std::string& line) {
+      return prefix ? line.rfind(text, 0) == 0 : line == text;
+    };
     auto it = std::find_if(lines.begin() + static_cast<std::ptrdiff_t>(at), lines.end(), matches);
     ASSERT_NE(it, lines.end()) << "missing, or out of order: " << want;
     at = static_cast<std::size_t>(it - lines.begin()) + 1;
@@ -59,29 +62,30 @@ TEST_F(StartupTest, LifeCycleEndsOnACloseEventWithAnEmptyLeakReportAndThePartsLo
   EXPECT_EQ(FindWindowA(title_.c_str(), nullptr), nullptr);
   EXPECT_TRUE(SDL_IsScreenSaverEnabled());
   EXPECT_EQ(GetTimerPeriodBalance(), 0);
-  ExpectLinesInOrder(LogLines(), {
-                                     "システムの情報を出力します",
-                                     "\tＫＶライブラリ Ver3.05",
-                                     "\t論理プロセッサの数 : *",
-                                     "\tＯＳ  Windows ( Build 9200  )",
-                                     "ＣＯＭの初期化... 成功しました",
-                                     "メモリ総量:*",
-                                     "タイマーの精度を検査します",
-                                     "精度結果 更新回数 マルチメディアタイマー：*",
-                                     " パフォーマンスカウンターを使用します タイマー精度 : 10000.000000 KHz ",
-                                     " ソフトの二重起動検査... 二重起動はされていませんでした",
-                                     "ウインドウクラスを登録します... 登録に成功しました",
-                                     "ウインドウモード起動用のウインドウを作成します",
-                                     "ウインドウの作成に成功しました",
-                                     "ＩＭＥを無効にしました",
-                                     "ウインドウスタイルをウインドウモード用に変更します... 完了",
-                                     "ウインドウを閉じようとしています",
-                                     "ウインドウが破棄されようとしています",
-                                     "ソフトを終了する準備が整いました",
-                                     "ＣＯＭを終了... 完了",
-                                     "Alloc memory dump",
-                                     "\tTotal size:0(0.000kb)  Alloc num:0",
-                                 });
+  ExpectLinesInOrder(LogLines(),
+                     {
+                         "システムの情報を出力します",
+                         "\tＫＶライブラリ Ver3.05",
+                         "\t論理プロセッサの数 : *",
+                         "\tＯＳ  Windows ( Build 9200  )",
+                         "ＣＯＭの初期化... 成功しました",
+                         "メモリ総量:*",
+                         "タイマーの精度を検査します",
+                         "精度結果 更新回数 マルチメディアタイマー：*",
+                         " パフォーマンスカウンターを使用します タイマー精度 : 10000.000000 KHz ",
+                         " ソフトの二重起動検査... 二重起動はされていませんでした",
+                         "ウインドウクラスを登録します... 登録に成功しました",
+                         "ウインドウモード起動用のウインドウを作成します",
+                         "ウインドウの作成に成功しました",
+                         "ＩＭＥを無効にしました",
+                         "ウインドウスタイルをウインドウモード用に変更します... 完了",
+                         "ウインドウを閉じようとしています",
+                         "ウインドウが破棄されようとしています",
+                         "ソフトを終了する準備が整いました",
+                         "ＣＯＭを終了... 完了",
+                         "Alloc memory dump",
+                         "\tTotal size:0(0.000kb)  Alloc num:0",
+                     });
 }
 
 TEST_F(StartupTest, SecondStartReturnsZeroAndChangesNothing) {
@@ -91,7 +95,8 @@ TEST_F(StartupTest, SecondStartReturnsZeroAndChangesNothing) {
   ASSERT_EQ(InitializeEngine(), 0);
   EXPECT_EQ(GetEngineWindowHandle(), window);
   MSG message;
-  EXPECT_TRUE(PeekMessageA(&message, window, WM_USER, WM_USER, PM_NOREMOVE));  // nothing was cleared
+  EXPECT_TRUE(
+      PeekMessageA(&message, window, WM_USER, WM_USER, PM_NOREMOVE));  // nothing was cleared
   EXPECT_EQ(Count(LogLines(), "システムの情報を出力します"), 1);
 }
 
@@ -137,7 +142,8 @@ TEST_F(StartupTest, SecondCopyHelper) {
   c.lpfnWndProc = DefWindowProcA;
   c.lpszClassName = className;
   ASSERT_NE(RegisterClassExA(&c), 0);
-  HWND w = CreateWindowExA(0, className, className, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND w = CreateWindowExA(0, className, className, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                           nullptr, nullptr);
   ASSERT_NE(w, nullptr);
   usleep(1500000);
   DestroyWindow(w);
@@ -161,7 +167,8 @@ TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowe
   EXPECT_EQ(InitializeEngine(), -1);
   EXPECT_EQ(IsQuitRequested(), 1);
   EXPECT_EQ(GetEngineWindowHandle(), nullptr);
-  ExpectLinesInOrder(LogLines(), {" ソフトの二重起動検査... 二重起動されています、ソフトを終了します"});
+  ExpectLinesInOrder(LogLines(),
+                     {" ソフトの二重起動検査... 二重起動されています、ソフトを終了します"});
   SetDoubleStartAllowed(1);
   EXPECT_EQ(InitializeEngine(), 0);
   SetDoubleStartAllowed(0);

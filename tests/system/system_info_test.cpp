@@ -43,9 +43,11 @@ TEST_F(SystemInfoTest, OsTextAndCodeForEveryVersion) {
       {VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222, " A", "Windows98SE ( Build 2222  A )", 2},
       {VER_PLATFORM_WIN32_WINDOWS, 4, 90, 3000, "", "WindowsMe ( Build 3000  )", 3},
       {VER_PLATFORM_WIN32_NT, 3, 51, 1057, "", "WindowsNT 3.51 ( Build 1057  )", 0x104},
-      {VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6", "Windows4.0 ( Build 1381 Service Pack 6 )", 0x105},
+      {VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6",
+       "Windows4.0 ( Build 1381 Service Pack 6 )", 0x105},
       {VER_PLATFORM_WIN32_NT, 5, 0, 2195, "", "Windows2000 ( Build 2195  )", 0x106},
-      {VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3", "WindowsXP ( Build 2600 Service Pack 3 )", 0x107},
+      {VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3",
+       "WindowsXP ( Build 2600 Service Pack 3 )", 0x107},
       {VER_PLATFORM_WIN32_NT, 6, 0, 6002, "", "WindowsVista ( Build 6002  )", 0x108},
       {VER_PLATFORM_WIN32_NT, 6, 1, 7601, "", "Windows7 ( Build 7601  )", 0x109},
       {VER_PLATFORM_WIN32_NT, 6, 2, 9200, "", "Windows ( Build 9200  )", 0},
@@ -92,11 +94,19 @@ TEST_F(SystemInfoTest, FeatureLevelsGiveTheirLinesAndFlags) {
       {0, false, {"\tＣＰＵＩＤ命令は使えません"}, 0, 0, 0},
       {0, true, {"\tＭＭＸは使えません", "\tＣＰＵベンダ：GenuineIntel"}, 0, 0, 0},
       {mmx, true, {"\tＭＭＸ命令を使用します", "\tＣＰＵベンダ：GenuineIntel"}, 1, 0, 0},
-      {mmx | sse, true, {"\tＭＭＸ命令を使用します", "\tＳＳＥ命令が使用可能です", "\tＣＰＵベンダ：GenuineIntel"}, 1, 1, 0},
+      {mmx | sse,
+       true,
+       {"\tＭＭＸ命令を使用します", "\tＳＳＥ命令が使用可能です", "\tＣＰＵベンダ：GenuineIntel"},
+       1,
+       1,
+       0},
       {mmx | sse | sse2,
        true,
-       {"\tＭＭＸ命令を使用します", "\tＳＳＥ命令が使用可能です", "\tＳＳＥ２命令が使用可能です", "\tＣＰＵベンダ：GenuineIntel"},
-       1, 1, 1},
+       {"\tＭＭＸ命令を使用します", "\tＳＳＥ命令が使用可能です", "\tＳＳＥ２命令が使用可能です",
+        "\tＣＰＵベンダ：GenuineIntel"},
+       1,
+       1,
+       1},
       {sse | sse2, true, {"\tＭＭＸは使えません", "\tＣＰＵベンダ：GenuineIntel"}, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -107,7 +117,8 @@ TEST_F(SystemInfoTest, FeatureLevelsGiveTheirLinesAndFlags) {
     DetectSystemInformation();
     auto lines = LogLines();
     // The feature lines follow the OS line, then the indent ends.
-    auto os = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("\tＯＳ  ", 0) == 0; });
+    auto os = std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.rfind("\tＯＳ  ", 0) == 0; });
     ASSERT_NE(os, lines.end());
     std::vector<std::string> after(os + 1, lines.end());
     if (!after.empty() && after.back().empty()) after.pop_back();
@@ -120,7 +131,8 @@ TEST_F(SystemInfoTest, FeatureLevelsGiveTheirLinesAndFlags) {
 
 TEST_F(SystemInfoTest, MillisecondCountIsThe31BitMultimediaClock) {
   const std::uint64_t million = 1000000;
-  const std::uint64_t cases[] = {0, 0x7FFFFFFEull, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull, 0x100000005ull};
+  const std::uint64_t cases[] = {
+      0, 0x7FFFFFFEull, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull, 0x100000005ull};
   for (std::uint64_t ms : cases) {
     SCOPED_TRACE(ms);
     SetPlatformVirtualNanoseconds(ms * million);
@@ -144,11 +156,13 @@ TEST_F(SystemInfoTest, MicrosecondClockSourceFollowsTheStartAndTheArgument) {
   std::uint64_t nanoseconds = GetPlatformNanoseconds();
   LARGE_INTEGER counter{};
   QueryPerformanceCounter(&counter);
-  EXPECT_EQ(GetMicrosecondCount(0), static_cast<std::uint64_t>(counter.QuadPart) / 10);  // the 10 MHz counter
-  EXPECT_EQ(GetMicrosecondCount(1), nanoseconds / 1000);  // the 3 GHz time-stamp counter
+  EXPECT_EQ(GetMicrosecondCount(0),
+            static_cast<std::uint64_t>(counter.QuadPart) / 10);  // the 10 MHz counter
+  EXPECT_EQ(GetMicrosecondCount(1), nanoseconds / 1000);         // the 3 GHz time-stamp counter
   ShutdownEngine();
   QueryPerformanceCounter(&counter);
-  EXPECT_EQ(GetMicrosecondCount(1), static_cast<std::uint64_t>(counter.QuadPart) / 10);  // not running: the counter
+  EXPECT_EQ(GetMicrosecondCount(1),
+            static_cast<std::uint64_t>(counter.QuadPart) / 10);  // not running: the counter
 }
 
 }  // namespace

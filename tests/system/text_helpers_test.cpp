@@ -49,7 +49,9 @@ TEST_F(TextHelpers, LeadBytesByCodePageKind) {
 }
 
 TEST_F(TextHelpers, FindCharSkipsATrailByteOfValueBackslash) {
-  const char text[] = "\x95\x5C" "a\\b";  // "表" then "a\b"
+  const char text[] =
+      "\x95\x5C"
+      "a\\b";  // "表" then "a\b"
   EXPECT_EQ(FindCharInString(text, '\\'), text + 3);
   const char onlyKanji[] = "\x95\x5C";
   EXPECT_EQ(FindCharInString(onlyKanji, '\\'), nullptr);
@@ -59,9 +61,13 @@ TEST_F(TextHelpers, FindCharSkipsATrailByteOfValueBackslash) {
 }
 
 TEST_F(TextHelpers, UpperCaseChangesOnlySingleByteLetters) {
-  char text[] = "ab\x82\x61" "c\x83\x5Cz";
+  char text[] =
+      "ab\x82\x61"
+      "c\x83\x5Cz";
   char* end = UpperCaseString(text);
-  EXPECT_STREQ(text, "AB\x82\x61" "C\x83\x5CZ");
+  EXPECT_STREQ(text,
+               "AB\x82\x61"
+               "C\x83\x5CZ");
   EXPECT_EQ(end, text + std::strlen(text));
 }
 
@@ -119,10 +125,16 @@ TEST_F(TextHelpers, IntToStringInEveryRadixAndAtTheLimits) {
     int radix;
     const char* expected;
   };
-  constexpr Case cases[] = {{-255, 16, "-ff"},           {0, 10, "0"},      {5, 2, "101"},
-                            {35, 36, "z"},               {2011, 10, "2011"}, {INT_MAX, 10, "2147483647"},
-                            {INT_MIN, 10, "-2147483648"}, {INT_MIN, 16, "-80000000"},
-                            {INT_MIN, 2, "-10000000000000000000000000000000"}, {12, 1, ""},
+  constexpr Case cases[] = {{-255, 16, "-ff"},
+                            {0, 10, "0"},
+                            {5, 2, "101"},
+                            {35, 36, "z"},
+                            {2011, 10, "2011"},
+                            {INT_MAX, 10, "2147483647"},
+                            {INT_MIN, 10, "-2147483648"},
+                            {INT_MIN, 16, "-80000000"},
+                            {INT_MIN, 2, "-10000000000000000000000000000000"},
+                            {12, 1, ""},
                             {12, 37, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.value << " radix " << c.radix);
@@ -138,7 +150,8 @@ TEST_F(TextHelpers, CodePageKindIsSetFromTheCodePageOnlyWhileUnset) {
     int kind;
     int number;
   };
-  constexpr Case cases[] = {{932, 1, 932}, {949, 2, 949}, {950, 3, 950}, {936, 4, 936}, {1252, 1, 0}};
+  constexpr Case cases[] = {
+      {932, 1, 932}, {949, 2, 949}, {950, 3, 950}, {936, 4, 936}, {1252, 1, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page);
     SetCodePageKind(0, 0);

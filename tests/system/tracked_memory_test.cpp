@@ -18,7 +18,9 @@ namespace {
 using TrackedMemory = LogFixture;
 
 int SerialOf(void* pointer) {
-  return reinterpret_cast<TrackedBlockHeader*>(static_cast<char*>(pointer) - sizeof(TrackedBlockHeader))->serialId;
+  return reinterpret_cast<TrackedBlockHeader*>(static_cast<char*>(pointer) -
+                                               sizeof(TrackedBlockHeader))
+      ->serialId;
 }
 
 // The addresses differ from run to run: each "addr:" and its hex digits become "addr:X".
@@ -54,7 +56,10 @@ TEST_F(TrackedMemory, LeakReportListsLiveBlocksNewestFirstWithTotals) {
   first[0] = 0x41;
   first[1] = 0x42;
   first[2] = 0x0A;
-  std::memcpy(third, "0123456789\x7f\x80\x1f" "defghij", 20);
+  std::memcpy(third,
+              "0123456789\x7f\x80\x1f"
+              "defghij",
+              20);
   const int id = SerialOf(first);
   EXPECT_EQ(SerialOf(third), static_cast<std::uint16_t>(id + 2));
   TrackedFree(second);
@@ -64,9 +69,11 @@ TEST_F(TrackedMemory, LeakReportListsLiveBlocksNewestFirstWithTotals) {
   const std::string expected =
       "0:\r\n"
       "0:Alloc memory dump\r\n"
-      "0:\tsize:        20(     0.020kb)  file:jklmnopqrst.cpp             line:4464   ID:" + PaddedId(id + 2) +
+      "0:\tsize:        20(     0.020kb)  file:jklmnopqrst.cpp             line:4464   ID:" +
+      PaddedId(id + 2) +
       "  addr:X  data:<0123456789\x7f..def> [30 31 32 33 34 35 36 37 38 39 7f 80 1f 64 65 66]\r\n"
-      "0:\tsize:         3(     0.003kb)  file:a.cpp                       line:10     ID:" + PaddedId(id) +
+      "0:\tsize:         3(     0.003kb)  file:a.cpp                       line:10     ID:" +
+      PaddedId(id) +
       "  addr:X  data:<AB.> [41 42 0a]\r\n"
       "0:\tTotal size:23(0.022kb)  Alloc num:2\r\n"
       "0:\r\n";
@@ -86,8 +93,10 @@ TEST_F(TrackedMemory, ZeroByteBlocksAreDistinctCountedAndTracedWithEmptyData) {
   EXPECT_EQ(GetTrackedBlockCount(), 2);
   // With the size filter at 0, every allocation of 0 bytes is traced.
   const std::string log = WithoutAddresses(ReadLog());
-  EXPECT_NE(log.find("0:mem alloc  \tsize:         0(     0.000kb)  file:                            line:0 "),
-            std::string::npos)
+  EXPECT_NE(
+      log.find(
+          "0:mem alloc  \tsize:         0(     0.000kb)  file:                            line:0 "),
+      std::string::npos)
       << log;
   EXPECT_NE(log.find("data:<> ]\r\n"), std::string::npos) << log;
   TrackedFree(a);
@@ -117,7 +126,8 @@ TEST_F(TrackedMemory, NullFreeIsNothingAndResizeKeepsBytesAndZeroesTheNewOnes) {
 }
 
 TEST_F(TrackedMemory, SizesThatCannotCarryAHeaderAreRefused) {
-  const std::int64_t refused[] = {-1, INT_MIN, INT_MAX, INT_MAX - 10, std::int64_t{1} << 40, -(std::int64_t{1} << 40)};
+  const std::int64_t refused[] = {
+      -1, INT_MIN, INT_MAX, INT_MAX - 10, std::int64_t{1} << 40, -(std::int64_t{1} << 40)};
   for (std::int64_t size : refused) {
     SCOPED_TRACE(size);
     EXPECT_EQ(TrackedAlloc(size), nullptr);
@@ -140,10 +150,13 @@ TEST_F(TrackedMemory, ADamagedHeaderIsReportedAndTheLockIsFreeAfterwards) {
   std::memset(header->file, 'Z', 16);
   EXPECT_EQ(CheckTrackedBlocks(), -1);
   const std::string report = ReadLog().substr(before.size());
-  EXPECT_EQ(report.rfind("0:\x88\xc8\x89\xba\x82\xcc\x83\x81\x83\x82\x83\x8a\x8a\x6d\x95\xdb\x8f\xee\x95\xf1\x82\xaa"
-                         "\x94\x6a\x91\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd\tsize:         4",
-                         0),
-            0u)
+  EXPECT_EQ(
+      report.rfind(
+          "0:"
+          "\x88\xc8\x89\xba\x82\xcc\x83\x81\x83\x82\x83\x8a\x8a\x6d\x95\xdb\x8f\xee\x95\xf1\x82\xaa"
+          "\x94\x6a\x91\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd\tsize:         4",
+          0),
+      0u)
       << report;
   EXPECT_NE(report.find("file:ZZZZZZZZZZZZZZZZ"), std::string::npos);
   // Another thread can still allocate: the check left the lock.

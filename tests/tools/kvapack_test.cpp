@@ -45,15 +45,17 @@ void Spit(const fs::path& path, const std::string& bytes) {
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) tree[fs::relative(entry.path(), root).generic_string()] = Slurp(entry.path());
+    if (entry.is_regular_file())
+      tree[fs::relative(entry.path(), root).generic_string()] = Slurp(entry.path());
   return tree;
 }
 
 // A 2 x 1 24-bit BMP.
 std::string TinyBmp() {
-  const unsigned char bytes[] = {'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0,
-                                 1,   0,   0,  0, 1, 0, 24, 0, 0, 0, 0, 0,  8, 0, 0, 0, 0,  0, 0, 0, 0, 0,
-                                 0,   0,   0,  0, 0, 0, 0,  0, 0, 0, 10, 20, 30, 40, 50, 60, 0, 0};
+  const unsigned char bytes[] = {'B', 'M', 62, 0, 0, 0, 0,  0,  0,  0,  54, 0,  0,  0, 40, 0,
+                                 0,   0,   2,  0, 0, 0, 1,  0,  0,  0,  1,  0,  24, 0, 0,  0,
+                                 0,   0,   8,  0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0, 0,  0,
+                                 0,   0,   0,  0, 0, 0, 10, 20, 30, 40, 50, 60, 0,  0};
   return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
@@ -79,7 +81,9 @@ TEST_F(KvapackTest, PacksListsAndUnpacksEveryVersion) {
     SCOPED_TRACE(version);
     int status = -1;
     fs::path archive = dir_ / ("v" + std::to_string(version) + ".kva");
-    RunKvapack("pack " + (dir_ / "image").string() + " " + archive.string() + " --version " + std::to_string(version), &status);
+    RunKvapack("pack " + (dir_ / "image").string() + " " + archive.string() + " --version " +
+                   std::to_string(version),
+               &status);
     ASSERT_EQ(status, 0);
     std::string listing = RunKvapack("list " + archive.string(), &status);
     EXPECT_EQ(status, 0);
@@ -94,7 +98,8 @@ TEST_F(KvapackTest, PacksListsAndUnpacksEveryVersion) {
     EXPECT_TRUE(fs::is_directory(out / "nothing"));
   }
   for (const auto& entry : fs::directory_iterator(dir_))
-    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << "a temporary file was left behind";
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos)
+        << "a temporary file was left behind";
 }
 
 TEST_F(KvapackTest, TheEngineReadsThePackedFolderAlone) {

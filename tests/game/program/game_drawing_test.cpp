@@ -18,7 +18,8 @@ namespace {
 
 // Glyph i of the font is filled with its own colour.
 std::uint32_t GlyphColour(int glyph) {
-  return static_cast<std::uint32_t>(glyph * 4 + 8) << 16 | 0x00C000u | static_cast<std::uint32_t>(glyph);
+  return static_cast<std::uint32_t>(glyph * 4 + 8) << 16 | 0x00C000u |
+         static_cast<std::uint32_t>(glyph);
 }
 
 class DrawingTest : public ::testing::Test {
@@ -26,11 +27,14 @@ class DrawingTest : public ::testing::Test {
   void SetUp() override {
     WriteTables(DefaultTables());
     WriteFixtureBitmaps();
-    WritePatternBitmap("image/txt.bmp", 120, 160, [](int x, int y) { return GlyphColour(y / 16 * 10 + x / 12); });
+    WritePatternBitmap("image/txt.bmp", 120, 160,
+                       [](int x, int y) { return GlyphColour(y / 16 * 10 + x / 12); });
     // Gauge frames are transparent (black); the fills are bright.
-    WritePatternBitmap("image/hgauge.bmp", 320, 64, [](int, int y) { return y < 32 ? 0u : 0x30FF30u; });
-    WritePatternBitmap("image/jgauge.bmp", 240, 72,
-                       [](int, int y) { return y < 24 ? 0u : y < 48 ? 0x3030FFu : 0xFF3030u; });
+    WritePatternBitmap("image/hgauge.bmp", 320, 64,
+                       [](int, int y) { return y < 32 ? 0u : 0x30FF30u; });
+    WritePatternBitmap("image/jgauge.bmp", 240, 72, [](int, int y) {
+      return y < 24 ? 0u : y < 48 ? 0x3030FFu : 0xFF3030u;
+    });
     ResetGameState();
     ChangeWindowMode(1);
     SetLogOutput(0);

@@ -69,8 +69,10 @@ TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngine) {
   const int status = RunGame();
   const std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, 1);
-  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"エラー: 読込に失敗しました")), std::string::npos);  // the message box
-  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")), std::string::npos);
+  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"エラー: 読込に失敗しました")),
+            std::string::npos);  // the message box
+  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")),
+            std::string::npos);
   EXPECT_EQ(GetTrackedBlockCount(), 0);
 }
 
