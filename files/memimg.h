@@ -74,7 +74,7 @@ extern int32_t MEMIMGProductTable[256][256];
 // Read it only through MEMIMGSignedProductRow.
 extern int32_t MEMIMGSignedProductTable[256][512];
 // [k][a][b] = (k * a + (63 - k) * b) / 63: k is the weight of a.
-extern uint8_t MEMIMGBlend6Table[64][64][64];
+extern uint8_t MEMIMGLerp64Table[64][64][64];
 // Weight of a blend-image byte, made from the blend graph's border parameter and range.
 extern uint8_t MEMIMGBlendGraphTable[256];
 

@@ -6,7 +6,7 @@
 
 int32_t MEMIMGProductTable[256][256];
 int32_t MEMIMGSignedProductTable[256][512];
-uint8_t MEMIMGBlend6Table[64][64][64];
+uint8_t MEMIMGLerp64Table[64][64][64];
 uint8_t MEMIMGBlendGraphTable[256];
 
 int BuildMEMIMGBlendTables() {
@@ -19,7 +19,7 @@ int BuildMEMIMGBlendTables() {
   for (int k = 0; k < 64; ++k)
     for (int a = 0; a < 64; ++a)
       for (int b = 0; b < 64; ++b)
-        MEMIMGBlend6Table[k][a][b] = static_cast<uint8_t>((k * a + (63 - k) * b) / 63);
+        MEMIMGLerp64Table[k][a][b] = static_cast<uint8_t>((k * a + (63 - k) * b) / 63);
   return 0;
 }
 

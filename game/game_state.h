@@ -251,7 +251,7 @@ constexpr int kPopupSlots = 32;
 
 struct GameState {
   int sceneNumber = SceneTitle;
-  std::array<std::int32_t, 256> keyHold{};
+  std::array<std::int32_t, 256> keyHoldCounters{};
 
   GameConfig config;
   SaveData save;

@@ -7,7 +7,7 @@ namespace {
 
 int Counter(int key) {
   if (key < 0 || key > 255) return 0;
-  return game.keyHold[key];
+  return game.keyHoldCounters[key];
 }
 
 }  // namespace
@@ -15,14 +15,14 @@ int Counter(int key) {
 void ApplyKeyStates(const char* keyStates) {
   for (int key = 0; key < 256; ++key) {
     if (keyStates && keyStates[key] == 1) {
-      if (game.keyHold[key] < INT32_MAX) ++game.keyHold[key];
+      if (game.keyHoldCounters[key] < INT32_MAX) ++game.keyHoldCounters[key];
     } else {
-      game.keyHold[key] = 0;
+      game.keyHoldCounters[key] = 0;
     }
   }
 }
 
-void ClearKeyHoldCounters() { game.keyHold.fill(0); }
+void ClearKeyHoldCounters() { game.keyHoldCounters.fill(0); }
 
 int MostRecentlyPressedKey(std::initializer_list<int> keys) {
   int best = -1;
@@ -45,6 +45,6 @@ bool KeyHeldFor(int key, int frames) { return Counter(key) > frames - 1; }
 
 bool AnyKeyPressed() {
   for (int key = 0; key < 256; ++key)
-    if (game.keyHold[key] == 1) return true;
+    if (game.keyHoldCounters[key] == 1) return true;
   return false;
 }

@@ -85,7 +85,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
       // The white graph is made from memory, so no reload restores it: it is made again on use.
       DeleteBuiltInWhiteGraph();
       ReleaseMaskScreen();
-      ReleaseAllGraphDeviceResources();
+      ReleaseAllDeviceResources();
     }
     ShutDownDirect3D();
   }
@@ -115,7 +115,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   }
   core.deviceLost = 0;
 
-  RecreateAllGraphDeviceResources();
+  RecreateAllDeviceResources();
   RestoreMaskScreen();
   DrawSettings* settings = GetDrawSettings();
   const Matrix4 savedView = settings->viewMatrix;

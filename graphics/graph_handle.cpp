@@ -223,7 +223,7 @@ MEMIMG* GetGraphMEMIMG(int graph) {
 
 // A shared record is visited once per graph: released pointers are cleared, so later visits do
 // nothing, and re-creation skips tiles whose texture exists.
-int ReleaseAllGraphDeviceResources() {
+int ReleaseAllDeviceResources() {
   for (int slot = 0; slot < table.kind.highWater; ++slot) {
     GraphRecord* record = table.slots[static_cast<size_t>(slot)];
     if (record == nullptr || record->image == nullptr || !record->image->textureBacked) continue;
@@ -233,7 +233,7 @@ int ReleaseAllGraphDeviceResources() {
   return 0;
 }
 
-int RecreateAllGraphDeviceResources() {
+int RecreateAllDeviceResources() {
   for (int slot = 0; slot < table.kind.highWater; ++slot) {
     GraphRecord* record = table.slots[static_cast<size_t>(slot)];
     if (record == nullptr || record->image == nullptr || !record->image->textureBacked) continue;

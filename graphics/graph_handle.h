@@ -23,8 +23,8 @@ IDirect3DTexture9* GetGraphFirstTexture(int graph, int* textureWidth, int* textu
 MEMIMG* GetGraphMEMIMG(int graph);
 // Releases (and re-creates, empty) the textures, vertex buffers, index buffers and shaders of all
 // handles around a device rebuild; handles keep their values.
-int ReleaseAllGraphDeviceResources();
-int RecreateAllGraphDeviceResources();
+int ReleaseAllDeviceResources();
+int RecreateAllDeviceResources();
 int DeleteAllGraphHandles();
 // Reloads every graph made from a file into its (re-created) textures.
 int ReloadGraphsFromFiles();

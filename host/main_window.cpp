@@ -1,6 +1,6 @@
 // The main window: the second-copy test, class registration and creation with the style table,
 // fitting the window to the screen size, bringing it to the foreground, destroying it at the end,
-// and the window queries the other Parts make.
+// and the window queries the rest of the engine makes.
 #include <cstring>
 
 #include "graphics/graphics_system.h"

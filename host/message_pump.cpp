@@ -38,7 +38,8 @@ void ServeWhileInactive() {
   Sleep(24);
 }
 
-// Step 5 of the pump; false when the quit flag was found set before a dispatch.
+// Dispatches at most five messages; while the window sleeps inactive, keeps pumping on the main
+// thread until it is active again or the quit flag is set.
 void RunMessageLoop() {
   PreInitSettings& settings = EngineSettings();
   SystemState& state = EngineState();

@@ -123,7 +123,7 @@ struct InitialisingMark {
   ~InitialisingMark() { preInitSettings.initialising = 0; }
 };
 
-// Step 3 of the start-up: a full-screen size that no display mode offers runs in a window.
+// A full-screen size that no display mode offers runs in a window.
 void CheckFullScreenRequest() {
   if (preInitSettings.windowMode != 0) return;
   int width, height;

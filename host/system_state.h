@@ -1,7 +1,6 @@
-// The system layer's state block, shared by its start-up, window, pump and settings sources.
-// SystemState is cleared at every start by InitializeWindowSystem; PreInitSettings holds what
-// must outlive that clear: the settings made before the start and the running state the Parts
-// keep across it.
+// The host's state block, shared by its start-up, window, pump and settings sources. SystemState
+// is cleared at every start by InitializeWindowSystem; PreInitSettings holds what must outlive that
+// clear: the settings made before the start and the running state kept across it.
 #pragma once
 
 #include <cstdint>

@@ -32,7 +32,7 @@ int GetDesktopSizeAndBits(int* width, int* height, int* bits);
 double GetWindowScaleFactors(double* x, double* y);
 int GetClientScreenRect(RECT* rect);
 
-// Window operations of the window Part.
+// Window operations.
 LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int DestroyEngineWindow();
 void ForceWindowForeground(HWND window, int topmost);

@@ -66,7 +66,7 @@ inline KernelContext MakeKernelContext(const KernelDrawSettings* settings, const
   k.brightRow[0] = MEMIMGProductTable[bright & 0xFF];
   k.brightRow[1] = MEMIMGProductTable[(bright >> 8) & 0xFF];
   k.brightRow[2] = MEMIMGProductTable[(bright >> 16) & 0xFF];
-  k.lerpBlock = &MEMIMGBlend6Table[p >> 2][0][0];
+  k.lerpBlock = &MEMIMGLerp64Table[p >> 2][0][0];
   if (source) {
     k.palette = source->body->palette;
     k.key = source->body->transparentColor;

@@ -60,8 +60,8 @@ constexpr EngineHandleKind MakeEngineHandleKind(EngineHandleType type) {
 EngineHandle IssueEngineHandle(EngineHandleKind& kind, int slot, int* checkNumber);
 // Counts a deleted handle; the check counter is not reset.
 void RetireEngineHandle(EngineHandleKind& kind);
-// The slot of a handle whose type bits and slot index fit the kind, or -1 (tests 1-3 of the
-// check; the caller then needs a record in the slot with the handle's check number).
+// The slot of a non-negative handle whose type code is the kind's and whose slot is below the
+// kind's limit, or -1; the caller then needs a record in the slot with the handle's check number.
 int GetEngineHandleSlotForKind(EngineHandle handle, const EngineHandleKind& kind);
 
 // The whole check: the record of a valid handle, else null. `checkOf` reads a record's check

@@ -22,9 +22,11 @@ struct MixerState {
   std::vector<float> accumulator;
 };
 
+// Never destroyed: the audio thread may still mix while the process runs its exit handlers (a
+// program that ends without releasing its sound device).
 MixerState& Mixer() {
-  static MixerState state;
-  return state;
+  static MixerState* state = new MixerState;
+  return *state;
 }
 
 std::atomic<int> liveSampleBlocks{0};

@@ -226,14 +226,14 @@ TEST(MEMIMGTables, MatchTheirFormulasOverFullRanges) {
   for (int k = 0; k < 64; ++k)
     for (int a = 0; a < 64; ++a)
       for (int b = 0; b < 64; ++b)
-        ASSERT_EQ(MEMIMGBlend6Table[k][a][b], (k * a + (63 - k) * b) / 63);
+        ASSERT_EQ(MEMIMGLerp64Table[k][a][b], (k * a + (63 - k) * b) / 63);
   EXPECT_EQ(MEMIMGProductTable[128][128], 64);
   EXPECT_EQ(MEMIMGSignedProductRow(128)[100], 50);
   EXPECT_EQ(MEMIMGSignedProductRow(128)[-1], 0);
   EXPECT_EQ(MEMIMGSignedProductRow(255)[-255], -255);
-  EXPECT_EQ(MEMIMGBlend6Table[63][10][50], 10);
-  EXPECT_EQ(MEMIMGBlend6Table[0][10][50], 50);
-  EXPECT_EQ(MEMIMGBlend6Table[32][63][0], 32);
+  EXPECT_EQ(MEMIMGLerp64Table[63][10][50], 10);
+  EXPECT_EQ(MEMIMGLerp64Table[0][10][50], 50);
+  EXPECT_EQ(MEMIMGLerp64Table[32][63][0], 32);
 }
 
 TEST(MEMIMGTables, BlendGraphTable) {

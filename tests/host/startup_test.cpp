@@ -190,7 +190,7 @@ TEST_F(StartupTest, FailureInTheWindowInputOrGraphicsStepReturnsMinusOne) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
     c.fail(GetEngineSubsystemCalls());
-    SetDoubleStartAllowed(1);  // the window of the failed start stays, as the Part says
+    SetDoubleStartAllowed(1);  // the window of a failed start stays
     EXPECT_EQ(InitializeEngine(), -1);
     EXPECT_EQ(IsEngineRunning(), 0);
     EXPECT_EQ(ShutdownEngine(), 0);
