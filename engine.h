@@ -3,4 +3,5 @@
 
 #include "graphics/graphics.h"
 #include "media/media.h"
+#include "system/atomic_file.h"
 #include "system/system.h"

@@ -6,6 +6,8 @@ int SetWindowTitle(const char* title);
 int SetWindowIconResource(int resourceId);
 int ChangeWindowMode(int windowMode);
 int SetLogOutput(int enabled);
+// One line to the log file (when log output is on), formatted as printf does.
+int LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int SetRunWhileInactive(int enabled);
 
 int InitializeEngine();
