@@ -178,8 +178,10 @@ void DrawMaskedRectangle(const RECT& rect) {
   BeginDeviceScene();
   GraphicsCore().device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad,
                                          sizeof(Vertex2DBlendTextured));
+  // The next draw binds its own texture and program again.
   ApplyUserStageSetup(nullptr, 0);
   MarkBlendStateChanged();
+  ForgetVertexBatchDrawSetup();
 }
 
 void EndMaskDrawSoftware(const RECT& rect) {

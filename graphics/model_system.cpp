@@ -265,7 +265,8 @@ int EndModelSystem() {
   for (int slot = 0; slot < model.baseSlotCount; ++slot) {
     // A base still referenced by its owner and nothing else goes with one deletion; the loop
     // repeats for a base someone else still held.
-    while (model.bases[slot] != nullptr) DeleteModelBase(slot | kBaseHandleBits);
+    while (model.bases[slot] != nullptr)
+      if (DeleteModelBase(slot | kBaseHandleBits) == -1) break;
   }
   TrackedFree(model.bases);
   TrackedFree(model.instances);

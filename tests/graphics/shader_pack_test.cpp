@@ -96,6 +96,9 @@ TEST_F(ShaderPackTest, AGeneratedPackPutsShadersConstantsAndTexturesOnTheDevice)
   EXPECT_FLOAT_EQ(fog[0], 2.0f);
   EXPECT_FLOAT_EQ(fog[1], -0.1f);
   EXPECT_FLOAT_EQ(fog[3], 2.71828f);
+  // A range of no length has no such constant: the last one stays rather than infinities.
+  ASSERT_EQ(SetFogStartEndState(5.0f, 5.0f), 0);
+  EXPECT_EQ(DeviceConstant(true, 10), fog);
 
   EXPECT_EQ(D3D9GetLiveObjectCount(D3D9ObjectKind::VertexDeclaration), kVertexDeclarationCount + 1);
   std::vector<D3DVERTEXELEMENT9> elements;
