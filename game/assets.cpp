@@ -8,7 +8,6 @@
 #include "game/game_state.h"
 #include "game/host_calls.h"
 #include "game/play_scene.h"
-#include "platform/win32/kernel.h"
 
 namespace {
 

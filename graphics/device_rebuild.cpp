@@ -17,11 +17,10 @@
 #include "graphics/shader_pack.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/system_state.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -55,7 +54,7 @@ int ShutDownDirect3D() {
   ReleaseAllModelBuffers();
   ReleaseVertexDeclarations();
   ReleaseShaderObjects();
-  if (!IsWindowedMode() &&
+  if (!hostCallTable.isWindowedMode() &&
       (!core.direct3DActive ||
        (GetOsVersionCode() >= kVistaVersionCode &&
         (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet))))
@@ -86,7 +85,7 @@ int ShutDownDirect3D() {
 
 int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, int refreshRate) {
   GraphicsCoreState& core = GraphicsCore();
-  const bool graphicsOff = EngineSettings().noGraphics != 0;
+  const bool graphicsOff = hostCallTable.isGraphicsSwitchedOff() != 0;
   const bool wasDirect3D = core.direct3DActive != 0;
   if (!graphicsOff) {
     if (wasDirect3D) {
@@ -103,9 +102,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
     core.screenColorBits = colorBits;
     core.refreshRate = refreshRate;
   } else {
-    EngineSubsystemCalls& calls = GetEngineSubsystemCalls();
-    calls.shutdownInputDevices();
-    calls.initializeInputDevices();
+    hostCallTable.restartInputDevices();
   }
   if (graphicsOff) return 0;
 

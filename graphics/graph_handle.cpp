@@ -15,9 +15,9 @@
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 

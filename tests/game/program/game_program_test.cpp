@@ -11,10 +11,10 @@
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "host/window_system.h"
 #include "platform/clock.h"
 #include "platform/win32/user.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 using namespace gametest;
 

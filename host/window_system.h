@@ -5,16 +5,12 @@
 
 #include "platform/win32/user.h"
 #include "platform/win32/win32_types.h"
+#include "system/host_call_table.h"
 
 // The per-frame pump: 0 while the program may go on, -1 once the quit flag is set.
 int PumpWindowMessages();
 // Returns at once, or pumps until the window is active again (draw calls and key reads call it).
 void WaitWhileWindowInactive();
-
-// Logs the message, runs the shutdown core once and ends the process with exit code -1.
-[[noreturn]] void FatalErrorExit(const char* message);
-[[noreturn]] void FatalErrorExitFormat(const char* format, ...)
-    __attribute__((format(printf, 1, 2)));
 
 int InitializeEngineCore();
 int ShutdownEngineCore();

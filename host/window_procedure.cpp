@@ -5,16 +5,16 @@
 
 #include "graphics/graphics_system.h"
 #include "graphics/screen_mode.h"
+#include "host/input.h"
+#include "host/network.h"
+#include "host/system_state.h"
+#include "host/text_input.h"
 #include "media/movie.h"
 #include "media/sound_system.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/gdi.h"
-#include "system/input.h"
 #include "system/log.h"
-#include "system/network.h"
 #include "system/system_info.h"
-#include "system/system_state.h"
-#include "system/text_input.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // set. Nothing in the program writes to it; its font and drawing come with the font code.
 #include <cstring>
 
-#include "system/log.h"
+#include "graphics/screen_log.h"
 
 namespace {
 
@@ -46,3 +46,10 @@ int DrawScreenLog() {
 }
 
 int GetScreenLogDrawState() { return screenLog.drawState; }
+
+int ReleaseScreenLogFont() {
+  screenLog.setUp = 0;
+  screenLog.fontHandle = -1;
+  screenLog.fontDeleted = 1;
+  return 0;
+}

@@ -3,12 +3,12 @@
 // vibration (which nothing in this program requests).
 #include <cstring>
 
+#include "host/input.h"
+#include "host/input_state.h"
+#include "host/window_system.h"
 #include "platform/win32/kernel.h"
 #include "platform/winmm/winmm.h"
-#include "system/input.h"
-#include "system/input_state.h"
 #include "system/log.h"
-#include "system/window_system.h"
 
 namespace {
 

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+#include "host/window_system.h"
 #include "platform/clock.h"
 #include "system/log.h"
 #include "system/system.h"
-#include "system/window_system.h"
 
 class EngineFixture : public ::testing::Test {
  protected:

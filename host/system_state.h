@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "host/window_system.h"
 #include "platform/win32/user.h"
-#include "system/window_system.h"
 
 struct PreInitSettings {
   char windowTitle[256];
@@ -49,7 +49,6 @@ struct PreInitSettings {
   HWND mainWindow;
   std::int32_t initialising;
   std::int32_t comInitialised;
-  std::int32_t timerPeriodRaised;  // one timeBeginPeriod per start, ended by DestroyEngineWindow
   FARPROC dwmEnableComposition;
   FARPROC winnlsEnableIme;
   FARPROC updateLayeredWindow;

@@ -1,11 +1,11 @@
 // Entry points of system topics still being written: each does the least until its topic is built.
-#include "files/file_table.h"
+#include "host/host.h"
+#include "host/input.h"
+#include "host/network.h"
+#include "host/text_input.h"
 #include "platform/win32/kernel.h"
-#include "system/input.h"
 #include "system/log.h"
-#include "system/network.h"
 #include "system/system.h"
-#include "system/text_input.h"
 
 int InitializeKeyInput() { return 0; }
 int ProcessKeyInput() { return 0; }
@@ -18,5 +18,3 @@ LRESULT HandleImeMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
 int ShutdownNetWork() { return 0; }
 int PumpNetWorkMessages(int) { return 0; }
 LRESULT HandleSocketMessage(WPARAM, LPARAM) { return 0; }
-
-int ReleaseScreenLogFont() { return 0; }

@@ -7,14 +7,14 @@
 #include <array>
 #include <cstring>
 
-#include "engine_fixture.h"
+#include "host/input.h"
+#include "host/input_state.h"
 #include "platform/dinput/dinput.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/win32/user.h"
-#include "system/input.h"
-#include "system/input_state.h"
 #include "system/system_info.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "engine_fixture.h"
 #include "platform/winmm/winmm.h"
 #include "system/call_lock.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

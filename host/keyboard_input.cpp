@@ -4,16 +4,17 @@
 #include <array>
 #include <cstring>
 
+#include "host/host.h"
+#include "host/input.h"
+#include "host/input_state.h"
+#include "host/window_system.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
 #include "platform/winmm/joystick.h"
 #include "system/call_lock.h"
-#include "system/input.h"
-#include "system/input_state.h"
 #include "system/log.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
 // The per-frame message pump: a pending window-mode switch, at most five dispatched messages per
 // call, the sleep while the window is inactive, and the per-frame work of the other subsystems;
 // and the inactive wait of the draw calls and key reads.
+#include "host/host.h"
+#include "host/input.h"
+#include "host/network.h"
+#include "host/system_state.h"
+#include "host/text_input.h"
 #include "media/movie.h"
 #include "media/sound_system.h"
 #include "platform/win32/kernel.h"
-#include "system/input.h"
-#include "system/network.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/system_state.h"
-#include "system/text_input.h"
 
 namespace {
 

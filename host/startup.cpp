@@ -2,7 +2,6 @@
 // sequence that starts every subsystem in a fixed order and the shutdown sequence that ends them,
 // the fatal exit, the system layer's state blocks, and the platform modules looked up by name.
 #include <array>
-#include <cstdarg>
 #include <cstring>
 #include <span>
 
@@ -11,22 +10,25 @@
 #include "files/file_table.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_system.h"
+#include "graphics/screen_log.h"
 #include "graphics/screen_mode.h"
+#include "host/host.h"
+#include "host/input.h"
+#include "host/network.h"
+#include "host/system_state.h"
+#include "host/text_input.h"
 #include "media/movie.h"
 #include "media/sound_system.h"
 #include "platform/com/com.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/kernel.h"
 #include "system/call_lock.h"
-#include "system/input.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
-#include "system/network.h"
 #include "system/random.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/system_state.h"
 #include "system/text_helpers.h"
-#include "system/text_input.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -156,6 +158,45 @@ int DesktopBits() {
   ReleaseDC(nullptr, screen);
   return bits;
 }
+
+std::uint32_t WindowBackgroundColor() {
+  if (!preInitSettings.backgroundSet) return 0;
+  return (static_cast<std::uint32_t>(preInitSettings.backgroundRed & 0xFF) << 16) |
+         (static_cast<std::uint32_t>(preInitSettings.backgroundGreen & 0xFF) << 8) |
+         static_cast<std::uint32_t>(preInitSettings.backgroundBlue & 0xFF);
+}
+
+int RestartInputDevices() {
+  calls.shutdownInputDevices();
+  calls.initializeInputDevices();
+  return 0;
+}
+
+// Graphics and media ask their questions of the host from the moment it is linked in: the settings
+// made before the start must already reach them.
+[[maybe_unused]] const bool hostCallTableFilled = [] {
+  hostCallTable = HostCallTable{
+      IsEngineRunning,
+      IsEngineInitialising,
+      IsQuitRequested,
+      IsWindowActive,
+      IsWindowedMode,
+      GetRunWhileInactive,
+      [] { return preInitSettings.noGraphics; },
+      GetEngineWindowHandle,
+      GetWindowScaleFactors,
+      GetDesktopSizeAndBits,
+      WindowBackgroundColor,
+      GetEngineModuleEntry,
+      ApplyWindowStyle,
+      EnableDesktopComposition,
+      PumpWindowMessages,
+      WaitWhileWindowInactive,
+      RestartInputDevices,
+      ShutdownEngineCore,
+  };
+  return true;
+}();
 
 // Ends every subsystem, whether the engine runs or its start failed part way.
 int EndEngineSubsystems();
@@ -341,20 +382,3 @@ int EndEngineSubsystems() {
 }
 
 }  // namespace
-
-void FatalErrorExit(const char* message) {
-  LogWriteText(message ? message : "");
-  LogWriteText("\n");
-  ShutdownEngineCore();
-  CloseEngineCallLock();
-  ExitProcess(static_cast<UINT>(-1));
-}
-
-void FatalErrorExitFormat(const char* format, ...) {
-  char message[1024];
-  va_list arguments;
-  va_start(arguments, format);
-  FormatTextList(message, sizeof message, format, arguments);
-  va_end(arguments);
-  FatalErrorExit(message);
-}

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine_fixture.h"
+#include "tests/host/engine_fixture.h"
 #include "xvfb_support.h"
 
 namespace {

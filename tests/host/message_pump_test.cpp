@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "engine_fixture.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

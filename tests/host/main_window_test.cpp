@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "engine_fixture.h"
 #include "platform/win32/gdi.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

@@ -6,11 +6,12 @@
 
 #include "graphics/graphics_system.h"
 #include "graphics/screen_mode.h"
+#include "host/host.h"
+#include "host/system_state.h"
 #include "platform/win32/kernel.h"
 #include "platform/winmm/winmm.h"
 #include "system/log.h"
 #include "system/system.h"
-#include "system/system_state.h"
 #include "system/text_helpers.h"
 #include "system/tracked_memory.h"
 

@@ -5,12 +5,13 @@
 
 #include "graphics/graphics_system.h"
 #include "graphics/screen_mode.h"
+#include "host/system_state.h"
+#include "host/text_input.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/kernel.h"
 #include "platform/winmm/winmm.h"
 #include "system/log.h"
-#include "system/system_state.h"
-#include "system/text_input.h"
+#include "system/system_info.h"
 
 namespace {
 
@@ -337,12 +338,7 @@ int DestroyEngineWindow() {
     DeleteAllKeyInputHandles();
     ClearDroppedFiles();
   }
-  if (settings.timerPeriodRaised) {
-    TIMECAPS caps{};
-    timeGetDevCaps(&caps, sizeof caps);
-    timeEndPeriod(caps.wPeriodMin);
-    settings.timerPeriodRaised = 0;
-  }
+  LowerTimerPeriod();
   return 0;
 }
 
