@@ -7,4 +7,5 @@
 #include "media/media.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
+#include "system/atomic_file.h"
 #include "system/system.h"

@@ -2,6 +2,7 @@
 // itself and created again, its resources re-created from the engine's records and its state
 // re-sent; the graphics end releases everything.
 #include "graphics/blend_state.h"
+#include "graphics/buffer_handles.h"
 #include "graphics/camera.h"
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
@@ -11,7 +12,9 @@
 #include "graphics/graph_handle.h"
 #include "graphics/graphics_core.h"
 #include "graphics/mask.h"
+#include "graphics/model_system.h"
 #include "graphics/screen_mode.h"
+#include "graphics/shader_pack.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
 #include "system/host_call_table.h"
@@ -48,6 +51,9 @@ void ForgetDeviceObjectsInCache() {
 
 int ShutDownDirect3D() {
   GraphicsCoreState& core = GraphicsCore();
+  ReleaseAllModelBuffers();
+  ReleaseVertexDeclarations();
+  ReleaseShaderObjects();
   if (!hostCallTable.isWindowedMode() &&
       (!core.direct3DActive ||
        (GetOsVersionCode() >= kVistaVersionCode &&
@@ -57,6 +63,7 @@ int ShutDownDirect3D() {
   ReleaseObject(core.subBackBuffer);
   ReleaseObject(core.backBuffer);
   ReleaseObject(core.swapChain);
+  ReleaseBrightnessVolumeTexture();
   if (core.device != nullptr) {
     LogWriteText("Direct3DDevice9 の解放 3\n");
     ReleaseObject(core.device);
@@ -84,7 +91,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
     if (wasDirect3D) {
       // The white graph is made from memory, so no reload restores it: it is made again on use.
       DeleteBuiltInWhiteGraph();
-      ReleaseMaskScreen();
+      FreeMaskScreen();
       ReleaseAllDeviceResources();
     }
     ShutDownDirect3D();
@@ -137,11 +144,13 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   }
   if (modeChange) {
     ReloadGraphsFromFiles();
+    RestoreModelTextures();
     RecreateAllFonts();
   } else {
     RunGraphReloadCallback();
   }
   ReapplyDeviceState();
+  RecreateAllModelBuffers();
   settings->deviceRecreated = 1;
   if (!modeChange) {
     RECT area = GetRequestedDrawArea();
@@ -172,12 +181,15 @@ int EndGraphicsSystem() {
   if (!core.initialised) return 0;
   DeleteBuiltInWhiteGraph();
   DeleteAllGraphHandles();
-  SetMaskUseFlag(0);
-  ReleaseMaskScreen();
+  DeleteAllVertexBufferHandles();
+  DeleteAllIndexBufferHandles();
+  DeleteAllShaderHandles();
+  ShutDownMaskScreen();
   DeleteAllMaskHandles();
   DeleteAllLights();
   ShutDownDirect3D();
   ReleaseSoftwareScreenImages();
+  ReleaseShaderPack();
   core.initialised = 0;
   core.direct3DActive = 0;
   core.deviceLost = 0;

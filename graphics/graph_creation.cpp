@@ -15,6 +15,7 @@
 #include "graphics/graph_record.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_core.h"
+#include "graphics/model_system.h"
 #include "graphics/screen_mode.h"
 #include "media/movie.h"
 #include "system/host_call_table.h"
@@ -421,6 +422,7 @@ int RunGraphReloadCallback() {
     callback();
   else
     ReloadGraphsFromFiles();
+  RestoreModelTextures();
   RecreateAllFonts();
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "files/win32_file.h"
+#include "graphics/buffer_handles.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graph_record.h"
 #include "graphics/graphics.h"
@@ -230,7 +231,7 @@ int ReleaseAllDeviceResources() {
     ReleaseGraphImageExtras(record->image);
     ReleaseGraphImageTextures(record->image);
   }
-  return 0;
+  return ReleaseAllBufferHandleObjects();
 }
 
 int RecreateAllDeviceResources() {
@@ -239,5 +240,5 @@ int RecreateAllDeviceResources() {
     if (record == nullptr || record->image == nullptr || !record->image->textureBacked) continue;
     CreateGraphImageTextures(record->image);
   }
-  return 0;
+  return RecreateAllBufferHandleObjects();
 }

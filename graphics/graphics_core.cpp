@@ -10,6 +10,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
+#include "graphics/shader_pack.h"
 #include "platform/win32/kernel.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
@@ -124,8 +125,11 @@ int StartDirect3D() {
   if (!software && CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 &&
       CreateDepthBuffer() == 0) {
     core.direct3DActive = 1;
-    // Programmable shaders need vertex and pixel shader 2.0 on hardware vertex processing; the
-    // shader pack is not part of this engine, so the fixed-function pipeline is used throughout.
+    SetUpShaders();
+    if (core.shadersInUse) {
+      CreateVertexDeclarations();
+      CreateBrightnessVolumeTexture();
+    }
     return 0;
   }
 

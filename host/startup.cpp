@@ -198,6 +198,9 @@ int RestartInputDevices() {
   return true;
 }();
 
+// Ends every subsystem, whether the engine runs or its start failed part way.
+int EndEngineSubsystems();
+
 }  // namespace
 
 PreInitSettings& EngineSettings() { return preInitSettings; }
@@ -278,14 +281,16 @@ int InitializeEngineCore() {
     }
   }
 
+  // A failed start ends what it started, as a normal end does: the sound output above all, whose
+  // thread would otherwise run on into the program's exit.
   if (InitializeWindowSystem() == -1 ||
       (!preInitSettings.noInput && calls.initializeInputDevices() == -1)) {
-    ShutdownEngineCore();
+    EndEngineSubsystems();
     return -1;
   }
   if (!preInitSettings.noSound) calls.startSoundSystem();
   if (!preInitSettings.noGraphics && calls.startGraphicsSystem() < 0) {
-    ShutdownEngineCore();
+    EndEngineSubsystems();
     return -1;
   }
   calls.initializeKeyInput();
@@ -324,7 +329,14 @@ int InitializeWindowSystem() {
 }
 
 int ShutdownEngineCore() {
-  if (!systemState.running || shutdownCoreRunning) return 0;
+  if (!systemState.running) return 0;
+  return EndEngineSubsystems();
+}
+
+namespace {
+
+int EndEngineSubsystems() {
+  if (shutdownCoreRunning) return 0;
   shutdownCoreRunning = true;
   systemState.ending = 1;
   ReleaseScreenLogFont();
@@ -368,3 +380,5 @@ int ShutdownEngineCore() {
   shutdownCoreRunning = false;
   return 0;
 }
+
+}  // namespace

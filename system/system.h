@@ -5,6 +5,8 @@
 #include "system/date_record.h"
 
 int SetLogOutput(int enabled);
+// One line to the log file (when log output is on), formatted as printf does.
+int LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 int GetMillisecondCount();
 int GetRandomUpTo(int n);

@@ -22,11 +22,12 @@ struct MixerState {
   std::vector<float> accumulator;
 };
 
-// Never destroyed: the audio thread may still mix while the process runs its exit handlers (a
-// program that ends without releasing its sound device).
+// The audio callback runs on SDL's thread until the device is closed, which a program that exits
+// without ending the engine never does: the state lives until the process is gone, never
+// destroyed by the exit handlers under a callback still running.
 MixerState& Mixer() {
-  static MixerState* state = new MixerState;
-  return *state;
+  static MixerState& state = *new MixerState;
+  return state;
 }
 
 std::atomic<int> liveSampleBlocks{0};

@@ -35,8 +35,7 @@ class EngineFixture : public ::testing::Test {
   }
   void TearDown() override {
     ShutdownEngine();
-    // A failed start leaves its window, as the engine's design says; the next test must not
-    // find it.
+    // A test that stopped part way may leave a window; the next test must not find it.
     while (HWND left = FindWindowA(title_.c_str(), nullptr)) {
       if (!DestroyWindow(left)) break;
     }

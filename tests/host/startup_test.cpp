@@ -178,26 +178,44 @@ TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowe
   ExpectLinesInOrder(LogLines(), {" ソフトの二重起動検査... 二重起動されていますが続行します"});
 }
 
-TEST_F(StartupTest, FailureInTheWindowInputOrGraphicsStepReturnsMinusOne) {
-  struct Case {
-    const char* step;
-    void (*fail)(EngineSubsystemCalls&);
-  };
-  const Case cases[] = {
-      {"input", [](EngineSubsystemCalls& c) { c.initializeInputDevices = [] { return -1; }; }},
-      {"graphics", [](EngineSubsystemCalls& c) { c.startGraphicsSystem = [] { return -1; }; }},
-  };
-  for (const Case& c : cases) {
+struct FailedStep {
+  const char* step;
+  void (*fail)(EngineSubsystemCalls&);
+};
+constexpr FailedStep kFailedSteps[] = {
+    {"input", [](EngineSubsystemCalls& c) { c.initializeInputDevices = [] { return -1; }; }},
+    {"graphics", [](EngineSubsystemCalls& c) { c.startGraphicsSystem = [] { return -1; }; }},
+};
+
+// A failed start ends what it started: the sound output (SDL's dummy audio driver runs here) and
+// the window are gone when it returns.
+TEST_F(StartupTest, AFailedStartReturnsMinusOneAndEndsWhatItStarted) {
+  for (const FailedStep& c : kFailedSteps) {
     SCOPED_TRACE(c.step);
     c.fail(GetEngineSubsystemCalls());
-    SetDoubleStartAllowed(1);  // the window of a failed start stays
     EXPECT_EQ(InitializeEngine(), -1);
     EXPECT_EQ(IsEngineRunning(), 0);
+    EXPECT_EQ(FindWindowA(title_.c_str(), nullptr), nullptr);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
     EXPECT_EQ(ShutdownEngine(), 0);
     ResetEngineSubsystemCalls();
   }
-  SetDoubleStartAllowed(0);
   SetEngineSubsystemSwitches(0, 0, 0, 0);
+}
+
+// The program's exit after a failed start: nothing the audio thread touches is destroyed under
+// it (AddressSanitizer in the child would end it with a non-zero status).
+TEST_F(StartupTest, TheProgramExitsCleanlyAfterAFailedStart) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const FailedStep& c : kFailedSteps) {
+    SCOPED_TRACE(c.step);
+    EXPECT_EXIT(
+        {
+          c.fail(GetEngineSubsystemCalls());
+          std::exit(InitializeEngine() == -1 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
 }
 
 TEST_F(StartupTest, FatalErrorExitEndsWithStatus255AfterTheShutdownCoreRanOnce) {
