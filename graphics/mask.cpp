@@ -16,8 +16,8 @@
 #include "graphics/graphics_core.h"
 #include "graphics/vertex_batch.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -249,7 +249,8 @@ int SetUpMaskScreen(int create) {
   if (!IsDirect3DMode()) {
     if (!mask.imageMade) {
       const int pixelType = core.screenColorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
-      if (CreateScreenMEMIMG(&mask.image, core.screenWidth, core.screenHeight, pixelType) != 0)
+      if (CreateScreenMEMIMG(&mask.image, core.screenWidth, core.screenHeight, pixelType,
+                             core.screenColorBits) != 0)
         FatalErrorExit("マスク用スクリーンの作成に失敗しました\n");
       mask.imageMade = 1;
     }
