@@ -14,6 +14,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graphics_core.h"
+#include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/engine_handle.h"
 #include "system/host_call_table.h"
@@ -250,7 +251,7 @@ int SetUpMaskScreen(int create) {
     if (!mask.imageMade) {
       const int pixelType = core.screenColorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
       if (CreateScreenMEMIMG(&mask.image, core.screenWidth, core.screenHeight, pixelType,
-                             core.screenColorBits) != 0)
+                             GetScreenColorBitDepth()) != 0)
         FatalErrorExit("マスク用スクリーンの作成に失敗しました\n");
       mask.imageMade = 1;
     }
