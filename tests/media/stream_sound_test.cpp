@@ -278,6 +278,33 @@ TEST_F(StreamEntryTest, EntriesPlayInTurnWithTheirLoopCountsUpToThree) {
   ASSERT_EQ(DeleteSoundData(sound), 0);
 }
 
+TEST_F(StreamEntryTest, LoadTypeThreeDecodesFromTheOpenFileWhilePlaying) {
+  const auto pcm = Signal(2, 60000, 10);
+  const auto wave = SignalWave(2, 44100, pcm);
+  const std::string path = "stream_entry_test_" + std::to_string(getpid()) + ".wav";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(wave.data(), 1, wave.size(), file);
+  std::fclose(file);
+  ASSERT_EQ(SetSoundLoadType(3), 0);
+  const int sound = LoadSoundDataFile(path.c_str(), 3, -1);
+  SetSoundLoadType(0);
+  ASSERT_NE(sound, -1);
+  EXPECT_EQ(GetSoundRecord(sound)->entries[0].type, kStreamEntryCallers);
+  EXPECT_EQ(GetSoundRecord(sound)->entryOpened[0], 1);
+  ASSERT_EQ(PlaySoundData(sound, SoundPlayBack, 1), 0);
+  std::vector<std::int16_t> out;
+  std::vector<std::int16_t> buffer(2 * 2000);
+  for (int done = 0; done < 60000; done += 2000) {
+    RefillAllStreamSoundBuffers();
+    RenderDirectSoundOutput(buffer.data(), 2000);
+    out.insert(out.end(), buffer.begin(), buffer.end());
+  }
+  EXPECT_EQ(out, pcm);
+  // Deleting closes the file the engine opened: the blocks count of the teardown shows it.
+  ASSERT_EQ(DeleteSoundData(sound), 0);
+  std::remove(path.c_str());
+}
+
 class StreamRealTimeTest : public EngineFixture {
  protected:
   void TearDown() override {
