@@ -2,6 +2,7 @@
 // and MS ADPCM (blocks with a header per channel and 4-bit codes), decoded to 16-bit PCM.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 
 #include "platform/acm/acm_codecs.h"
@@ -91,6 +92,8 @@ bool DecodeImaBlock(const AcmSourceFormat& format, const std::uint8_t* block, st
 constexpr std::array<int, 16> kMsAdaptation = {230, 230, 230, 230, 307, 409, 512, 614,
                                                768, 614, 512, 409, 307, 230, 230, 230};
 
+constexpr int kLargestMsDelta = INT32_MAX / 1024;
+
 struct MsChannel {
   int coefficient1;
   int coefficient2;
@@ -106,7 +109,9 @@ std::int16_t DecodeMsCode(MsChannel& channel, int code) {
   const std::int16_t sample = Clamp16(predicted + signedCode * channel.delta);
   channel.sample2 = channel.sample1;
   channel.sample1 = sample;
-  channel.delta = std::max((kMsAdaptation[code] * channel.delta) >> 8, 16);
+  // A damaged block can raise the step without end; past any real file's steps it stops
+  // growing, so that it never overflows.
+  channel.delta = std::clamp((kMsAdaptation[code] * channel.delta) >> 8, 16, kLargestMsDelta);
   return sample;
 }
 

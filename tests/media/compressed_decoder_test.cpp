@@ -138,6 +138,18 @@ TEST_F(CompressedDecoderTest, DamagedOrUnknownCompressedWavesAreRefusedOrCut) {
     EXPECT_EQ(DecoderOver(c.file).result(), -1);
   }
   SetSoundDecoderDisableMask(0);
+  // Codes that raise the MS ADPCM step in every sample: the step stops growing, samples clip.
+  auto rising = MsAdpcmWave(1, 22050, 512, 2);
+  for (std::size_t b = 0; b < rising.data.size(); b += 512) {
+    rising.data[b + 1] = 0xFF;
+    rising.data[b + 2] = 0x7F;
+    std::fill(rising.data.begin() + b + 7, rising.data.begin() + b + 512, 0x77);
+  }
+  DecoderOver risingDecoder(WaveFile(rising));
+  ASSERT_EQ(risingDecoder.result(), 0);
+  const auto clipped = risingDecoder.DecodeAll();
+  ASSERT_EQ(clipped.size(), 2u * 1012);
+  EXPECT_EQ(clipped.back(), 32767);
   // A data chunk cut short keeps the whole blocks that are there.
   auto file = WaveFile(ImaWave(1, 22050, 256, 10));
   const auto reference = DecodeWithSox(file);

@@ -58,6 +58,8 @@ struct StreamCase {
   int chunk;     // frames mixed between two refills
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
 const StreamCase kCases[] = {
     {"forced stream", 44100, 2, 110250, 2, 1499},
     {"181 seconds", 1000, 1, 181000, 0, 97},
