@@ -8,6 +8,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include "files/file_table.h"
+#include "platform/acm/acm.h"
 #include "platform/winmm/wave_format.h"
 
 enum SoundDecoderKind : std::int32_t {
@@ -31,6 +32,51 @@ struct OggVorbisDecoderState {
   std::int32_t damaged;  // 1 after the file layer reported damage: it is read no further
 };
 
+// A compressed WAV or MP3 file converted by the compression manager. The whole source sits in
+// memory; a standby conversion stream waits at the start for backward seeks.
+struct AcmDecoderState {
+  std::uint8_t* sourceFormat;  // WAVEFORMATEX followed by its extra bytes (tracked)
+  HACMSTREAM streams[2];       // [0] in use, [1] standby
+  std::uint8_t* sourceData;    // tracked
+  std::int32_t sourceSize;
+  std::int32_t sourcePosition;
+  std::int32_t totalSamples;  // -1 when not counted
+  std::int32_t standbySourcePosition;
+  std::int32_t standbyConverted;
+  std::uint8_t* standbyOutput;  // tracked, outputBufferSize bytes
+  std::int32_t step;            // source bytes per conversion: whole blocks, at least 2048
+};
+
+struct MpegFrameHeader {
+  std::int32_t layerIndex;  // 0 Layer I, 1 Layer II, 2 Layer III
+  std::int32_t lowSamplingRate;
+  std::int32_t bitrateIndex;
+  std::int32_t sampleRateIndex;
+  std::int32_t padding;
+  std::int32_t channels;
+  std::int32_t sampleRate;
+  std::int32_t bitrate;  // kbit/s; 0 for free format
+  std::int32_t frameLength;
+  std::int32_t samplesPerFrame;
+};
+
+// 0, -1 for reserved values, -2 without a frame sync.
+int ParseMpegFrameHeader(const std::uint8_t* bytes, MpegFrameHeader* header);
+
+// The eight compression manager calls, looked up by name when the sound system starts.
+struct AcmFunctionTable {
+  decltype(&acmFormatSuggest) formatSuggest;
+  decltype(&acmStreamOpen) streamOpen;
+  decltype(&acmStreamClose) streamClose;
+  decltype(&acmMetrics) metrics;
+  decltype(&acmStreamPrepareHeader) streamPrepareHeader;
+  decltype(&acmStreamConvert) streamConvert;
+  decltype(&acmStreamUnprepareHeader) streamUnprepareHeader;
+  decltype(&acmStreamSize) streamSize;
+};
+// Null while msacm32.dll or any of the eight is missing: the compressed decoders then refuse.
+const AcmFunctionTable* GetAcmFunctions();
+
 struct MemoryPcmDecoderState {
   std::uint8_t* data;
   std::int32_t capacity;
@@ -48,6 +94,7 @@ struct SoundDecoderRecord {
   std::int32_t dataStart;
   std::int32_t dataSize;
   WAVEFORMATEX outputFormat;
+  AcmDecoderState acm;
   OggVorbisDecoderState oggVorbis;
   MemoryPcmDecoderState memoryPcm;
   std::uint8_t* outputBuffer;
@@ -82,6 +129,11 @@ int OpenWaveAcmDecoder(SoundDecoderRecord* decoder);
 int OpenOggVorbisDecoder(SoundDecoderRecord* decoder);
 int OpenMp3AcmDecoder(SoundDecoderRecord* decoder);
 int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder);
+
+// The conversion both compressed decoders share, once the source format, the source data and its
+// size are in place: the suggested PCM format, the two conversion streams and the output block
+// (one second of PCM, 4/3 of a second for MP3). 0, or -1 (the caller releases).
+int OpenAcmConversion(SoundDecoderRecord* decoder, int mpeg);
 
 // Refills of the output block by kind: 0 with new output bytes, -1 when nothing is left.
 int ReadWavePcmBlock(SoundDecoderRecord* decoder);

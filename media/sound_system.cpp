@@ -35,6 +35,8 @@ struct SoundSystemState {
   // 0 while the thread runs; 1 asks it to stop; 2 is its answer. Written by one thread and read
   // by the other, so it is atomic.
   std::atomic<int> stopWord;
+  AcmFunctionTable acm;
+  bool acmComplete;
 };
 
 SoundSystemState sound{};
@@ -150,6 +152,8 @@ void LeaveSoundLock() { LeaveCriticalSection(&sound.soundLock); }
 
 IDirectSound* GetDirectSoundObject() { return sound.directSound; }
 
+const AcmFunctionTable* GetAcmFunctions() { return sound.acmComplete ? &sound.acm : nullptr; }
+
 DWORD GetSoundThreadId() { return sound.soundThread != nullptr ? sound.soundThreadId : 0; }
 
 ListNode* GetStreamSoundList(ListNode** tail) {
@@ -174,6 +178,20 @@ int StartSoundSystem() {
     if (sound.acmModule != nullptr)
       for (int i = 0; i < 8; ++i)
         sound.acmFunctions[i] = GetProcAddress(sound.acmModule, kAcmFunctionNames[i]);
+    FARPROC* f = sound.acmFunctions;
+    sound.acm = AcmFunctionTable{
+        reinterpret_cast<decltype(&acmFormatSuggest)>(f[0]),
+        reinterpret_cast<decltype(&acmStreamOpen)>(f[1]),
+        reinterpret_cast<decltype(&acmStreamClose)>(f[2]),
+        reinterpret_cast<decltype(&acmMetrics)>(f[3]),
+        reinterpret_cast<decltype(&acmStreamPrepareHeader)>(f[4]),
+        reinterpret_cast<decltype(&acmStreamConvert)>(f[5]),
+        reinterpret_cast<decltype(&acmStreamUnprepareHeader)>(f[6]),
+        reinterpret_cast<decltype(&acmStreamSize)>(f[7]),
+    };
+    sound.acmComplete = true;
+    for (FARPROC function : sound.acmFunctions)
+      if (function == nullptr) sound.acmComplete = false;
   }
 
   LogWriteText("DirectSound の初期化を行います\n");
@@ -283,6 +301,8 @@ int EndSoundSystem() {
     FreeLibrary(sound.acmModule);
     sound.acmModule = nullptr;
     for (FARPROC& function : sound.acmFunctions) function = nullptr;
+    sound.acm = AcmFunctionTable{};
+    sound.acmComplete = false;
   }
   LogWriteText("DirectSound の終了処理は正常に終了しました\n");
   return 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "media/sound_decoder.h"
 #include "platform/dsound/dsound.h"
 #include "platform/winmm/wave_format.h"
 #include "system/text_helpers.h"
@@ -20,6 +21,27 @@ struct SoundBufferWrapper {
 
 enum SoundRecordKind : std::int32_t { kNormalSound = 0, kStreamSound = 1 };
 
+constexpr int kMaxStreamEntries = 3;
+
+// How a stream entry holds its source.
+enum StreamEntryType : std::int8_t {
+  kStreamEntryDecoded = 0,     // decoded whole to PCM, held as an in-memory WAV image
+  kStreamEntryCompressed = 2,  // the compressed file held in memory
+  kStreamEntryCallers = 3,     // the decoder reads the caller's stream
+};
+
+// One source of a stream sound; the entries of a stream play one after another.
+struct StreamSoundEntry {
+  std::int8_t loopCount;  // -1 loops without end; n plays the entry n + 1 times
+  std::int8_t type;
+  void* image;  // tracked; types 0 and 2
+  std::int32_t imageSize;
+  StreamRecord stream;  // over the image (types 0 and 2)
+  std::int32_t loopStart;
+  std::int32_t endSample;
+  SoundDecoderRecord decoder;
+};
+
 // The record behind a sound handle. A normal sound plays its PCM from up to ten buffers in turn;
 // a stream sound (one ring buffer) is decoded while it plays.
 struct SoundRecord {
@@ -32,7 +54,29 @@ struct SoundRecord {
   std::int32_t sharerCount;
   std::int32_t ringUser;
   std::int32_t deletePending;
+  std::int32_t ringSize;
+  std::int32_t writePosition;  // -800 until the ring is prefilled
+  std::int32_t refillPosition;
+  StreamSoundEntry entries[4];
+  std::uint8_t entryOpened[4];  // 1 when the engine opened the entry's source itself
+  std::int32_t entryCount;
+  std::int32_t currentEntry;
+  std::int32_t entryPlayCount;
+  std::int32_t entryPosition;
   std::int32_t totalSamples;  // of all stream entries
+  std::int32_t playedBytes;
+  std::int32_t lastCursor;
+  std::uint8_t started;
+  std::uint8_t draining;
+  std::uint8_t loopMarkPending;
+  std::uint8_t endedOnce;
+  std::int32_t loopSkip;
+  std::int32_t endPosition;
+  std::int32_t endLimit;
+  std::int32_t loopMarkPosition;
+  // While draining: bytes played since the data ended, and the data still to play then.
+  std::int32_t drainPlayed;
+  std::int32_t drainLength;
   ListNode listNode;
   std::int32_t pcmSize;
   void* pcmData;
@@ -99,6 +143,8 @@ int GetSoundLoadType();
 int LoadFileToMemory(const char* path, void** data, int* bytes);
 
 // Stream sounds.
+int AddSreamSound(const StreamRecord* stream, int loopCount, int handle, int type, int* ownsStream,
+                  int sharedStream);
 int AddStreamSoundFile(const char* path, int loopCount, int handle, int loadType, int sharedStream);
 int AddStreamSoundFileImage(const void* image, int bytes, int loopCount, int handle, int loadType,
                             int sharedStream);

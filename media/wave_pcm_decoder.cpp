@@ -1,9 +1,11 @@
-// The WAV decoder for PCM data: RIFF/WAVE with an optional "bext" chunk before "fmt ", the format
+// The WAV decoder for PCM data: RIFF/WAVE, chunks before "fmt " stepped over, the format
 // checked so that no later division meets a zero, and the data read straight from the stream.
+// The chunk walk is shared with the compressed-WAV decoder.
 #include <algorithm>
 #include <cstring>
 
 #include "media/sound_decoder.h"
+#include "media/wave_chunks.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -52,7 +54,9 @@ bool SkipForward(SoundDecoderRecord* decoder, std::int64_t bytes, std::int32_t s
          0;
 }
 
-std::int32_t StreamSize(SoundDecoderRecord* decoder) {
+}  // namespace
+
+std::int32_t GetDecoderStreamSize(SoundDecoderRecord* decoder) {
   const StreamOps& ops = decoder->stream.ops;
   const std::intptr_t handle = decoder->stream.handle;
   const std::int32_t here = ops.tell(handle);
@@ -64,19 +68,22 @@ std::int32_t StreamSize(SoundDecoderRecord* decoder) {
 
 // The header up to the format chunk: "RIFF", "WAVE", maybe "bext", then "fmt ", read into a new
 // tracked block. Null on a refusal.
-std::uint8_t* ReadFormatChunk(SoundDecoderRecord* decoder, std::int32_t streamSize) {
+std::uint8_t* ReadWaveFormatChunk(SoundDecoderRecord* decoder, std::int32_t streamSize) {
   std::uint8_t signature[8];
   if (ReadBytes(decoder, signature, 8) != 8 || std::memcmp(signature, "RIFF", 4) != 0)
     return nullptr;
   if (ReadBytes(decoder, signature, 4) != 4 || std::memcmp(signature, "WAVE", 4) != 0)
     return nullptr;
+  // "bext", "LIST", "JUNK" and the like may come first: a WAV file refused here would be tried
+  // as MP3, whose frame scan finds false frames in PCM data and decodes noise.
   ChunkHeader header;
-  if (!ReadChunkHeader(decoder, &header)) return nullptr;
-  if (IsChunk(header, "bext")) {
-    if (!SkipForward(decoder, header.size, streamSize) || !ReadChunkHeader(decoder, &header))
+  for (;;) {
+    if (!ReadChunkHeader(decoder, &header)) return nullptr;
+    if (IsChunk(header, "fmt ")) break;
+    if (!SkipForward(decoder, static_cast<std::int64_t>(header.size) + (header.size & 1),
+                     streamSize))
       return nullptr;
   }
-  if (!IsChunk(header, "fmt ")) return nullptr;
   const std::int32_t position = Tell(decoder);
   if (header.size > static_cast<std::uint32_t>(std::max(streamSize - position, 0))) return nullptr;
   auto* chunk = static_cast<std::uint8_t*>(
@@ -92,11 +99,23 @@ std::uint8_t* ReadFormatChunk(SoundDecoderRecord* decoder, std::int32_t streamSi
   return chunk;
 }
 
-}  // namespace
+bool FindWaveDataChunk(SoundDecoderRecord* decoder, std::int32_t streamSize,
+                       std::uint32_t* dataSize) {
+  ChunkHeader header;
+  for (;;) {
+    if (!ReadChunkHeader(decoder, &header)) return false;
+    if (IsChunk(header, "data")) break;
+    if (!SkipForward(decoder, static_cast<std::int64_t>(header.size) + (header.size & 1),
+                     streamSize))
+      return false;
+  }
+  *dataSize = header.size;
+  return true;
+}
 
 int OpenWavePcmDecoder(SoundDecoderRecord* decoder) {
-  const std::int32_t streamSize = StreamSize(decoder);
-  std::uint8_t* chunk = ReadFormatChunk(decoder, streamSize);
+  const std::int32_t streamSize = GetDecoderStreamSize(decoder);
+  std::uint8_t* chunk = ReadWaveFormatChunk(decoder, streamSize);
   if (chunk == nullptr) return -1;
   WAVEFORMATEX format{};
   format.wFormatTag = Little16(chunk);
@@ -116,21 +135,15 @@ int OpenWavePcmDecoder(SoundDecoderRecord* decoder) {
     format.wBitsPerSample = static_cast<WORD>(format.nBlockAlign / format.nChannels * 8);
   }
 
-  ChunkHeader header;
-  for (;;) {
-    if (!ReadChunkHeader(decoder, &header)) return -1;
-    if (IsChunk(header, "data")) break;
-    if (!SkipForward(decoder, static_cast<std::int64_t>(header.size) + (header.size & 1),
-                     streamSize))
-      return -1;
-  }
+  std::uint32_t dataSize = 0;
+  if (!FindWaveDataChunk(decoder, streamSize, &dataSize)) return -1;
   const std::int32_t dataStart = Tell(decoder);
   // A data size beyond the end of the file is a damaged file, not a promise of more data.
-  if (header.size > static_cast<std::uint32_t>(std::max(streamSize - dataStart, 0))) return -1;
+  if (dataSize > static_cast<std::uint32_t>(std::max(streamSize - dataStart, 0))) return -1;
 
   decoder->outputFormat = format;
   decoder->dataStart = dataStart;
-  decoder->dataSize = static_cast<std::int32_t>(header.size);
+  decoder->dataSize = static_cast<std::int32_t>(dataSize);
   const std::int32_t blockCount =
       std::max<std::int32_t>(1, static_cast<std::int32_t>(std::min<std::uint32_t>(
                                     format.nAvgBytesPerSec, kLargestWaveBlock)) /

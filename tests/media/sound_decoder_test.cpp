@@ -100,10 +100,12 @@ TEST_F(SoundDecoderTest, ChunksBeforeTheFormatAndBetweenFormatAndData) {
     bool accepted;
   };
   std::vector<std::uint8_t> withBext, withList, withOddChunk;
+  // A WAV file refused for its chunk order would go on to the MP3 decoder and play as noise.
   AddChunk(withBext, "bext", Ramp(10));
   AddChunk(withBext, "fmt ", FormatBody(WaveFields{}));
   AddChunk(withBext, "data", data);
   AddChunk(withList, "LIST", Ramp(10));
+  AddChunk(withList, "JUNK", Ramp(7));
   AddChunk(withList, "fmt ", FormatBody(WaveFields{}));
   AddChunk(withList, "data", data);
   AddChunk(withOddChunk, "fmt ", FormatBody(WaveFields{}));
@@ -111,7 +113,7 @@ TEST_F(SoundDecoderTest, ChunksBeforeTheFormatAndBetweenFormatAndData) {
   AddChunk(withOddChunk, "data", data);
   const Case cases[] = {
       {"bext first", Riff(withBext), true},
-      {"LIST first", Riff(withList), false},
+      {"LIST and an odd JUNK first", Riff(withList), true},
       {"odd chunk before data, with its pad byte", Riff(withOddChunk), true},
   };
   for (const Case& c : cases) {
