@@ -413,7 +413,8 @@ int BuildFullPath(const char* path, char* out, const char* base, int outSize) {
     result.assign(base, std::min<std::size_t>(std::strlen(base), 2));
     p += 1;
   } else if (p[0] && p[1] == ':') {
-    result.assign(p, 2);
+    result.push_back(p[0]);
+    result.push_back(p[1]);
     p += 2;
     if (isSeparator(*p)) ++p;
   } else {

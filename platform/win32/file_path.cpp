@@ -122,7 +122,7 @@ bool MapToPosixPath(const char* path, std::string& out) {
   if (utf8.size() >= 2 && utf8[1] == ':') {
     if (FoldAscii(utf8[0]) != 'Z') return false;
     utf8.erase(0, 2);
-    if (utf8.empty()) utf8 = ".";
+    if (utf8.empty()) utf8.push_back('.');
   }
   out = std::move(utf8);
   return true;
