@@ -7,9 +7,9 @@
 
 #include "media/media.h"
 #include "media/sound_system.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -522,7 +522,7 @@ int PlayStreamSoundBuffer(int handle, int playType, int fromTop) {
     if (PlaySoundBufferWrapper(ring, 1) != 0) return -1;
   }
   if (playType == SoundPlayWait) {
-    while (PumpWindowMessages() == 0 && IsSoundDataPlaying(handle) == 1) Sleep(1);
+    while (hostCallTable.pumpWindowMessages() == 0 && IsSoundDataPlaying(handle) == 1) Sleep(1);
   }
   return 0;
 }
