@@ -29,7 +29,9 @@ inline bool IsOnPath(const char* program) {
 }
 
 // Starts Xvfb on a free display (it writes the number it took to the descriptor it is given);
-// the display's name (":N"), or "" when it did not start.
+// the display's name (":N"), or "" when it did not start. The server writes its number again
+// when it resets, and dies if nobody reads it, so the reading end stays open (one descriptor per
+// server) and the server does not reset when its last client leaves.
 inline std::string StartServer(pid_t* server) {
   int ready[2];
   if (pipe(ready) != 0) return "";
@@ -38,13 +40,12 @@ inline std::string StartServer(pid_t* server) {
     close(ready[0]);
     const std::string fd = std::to_string(ready[1]);
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-           "tcp", nullptr);
+           "tcp", "-noreset", nullptr);
     _exit(127);
   }
   close(ready[1]);
   char number[32] = {};
   const ssize_t got = read(ready[0], number, sizeof number - 1);
-  close(ready[0]);
   return got > 0 ? ":" + std::to_string(std::atoi(number)) : "";
 }
 
