@@ -14,10 +14,11 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graphics_core.h"
+#include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -249,7 +250,8 @@ int SetUpMaskScreen(int create) {
   if (!IsDirect3DMode()) {
     if (!mask.imageMade) {
       const int pixelType = core.screenColorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
-      if (CreateScreenMEMIMG(&mask.image, core.screenWidth, core.screenHeight, pixelType) != 0)
+      if (CreateScreenMEMIMG(&mask.image, core.screenWidth, core.screenHeight, pixelType,
+                             GetScreenColorBitDepth()) != 0)
         FatalErrorExit("マスク用スクリーンの作成に失敗しました\n");
       mask.imageMade = 1;
     }
