@@ -7,6 +7,7 @@
 
 #include "platform/win32/file_path.h"
 #include "platform/win32/gdi_dib.h"
+#include "platform/win32/gdi_present.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user_internal.h"
 
@@ -238,6 +239,7 @@ BOOL DestroyWindow(HWND window) {
   }
   for (HWND child : children) DestroyWindow(child);
   CallProcedure(record, WM_DESTROY, 0, 0);
+  if (record->sdl) KeepPresentedImage(window);
   std::lock_guard lock(State().mutex);
   auto& state = State();
   state.windows.erase(reinterpret_cast<ULONG_PTR>(window));
