@@ -3,10 +3,12 @@
 #include "platform/com/com.h"
 #include "platform/d3d9/d3d9_module.h"
 #include "platform/dsound/dsound.h"
+#include "platform/imm/imm.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/win32/user.h"
 #include "platform/winmm/winmm.h"
+#include "platform/winsock/winsock.h"
 
 void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("winmm.dll", WinmmModuleEntries());
@@ -16,4 +18,6 @@ void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("d3d9.dll", D3D9ModuleEntries());
   RegisterPlatformModule("ole32.dll", Ole32ModuleEntries());
   RegisterPlatformModule("dsound.dll", DirectSoundModuleEntries());
+  RegisterPlatformModule("ws2_32.dll", Ws2ModuleEntries());
+  RegisterPlatformModule("imm32.dll", ImmModuleEntries());
 }
