@@ -182,7 +182,8 @@ int CreateEngineWindow() {
     SetCursor(nullptr);
   }
   LogWriteText("ＩＭＥを無効にしました\n");
-  if (auto enableIme = reinterpret_cast<BOOL (*)(HWND, BOOL)>(settings.winnlsEnableIme))
+  if (auto enableIme = reinterpret_cast<BOOL (*)(HWND, BOOL)>(settings.winnlsEnableIme);
+      enableIme && !IsImeUseOn())
     enableIme(settings.mainWindow, FALSE);
   if (windowed) RecordClientScreenRect();
   SetCursorVisible(state.requestedCursorVisible);
@@ -334,7 +335,7 @@ int DestroyEngineWindow() {
       }
       UnregisterClassA(settings.className, state.instance);
     }
-    DeleteAllKeyInputHandles();
+    DeleteAllKeyInputs();
     ClearDroppedFiles();
   }
   if (settings.timerPeriodRaised) {

@@ -15,6 +15,7 @@ namespace {
 struct InputContext {
   std::mutex mutex;
   bool composing = false;
+  HWND window = nullptr;    // the window the composition is in
   std::string composition;  // the engine's code page
   int cursor = 0;           // bytes into the composition
   std::string result;
@@ -92,6 +93,7 @@ void HandlePlatformComposition(HWND window, const char* utf8, int cursor) {
       context.composing = true;
     }
     context.composition = text;
+    context.window = window;
     int characters = static_cast<int>(offsets.size()) - 1;
     context.cursor = offsets[std::clamp(cursor, 0, characters)];
   }
@@ -165,9 +167,11 @@ BOOL ImmSetOpenStatus(HIMC context, BOOL open) {
 BOOL ImmNotifyIME(HIMC context, DWORD action, DWORD index, DWORD) {
   if (!IsContext(context) || action != NI_COMPOSITIONSTR || index != CPS_CANCEL) return FALSE;
   bool wasComposing;
+  HWND window;
   {
     std::lock_guard lock(Context().mutex);
     wasComposing = Context().composing;
+    window = Context().window;
     Context().composing = false;
     Context().composition.clear();
     Context().cursor = 0;
@@ -178,10 +182,7 @@ BOOL ImmNotifyIME(HIMC context, DWORD action, DWORD index, DWORD) {
     SDL_StopTextInput();
     SDL_StartTextInput();
   }
-  if (wasComposing) {
-    HWND window = GetForegroundWindow();
-    if (window) PostMessageA(window, WM_IME_ENDCOMPOSITION, 0, 0);
-  }
+  if (wasComposing && window) PostMessageA(window, WM_IME_ENDCOMPOSITION, 0, 0);
   return TRUE;
 }
 

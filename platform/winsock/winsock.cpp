@@ -22,6 +22,7 @@ struct SocketRecord {
   long events = 0;
   bool readPosted = false;    // FD_READ waits for a recv
   int availableAtRecv = 0;    // what the last recv left unread
+  bool recvFilled = false;    // the last recv got all it asked for: the caller may want more
   bool acceptPosted = false;  // FD_ACCEPT waits for an accept
   bool writeArmed = false;    // FD_WRITE is due when the socket can send
   bool closePosted = false;
@@ -253,7 +254,10 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
   int got = posix_socket::Receive(record->fd, buffer, length, (flags & MSG_PEEK) != 0, &error);
   // Every recv answers the outstanding FD_READ; the next one is earned by new data.
   record->readPosted = false;
-  record->availableAtRecv = posix_socket::Available(record->fd);
+  record->recvFilled = got > 0 && got == length;
+  // A peek leaves what it saw; a recv that got less than it asked for emptied the socket, so
+  // whatever is there afterwards is new.
+  record->availableAtRecv = (flags & MSG_PEEK) && got > 0 ? got : 0;
   return got < 0 ? Fail(error) : got;
 }
 
@@ -317,7 +321,10 @@ void PollPlatformSockets() {
         continue;
       }
       int available = r.readable ? posix_socket::Available(record.fd) : 0;
-      bool newData = available > 0 && available != record.availableAtRecv;
+      // A recv that left bytes for want of room earns FD_READ again at once; one that found too
+      // few (a peek at a partial header) only when more arrive, so a stalled reader is not
+      // flooded.
+      bool newData = available > 0 && (available != record.availableAtRecv || record.recvFilled);
       if (newData && (record.events & FD_READ) && !record.readPosted) {
         record.readPosted = true;
         post(FD_READ, 0);

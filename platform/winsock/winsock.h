@@ -63,9 +63,10 @@ int WSACleanup();
 int WSAGetLastError();
 // Registers (events non-zero) or cancels (0) the notifications of a socket, and makes it
 // non-blocking either way. After registering, FD_WRITE comes once when the socket can send; again
-// only after a send that could not take all its bytes. FD_READ comes when data arrives and, after
-// a recv, again only when more has arrived since. FD_CLOSE comes once, after the peer closed and
-// once no unreported data is left, or on a connection error (its number in the high word).
+// only after a send that could not take all its bytes. FD_READ comes when data arrives; after a
+// recv, again when data is left and that recv got all it asked for, else only when more arrives
+// (a reader waiting for a whole header is not flooded). FD_CLOSE comes once, after the peer closed
+// and once no unreported data is left, or on a connection error (its number in the high word).
 int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, long events);
 // Closes the socket and removes its notifications still queued.
 int closesocket(SOCKET socket);
