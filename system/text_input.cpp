@@ -129,7 +129,14 @@ void ReadComposition(const ImmCalls& imm, HIMC context, char* buffer) {
   LONG n = imm.getCompositionString
                ? imm.getCompositionString(context, GCS_COMPSTR, buffer, kCompositionSize - 1)
                : 0;
-  buffer[std::clamp<LONG>(n, 0, kCompositionSize - 1)] = '\0';
+  n = std::clamp<LONG>(n, 0, kCompositionSize - 1);
+  // A string cut by the buffer keeps whole characters only.
+  LONG end = 0;
+  for (LONG i = 0; i < n;) {
+    i += IsLead(buffer + i) ? 2 : 1;
+    if (i <= n) end = i;
+  }
+  buffer[end] = '\0';
 }
 
 void FreeCandidates() {

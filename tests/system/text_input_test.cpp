@@ -116,7 +116,16 @@ TEST_F(TextInputTest, AnImeResultReachesTheRingAndTypingGoesOnWithTheImeOff) {
   ASSERT_EQ(ProcessWindowMessages(), 0);
   EXPECT_FALSE(IsImeComposing());
   EXPECT_EQ(TakeAll(), "\x93\xFA\x96\x7B");
+
+  // A composition longer than the buffer is cut to whole characters and terminated.
+  std::string longComposition;
+  for (int i = 0; i < 600; ++i) longComposition += "\xE3\x81\x82";  // "あ"
+  ASSERT_EQ(InjectPlatformComposition(window, longComposition.c_str(), 0), 0);
+  ASSERT_EQ(ProcessWindowMessages(), 0);
+  EXPECT_EQ(std::strlen(GetImeCompositionString()), 1022u);
   SetImeUse(0);
+  EXPECT_STREQ(GetImeCompositionString(), "");
+  EXPECT_FALSE(IsImeComposing());
 }
 
 struct EditCase {
