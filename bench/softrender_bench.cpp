@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "graphics/draw_settings.h"
 #include "softrender/software_kernels.h"
 
 namespace {
@@ -115,20 +114,24 @@ std::unique_ptr<Scene> MakeScene(int width, int height, int type, Op op) {
   return s;
 }
 
+// The draw settings that the kernels are given.
+KernelDrawSettings kernelSettings{};
+
 void SetDrawSettings(Op op, int width, int height) {
-  DrawSettings* d = GetDrawSettings();
-  d->blendMode = op == Op::Alpha ? 1 : op == Op::Add ? 2 : 0;
-  d->blendParam = op == Op::Alpha ? kBlendParam : 255;
-  d->drawBrightness[0] = d->drawBrightness[1] = d->drawBrightness[2] = 255;
-  d->drawArea = RECT{0, 0, width, height};
+  kernelSettings =
+      KernelDrawSettings{op == Op::Alpha ? 1
+                         : op == Op::Add ? 2
+                                         : 0,
+                         op == Op::Alpha ? kBlendParam : 255, 0xFFFFFF, RECT{0, 0, width, height}};
 }
 
 void DrawWithKernels(Scene& s, Op op) {
   if (op == Op::Stretch) {
     int32_t rect[4] = {0, 0, s.width, s.height};
-    DrawMEMIMGStretched(&s.destImage, &s.sourceImage, rect, 0, nullptr);
+    DrawMEMIMGStretched(&s.destImage, &s.sourceImage, rect, 0, nullptr, &kernelSettings);
   } else {
-    DrawMEMIMGAtPosition(&s.destImage, &s.sourceImage, 0, 0, op == Op::KeyCopy ? 1 : 0, nullptr);
+    DrawMEMIMGAtPosition(&s.destImage, &s.sourceImage, 0, 0, op == Op::KeyCopy ? 1 : 0, nullptr,
+                         &kernelSettings);
   }
 }
 

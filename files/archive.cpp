@@ -524,6 +524,25 @@ int MatchArchiveWildcard(const char* name, const char* pattern, const ArchiveRec
   return MatchFrom(name, pattern, record->codePageKind) ? 0 : -1;
 }
 
+namespace {
+
+ArchiveFindState* StartArchiveFind(ArchiveRecord* record, std::uint32_t folder,
+                                   const char* upperCasedName, FindResultRecord* result) {
+  auto* state = static_cast<ArchiveFindState*>(TrackedAllocZeroed(sizeof(ArchiveFindState)));
+  if (!state) return nullptr;
+  state->archive = record;
+  std::strcpy(state->pattern, upperCasedName);
+  state->folder = folder;
+  state->nextIndex = 0;
+  if (FetchNextArchiveMatch(state, result) != 0) {
+    TrackedFree(state);
+    return nullptr;
+  }
+  return state;
+}
+
+}  // namespace
+
 ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern,
                                    FindResultRecord* result) {
   CompletePendingLoad(record);
@@ -537,17 +556,15 @@ ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern,
   if (folder[0] && ChangeArchiveDir(record, folder, 1, nullptr) != 0) return nullptr;
   const std::uint32_t searched = record->currentDir;
   record->currentDir = saved;
-  auto* state = static_cast<ArchiveFindState*>(TrackedAllocZeroed(sizeof(ArchiveFindState)));
-  if (!state) return nullptr;
-  state->archive = record;
-  std::strcpy(state->pattern, name);
-  state->folder = searched;
-  state->nextIndex = 0;
-  if (FetchNextArchiveMatch(state, result) != 0) {
-    TrackedFree(state);
-    return nullptr;
-  }
-  return state;
+  return StartArchiveFind(record, searched, name, result);
+}
+
+ArchiveFindState* BeginArchiveFolderFind(ArchiveRecord* record, const ArchiveFileEntry& folder,
+                                         FindResultRecord* result) {
+  CompletePendingLoad(record);
+  ArchiveDirEntry dir;
+  if (!IsFolder(folder) || !ReadDirEntry(record, folder.dataOffset, &dir)) return nullptr;
+  return StartArchiveFind(record, folder.dataOffset, "*", result);
 }
 
 int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result) {
@@ -587,6 +604,20 @@ int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result) {
     return 0;
   }
   return -1;
+}
+
+int GetArchiveFoundEntry(const ArchiveFindState* state, ArchiveFileEntry* entry,
+                         const char** storedName) {
+  ArchiveDirEntry dir;
+  if (state->nextIndex < 3 || !ReadDirEntry(state->archive, state->folder, &dir)) return -1;
+  const std::uint32_t index = state->nextIndex - 3;
+  if (index >= dir.entryCount) return -1;
+  ReadFileEntry(state->archive, dir, index, entry);
+  std::uint16_t units, checkSum;
+  const std::uint8_t* form;
+  return ReadNameEntry(state->archive, entry->nameOffset, &units, &checkSum, &form, storedName)
+             ? 0
+             : -1;
 }
 
 int EndArchiveFind(ArchiveFindState* state) {

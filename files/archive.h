@@ -114,6 +114,10 @@ int MatchArchiveWildcard(const char* name, const char* pattern, const ArchiveRec
 
 int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const char* path,
                      int noWait);
+// Opens the entry itself rather than the first one its name finds: a tool walking an archive
+// reads each entry it meets, even where two share a name.
+int OpenArchiveEntryOf(ArchiveEntryStream* stream, ArchiveRecord* record,
+                       const ArchiveFileEntry& entry, int noWait);
 std::uint32_t ReadArchiveEntry(ArchiveEntryStream* stream, void* buffer, std::uint32_t byteCount);
 int SeekArchiveEntry(ArchiveEntryStream* stream, std::int32_t offset, int origin);
 std::int32_t TellArchiveEntry(ArchiveEntryStream* stream);
@@ -126,6 +130,14 @@ ArchiveFindState* BeginArchiveFind(ArchiveRecord* record, const char* pattern,
                                    FindResultRecord* result);
 int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result);
 int EndArchiveFind(ArchiveFindState* state);
+// Every entry of the folder that `folder` (a folder's own entry) names, found by its record
+// rather than by its name. Null when the entry is no folder of this archive.
+ArchiveFindState* BeginArchiveFolderFind(ArchiveRecord* record, const ArchiveFileEntry& folder,
+                                         FindResultRecord* result);
+// The entry of the last match found and its whole stored name (a find result holds at most 259
+// bytes of it): 0, or -1 for "." and "..".
+int GetArchiveFoundEntry(const ArchiveFindState* state, ArchiveFileEntry* entry,
+                         const char** storedName);
 
 // The key: with a key string its bytes repeated to 12, else the engine's fill; then the engine's
 // transform. The fallback key is tried when an archive's signature does not come out.

@@ -49,6 +49,13 @@ int OpenArchiveEntry(ArchiveEntryStream* stream, ArchiveRecord* record, const ch
   *stream = ArchiveEntryStream{};
   ArchiveFileEntry entry;
   if (FindArchiveFileEntry(path, record, &entry) != 0) return -1;
+  return OpenArchiveEntryOf(stream, record, entry, noWait);
+}
+
+int OpenArchiveEntryOf(ArchiveEntryStream* stream, ArchiveRecord* record,
+                       const ArchiveFileEntry& entry, int noWait) {
+  *stream = ArchiveEntryStream{};
+  if (entry.attributes & 0x10) return -1;
   const bool packed = IsPacked(record, entry);
   const std::uint64_t stored = packed ? entry.packedSize : entry.dataSize;
   const std::uint64_t start = std::uint64_t{record->dataAreaOffset} + entry.dataOffset;

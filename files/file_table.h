@@ -5,21 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "system/date_record.h"
+
 // A file handle of the installed set: 0 is the failed open. Widened to pointer size, since the
 // plain set's handles are record addresses.
 using FileHandle = std::intptr_t;
 // A find handle: -1 when nothing matched.
 using FindHandle = std::intptr_t;
-
-// A local date and time.
-struct DateRecord {
-  std::int32_t year;
-  std::int32_t month;
-  std::int32_t day;
-  std::int32_t hour;
-  std::int32_t minute;
-  std::int32_t second;
-};
 
 // One directory entry as the find operations report it.
 struct FindResultRecord {

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "files/color_convert.h"
-#include "graphics/screen_mode.h"
 #include "system/math.h"
 #include "system/tracked_memory.h"
 
@@ -209,10 +208,9 @@ int CreateMEMIMG(MEMIMG* image, int width, int height, int pitch, uint32_t trans
   return 0;
 }
 
-int CreateScreenMEMIMG(MEMIMG* image, int width, int height, int pixelType) {
+int CreateScreenMEMIMG(MEMIMG* image, int width, int height, int pixelType, int screenColorBits) {
   std::memset(image, 0, sizeof(*image));
-  if (pixelType == -1)
-    pixelType = GetScreenColorBitDepth() == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
+  if (pixelType == -1) pixelType = screenColorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
   return CreateMEMIMG(image, width, height, -1, 0, pixelType, 0, 0, 0, nullptr);
 }
 

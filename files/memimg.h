@@ -50,7 +50,8 @@ struct MEMIMG {
 
 int CreateMEMIMG(MEMIMG* image, int width, int height, int pitch, uint32_t transparentColor,
                  int pixelType, int paletteFlag, int alphaFlag, int tablesFlag, void* pixelBuffer);
-int CreateScreenMEMIMG(MEMIMG* image, int width, int height, int pixelType);
+// Pixel type -1 takes the screen's: 5:6:5 when screenColorBits is 16, else 32-bit.
+int CreateScreenMEMIMG(MEMIMG* image, int width, int height, int pixelType, int screenColorBits);
 int MakeSubMEMIMG(MEMIMG* view, const MEMIMG* source, int x, int y, int width, int height);
 int IsMEMIMGValid(const MEMIMG* image);
 int ReleaseMEMIMG(MEMIMG* image);

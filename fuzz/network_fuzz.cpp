@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+#include "host/network.h"
 #include "system/log.h"
-#include "system/network.h"
 #include "system/system.h"
 
 namespace {

@@ -8,9 +8,22 @@
 #include "game/game_state.h"
 #include "game/host_calls.h"
 #include "game/play_scene.h"
-#include "platform/win32/kernel.h"
 
 namespace {
+
+// The game plays on without a sound that does not load (missing, damaged, or no sound device),
+// and says which one is silent; the engine's log, when on, holds the reason.
+int LoadSoundOrReport(const char* path) {
+  const int sound = LoadSoundDataFile(path, 3, -1);
+  if (sound == -1) {
+    std::fprintf(
+        stderr,
+        reinterpret_cast<const char*>(u8"mub: %s を読み込めませんでした（この音なしで続けます）\n"),
+        path);
+    LogPrintf("%s を読み込めませんでした", path);
+  }
+  return sound;
+}
 
 int LoadWhole(const char* path) {
   const int graph = LoadGraphFile(path);
@@ -78,10 +91,10 @@ void LoadBitmapFont() {
 void LoadGameSounds() {
   char path[32];
   std::snprintf(path, sizeof path, "sound/b%01x.ogg", 0);
-  tables.musicSound = LoadSoundDataFile(path, 3, -1);
+  tables.musicSound = LoadSoundOrReport(path);
   for (int i = 0; i < 7; ++i) {
     std::snprintf(path, sizeof path, "sound/e%01x.ogg", i);
-    tables.effectSounds[i] = LoadSoundDataFile(path, 3, -1);
+    tables.effectSounds[i] = LoadSoundOrReport(path);
   }
   game.musicIndex = kNoMusic;
 }

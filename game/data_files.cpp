@@ -2,8 +2,12 @@
 #include "game/data_files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "engine.h"
 
 namespace {
 
@@ -106,7 +110,7 @@ void LoadConfig() {
 
 void SaveConfig() {
   const auto bytes = ConfigBytes(game.config);
-  WriteFileAtomically(kConfigPath, bytes);
+  SaveFile(kConfigPath, bytes);
 }
 
 void LoadSaveData() {
@@ -117,21 +121,16 @@ void LoadSaveData() {
 
 void WriteSaveData() {
   const auto bytes = SaveDataBytes(game.save);
-  WriteFileAtomically(kSavePath, bytes);
+  SaveFile(kSavePath, bytes);
 }
 
-bool WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes) {
-  const std::string temporary = std::string(path) + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  written = std::fflush(file) == 0 && written;
-  written = std::fclose(file) == 0 && written;
-  if (!written || std::rename(temporary.c_str(), path) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+bool SaveFile(const char* path, std::span<const std::uint8_t> bytes) {
+  if (WriteFileAtomically(path, bytes) == 0) return true;
+  const char* reason = std::strerror(errno);
+  std::fprintf(stderr, reinterpret_cast<const char*>(u8"mub: %s を保存できませんでした: %s\n"),
+               path, reason);
+  LogPrintf("%s を保存できませんでした: %s", path, reason);
+  return false;
 }
 
 PlayerType ParsePlayerRecord(const std::uint8_t* r) {

@@ -42,9 +42,9 @@ void LoadBossTable();
 void LoadItemTable();
 void LoadTypeTables();
 
-// Writes the bytes to a temporary file beside `path` and renames it into place, so the previous
-// file survives a failed or interrupted write. Returns false when nothing was replaced.
-bool WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes);
+// Replaces the file whole (see WriteFileAtomically); when that fails the previous file stays, the
+// failure goes to standard error and the engine's log, and the game plays on. False on failure.
+bool SaveFile(const char* path, std::span<const std::uint8_t> bytes);
 
 // Reads up to `buffer.size()` bytes from the start of a file; -1 when it cannot be opened.
 long ReadFilePrefix(const char* path, std::span<std::uint8_t> buffer);

@@ -1,7 +1,6 @@
 // The main loop's frame pacing on the engine's millisecond clock and the platform's Sleep.
 #include "engine.h"
 #include "game/frame_pacing.h"
-#include "platform/win32/kernel.h"
 
 namespace {
 

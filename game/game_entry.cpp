@@ -11,7 +11,6 @@
 #include "game/keys.h"
 #include "game/scenes.h"
 #include "game/sound.h"
-#include "platform/win32/user.h"
 
 namespace {
 

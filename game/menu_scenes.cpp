@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine.h"
 #include "game/data_files.h"
 #include "game/game_state.h"
 #include "game/keys.h"
 #include "game/play_scene.h"
 #include "game/replay.h"
 #include "game/sound.h"
-#include "system/random.h"
 
 namespace {
 

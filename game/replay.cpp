@@ -111,7 +111,7 @@ void CommitStageReplay() {
   }
   WriteInt32(recording.data() + 24, game.stageScore);
   WriteInt32(recording.data() + 28, CheckWordOf(recording.data()));
-  if (WriteFileAtomically(storedPath.c_str(), recording)) std::remove(kRecordingPath);
+  if (SaveFile(storedPath.c_str(), recording)) std::remove(kRecordingPath);
 }
 
 bool StartReplayPlayback(const char* path) {

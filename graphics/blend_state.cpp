@@ -11,6 +11,7 @@
 #include "graphics/graph_handle.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_core.h"
+#include "graphics/shader_pack.h"
 #include "graphics/vertex_batch.h"
 
 namespace {
@@ -357,8 +358,17 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
   check(SetRenderStateCached(D3DRS_ALPHABLENDENABLE, &cache.alphaBlendEnable,
                              program.alphaBlendEnable ? 1 : 0));
   int32_t factorMirror = static_cast<int32_t>(cache.textureFactor);
+  const int32_t previousFactor = factorMirror;
   check(SetRenderStateCached(D3DRS_TEXTUREFACTOR, &factorMirror, program.textureFactor));
   cache.textureFactor = static_cast<uint32_t>(factorMirror);
+  if (AreShadersInUse() && (cache.forceResend || factorMirror != previousFactor)) {
+    const uint32_t factor = cache.textureFactor;
+    const float values[4] = {static_cast<float>(factor & 0xFF) / 255.0f,
+                             static_cast<float>((factor >> 8) & 0xFF) / 255.0f,
+                             static_cast<float>((factor >> 16) & 0xFF) / 255.0f,
+                             static_cast<float>(factor >> 24) / 255.0f};
+    UploadPixelShaderConstants(1, 5, values);
+  }
   check(SendBlendValue(D3DRS_SRCBLEND, &cache.srcBlend, program.srcBlend));
   check(SendBlendValue(D3DRS_DESTBLEND, &cache.destBlend, program.destBlend));
   check(SendBlendValue(D3DRS_BLENDOP, &cache.blendOp, program.blendOp));

@@ -7,11 +7,12 @@
 
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
+#include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/user.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -106,14 +107,17 @@ int UpdateProjectionMatrix() {
                      ? static_cast<float>(camera.targetHeight) /
                            static_cast<float>(camera.targetWidth) * camera.aspectFactor
                      : -1.0f;
+  int screenWidth = 0;
+  int screenHeight = 0;
+  GetScreenModeSize(&screenWidth, &screenHeight);
   switch (camera.projectionMode) {
     case 0:
       MakeFovProjectionMatrix(&camera.projectionMatrix, camera.fieldOfView, camera.nearZ,
-                              camera.farZ, aspect);
+                              camera.farZ, aspect, screenWidth, screenHeight);
       break;
     case 1:
       MakeOrthoProjectionMatrix(&camera.projectionMatrix, camera.orthographicSize, camera.nearZ,
-                                camera.farZ, aspect);
+                                camera.farZ, aspect, screenWidth, screenHeight);
       break;
     default: break;
   }

@@ -8,9 +8,9 @@
 #include "graphics/draw_target.h"
 #include "graphics/frame_present.h"
 #include "graphics/graphics_core.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -295,7 +295,7 @@ int CreateDirect3DDevice() {
     core.inScene = 0;
   }
   const UINT adapter = static_cast<UINT>(core.adapterIndex);
-  HWND window = GetEngineWindowHandle();
+  HWND window = hostCallTable.getWindowHandle();
   const bool multisample = core.multiSampleType != 0;
 
   D3DPRESENT_PARAMETERS parameters{};
@@ -317,7 +317,7 @@ int CreateDirect3DDevice() {
                                                                             : D3DFMT_X1R5G5B5;
     return D3DFMT_UNKNOWN;
   };
-  if (IsWindowedMode()) {
+  if (hostCallTable.isWindowedMode()) {
     D3DDISPLAYMODE desktop{};
     core.direct3D->GetAdapterDisplayMode(adapter, &desktop);
     parameters.BackBufferFormat = desktop.Format;
@@ -326,7 +326,7 @@ int CreateDirect3DDevice() {
     if (desktop.Format == D3DFMT_R5G6B5 || desktop.Format == D3DFMT_X1R5G5B5 ||
         desktop.Format == D3DFMT_A1R5G5B5)
       core.screenColorBits = 16;
-    EnableDesktopComposition(core.compositionAlwaysOff ? 0 : 1);
+    hostCallTable.enableDesktopComposition(core.compositionAlwaysOff ? 0 : 1);
   } else if (GetOsVersionCode() >= kVistaVersionCode &&
              (core.request320x240 || GetDrawSettings()->emulation320x240 ||
               core.presentSourceRectSet)) {
@@ -346,8 +346,8 @@ int CreateDirect3DDevice() {
                                    parameters.FullScreen_RefreshRateInHz,
                                    parameters.BackBufferFormat,
                                    D3DSCANLINEORDERING_PROGRESSIVE};
-    EnableDesktopComposition(0);
-    if (GetEngineModuleEntry("dwmapi.dll", "DwmEnableComposition") != nullptr)
+    hostCallTable.enableDesktopComposition(0);
+    if (hostCallTable.getModuleEntry("dwmapi.dll", "DwmEnableComposition") != nullptr)
       LogWriteText("Desktop Window Manager を無効にしました\n");
   }
 

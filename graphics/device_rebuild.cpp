@@ -2,6 +2,7 @@
 // itself and created again, its resources re-created from the engine's records and its state
 // re-sent; the graphics end releases everything.
 #include "graphics/blend_state.h"
+#include "graphics/buffer_handles.h"
 #include "graphics/camera.h"
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
@@ -11,14 +12,15 @@
 #include "graphics/graph_handle.h"
 #include "graphics/graphics_core.h"
 #include "graphics/mask.h"
+#include "graphics/model_system.h"
 #include "graphics/screen_mode.h"
+#include "graphics/shader_pack.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/system_state.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -49,7 +51,10 @@ void ForgetDeviceObjectsInCache() {
 
 int ShutDownDirect3D() {
   GraphicsCoreState& core = GraphicsCore();
-  if (!IsWindowedMode() &&
+  ReleaseAllModelBuffers();
+  ReleaseVertexDeclarations();
+  ReleaseShaderObjects();
+  if (!hostCallTable.isWindowedMode() &&
       (!core.direct3DActive ||
        (GetOsVersionCode() >= kVistaVersionCode &&
         (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet))))
@@ -58,6 +63,7 @@ int ShutDownDirect3D() {
   ReleaseObject(core.subBackBuffer);
   ReleaseObject(core.backBuffer);
   ReleaseObject(core.swapChain);
+  ReleaseBrightnessVolumeTexture();
   if (core.device != nullptr) {
     LogWriteText("Direct3DDevice9 の解放 3\n");
     ReleaseObject(core.device);
@@ -79,13 +85,13 @@ int ShutDownDirect3D() {
 
 int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, int refreshRate) {
   GraphicsCoreState& core = GraphicsCore();
-  const bool graphicsOff = EngineSettings().noGraphics != 0;
+  const bool graphicsOff = hostCallTable.isGraphicsSwitchedOff() != 0;
   const bool wasDirect3D = core.direct3DActive != 0;
   if (!graphicsOff) {
     if (wasDirect3D) {
       // The white graph is made from memory, so no reload restores it: it is made again on use.
       DeleteBuiltInWhiteGraph();
-      ReleaseMaskScreen();
+      FreeMaskScreen();
       ReleaseAllGraphDeviceResources();
     }
     ShutDownDirect3D();
@@ -96,9 +102,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
     core.screenColorBits = colorBits;
     core.refreshRate = refreshRate;
   } else {
-    EngineSubsystemCalls& calls = GetEngineSubsystemCalls();
-    calls.shutdownInputDevices();
-    calls.initializeInputDevices();
+    hostCallTable.restartInputDevices();
   }
   if (graphicsOff) return 0;
 
@@ -140,11 +144,13 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   }
   if (modeChange) {
     ReloadGraphsFromFiles();
+    RestoreModelTextures();
     RecreateAllFonts();
   } else {
     RunGraphReloadCallback();
   }
   ReapplyDeviceState();
+  RecreateAllModelBuffers();
   settings->deviceRecreated = 1;
   if (!modeChange) {
     RECT area = GetRequestedDrawArea();
@@ -175,12 +181,15 @@ int EndGraphicsSystem() {
   if (!core.initialised) return 0;
   DeleteBuiltInWhiteGraph();
   DeleteAllGraphHandles();
-  SetMaskUseFlag(0);
-  ReleaseMaskScreen();
+  DeleteAllVertexBufferHandles();
+  DeleteAllIndexBufferHandles();
+  DeleteAllShaderHandles();
+  ShutDownMaskScreen();
   DeleteAllMaskHandles();
   DeleteAllLights();
   ShutDownDirect3D();
   ReleaseSoftwareScreenImages();
+  ReleaseShaderPack();
   core.initialised = 0;
   core.direct3DActive = 0;
   core.deviceLost = 0;

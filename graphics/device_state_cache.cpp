@@ -11,6 +11,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/frame_present.h"
 #include "graphics/graphics_core.h"
+#include "graphics/shader_pack.h"
 #include "graphics/vertex_batch.h"
 #include "system/log.h"
 
@@ -79,6 +80,42 @@ D3DCULL CullModeFor(int mode) {
     case 2: return D3DCULL_CW;
     default: return D3DCULL_NONE;
   }
+}
+
+// The view matrix last sent, for the lights' view-space shader constants.
+Matrix4 lastView = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+
+bool ShadersOn() { return AreShadersInUse() != 0; }
+
+// Rows of the transposed matrix, which are the matrix's columns.
+void UploadTransposed(const Matrix4* matrix, int firstRegister) {
+  float rows[4][4];
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) rows[r][c] = matrix->m[c][r];
+  UploadVertexShaderConstants(4, firstRegister, &rows[0][0]);
+}
+
+// A light's position and direction in view space, two registers from 14 + 7 x light.
+void UploadLightViewConstants(int index) {
+  const int first = 14 + 7 * index;
+  if (first + 2 > kVertexShaderConstantCount || !cache.lightUsed[index]) return;
+  const D3DLIGHT9& light = cache.lights[index];
+  const float in[2][4] = {{light.Position.x, light.Position.y, light.Position.z, 1.0f},
+                          {light.Direction.x, light.Direction.y, light.Direction.z, 0.0f}};
+  float out[2][4];
+  for (int v = 0; v < 2; ++v)
+    for (int c = 0; c < 4; ++c)
+      out[v][c] = in[v][0] * lastView.m[0][c] + in[v][1] * lastView.m[1][c] +
+                  in[v][2] * lastView.m[2][c] + in[v][3] * lastView.m[3][c];
+  UploadVertexShaderConstants(2, first, &out[0][0]);
+}
+
+// Pixel constant 10 of the fog; a zero-length fog range has no such constant and keeps the last.
+void UploadFogConstant() {
+  if (!ShadersOn() || cache.fogEnd == cache.fogStart) return;
+  const float range = cache.fogEnd - cache.fogStart;
+  const float values[4] = {cache.fogEnd / range, -1.0f / range, cache.fogDensity, 2.71828f};
+  UploadPixelShaderConstants(1, 10, values);
 }
 
 }  // namespace
@@ -308,10 +345,22 @@ int SetTextureTransformState(int stage, int on, const Matrix4* matrix) {
 }
 
 int SetFogEnableState(int on) {
-  return SendRenderState(D3DRS_FOGENABLE, &cache.fogEnable, on ? 1 : 0);
+  const int result = SendRenderState(D3DRS_FOGENABLE, &cache.fogEnable, on ? 1 : 0);
+  UpdateBuiltinShaderSlots();
+  return result;
 }
 
-int SetFogModeState(int mode) { return SendRenderState(D3DRS_FOGVERTEXMODE, &cache.fogMode, mode); }
+int SetFogModeState(int mode) {
+  const int result = SendRenderState(D3DRS_FOGVERTEXMODE, &cache.fogMode, mode);
+  if (ShadersOn() && Device() != nullptr) {
+    const BOOL flags[4] = {mode == D3DFOG_LINEAR, mode == D3DFOG_EXP, mode == D3DFOG_EXP2,
+                           mode != D3DFOG_NONE};
+    SwitchShaderConstantSet(0);
+    Device()->SetVertexShaderConstantB(0, flags, 4);
+  }
+  UpdateBuiltinShaderSlots();
+  return result;
+}
 
 int SetFogColorState(uint32_t color) {
   int32_t mirror = static_cast<int32_t>(cache.fogColor);
@@ -323,15 +372,20 @@ int SetFogColorState(uint32_t color) {
 int SetFogStartEndState(float start, float end) {
   int result = SendFloatRenderState(D3DRS_FOGSTART, &cache.fogStart, start);
   if (SendFloatRenderState(D3DRS_FOGEND, &cache.fogEnd, end) == -1) result = -1;
+  UploadFogConstant();
   return result;
 }
 
 int SetFogDensityState(float density) {
-  return SendFloatRenderState(D3DRS_FOGDENSITY, &cache.fogDensity, density);
+  const int result = SendFloatRenderState(D3DRS_FOGDENSITY, &cache.fogDensity, density);
+  UploadFogConstant();
+  return result;
 }
 
 int SetLightingState(int on) {
-  return SendRenderState(D3DRS_LIGHTING, &cache.lighting, on ? 1 : 0);
+  const int result = SendRenderState(D3DRS_LIGHTING, &cache.lighting, on ? 1 : 0);
+  UpdateBuiltinShaderSlots();
+  return result;
 }
 
 int SetAmbientColorState(const float color[4]) {
@@ -373,6 +427,8 @@ int SetLightRecord(int index, const D3DLIGHT9* light) {
   if (FAILED(device->SetLight(static_cast<DWORD>(index), light))) return -1;
   cache.lights[index] = *light;
   cache.lightUsed[index] = 1;
+  if (ShadersOn()) UploadLightViewConstants(index);
+  UpdateBuiltinShaderSlots();
   return 0;
 }
 
@@ -385,6 +441,7 @@ int SetLightEnableState(int index, int on) {
   FlushVertexBatch();
   if (FAILED(device->LightEnable(static_cast<DWORD>(index), flag))) return -1;
   cache.lightEnabled[index] = flag;
+  UpdateBuiltinShaderSlots();
   return 0;
 }
 
@@ -409,10 +466,20 @@ int SendTransform(D3DTRANSFORMSTATETYPE state, const Matrix4* matrix) {
 
 int SetDeviceWorldTransform(const Matrix4* matrix) { return SendTransform(D3DTS_WORLD, matrix); }
 
-int SetViewTransform(const Matrix4* matrix) { return SendTransform(D3DTS_VIEW, matrix); }
+int SetViewTransform(const Matrix4* matrix) {
+  const int result = SendTransform(D3DTS_VIEW, matrix);
+  if (matrix != nullptr && Device() != nullptr && ShadersOn()) {
+    lastView = *matrix;
+    UploadTransposed(matrix, 6);
+    for (int light = 0; light < kDeviceLightCount; ++light) UploadLightViewConstants(light);
+  }
+  return result;
+}
 
 int SetProjectionTransform(const Matrix4* matrix) {
-  return SendTransform(D3DTS_PROJECTION, matrix);
+  const int result = SendTransform(D3DTS_PROJECTION, matrix);
+  if (matrix != nullptr && Device() != nullptr && ShadersOn()) UploadTransposed(matrix, 2);
+  return result;
 }
 
 int ResetTexCoordIndices() {
@@ -470,15 +537,20 @@ int SetDeviceScissorRect(const RECT* rect) {
   return 0;
 }
 
-// Shader constants reach the device only with the programmable pipeline, which this engine does
-// not set up; the engine set's mirrors are kept all the same.
+// Shader constants reach the device only with programmable shaders in use; the engine set's
+// mirrors are kept all the same.
 int UploadVertexShaderConstants(int count, int firstRegister, const float* data) {
   if (data == nullptr || firstRegister < 0 || count < 0 ||
       firstRegister + count > kVertexShaderConstantCount)
     return -1;
   std::memcpy(cache.vertexShaderConstants[firstRegister], data,
               static_cast<size_t>(count) * 4 * sizeof(float));
-  return 0;
+  if (!ShadersOn() || Device() == nullptr || count == 0) return 0;
+  SwitchShaderConstantSet(0);
+  return FAILED(Device()->SetVertexShaderConstantF(static_cast<UINT>(firstRegister), data,
+                                                   static_cast<UINT>(count)))
+             ? -1
+             : 0;
 }
 
 int UploadPixelShaderConstants(int count, int firstRegister, const float* data) {
@@ -487,7 +559,12 @@ int UploadPixelShaderConstants(int count, int firstRegister, const float* data) 
     return -1;
   std::memcpy(cache.pixelShaderConstants[firstRegister], data,
               static_cast<size_t>(count) * 4 * sizeof(float));
-  return 0;
+  if (!ShadersOn() || Device() == nullptr || count == 0) return 0;
+  SwitchShaderConstantSet(0);
+  return FAILED(Device()->SetPixelShaderConstantF(static_cast<UINT>(firstRegister), data,
+                                                  static_cast<UINT>(count)))
+             ? -1
+             : 0;
 }
 
 int ApplyUserStageSetup(const BlendRenderProgram* program, int graphTextures) {
@@ -562,6 +639,12 @@ int ResetDeviceStateCache() {
   device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   cache.cullMode = 0;
   device->SetRenderState(D3DRS_DITHERENABLE, FALSE);
+  if (ShadersOn()) {
+    static constexpr float kVertexZero[4] = {0.0f, 1.0f, 0.0f, 0.0f};
+    static constexpr float kPixelZero[4] = {0.0f, 0.5f, 1.0f, 2.0f};
+    UploadVertexShaderConstants(1, 0, kVertexZero);
+    UploadPixelShaderConstants(1, 0, kPixelZero);
+  }
   if (cache.vertexShader != nullptr) device->SetVertexShader(nullptr);
   if (cache.pixelShader != nullptr) device->SetPixelShader(nullptr);
   cache.vertexShader = nullptr;

@@ -13,7 +13,7 @@
 #include "graphics/graphics_core.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
-#include "system/window_system.h"
+#include "system/host_call_table.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ int SetBlendModeAndParam(int mode, int param) {
   if (mode < 0 || mode > 14) return -1;
   param = Clamp255(param);
   if (settings->blendMode == mode && settings->blendParam == param) return 0;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   settings->blendMode = mode;
   settings->blendParam = param;
   RefreshVertexColor();
@@ -105,7 +105,7 @@ int SetBlendGraph(int graph, int borderParam, int borderRange) {
       if (texture == nullptr || textureWidth <= 0 || textureHeight <= 0) return -1;
     }
   }
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   settings->blendGraph = graph;
   settings->blendBorderParam = borderParam;
   settings->blendBorderRange = borderRange;
@@ -242,14 +242,14 @@ int SetTransparentColor(int red, int green, int blue) {
 int SetWaitForVerticalSync(int flag) {
   DrawSettings* settings = GetDrawSettings();
   settings->noVerticalSync = flag == 0 ? 1 : 0;
-  if (!IsEngineRunning()) settings->verticalSyncRequest = flag;
+  if (!hostCallTable.isEngineRunning()) settings->verticalSyncRequest = flag;
   return 0;
 }
 
 int GetWaitForVerticalSync() { return GetDrawSettings()->noVerticalSync ? 0 : 1; }
 
 int SetUseHardwareGraphics(int flag) {
-  if (IsEngineRunning()) return -1;
+  if (hostCallTable.isEngineRunning()) return -1;
   GraphicsCore().softwareSwitch = flag == 0 ? 1 : 0;
   return 0;
 }

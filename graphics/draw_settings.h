@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/win32/win32_types.h"
+#include "softrender/software_kernels.h"
 #include "system/math.h"
 
 struct MEMIMG;
@@ -156,4 +157,10 @@ void GetBlendTextureScale(float* u, float* v);
 inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings) {
   return settings->drawBrightness[0] | (uint32_t{settings->drawBrightness[1]} << 8) |
          (uint32_t{settings->drawBrightness[2]} << 16);
+}
+
+// What the software kernels read of the draw settings.
+inline KernelDrawSettings GetKernelDrawSettings(const DrawSettings* settings) {
+  return KernelDrawSettings{settings->blendMode, settings->blendParam,
+                            GetDrawBrightnessRGB(settings), settings->drawArea};
 }

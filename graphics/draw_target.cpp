@@ -14,8 +14,7 @@
 #include "graphics/graphics_core.h"
 #include "graphics/mask.h"
 #include "graphics/vertex_batch.h"
-#include "system/system_state.h"
-#include "system/window_system.h"
+#include "system/host_call_table.h"
 
 namespace {
 
@@ -38,13 +37,7 @@ void SetDefaultCamera(int width, int height) {
 
 }  // namespace
 
-uint32_t GetBackgroundColor() {
-  const PreInitSettings& settings = EngineSettings();
-  if (!settings.backgroundSet) return 0;
-  return (static_cast<uint32_t>(settings.backgroundRed & 0xFF) << 16) |
-         (static_cast<uint32_t>(settings.backgroundGreen & 0xFF) << 8) |
-         static_cast<uint32_t>(settings.backgroundBlue & 0xFF);
-}
+uint32_t GetBackgroundColor() { return hostCallTable.getBackgroundColor(); }
 
 int GetDrawTargetSize(int* width, int* height) {
   const CameraSettings& camera = GetDrawSettings()->camera;
@@ -56,7 +49,7 @@ int GetDrawTargetSize(int* width, int* height) {
 int SetDrawTarget(int target) {
   GraphicsCoreState& core = GraphicsCore();
   if (!core.initialised) return -1;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   // Every check comes before any change: a refused target leaves everything as it was.
   const bool screen = IsScreenDrawTarget(target);
   if (!screen && IsGraphDrawValid(target) != 1) return -1;
@@ -92,8 +85,8 @@ int SetDrawTarget(int target) {
 
   DrawSettings* settings = GetDrawSettings();
   settings->drawTarget = target;
-  if (target == kDrawTargetFrontScreen && GetEngineWindowHandle() != nullptr)
-    SetTimer(GetEngineWindowHandle(), kFrontScreenTimerId, kFrontScreenTimerPeriod,
+  if (target == kDrawTargetFrontScreen && hostCallTable.getWindowHandle() != nullptr)
+    SetTimer(hostCallTable.getWindowHandle(), kFrontScreenTimerId, kFrontScreenTimerPeriod,
              FrontScreenTimerProc);
 
   CameraSettings& camera = settings->camera;

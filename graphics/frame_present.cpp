@@ -7,13 +7,14 @@
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/graphics_core.h"
+#include "graphics/screen_log.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/gdi_present.h"
 #include "platform/win32/kernel.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -55,10 +56,10 @@ int PresentDirect3D(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
                                       D3DTEXF_NONE)))
     return -1;
   if (core.swapChain == nullptr) return 0;
-  HWND window = GetEngineWindowHandle();
+  HWND window = hostCallTable.getWindowHandle();
   uint64_t start = GetMicrosecondCount(0);
   HRESULT result;
-  if (IsWindowedMode()) {
+  if (hostCallTable.isWindowedMode()) {
     if (rect == nullptr) {
       core.lastSourceRect = source;
       result = core.swapChain->Present(&core.lastSourceRect, &destination, window, nullptr, 0);
@@ -71,7 +72,7 @@ int PresentDirect3D(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
     result = core.swapChain->Present(&source, &destination, window, nullptr, 0);
   }
   if (FAILED(result)) return -1;
-  if (GetRunWhileInactive() && !GetDrawSettings()->noVerticalSync &&
+  if (hostCallTable.getRunWhileInactive() && !GetDrawSettings()->noVerticalSync &&
       GetMicrosecondCount(0) - start < kPresentWaitedMicroseconds)
     WaitVerticalBlankPaced();
   return 0;
@@ -97,7 +98,7 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
   info.masks[1] = format->greenMask;
   info.masks[2] = format->blueMask;
   const BITMAPINFO* bitmapInfo = reinterpret_cast<const BITMAPINFO*>(&info);
-  HWND window = GetEngineWindowHandle();
+  HWND window = hostCallTable.getWindowHandle();
   HDC dc = GetDC(window);
   if (dc == nullptr) return 0;
   const void* pixels = screen->pixels;
@@ -131,7 +132,7 @@ int PresentFrame() { return PresentFrameRect(nullptr); }
 
 int PresentFrameRect(const RECT* rect) {
   GraphicsCoreState& core = GraphicsCore();
-  if (!core.initialised || IsQuitRequested()) return -1;
+  if (!core.initialised || hostCallTable.isQuitRequested()) return -1;
   if (core.deviceLost && RetryLostDevice() != 0) return -1;
   RECT mapped{};
   if (rect != nullptr) {
@@ -150,10 +151,10 @@ int PresentFrameRect(const RECT* rect) {
   RECT source{0, 0, core.screenWidth, core.screenHeight};
   RECT destination{0, 0, core.screenWidth, core.screenHeight};
   if (doubled) source = RECT{0, 0, 320, 240};
-  if (IsWindowedMode() && !doubled) {
+  if (hostCallTable.isWindowedMode() && !doubled) {
     double scaleX = 1;
     double scaleY = 1;
-    GetWindowScaleFactors(&scaleX, &scaleY);
+    hostCallTable.getWindowScaleFactors(&scaleX, &scaleY);
     destination.right = static_cast<LONG>(core.screenWidth * scaleX);
     destination.bottom = static_cast<LONG>(core.screenHeight * scaleY);
   }
@@ -162,14 +163,14 @@ int PresentFrameRect(const RECT* rect) {
 }
 
 int PresentFrameForRepaint() {
-  if (!IsWindowedMode() && IsDirect3DMode()) EnsureSubBackBufferCopy();
+  if (!hostCallTable.isWindowedMode() && IsDirect3DMode()) EnsureSubBackBufferCopy();
   return PresentFrameRect(nullptr);
 }
 
 void FrontScreenTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   KillTimer(window, kFrontScreenTimerId);
   if (GetDrawSettings()->drawTarget != kDrawTargetFrontScreen) return;
-  if (!IsWindowedMode() && IsDirect3DMode()) EnsureSubBackBufferCopy();
+  if (!hostCallTable.isWindowedMode() && IsDirect3DMode()) EnsureSubBackBufferCopy();
   PresentFrameRect(nullptr);
   SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerPeriod, FrontScreenTimerProc);
 }

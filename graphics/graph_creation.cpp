@@ -15,10 +15,11 @@
 #include "graphics/graph_record.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_core.h"
+#include "graphics/model_system.h"
 #include "graphics/screen_mode.h"
 #include "media/movie.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ int LoadDividedGraphFile(const char* path, int count, int across, int down, int 
 
 int LoadGraphFileCore(const char* path, int notUsed, int mirror, int movieOption) {
   if (!GraphicsCore().initialised || path == nullptr) return -1;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   ImagePair pair;
   if (pair.LoadFile(path, mirror ? 1 : 0)) {
     const int graph = CreateGraphFromImage(&pair.image, pair.Alpha(), notUsed, mirror, 0);
@@ -231,7 +232,7 @@ int LoadGraphFileCore(const char* path, int notUsed, int mirror, int movieOption
 int LoadDividedGraphFileCore(const char* path, int count, int across, int down, int width,
                              int height, int* handles, int notUsed, int mirror) {
   if (path == nullptr) return -1;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   ImagePair pair;
   if (!pair.LoadFile(path, mirror ? 1 : 0)) {
     LogPrintf("右記のグラフィックファイルのロードに失敗しました：%s", path);
@@ -312,7 +313,7 @@ int CreateGraphFromImage(const StandardImage* image, const StandardImage* alphaI
 
 int CreateGraphForImage(const StandardImage* image, const StandardImage* alphaImage, int) {
   if (!GraphicsCore().initialised || image == nullptr) return -1;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   if (image->width < 1 || image->height < 1) return -1;
   if (alphaImage != nullptr &&
       (alphaImage->width != image->width || alphaImage->height != image->height))
@@ -368,7 +369,7 @@ int RefillGraphFromMemoryImage(const void* image, int imageSize, int graph, cons
 
 int MakeEmptyGraph(int width, int height) {
   if (!GraphicsCore().initialised || width < 1 || height < 1) return -1;
-  WaitWhileWindowInactive();
+  hostCallTable.waitWhileWindowInactive();
   const int graph = AllocateGraphHandle();
   if (BuildGraphImageRecord(graph, width, height, GetDrawSettings()->emptyGraphAlpha ? 1 : 0, 0, 0,
                             -1) != 0)
@@ -421,6 +422,7 @@ int RunGraphReloadCallback() {
     callback();
   else
     ReloadGraphsFromFiles();
+  RestoreModelTextures();
   RecreateAllFonts();
   return 0;
 }

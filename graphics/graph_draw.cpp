@@ -15,8 +15,8 @@
 #include "graphics/mask.h"
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
+#include "system/host_call_table.h"
 #include "system/math.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ int DrawInFrame(int graph, int left, int top, int right, int bottom, Draw draw) 
     if (blend == nullptr || blend->width < record->width || blend->height < record->height)
       return -1;
   }
-  if (!IsWindowActive()) WaitWhileWindowInactive();
+  if (!hostCallTable.isWindowActive()) hostCallTable.waitWhileWindowInactive();
   const RECT rect{std::min(left, right), std::min(top, bottom), std::max(left, right),
                   std::max(top, bottom)};
   if (record->movie != -1) RefreshMovieFrame(record->movie, 0);
@@ -198,7 +198,7 @@ int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int 
 }
 
 int DrawGraphAtPoint(int x, int y, int graph, int transparent) {
-  if (!IsEngineRunning()) return -1;
+  if (!hostCallTable.isEngineRunning()) return -1;
   return DrawInFrame(graph, x, y, x + GraphWidth(graph), y + GraphHeight(graph),
                      [&](GraphRecord* record) {
                        if (IsTextureBacked(record))

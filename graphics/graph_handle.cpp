@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "files/win32_file.h"
+#include "graphics/buffer_handles.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graph_record.h"
 #include "graphics/graphics.h"
@@ -14,9 +15,9 @@
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -230,7 +231,7 @@ int ReleaseAllGraphDeviceResources() {
     ReleaseGraphImageExtras(record->image);
     ReleaseGraphImageTextures(record->image);
   }
-  return 0;
+  return ReleaseAllBufferHandleObjects();
 }
 
 int RecreateAllGraphDeviceResources() {
@@ -239,5 +240,5 @@ int RecreateAllGraphDeviceResources() {
     if (record == nullptr || record->image == nullptr || !record->image->textureBacked) continue;
     CreateGraphImageTextures(record->image);
   }
-  return 0;
+  return RecreateAllBufferHandleObjects();
 }

@@ -10,10 +10,11 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
+#include "graphics/shader_pack.h"
 #include "platform/win32/kernel.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ void ReleaseObject(T*& object) {
 // Full screen on Vista or later with a mode that the device cannot show by itself: the engine
 // changes the display resolution first and runs the device in a window of that size.
 bool ChangesDisplayItself() {
-  return !IsWindowedMode() && GetOsVersionCode() >= kVistaVersionCode &&
+  return !hostCallTable.isWindowedMode() && GetOsVersionCode() >= kVistaVersionCode &&
          (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet);
 }
 
@@ -81,7 +82,7 @@ int StartGraphicsSystem() {
   if (core.screenWidth == 0) core.screenWidth = 640;
   if (core.screenHeight == 0) core.screenHeight = 480;
   if (core.screenColorBits == 0) core.screenColorBits = 16;
-  if (core.screenWidth == 320 && core.screenHeight == 240 && !IsWindowedMode()) {
+  if (core.screenWidth == 320 && core.screenHeight == 240 && !hostCallTable.isWindowedMode()) {
     core.request320x240 = 1;
     core.screenWidth = 640;
     core.screenHeight = 480;
@@ -124,8 +125,11 @@ int StartDirect3D() {
   if (!software && CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 &&
       CreateDepthBuffer() == 0) {
     core.direct3DActive = 1;
-    // Programmable shaders need vertex and pixel shader 2.0 on hardware vertex processing; the
-    // shader pack is not part of this engine, so the fixed-function pipeline is used throughout.
+    SetUpShaders();
+    if (core.shadersInUse) {
+      CreateVertexDeclarations();
+      CreateBrightnessVolumeTexture();
+    }
     return 0;
   }
 
@@ -141,7 +145,7 @@ int StartDirect3D() {
   }
   ReleaseObject(core.direct3D);
   core.direct3DEx = nullptr;
-  if (!IsWindowedMode() && ChangeDisplayResolution() == -1) return -1;
+  if (!hostCallTable.isWindowedMode() && ChangeDisplayResolution() == -1) return -1;
   MeasureRefreshPeriod();
   return 0;
 }
@@ -151,7 +155,7 @@ int CreateDirectDrawObject() {
   LogWriteText("DirectDraw オブジェクトの取得を行います....  ");
   auto coCreateInstance =
       reinterpret_cast<HRESULT (*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)>(
-          GetEngineModuleEntry("ole32.dll", "CoCreateInstance"));
+          hostCallTable.getModuleEntry("ole32.dll", "CoCreateInstance"));
   void* object = nullptr;
   if (coCreateInstance == nullptr ||
       FAILED(coCreateInstance(CLSID_DirectDraw7, nullptr,
@@ -170,9 +174,9 @@ int CreateDirectDrawObject() {
     return -1;
   }
   LogWriteText("初期化に成功しました\n");
-  core.directDraw->SetCooperativeLevel(GetEngineWindowHandle(),
+  core.directDraw->SetCooperativeLevel(hostCallTable.getWindowHandle(),
                                        DDSCL_NORMAL | (core.keepFpuState ? DDSCL_FPUPRESERVE : 0));
-  if (core.compositionAlwaysOff) EnableDesktopComposition(0);
+  if (core.compositionAlwaysOff) hostCallTable.enableDesktopComposition(0);
   return 0;
 }
 
@@ -232,7 +236,8 @@ int CreateSoftwareScreenImages() {
   int pixelType = core.screenColorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
   ReleaseSoftwareScreenImages();
   MEMIMG& primary = core.softwareScreen[kSoftwareScreenPrimary];
-  if (CreateScreenMEMIMG(&primary, core.screenWidth, core.screenHeight, pixelType) != 0) {
+  if (CreateScreenMEMIMG(&primary, core.screenWidth, core.screenHeight, pixelType,
+                         GetScreenColorBitDepth()) != 0) {
     FatalErrorExit("プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
   }
   CreateMEMIMG(&core.softwareScreen[kSoftwareScreenWork], core.screenWidth, core.screenHeight, -1,

@@ -93,6 +93,7 @@ struct GraphicsCoreState {
   int32_t hardwareVertexProcessing;
   int32_t vertexShader20;
   int32_t pixelShader20;
+  int32_t shadersInUse;  // the programmable-shader bookkeeping is on (never drawn with)
   int32_t useBackBufferLock;
 
   // Device-creation settings that nothing in the program sets.

@@ -458,7 +458,8 @@ int FillGraphWithColor(int graph, int red, int green, int blue, int alpha) {
   alpha = clamp(alpha);
   if (!record->image->textureBacked) {
     const int32_t rect[4] = {0, 0, record->width, record->height};
-    FillMEMIMGRectangle(&record->memimg, rect, MakeScreenColorCode(red, green, blue));
+    const KernelDrawSettings settings = GetKernelDrawSettings(GetDrawSettings());
+    FillMEMIMGRectangle(&record->memimg, rect, MakeScreenColorCode(red, green, blue), &settings);
     return 0;
   }
   IDirect3DDevice9* device = GraphicsCore().device;

@@ -13,8 +13,8 @@
 #include "graphics/graphics_core.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/user.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int SetScreenModeSize(int width, int height) {
   return 0;
 }
 
-int IsFullScreenMode() { return IsWindowedMode() ? 0 : 1; }
+int IsFullScreenMode() { return hostCallTable.isWindowedMode() ? 0 : 1; }
 
 int IsScreenFullScreen() { return IsFullScreenMode(); }
 
@@ -90,12 +90,12 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
   if (height == -1) height = previous.height;
   if (colorBits == -1) colorBits = previous.colorBits;
   if (refreshRate == -1) refreshRate = previous.refreshRate;
-  if (!IsWindowedMode() && width == 320 && height == 240) {
+  if (!hostCallTable.isWindowedMode() && width == 320 && height == 240) {
     core.request320x240 = 1;
     width = 640;
     height = 480;
-  } else if (IsWindowedMode() && force == 1 && core.request320x240 && previous.width == 640 &&
-             previous.height == 480) {
+  } else if (hostCallTable.isWindowedMode() && force == 1 && core.request320x240 &&
+             previous.width == 640 && previous.height == 480) {
     core.request320x240 = 0;
     width = 320;
     height = 240;
@@ -113,22 +113,23 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
   int fontThickness = -1;
   const bool fontKept =
       core.initialised && GetDefaultFontSizeThickness(&fontSize, &fontThickness) == 0;
-  if (!IsEngineInitialising() && !IsEngineRunning()) {
+  if (!hostCallTable.isEngineInitialising() && !hostCallTable.isEngineRunning()) {
     // Before the start the mode is only remembered for it.
     StoreScreenMode(requested);
     return 0;
   }
 
   if (core.rebuildInPlace) {
-    if (!IsWindowedMode() ? !HasDisplayMode(width, height, colorBits) : false) return 0;
-    if (IsWindowedMode()) {
+    if (!hostCallTable.isWindowedMode() ? !HasDisplayMode(width, height, colorBits) : false)
+      return 0;
+    if (hostCallTable.isWindowedMode()) {
       int desktopWidth = 0;
       int desktopHeight = 0;
-      GetDesktopSizeAndBits(&desktopWidth, &desktopHeight, nullptr);
+      hostCallTable.getDesktopSizeAndBits(&desktopWidth, &desktopHeight, nullptr);
       if (desktopWidth < width || desktopHeight < height) return 0;
     }
     RebuildGraphicsDevice(1, width, height, colorBits, refreshRate);
-    if (IsWindowedMode()) ApplyWindowStyle();
+    if (hostCallTable.isWindowedMode()) hostCallTable.applyWindowStyle();
     LogWriteText("画面モード変更処理は正常に終了しました\n");
     return 0;
   }
@@ -144,10 +145,10 @@ int ChangeScreenMode(int width, int height, int colorBits, int force, int refres
   if (!started) started = TryStart(ScreenMode{640, 480, 16, 0});
   if (!started) FatalErrorExit("予期せぬ画面モード変更不能現象が起きました2\n");
 
-  if (IsWindowedMode()) ApplyWindowStyle();
+  if (hostCallTable.isWindowedMode()) hostCallTable.applyWindowStyle();
   if (fontKept) SetDefaultFontSizeThickness(fontSize, fontThickness);
   LogWriteText("画面モード変更処理は正常に終了しました\n");
-  PumpWindowMessages();
+  hostCallTable.pumpWindowMessages();
   SetDrawTarget(drawTarget);
   return 0;
 }
@@ -184,7 +185,7 @@ int ChangeDisplayResolution() {
     mode.dmPelsWidth = 640;
     mode.dmPelsHeight = 480;
     changed = ChangeDisplaySettingsA(&mode, 0) == DISP_CHANGE_SUCCESSFUL;
-    if (changed) ApplyWindowStyle();
+    if (changed) hostCallTable.applyWindowStyle();
   }
   if (!changed) {
     LogWriteText("画面モードの変更に失敗しました\n");

@@ -1,6 +1,6 @@
 // The software draw path: graphs whose image is a MEMIMG are drawn by the software kernels into
-// the draw target's MEMIMG, which read the draw area, blend mode, blend parameter and draw
-// brightness from the draw settings themselves. Every call returns 0 whatever the kernel did.
+// the draw target's MEMIMG, under the draw area, blend mode, blend parameter and draw brightness of
+// the draw settings. Every call returns 0 whatever the kernel did.
 #include "graphics/draw_settings.h"
 #include "graphics/graph_draw.h"
 #include "graphics/graph_record.h"
@@ -11,7 +11,9 @@
 int DrawGraphAtPointSoftware(GraphRecord* record, int x, int y, int transparent) {
   MEMIMG* target = GetSoftwareDrawTarget();
   if (target == nullptr || !IsMEMIMGValid(&record->memimg)) return 0;
-  DrawMEMIMGAtPosition(target, &record->memimg, x, y, transparent, GetSoftwareBlendImage());
+  const KernelDrawSettings settings = GetKernelDrawSettings(GetDrawSettings());
+  DrawMEMIMGAtPosition(target, &record->memimg, x, y, transparent, GetSoftwareBlendImage(),
+                       &settings);
   return 0;
 }
 
@@ -20,7 +22,9 @@ int DrawGraphStretchedSoftware(GraphRecord* record, int x1, int y1, int x2, int 
   MEMIMG* target = GetSoftwareDrawTarget();
   if (target == nullptr || !IsMEMIMGValid(&record->memimg)) return 0;
   const int32_t rect[4] = {x1, y1, x2, y2};
-  DrawMEMIMGStretched(target, &record->memimg, rect, transparent, GetSoftwareBlendImage());
+  const KernelDrawSettings settings = GetKernelDrawSettings(GetDrawSettings());
+  DrawMEMIMGStretched(target, &record->memimg, rect, transparent, GetSoftwareBlendImage(),
+                      &settings);
   return 0;
 }
 
@@ -34,8 +38,11 @@ int DrawGraphQuadSoftware(GraphRecord* record, int x1, int y1, int x2, int y2, i
       {x1, y1, 0, 0}, {x2, y2, width, 0}, {x3, y3, 0, height}, {x4, y4, width, height}};
   const TriangleVertex first[3] = {corners[0], corners[1], corners[2]};
   const TriangleVertex second[3] = {corners[1], corners[2], corners[3]};
-  DrawMEMIMGTriangle(target, &record->memimg, first, transparent, GetSoftwareBlendImage(), 0);
-  DrawMEMIMGTriangle(target, &record->memimg, second, transparent, GetSoftwareBlendImage(), 0);
+  const KernelDrawSettings settings = GetKernelDrawSettings(GetDrawSettings());
+  DrawMEMIMGTriangle(target, &record->memimg, first, transparent, GetSoftwareBlendImage(), 0,
+                     &settings);
+  DrawMEMIMGTriangle(target, &record->memimg, second, transparent, GetSoftwareBlendImage(), 0,
+                     &settings);
   return 0;
 }
 

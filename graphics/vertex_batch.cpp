@@ -12,8 +12,8 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_record.h"
 #include "graphics/graphics_core.h"
+#include "system/host_call_table.h"
 #include "system/math.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ int FlushVertexBatch() {
     batch.count = 0;
     return -1;
   }
-  if (batch.count > 0 && !IsQuitRequested()) {
+  if (batch.count > 0 && !hostCallTable.isQuitRequested()) {
     BeginDeviceScene();
     SendBatch(true);
   }

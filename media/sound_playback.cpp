@@ -7,9 +7,9 @@
 #include "media/media.h"
 #include "media/sound_decoder.h"
 #include "media/sound_system.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ int PlaySoundData(int sound, int playType, int fromTop) {
   if (chosen < 0) return 0;
   if (PlaySoundBufferWrapper(&record->buffers[chosen], playType == SoundPlayLoop) != 0) return -1;
   if (playType == SoundPlayWait) {
-    while (PumpWindowMessages() == 0 && IsSoundDataPlaying(sound) == 1) Sleep(1);
+    while (hostCallTable.pumpWindowMessages() == 0 && IsSoundDataPlaying(sound) == 1) Sleep(1);
   }
   return 0;
 }

@@ -7,8 +7,8 @@
 #include "media/sound_system.h"
 #include "platform/win32/file.h"
 #include "system/engine_handle.h"
+#include "system/host_call_table.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -184,7 +184,7 @@ int StopMidiHandle(int midiHandle) {
   if (GetDirectSoundObject() == nullptr || record == nullptr) return -1;
   remnants.mciLoop = 0;
   HandleMidiMciNotify();
-  for (int i = 0; i < 5; ++i) PumpWindowMessages();
+  for (int i = 0; i < 5; ++i) hostCallTable.pumpWindowMessages();
   if (remnants.temporaryFileMade) {
     DeleteFileA(remnants.temporaryPath);
     remnants.temporaryFileMade = 0;

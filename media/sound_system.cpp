@@ -9,9 +9,9 @@
 #include "platform/com/com.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
+#include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 namespace {
 
@@ -252,7 +252,7 @@ int EndSoundSystem() {
   if (sound.soundThread != nullptr) {
     sound.stopWord.store(1);
     while (sound.stopWord.load() != 2) {
-      PumpWindowMessages();
+      hostCallTable.pumpWindowMessages();
       Sleep(2);
     }
     CloseHandle(sound.soundThread);

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "files/memimg.h"
-#include "graphics/draw_settings.h"
+#include "softrender/software_kernels.h"
 
 enum KernelPath : int {
   kPathPoint = 0,      // point blit, clipped path
@@ -56,13 +56,13 @@ struct KernelContext {
 inline bool IsBrightOn(uint32_t bright) { return (bright & 0xFFFFFF) != 0xFFFFFF; }
 
 // Reads the blend settings once; the source may be null (fill, untextured triangle).
-inline KernelContext MakeKernelContext(const DrawSettings* settings, const MEMIMG* source) {
+inline KernelContext MakeKernelContext(const KernelDrawSettings* settings, const MEMIMG* source) {
   KernelContext k{};
   int p = settings->blendParam < 0 ? 0 : settings->blendParam > 255 ? 255 : settings->blendParam;
   k.p = p;
   k.productRow = MEMIMGProductTable[p];
   k.signedRow = MEMIMGSignedProductRow(p);
-  uint32_t bright = GetDrawBrightnessRGB(settings);
+  uint32_t bright = settings->brightness;
   k.brightRow[0] = MEMIMGProductTable[bright & 0xFF];
   k.brightRow[1] = MEMIMGProductTable[(bright >> 8) & 0xFF];
   k.brightRow[2] = MEMIMGProductTable[(bright >> 16) & 0xFF];

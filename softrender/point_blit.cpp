@@ -105,13 +105,13 @@ void RunRows(const KernelContext& k, const PointGeometry& g) {
 }  // namespace
 
 int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y,
-                         int transparencyFlag, const MEMIMG* blendImage) {
-  if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+                         int transparencyFlag, const MEMIMG* blendImage,
+                         const KernelDrawSettings* settings) {
+  if (!settings || !IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
   const MEMIMGBody* db = destination->body;
   const MEMIMGBody* sb = source->body;
   if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
   if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  const DrawSettings* settings = GetDrawSettings();
   int mode = settings->blendMode;
   if (!IsDrawingMode(mode)) return 0;
   if (!BlendImageCovers(blendImage, source)) return 0;
@@ -154,7 +154,7 @@ int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y
   s.source = sourceKind;
   s.mode = mode;
   s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
+  s.bright = IsBrightOn(settings->brightness);
   s.trans = transparencyFlag != 0;
   s.special = kSpecialNone;
   if (!s.blend && !s.bright && s.source != kSourceAlpha) {

@@ -25,12 +25,12 @@ uint32_t BrightenFillColor(uint32_t color, uint32_t bright, int pixelType) {
 
 }  // namespace
 
-int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color) {
-  if (!IsMEMIMGValid(destination)) return 0;
+int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color,
+                        const KernelDrawSettings* settings) {
+  if (!settings || !IsMEMIMGValid(destination)) return 0;
   const MEMIMGBody* db = destination->body;
   if (db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
   if (db->pixelType != MEMIMG_PIXEL_RGB565 && db->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  const DrawSettings* settings = GetDrawSettings();
   int mode = settings->blendMode;
   if (!IsDrawingMode(mode)) return 0;
 
@@ -49,7 +49,7 @@ int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color
   KernelContext k = MakeKernelContext(settings, nullptr);
   if (mode == 1 && k.p == 255) mode = 0;
   if ((mode == 1 || mode == 2 || mode == 3) && k.p == 0) return 0;
-  uint32_t bright = GetDrawBrightnessRGB(settings);
+  uint32_t bright = settings->brightness;
   if (db->pixelType == MEMIMG_PIXEL_RGB565) color &= 0xFFFF;
   if (IsBrightOn(bright)) color = BrightenFillColor(color, bright, db->pixelType);
 

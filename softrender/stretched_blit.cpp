@@ -83,13 +83,13 @@ void StretchRows(const KernelContext& k, const StretchGeometry& g) {
 
 // The point blit's guards apply here too: a pair it refuses would be written out of bounds.
 int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect,
-                        int transparencyFlag, const MEMIMG* blendImage) {
-  if (!IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+                        int transparencyFlag, const MEMIMG* blendImage,
+                        const KernelDrawSettings* settings) {
+  if (!settings || !IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
   const MEMIMGBody* db = destination->body;
   const MEMIMGBody* sb = source->body;
   if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
   if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  const DrawSettings* settings = GetDrawSettings();
   int mode = settings->blendMode;
   if (!IsDrawingMode(mode) || !BlendImageCovers(blendImage, source)) return 0;
 
@@ -101,7 +101,8 @@ int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t
   int64_t height = static_cast<int64_t>(r.bottom) - r.top;
   if (width == 0 || height == 0) return 0;
   if (width == source->width && height == source->height && directionX > 0 && directionY > 0)
-    return DrawMEMIMGAtPosition(destination, source, r.left, r.top, transparencyFlag, blendImage);
+    return DrawMEMIMGAtPosition(destination, source, r.left, r.top, transparencyFlag, blendImage,
+                                settings);
   if (source->width <= 0 || source->height <= 0) return 0;
 
   RECT unclipped = r;
@@ -133,7 +134,7 @@ int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t
   s.source = sourceKind;
   s.mode = mode;
   s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
+  s.bright = IsBrightOn(settings->brightness);
   s.trans = transparencyFlag != 0;
   s.special = kSpecialNone;
   DispatchImageKernel<kPathStretched>(s, [&]<KernelConfig C>() { StretchRows<C>(k, g); });

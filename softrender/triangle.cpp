@@ -178,13 +178,13 @@ bool InFixedRange(int32_t value) { return value >= -8192 && value <= 8191; }
 
 // Coordinates outside -8192..8191 do not fit the 14.18 positions: such a triangle is refused.
 int DrawMEMIMGTriangle(MEMIMG* destination, const MEMIMG* source, const TriangleVertex* vertices,
-                       int transparencyFlag, const MEMIMG* blendImage, uint32_t color) {
-  if (!IsMEMIMGValid(destination) || (source && !IsMEMIMGValid(source))) return 0;
+                       int transparencyFlag, const MEMIMG* blendImage, uint32_t color,
+                       const KernelDrawSettings* settings) {
+  if (!settings || !IsMEMIMGValid(destination) || (source && !IsMEMIMGValid(source))) return 0;
   const MEMIMGBody* db = destination->body;
   if (source && source->body->pixelType != db->pixelType) return 0;
   if (db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
   if (db->pixelType != MEMIMG_PIXEL_RGB565 && db->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  const DrawSettings* settings = GetDrawSettings();
   int mode = settings->blendMode;
   if (!IsDrawingMode(mode)) return 0;
   if (source && !BlendImageCovers(blendImage, source)) return 0;
@@ -244,7 +244,7 @@ int DrawMEMIMGTriangle(MEMIMG* destination, const MEMIMG* source, const Triangle
   s.source = sourceKind;
   s.mode = mode;
   s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(GetDrawBrightnessRGB(settings));
+  s.bright = IsBrightOn(settings->brightness);
   s.trans = transparencyFlag != 0;
   s.special = kSpecialNone;
   DispatchImageKernel<kPathTriangle>(s, [&]<KernelConfig C>() {

@@ -1,13 +1,12 @@
 // The engine's clocks: the 31-bit millisecond clock that paces the game, the 64-bit microsecond
 // clock from the best source the start-up found, and the local date.
-#include "files/file_table.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/winmm/winmm.h"
+#include "system/host_call_table.h"
 #include "system/math.h"
 #include "system/system.h"
 #include "system/system_info.h"
-#include "system/window_system.h"
 
 std::uint64_t GetPerformanceFrequencyForClocks();
 
@@ -30,7 +29,7 @@ int GetMillisecondCount() { return static_cast<int>(timeGetTime() & 0x7FFFFFFF);
 std::uint64_t GetMicrosecondCount(int useTimeStampCounter) {
   const SystemInfo& info = GetSystemInformation();
   if (useTimeStampCounter == 1 && info.timeStampCounter && info.timeStampTicksPerSecond != 0 &&
-      IsEngineRunning())
+      hostCallTable.isEngineRunning())
     return ScaleToMicroseconds(ReadTimeStampCounter(), info.timeStampTicksPerSecond);
   std::uint64_t frequency = GetPerformanceFrequencyForClocks();
   if (GetTimerSource() == 1 && frequency != 0) {

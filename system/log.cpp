@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "files/file_table.h"
 #include "platform/win32/file.h"
 #include "platform/win32/kernel.h"
 #include "platform/winmm/winmm.h"

@@ -35,11 +35,3 @@ int FormatText(char* buffer, std::size_t bufferSize, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 int FormatTextList(char* buffer, std::size_t bufferSize, const char* format, va_list arguments)
     __attribute__((format(printf, 3, 0)));
-
-// The on-screen log. Nothing in the program puts text into it; drawing it needs fonts.
-int InitializeScreenLog();
-int PrepareScreenLogFont();
-int DrawScreenLog();
-int GetScreenLogDrawState();
-// Deletes the on-screen log's font and marks the log as not set up (the shutdown does).
-int ReleaseScreenLogFont();

@@ -6,19 +6,15 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "graphics/screen_mode.h"
-
 namespace {
 
 constexpr Matrix4 kUnitMatrix = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
 
 // A negative aspect asks for the screen's own: height / width.
-float ResolveAspect(float aspect) {
+float ResolveAspect(float aspect, int screenWidth, int screenHeight) {
   if (aspect >= 0.0f) return aspect;
-  int width = 0;
-  int height = 0;
-  GetScreenModeSize(&width, &height);
-  return width != 0 ? static_cast<float>(height) / static_cast<float>(width) : 1.0f;
+  return screenWidth != 0 ? static_cast<float>(screenHeight) / static_cast<float>(screenWidth)
+                          : 1.0f;
 }
 
 Vector3 Subtract(const Vector3& a, const Vector3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -155,8 +151,9 @@ int MakeInvertedMatrix(Matrix4* out, const Matrix4* m) {
   return 0;
 }
 
-int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, float aspect) {
-  aspect = ResolveAspect(aspect);
+int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, float aspect,
+                            int screenWidth, int screenHeight) {
+  aspect = ResolveAspect(aspect, screenWidth, screenHeight);
   float s = 0.0f;
   float c = 0.0f;
   SinCosFloat(fov / 2.0f, &s, &c);
@@ -171,8 +168,9 @@ int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, fl
   return 0;
 }
 
-int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float farZ, float aspect) {
-  aspect = ResolveAspect(aspect);
+int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float farZ, float aspect,
+                              int screenWidth, int screenHeight) {
+  aspect = ResolveAspect(aspect, screenWidth, screenHeight);
   if (std::fabs(nearZ - farZ) < 0.0001f) return -1;
   Matrix4 m{};
   m.m[0][0] = 2.0f / (height / aspect);

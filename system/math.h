@@ -38,10 +38,12 @@ int MakeMatrixProduct(Matrix4* out, const Matrix4* a, const Matrix4* b);
 int MakeTransposedMatrix(Matrix4* out, const Matrix4* m);
 // -1 and nothing written when the determinant is within 1e-7 of 0.
 int MakeInvertedMatrix(Matrix4* out, const Matrix4* m);
-// A negative aspect becomes screen height / screen width. -1 and nothing written for a degenerate
-// range or angle.
-int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, float aspect);
-int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float farZ, float aspect);
+// A negative aspect becomes screenHeight / screenWidth (the caller's screen mode size). -1 and
+// nothing written for a degenerate range or angle.
+int MakeFovProjectionMatrix(Matrix4* out, float fov, float nearZ, float farZ, float aspect,
+                            int screenWidth, int screenHeight);
+int MakeOrthoProjectionMatrix(Matrix4* out, float height, float nearZ, float farZ, float aspect,
+                              int screenWidth, int screenHeight);
 int MakeViewportTransformMatrix(Matrix4* out, float width, float height, float centreX,
                                 float centreY);
 int MakeCameraViewMatrix(Matrix4* out, const Vector3* eye, const Vector3* target,

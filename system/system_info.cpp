@@ -10,7 +10,6 @@
 #include "platform/winmm/winmm.h"
 #include "system/log.h"
 #include "system/system.h"
-#include "system/system_state.h"
 
 namespace {
 
@@ -70,13 +69,16 @@ void DescribeVersion(const OSVERSIONINFOA& version) {
              static_cast<int>(version.dwBuildNumber), version.szCSDVersion);
 }
 
-// Raises the timer resolution once per start; DestroyEngineWindow lowers it.
+// One timeBeginPeriod per start, ended by LowerTimerPeriod when the window goes.
+bool timerPeriodRaised = false;
+
+// Raises the timer resolution once per start.
 void RaiseTimerPeriod() {
-  if (EngineSettings().timerPeriodRaised) return;
+  if (timerPeriodRaised) return;
   TIMECAPS caps{};
   if (timeGetDevCaps(&caps, sizeof caps) != TIMERR_NOERROR) return;
   timeBeginPeriod(caps.wPeriodMin);
-  EngineSettings().timerPeriodRaised = 1;
+  timerPeriodRaised = true;
 }
 
 // The time-stamp counter's rate over 100 ms of the millisecond clock. The wait sleeps a
@@ -223,6 +225,15 @@ int SetTimerSourceFromFrequency() {
   QueryPerformanceFrequency(&frequency);
   performanceFrequency = static_cast<std::uint64_t>(frequency.QuadPart);
   timerSource = performanceFrequency != 0 ? 1 : 0;
+  return 0;
+}
+
+int LowerTimerPeriod() {
+  if (!timerPeriodRaised) return 0;
+  TIMECAPS caps{};
+  timeGetDevCaps(&caps, sizeof caps);
+  timeEndPeriod(caps.wPeriodMin);
+  timerPeriodRaised = false;
   return 0;
 }
 

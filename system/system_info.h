@@ -38,6 +38,8 @@ int GetTimerSource();
 int SetTimerSourceFromFrequency();
 // Measures both clocks and keeps the one that changes more often (InitializeWindowSystem).
 int ChooseTimerSource();
+// Ends the raised timer resolution of this start, once (DestroyEngineWindow).
+int LowerTimerPeriod();
 
 // Microseconds from the time-stamp counter (with 1, when usable and the engine runs), else the
 // performance counter (with TimerSource 1), else the multimedia timer.

@@ -2,10 +2,12 @@
 // xdotool commands that look at its windows and press its keys.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,29 +30,47 @@ inline bool IsOnPath(const char* program) {
          std::string::npos;
 }
 
-// Starts Xvfb on a free display (it writes the number it took to the descriptor it is given);
-// the display's name (":N"), or "" when it did not start.
-inline std::string StartServer(pid_t* server) {
-  int ready[2];
-  if (pipe(ready) != 0) return "";
-  *server = fork();
-  if (*server == 0) {
-    close(ready[0]);
-    const std::string fd = std::to_string(ready[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-           "tcp", nullptr);
-    _exit(127);
-  }
-  close(ready[1]);
-  char number[32] = {};
-  const ssize_t got = read(ready[0], number, sizeof number - 1);
-  close(ready[0]);
-  return got > 0 ? ":" + std::to_string(std::atoi(number)) : "";
-}
-
 inline void StopServer(pid_t server) {
   kill(server, SIGTERM);
   waitpid(server, nullptr, 0);
+}
+
+// Starts Xvfb on a free display (it writes the number it took to the descriptor it is given);
+// the display's name (":N"), or "" when it did not start. Servers started at once by parallel
+// tests can race for one display, and the loser exits: it is started again, a few times.
+inline std::string StartServer(pid_t* server) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    int ready[2];
+    if (pipe(ready) != 0) return "";
+    *server = fork();
+    if (*server == 0) {
+      close(ready[0]);
+      const std::string fd = std::to_string(ready[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", nullptr);
+      _exit(127);
+    }
+    close(ready[1]);
+    // The number ends with a new line; wait up to 60 seconds for it, whatever the load.
+    std::string number;
+    pollfd wait{ready[0], POLLIN, 0};
+    for (int waited = 0; waited < 600 && number.find('\n') == std::string::npos; ++waited) {
+      const int readyCount = poll(&wait, 1, 100);
+      if (readyCount < 0 && errno == EINTR) continue;
+      if (readyCount <= 0) continue;
+      char buffer[32];
+      const ssize_t got = read(ready[0], buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;  // the server exited without a display
+      number.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(ready[0]);
+    if (number.find('\n') != std::string::npos)
+      return ":" + std::to_string(std::atoi(number.c_str()));
+    StopServer(*server);
+    *server = 0;
+  }
+  return "";
 }
 
 // The X id of the window with this exact title on the display, waiting up to 15 seconds for it

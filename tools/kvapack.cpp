@@ -1,18 +1,23 @@
 // kvapack: packs a folder into a KVA archive that the engine reads in the folder's place, lists an
-// archive and unpacks one. Output files are written whole to a temporary name and renamed.
+// archive and unpacks one. Every output file is replaced whole or not at all.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "files/archive.h"
 #include "platform/win32/file_path.h"
+#include "system/atomic_file.h"
 #include "tools/archive_writer.h"
 
 namespace {
@@ -37,27 +42,6 @@ bool ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>& bytes) {
     bytes.insert(bytes.end(), buffer, buffer + n);
   bool ok = !std::ferror(f);
   std::fclose(f);
-  return ok;
-}
-
-// Writes to a temporary file beside the target and renames it into place.
-bool WriteFileAtomically(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::string temporary = path.string() + ".tmpXXXXXX";
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bool ok = done == bytes.size() && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (ok) {
-    chmod(temporary.c_str(), 0644);
-    ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-  }
-  if (!ok) std::remove(temporary.c_str());
   return ok;
 }
 
@@ -105,29 +89,134 @@ int Pack(const fs::path& folder, const fs::path& archive, const ArchiveWriterOpt
     std::fprintf(stderr, "kvapack: %s cannot be packed\n", folder.c_str());
     return 1;
   }
-  if (!WriteFileAtomically(archive, bytes)) {
-    std::fprintf(stderr, "kvapack: cannot write %s\n", archive.c_str());
+  if (WriteFileAtomically(archive.c_str(), bytes) != 0) {
+    std::fprintf(stderr, "kvapack: cannot write %s: %s\n", archive.c_str(), std::strerror(errno));
     return 1;
   }
   std::printf("%s: %zu entries, %zu bytes\n", archive.c_str(), files.size(), bytes.size());
   return 0;
 }
 
-// Visits every entry below the archive's folder `prefix` ("" for the root, else ending in "\").
-template <class Visit>
-bool Walk(ArchiveRecord* record, const std::string& prefix, Visit& visit) {
-  FindResultRecord result;
-  ArchiveFindState* state = BeginArchiveFind(record, (prefix + "*").c_str(), &result);
-  bool ok = true;
-  for (int more = state ? 0 : -1; more == 0 && ok; more = FetchNextArchiveMatch(state, &result)) {
-    std::string name = result.name;
-    if (name == "." || name == "..") continue;
-    ok = visit(prefix + name, result);
-    if (ok && result.directory) ok = Walk(record, prefix + name + "\\", visit);
+// Where an entry goes below the output folder, or nothing when its name could lead out of it:
+// an absolute name, a drive letter, an empty, "." or ".." component, with "\" and "/" alike.
+std::optional<fs::path> PathBelowOutput(const std::string& utf8Name) {
+  fs::path relative;
+  std::size_t start = 0;
+  while (start <= utf8Name.size()) {
+    std::size_t end = utf8Name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = utf8Name.size();
+    const std::string part = utf8Name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return std::nullopt;
+    if (start == 0 && part.size() >= 2 && part[1] == ':' && std::isalpha(part[0] & 0xFF))
+      return std::nullopt;
+    relative /= part;
+    start = end + 1;
   }
-  if (state) EndArchiveFind(state);
-  return ok;
+  return relative;
 }
+
+// Lists an archive, or unpacks it below `target`. Entries are read from their own records, so two
+// of one name each give their own bytes; an entry that cannot be written where it belongs is
+// reported by name, and the others are still written.
+class Unpacker {
+ public:
+  Unpacker(ArchiveRecord* record, const fs::path* target) : record_(record), target_(target) {}
+
+  // False when any entry was refused or not written.
+  bool Run() {
+    FindResultRecord found;
+    VisitFolder(BeginArchiveFind(record_, "*", &found), found, "");
+    return ok_;
+  }
+
+ private:
+  void VisitFolder(ArchiveFindState* state, FindResultRecord& found, const std::string& prefix) {
+    for (int more = state ? 0 : -1; more == 0; more = FetchNextArchiveMatch(state, &found)) {
+      ArchiveFileEntry entry;
+      const char* stored;
+      if (GetArchiveFoundEntry(state, &entry, &stored) != 0) continue;  // "." and ".."
+      std::string name;
+      if (!ConvertAnsiToUtf8(stored, name)) name = stored;
+      name = prefix + name;
+      if (found.directory) {
+        std::printf("%12s  %s/\n", "", name.c_str());
+        if (!visitedFolders_.insert(entry.dataOffset).second) {
+          Fail(name, "is a folder that holds itself");
+        } else if (MakeFolder(name)) {
+          FindResultRecord inner;
+          VisitFolder(BeginArchiveFolderFind(record_, entry, &inner), inner, name + "/");
+        }
+      } else {
+        WriteEntry(name, entry);
+      }
+    }
+    if (state) EndArchiveFind(state);
+  }
+
+  bool MakeFolder(const std::string& name) {
+    if (!target_) return true;
+    const std::optional<fs::path> relative = PathBelowOutput(name);
+    if (!relative) return Fail(name, "would lie outside the output folder");
+    std::error_code error;
+    fs::create_directories(*target_ / *relative, error);
+    if (error) return Fail(name, error.message().c_str());
+    return true;
+  }
+
+  void WriteEntry(const std::string& name, const ArchiveFileEntry& entry) {
+    ArchiveEntryStream stream;
+    if (OpenArchiveEntryOf(&stream, record_, entry, 0) != 0) {
+      Fail(name, "cannot be read");
+      return;
+    }
+    std::vector<std::uint8_t> bytes(entry.dataSize);
+    const bool read = ReadArchiveEntry(&stream, bytes.data(), entry.dataSize) == entry.dataSize;
+    const bool packed = record_->version >= 2 && entry.packedSize != kArchivePlain;
+    CloseArchiveEntry(&stream);
+    std::printf("%12u  %s%s\n", entry.dataSize, name.c_str(), packed ? "  (packed)" : "");
+    if (!read) {
+      Fail(name, "cannot be read");
+      return;
+    }
+    if (!target_) return;
+    const std::optional<fs::path> relative = PathBelowOutput(name);
+    if (!relative) {
+      Fail(name, "would lie outside the output folder");
+      return;
+    }
+    const fs::path path = *target_ / *relative;
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    if (error) {
+      Fail(name, error.message().c_str());
+      return;
+    }
+    // A file this run has already written is the same file again: an entry of the same name, or
+    // of a name that differs only in case where the file system ignores case.
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && written_.count({existing.st_dev, existing.st_ino})) {
+      Fail(name, "has the name of an entry already unpacked");
+      return;
+    }
+    if (WriteFileAtomically(path.c_str(), bytes) != 0) {
+      Fail(name, std::strerror(errno));
+      return;
+    }
+    if (stat(path.c_str(), &existing) == 0) written_.insert({existing.st_dev, existing.st_ino});
+  }
+
+  bool Fail(const std::string& name, const char* reason) {
+    std::fprintf(stderr, "kvapack: %s: %s\n", name.c_str(), reason);
+    ok_ = false;
+    return false;
+  }
+
+  ArchiveRecord* record_;
+  const fs::path* target_;
+  bool ok_ = true;
+  std::set<std::uint32_t> visitedFolders_;
+  std::set<std::pair<dev_t, ino_t>> written_;
+};
 
 int ListOrUnpack(const fs::path& archivePath, const fs::path* target) {
   std::vector<std::uint8_t> image;
@@ -139,40 +228,12 @@ int ListOrUnpack(const fs::path& archivePath, const fs::path* target) {
     return 1;
   }
   std::printf("version %u\n", record.version);
-  auto visit = [&](const std::string& path, const FindResultRecord& found) {
-    std::string utf8;
-    if (!ConvertAnsiToUtf8(path.c_str(), utf8)) utf8 = path;
-    std::replace(utf8.begin(), utf8.end(), '\\', '/');
-    if (found.directory) {
-      std::printf("%12s  %s/\n", "", utf8.c_str());
-      if (target) fs::create_directories(*target / utf8);
-      return true;
-    }
-    ArchiveEntryStream stream;
-    if (OpenArchiveEntry(&stream, &record, path.c_str(), 0) != 0) {
-      std::fprintf(stderr, "kvapack: %s cannot be read\n", utf8.c_str());
-      return false;
-    }
-    std::vector<std::uint8_t> bytes(stream.entry.dataSize);
-    bool ok =
-        ReadArchiveEntry(&stream, bytes.data(), stream.entry.dataSize) == stream.entry.dataSize;
-    const bool packed = record.version >= 2 && stream.entry.packedSize != kArchivePlain;
-    std::printf("%12u  %s%s\n", stream.entry.dataSize, utf8.c_str(), packed ? "  (packed)" : "");
-    CloseArchiveEntry(&stream);
-    if (ok && target) {
-      fs::create_directories((*target / utf8).parent_path());
-      ok = WriteFileAtomically(*target / utf8, bytes);
-    }
-    return ok;
-  };
-  bool ok = Walk(&record, "", visit);
+  const bool ok = Unpacker(&record, target).Run();
   ReleaseArchiveRecord(&record);
   return ok ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string command = argv[1];
   std::vector<std::string> positional;
@@ -202,4 +263,14 @@ int main(int argc, char** argv) {
     return ListOrUnpack(positional[0], &target);
   }
   return Usage();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvapack: %s\n", e.what());
+    return 1;
+  }
 }

@@ -2,9 +2,10 @@
 // (the font among them), drawing scripts (which write text with that font) and sounds.
 #include "generator.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "draw_script.h"
 #include "image.h"
@@ -13,6 +14,7 @@
 #include "source_text.h"
 #include "sprite_sheets.h"
 #include "synth.h"
+#include "system/atomic_file.h"
 #include "type_tables.h"
 
 namespace mubgen {
@@ -89,11 +91,8 @@ int GenerateContent(const std::string& sourceDir, const std::string& outputDir,
   }
   for (const auto& [path, bytes] : content.files) {
     std::string full = outputDir + "/" + path;
-    std::ofstream o(full, std::ios::binary | std::ios::trunc);
-    o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    o.close();
-    if (!o) {
-      message = full + ": cannot be written";
+    if (WriteFileAtomically(full.c_str(), bytes) != 0) {
+      message = full + ": cannot be written: " + std::strerror(errno);
       return -1;
     }
   }

@@ -3,7 +3,9 @@
 //   mubgen --check SOURCE-DIR              checks the sources only
 //   mubgen --replay SOURCE-DIR IN.rpt OUT.rp   compiles a text replay
 //   mubgen --dump-map FILE.mdt | --dump-replay FILE.rp   prints a binary as source text
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,6 +15,7 @@
 #include "map_compiler.h"
 #include "replay_compiler.h"
 #include "source_text.h"
+#include "system/atomic_file.h"
 #include "type_tables.h"
 
 namespace {
@@ -66,10 +69,9 @@ int main(int argc, char** argv) {
     try {
       mubgen::TypeTables types = mubgen::ReadTypeTables(a[1], a[1]);
       auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types);
-      std::ofstream o(a[3], std::ios::binary | std::ios::trunc);
-      o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-      if (!o) {
-        std::fprintf(stderr, "mubgen: %s: cannot be written\n", a[3].c_str());
+      if (WriteFileAtomically(a[3].c_str(), bytes) != 0) {
+        std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", a[3].c_str(),
+                     std::strerror(errno));
         return 1;
       }
     } catch (const mubgen::ContentError& e) {

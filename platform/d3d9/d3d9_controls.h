@@ -107,3 +107,16 @@ struct D3D9Image {
   std::vector<std::uint32_t> pixels;
 };
 bool D3D9GetLastPresentedImage(D3D9Image* image);
+
+// What the device holds, read back for tests (false for a null or foreign object): a vertex or
+// index buffer's bytes, a shader's stored byte code, a declaration's elements, a texel of a volume
+// texture's top level (0xAARRGGBB of an X8R8G8B8 or A8R8G8B8 volume), and a float shader constant
+// register of the device.
+bool D3D9ReadBufferBytes(IDirect3DVertexBuffer9* buffer, std::vector<std::uint8_t>* bytes);
+bool D3D9ReadBufferBytes(IDirect3DIndexBuffer9* buffer, std::vector<std::uint8_t>* bytes);
+bool D3D9ReadShaderCode(IUnknown* shader, std::vector<DWORD>* code);
+bool D3D9ReadVertexDeclaration(IDirect3DVertexDeclaration9* declaration,
+                               std::vector<D3DVERTEXELEMENT9>* elements);
+bool D3D9ReadVolumeTexel(IDirect3DVolumeTexture9* texture, UINT x, UINT y, UINT z, DWORD* texel);
+bool D3D9ReadShaderConstantF(IDirect3DDevice9* device, bool pixel, UINT registerIndex,
+                             float value[4]);

@@ -165,14 +165,7 @@ class CpuBuffer final : public RefCounted<Interface>, public DeviceChild {
       : DeviceChild(device, Kind), usage(usage), layout(layout), pool(pool), bytes(length) {}
   HRESULT GetDevice(IDirect3DDevice9** result) override;
   D3DRESOURCETYPE GetType() override { return Type; }
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
-    if (!data || locked || offset > bytes.size()) return D3DERR_INVALIDCALL;
-    if (size != 0 && size > bytes.size() - offset) return D3DERR_INVALIDCALL;
-    locked = true;
-    *data = bytes.data() + offset;
-    (void)flags;
-    return D3D_OK;
-  }
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
   HRESULT Unlock() override {
     if (!locked) return D3DERR_INVALIDCALL;
     locked = false;
@@ -373,5 +366,16 @@ HRESULT CpuBuffer<Interface, Kind, Type>::GetDevice(IDirect3DDevice9** result) {
   if (!result || !device) return D3DERR_INVALIDCALL;
   device->AddRef();
   *result = device;
+  return D3D_OK;
+}
+
+// A lost device's default-pool buffers refuse to lock, as its surfaces do.
+template <class Interface, D3D9ObjectKind Kind, D3DRESOURCETYPE Type>
+HRESULT CpuBuffer<Interface, Kind, Type>::Lock(UINT offset, UINT size, void** data, DWORD) {
+  if (!data || locked || offset > bytes.size()) return D3DERR_INVALIDCALL;
+  if (size != 0 && size > bytes.size() - offset) return D3DERR_INVALIDCALL;
+  if (device && device->IsDefaultPoolLocked(pool)) return D3DERR_DEVICELOST;
+  locked = true;
+  *data = bytes.data() + offset;
   return D3D_OK;
 }

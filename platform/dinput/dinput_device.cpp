@@ -122,6 +122,11 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
     if (dataSize_ == 0) return DIERR_INVALIDPARAM;
     if (acquired_) return S_FALSE;
     acquired_ = true;
+    // Keys pressed before the device was acquired are not this device's to report.
+    if (kind_ == DirectInputKeyboard) {
+      BYTE discarded[PlatformScancodeCount];
+      PollPlatformScancodeStates(discarded);
+    }
     return DI_OK;
   }
 
@@ -302,7 +307,8 @@ class InputDevice final : public PlatformComObject<IDirectInputDeviceA> {
   }
 
   void ReadKeyboard(BYTE* keys) const {
-    const BYTE* states = GetPlatformScancodeStates();
+    BYTE states[PlatformScancodeCount];
+    PollPlatformScancodeStates(states);
     for (int scancode = 0; scancode < PlatformScancodeCount; ++scancode) {
       if (!(states[scancode] & 0x80)) continue;
       const BYTE code = GetDirectInputKeyCode(scancode);

@@ -22,8 +22,11 @@ struct MixerState {
   std::vector<float> accumulator;
 };
 
+// The audio callback runs on SDL's thread until the device is closed, which a program that exits
+// without ending the engine never does: the state lives until the process is gone, never
+// destroyed by the exit handlers under a callback still running.
 MixerState& Mixer() {
-  static MixerState state;
+  static MixerState& state = *new MixerState;
   return state;
 }
 

@@ -419,6 +419,9 @@ HWND GetPlatformWindowFromSDL(unsigned sdlWindowId);
 // are drained by the message queue, so injected keys count like real ones.
 constexpr int PlatformScancodeCount = 512;
 const BYTE* GetPlatformScancodeStates();
+// The keyboard as one poll sees it (512 entries): 0x80 for a key down now or pressed at any time
+// since the previous poll, even if already released again.
+void PollPlatformScancodeStates(BYTE* states);
 // True when SDL's video runs without a display (dummy or offscreen driver).
 bool IsPlatformHeadless();
 // Starts SDL's video on first use; false when no video driver could start.

@@ -13,6 +13,8 @@ using namespace user_detail;
 namespace {
 
 std::array<std::atomic<BYTE>, PlatformScancodeCount> scancodeStates;
+// Keys that went down since the keyboard was last polled, so a tap shorter than a frame counts.
+std::array<std::atomic<BYTE>, PlatformScancodeCount> scancodePresses;
 std::array<std::atomic<BYTE>, 256> virtualKeyStates;
 std::atomic<LONG> cursorX{0};
 std::atomic<LONG> cursorY{0};
@@ -317,6 +319,7 @@ int VirtualKeyFromScancode(SDL_Scancode scancode) {
 void UpdateKeyTables(SDL_Scancode scancode, bool down) {
   if (scancode <= SDL_SCANCODE_UNKNOWN || scancode >= PlatformScancodeCount) return;
   scancodeStates[scancode].store(down ? 0x80 : 0);
+  if (down) scancodePresses[scancode].store(0x80);
   int virtualKey = VirtualKeyFromScancode(scancode);
   if (!virtualKey) return;
   SetKey(virtualKey, down);
@@ -341,6 +344,11 @@ void SetCursorPosition(POINT point) {
 const BYTE* GetPlatformScancodeStates() {
   static_assert(sizeof(std::atomic<BYTE>) == 1 && std::atomic<BYTE>::is_always_lock_free);
   return reinterpret_cast<const BYTE*>(scancodeStates.data());
+}
+
+void PollPlatformScancodeStates(BYTE* states) {
+  for (int scancode = 0; scancode < PlatformScancodeCount; ++scancode)
+    states[scancode] = scancodeStates[scancode].load() | scancodePresses[scancode].exchange(0);
 }
 
 BOOL GetKeyboardState(BYTE* keyStates) {

@@ -5,6 +5,7 @@
 
 #include "game/data_files.h"
 #include "game_test_support.h"
+#include "write_failures.h"
 
 using namespace gametest;
 
@@ -35,7 +36,8 @@ TEST_F(DataFilesTest, ConfigRoundTrip) {
   EXPECT_EQ(game.config.musicVolume, 16);
   SaveConfig();
   EXPECT_EQ(ReadFile("data/config.dat"), (Bytes{1, 0, 120, 16, 0, 1}));
-  EXPECT_FALSE(FileExists("data/config.dat.tmp"));
+  for (const auto& entry : std::filesystem::directory_iterator("data"))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
 }
 
 TEST_F(DataFilesTest, SaveDataRoundTripKeepsThePadding) {
@@ -67,14 +69,22 @@ TEST_F(DataFilesTest, NoSaveFileGivesZeros) {
   EXPECT_FALSE(FileExists("data/save.sdt"));
 }
 
-TEST_F(DataFilesTest, AFailedSaveWriteKeepsThePreviousFile) {
+// A full disk: the previous file stays, the player is told on standard error, and the game's
+// data in memory is kept for the next save.
+TEST_F(DataFilesTest, AFailedSaveKeepsThePreviousFileAndSaysSo) {
   const Bytes previous(44, 3);
   WriteFile("data/save.sdt", previous);
-  std::filesystem::create_directory("data/save.sdt.tmp");  // the temporary file cannot be created
   game.save.highScores[0] = 999;
-  WriteSaveData();
+  writefail::StderrPipe stderrPipe;
+  {
+    writefail::FileSizeLimit full(10);
+    WriteSaveData();
+  }
+  const std::string said = stderrPipe.Take();
   EXPECT_EQ(ReadFile("data/save.sdt"), previous);
-  std::filesystem::remove("data/save.sdt.tmp");
+  EXPECT_NE(said.find("data/save.sdt"), std::string::npos) << said;
+  EXPECT_NE(said.find("File too large"), std::string::npos) << said;
+  EXPECT_EQ(game.save.highScores[0], 999);
   WriteSaveData();
   EXPECT_EQ(ReadFile("data/save.sdt")[0], 0xE7);
   EXPECT_EQ(ReadFile("data/save.sdt")[1], 0x03);

@@ -3,8 +3,8 @@
 # sound/ folders and once from image.kva and sound.kva made by kvapack with those folders removed.
 # The game exits 1 at once when a bitmap fails to load; each run must instead last until a SIGTERM
 # closes it like a window close, and then end with status 0 without the load-failure message.
-# Sound loads fail silently in the game, so "reads" mode traces the archive run with strace and
-# checks that every byte of both archives was read.
+# A sound that fails to load only leaves a line on standard error, which no run may show; "reads"
+# mode also traces the archive run with strace and checks that every byte of both archives was read.
 # Usage: run_mub_from_archives.sh MUBGEN KVAPACK MUB CONTENT-DIR (runs | reads)
 set -euo pipefail
 mubgen=$(realpath "$1")
@@ -92,7 +92,7 @@ $(cat "$work/stderr")"
   local status=0
   wait "$game_pid" || status=$?
   game_pid="" mub_pid=""
-  if grep -q "読込に失敗しました" "$work/stderr"; then
+  if grep -q -e "読込に失敗しました" -e "を読み込めませんでした" "$work/stderr"; then
     fail "$label: mub reported a load failure:
 $(cat "$work/stderr")"
   fi

@@ -14,14 +14,14 @@
 #include "engine.h"
 #include "graphics/draw_settings.h"
 #include "graphics/graphics_core.h"
+#include "host/system_state.h"
+#include "host/window_system.h"
 #include "platform/clock.h"
 #include "platform/d3d9/d3d9_controls.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/win32/file_path.h"
 #include "platform/win32/gdi_present.h"
 #include "system/log.h"
-#include "system/system_state.h"
-#include "system/window_system.h"
 
 class GraphicsEngineTest : public ::testing::Test {
  protected:

@@ -13,7 +13,7 @@
 #include "media/sound_system.h"
 #include "platform/dsound/dsound.h"
 #include "sound_fixtures.h"
-#include "system/engine_fixture.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

@@ -108,6 +108,16 @@ TEST_P(DirectInputTest, KeyboardReadsTheKeyStateTableOnceAcquired) {
   SetPlatformKeyState(SDL_SCANCODE_UP, false);
   ASSERT_EQ(keyboard->GetDeviceState(256, keys), DI_OK);
   EXPECT_EQ(keys[0x2C], 0);
+  // A tap between two polls reads down in the next poll only; a held key in every poll.
+  SetPlatformKeyState(SDL_SCANCODE_X, true);
+  SetPlatformKeyState(SDL_SCANCODE_X, false);
+  SetPlatformKeyState(SDL_SCANCODE_C, true);
+  for (const BYTE expectedX : {0x80, 0x00, 0x00}) {
+    ASSERT_EQ(keyboard->GetDeviceState(256, keys), DI_OK);
+    EXPECT_EQ(keys[0x2D], expectedX);
+    EXPECT_EQ(keys[0x2E], 0x80);
+  }
+  SetPlatformKeyState(SDL_SCANCODE_C, false);
   EXPECT_EQ(keyboard->GetDeviceState(16, keys), DIERR_INVALIDPARAM);
   keyboard->Unacquire();
   EXPECT_EQ(keyboard->GetDeviceState(256, keys), DIERR_NOTACQUIRED);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "graphics/draw_settings.h"
 #include "softrender/software_kernels.h"
 #include "tests/softrender/kernel_model.h"
 
@@ -216,6 +215,7 @@ struct Scene {
   MEMIMG dest{};
   MEMIMG source{};
   MEMIMG blend{};
+  KernelDrawSettings settings{};
   ~Scene() {
     ReleaseMEMIMG(&dest);
     ReleaseMEMIMG(&source);
@@ -260,13 +260,7 @@ void SetUpScene(Scene& scene, const Example& e, const std::vector<uint32_t>& d,
     ASSERT_EQ(CreateMEMIMG(&scene.blend, width, 1, -1, 0, 2, 0, 0, 0, nullptr), 0);
     std::memset(scene.blend.pixels, e.g, width);
   }
-  DrawSettings* ds = GetDrawSettings();
-  ds->blendMode = e.mode;
-  ds->blendParam = e.p;
-  ds->drawBrightness[0] = static_cast<uint8_t>(e.bright);
-  ds->drawBrightness[1] = static_cast<uint8_t>(e.bright >> 8);
-  ds->drawBrightness[2] = static_cast<uint8_t>(e.bright >> 16);
-  ds->drawArea = RECT{0, 0, destWidth, destHeight};
+  scene.settings = KernelDrawSettings{e.mode, e.p, e.bright, RECT{0, 0, destWidth, destHeight}};
 }
 
 // Draws the example with the kernel and with the model; returns both results of pixel 0.
@@ -278,21 +272,21 @@ void DrawExample(const Example& e, const std::vector<uint32_t>& d, const std::ve
   SetUpScene(scene, e, d, s);
   const MEMIMG* blend = e.g >= 0 ? &scene.blend : nullptr;
   int width = static_cast<int>(s.size());
-  model::Settings ms{e.mode, e.p, e.bright, GetDrawSettings()->drawArea, 128, 255};
+  model::Settings ms{e.mode, e.p, e.bright, scene.settings.drawArea, 128, 255};
   std::vector<uint8_t> expected;
   if (e.path == kPoint) {
     expected = model::PointBlit(scene.dest, scene.source, 0, 0, e.trans, blend, ms, false);
-    DrawMEMIMGAtPosition(&scene.dest, &scene.source, 0, 0, e.trans, blend);
+    DrawMEMIMGAtPosition(&scene.dest, &scene.source, 0, 0, e.trans, blend, &scene.settings);
   } else if (e.path == kStretched) {
     int32_t rect[4] = {width, 0, 0, 1};
     expected = model::StretchedBlit(scene.dest, scene.source, rect, e.trans, blend, ms);
-    DrawMEMIMGStretched(&scene.dest, &scene.source, rect, e.trans, blend);
+    DrawMEMIMGStretched(&scene.dest, &scene.source, rect, e.trans, blend, &scene.settings);
   } else {
     TriangleVertex v[3] = {{0, 0, 0, 0}, {2, 0, 2, 0}, {0, 2, 0, 2}};
     std::vector<bool> covered(16, false);
     covered[0] = true;
     expected = model::TexturedPixels(scene.dest, scene.source, covered, 0, 0, e.trans, blend, ms);
-    DrawMEMIMGTriangle(&scene.dest, &scene.source, v, e.trans, blend, 0);
+    DrawMEMIMGTriangle(&scene.dest, &scene.source, v, e.trans, blend, 0, &scene.settings);
   }
   int bytes = e.type == 1 ? 4 : 2;
   for (int i = 0; i < width; ++i) {
@@ -365,9 +359,9 @@ TEST(KernelExamples, PaletteKeyFFFF) {
              0x00FFFFFF);
     int32_t rect[4] = {1, 0, 0, 1};
     if (r.path == kPoint)
-      DrawMEMIMGAtPosition(&scene.dest, &scene.source, 0, 0, 1, nullptr);
+      DrawMEMIMGAtPosition(&scene.dest, &scene.source, 0, 0, 1, nullptr, &scene.settings);
     else
-      DrawMEMIMGStretched(&scene.dest, &scene.source, rect, 1, nullptr);
+      DrawMEMIMGStretched(&scene.dest, &scene.source, rect, 1, nullptr, &scene.settings);
     uint32_t after = GetPixel(scene.dest.pixels, r.type == 1 ? 4 : 2);
     uint32_t before = r.type == 1 ? 0x11111111u : 0x1111u;
     EXPECT_EQ(after == before, r.skipped) << std::hex << after;

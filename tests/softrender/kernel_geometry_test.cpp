@@ -7,7 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "graphics/draw_settings.h"
 #include "softrender/software_kernels.h"
 #include "tests/softrender/kernel_model.h"
 
@@ -26,14 +25,11 @@ struct Image {
   std::vector<uint8_t> Bytes() const { return model::Bytes(m); }
 };
 
+// The draw settings that every kernel call of these tests is given.
+KernelDrawSettings drawSettings{};
+
 void Settings(int mode, int p, uint32_t bright, RECT area) {
-  DrawSettings* d = GetDrawSettings();
-  d->blendMode = mode;
-  d->blendParam = p;
-  d->drawBrightness[0] = static_cast<uint8_t>(bright);
-  d->drawBrightness[1] = static_cast<uint8_t>(bright >> 8);
-  d->drawBrightness[2] = static_cast<uint8_t>(bright >> 16);
-  d->drawArea = area;
+  drawSettings = KernelDrawSettings{mode, p, bright, area};
 }
 
 void Randomise(Image& image, std::mt19937& rng) {
@@ -87,14 +83,14 @@ TEST_F(Kernels, RefusedCallsLeaveTheDestinationUnchanged) {
     std::vector<uint8_t> before = c.dest->Bytes();
     Settings(c.mode, c.p, 0xFFFFFF, c.area);
     const MEMIMG* blend = c.blend ? &c.blend->m : nullptr;
-    DrawMEMIMGAtPosition(&c.dest->m, &c.source->m, 1, 1, 1, blend);
+    DrawMEMIMGAtPosition(&c.dest->m, &c.source->m, 1, 1, 1, blend, &drawSettings);
     int32_t scaled[4] = {0, 0, 9, 7};
-    DrawMEMIMGStretched(&c.dest->m, &c.source->m, scaled, 1, blend);
+    DrawMEMIMGStretched(&c.dest->m, &c.source->m, scaled, 1, blend, &drawSettings);
     TriangleVertex v[3] = {{0, 0, 0, 0}, {8, 0, 4, 0}, {0, 8, 0, 4}};
-    DrawMEMIMGTriangle(&c.dest->m, &c.source->m, v, 1, blend, 0);
+    DrawMEMIMGTriangle(&c.dest->m, &c.source->m, v, 1, blend, 0, &drawSettings);
     if (c.blend == nullptr && c.source->m.body->pixelType == c.dest->m.body->pixelType) {
-      DrawMEMIMGTriangle(&c.dest->m, nullptr, v, 0, nullptr, 0x123456);
-      FillMEMIMGRectangle(&c.dest->m, nullptr, 0x123456);
+      DrawMEMIMGTriangle(&c.dest->m, nullptr, v, 0, nullptr, 0x123456, &drawSettings);
+      FillMEMIMGRectangle(&c.dest->m, nullptr, 0x123456, &drawSettings);
     }
     EXPECT_EQ(c.dest->Bytes(), before);
   }
@@ -103,7 +99,7 @@ TEST_F(Kernels, RefusedCallsLeaveTheDestinationUnchanged) {
   Randomise(dest, rng);
   std::vector<uint8_t> before = dest.Bytes();
   Settings(3, 0, 0xFFFFFF, all);
-  DrawMEMIMGAtPosition(&dest.m, &paletteSource.m, 0, 0, 0, nullptr);
+  DrawMEMIMGAtPosition(&dest.m, &paletteSource.m, 0, 0, 0, nullptr, &drawSettings);
   EXPECT_NE(dest.Bytes(), before);
 }
 
@@ -112,14 +108,14 @@ TEST_F(Kernels, StretchRatiosOutOfRange) {
   Image wide(70000, 1, 1), dest(16, 16, 1);
   std::vector<uint8_t> before = dest.Bytes();
   int32_t one[4] = {0, 0, 1, 1};
-  DrawMEMIMGStretched(&dest.m, &wide.m, one, 0, nullptr);
+  DrawMEMIMGStretched(&dest.m, &wide.m, one, 0, nullptr, &drawSettings);
   EXPECT_EQ(dest.Bytes(), before);
   // A target side far beyond 32767 pixels keeps sampling the first source pixel.
   Image two(2, 1, 1);
   two.At(0, 0)[0] = 7;
   two.At(1, 0)[0] = 9;
   int32_t huge[4] = {0, 0, 40000, 1};
-  DrawMEMIMGStretched(&dest.m, &two.m, huge, 0, nullptr);
+  DrawMEMIMGStretched(&dest.m, &two.m, huge, 0, nullptr, &drawSettings);
   for (int x = 0; x < 16; ++x) EXPECT_EQ(dest.At(x, 0)[0], 7);
 }
 
@@ -128,7 +124,7 @@ std::vector<int> SampledColumns(int sourceWidth, const int32_t* rect, RECT area)
   Image source(sourceWidth, 1, 1), dest(16, 1, 1);
   for (int x = 0; x < sourceWidth; ++x) source.At(x, 0)[0] = static_cast<uint8_t>(x + 1);
   Settings(0, 0, 0xFFFFFF, area);
-  DrawMEMIMGStretched(&dest.m, &source.m, rect, 0, nullptr);
+  DrawMEMIMGStretched(&dest.m, &source.m, rect, 0, nullptr, &drawSettings);
   std::vector<int> columns;
   for (int x = 0; x < 16; ++x)
     if (dest.At(x, 0)[0] != 0) columns.push_back(dest.At(x, 0)[0] - 1);
@@ -164,7 +160,7 @@ TEST_F(Kernels, StretchedSampling) {
 std::vector<std::vector<int>> Rows(const TriangleVertex* v, RECT area = RECT{0, 0, 16, 16}) {
   Image dest(16, 16, 1);
   Settings(0, 0, 0xFFFFFF, area);
-  DrawMEMIMGTriangle(&dest.m, nullptr, v, 0, nullptr, 0xFFFFFFFF);
+  DrawMEMIMGTriangle(&dest.m, nullptr, v, 0, nullptr, 0xFFFFFFFF, &drawSettings);
   std::vector<std::vector<int>> rows(16);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
@@ -208,7 +204,7 @@ TEST_F(Kernels, TriangleWithNegativeCoordinatesKeepsItsShape) {
   // Mode 2 adds once per covered pixel: a doubled row would show as a second addition.
   Image dest(16, 16, 1);
   Settings(2, 255, 0xFFFFFF, RECT{0, 0, 16, 16});
-  DrawMEMIMGTriangle(&dest.m, nullptr, cut, 0, nullptr, 0x00000010);
+  DrawMEMIMGTriangle(&dest.m, nullptr, cut, 0, nullptr, 0x00000010, &drawSettings);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
       EXPECT_TRUE(dest.At(x, y)[0] == 0 || dest.At(x, y)[0] == 0x10) << x << "," << y;
@@ -218,7 +214,7 @@ TEST_F(Kernels, UntexturedColourIsModulated) {
   Image dest(4, 4, 1);
   TriangleVertex v[3] = {{0, 0, 0, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}};
   Settings(0, 0, 0xFF0000, RECT{0, 0, 4, 4});
-  DrawMEMIMGTriangle(&dest.m, nullptr, v, 0, nullptr, 0x7FFFFFFF);
+  DrawMEMIMGTriangle(&dest.m, nullptr, v, 0, nullptr, 0x7FFFFFFF, &drawSettings);
   EXPECT_EQ(dest.At(0, 0)[0], 0);
   EXPECT_EQ(dest.At(0, 0)[1], 0);
   EXPECT_EQ(dest.At(0, 0)[2], 255);
@@ -233,7 +229,7 @@ TEST_F(Kernels, QuadTexelsAndTheRightEdge) {
       source.At(x, y)[1] = static_cast<uint8_t>(y + 1);
     }
   TriangleVertex v[3] = {{0, 0, 0, 0}, {10, 0, 10, 0}, {0, 10, 0, 10}};
-  DrawMEMIMGTriangle(&dest.m, &source.m, v, 0, nullptr, 0);
+  DrawMEMIMGTriangle(&dest.m, &source.m, v, 0, nullptr, 0, &drawSettings);
   for (int x = 0; x < 10; ++x) {
     EXPECT_EQ(dest.At(x, 0)[0], x + 1);
     EXPECT_EQ(dest.At(x, 0)[1], 1);
@@ -262,23 +258,23 @@ TEST_F(Kernels, CrossChecks) {
           RECT area{1, 1, 15, 15};
 
           Settings(0, 0, bright, area);
-          DrawMEMIMGAtPosition(&a.m, &source.m, 3, 4, trans, nullptr);
+          DrawMEMIMGAtPosition(&a.m, &source.m, 3, 4, trans, nullptr, &drawSettings);
           Settings(1, 255, bright, area);
-          DrawMEMIMGAtPosition(&b.m, &source.m, 3, 4, trans, nullptr);
+          DrawMEMIMGAtPosition(&b.m, &source.m, 3, 4, trans, nullptr, &drawSettings);
           EXPECT_EQ(a.Bytes(), b.Bytes());
 
           int32_t same[4] = {3, 4, 9, 9};
           Settings(0, 0, bright, area);
           restart();
-          DrawMEMIMGStretched(&b.m, &source.m, same, trans, nullptr);
+          DrawMEMIMGStretched(&b.m, &source.m, same, trans, nullptr, &drawSettings);
           EXPECT_EQ(a.Bytes(), b.Bytes());
 
           if (kind != 2) {
             TriangleVertex first[3] = {{3, 4, 0, 0}, {9, 4, 6, 0}, {3, 9, 0, 5}};
             TriangleVertex second[3] = {{9, 4, 6, 0}, {3, 9, 0, 5}, {9, 9, 6, 5}};
             restart();
-            DrawMEMIMGTriangle(&b.m, &source.m, first, trans, nullptr, 0);
-            DrawMEMIMGTriangle(&b.m, &source.m, second, trans, nullptr, 0);
+            DrawMEMIMGTriangle(&b.m, &source.m, first, trans, nullptr, 0, &drawSettings);
+            DrawMEMIMGTriangle(&b.m, &source.m, second, trans, nullptr, 0, &drawSettings);
             EXPECT_EQ(a.Bytes(), b.Bytes());
           }
         }
@@ -299,7 +295,7 @@ TEST_F(Kernels, RunLengthPathOnlyForWholeImages) {
   Settings(0, 0, 0xFFFFFF, RECT{0, 0, 16, 16});
   model::Settings s{0, 0, 0xFFFFFF, RECT{0, 0, 16, 16}, 128, 255};
   auto expected = model::PointBlit(dest.m, view, 2, 2, 1, nullptr, s, false);
-  DrawMEMIMGAtPosition(&dest.m, &view, 2, 2, 1, nullptr);
+  DrawMEMIMGAtPosition(&dest.m, &view, 2, 2, 1, nullptr, &drawSettings);
   EXPECT_EQ(dest.Bytes(), expected);
   ReleaseMEMIMG(&view);
   ReleaseMEMIMG(&image);
@@ -315,9 +311,10 @@ TEST_F(Kernels, SixteenBitSourceWithoutPaddingIsReadWithinItsPixels) {
   Image dest(32, 2, 0);
   for (int x = 0; x < 32; ++x) source.At(x, 1)[0] = static_cast<uint8_t>(x + 1);
   ASSERT_EQ(source.m.body->pitch, 64);
-  DrawMEMIMGAtPosition(&dest.m, &source.m, 0, 0, 1, nullptr);
+  DrawMEMIMGAtPosition(&dest.m, &source.m, 0, 0, 1, nullptr, &drawSettings);
   EXPECT_EQ(dest.At(31, 1)[0], 32);
   RECT whole{0, 0, 32, 2};
-  DrawMEMIMGStretched(&dest.m, &source.m, reinterpret_cast<const int32_t*>(&whole), 1, nullptr);
+  DrawMEMIMGStretched(&dest.m, &source.m, reinterpret_cast<const int32_t*>(&whole), 1, nullptr,
+                      &drawSettings);
   EXPECT_EQ(dest.At(31, 1)[0], 32);
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "graphics/draw_settings.h"
 #include "softrender/software_kernels.h"
 #include "tests/softrender/kernel_model.h"
 
@@ -107,15 +106,11 @@ MEMIMG MakeBlendImage(std::mt19937& rng) {
   return image;
 }
 
+// The draw settings that every kernel call of these tests is given.
+KernelDrawSettings drawSettings{};
+
 void ApplySettings(const model::Settings& s, uint32_t bright) {
-  DrawSettings* d = GetDrawSettings();
-  d->blendMode = s.mode;
-  d->blendParam = s.p;
-  d->drawBrightness[0] = static_cast<uint8_t>(bright);
-  d->drawBrightness[1] = static_cast<uint8_t>(bright >> 8);
-  d->drawBrightness[2] = static_cast<uint8_t>(bright >> 16);
-  d->drawBrightness[3] = static_cast<uint8_t>(bright >> 24);
-  d->drawArea = s.area;
+  drawSettings = KernelDrawSettings{s.mode, s.p, bright, s.area};
 }
 
 std::string FirstDifference(const std::vector<uint8_t>& actual,
@@ -176,7 +171,7 @@ TEST(KernelSweep, PointBlitClippedPath) {
               const model::Settings& s) {
             source.body->tableValid = 0;
             auto expected = model::PointBlit(dest, source, at[0], at[1], trans, blend, s, false);
-            DrawMEMIMGAtPosition(&dest, &source, at[0], at[1], trans ? 2 : 0, blend);
+            DrawMEMIMGAtPosition(&dest, &source, at[0], at[1], trans ? 2 : 0, blend, &drawSettings);
             return expected;
           });
 }
@@ -188,7 +183,7 @@ TEST(KernelSweep, PointBlitRunLengthPath) {
         source.body->tableValid = 1;
         bool runs = trans != 0;
         auto expected = model::PointBlit(dest, source, 3, 2, trans, blend, s, runs);
-        DrawMEMIMGAtPosition(&dest, &source, 3, 2, trans, blend);
+        DrawMEMIMGAtPosition(&dest, &source, 3, 2, trans, blend, &drawSettings);
         return expected;
       });
 }
@@ -202,7 +197,7 @@ TEST(KernelSweep, StretchedBlit) {
               const model::Settings& s) {
             source.body->tableValid = 0;
             auto expected = model::StretchedBlit(dest, source, r, trans, blend, s);
-            DrawMEMIMGStretched(&dest, &source, r, trans, blend);
+            DrawMEMIMGStretched(&dest, &source, r, trans, blend, &drawSettings);
             return expected;
           });
 }
@@ -214,13 +209,8 @@ std::vector<bool> Coverage(const MEMIMG& like, const TriangleVertex* v, const RE
       CreateMEMIMG(&canvas, kDestWidth, kDestHeight, -1, 0, like.body->pixelType, 0, 0, 0, nullptr),
       0);
   std::memset(canvas.pixels, 0, canvas.body->pitch * kDestHeight);
-  DrawSettings* d = GetDrawSettings();
-  DrawSettings saved = *d;
-  d->blendMode = 0;
-  d->drawBrightness[0] = d->drawBrightness[1] = d->drawBrightness[2] = 255;
-  d->drawArea = area;
-  DrawMEMIMGTriangle(&canvas, nullptr, v, 0, nullptr, 0xFFFFFFFF);
-  *d = saved;
+  const KernelDrawSettings plain{0, drawSettings.blendParam, 0xFFFFFF, area};
+  DrawMEMIMGTriangle(&canvas, nullptr, v, 0, nullptr, 0xFFFFFFFF, &plain);
   std::vector<bool> covered(kDestWidth * kDestHeight);
   int bytes = canvas.body->format->bytesPerPixel;
   for (int y = 0; y < kDestHeight; ++y)
@@ -247,7 +237,7 @@ TEST(KernelSweep, TexturedTriangle) {
               std::vector<bool> covered = Coverage(dest, v, s.area);
               auto expected =
                   model::TexturedPixels(dest, source, covered, o[0], o[1], trans, blend, s);
-              DrawMEMIMGTriangle(&dest, &source, v, trans, blend, 0);
+              DrawMEMIMGTriangle(&dest, &source, v, trans, blend, 0, &drawSettings);
               return expected;
             });
     }
@@ -271,7 +261,7 @@ TEST(KernelSweep, UntexturedTriangle) {
             std::memcpy(dest.body->pixels, fresh.data(), fresh.size());
             uint32_t c = type == 0 ? (color & 0xFFFF) : color;
             auto expected = model::Untextured(dest, covered, c, s);
-            DrawMEMIMGTriangle(&dest, nullptr, v, 1, nullptr, c);
+            DrawMEMIMGTriangle(&dest, nullptr, v, 1, nullptr, c, &drawSettings);
             if (model::Bytes(dest) != expected && ++failures <= 5)
               ADD_FAILURE() << "untextured type " << type << " mode " << mode << " p " << p
                             << " bright " << std::hex << bright << " colour " << color << std::dec
@@ -301,7 +291,7 @@ TEST(KernelSweep, RectangleFill) {
               uint32_t c = type == 0 ? (color & 0xFFFF) : color;
               const int32_t* rect = r < 0 ? nullptr : rects[r];
               auto expected = model::Fill(dest, rect, c, s);
-              FillMEMIMGRectangle(&dest, rect, c);
+              FillMEMIMGRectangle(&dest, rect, c, &drawSettings);
               if (model::Bytes(dest) != expected && ++failures <= 5)
                 ADD_FAILURE() << "fill type " << type << " mode " << mode << " p " << p
                               << " bright " << std::hex << bright << " colour " << color << std::dec

@@ -163,22 +163,22 @@ TEST(Matrices, InverseTimesMatrixIsTheUnitAndSingularMatricesAreRefused) {
 
 TEST(Matrices, ProjectionsHoldTheirElementsAndRefuseDegenerateRanges) {
   Matrix4 m{};
-  ASSERT_EQ(MakeFovProjectionMatrix(&m, 3.14159265f / 2, 1.0f, 101.0f, 1.0f), 0);
+  ASSERT_EQ(MakeFovProjectionMatrix(&m, 3.14159265f / 2, 1.0f, 101.0f, 1.0f, 640, 480), 0);
   EXPECT_NEAR(m.m[0][0], 1.0f, 1e-5f);
   EXPECT_NEAR(m.m[1][1], 1.0f, 1e-5f);
   EXPECT_FLOAT_EQ(m.m[2][2], 101.0f / 100.0f);
   EXPECT_EQ(m.m[2][3], 1.0f);
   EXPECT_FLOAT_EQ(m.m[3][2], -101.0f / 100.0f);
   EXPECT_EQ(m.m[3][3], 0.0f);
-  // A negative aspect takes the screen's height / width (640 x 480 while none is set).
-  ASSERT_EQ(MakeFovProjectionMatrix(&m, 3.14159265f / 2, 1.0f, 101.0f, -1.0f), 0);
-  EXPECT_NEAR(m.m[0][0], 0.75f, 1e-5f);
+  // A negative aspect takes the screen's height / width.
+  ASSERT_EQ(MakeFovProjectionMatrix(&m, 3.14159265f / 2, 1.0f, 101.0f, -1.0f, 1000, 500), 0);
+  EXPECT_NEAR(m.m[0][0], 0.5f, 1e-5f);
   Matrix4 untouched = m;
-  EXPECT_EQ(MakeFovProjectionMatrix(&m, 1.0f, 5.0f, 5.00001f, 1.0f), -1);
-  EXPECT_EQ(MakeFovProjectionMatrix(&m, 0.0f, 1.0f, 10.0f, 1.0f), -1);
-  EXPECT_EQ(MakeOrthoProjectionMatrix(&m, 10.0f, 3.0f, 3.0f, 1.0f), -1);
+  EXPECT_EQ(MakeFovProjectionMatrix(&m, 1.0f, 5.0f, 5.00001f, 1.0f, 640, 480), -1);
+  EXPECT_EQ(MakeFovProjectionMatrix(&m, 0.0f, 1.0f, 10.0f, 1.0f, 640, 480), -1);
+  EXPECT_EQ(MakeOrthoProjectionMatrix(&m, 10.0f, 3.0f, 3.0f, 1.0f, 640, 480), -1);
   ExpectNear(m, untouched, 0.0f);
-  ASSERT_EQ(MakeOrthoProjectionMatrix(&m, 480.0f, 0.0f, 10.0f, 0.75f), 0);
+  ASSERT_EQ(MakeOrthoProjectionMatrix(&m, 480.0f, 0.0f, 10.0f, 0.75f, 640, 480), 0);
   EXPECT_FLOAT_EQ(m.m[0][0], 2.0f / 640.0f);
   EXPECT_FLOAT_EQ(m.m[1][1], 2.0f / 480.0f);
   EXPECT_FLOAT_EQ(m.m[2][2], 0.1f);

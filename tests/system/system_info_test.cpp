@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine_fixture.h"
 #include "platform/win32/file_path.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "system/system_info.h"
+#include "tests/host/engine_fixture.h"
 
 namespace {
 

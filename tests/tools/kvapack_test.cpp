@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,11 +12,15 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "files/archive.h"
 #include "files/archive_file.h"
 #include "files/file_table.h"
 #include "files/image_loader.h"
 #include "system/tracked_memory.h"
+#include "tools/archive_writer.h"
+#include "xvfb_support.h"
 
 namespace {
 
@@ -147,6 +153,164 @@ TEST_F(KvapackTest, RefusesWhatItCannotDo) {
   EXPECT_EQ(status, 2);
   RunKvapack("pack " + (dir_ / "image").string() + " --version 9", &status);
   EXPECT_EQ(status, 2);
+}
+
+// An archive whose entries carry the given names exactly, even names the writer would never make
+// (separators inside one name, duplicates): each name is written as a placeholder of its length,
+// then the placeholder's search form and stored name are replaced in the descrambled bytes.
+std::vector<std::uint8_t> ArchiveWithNames(
+    const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<ArchiveWriterFile> entries;
+  std::vector<std::pair<std::string, std::string>> renames;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string& name = files[i].first;
+    std::string placeholder(name.size(), 'Q');
+    placeholder.replace(0, std::min<std::size_t>(3, name.size()), std::to_string(100 + i), 0,
+                        std::min<std::size_t>(3, name.size()));
+    ArchiveWriterFile file;
+    file.path = placeholder;
+    file.bytes.assign(files[i].second.begin(), files[i].second.end());
+    entries.push_back(file);
+    renames.emplace_back(placeholder, name);
+  }
+  ArchiveWriterOptions options;
+  options.pack = false;
+  std::vector<std::uint8_t> bytes = WriteArchive(entries, options);
+  std::uint8_t key[kArchiveKeySize];
+  DeriveArchiveKey(nullptr, key);
+  DescrambleArchiveBytes(bytes.size(), bytes.data(), 0, key);
+  for (const auto& [placeholder, name] : renames) {
+    std::string form = name;
+    for (char& c : form) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    int replaced = 0;
+    for (auto at = bytes.begin(); replaced < 2;) {
+      at = std::search(at, bytes.end(), placeholder.begin(), placeholder.end());
+      if (at == bytes.end()) break;
+      const std::string& with = replaced++ == 0 ? form : name;  // the form comes first
+      at = std::copy(with.begin(), with.end(), at);
+    }
+    EXPECT_EQ(replaced, 2) << name;
+  }
+  DescrambleArchiveBytes(bytes.size(), bytes.data(), 0, key);
+  return bytes;
+}
+
+TEST_F(KvapackTest, UnpackNeverWritesOutsideItsFolderAndNamesWhatItRefuses) {
+  const std::string absolute = (dir_ / "abs").string();
+  for (const std::string name : {"../x", "..\\x", "a/../../x", "./x", "C:x", absolute.c_str()}) {
+    SCOPED_TRACE(name);
+    const fs::path work = dir_ / "work";
+    Spit(work / "a.kva", "");
+    const auto bytes = ArchiveWithNames({{name, "evil"}, {"fine.txt", "good"}});
+    std::ofstream(work / "a.kva", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    int status = 0;
+    const std::string output =
+        RunKvapack("unpack " + (work / "a.kva").string() + " " + (work / "out").string(), &status);
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find(name + ": would lie outside the output folder"), std::string::npos)
+        << output;
+    EXPECT_EQ(Slurp(work / "out" / "fine.txt"), "good");
+    EXPECT_EQ(Tree(dir_ / "work").size(), 2u);  // a.kva and out/fine.txt
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+    EXPECT_FALSE(fs::exists(dir_ / "abs"));
+    fs::remove_all(work);
+  }
+}
+
+// Each entry gives its own bytes, or the unpacker exits non-zero naming the entry it could not
+// write; it never aborts.
+TEST_F(KvapackTest, UnpackWritesEachEntryFromItselfOrNamesIt) {
+  const std::string longName(300, 'n');
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    int status;
+    std::map<std::string, std::string> written;
+    std::string refused;
+  };
+  const Case cases[] = {
+      {"two of one name",
+       {{"dup.txt", "first"}, {"dup.txt", "second"}},
+       1,
+       {{"dup.txt", "first"}},
+       "dup.txt: has the name of an entry already unpacked"},
+      {"names that differ in case",
+       {{"Dup.txt", "upper"}, {"dup.txt", "lower"}},
+       0,
+       {{"Dup.txt", "upper"}, {"dup.txt", "lower"}},
+       ""},
+      {"a name too long for the file system",
+       {{longName, "x"}, {"ok", "y"}},
+       1,
+       {{"ok", "y"}},
+       longName + ": File name too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path work = dir_ / "work";
+    fs::create_directories(work);
+    const auto bytes = ArchiveWithNames(c.files);
+    std::ofstream(work / "a.kva", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    int status = 0;
+    const std::string output =
+        RunKvapack("unpack " + (work / "a.kva").string() + " " + (work / "out").string(), &status);
+    EXPECT_EQ(status, c.status) << output;
+    EXPECT_EQ(Tree(work / "out"), c.written);
+    if (!c.refused.empty()) {
+      EXPECT_NE(output.find(c.refused), std::string::npos) << output;
+    }
+    fs::remove_all(work);
+  }
+}
+
+TEST_F(KvapackTest, UnpackNamesAFileThatClashesWithAFolder) {
+  Spit(dir_ / "clash" / "abc", "file");
+  int status = 0;
+  RunKvapack("pack " + (dir_ / "clash").string(), &status);
+  ASSERT_EQ(status, 0);
+  fs::create_directories(dir_ / "out" / "abc");  // a folder where the file goes
+  const std::string output = RunKvapack(
+      "unpack " + (dir_ / "clash.kva").string() + " " + (dir_ / "out").string(), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("kvapack: abc: "), std::string::npos) << output;
+  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "abc"));
+}
+
+// The file's bytes reach the disk before the rename, and the folder's record of the rename
+// after it, before the call returns.
+TEST_F(KvapackTest, SyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
+  if (!xvfb::IsOnPath("strace") || std::system("strace -o /dev/null true 2>/dev/null") != 0)
+    GTEST_SKIP() << "strace cannot trace here";
+  const fs::path trace = dir_ / "trace";
+  const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -o " + trace.string() +
+                              " -e trace=openat,fsync,rename,renameat,renameat2 " +
+                              KVAPACK_PROGRAM + " pack " + (dir_ / "image").string() +
+                              " >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  // Each call of interest, in order, with the descriptors resolved to what they named.
+  std::vector<std::string> calls;
+  std::map<std::string, std::string> opened;  // descriptor -> path
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t call = line.find_first_not_of("0123456789 ");
+    line = line.substr(call);
+    if (line.rfind("openat(", 0) == 0 && line.find(dir_.string()) != std::string::npos) {
+      const std::size_t quote = line.find('"');
+      const std::string path = line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
+      opened[line.substr(line.rfind("= ") + 2)] = path;
+    } else if (line.rfind("fsync(", 0) == 0) {
+      const std::string fd = line.substr(6, line.find(')') - 6);
+      if (opened.count(fd)) calls.push_back("fsync " + opened[fd]);
+    } else if (line.rfind("rename", 0) == 0 && line.find(dir_.string()) != std::string::npos) {
+      calls.push_back("rename");
+    }
+  }
+  ASSERT_EQ(calls.size(), 3u) << ::testing::PrintToString(calls);
+  EXPECT_EQ(calls[0].rfind("fsync " + (dir_ / "image.kva.tmp").string(), 0), 0u) << calls[0];
+  EXPECT_EQ(calls[1], "rename");
+  EXPECT_EQ(calls[2], "fsync " + dir_.string());
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include "game/bitmap_text.h"
 #include "game/game_test_support.h"
 #include "game/hud.h"
+#include "host/window_system.h"
 #include "platform/win32/gdi_present.h"
-#include "system/window_system.h"
 
 using namespace gametest;
 

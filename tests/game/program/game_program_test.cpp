@@ -11,10 +11,10 @@
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "host/window_system.h"
 #include "platform/clock.h"
 #include "platform/win32/user.h"
 #include "system/tracked_memory.h"
-#include "system/window_system.h"
 
 using namespace gametest;
 
@@ -59,11 +59,13 @@ TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
   EXPECT_TRUE(FileExists("replay/tm.rp"));
 }
 
-TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngine) {
+TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngineAndASilentSoundIsNamed) {
   WorkingFolder folder;
   WriteTables(DefaultTables());
   WriteFixtureBitmaps();
   std::filesystem::remove("image/goal.bmp");
+  std::filesystem::create_directory("sound");
+  WriteFile("sound/e0.ogg", {'O', 'g', 'g', 'S', 0, 2, 9, 9});  // damaged: sounds load first
   ResetGameState();
   testing::internal::CaptureStderr();
   const int status = RunGame();
@@ -73,6 +75,10 @@ TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngine) {
             std::string::npos);  // the message box
   EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")),
             std::string::npos);
+  EXPECT_NE(
+      errors.find(reinterpret_cast<const char*>(u8"mub: sound/e0.ogg を読み込めませんでした")),
+      std::string::npos)
+      << errors;
   EXPECT_EQ(GetTrackedBlockCount(), 0);
 }
 

@@ -1,0 +1,75 @@
+// An engine started headless in a temporary directory of its own (the log goes there), with a
+// window title unique to the test so that parallel test processes are not second copies.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/window_system.h"
+#include "platform/clock.h"
+#include "system/log.h"
+#include "system/system.h"
+
+class EngineFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/h2engineXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(directory_);
+    SetLogDirectory("");
+    SetLogOutput(1);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    title_ = std::string("engine test ") + info->name() + " " + std::to_string(getpid());
+    SetWindowTitle(title_.c_str());
+    ChangeWindowMode(1);
+  }
+  void TearDown() override {
+    ShutdownEngine();
+    // A test that stopped part way may leave a window; the next test must not find it.
+    while (HWND left = FindWindowA(title_.c_str(), nullptr)) {
+      if (!DestroyWindow(left)) break;
+    }
+    UnregisterClassA(title_.c_str(), nullptr);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    ResetEngineSubsystemCalls();
+    SetPlatformVirtualTime(false);
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(directory_);
+  }
+  std::string ReadLog() const {
+    std::ifstream file(directory_ + "/Log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  // The log's lines without their time stamps ("123:") and line ends.
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    std::string log = ReadLog();
+    std::size_t start = 0;
+    while (start < log.size()) {
+      std::size_t end = log.find("\r\n", start);
+      if (end == std::string::npos) end = log.size();
+      std::string line = log.substr(start, end - start);
+      std::size_t colon = line.find(':');
+      if (colon != std::string::npos && colon > 0 && line.find_first_not_of("0123456789") == colon)
+        line.erase(0, colon + 1);
+      lines.push_back(line);
+      start = end + 2;
+    }
+    return lines;
+  }
+  std::string directory_;
+  std::filesystem::path previous_;
+  std::string title_;
+};

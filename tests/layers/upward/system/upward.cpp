@@ -1,0 +1,2 @@
+// A system file that reaches up into graphics.
+#include "graphics/graphics.h"

@@ -1,0 +1,93 @@
+// Whole-file replacement: the new bytes or the old file, never anything in between, and a
+// failure that says so.
+#include "system/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "write_failures.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+class AtomicFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/atomicXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    chmod(dir_.c_str(), 0700);
+    fs::remove_all(dir_);
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Only the named files are in the folder: no temporary file was left behind.
+  void ExpectOnly(std::initializer_list<const char*> names) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, std::vector<std::string>(names.begin(), names.end()));
+  }
+  fs::path dir_;
+};
+
+TEST_F(AtomicFileTest, ReplacesTheFileAndKeepsItsPermissions) {
+  const fs::path path = dir_ / "save.sdt";
+  std::ofstream(path) << "old";
+  chmod(path.c_str(), 0640);
+  const Bytes bytes = {'n', 'e', 'w', 0, 1};
+  ASSERT_EQ(WriteFileAtomically(path.c_str(), bytes), 0);
+  EXPECT_EQ(Read(path), std::string("new\0\1", 5));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  ASSERT_EQ(WriteFileAtomically((dir_ / "fresh").c_str(), {}), 0);
+  EXPECT_EQ(Read(dir_ / "fresh"), "");
+  ExpectOnly({"fresh", "save.sdt"});
+}
+
+TEST_F(AtomicFileTest, AFailedWriteKeepsThePreviousFileAndSaysWhy) {
+  const fs::path path = dir_ / "save.sdt";
+  std::ofstream(path) << "previous";
+  const Bytes big(4096, 7);
+  {
+    writefail::FileSizeLimit full(100);  // the disk fills up part way through
+    errno = 0;
+    EXPECT_EQ(WriteFileAtomically(path.c_str(), big), -1);
+    EXPECT_EQ(errno, EFBIG);
+  }
+  EXPECT_EQ(Read(path), "previous");
+  ExpectOnly({"save.sdt"});
+
+  fs::create_directory(dir_ / "folder");  // a folder where the file should go
+  EXPECT_EQ(WriteFileAtomically((dir_ / "folder").c_str(), big), -1);
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(WriteFileAtomically((dir_ / "missing" / "x").c_str(), big), -1);
+  EXPECT_EQ(errno, ENOENT);
+  ExpectOnly({"folder", "save.sdt"});
+
+  if (geteuid() != 0) {  // permissions do not bind root
+    chmod(dir_.c_str(), 0500);
+    EXPECT_EQ(WriteFileAtomically(path.c_str(), big), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(Read(path), "previous");
+  }
+}
+
+}  // namespace
