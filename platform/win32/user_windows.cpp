@@ -178,7 +178,9 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
-  bool topLevel = parent == nullptr && (style & WS_CHILD) == 0;
+  bool messageOnly = parent == HWND_MESSAGE;
+  if (messageOnly) parent = nullptr;
+  bool topLevel = parent == nullptr && (style & WS_CHILD) == 0 && !messageOnly;
   if (topLevel && !EnsurePlatformVideo()) return nullptr;
   auto record = std::make_shared<WindowRecord>();
   {
