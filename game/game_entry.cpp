@@ -12,21 +12,6 @@
 #include "game/scenes.h"
 #include "game/sound.h"
 
-namespace {
-
-void RunMainLoop() {
-  while (game.sceneNumber != SceneQuit) {
-    if (ProcessWindowMessages() == -1) break;
-    ClearDrawTarget();
-    UpdateKeyHoldCounters();
-    SceneTable[game.sceneNumber]();
-    WaitForNextFrame();
-    PresentFrame();
-  }
-}
-
-}  // namespace
-
 void UpdateKeyHoldCounters() {
   char states[256] = {};
   if (GetAllKeyStates(states) == -1) {
@@ -36,17 +21,29 @@ void UpdateKeyHoldCounters() {
   ApplyKeyStates(states);
 }
 
-int RunGame() {
+bool RunGameFrame() {
+  if (game.sceneNumber == SceneQuit || ProcessWindowMessages() == -1) return false;
+  ClearDrawTarget();
+  UpdateKeyHoldCounters();
+  SceneTable[game.sceneNumber]();
+  WaitForNextFrame();
+  PresentFrame();
+  return true;
+}
+
+int StartGame() {
   LoadConfig();
   SetWindowTitle("mub ver1.02");
   SetWindowIconResource(101);
-  SetDrawTarget(-2);
   ChangeWindowMode(game.config.windowMode);
   SetLogOutput(0);
   SetRunWhileInactive(1);
   ClearKeyHoldCounters();
   ResetFramePacing();
   if (InitializeEngine() == -1) return -1;
+  // The engine refuses a draw target before it runs and starts on the front screen, which its
+  // timer presents again between frames; the game draws every frame whole to the back buffer.
+  SetDrawTarget(-2);
   InstallEngineHostCalls();
   try {
     LoadBitmapFont();
@@ -54,11 +51,26 @@ int RunGame() {
     SetEffectVolume(game.config.effectVolume);
     SetMusicVolume(game.config.musicVolume);
     LoadGameAssets();
-    RunMainLoop();
   } catch (error_) {
-    MessageBoxA(nullptr, "読込に失敗しました", "エラー", MB_OK);
-    ShutdownEngine();
-    std::fputs(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました\n"), stderr);
+    ReportLoadFailure();
+    return 1;
+  }
+  return 0;
+}
+
+void ReportLoadFailure() {
+  MessageBoxA(nullptr, "読込に失敗しました", "エラー", MB_OK);
+  ShutdownEngine();
+  std::fputs(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました\n"), stderr);
+}
+
+int RunGame() {
+  if (int status = StartGame(); status != 0) return status;
+  try {
+    while (RunGameFrame()) {
+    }
+  } catch (error_) {
+    ReportLoadFailure();
     return 1;
   }
   ShutdownEngine();

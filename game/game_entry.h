@@ -8,3 +8,12 @@ int RunGame();
 
 // Reads the 256 key states from the engine into the hold counters (all up when the read fails).
 void UpdateKeyHoldCounters();
+
+// RunGame in its parts, for programs that drive the frames themselves. StartGame makes the
+// settings, starts the engine and loads the assets: 0, else RunGame's status (a load failure is
+// reported and the engine ended). RunGameFrame is one pass of the main loop (messages, clear,
+// keys, the scene, the frame wait, the present), false once the game has quit; it throws error_
+// when a stage fails to load, which ReportLoadFailure reports, ending the engine.
+int StartGame();
+bool RunGameFrame();
+void ReportLoadFailure();

@@ -183,7 +183,8 @@ int CreateEngineWindow() {
     SetCursor(nullptr);
   }
   LogWriteText("ＩＭＥを無効にしました\n");
-  if (auto enableIme = reinterpret_cast<BOOL (*)(HWND, BOOL)>(settings.winnlsEnableIme))
+  if (auto enableIme = reinterpret_cast<BOOL (*)(HWND, BOOL)>(settings.winnlsEnableIme);
+      enableIme && !IsImeUseOn())
     enableIme(settings.mainWindow, FALSE);
   if (windowed) RecordClientScreenRect();
   SetCursorVisible(state.requestedCursorVisible);
@@ -335,7 +336,7 @@ int DestroyEngineWindow() {
       }
       UnregisterClassA(settings.className, state.instance);
     }
-    DeleteAllKeyInputHandles();
+    DeleteAllKeyInputs();
     ClearDroppedFiles();
   }
   LowerTimerPeriod();

@@ -28,6 +28,7 @@ void HandleActivation(HWND window, WPARAM wParam) {
   if (state.creating == 1) return;
   bool windowed = settings.windowMode == 1;
   if (active) {
+    MarkImeRestoreOnActivation();
     if (windowed) {
       if (IDirect3DDevice9* device = GetDirect3DDevice9()) {
         EndDeviceScene();

@@ -37,7 +37,9 @@ inline void StopServer(pid_t server) {
 
 // Starts Xvfb on a free display (it writes the number it took to the descriptor it is given);
 // the display's name (":N"), or "" when it did not start. Servers started at once by parallel
-// tests can race for one display, and the loser exits: it is started again, a few times.
+// tests can race for one display, and the loser exits: it is started again, a few times. A
+// server also writes its number again when it resets and dies if nobody reads it, so it does not
+// reset when its last client leaves, and the reading end of a started server stays open.
 inline std::string StartServer(pid_t* server) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     int ready[2];
@@ -47,7 +49,7 @@ inline std::string StartServer(pid_t* server) {
       close(ready[0]);
       const std::string fd = std::to_string(ready[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", nullptr);
+             "tcp", "-noreset", nullptr);
       _exit(127);
     }
     close(ready[1]);
@@ -64,9 +66,9 @@ inline std::string StartServer(pid_t* server) {
       if (got <= 0) break;  // the server exited without a display
       number.append(buffer, static_cast<std::size_t>(got));
     }
-    close(ready[0]);
     if (number.find('\n') != std::string::npos)
       return ":" + std::to_string(std::atoi(number.c_str()));
+    close(ready[0]);
     StopServer(*server);
     *server = 0;
   }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/d3d9/d3d9_internal.h"
+#include "platform/win32/gdi_present.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ constexpr D3D9Settings DefaultSettings = {
     false,
     false,
     false,
+    true,
 };
 
 struct D3D9ControlState {
@@ -32,8 +34,9 @@ struct D3D9ControlState {
   int leakReports = 0;
   int lastLeakedCount = 0;
   std::vector<CpuDevice*> devices;
-  D3D9Image lastPresented;
+  HWND lastPresentWindow = nullptr;
   bool presented = false;
+  void (*presentObserver)() = nullptr;
 };
 
 D3D9ControlState& Controls() {
@@ -54,7 +57,9 @@ bool TakeD3D9CallFailure(D3D9Call call) {
   return true;
 }
 
-void CountD3D9Call(D3D9Counter counter) { ++Controls().calls[static_cast<int>(counter)]; }
+void CountD3D9Call(D3D9Counter counter, int count) {
+  Controls().calls[static_cast<int>(counter)] += count;
+}
 
 void CountD3D9RenderState(DWORD state) {
   if (state < D3D9RenderStateCount) ++Controls().renderStateSets[state];
@@ -82,12 +87,10 @@ void ReportD3D9LeakedObjects(int count) {
   std::fprintf(stderr, "d3d9: device released with %d live object(s)\n", count);
 }
 
-void RecordD3D9PresentedImage(int width, int height, const std::uint32_t* pixels) {
-  D3D9Image& image = Controls().lastPresented;
-  image.width = width;
-  image.height = height;
-  image.pixels.assign(pixels, pixels + static_cast<std::size_t>(width) * height);
+void RecordD3D9Present(HWND window) {
+  Controls().lastPresentWindow = window;
   Controls().presented = true;
+  if (Controls().presentObserver) Controls().presentObserver();
 }
 
 void RegisterD3D9Device(CpuDevice* device, bool alive) {
@@ -156,6 +159,8 @@ void D3D9ExportCreate9Ex(bool on) {
 
 void D3D9SetNeverVerticalBlank(bool on) { Controls().settings.neverVerticalBlank = on; }
 
+void D3D9SetSpanPaths(bool on) { Controls().settings.spanPaths = on; }
+
 int D3D9GetLiveObjectCount(D3D9ObjectKind kind) {
   if (kind >= D3D9ObjectKind::Count) return 0;
   return Controls().liveObjects[static_cast<int>(kind)];
@@ -186,6 +191,8 @@ int D3D9GetCallCount(D3D9Counter counter) {
 
 bool D3D9GetLastPresentedImage(D3D9Image* image) {
   if (!image || !Controls().presented) return false;
-  *image = Controls().lastPresented;
-  return true;
+  return GetWindowPresentedImage(Controls().lastPresentWindow, &image->width, &image->height,
+                                 &image->pixels);
 }
+
+void D3D9SetPresentObserver(void (*observer)()) { Controls().presentObserver = observer; }

@@ -60,6 +60,8 @@ enum class D3D9Counter : int {
   UnsupportedDraw,  // draws that need lighting, fog, depth testing, shaders or lines: nothing drawn
   Present,
   StretchRect,
+  SpanTriangle,   // triangles drawn row by row with exact integer texture steps
+  CoveredPixels,  // pixels inside the triangles drawn, before any test
   Count,
 };
 
@@ -86,6 +88,8 @@ void D3D9SetShaderModel2(bool on);
 void D3D9ExportCreate9Ex(bool on);
 // GetRasterStatus never reports a vertical blank.
 void D3D9SetNeverVerticalBlank(bool on);
+// Off: every triangle takes the per-pixel path, for comparing the two (default on).
+void D3D9SetSpanPaths(bool on);
 
 int D3D9GetLiveObjectCount(D3D9ObjectKind kind);
 int D3D9GetDeviceCreationCount();
@@ -100,13 +104,16 @@ int D3D9GetCallCount(D3D9Counter counter);
 void D3D9ResetCounters();
 
 // The window's client area as the last successful Present left it: 0xAARRGGBB pixels (alpha
-// 0xFF), rows top-down. False before the first present.
+// 0xFF), rows top-down, made when asked. False before the first present.
 struct D3D9Image {
   int width = 0;
   int height = 0;
   std::vector<std::uint32_t> pixels;
 };
 bool D3D9GetLastPresentedImage(D3D9Image* image);
+// Called after every successful Present, on the presenting thread (null: none). Survives
+// D3D9ResetControls.
+void D3D9SetPresentObserver(void (*observer)());
 
 // What the device holds, read back for tests (false for a null or foreign object): a vertex or
 // index buffer's bytes, a shader's stored byte code, a declaration's elements, a texel of a volume

@@ -24,19 +24,22 @@ struct D3D9Settings {
   bool dxtSupported;
   bool neverVerticalBlank;
   bool exportCreate9Ex;
+  bool spanPaths;
 };
 const D3D9Settings& GetD3D9Settings();
+inline bool SpanPathsEnabled() { return GetD3D9Settings().spanPaths; }
 bool IsD3D9FormatRefused(D3DFORMAT format);
 // True when the next call of the kind is to fail (and counts the failure off).
 bool TakeD3D9CallFailure(D3D9Call call);
-void CountD3D9Call(D3D9Counter counter);
+void CountD3D9Call(D3D9Counter counter, int count = 1);
 void CountD3D9RenderState(DWORD state);
 void CountD3D9SamplerState(DWORD sampler, DWORD type);
 void CountD3D9TextureStageState(DWORD stage, DWORD type);
 void TrackD3D9Object(D3D9ObjectKind kind, int delta);
 void CountD3D9DeviceCreation();
 void ReportD3D9LeakedObjects(int count);
-void RecordD3D9PresentedImage(int width, int height, const std::uint32_t* pixels);
+// After each successful present: the window that shows it, for the read-back, and the observer.
+void RecordD3D9Present(HWND window);
 // Every device alive registers itself, so a loss can be injected into all of them.
 void RegisterD3D9Device(CpuDevice* device, bool alive);
 void RegisterD3D9Module();
@@ -344,6 +347,7 @@ class CpuDevice final : public RefCounted<IDirect3DDevice9Ex> {
   std::vector<int> vertexConstantsI, pixelConstantsI;
   std::vector<BOOL> vertexConstantsB, pixelConstantsB;
   std::vector<DeviceChild*> children;
+  std::vector<std::uint32_t> presentPixels;  // the frame converted from a 16-bit back buffer
 
  private:
   void SetDefaultStates();

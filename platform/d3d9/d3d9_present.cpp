@@ -70,25 +70,29 @@ HRESULT CpuDevice::PresentBackBuffer(const RECT* sourceRect, const RECT* destRec
   if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom))
     return D3DERR_INVALIDCALL;
   // The back buffer is only read: with the copy swap effect it keeps the frame for the next
-  // present.
-  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(buffer->width) * buffer->height);
-  for (UINT y = static_cast<UINT>(source.top); y < static_cast<UINT>(source.bottom); ++y) {
-    const std::uint8_t* row = buffer->Row(static_cast<int>(y));
-    std::uint32_t* out = pixels.data() + static_cast<std::size_t>(y) * buffer->width;
-    for (UINT x = static_cast<UINT>(source.left); x < static_cast<UINT>(source.right); ++x) {
-      out[x] = ReadPixel(buffer->format, row + x * buffer->bytesPerPixel);
+  // present. Its 32-bit formats are already the window's pixels; others convert into a buffer
+  // the device keeps.
+  const std::uint32_t* pixels;
+  int pitch;
+  if ((buffer->format == D3DFMT_X8R8G8B8 || buffer->format == D3DFMT_A8R8G8B8) &&
+      buffer->pitch % 4 == 0) {
+    pixels = reinterpret_cast<const std::uint32_t*>(buffer->Row(0));
+    pitch = buffer->pitch / 4;
+  } else {
+    presentPixels.resize(static_cast<std::size_t>(buffer->width) * buffer->height);
+    for (UINT y = static_cast<UINT>(source.top); y < static_cast<UINT>(source.bottom); ++y) {
+      const std::uint8_t* row = buffer->Row(static_cast<int>(y));
+      std::uint32_t* out = presentPixels.data() + static_cast<std::size_t>(y) * buffer->width;
+      for (UINT x = static_cast<UINT>(source.left); x < static_cast<UINT>(source.right); ++x)
+        out[x] = ReadPixel(buffer->format, row + x * buffer->bytesPerPixel);
     }
+    pixels = presentPixels.data();
+    pitch = static_cast<int>(buffer->width);
   }
   // A synchronised present shows the frame at the start of the next vertical blank.
   if (parameters.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE) WaitForVerticalBlankStart();
   HWND window = destWindow ? destWindow : parameters.hDeviceWindow;
-  if (!PresentPixelsToWindow(window, pixels.data(), static_cast<int>(buffer->width), source,
-                             destRect)) {
-    return D3DERR_INVALIDCALL;
-  }
-  int width = 0, height = 0;
-  std::vector<std::uint32_t> shown;
-  if (GetWindowPresentedImage(window, &width, &height, &shown))
-    RecordD3D9PresentedImage(width, height, shown.data());
+  if (!PresentPixelsToWindow(window, pixels, pitch, source, destRect)) return D3DERR_INVALIDCALL;
+  RecordD3D9Present(window);
   return D3D_OK;
 }

@@ -264,6 +264,7 @@ struct FastTexturePath {
   int alphaSource = 0;  // 0 texture, 1 texture x diffuse, 2 diffuse
   bool textureHasAlpha = false;
   bool targetHasAlpha = false;
+  bool linear = false;  // only the span path samples linearly
   const CpuSurface* level = nullptr;
   DWORD addressU = D3DTADDRESS_CLAMP, addressV = D3DTADDRESS_CLAMP;
 };
@@ -273,14 +274,15 @@ bool IsTextureAndDiffuse(DWORD a, DWORD b) {
   return (a == D3DTA_TEXTURE && diffuse(b)) || (b == D3DTA_TEXTURE && diffuse(a));
 }
 
-FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpecular) {
+FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpecular,
+                                    bool allowLinear) {
   FastTexturePath f;
   if (p.stageCount != 1 || p.gouraud ||
       (p.specularAdd && (flatSpecular.r | flatSpecular.g | flatSpecular.b)))
     return f;
   const StageSetup& s = p.stages[0];
   const CpuSurface* level = s.sampler.level;
-  if (!level || s.sampler.linear || s.resultToTemp || s.texCoordSet < 0) return f;
+  if (!level || (s.sampler.linear && !allowLinear) || s.resultToTemp || s.texCoordSet < 0) return f;
   if (level->format != D3DFMT_A8R8G8B8 && level->format != D3DFMT_X8R8G8B8) return f;
   if (p.target->format != D3DFMT_A8R8G8B8 && p.target->format != D3DFMT_X8R8G8B8) return f;
   if (s.colorOp == D3DTOP_SELECTARG1 && s.colorArg1 == D3DTA_TEXTURE) {
@@ -307,6 +309,7 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   f.targetHasAlpha = p.target->format == D3DFMT_A8R8G8B8;
   f.addressU = s.sampler.addressU;
   f.addressV = s.sampler.addressV;
+  f.linear = s.sampler.linear;
   f.usable = true;
   return f;
 }
@@ -342,6 +345,375 @@ void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x,
   std::uint32_t result = PackRgba(c);
   if (!f.targetHasAlpha) result |= 0xFF000000u;
   std::memcpy(out, &result, 4);
+}
+
+// Spans of a triangle whose vertices share one rhw (every pre-transformed quad the engine
+// draws): the texture coordinates are then affine along a row, so the texel index steps by a
+// constant quotient and remainder from pixel to pixel, exactly, with no division. Coordinates
+// are scaled by a power of two up to 2^32 to integers, which every float texture coordinate of
+// magnitude 2^-9 to 256 is. Where the exact coordinate lies within 2^-24 texel of a texel edge, the
+// rounding of the per-pixel formula decides, so that pixel takes the formula itself and the pixels
+// stay the same.
+using Wide = __int128;
+
+constexpr int LinearFractionBits = 20;
+constexpr std::int64_t LinearFractionMask = (std::int64_t{1} << LinearFractionBits) - 1;
+// Vertices beyond this many pixels take the per-pixel path, so the products stay in 128 bits.
+constexpr double SpanCoordinateLimit = 32768;
+
+Wide FloorDivWide(Wide a, Wide b) {  // b > 0
+  // Sprites' rows fit in 64 bits, where the division is one instruction.
+  constexpr Wide Narrow = Wide(1) << 62;
+  if (a > -Narrow && a < Narrow && b < Narrow)
+    return FloorDiv(static_cast<std::int64_t>(a), static_cast<std::int64_t>(b));
+  Wide q = a / b;
+  return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+bool ExactCoordinate(double value, double scale, std::int64_t* out) {
+  double scaled = value * scale;
+  if (!(std::fabs(scaled) < 9.0e18)) return false;
+  std::int64_t i = static_cast<std::int64_t>(scaled);
+  if (static_cast<double>(i) != scaled) return false;
+  *out = i;
+  return true;
+}
+
+// One texture axis across a row: q and remainder r of the exact coordinate (in texels, less half
+// a texel and times 2^fractionBits when sampling linearly) over m.
+struct AxisStepper {
+  std::int64_t scaled[3];  // the vertices' coordinates times the texture size, times 2^scaleBits
+  int fractionBits = 0;
+  Wide m, margin, stepQ, stepR;
+  Wide q, r;
+
+  int scaleBits = 0;  // the fewest that make the three coordinates whole
+
+  bool Setup(double c0, double c1, double c2, int size, bool linear) {
+    fractionBits = linear ? LinearFractionBits : 0;
+    if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256 && std::fabs(c2) <= 256)) return false;
+    for (scaleBits = 0; scaleBits <= 32; ++scaleBits) {
+      const double scale = std::ldexp(1.0, scaleBits);
+      if (ExactCoordinate(c0 * size, scale, &scaled[0]) &&
+          ExactCoordinate(c1 * size, scale, &scaled[1]) &&
+          ExactCoordinate(c2 * size, scale, &scaled[2]))
+        return true;
+    }
+    return false;
+  }
+  void StartRow(const std::int64_t* w, const Edge* edges, Wide weightSum) {
+    m = weightSum << scaleBits;
+    margin = (m >> 24) + 1;
+    Wide n = 0, step = 0;
+    for (int k = 0; k < 3; ++k) {
+      n += static_cast<Wide>(w[k]) * scaled[k];
+      step -= static_cast<Wide>(edges[k].dy * SubPixel) * scaled[k];
+    }
+    if (fractionBits) {
+      n = n * (Wide(1) << fractionBits) - m * (Wide(1) << (fractionBits - 1));
+      step *= Wide(1) << fractionBits;
+    }
+    q = FloorDivWide(n, m);
+    r = n - q * m;
+    stepQ = FloorDivWide(step, m);
+    stepR = step - stepQ * m;
+  }
+  // Far enough from a texel edge for the per-pixel formula to find the same texel.
+  bool Certain() const {
+    if (!fractionBits) return r >= margin && r <= m - margin;
+    std::int64_t fraction = static_cast<std::int64_t>(q) & LinearFractionMask;
+    return fraction != 0 && fraction != LinearFractionMask;
+  }
+  std::int64_t Index() const { return static_cast<std::int64_t>(q >> fractionBits); }
+  int Fraction() const {
+    return static_cast<int>(static_cast<std::int64_t>(q) & LinearFractionMask);
+  }
+  void Step() {
+    q += stepQ;
+    r += stepR;
+    if (r >= m) {
+      r -= m;
+      ++q;
+    }
+  }
+};
+
+struct SpanPath {
+  bool usable = false;
+  FastTexturePath f;
+  AxisStepper u, v;
+};
+
+SpanPath MakeSpanPath(const FastTexturePath& f, const RasterVertex* const* v) {
+  SpanPath span;
+  if (!f.usable || !SpanPathsEnabled()) return span;
+  double rhw = v[0]->rhw;
+  if (!(rhw > 0.0) || v[1]->rhw != rhw || v[2]->rhw != rhw) return span;
+  for (int k = 0; k < 3; ++k)
+    if (!(std::fabs(v[k]->x) < SpanCoordinateLimit && std::fabs(v[k]->y) < SpanCoordinateLimit))
+      return span;
+  const int set = f.set;
+  const int width = static_cast<int>(f.level->width), height = static_cast<int>(f.level->height);
+  span.f = f;
+  span.usable =
+      span.u.Setup(v[0]->tex[set][0], v[1]->tex[set][0], v[2]->tex[set][0], width, f.linear) &&
+      span.v.Setup(v[0]->tex[set][1], v[1]->tex[set][1], v[2]->tex[set][1], height, f.linear);
+  return span;
+}
+
+inline bool WrapIndex(DWORD mode, std::int64_t i, int size, int* out) {
+  if (i >= 0 && i < size) {
+    *out = static_cast<int>(i);
+    return true;
+  }
+  if (i < -(1 << 30) || i > (1 << 30)) return false;
+  return AddressIndex(mode, static_cast<int>(i), size, out);
+}
+
+// The blend the engine's modes use most, in the arithmetic of BlendChannel.
+enum class SpanBlend { None, Alpha, Add, Other };
+
+SpanBlend ClassifyBlend(const PixelPipeline& p) {
+  if (!p.blend) return SpanBlend::None;
+  if (p.blendOp != D3DBLENDOP_ADD) return SpanBlend::Other;
+  bool alphaSource = p.sourceBlend == D3DBLEND_SRCALPHA;
+  if (p.sourceBlend == D3DBLEND_BOTHSRCALPHA ||
+      (alphaSource && p.destBlend == D3DBLEND_INVSRCALPHA))
+    return SpanBlend::Alpha;
+  if (alphaSource && p.destBlend == D3DBLEND_ONE) return SpanBlend::Add;
+  return SpanBlend::Other;
+}
+
+inline int Div255Rounded(int v) { return v <= 0 ? 0 : Clamp255((v + 127) / 255); }
+
+// The texel at an index pair under the address modes, alpha forced where the format has none.
+inline std::uint32_t SpanTexel(const FastTexturePath& f, std::uint32_t border, std::int64_t tu,
+                               std::int64_t tv) {
+  int tx, ty;
+  const CpuSurface& level = *f.level;
+  if (!WrapIndex(f.addressU, tu, static_cast<int>(level.width), &tx) ||
+      !WrapIndex(f.addressV, tv, static_cast<int>(level.height), &ty))
+    return border;
+  std::uint32_t texel;
+  std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
+  return f.textureHasAlpha ? texel : texel | 0xFF000000u;
+}
+
+// Bilinear filtering in fixed point: each channel with 40 fraction bits, whose error (under
+// 2^-10) is far below the band around a half that rounding must stay clear of; a channel inside
+// it makes the pixel take the per-pixel formula (false).
+bool FilterSpanTexel(const FastTexturePath& f, std::uint32_t border, const AxisStepper& u,
+                     const AxisStepper& v, std::uint32_t* out) {
+  const std::int64_t x0 = u.Index(), y0 = v.Index();
+  const std::int64_t fx = u.Fraction(), fy = v.Fraction();
+  const std::uint32_t t00 = SpanTexel(f, border, x0, y0), t10 = SpanTexel(f, border, x0 + 1, y0),
+                      t01 = SpanTexel(f, border, x0, y0 + 1),
+                      t11 = SpanTexel(f, border, x0 + 1, y0 + 1);
+  constexpr std::int64_t Half = std::int64_t{1} << 39, Band = std::int64_t{1} << 30;
+  std::uint32_t result = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    auto channel = [shift](std::uint32_t t) {
+      return static_cast<std::int64_t>((t >> shift) & 0xFF);
+    };
+    std::int64_t top = (channel(t00) << LinearFractionBits) + (channel(t10) - channel(t00)) * fx;
+    std::int64_t bottom = (channel(t01) << LinearFractionBits) + (channel(t11) - channel(t01)) * fx;
+    std::int64_t value = (top << LinearFractionBits) + (bottom - top) * fy;
+    std::int64_t fraction = value & ((std::int64_t{1} << 40) - 1);
+    if (fraction > Half - Band && fraction < Half + Band) return false;
+    std::int64_t rounded = (value + Half) >> 40;
+    result |= static_cast<std::uint32_t>(rounded < 0 ? 0 : (rounded > 255 ? 255 : rounded))
+              << shift;
+  }
+  *out = result;
+  return true;
+}
+
+// What a run of exactly stepped texels needs to shade: the flat diffuse colour, which alphas
+// pass the alpha test, and the alpha the formats force.
+struct RunShading {
+  int dr, dg, db, da;
+  int alphaSource;
+  int passLow, passHigh;  // the alpha test passes inside [low, high], or outside when inverted
+  bool passInverted;
+  std::uint32_t forceTextureAlpha, forceTargetAlpha;
+};
+
+// The alpha test as a range of alphas.
+void SetAlphaRange(const PixelPipeline& p, RunShading* s) {
+  int low = 0, high = 255;
+  bool inverted = false;
+  const int ref = p.alphaRef;
+  if (p.alphaTest) {
+    switch (p.alphaFunc) {
+      case D3DCMP_NEVER: low = 1, high = 0; break;
+      case D3DCMP_LESS: high = ref - 1; break;
+      case D3DCMP_EQUAL: low = high = ref; break;
+      case D3DCMP_LESSEQUAL: high = ref; break;
+      case D3DCMP_GREATER: low = ref + 1; break;
+      case D3DCMP_NOTEQUAL: low = high = ref, inverted = true; break;
+      case D3DCMP_GREATEREQUAL: low = ref; break;
+      default: break;
+    }
+  }
+  s->passLow = low;
+  s->passHigh = high;
+  s->passInverted = inverted;
+}
+
+// The run's pixels in the arithmetic of the per-pixel path, specialised on the colour operation
+// and the blend so that the loop holds neither a switch nor a division.
+template <bool Modulate, SpanBlend Blend>
+void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t texelStep,
+              std::uint32_t* out, std::int64_t count) {
+  for (std::int64_t i = 0; i < count; ++i, texel += texelStep) {
+    const std::uint32_t t = *texel | s.forceTextureAlpha;
+    int r = (t >> 16) & 0xFF, g = (t >> 8) & 0xFF, b = t & 0xFF, a = static_cast<int>(t >> 24);
+    if constexpr (Modulate) {
+      r = MultiplyChannel(r, s.dr);
+      g = MultiplyChannel(g, s.dg);
+      b = MultiplyChannel(b, s.db);
+    }
+    if (s.alphaSource == 1) a = MultiplyChannel(a, s.da);
+    if (s.alphaSource == 2) a = s.da;
+    if ((a >= s.passLow && a <= s.passHigh) == s.passInverted) continue;
+    if constexpr (Blend != SpanBlend::None) {
+      const std::uint32_t d = out[i] | s.forceTargetAlpha;
+      const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF,
+                da = static_cast<int>(d >> 24);
+      const int keep = Blend == SpanBlend::Alpha ? 255 - a : 255;
+      r = Div255Rounded(r * a + dr * keep);
+      g = Div255Rounded(g * a + dg * keep);
+      b = Div255Rounded(b * a + db * keep);
+      a = Div255Rounded(a * a + da * keep);
+    }
+    out[i] = (static_cast<std::uint32_t>(a) << 24 | static_cast<std::uint32_t>(r) << 16 |
+              static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b)) |
+             s.forceTargetAlpha;
+  }
+}
+
+using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
+                                  std::uint32_t*, std::int64_t);
+
+ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
+  switch (blend) {
+    case SpanBlend::None:
+      return modulate ? ShadeRun<true, SpanBlend::None> : ShadeRun<false, SpanBlend::None>;
+    case SpanBlend::Alpha:
+      return modulate ? ShadeRun<true, SpanBlend::Alpha> : ShadeRun<false, SpanBlend::Alpha>;
+    case SpanBlend::Add:
+      return modulate ? ShadeRun<true, SpanBlend::Add> : ShadeRun<false, SpanBlend::Add>;
+    default: return nullptr;
+  }
+}
+
+// A point-sampled row whose texel indices step by whole texels (an unscaled or whole-ratio
+// draw, where the remainders never change) and stay inside the texture is one run over texel
+// memory. False when the row is not such a run.
+bool DrawRowAsRun(const PixelPipeline& p, const SpanPath& span, SpanBlend blend, std::uint32_t* out,
+                  std::int64_t count, const Rgba& diffuse) {
+  const FastTexturePath& f = span.f;
+  const AxisStepper &u = span.u, &v = span.v;
+  if (f.linear || u.stepR != 0 || v.stepR != 0 || !u.Certain() || !v.Certain()) return false;
+  const ShadeRunFunction shade = PickShadeRun(f.modulateColor, blend);
+  if (!shade) return false;
+  const Wide width = f.level->width, height = f.level->height;
+  const Wide lastU = u.q + u.stepQ * (count - 1), lastV = v.q + v.stepQ * (count - 1);
+  if (u.q < 0 || u.q >= width || lastU < 0 || lastU >= width || v.q < 0 || v.q >= height ||
+      lastV < 0 || lastV >= height)
+    return false;
+  RunShading s;
+  s.dr = diffuse.r, s.dg = diffuse.g, s.db = diffuse.b, s.da = diffuse.a;
+  s.alphaSource = f.alphaSource;
+  SetAlphaRange(p, &s);
+  s.forceTextureAlpha = f.textureHasAlpha ? 0 : 0xFF000000u;
+  s.forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
+  const std::ptrdiff_t rowTexels = f.level->pitch / 4;
+  const auto* texel = reinterpret_cast<const std::uint32_t*>(
+                          f.level->Row(static_cast<int>(static_cast<std::int64_t>(v.q)))) +
+                      static_cast<std::int64_t>(u.q);
+  shade(s, texel,
+        static_cast<std::ptrdiff_t>(u.stepQ) + static_cast<std::ptrdiff_t>(v.stepQ) * rowTexels,
+        out, count);
+  return true;
+}
+
+// One row [first, last] of a span-path triangle; w holds the edge values at `first`.
+void DrawSpanRow(const PixelPipeline& p, SpanPath& span, SpanBlend blend,
+                 const std::array<bool, 8>& sampled, const RasterVertex* const* v,
+                 const Edge* edges, std::int64_t* w, std::int64_t y, std::int64_t first,
+                 std::int64_t last, const Rgba& diffuse, const Rgba& specular) {
+  const Wide weightSum = static_cast<Wide>(w[0]) + w[1] + w[2];
+  if (weightSum <= 0) return;
+  span.u.StartRow(w, edges, weightSum);
+  span.v.StartRow(w, edges, weightSum);
+  const FastTexturePath& f = span.f;
+  const std::uint32_t border = p.stages[0].sampler.border;
+  const std::uint32_t forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
+  std::uint32_t* out = reinterpret_cast<std::uint32_t*>(p.target->Row(static_cast<int>(y)));
+  if (DrawRowAsRun(p, span, blend, out + first, last - first + 1, diffuse)) return;
+  const int set = f.set;
+  const double rhw = v[0]->rhw;
+  for (std::int64_t x = first; x <= last; ++x) {
+    std::uint32_t texel;
+    bool exact = span.u.Certain() && span.v.Certain();
+    if (exact && f.linear) exact = FilterSpanTexel(f, border, span.u, span.v, &texel);
+    if (exact && !f.linear) texel = SpanTexel(f, border, span.u.Index(), span.v.Index());
+    span.u.Step();
+    span.v.Step();
+    if (!exact) {
+      // As the general path computes it, edge values and all.
+      std::int64_t wx[3];
+      for (int k = 0; k < 3; ++k) wx[k] = w[k] - edges[k].dy * SubPixel * (x - first);
+      double n0 = static_cast<double>(wx[0]) * rhw, n1 = static_cast<double>(wx[1]) * rhw,
+             n2 = static_cast<double>(wx[2]) * rhw;
+      double sum = n0 + n1 + n2;
+      double tex[8][2] = {};
+      tex[set][0] =
+          (n0 * v[0]->tex[set][0] + n1 * v[1]->tex[set][0] + n2 * v[2]->tex[set][0]) / sum;
+      tex[set][1] =
+          (n0 * v[0]->tex[set][1] + n1 * v[1]->tex[set][1] + n2 * v[2]->tex[set][1]) / sum;
+      if (f.linear) {
+        ShadeAndWrite(p, sampled, static_cast<int>(x), static_cast<int>(y), diffuse, specular, tex);
+        continue;
+      }
+      texel = SpanTexel(f, border, FloorToIndex(tex[set][0] * f.level->width),
+                        FloorToIndex(tex[set][1] * f.level->height));
+    }
+    int r = (texel >> 16) & 0xFF, g = (texel >> 8) & 0xFF, b = texel & 0xFF,
+        a = static_cast<int>(texel >> 24);
+    if (f.modulateColor) {
+      r = MultiplyChannel(r, diffuse.r);
+      g = MultiplyChannel(g, diffuse.g);
+      b = MultiplyChannel(b, diffuse.b);
+    }
+    a = f.alphaSource == 0 ? a : (f.alphaSource == 1 ? MultiplyChannel(a, diffuse.a) : diffuse.a);
+    if (p.alphaTest && !PassesAlphaTest(p.alphaFunc, a, p.alphaRef)) continue;
+    std::uint32_t& target = out[x];
+    if (blend != SpanBlend::None) {
+      std::uint32_t d = target | forceTargetAlpha;
+      int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF,
+          da = static_cast<int>(d >> 24);
+      if (blend == SpanBlend::Alpha) {
+        int inv = 255 - a;
+        r = Div255Rounded(r * a + dr * inv);
+        g = Div255Rounded(g * a + dg * inv);
+        b = Div255Rounded(b * a + db * inv);
+        a = Div255Rounded(a * a + da * inv);
+      } else if (blend == SpanBlend::Add) {
+        r = Div255Rounded(r * a + dr * 255);
+        g = Div255Rounded(g * a + dg * 255);
+        b = Div255Rounded(b * a + db * 255);
+        a = Div255Rounded(a * a + da * 255);
+      } else {
+        Rgba c = BlendColors(p, Rgba{r, g, b, a}, Rgba{dr, dg, db, da});
+        r = c.r, g = c.g, b = c.b, a = c.a;
+      }
+    }
+    target = ((static_cast<std::uint32_t>(a) << 24) | (static_cast<std::uint32_t>(r) << 16) |
+              (static_cast<std::uint32_t>(g) << 8) | static_cast<std::uint32_t>(b)) |
+             forceTargetAlpha;
+  }
 }
 
 }  // namespace
@@ -438,7 +810,10 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
   }
   double tex[8][2] = {};
 
-  FastTexturePath fast = MakeFastTexturePath(p, flatSpecular);
+  FastTexturePath fast = MakeFastTexturePath(p, flatSpecular, false);
+  SpanPath span = MakeSpanPath(MakeFastTexturePath(p, flatSpecular, true), v);
+  const SpanBlend spanBlend = ClassifyBlend(p);
+  if (span.usable) CountD3D9Call(D3D9Counter::SpanTriangle);
   for (std::int64_t y = minY; y <= maxY; ++y) {
     std::int64_t sy = y * SubPixel, sx = minX * SubPixel;
     std::int64_t w[3];
@@ -447,6 +822,12 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
     std::int64_t first, last;
     if (!RowSpan(edges, w, minX, maxX, &first, &last)) continue;
     for (int k = 0; k < 3; ++k) w[k] -= edges[k].dy * SubPixel * (first - minX);
+    CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(last - first + 1));
+    if (span.usable) {
+      DrawSpanRow(p, span, spanBlend, sampled, v, edges, w, y, first, last, flatDiffuse,
+                  flatSpecular);
+      continue;
+    }
     for (std::int64_t x = first; x <= last; ++x) {
       double n0 = static_cast<double>(w[0]) * va->rhw, n1 = static_cast<double>(w[1]) * vb->rhw,
              n2 = static_cast<double>(w[2]) * vc->rhw;

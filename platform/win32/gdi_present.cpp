@@ -4,24 +4,36 @@
 
 #include <SDL.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/win32/gdi.h"
 #include "platform/win32/user.h"
 
 namespace {
 
+// What a window shows. The picture lives on the window's SDL surface when it has one of the
+// client's size in a 32-bit 0x..RRGGBB layout, so a present is one pass into the memory SDL shows;
+// otherwise (no SDL window, another size or layout, a destroyed window) in `pixels`.
 struct ClientImage {
   int width = 0;
   int height = 0;
+  SDL_Surface* surface = nullptr;  // SDL's, valid until the window goes or is resized
+  bool surfaceHasAlpha = false;
   std::vector<std::uint32_t> pixels;
 };
 
 struct PresentState {
   std::mutex lock;
   std::map<HWND, ClientImage> images;
+  std::vector<LONG> columns;  // source column of each destination column of a scaled present
 };
 
 PresentState& State() {
@@ -29,26 +41,106 @@ PresentState& State() {
   return state;
 }
 
-// Pushes the client image to the window's SDL surface, scaled when a full-screen window shows a
-// mode smaller than its surface. (On X11 SDL backs the surface with a renderer of its own, so a
-// renderer on the window does not mean someone else draws it.)
-void ShowClientImage(HWND window, ClientImage& image) {
-  if (!window) return;
-  SDL_Window* sdl = GetPlatformSDLWindow(window);
-  if (!sdl) return;
-  SDL_Surface* surface = SDL_GetWindowSurface(sdl);
-  if (!surface) return;
-  SDL_Surface* source =
-      SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
-                                         image.width * 4, SDL_PIXELFORMAT_ARGB8888);
-  if (!source) return;
-  SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
-  if (source->w == surface->w && source->h == surface->h) {
-    SDL_BlitSurface(source, nullptr, surface, nullptr);
-  } else {
-    SDL_BlitScaled(source, nullptr, surface, nullptr);
+bool HasGpuRenderNode() {
+  DIR* dri = opendir("/dev/dri");
+  if (!dri) return false;
+  bool found = false;
+  while (dirent* entry = readdir(dri)) {
+    if (std::strncmp(entry->d_name, "renderD", 7) != 0) continue;
+    std::string path = std::string("/dev/dri/") + entry->d_name;
+    if (access(path.c_str(), R_OK | W_OK) == 0) found = true;
   }
-  SDL_FreeSurface(source);
+  closedir(dri);
+  return found;
+}
+
+// How SDL shows window surfaces, chosen once before the first one is made: left to SDL's hint
+// when the user set it; in memory under the dummy drivers; through an accelerated renderer where
+// a GPU driver exists; otherwise through the window system's own image transfer, since SDL would
+// else draw the surface with software OpenGL, a pool of threads and tens of megabytes per frame.
+void ChooseWindowSurfacePath() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* how;
+    if (SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION)) {
+      how = "as SDL_FRAMEBUFFER_ACCELERATION asks";
+    } else if (!driver || std::strcmp(driver, "dummy") == 0 ||
+               std::strcmp(driver, "offscreen") == 0) {
+      how = "in memory";
+    } else if (HasGpuRenderNode()) {
+      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1");
+      how = "through an accelerated renderer";
+    } else {
+      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+      how = "through the window system's image transfer (no GPU driver)";
+    }
+    std::fprintf(stderr, "platform: window pictures are shown %s on the %s video driver\n", how,
+                 driver ? driver : "no");
+  });
+}
+
+// The window's SDL surface when the picture can live on it, else null.
+SDL_Surface* DirectSurface(SDL_Window* sdl, int width, int height, bool* hasAlpha) {
+  if (!sdl) return nullptr;
+  ChooseWindowSurfacePath();
+  SDL_Surface* surface = SDL_GetWindowSurface(sdl);
+  if (!surface || surface->w != width || surface->h != height || SDL_MUSTLOCK(surface))
+    return nullptr;
+  Uint32 format = surface->format->format;
+  if (format != SDL_PIXELFORMAT_RGB888 && format != SDL_PIXELFORMAT_ARGB8888) return nullptr;
+  *hasAlpha = format == SDL_PIXELFORMAT_ARGB8888;
+  return surface;
+}
+
+std::uint32_t* ImageRow(ClientImage& image, LONG y) {
+  if (image.surface)
+    return reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(image.surface->pixels) +
+                                            static_cast<std::size_t>(y) * image.surface->pitch);
+  return image.pixels.data() + static_cast<std::size_t>(y) * image.width;
+}
+
+void ClearImage(ClientImage& image) {
+  for (LONG y = 0; y < image.height; ++y) {
+    std::uint32_t* row = ImageRow(image, y);
+    std::fill(row, row + image.width, 0xFF000000u);
+  }
+}
+
+// Moves the picture off a surface that is about to go into the image's own pixels.
+void KeepSurfacePixels(ClientImage& image) {
+  if (!image.surface) return;
+  std::vector<std::uint32_t> kept(static_cast<std::size_t>(image.width) * image.height);
+  for (LONG y = 0; y < image.height; ++y) {
+    const std::uint32_t* row = ImageRow(image, y);
+    std::uint32_t* out = kept.data() + static_cast<std::size_t>(y) * image.width;
+    for (int x = 0; x < image.width; ++x) out[x] = 0xFF000000u | row[x];
+  }
+  image.surface = nullptr;
+  image.pixels = std::move(kept);
+}
+
+// Shows the image: a surface picture is already in place; a picture of its own is blitted onto
+// the window's surface, scaled when a full-screen window shows a mode smaller than its surface.
+// (On X11 SDL may back the surface with a renderer of its own, so a renderer on the window does
+// not mean someone else draws it.)
+void ShowClientImage(SDL_Window* sdl, ClientImage& image) {
+  if (!sdl) return;
+  if (!image.surface) {
+    SDL_Surface* surface = SDL_GetWindowSurface(sdl);
+    if (!surface) return;
+    SDL_Surface* source =
+        SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
+                                           image.width * 4, SDL_PIXELFORMAT_ARGB8888);
+    if (!source) return;
+    SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
+    if (source->w == surface->w && source->h == surface->h) {
+      SDL_BlitSurface(source, nullptr, surface, nullptr);
+    } else {
+      SDL_BlitScaled(source, nullptr, surface, nullptr);
+    }
+    SDL_FreeSurface(source);
+  }
   SDL_UpdateWindowSurface(sdl);
 }
 
@@ -161,33 +253,65 @@ bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, 
   RECT to = dest ? *dest : client;
   LONG dw = to.right - to.left, dh = to.bottom - to.top;
   if (dw <= 0 || dh <= 0) return false;
+  SDL_Window* sdl = window ? GetPlatformSDLWindow(window) : nullptr;
 
   PresentState& state = State();
   std::lock_guard<std::mutex> guard(state.lock);
-  for (auto it = state.images.begin(); it != state.images.end();) {
-    it = (it->first && !IsWindow(it->first)) ? state.images.erase(it) : std::next(it);
-  }
   ClientImage& image = state.images[window];
-  if (image.width != client.right || image.height != client.bottom) {
+  bool hasAlpha = false;
+  SDL_Surface* surface = DirectSurface(sdl, client.right, client.bottom, &hasAlpha);
+  const bool resized = image.width != client.right || image.height != client.bottom;
+  if (surface != image.surface || resized) {
+    // A new surface holds nothing yet: it takes over the picture kept aside, or starts black.
+    std::vector<std::uint32_t> kept;
+    if (!image.surface && !resized) kept = std::move(image.pixels);
     image.width = client.right;
     image.height = client.bottom;
-    image.pixels.assign(static_cast<std::size_t>(image.width) * image.height, 0xFF000000u);
+    image.surface = surface;
+    image.surfaceHasAlpha = hasAlpha;
+    image.pixels = {};
+    if (!surface) image.pixels.resize(static_cast<std::size_t>(image.width) * image.height);
+    if (kept.empty()) {
+      ClearImage(image);
+    } else {
+      for (LONG y = 0; y < image.height; ++y)
+        std::memcpy(ImageRow(image, y), kept.data() + static_cast<std::size_t>(y) * image.width,
+                    static_cast<std::size_t>(image.width) * 4);
+    }
   }
   LONG firstY = std::max<LONG>(to.top, 0), lastY = std::min<LONG>(to.bottom, image.height);
   LONG firstX = std::max<LONG>(to.left, 0), lastX = std::min<LONG>(to.right, image.width);
-  for (LONG y = firstY; y < lastY; ++y) {
-    LONG sy = source.top +
-              static_cast<LONG>((static_cast<std::int64_t>(2 * (y - to.top) + 1) * sh) / (2 * dh));
-    const std::uint32_t* row = pixels + static_cast<std::size_t>(sy) * pitch;
-    std::uint32_t* out = image.pixels.data() + static_cast<std::size_t>(y) * image.width;
-    for (LONG x = firstX; x < lastX; ++x) {
-      LONG sx =
+  // A surface without alpha ignores the top byte, so an unscaled row is one copy; elsewhere the
+  // picture is opaque.
+  const bool opaqueAlready = image.surface && !image.surfaceHasAlpha;
+  if (sw == dw && sh == dh) {
+    for (LONG y = firstY; y < lastY && firstX < lastX; ++y) {
+      const std::uint32_t* from = pixels +
+                                  static_cast<std::size_t>(source.top + y - to.top) * pitch +
+                                  (source.left + firstX - to.left);
+      std::uint32_t* out = ImageRow(image, y) + firstX;
+      if (opaqueAlready) {
+        std::memcpy(out, from, static_cast<std::size_t>(lastX - firstX) * 4);
+      } else {
+        for (LONG x = 0; x < lastX - firstX; ++x) out[x] = 0xFF000000u | from[x];
+      }
+    }
+  } else {
+    // Nearest pixel: the source pixel under each destination pixel's centre.
+    state.columns.resize(static_cast<std::size_t>(std::max<LONG>(lastX - firstX, 0)));
+    for (LONG x = firstX; x < lastX; ++x)
+      state.columns[x - firstX] =
           source.left +
           static_cast<LONG>((static_cast<std::int64_t>(2 * (x - to.left) + 1) * sw) / (2 * dw));
-      out[x] = 0xFF000000u | row[sx];
+    for (LONG y = firstY; y < lastY; ++y) {
+      LONG sy = source.top + static_cast<LONG>(
+                                 (static_cast<std::int64_t>(2 * (y - to.top) + 1) * sh) / (2 * dh));
+      const std::uint32_t* row = pixels + static_cast<std::size_t>(sy) * pitch;
+      std::uint32_t* out = ImageRow(image, y);
+      for (LONG x = firstX; x < lastX; ++x) out[x] = 0xFF000000u | row[state.columns[x - firstX]];
     }
   }
-  ShowClientImage(window, image);
+  ShowClientImage(sdl, image);
   return true;
 }
 
@@ -197,10 +321,30 @@ bool GetWindowPresentedImage(HWND window, int* width, int* height,
   std::lock_guard<std::mutex> guard(state.lock);
   auto found = state.images.find(window);
   if (found == state.images.end()) return false;
-  if (width) *width = found->second.width;
-  if (height) *height = found->second.height;
-  if (pixels) *pixels = found->second.pixels;
+  ClientImage& image = found->second;
+  if (width) *width = image.width;
+  if (height) *height = image.height;
+  if (pixels) {
+    pixels->resize(static_cast<std::size_t>(image.width) * image.height);
+    for (LONG y = 0; y < image.height; ++y) {
+      const std::uint32_t* row = ImageRow(image, y);
+      std::uint32_t* out = pixels->data() + static_cast<std::size_t>(y) * image.width;
+      for (int x = 0; x < image.width; ++x) out[x] = 0xFF000000u | row[x];
+    }
+  }
   return true;
+}
+
+void KeepPresentedImage(HWND window) {
+  PresentState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  // Only the last window to go keeps its picture, for a read-back after its end.
+  for (auto it = state.images.begin(); it != state.images.end();) {
+    bool gone = it->first && it->first != window && !it->second.surface && !IsWindow(it->first);
+    it = gone ? state.images.erase(it) : std::next(it);
+  }
+  auto found = state.images.find(window);
+  if (found != state.images.end()) KeepSurfacePixels(found->second);
 }
 
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,

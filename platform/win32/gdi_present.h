@@ -33,6 +33,10 @@ int SetDIBitsToWindow(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
 bool PresentPixelsToWindow(HWND window, const std::uint32_t* pixels, int pitch, const RECT& source,
                            const RECT* dest);
 
-// The window's client area as the last present left it (0xFFRRGGBB, top-down).
+// The window's client area as the last present left it (0xFFRRGGBB, top-down), made when asked.
+// A destroyed window's picture stays until the next window goes.
 bool GetWindowPresentedImage(HWND window, int* width, int* height,
                              std::vector<std::uint32_t>* pixels);
+
+// DestroyWindow calls this before the window's SDL surface goes, so its picture can still be read.
+void KeepPresentedImage(HWND window);

@@ -4,10 +4,12 @@
 #include "platform/com/com.h"
 #include "platform/d3d9/d3d9_module.h"
 #include "platform/dsound/dsound.h"
+#include "platform/imm/imm.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/sysinfo.h"
 #include "platform/win32/user.h"
 #include "platform/winmm/winmm.h"
+#include "platform/winsock/winsock.h"
 
 void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("winmm.dll", WinmmModuleEntries());
@@ -18,4 +20,6 @@ void RegisterBuiltInPlatformModules() {
   RegisterPlatformModule("ole32.dll", Ole32ModuleEntries());
   RegisterPlatformModule("dsound.dll", DirectSoundModuleEntries());
   RegisterPlatformModule("msacm32.dll", AcmModuleEntries());
+  RegisterPlatformModule("ws2_32.dll", Ws2ModuleEntries());
+  RegisterPlatformModule("imm32.dll", ImmModuleEntries());
 }

@@ -111,6 +111,8 @@ constexpr int GCL_HICON = -14;
 inline HWND const HWND_TOP = nullptr;
 inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
 inline HWND const HWND_NOTOPMOST = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-2));
+// As the parent of CreateWindowExA: a window that only receives messages, with no SDL window.
+inline HWND const HWND_MESSAGE = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3));
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
 constexpr UINT SWP_NOZORDER = 0x0004;
@@ -433,6 +435,9 @@ int InjectPlatformWindowEvent(HWND window, int windowEvent, int data1, int data2
 int InjectPlatformKey(HWND window, int scancode, bool down);
 // Text typed into the window, UTF-8.
 int InjectPlatformText(HWND window, const char* utf8);
+// A composition of the input method, UTF-8 with its cursor in characters ("" ends it); committed
+// text then comes as InjectPlatformText.
+int InjectPlatformComposition(HWND window, const char* utf8, int cursor);
 // Mouse motion to a client position.
 int InjectPlatformMouseMove(HWND window, int x, int y);
 // Whether FindWindowA sees other processes' windows: -1 (the default) when SDL's video has a

@@ -105,6 +105,8 @@ bool EnsurePlatformVideo() {
   // full-screen window is minimised by the engine, not by SDL, when it loses the focus.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  // Long compositions and long committed texts arrive whole rather than cut at 32 bytes.
+  SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   video.thread = std::this_thread::get_id();
   video.started.store(true);

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform/win32/file_path.h"
+#include "platform/imm/imm.h"
 #include "platform/win32/user_internal.h"
 
 using namespace user_detail;
@@ -222,11 +222,14 @@ void HandleKeyEvent(const SDL_KeyboardEvent& event) {
   Post(EventWindow(event.windowID), message, static_cast<WPARAM>(virtualKey), lParam);
 }
 
+// Committed text: the result of a composition, or typed characters, one WM_CHAR per byte (a
+// double-byte character as two, lead byte first); characters the code page lacks are dropped.
 void HandleTextEvent(const SDL_TextInputEvent& event) {
   if (IsDown(VK_MENU)) return;
   std::string text;
-  if (!ConvertUtf8ToAnsi(event.text, text)) return;
+  ConvertUtf8ToAnsiDroppingUnmapped(event.text, text, nullptr);
   HWND window = EventWindow(event.windowID);
+  if (text.empty() || !window || HandlePlatformCommittedText(window, text)) return;
   for (char c : text) Post(window, WM_CHAR, static_cast<BYTE>(c), 1);
 }
 
@@ -281,6 +284,15 @@ void DrainSdlEvents() {
       case SDL_KEYDOWN:
       case SDL_KEYUP: HandleKeyEvent(event.key); break;
       case SDL_TEXTINPUT: HandleTextEvent(event.text); break;
+      case SDL_TEXTEDITING:
+        HandlePlatformComposition(EventWindow(event.edit.windowID), event.edit.text,
+                                  event.edit.start);
+        break;
+      case SDL_TEXTEDITING_EXT:
+        HandlePlatformComposition(EventWindow(event.editExt.windowID), event.editExt.text,
+                                  event.editExt.start);
+        SDL_free(event.editExt.text);
+        break;
       case SDL_MOUSEMOTION: HandleMouseMotion(event.motion); break;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP: HandleMouseButton(event.button); break;
@@ -386,6 +398,19 @@ int InjectPlatformText(HWND window, const char* utf8) {
   event.text.windowID = SdlIdOf(window);
   std::strcpy(event.text.text, utf8);
   return PushEvent(event);
+}
+
+int InjectPlatformComposition(HWND window, const char* utf8, int cursor) {
+  if (!utf8 || !EnsurePlatformVideo()) return -1;
+  SDL_Event event{};
+  event.type = SDL_TEXTEDITING_EXT;
+  event.editExt.windowID = SdlIdOf(window);
+  event.editExt.text = SDL_strdup(utf8);
+  event.editExt.start = cursor;
+  if (!event.editExt.text) return -1;
+  if (PushEvent(event) == 0) return 0;
+  SDL_free(event.editExt.text);
+  return -1;
 }
 
 int InjectPlatformMouseMove(HWND window, int x, int y) {

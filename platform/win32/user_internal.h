@@ -114,6 +114,8 @@ void GetDesktopDisplayMode(int& width, int& height);
 void UpdateKeyTables(SDL_Scancode scancode, bool down);
 int VirtualKeyFromScancode(SDL_Scancode scancode);
 bool IsVirtualKeyDown(int virtualKey);
+// The IME switch of WINNLSEnableIME (on until switched off).
+bool IsImeEnabled();
 // Last known cursor position in screen coordinates.
 POINT CursorPosition();
 void SetCursorPosition(POINT point);

@@ -7,6 +7,7 @@
 #include "platform/win32/kernel.h"
 #include "platform/win32/user_internal.h"
 #include "platform/winmm/winmm.h"
+#include "platform/winsock/winsock.h"
 
 using namespace user_detail;
 
@@ -103,6 +104,7 @@ void PostQuitMessage(int exitCode) {
 BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
   if (!message) return FALSE;
   DrainSdlEvents();
+  PollPlatformSockets();
   RunSentMessages();
   auto queue = CurrentQueue();
   bool removing = (remove & PM_REMOVE) != 0;

@@ -2,13 +2,15 @@
 #include <array>
 #include <atomic>
 
-#include "platform/win32/user.h"
+#include "platform/win32/user_internal.h"
 
 namespace {
 
 std::atomic<bool> imeEnabled{true};
 
 }  // namespace
+
+bool user_detail::IsImeEnabled() { return imeEnabled.load(); }
 
 BOOL WINNLSEnableIME(HWND, BOOL enable) {
   return imeEnabled.exchange(enable != FALSE) ? TRUE : FALSE;

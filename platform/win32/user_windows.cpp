@@ -7,6 +7,7 @@
 
 #include "platform/win32/file_path.h"
 #include "platform/win32/gdi_dib.h"
+#include "platform/win32/gdi_present.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user_internal.h"
 
@@ -177,7 +178,9 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
-  bool topLevel = parent == nullptr && (style & WS_CHILD) == 0;
+  bool messageOnly = parent == HWND_MESSAGE;
+  if (messageOnly) parent = nullptr;
+  bool topLevel = parent == nullptr && (style & WS_CHILD) == 0 && !messageOnly;
   if (topLevel && !EnsurePlatformVideo()) return nullptr;
   auto record = std::make_shared<WindowRecord>();
   {
@@ -238,6 +241,7 @@ BOOL DestroyWindow(HWND window) {
   }
   for (HWND child : children) DestroyWindow(child);
   CallProcedure(record, WM_DESTROY, 0, 0);
+  if (record->sdl) KeepPresentedImage(window);
   std::lock_guard lock(State().mutex);
   auto& state = State();
   state.windows.erase(reinterpret_cast<ULONG_PTR>(window));

@@ -17,7 +17,7 @@
 #include "platform/dsound/dsound.h"
 #include "platform/win32/sysinfo.h"
 #include "sound_fixtures.h"
-#include "system/engine_fixture.h"
+#include "host/engine_fixture.h"
 #include "system/system_info.h"
 #include "system/tracked_memory.h"
 

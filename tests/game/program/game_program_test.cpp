@@ -8,11 +8,14 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "graphics/draw_settings.h"
 #include "host/window_system.h"
 #include "platform/clock.h"
+#include "platform/d3d9/d3d9_controls.h"
 #include "platform/win32/user.h"
 #include "system/tracked_memory.h"
 
@@ -25,6 +28,18 @@ std::uint64_t Milliseconds() { return GetPlatformNanoseconds() / 1000000; }
 // Waits until the clock passes `at`, or until the game has ended.
 void WaitUntil(std::uint64_t at, const std::atomic<bool>& ended) {
   while (!ended && Milliseconds() < at) usleep(1000);
+}
+
+// What each present of the play scene saw: the stage frame and the draw target.
+struct PresentSeen {
+  int stageFrame;
+  int drawTarget;
+};
+std::vector<PresentSeen> playPresents;
+
+void RecordPlayPresent() {
+  if (game.sceneNumber == ScenePlay && game.playState == PlayRunning)
+    playPresents.push_back({game.stageFrame, GetDrawSettings()->drawTarget});
 }
 
 // Real time: the keys are held long enough for several frames to see them, however slow the
@@ -47,10 +62,23 @@ TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
     WaitUntil(start + 6000, ended);
     InjectPlatformWindowEvent(window, SDL_WINDOWEVENT_CLOSE, 0, 0);
   });
+  playPresents.clear();
+  D3D9SetPresentObserver(RecordPlayPresent);
   const int status = RunGame();
+  D3D9SetPresentObserver(nullptr);
   ended = true;
   keys.join();
   EXPECT_EQ(status, 0);
+  // Every frame is drawn on the back buffer and presented once: no timer presents the front
+  // screen between frames.
+  // (Presents through the Direct3D device only: a start on the software renderer shows none.)
+  for (std::size_t i = 0; i < playPresents.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(playPresents[i].drawTarget, -2);
+    if (i > 0) {
+      EXPECT_EQ(playPresents[i].stageFrame, playPresents[i - 1].stageFrame + 1);
+    }
+  }
   EXPECT_EQ(game.sceneNumber, ScenePlay);  // arcade mode (no config file): Space starts stage 1-1
   EXPECT_EQ(game.stage, 0);
   EXPECT_GT(game.stageFrame, 0);

@@ -1,0 +1,185 @@
+// Networking over real loopback sockets, every wait bounded: framed messages split at awkward
+// points arrive whole and in order, queued sends leave as the exact byte stream, a peer's close
+// closes the connection, bad handles and hostile lengths are refused, and the dormant layer does
+// nothing.
+#include "host/network.h"
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "loopback_peer.h"
+#include "system/tracked_memory.h"
+
+namespace {
+
+std::string Frame(const std::string& message) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(message.size() >> (8 * i));
+  return out + message;
+}
+
+std::string Pattern(std::size_t size, int seed) {
+  std::string out(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+  return out;
+}
+
+class NetworkTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    ASSERT_EQ(InitializeEngine(), 0);
+    ASSERT_EQ(StartNetWorkForTest(1), 0);
+    listener = ListenNetWorkForTest(&port);
+    ASSERT_NE(listener, -1);
+    peer = loopback::Connect(port);
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(PumpUntil([] { return GetLastAcceptedNetWork() != -1; }))
+        << "the connection was never accepted";
+    connection = GetLastAcceptedNetWork();
+  }
+  void TearDown() override {
+    loopback::Close(peer);
+    EngineFixture::TearDown();
+  }
+  // Runs the per-frame pump until `done` holds, for at most five seconds.
+  bool PumpUntil(const std::function<bool()>& done) {
+    loopback::Deadline deadline(5000);
+    while (!done()) {
+      if (deadline.Passed()) return false;
+      ProcessWindowMessages();
+    }
+    return true;
+  }
+  // The next whole message, pumping for it for at most five seconds.
+  bool Receive(std::string* message) {
+    std::vector<char> buffer(2 * 1024 * 1024);
+    int got = -1;
+    if (!PumpUntil([&] {
+          got = TakeNetWorkMessage(connection, buffer.data(), static_cast<int>(buffer.size()));
+          return got >= 0;
+        }))
+      return false;
+    message->assign(buffer.data(), static_cast<std::size_t>(got));
+    return true;
+  }
+  int port = 0;
+  int peer = -1;
+  EngineHandle listener = -1;
+  EngineHandle connection = -1;
+};
+
+TEST_F(NetworkTest, MessagesSplitAtAwkwardPointsArriveWholeAndInOrder) {
+  const std::vector<std::string> messages = {"first", "", Pattern(1024 * 1024, 7), "last"};
+  std::string stream;
+  for (const auto& m : messages) stream += Frame(m);
+  // The first header in 1 + 3 bytes, then the rest in uneven pieces, each taken by the engine
+  // before the next is sent.
+  const std::size_t cuts[] = {1, 4, 6, 9, 9 + 4 + 2, 5000, 70000, 700000, stream.size()};
+  std::size_t at = 0;
+  for (std::size_t cut : cuts) {
+    ASSERT_TRUE(loopback::SendAll(peer, stream.data() + at, cut - at, 5000));
+    at = cut;
+    for (int i = 0; i < 3; ++i) ProcessWindowMessages();
+  }
+  for (const auto& expected : messages) {
+    std::string got;
+    ASSERT_TRUE(Receive(&got)) << "a message of " << expected.size() << " bytes never came";
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+  }
+}
+
+TEST_F(NetworkTest, QueuedSendsBeyondWhatTheSocketTakesLeaveAsTheExactStream) {
+  // The peer reads nothing until all is queued: 16 MiB is more than the kernel buffers hold, so
+  // sends come up short and the rest leaves on FD_WRITE.
+  std::string expected;
+  for (int i = 0; i < 160; ++i) {
+    std::string message = Pattern(100 * 1024 + i, i);
+    ASSERT_EQ(QueueNetWorkSend(connection, message.data(), static_cast<int>(message.size())), 0);
+    expected += Frame(message);
+  }
+  std::string got(expected.size(), '\0');
+  std::size_t at = 0;
+  loopback::Deadline deadline(20000);
+  while (at < got.size() && !deadline.Passed()) {
+    // The peer takes what has come, then the engine gets a frame to send more.
+    while (int n = loopback::ReceiveSome(peer, got.data() + at, got.size() - at, 1))
+      at += static_cast<std::size_t>(n);
+    ProcessWindowMessages();
+  }
+  ASSERT_EQ(at, got.size()) << "the peer did not receive every byte within twenty seconds";
+  EXPECT_TRUE(got == expected);
+}
+
+TEST_F(NetworkTest, APeersCloseClosesTheConnectionOnceItsMessagesAreTaken) {
+  ASSERT_TRUE(loopback::SendAll(peer, Frame("bye").data(), 7, 2000));
+  loopback::Close(peer);
+  peer = -1;
+  std::string got;
+  ASSERT_TRUE(Receive(&got));
+  EXPECT_EQ(got, "bye");
+  ASSERT_TRUE(PumpUntil([&] { return GetNetWorkLiveCount() == 1; }))
+      << "the closed connection was never closed";
+  EXPECT_EQ(RecvSocket(connection), -1);
+  EXPECT_EQ(CloseNetWork(connection), -1);
+}
+
+TEST_F(NetworkTest, AHostileLengthIsRefusedWithoutALargeAllocation) {
+  const std::int64_t before = GetTrackedTotalBytes();
+  const unsigned char headers[][4] = {{0xFF, 0xFF, 0xFF, 0x7F}, {0x00, 0x00, 0x00, 0x80}};
+  for (const auto& header : headers) {
+    SCOPED_TRACE(static_cast<int>(header[3]));
+    if (GetLastAcceptedNetWork() != connection) connection = GetLastAcceptedNetWork();
+    ASSERT_TRUE(loopback::SendAll(peer, header, 4, 2000));
+    ASSERT_TRUE(PumpUntil([&] { return GetNetWorkLiveCount() == 1; }))
+        << "the connection with a bad length was not closed";
+    EXPECT_LT(GetTrackedTotalBytes() - before, 1024 * 1024);
+    EXPECT_EQ(SendSocket(connection), -1);
+    loopback::Close(peer);
+    peer = loopback::Connect(port);
+    ASSERT_TRUE(PumpUntil([&] { return GetLastAcceptedNetWork() != connection; }));
+  }
+}
+
+TEST_F(NetworkTest, StaleForeignAndOutOfRangeHandlesAreRefused) {
+  const EngineHandle bad[] = {
+      MakeEngineHandle(kNetworkHandle, GetEngineHandleCheck(connection) + 1,
+                       GetEngineHandleSlot(connection)),
+      MakeEngineHandle(kSoundHandle, GetEngineHandleCheck(connection),
+                       GetEngineHandleSlot(connection)),
+      MakeEngineHandle(kNetworkHandle, 0, 8192),
+      -1,
+  };
+  for (EngineHandle handle : bad) {
+    SCOPED_TRACE(handle);
+    EXPECT_EQ(RecvSocket(handle), -1);
+    EXPECT_EQ(SendSocket(handle), -1);
+    EXPECT_EQ(CloseNetWork(handle), -1);
+    EXPECT_EQ(QueueNetWorkSend(handle, "x", 1), -1);
+  }
+  EXPECT_EQ(CloseNetWork(connection), 0);
+  EXPECT_EQ(CloseNetWork(connection), -1);
+  EXPECT_TRUE(loopback::WaitForEndOfFile(peer, 2000));
+}
+
+using DormantNetworkTest = EngineFixture;
+
+TEST_F(DormantNetworkTest, WithoutAStartEveryCallReturnsAtOnce) {
+  ASSERT_EQ(InitializeEngine(), 0);
+  const EngineHandle handle = MakeEngineHandle(kNetworkHandle, 0, 0);
+  EXPECT_EQ(RecvSocket(handle), -1);
+  EXPECT_EQ(SendSocket(handle), -1);
+  EXPECT_EQ(CloseNetWork(handle), -1);
+  EXPECT_EQ(AcceptNetWork(0), -1);
+  EXPECT_EQ(PumpNetWorkMessages(1), 0);
+  EXPECT_EQ(ShutdownNetWork(), 0);
+  EXPECT_EQ(ShutdownEngine(), 0);
+  for (const std::string& line : LogLines())
+    EXPECT_EQ(line.find("\x83\x6C\x83\x62\x83\x67"), std::string::npos);
+}
+
+}  // namespace
