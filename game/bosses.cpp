@@ -80,20 +80,27 @@ void BossZeroAttack(EnemyRecord& e) {
   }
 }
 
-}  // namespace
-
-void BossBehaviour0(EnemyRecord& e) {
+// Bosses 0 and 2 come in the same way: along 15/16 pi at the scroll speed, and on reaching x 9216
+// they turn to their attack (phase 1, timer -1), which starts on the next frame. True while they
+// are still coming in.
+bool ComeInSlanted(EnemyRecord& e) {
   if (FirstFrame(e)) {
     e.angle = kFifteenSixteenthsPi;
     EnterAtScrollSpeed(e);
   }
-  switch (e.phase) {
-    case 0:
-      if (ArriveAt(e, 9216)) {
-        e.phase = 1;
-        e.timer = -1;
-      }
-      break;
+  if (e.phase != 0) return false;
+  if (ArriveAt(e, 9216)) {
+    e.phase = 1;
+    e.timer = -1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void BossBehaviour0(EnemyRecord& e) {
+  // Phase 0, the entry, has no case of its own: the frame it ends on does nothing more.
+  switch (ComeInSlanted(e) ? 0 : e.phase) {
     case 1:
       if (e.timer < 128 && e.timer % 16 == 0) SpawnEnemy(e.body.x, e.body.y, 12, 0);
       BossZeroAttack(e);
@@ -137,17 +144,8 @@ void BossBehaviour1(EnemyRecord& e) {
 }
 
 void BossBehaviour2(EnemyRecord& e) {
-  if (FirstFrame(e)) {
-    e.angle = kFifteenSixteenthsPi;
-    EnterAtScrollSpeed(e);
-  }
-  switch (e.phase) {
-    case 0:
-      if (ArriveAt(e, 9216)) {
-        e.phase = 1;
-        e.timer = -1;
-      }
-      break;
+  // Phase 0, the entry, has no case of its own: the frame it ends on does nothing more.
+  switch (ComeInSlanted(e) ? 0 : e.phase) {
     case 1:
       ++e.timer;
       if (e.timer % 8 == 4) SpawnEnemy(e.body.x, e.body.y, 18, e.timer);
