@@ -397,7 +397,12 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
   return result;
 }
 
-int BeginSubtractBlendEmulation(const RECT* rect) {
+namespace {
+
+// The begin and the end of the subtract emulation are one step: a white box over the rectangle
+// in blend mode 3 at full strength and full brightness, then the blend mode given (5 before the
+// draw, 3 after it) with the caller's parameter and brightness back.
+int InvertForSubtractBlend(const RECT* rect, int modeAfter) {
   DrawSettings* settings = GetDrawSettings();
   const uint32_t white = MakeScreenColorCode(255, 255, 255);
   const int param = settings->blendParam;
@@ -407,21 +412,14 @@ int BeginSubtractBlendEmulation(const RECT* rect) {
   if (rect != nullptr)
     DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
   SetDrawBrightnessPacked(brightness);
-  return SetBlendModeAndParam(5, param);
+  return SetBlendModeAndParam(modeAfter, param);
 }
 
-int EndSubtractBlendEmulation(const RECT* rect) {
-  DrawSettings* settings = GetDrawSettings();
-  const uint32_t white = MakeScreenColorCode(255, 255, 255);
-  const int param = settings->blendParam;
-  const uint32_t brightness = GetDrawBrightnessRGB(settings);
-  SetDrawBrightness(255, 255, 255);
-  SetBlendModeAndParam(3, 255);
-  if (rect != nullptr)
-    DrawFilledBoxHardware(rect->left, rect->top, rect->right, rect->bottom, white, 1);
-  SetDrawBrightnessPacked(brightness);
-  return SetBlendModeAndParam(3, param);
-}
+}  // namespace
+
+int BeginSubtractBlendEmulation(const RECT* rect) { return InvertForSubtractBlend(rect, 5); }
+
+int EndSubtractBlendEmulation(const RECT* rect) { return InvertForSubtractBlend(rect, 3); }
 
 int GetBuiltInWhiteGraph() {
   if (whiteGraph != -1 && IsGraphHandleLive(whiteGraph)) return whiteGraph;
