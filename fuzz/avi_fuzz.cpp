@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   AviMovieIndex index;
   if (ParseAviMovieIndex(ReadBytes, &bytes, size, &index) != 0) return 0;
   // Every frame the index names lies whole inside the file.
-  const std::uint64_t frame = static_cast<std::uint64_t>(index.pitch) *
-                              static_cast<std::uint64_t>(index.height < 0 ? -index.height
-                                                                          : index.height);
+  const std::uint64_t frame =
+      static_cast<std::uint64_t>(index.pitch) *
+      static_cast<std::uint64_t>(index.height < 0 ? -index.height : index.height);
   for (std::uint64_t offset : index.frameOffsets)
     if (offset + frame > size) __builtin_trap();
   return 0;

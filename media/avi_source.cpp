@@ -453,5 +453,7 @@ void RegisterEngineGraphFilters() {
     RegisterPlatformComClass(CLSID_MemoryAllocator, CreateMemoryAllocatorInstance);
     RegisterPlatformComClass(CLSID_NullRenderer, CreateNullRendererInstance);
     RegisterGraphSourceFactory(CreateAviSourceFilter);
+    RegisterGraphDecoderFactory(CreateMpegAudioParser);
+    RegisterGraphDecoderFactory(CreateDefaultAudioRenderer);
   });
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/dshow/dshow.h"
+#include "media/graph_filters.h"
 
 // What the parser found in an AVI file: the video stream's format and where each frame lies.
 struct AviMovieIndex {
@@ -21,8 +21,3 @@ using AviReadAt = bool (*)(void* context, std::uint64_t offset, void* buffer, st
 // Parses the RIFF structure: 0, or -1 for a file that is not an uncompressed 24-bit AVI or is
 // damaged (a frame chunk shorter than a frame, sizes past the end, no video stream).
 int ParseAviMovieIndex(AviReadAt read, void* context, std::uint64_t fileSize, AviMovieIndex* index);
-
-// The graph's source factory for such files.
-HRESULT CreateAviSourceFilter(LPCWSTR path, IBaseFilter** filter);
-// Joins the engine's filters to the graph's registries and the COM class table, once.
-void RegisterEngineGraphFilters();

@@ -6,7 +6,6 @@
 
 int OpenWaveAcmDecoder(SoundDecoderRecord*) { return -1; }
 int OpenMp3AcmDecoder(SoundDecoderRecord*) { return -1; }
-int OpenDirectShowAudioDecoder(SoundDecoderRecord*) { return -1; }
 int ReadAcmBlock(SoundDecoderRecord*) { return -1; }
 int SeekAcmDecoder(SoundDecoderRecord*, int) { return -1; }
 int GetAcmDecoderTotalBytes(SoundDecoderRecord*) { return 0; }

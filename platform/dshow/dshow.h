@@ -417,3 +417,23 @@ int RegisterGraphDecoderFactory(GraphDecoderFactory factory);
 // The graph manager's and the system clock's classes for CoCreateInstance.
 HRESULT CreateFilterGraphInstance(IUnknown* outer, REFIID riid, void** object);
 HRESULT CreateSystemClockInstance(IUnknown* outer, REFIID riid, void** object);
+
+// Pulling bytes from a source filter's output pin.
+constexpr GUID MEDIATYPE_Stream = {
+    0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr GUID MEDIASUBTYPE_MPEG1Audio = {
+    0xE436EB87, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr IID IID_IAsyncReader = {
+    0x56A868AA, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+
+struct IAsyncReader : IUnknown {
+  virtual HRESULT RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* properties,
+                                   IMemAllocator** actual) = 0;
+  virtual HRESULT Request(IMediaSample* sample, DWORD_PTR user) = 0;
+  virtual HRESULT WaitForNext(DWORD milliseconds, IMediaSample** sample, DWORD_PTR* user) = 0;
+  virtual HRESULT SyncReadAligned(IMediaSample* sample) = 0;
+  virtual HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) = 0;
+  virtual HRESULT Length(LONGLONG* total, LONGLONG* available) = 0;
+  virtual HRESULT BeginFlush() = 0;
+  virtual HRESULT EndFlush() = 0;
+};

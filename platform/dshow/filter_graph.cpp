@@ -191,9 +191,12 @@ class FilterGraph final : public IGraphBuilder,
       std::lock_guard guard(lock_);
       for (const Member& member : members_)
         if (member.filter == filter) return E_INVALIDARG;
-      for (int n = 2; NameTaken(unique); ++n)
+      for (int n = 2; NameTaken(unique); ++n) {
+        // A second filter of the same name is told apart by a number.
+        const std::string number = std::to_string(n);
         unique = std::u16string(name != nullptr ? name : u"") + u" " +
-                 std::u16string(std::to_string(n).begin(), std::to_string(n).end());
+                 std::u16string(number.begin(), number.end());
+      }
       filter->AddRef();
       members_.push_back({filter, unique});
     }
