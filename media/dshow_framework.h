@@ -3,6 +3,8 @@
 // engine is written on.
 #pragma once
 
+#include <atomic>
+
 #include "platform/dshow/dshow.h"
 #include "platform/win32/kernel.h"
 
@@ -313,7 +315,8 @@ class K_CFilterBase : public K_CComBase, public IBaseFilter, public IAMovieSetup
   IFilterGraph* Graph() const { return graph_; }
 
  protected:
-  FILTER_STATE state_ = State_Stopped;
+  // Read by streaming threads without the filter lock.
+  std::atomic<FILTER_STATE> state_{State_Stopped};
   IReferenceClock* clock_ = nullptr;
   REFERENCE_TIME start_ = 0;
   CLSID clsid_;

@@ -302,7 +302,7 @@ HRESULT K_CRendererBase::SignalEndOfStream() {
 }
 
 void K_CRendererBase::KillEndOfStreamTimer() {
-  const UINT timer = InterlockedExchange(reinterpret_cast<LONG volatile*>(&endOfStreamTimer_), 0);
+  const UINT timer = endOfStreamTimer_.exchange(0);
   if (timer != 0) timeKillEvent(timer);
 }
 

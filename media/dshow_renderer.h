@@ -96,8 +96,8 @@ class K_CRendererBase : public K_CFilterBase {
   HANDLE renderEvent_;
   HANDLE sourceWaitEvent_;
   HANDLE completeEvent_;
-  bool aborted_ = false;
-  bool streaming_ = false;
+  std::atomic<bool> aborted_{false};
+  std::atomic<bool> streaming_{false};
   DWORD_PTR adviseCookie_ = 0;
   IMediaSample* pending_ = nullptr;
   bool endOfStream_ = false;
@@ -106,9 +106,9 @@ class K_CRendererBase : public K_CFilterBase {
   K_CCritSec interfaceLock_;
   K_CCritSec rendererLock_;
   IQualityControl* qualitySink_ = nullptr;
-  LONG volatile inReceive_ = 0;
+  std::atomic<LONG> inReceive_{0};
   REFERENCE_TIME lastSampleEnd_ = 0;
-  UINT volatile endOfStreamTimer_ = 0;
+  std::atomic<UINT> endOfStreamTimer_{0};
   K_CCritSec creationLock_;
 };
 

@@ -1,5 +1,5 @@
 // Entry points of sound topics still being written: each does the least until its topic is
-// built. The compressed-WAV and MP3 decoders and the DirectShow decoder refuse every file; stream
+// built. The compressed-WAV and MP3 decoders of the compression manager refuse every file; stream
 // sounds cannot be made, so nothing ever plays, refills or releases one.
 #include "media/sound_decoder.h"
 #include "media/sound_system.h"

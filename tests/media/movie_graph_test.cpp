@@ -3,7 +3,9 @@
 // cannot open by path plays from an exact temporary copy, and teardown leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -208,26 +210,76 @@ int ServedSeek(FileHandle h, std::int32_t offset, int origin) {
   positions[h] = (origin == 2 ? servedFile.size() : origin == 1 ? positions[h] : 0) + offset;
   return 0;
 }
+size_t servedShortBy = 0;  // bytes the last read of the file leaves out
 std::size_t ServedRead(void* buffer, std::size_t size, std::size_t count, FileHandle h) {
-  const size_t bytes = std::min(size * count, servedFile.size() - positions[h]);
+  size_t bytes = std::min(size * count, servedFile.size() - positions[h]);
+  if (positions[h] + bytes == servedFile.size()) bytes -= std::min(bytes, servedShortBy);
   std::memcpy(buffer, servedFile.data() + positions[h], bytes);
   positions[h] += bytes;
   return bytes / size;
 }
 
-TEST_F(MovieGraphFixture, AFileOnlyTheFileTableServesPlaysFromAnExactTemporaryCopy) {
+class TemporaryCopyFixture : public MovieGraphFixture {
+ protected:
+  void SetUp() override {
+    MovieGraphFixture::SetUp();
+    // Temporary files go to a folder of the test's own, so what is left there can be seen.
+    temporary_ = directory_ + "/temp";
+    std::filesystem::create_directory(temporary_);
+    const char* old = std::getenv("TMPDIR");
+    oldTemporary_ = old != nullptr ? old : "";
+    setenv("TMPDIR", temporary_.c_str(), 1);
+    FileFunctionTable table = fileFunctionTable;
+    table.open = ServedOpen;
+    table.close = ServedClose;
+    table.tell = ServedTell;
+    table.seek = ServedSeek;
+    table.read = ServedRead;
+    SelectFileFunctions(&table);
+    servedShortBy = 0;
+  }
+  void TearDown() override {
+    if (oldTemporary_.empty()) {
+      unsetenv("TMPDIR");
+    } else {
+      setenv("TMPDIR", oldTemporary_.c_str(), 1);
+    }
+    MovieGraphFixture::TearDown();
+  }
+  bool TemporaryFolderEmpty() const { return std::filesystem::is_empty(temporary_); }
+  std::string temporary_, oldTemporary_;
+};
+
+TEST_F(TemporaryCopyFixture, AFailedCopyOrACopyNoSourceReadsIsDeleted) {
+  Options options;
+  options.frames = 2;
+  struct Case {
+    const char* name;
+    std::string file;
+    size_t shortBy;
+  };
+  const Case cases[] = {
+      {"the last read comes up short", MakeAvi(options), 1},
+      {"the copy is no movie either", std::string(3000, 'x'), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    servedFile = c.file;
+    servedShortBy = c.shortBy;
+    EXPECT_EQ(OpenMovieWithDirectShow(&movie_, "Z:\\no\\such\\movie.avi", nullptr, nullptr, 0), -1);
+    EXPECT_EQ(movie_.temporaryCopy, 0);
+    EXPECT_TRUE(TemporaryFolderEmpty());
+  }
+  EXPECT_NE(ReadLog().find("ファイル:Z:\\no\\such\\movie.avi が開けませんでした"),
+            std::string::npos);
+}
+
+TEST_F(TemporaryCopyFixture, AFileOnlyTheFileTableServesPlaysFromAnExactTemporaryCopy) {
   Options options;
   options.width = 400;
   options.height = 300;
   options.frames = 8;  // 2.9 MB: two whole chunks and a short one
   servedFile = MakeAvi(options);
-  FileFunctionTable table = fileFunctionTable;
-  table.open = ServedOpen;
-  table.close = ServedClose;
-  table.tell = ServedTell;
-  table.seek = ServedSeek;
-  table.read = ServedRead;
-  SelectFileFunctions(&table);
   int width = 0;
   ASSERT_EQ(OpenMovieWithDirectShow(&movie_, "Z:\\no\\such\\movie.avi", &width, nullptr, 0), 0);
   EXPECT_EQ(width, 400);
@@ -242,8 +294,10 @@ TEST_F(MovieGraphFixture, AFileOnlyTheFileTableServesPlaysFromAnExactTemporaryCo
   const std::string copied((std::istreambuf_iterator<char>(copy)),
                            std::istreambuf_iterator<char>());
   EXPECT_TRUE(copied == servedFile);
+  EXPECT_EQ(posixPath.rfind(temporary_, 0), 0u);
   DeleteMovieGraph(&movie_);
   EXPECT_FALSE(std::ifstream(posixPath).good());
+  EXPECT_TRUE(TemporaryFolderEmpty());
 }
 
 }  // namespace
