@@ -86,15 +86,22 @@ K_CRendererPassThru::K_CRendererPassThru(LPCWSTR name, IUnknown* outer, HRESULT*
     : K_CPosPassThru(name, outer, result, pin) {}
 
 HRESULT K_CRendererPassThru::GetMediaTimes(LONGLONG* current, LONGLONG* stop) {
-  K_CAutoLock guard(lock_.Get());
-  if (reset_) return E_FAIL;
+  LONGLONG mediaStart = 0, mediaStop = 0;
+  {
+    K_CAutoLock guard(lock_.Get());
+    if (reset_) return E_FAIL;
+    mediaStart = mediaStart_;
+    mediaStop = mediaStop_;
+  }
+  // Upstream is reached without this object's lock: the streaming thread takes the pin's lock
+  // first and this one second when it records the end of the stream.
   IMediaSeeking* upstream = Upstream();
   if (upstream == nullptr) return E_FAIL;
   // The times are media times; the caller sees them in the upstream filter's time format.
   HRESULT result =
-      upstream->ConvertTimeFormat(current, nullptr, mediaStart_, &TIME_FORMAT_MEDIA_TIME);
+      upstream->ConvertTimeFormat(current, nullptr, mediaStart, &TIME_FORMAT_MEDIA_TIME);
   if (SUCCEEDED(result) && stop != nullptr)
-    result = upstream->ConvertTimeFormat(stop, nullptr, mediaStop_, &TIME_FORMAT_MEDIA_TIME);
+    result = upstream->ConvertTimeFormat(stop, nullptr, mediaStop, &TIME_FORMAT_MEDIA_TIME);
   upstream->Release();
   return result;
 }
@@ -116,8 +123,12 @@ void K_CRendererPassThru::ResetMediaTimes() {
 }
 
 void K_CRendererPassThru::RecordEndOfStream() {
-  K_CAutoLock guard(lock_.Get());
-  if (reset_) return;
+  {
+    K_CAutoLock guard(lock_.Get());
+    if (reset_) return;
+  }
   LONGLONG stop = 0;
-  if (SUCCEEDED(GetStopPosition(&stop))) mediaStart_ = mediaStop_ = stop;
+  if (FAILED(GetStopPosition(&stop))) return;
+  K_CAutoLock guard(lock_.Get());
+  mediaStart_ = mediaStop_ = stop;
 }
