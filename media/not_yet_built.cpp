@@ -25,13 +25,12 @@ int ReleaseStreamSoundParts(int, SoundRecord*) { return 0; }
 #include "media/movie.h"
 
 int RefillAllStreamSoundBuffers() { return 0; }
-int BuildYuvToRgbTables() { return 0; }
-int SuspendAllMovies() { return 0; }
-int ResumeSuspendedMovies() { return 0; }
-int UpdateAllMovieOverlays() { return 0; }
 
-int OpenMovie(const char*, int*, int*, int) { return -1; }
-int DeleteMovieHandle(int) { return -1; }
-int RefreshMovieFrame(int, int) { return -1; }
-int SetMovieFrameCallback(int, MovieFrameCallback, int) { return -1; }
-const StandardImage* GetMovieFrameImage(MovieRecord*) { return nullptr; }
+// The DirectShow half of movie handles: no graph can be made yet, so every such open fails.
+int OpenMovieWithDirectShow(MovieRecord*, const char*, int*, int*, int) { return -1; }
+int RefreshDirectShowMovie(MovieRecord*) { return 0; }
+int PauseDirectShowMovie(MovieRecord*) { return 0; }
+int RunDirectShowMovie(MovieRecord*) { return 0; }
+int ReleaseDirectShowMovie(MovieRecord*) { return 0; }
+int UpdateMovieOverlay(int, int, int, int, int) { return 0; }
+int UpdateAllMovieOverlays() { return 0; }
