@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include <unistd.h>
@@ -110,7 +111,7 @@ struct LayoutCase {
 MovieSpec Spanning() {
   MovieSpec spec;
   spec.pagePerPacket = false;
-  spec.pageFill = 300;
+  spec.segmentsPerPage = 3;
   spec.noise = true;
   spec.width = 128;
   spec.height = 64;
@@ -139,8 +140,15 @@ class TheoraLayoutTest : public TheoraDecoderTest,
 
 // Seeks (from the page before the nearest keyframe), then advances that wrap past the end.
 TEST_P(TheoraLayoutTest, SeekAndAdvanceShowTheWantedPicture) {
-  OpenedMovie movie =
-      OpenFixture(std::string(GetParam().name) + ".ogv", MakeTheoraMovie(GetParam().spec));
+  const std::vector<std::uint8_t> bytes = MakeTheoraMovie(GetParam().spec);
+  if (GetParam().spec.noise) {
+    // The fixture does what it is for: pages that continue a packet begun on an earlier one.
+    int continued = 0;
+    for (std::size_t at = 0; at + 6 <= bytes.size(); ++at)
+      if (std::memcmp(&bytes[at], "OggS", 4) == 0 && (bytes[at + 5] & 1) != 0) ++continued;
+    ASSERT_GT(continued, 20);
+  }
+  OpenedMovie movie = OpenFixture(std::string(GetParam().name) + ".ogv", bytes);
   ASSERT_NE(movie.decoder, nullptr);
   TheoraDecoderRecord* d = movie.decoder;
   ASSERT_EQ(d->frameCount, 30);
@@ -203,6 +211,43 @@ TEST_F(TheoraDecoderTest, TableConversionPoints) {
     EXPECT_EQ(bgra[1], p.g);
     EXPECT_EQ(bgra[2], p.r);
     EXPECT_EQ(bgra[3], 255);
+  }
+}
+
+// A 4 x 2 frame with chroma (U, V) = (a, b) on the left pair and (c, d) on the right pair.
+TEST_F(TheoraDecoderTest, SurfacePackingLaysOutEachFourcc) {
+  std::uint8_t y[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  std::uint8_t u[2] = {0xA0, 0xC0};
+  std::uint8_t v[2] = {0xB0, 0xD0};
+  TheoraFrameSlot slot;
+  slot.planeY = y;
+  slot.planeU = u;
+  slot.planeV = v;
+  slot.yWidth = 4;
+  slot.yHeight = 2;
+  slot.yStride = 4;
+  slot.uvWidth = 2;
+  slot.uvHeight = 1;
+  slot.uvStride = 2;
+  const struct {
+    const char* fourcc;
+    int pitch;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      // Y rows a pitch apart, then V and U at half the pitch.
+      {"YV12", 6, {1, 2, 3, 4, 0, 0, 5, 6, 7, 8, 0, 0, 0xB0, 0xD0, 0, 0xA0, 0xC0, 0}},
+      {"YUY2", 8, {1, 0xA0, 2, 0xB0, 3, 0xC0, 4, 0xD0, 5, 0xA0, 6, 0xB0, 7, 0xC0, 8, 0xD0}},
+      {"UYVY", 8, {0xA0, 1, 0xB0, 2, 0xC0, 3, 0xD0, 4, 0xA0, 5, 0xB0, 6, 0xC0, 7, 0xD0, 8}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fourcc);
+    const std::uint32_t format = static_cast<std::uint32_t>(c.fourcc[0]) |
+                                 (static_cast<std::uint32_t>(c.fourcc[1]) << 8) |
+                                 (static_cast<std::uint32_t>(c.fourcc[2]) << 16) |
+                                 (static_cast<std::uint32_t>(c.fourcc[3]) << 24);
+    std::vector<std::uint8_t> surface(c.bytes.size(), 0);
+    ASSERT_EQ(PackTheoraFrameToSurface(&slot, format, surface.data(), c.pitch), 0);
+    EXPECT_EQ(surface, c.bytes);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/win32/file_path.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +25,11 @@ struct MovieSpec {
   int frames = 30;
   int keyframeInterval = 10;
   th_pixel_fmt format = TH_PF_420;
-  // Pages: one per packet, or pages of about `pageFill` bytes that packets span.
+  // Pages: one per packet; or libogg's pages of about `pageFill` bytes; or, with
+  // `segmentsPerPage`, pages cut every few 255-byte segments, so that packets span pages.
   bool pagePerPacket = true;
   int pageFill = 0;
+  int segmentsPerPage = 0;
   bool noise = false;  // grain on every frame, so packets are large
   bool vorbis = false;
   bool garbageBetweenPages = false;  // bytes no page owns after each video page
@@ -45,6 +48,62 @@ inline std::uint8_t FrameLuma(int frame, int x, int y, int width) {
 inline void AppendPage(std::vector<std::uint8_t>& out, const ogg_page& page) {
   out.insert(out.end(), page.header, page.header + page.header_len);
   out.insert(out.end(), page.body, page.body + page.body_len);
+}
+
+struct HeldPacket {
+  std::vector<std::uint8_t> bytes;
+  ogg_int64_t granule;
+};
+
+// Lays the packets out in pages of `segments` lacing values each, cut wherever the count runs
+// out (libogg itself only cuts a packet at 255 segments).
+inline void AppendCutPages(std::vector<std::uint8_t>& out, const std::vector<HeldPacket>& packets,
+                           int serial, long firstPage, int segments) {
+  struct Segment {
+    std::uint8_t value;
+    std::size_t packet;
+    bool last;
+  };
+  std::vector<Segment> laced;
+  for (std::size_t p = 0; p < packets.size(); ++p) {
+    std::size_t left = packets[p].bytes.size();
+    while (left >= 255) {
+      laced.push_back({255, p, false});
+      left -= 255;
+    }
+    laced.push_back({static_cast<std::uint8_t>(left), p, true});
+  }
+  std::size_t offsetInPacket = 0;
+  long pageNumber = firstPage;
+  for (std::size_t at = 0; at < laced.size(); at += static_cast<std::size_t>(segments)) {
+    const std::size_t end = std::min(laced.size(), at + static_cast<std::size_t>(segments));
+    std::vector<std::uint8_t> header = {'O', 'g', 'g', 'S', 0, 0};
+    if (offsetInPacket != 0) header[5] |= 1;
+    if (end == laced.size()) header[5] |= 4;
+    ogg_int64_t granule = -1;
+    std::vector<std::uint8_t> body;
+    for (std::size_t i = at; i < end; ++i) {
+      const HeldPacket& packet = packets[laced[i].packet];
+      body.insert(body.end(), packet.bytes.begin() + static_cast<long>(offsetInPacket),
+                  packet.bytes.begin() + static_cast<long>(offsetInPacket + laced[i].value));
+      offsetInPacket += laced[i].value;
+      if (laced[i].last) {
+        granule = packet.granule;
+        offsetInPacket = 0;
+      }
+    }
+    for (int i = 0; i < 8; ++i) header.push_back(static_cast<std::uint8_t>(granule >> (8 * i)));
+    for (int i = 0; i < 4; ++i) header.push_back(static_cast<std::uint8_t>(serial >> (8 * i)));
+    for (int i = 0; i < 4; ++i) header.push_back(static_cast<std::uint8_t>(pageNumber >> (8 * i)));
+    for (int i = 0; i < 4; ++i) header.push_back(0);
+    header.push_back(static_cast<std::uint8_t>(end - at));
+    for (std::size_t i = at; i < end; ++i) header.push_back(laced[i].value);
+    ogg_page page{header.data(), static_cast<long>(header.size()), body.data(),
+                  static_cast<long>(body.size())};
+    ogg_page_checksum_set(&page);
+    AppendPage(out, page);
+    ++pageNumber;
+  }
 }
 
 struct VorbisTrack {
@@ -143,6 +202,7 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
   std::vector<std::uint8_t> u(static_cast<std::size_t>(uvWidth) * uvHeight, 128);
   std::vector<std::uint8_t> v(u.size(), 128);
   std::mt19937 random(7);
+  std::vector<HeldPacket> held;
   for (int frame = 0; frame < spec.frames; ++frame) {
     for (int row = 0; row < spec.height; ++row)
       for (int column = 0; column < spec.width; ++column) {
@@ -160,6 +220,11 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
     th_encode_ycbcr_in(encoder, buffer);
     while (th_encode_packetout(encoder, frame + 1 == spec.frames, &packet) > 0) {
       if (keyframes != nullptr) keyframes->push_back(th_packet_iskeyframe(&packet));
+      if (spec.segmentsPerPage > 0) {
+        held.push_back({std::vector<std::uint8_t>(packet.packet, packet.packet + packet.bytes),
+                        packet.granulepos});
+        continue;
+      }
       ogg_stream_packetin(&video, &packet);
       if (spec.pagePerPacket) {
         while (ogg_stream_flush(&video, &page)) {
@@ -176,6 +241,8 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
     }
   }
   while (ogg_stream_flush(&video, &page)) AppendPage(out, page);
+  if (spec.segmentsPerPage > 0)
+    AppendCutPages(out, held, 0x7E0, video.pageno, spec.segmentsPerPage);
   if (spec.vorbis) {
     vorbis_analysis_wrote(&track.dsp, 0);
     FlushVorbisPages(track, out, true);
