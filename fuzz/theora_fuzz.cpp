@@ -71,6 +71,7 @@ FileFunctionTable MemoryFileFunctions() {
     if (size == 0) return std::size_t{0};
     const std::size_t left = static_cast<std::size_t>(file->size - file->position);
     const std::size_t items = std::min(count, left / size);
+    if (items == 0) return std::size_t{0};
     std::memcpy(buffer, file->data + file->position, items * size);
     file->position += static_cast<std::int32_t>(items * size);
     return items;

@@ -205,6 +205,14 @@ void FreeSlotPlanes(TheoraFrameSlot& slot, bool luma, bool chroma) {
 int StorePicture(TheoraDecoderRecord* d, TheoraFrameSlot& slot, int frame) {
   yuv_buffer yuv{};
   if (theora_decode_YUVout(&d->state, &yuv) != 0) return -1;
+  // A damaged stream must not make the copy read outside the decoder's planes: take only
+  // pictures of the size the headers announced, in a layout the headers allow.
+  const int width = static_cast<int>(d->info.width);
+  const int height = static_cast<int>(d->info.height);
+  if (yuv.y == nullptr || yuv.u == nullptr || yuv.v == nullptr || yuv.y_width != width ||
+      yuv.y_height != height || yuv.uv_width < 1 || yuv.uv_height < 1 || yuv.uv_width > width ||
+      yuv.uv_height > height || yuv.y_stride < yuv.y_width || yuv.uv_stride < yuv.uv_width)
+    return -1;
   FreeSlotPlanes(slot, slot.yWidth != yuv.y_width || slot.yHeight != yuv.y_height,
                  slot.uvWidth != yuv.uv_width || slot.uvHeight != yuv.uv_height);
   slot.yWidth = yuv.y_width;
