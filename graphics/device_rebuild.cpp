@@ -12,6 +12,7 @@
 #include "graphics/graphics_core.h"
 #include "graphics/mask.h"
 #include "graphics/screen_mode.h"
+#include "media/movie.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
 #include "system/log.h"
@@ -87,6 +88,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
       DeleteBuiltInWhiteGraph();
       ReleaseMaskScreen();
       ReleaseAllGraphDeviceResources();
+      ReleaseAllMovieDeviceSurfaces();
     }
     ShutDownDirect3D();
   }
@@ -119,6 +121,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   core.deviceLost = 0;
 
   RecreateAllGraphDeviceResources();
+  RestoreAllMovieDeviceSurfaces();
   RestoreMaskScreen();
   DrawSettings* settings = GetDrawSettings();
   const Matrix4 savedView = settings->viewMatrix;

@@ -10,6 +10,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
+#include "media/theora_decoder.h"
 #include "platform/win32/kernel.h"
 #include "system/log.h"
 #include "system/system_info.h"
@@ -26,6 +27,9 @@ void ReleaseObject(T*& object) {
   if (object != nullptr) object->Release();
   object = nullptr;
 }
+
+// Theora movies make their YUV surfaces on the device while it is in use.
+IDirect3DDevice9* GetTheoraSurfaceDevice() { return core.direct3DActive ? core.device : nullptr; }
 
 // Full screen on Vista or later with a mode that the device cannot show by itself: the engine
 // changes the display resolution first and runs the device in a window of that size.
@@ -78,6 +82,7 @@ int GetSoftwareRenderingSetting() { return core.softwareSwitch; }
 int StartGraphicsSystem() {
   if (core.initialised) return 0;
   ResetGraphHandleCounters();
+  SetTheoraDeviceSource(GetTheoraSurfaceDevice);
   if (core.screenWidth == 0) core.screenWidth = 640;
   if (core.screenHeight == 0) core.screenHeight = 480;
   if (core.screenColorBits == 0) core.screenColorBits = 16;

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr std::int64_t kCopyChunk = 1048576;
-constexpr std::int64_t kEmptyMovieDuration = 166666;
 
 template <class Interface>
 void ReleaseAndClear(Interface*& pointer) {
@@ -24,7 +23,7 @@ void ReleaseAndClear(Interface*& pointer) {
   pointer = nullptr;
 }
 
-void ReleaseGraph(MovieGraphState* movie) {
+void ReleaseGraph(MovieRecord* movie) {
   ReleaseAndClear(movie->basicAudio);
   ReleaseAndClear(movie->mediaSeeking);
   ReleaseAndClear(movie->mediaControl);
@@ -33,7 +32,7 @@ void ReleaseGraph(MovieGraphState* movie) {
   movie->renderer = nullptr;
 }
 
-void DeleteTemporaryCopy(MovieGraphState* movie) {
+void DeleteTemporaryCopy(MovieRecord* movie) {
   if (movie->temporaryCopy == 0) return;
   DeleteFileW(movie->path);
   movie->temporaryCopy = 0;
@@ -41,7 +40,7 @@ void DeleteTemporaryCopy(MovieGraphState* movie) {
 
 // Copies the file through the file table into a new temporary file whose path goes to the
 // movie. A short read or write fails the copy and deletes it.
-bool CopyToTemporaryFile(MovieGraphState* movie, const char* path) {
+bool CopyToTemporaryFile(MovieRecord* movie, const char* path) {
   const FileHandle source = fileFunctionTable.open(path, 0, 1, 0);
   if (source == 0) return false;
   fileFunctionTable.seek(source, 0, 2);
@@ -74,7 +73,7 @@ bool RendererConnected(MovieFrameRenderer* renderer) {
          renderer->InputPin()->IsConnected();
 }
 
-int FailOpen(MovieGraphState* movie, const std::string& message) {
+int FailOpen(MovieRecord* movie, const std::string& message) {
   DeleteMovieGraph(movie);
   LogWriteText(message.c_str());
   return -1;
@@ -82,7 +81,7 @@ int FailOpen(MovieGraphState* movie, const std::string& message) {
 
 }  // namespace
 
-void DeleteMovieGraph(MovieGraphState* movie) {
+void DeleteMovieGraph(MovieRecord* movie) {
   BYTE* frameBuffer = movie->renderer != nullptr ? movie->renderer->frameBuffer : nullptr;
   ReleaseGraph(movie);
   // After the graph: it may still hold the copy open until it is gone.
@@ -91,8 +90,7 @@ void DeleteMovieGraph(MovieGraphState* movie) {
   movie->frameImage.pixels = nullptr;
 }
 
-int OpenMovieWithDirectShow(MovieGraphState* movie, const char* path, int* width, int* height,
-                            int) {
+int OpenMovieWithDirectShow(MovieRecord* movie, const char* path, int* width, int* height, int) {
   if (movie == nullptr || path == nullptr) return -1;
   movie->frameImage.pixels = nullptr;
   movie->frameDelivered = 0;
@@ -138,7 +136,7 @@ int OpenMovieWithDirectShow(MovieGraphState* movie, const char* path, int* width
   LONGLONG value = 0;
   movie->duration = SUCCEEDED(movie->mediaSeeking->GetDuration(&value)) && value != 0
                         ? value
-                        : kEmptyMovieDuration;
+                        : kMovieDefaultDuration;
   value = 0;
   movie->mediaSeeking->GetStopPosition(&value);
   movie->stopPosition = value;
@@ -147,8 +145,7 @@ int OpenMovieWithDirectShow(MovieGraphState* movie, const char* path, int* width
   return 0;
 }
 
-int RefreshMovieGraph(MovieGraphState* movie, bool loop, MovieGraphFrameSink deliver,
-                      void* context) {
+int RefreshMovieGraph(MovieRecord* movie, bool loop, MovieGraphFrameSink deliver, void* context) {
   MovieFrameRenderer* renderer = movie->renderer;
   if (renderer != nullptr && InterlockedExchange(&renderer->newFrame, 0) != 0 &&
       deliver != nullptr) {
@@ -177,12 +174,40 @@ int RefreshMovieGraph(MovieGraphState* movie, bool loop, MovieGraphFrameSink del
   return 0;
 }
 
-int PauseMovieGraph(MovieGraphState* movie) {
+int PauseMovieGraph(MovieRecord* movie) {
   if (movie->mediaControl == nullptr) return 0;
   return SUCCEEDED(movie->mediaControl->Pause()) ? 0 : -1;
 }
 
-int RunMovieGraph(MovieGraphState* movie) {
+int RunMovieGraph(MovieRecord* movie) {
   if (movie->mediaControl == nullptr) return 0;
   return SUCCEEDED(movie->mediaControl->Run()) ? 0 : -1;
+}
+
+namespace {
+void ShowFrame(const StandardImage*, void* context) {
+  auto* movie = static_cast<MovieRecord*>(context);
+  movie->currentFrameImage = &movie->frameImage;
+  movie->frameCallback(movie, movie->callbackValue);
+}
+}  // namespace
+
+int RefreshDirectShowMovie(MovieRecord* movie) {
+  const bool loop = (movie->playType & kMovieLoopBit) != 0;
+  // A frame that arrives while no callback is registered is dropped.
+  if (RefreshMovieGraph(movie, loop, movie->frameCallback != nullptr ? ShowFrame : nullptr,
+                        movie) == 1) {
+    movie->resumeMark = 0;
+    movie->stopped = 1;
+  }
+  return 0;
+}
+
+int PauseDirectShowMovie(MovieRecord* movie) { return PauseMovieGraph(movie); }
+
+int RunDirectShowMovie(MovieRecord* movie) { return RunMovieGraph(movie); }
+
+int ReleaseDirectShowMovie(MovieRecord* movie) {
+  DeleteMovieGraph(movie);
+  return 0;
 }

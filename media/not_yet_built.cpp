@@ -24,13 +24,6 @@ int ReleaseStreamSoundParts(int, SoundRecord*) { return 0; }
 #include "media/movie.h"
 
 int RefillAllStreamSoundBuffers() { return 0; }
-int BuildYuvToRgbTables() { return 0; }
-int SuspendAllMovies() { return 0; }
-int ResumeSuspendedMovies() { return 0; }
-int UpdateAllMovieOverlays() { return 0; }
 
-int OpenMovie(const char*, int*, int*, int) { return -1; }
-int DeleteMovieHandle(int) { return -1; }
-int RefreshMovieFrame(int, int) { return -1; }
-int SetMovieFrameCallback(int, MovieFrameCallback, int) { return -1; }
-const StandardImage* GetMovieFrameImage(MovieRecord*) { return nullptr; }
+int UpdateMovieOverlay(int, int, int, int, int) { return 0; }
+int UpdateAllMovieOverlays() { return 0; }

@@ -14,6 +14,7 @@
 #include "files/file_table.h"
 #include "media/avi_source.h"
 #include "media/dshow_framework.h"
+#include "media/movie.h"
 #include "media/movie_directshow.h"
 #include "media/movie_frame_renderer.h"
 #include "platform/clock.h"
@@ -122,7 +123,7 @@ class MovieGraphFixture : public LogFixture {
     return -1;
   }
 
-  MovieGraphState movie_;
+  MovieRecord movie_;
   std::vector<std::vector<std::uint8_t>> frames_;
   StandardImage lastFrame_{};
   bool ended_ = false;
@@ -147,6 +148,48 @@ TEST_F(MovieGraphFixture, AnAviOpensPlaysItsFramesTopDownAndEnds) {
   EXPECT_EQ(lastFrame_.format.bitDepth, 24);
   for (const auto& frame : frames_) EXPECT_NE(IdentifyFrame(frame, 5, 4), -1);
   EXPECT_EQ(IdentifyFrame(frames_.back(), 5, 4), 2);
+}
+
+// What the frame callback of a movie handle saw.
+int handleFrames = 0;
+int handleValue = 0;
+std::vector<std::uint8_t> handleFrame;
+int RecordHandleFrame(MovieRecord* movie, int value) {
+  const StandardImage* image = GetMovieFrameImage(movie);
+  if (image == nullptr) return 0;
+  ++handleFrames;
+  handleValue = value;
+  handleFrame.assign(image->pixels, image->pixels + image->pitch * image->height);
+  return 0;
+}
+
+TEST_F(MovieGraphFixture, AnAviOpensAsAMovieHandleAndItsFramesReachTheCallback) {
+  const std::string path = Write("handle.avi", MakeAvi(Options{}));
+  int width = 0, height = 0;
+  const int handle = OpenMovie(path.c_str(), &width, &height, 0);
+  ASSERT_NE(handle, -1) << ReadLog();
+  EXPECT_EQ(width, 5);
+  EXPECT_EQ(height, 4);
+  MovieRecord* record = GetMovieRecord(handle);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->theora, 0);
+  EXPECT_EQ(record->duration, 300000);
+  handleFrames = 0;
+  ASSERT_EQ(SetMovieFrameCallback(handle, RecordHandleFrame, 7), 0);
+  // Nothing in the program starts a movie: the test marks it as suspended while playing.
+  record->resumeMark = 1;
+  ResumeSuspendedMovies();
+  for (int i = 0; i < 10000 && record->stopped == 0; ++i) {  // waits for the end of the movie
+    RefreshMovieFrame(handle, 0);
+    Sleep(1);
+  }
+  EXPECT_EQ(record->stopped, 1);
+  EXPECT_EQ(record->resumeMark, 0);
+  ASSERT_GT(handleFrames, 0);
+  EXPECT_EQ(handleValue, 7);
+  EXPECT_NE(IdentifyFrame(handleFrame, 5, 4), -1);
+  EXPECT_EQ(DeleteMovieHandle(handle), 0);
+  EXPECT_EQ(GetMovieRecord(handle), nullptr);
 }
 
 TEST_F(MovieGraphFixture, AtTheStopPositionALoopingMovieStartsAgain) {
