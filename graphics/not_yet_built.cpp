@@ -1,6 +1,5 @@
 // Entry points of graphics topics still being written: each does the least until its topic is
 // built.
-#include "graphics/font_system.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_system.h"
@@ -12,12 +11,6 @@ int StartModelSystem() { return 0; }
 int EndModelSystem() { return 0; }
 int GetMaskUseFlag() { return 0; }
 int SetMaskUseFlag(int) { return 0; }
-
-int StartFontSystem() { return 0; }
-int EndFontSystem() { return 0; }
-int RecreateAllFonts() { return 0; }
-int GetDefaultFontSizeThickness(int*, int*) { return -1; }
-int SetDefaultFontSizeThickness(int, int) { return 0; }
 
 IDirect3DSurface9* GetMaskScreenSurface() { return nullptr; }
 MEMIMG* GetMaskScreenImage() { return nullptr; }
