@@ -18,5 +18,3 @@ LRESULT HandleImeMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
 int ShutdownNetWork() { return 0; }
 int PumpNetWorkMessages(int) { return 0; }
 LRESULT HandleSocketMessage(WPARAM, LPARAM) { return 0; }
-
-int ReleaseScreenLogFont() { return 0; }
