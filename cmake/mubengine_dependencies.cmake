@@ -3,7 +3,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 foreach(dependency "SDL2;sdl2" "PNG;libpng" "JPEG;libjpeg" "VORBIS;ogg;vorbis;vorbisfile"
-                   "THEORA;theoradec" "FREETYPE;freetype2;fontconfig" "MPG123;libmpg123")
+                   "THEORA;theora;ogg" "FREETYPE;freetype2;fontconfig" "MPG123;libmpg123")
   list(POP_FRONT dependency prefix)
   if(NOT TARGET PkgConfig::${prefix})
     pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET ${dependency})

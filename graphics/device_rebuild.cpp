@@ -15,6 +15,7 @@
 #include "graphics/model_system.h"
 #include "graphics/screen_mode.h"
 #include "graphics/shader_pack.h"
+#include "media/movie.h"
 #include "platform/win32/kernel.h"
 #include "platform/win32/user.h"
 #include "system/host_call_table.h"
@@ -93,6 +94,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
       DeleteBuiltInWhiteGraph();
       FreeMaskScreen();
       ReleaseAllDeviceResources();
+      ReleaseAllMovieDeviceSurfaces();
     }
     ShutDownDirect3D();
   }
@@ -123,6 +125,7 @@ int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, 
   core.deviceLost = 0;
 
   RecreateAllDeviceResources();
+  RestoreAllMovieDeviceSurfaces();
   RestoreMaskScreen();
   DrawSettings* settings = GetDrawSettings();
   const Matrix4 savedView = settings->viewMatrix;

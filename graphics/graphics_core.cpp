@@ -11,6 +11,7 @@
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
 #include "graphics/shader_pack.h"
+#include "media/theora_decoder.h"
 #include "platform/win32/kernel.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
@@ -27,6 +28,9 @@ void ReleaseObject(T*& object) {
   if (object != nullptr) object->Release();
   object = nullptr;
 }
+
+// Theora movies make their YUV surfaces on the device while it is in use.
+IDirect3DDevice9* GetTheoraSurfaceDevice() { return core.direct3DActive ? core.device : nullptr; }
 
 // Full screen on Vista or later with a mode that the device cannot show by itself: the engine
 // changes the display resolution first and runs the device in a window of that size.
@@ -79,6 +83,7 @@ int GetSoftwareRenderingSetting() { return core.softwareSwitch; }
 int StartGraphicsSystem() {
   if (core.initialised) return 0;
   ResetGraphHandleCounters();
+  SetTheoraDeviceSource(GetTheoraSurfaceDevice);
   if (core.screenWidth == 0) core.screenWidth = 640;
   if (core.screenHeight == 0) core.screenHeight = 480;
   if (core.screenColorBits == 0) core.screenColorBits = 16;

@@ -18,6 +18,7 @@
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
+#include "media/theora_decoder.h"
 #include "softrender/software_kernels.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
@@ -478,7 +479,24 @@ int FillGraphWithColor(int graph, int red, int green, int blue, int alpha) {
 }
 
 int UpdateGraphFromMovieFrame(MovieRecord* movie, int graph) {
-  if (GetGraphRecord(graph) == nullptr) return -1;
+  GraphRecord* record = GetGraphRecord(graph);
+  if (record == nullptr || movie == nullptr) return -1;
+  if (movie->theora) {
+    // The graph is made after the movie decoded its first frame, so the first delivery uploads
+    // even when the decoder has nothing new.
+    const bool firstDelivery = movie->frameDelivered == 0;
+    TheoraDecoderRecord* decoder = movie->theoraDecoder;
+    IDirect3DSurface9* surface = GetTheoraYuvSurface(decoder);
+    IDirect3DDevice9* device = GraphicsCore().device;
+    if (surface != nullptr && device != nullptr && !record->image->softwareImage &&
+        record->image->tileCount > 0) {
+      if (ConvertTheoraFrame(decoder, 0, 1) == 0 && !firstDelivery) return 0;
+      FlushVertexBatch();
+      device->StretchRect(surface, nullptr, record->image->tiles[0].surface, nullptr, D3DTEXF_NONE);
+      return 0;
+    }
+    if (ConvertTheoraFrame(decoder, 1, 0) == 0 && !firstDelivery) return 0;
+  }
   const StandardImage* frame = GetMovieFrameImage(movie);
   if (frame == nullptr) return 0;
   return UploadImageToGraph(graph, nullptr, 0, 0, frame, nullptr, 0, 0, 0);

@@ -194,6 +194,7 @@ int RestartInputDevices() {
       WaitWhileWindowInactive,
       RestartInputDevices,
       ShutdownEngineCore,
+      [] { return static_cast<int>(systemState.windowDestroyed); },
   };
   return true;
 }();

@@ -40,7 +40,7 @@ constexpr HostCallTable kNoHost = {
     AnswerZero,   AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
     AnswerZero,   AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
     NoBackground, NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
-    NoWait,       AnswerZero,    AnswerZero,
+    NoWait,       AnswerZero,    AnswerZero, AnswerZero,
 };
 
 }  // namespace

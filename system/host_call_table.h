@@ -33,6 +33,8 @@ struct HostCallTable {
   int (*restartInputDevices)();
   // The shutdown core that a fatal exit runs before it ends the process.
   int (*shutdownEngineCore)();
+  // 1 once the main window has been destroyed (the program is ending).
+  int (*isWindowDestroyed)();
 };
 
 extern HostCallTable hostCallTable;

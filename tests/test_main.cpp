@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libdbus-1.so\nleak:libfontconfig.so\n";
+}
 
 int main(int argc, char** argv) {
   setenv("SDL_VIDEODRIVER", "dummy", 0);

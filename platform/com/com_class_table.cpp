@@ -5,14 +5,17 @@
 #include "platform/com/com.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/dinput/dinput.h"
+#include "platform/dshow/dshow.h"
 #include "platform/dsound/dsound.h"
 
 std::span<const PlatformComClass> BuiltInPlatformComClasses() {
-  static const std::array<PlatformComClass, 4> classes = {{
+  static const std::array<PlatformComClass, 6> classes = {{
       {CLSID_DirectSound, CreateDirectSoundInstance},
       {CLSID_DirectInput, CreateDirectInput7Instance},
       {CLSID_DirectInput8, CreateDirectInput8Instance},
       {CLSID_DirectDraw7, CreateDirectDraw7Instance},
+      {CLSID_FilterGraph, CreateFilterGraphInstance},
+      {CLSID_SystemClock, CreateSystemClockInstance},
   }};
   return classes;
 }

@@ -72,6 +72,11 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL DeleteFileA(LPCSTR fileName);
+// The wide forms take UTF-16 names and go through the code page 932 forms.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL DeleteFileW(LPCWSTR fileName);
 
 BOOL SetCurrentDirectoryA(LPCSTR path);
 // The length written without its terminator, or the size needed (with it) when the buffer is too

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/win32/gdi_dib.h"
+#include "platform/win32/gdi_font.h"
 #include "platform/win32/win32_types.h"
 
 using COLORREF = DWORD;

@@ -1,5 +1,6 @@
 // Device contexts, the GDI object calls, DIB sections and DIB transfer with pixel conversion.
 #include "platform/win32/gdi_dib.h"
+#include "platform/win32/gdi_font.h"
 #include "platform/win32/gdi_present.h"
 
 #include <bit>
@@ -125,6 +126,7 @@ HDC CreateCompatibleDC(HDC) {
   auto* dc = new (std::nothrow) HDC__{};
   if (!dc) return nullptr;
   dc->selected[GDI_OBJECT_BITMAP] = &stockBitmap.header;
+  dc->selected[GDI_OBJECT_FONT] = GetStockSystemFont();
   return dc;
 }
 

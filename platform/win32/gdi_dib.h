@@ -60,8 +60,8 @@ struct GdiObjectHeader {
   BOOL (*destroy)(GdiObjectHeader* object);                        // null for stock objects
 };
 
-// A device context holds one selected object of each kind; a memory context starts with the
-// stock 1 x 1 bitmap selected.
+// A device context holds one selected object of each kind; a memory context starts with the stock
+// 1 x 1 bitmap and the stock font selected.
 struct HDC__ {
   HWND window;
   HGDIOBJ selected[GDI_OBJECT_KIND_COUNT];

@@ -72,6 +72,7 @@ HGDIOBJ GetStockObject(int object) {
     case WHITE_BRUSH: return &stockBrushes[0].header;
     case BLACK_BRUSH: return &stockBrushes[1].header;
     case NULL_BRUSH: return &stockBrushes[2].header;
+    case SYSTEM_FONT: return GetStockSystemFont();
     default: return nullptr;
   }
 }

@@ -110,6 +110,14 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
+// Virtual memory: only committed read-write blocks, released whole.
+constexpr DWORD MEM_COMMIT = 0x00001000;
+constexpr DWORD MEM_RESERVE = 0x00002000;
+constexpr DWORD MEM_RELEASE = 0x00008000;
+constexpr DWORD PAGE_READWRITE = 0x04;
+LPVOID VirtualAlloc(LPVOID address, SIZE_T bytes, DWORD allocationType, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T bytes, DWORD freeType);
+
 // Debugger output goes nowhere unless a test or a tool installs a sink for it.
 void OutputDebugStringA(LPCSTR text);
 using DebugOutputSink = void (*)(const char* text);
@@ -117,6 +125,14 @@ void SetDebugOutputSink(DebugOutputSink sink);
 
 // The engine's text is code page 932 on every machine the layer runs on.
 UINT GetACP();
+// Code page 932 (CP_ACP) text to UTF-16 and back. Lengths of -1 include the NUL; a capacity of
+// 0 asks for the size needed. 0 on failure (ERROR_INSUFFICIENT_BUFFER when the target is short).
+constexpr UINT CP_ACP = 0;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
+                        int capacity);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
+                        int capacity, LPCSTR defaultChar, BOOL* usedDefault);
 UINT GetOEMCP();
 
 DWORD GetLastError();

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "platform/win32/kernel.h"
 
 namespace {
@@ -58,4 +61,26 @@ BOOL HeapFree(HANDLE heap, DWORD, LPVOID memory) {
   if (heap == nullptr) return FALSE;
   if (memory != nullptr) std::free(static_cast<char*>(memory) - kBlockPrefix);
   return TRUE;
+}
+
+// Committed virtual memory comes zeroed and page-aligned from mmap; VirtualFree with
+// MEM_RELEASE needs the size back, so the mapping keeps it in a page of its own in front.
+LPVOID VirtualAlloc(LPVOID address, SIZE_T bytes, DWORD allocationType, DWORD protect) {
+  if (address != nullptr || bytes == 0 || (allocationType & MEM_COMMIT) == 0 ||
+      protect != PAGE_READWRITE)
+    return nullptr;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  if (bytes > SIZE_MAX - 2 * page) return nullptr;
+  const std::size_t total = page + (bytes + page - 1) / page * page;
+  void* mapping = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return nullptr;
+  *static_cast<std::size_t*>(mapping) = total;
+  return static_cast<BYTE*>(mapping) + page;
+}
+
+BOOL VirtualFree(LPVOID address, SIZE_T bytes, DWORD freeType) {
+  if (address == nullptr || freeType != MEM_RELEASE || bytes != 0) return FALSE;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  BYTE* mapping = static_cast<BYTE*>(address) - page;
+  return munmap(mapping, *reinterpret_cast<std::size_t*>(mapping)) == 0 ? TRUE : FALSE;
 }

@@ -22,6 +22,16 @@ DWORD timeGetTime();
 MMRESULT timeBeginPeriod(UINT period);
 MMRESULT timeEndPeriod(UINT period);
 MMRESULT timeGetDevCaps(LPTIMECAPS caps, UINT size);
+// One-shot timers (TIME_ONESHOT): the callback runs once on a thread of the timer's own after
+// `delay` ms of the platform clock. Killing a timer waits for a callback already running; a
+// timer that has fired is forgotten. 0 when the timer cannot be made.
+constexpr UINT TIME_ONESHOT = 0x0000;
+constexpr UINT TIME_PERIODIC = 0x0001;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+using LPTIMECALLBACK = void (*)(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+MMRESULT timeSetEvent(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
+                      UINT flags);
+MMRESULT timeKillEvent(UINT id);
 // timeBeginPeriod calls not yet ended by timeEndPeriod.
 int GetTimerPeriodBalance();
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "host/engine_fixture.h"
 #include "media/media.h"
 #include "media/sound_system.h"
 #include "platform/dsound/dsound.h"
 #include "platform/win32/sysinfo.h"
 #include "sound_fixtures.h"
-#include "host/engine_fixture.h"
 #include "system/system_info.h"
 #include "system/tracked_memory.h"
 

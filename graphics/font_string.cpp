@@ -1,0 +1,282 @@
+// Strings drawn with a font: splitting multibyte text into characters, rasterising a string's
+// missing characters in one batch, the string core that measures or draws (horizontally, or in
+// vertical lines with each glyph turned a quarter clockwise), the texture path that draws glyph
+// cells out of the cache graph, and the public draw entry with its mask and subtract handling.
+#include <cstring>
+
+#include "graphics/blend_state.h"
+#include "graphics/draw_target.h"
+#include "graphics/font.h"
+#include "graphics/graph_handle.h"
+#include "graphics/graphics.h"
+#include "graphics/graphics_core.h"
+#include "graphics/graphics_system.h"
+#include "graphics/mask.h"
+#include "system/host_call_table.h"
+#include "system/log.h"
+#include "system/math.h"
+#include "system/text_helpers.h"
+#include "system/tracked_memory.h"
+
+// The software composition of one glyph into a MEMIMG (graphics/font_software.cpp).
+void ComposeGlyphSoftware(const FontRecord* record, const GlyphSlot* slot, int boxX, int boxY,
+                          int vertical, uint32_t textCode, uint32_t edgeCode, MEMIMG* target,
+                          const RECT* clip, int transparent);
+
+namespace {
+
+constexpr int kStaticListBytes = 256;
+
+// Lists of strings up to 256 bytes; the string functions run on the main thread only.
+uint8_t staticCharacters[kStaticListBytes * 3];
+uint8_t staticOutput[kStaticListBytes * 3];
+uint8_t staticMissing[kStaticListBytes * 3];
+uint8_t staticMissingCodes[kStaticListBytes * 2];
+
+struct PreparedColor {
+  uint32_t code;
+  uint32_t packed;
+};
+
+PreparedColor PrepareColor(uint32_t color) {
+  const DrawSettings* settings = GetDrawSettings();
+  int r = 0, g = 0, b = 0;
+  SplitScreenColorCode(color, &r, &g, &b);
+  r = r * settings->drawBrightness[2] / 255;
+  g = g * settings->drawBrightness[1] / 255;
+  b = b * settings->drawBrightness[0] / 255;
+  return {MakeScreenColorCode(r, g, b) & ~MakeScreenColorCode(0, 0, 0),
+          0xFF000000u | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
+              static_cast<uint32_t>(b)};
+}
+
+void DrawGlyphHardware(const FontRecord* record, const GlyphSlot* slot, int boxX, int boxY,
+                       int vertical, const PreparedColor& text, const PreparedColor& edge) {
+  DrawSettings* settings = GetDrawSettings();
+  const int blendGraph = settings->blendGraph;
+  const int borderParam = settings->blendBorderParam;
+  const int borderRange = settings->blendBorderRange;
+  const uint32_t brightness = GetDrawBrightnessRGB(settings);
+  SetBlendGraph(-1, 0, 0);
+  int x0 = 0, y0 = 0;
+  GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
+  const int w = slot->width;
+  const int h = slot->height;
+  const bool edgeType = (record->type & kFontTypeEdge) && record->edgeGraph >= 0;
+  if (!vertical) {
+    if (edgeType) {
+      SetDrawBrightnessPacked(edge.packed);
+      DrawGraphPart(boxX, boxY, x0, y0, w, h, record->edgeGraph, 1, 0);
+    }
+    SetDrawBrightnessPacked(text.packed);
+    DrawGraphPart(boxX, boxY, x0, y0, w, h, record->cacheGraph, 1, 0);
+  } else {
+    // boxX is the box's right edge R, boxY its top T.
+    const RECT requested = GetRequestedDrawArea();
+    const RECT area = settings->drawArea;
+    // The draw area is the glyph's own box, so that nothing of the neighbouring cells shows.
+    RECT box{boxX - h, boxY, boxX, boxY + w};
+    ClipRectToRect(&box, &area);
+    SetDrawClipRect(box.left, box.top, box.right, box.bottom);
+    if (box.right > box.left && box.bottom > box.top) {
+      const float X0 = static_cast<float>(boxX + y0);
+      const float Y0 = static_cast<float>(boxY - x0);
+      auto draw = [&](int graph) {
+        int gw = 0, gh = 0;
+        GetGraphOrScreenSize(graph, &gw, &gh);
+        // The corners are the pixel edges; the draw call moves them by the half pixel of every
+        // 2D vertex itself.
+        DrawGraphFourCorners(X0, Y0, X0, Y0 + gw, X0 - gh, Y0 + gw, X0 - gh, Y0, graph, 1);
+      };
+      if (edgeType) {
+        SetDrawBrightnessPacked(edge.packed);
+        draw(record->edgeGraph);
+      }
+      SetDrawBrightnessPacked(text.packed);
+      draw(record->cacheGraph);
+    }
+    SetDrawClipRect(requested.left, requested.top, requested.right, requested.bottom);
+  }
+  SetBlendGraph(blendGraph, borderParam, borderRange);
+  SetDrawBrightnessPacked(brightness);
+}
+
+}  // namespace
+
+int PrepareFontString(const char* text, int byteCount, int font, uint8_t* characters,
+                      int* characterCount) {
+  FontRecord* record = GetFontRecord(font);
+  if (record == nullptr || text == nullptr) return -1;
+  int n = static_cast<int>(std::strlen(text));
+  if (byteCount >= 0 && byteCount < n) n = byteCount;
+  uint8_t* missing = staticMissing;
+  uint8_t* missingCodes = staticMissingCodes;
+  uint8_t* work = nullptr;
+  if (n > kStaticListBytes) {
+    work = static_cast<uint8_t*>(TrackedAlloc(static_cast<int64_t>(n) * 5, __FILE__, __LINE__));
+    if (work == nullptr) return -1;
+    missing = work;
+    missingCodes = work + static_cast<ptrdiff_t>(n) * 3;
+  }
+  if (characters == nullptr) characters = n > kStaticListBytes ? nullptr : staticOutput;
+  int count = 0;
+  int missingCount = 0;
+  for (int i = 0; i < n;) {
+    const uint8_t first = static_cast<uint8_t>(text[i]);
+    uint8_t second = 0;
+    // A lead byte takes the next byte even past the byte count; at the string's end that is the
+    // terminator.
+    if (IsLeadByteForCodePage(text + i, record->codePageKind)) {
+      second = static_cast<uint8_t>(text[i + 1]);
+      i += second ? 2 : 1;
+    } else {
+      ++i;
+    }
+    if (characters) {
+      characters[count * 3] = first;
+      characters[count * 3 + 1] = second;
+      characters[count * 3 + 2] = 0;
+    }
+    ++count;
+    const uint16_t code = static_cast<uint16_t>(first + 256 * second);
+    if (!record->codes[code].present && missingCount < record->slotCount) {
+      record->codes[code].present = 1;
+      missing[missingCount * 3] = first;
+      missing[missingCount * 3 + 1] = second;
+      missing[missingCount * 3 + 2] = 0;
+      missingCodes[missingCount * 2] = first;
+      missingCodes[missingCount * 2 + 1] = second;
+      ++missingCount;
+    }
+  }
+  for (int i = 0; i < missingCount; ++i)
+    record->codes[missingCodes[i * 2] + 256 * missingCodes[i * 2 + 1]].present = 0;
+  if (missingCount > 0) RasterizeFontGlyph(font, missingCount, missing);
+  if (characterCount) *characterCount = count;
+  if (work) TrackedFree(work);
+  return 0;
+}
+
+int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, double scaleY,
+                       const char* text, uint32_t color, MEMIMG* target, const RECT* clip,
+                       int transparent, int font, uint32_t edgeColor, int byteCount, int vertical,
+                       int* size) {
+  FontRecord* record = GetFontRecord(font);
+  if (GetDrawSettings()->drawSuppression || record == nullptr) return -1;
+  if (!(record->textureMode && (mode == 0 || scaling))) {
+    scaling = 0;
+    scaleX = scaleY = 1.0;
+  }
+  const double advanceScale = vertical ? scaleY : scaleX;
+  const PreparedColor textColor = PrepareColor(color);
+  const PreparedColor edge = PrepareColor(edgeColor);
+  auto writeSize = [&](int pen) {
+    if (size == nullptr) return;
+    size[0] = vertical ? record->lineHeight : pen;
+    size[1] = vertical ? pen : record->lineHeight;
+  };
+  if (text == nullptr || text[0] == '\0') {
+    writeSize(0);
+    return 0;
+  }
+  const int length = static_cast<int>(std::strlen(text));
+  if (byteCount < 0 || byteCount > length) byteCount = length;
+  uint8_t* list = staticCharacters;
+  if (length > kStaticListBytes) {
+    list =
+        static_cast<uint8_t*>(TrackedAlloc(static_cast<int64_t>(length) * 3, __FILE__, __LINE__));
+    if (list == nullptr) return -1;
+  }
+  int count = 0;
+  if (PrepareFontString(text, byteCount, font, list, &count) != 0) {
+    if (list != staticCharacters) TrackedFree(list);
+    return -1;
+  }
+  double pen = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const uint8_t first = list[i * 3];
+    const uint8_t second = list[i * 3 + 1];
+    GlyphCodeEntry& entry = record->codes[first + 256 * second];
+    GlyphSlot* slot = entry.present ? entry.slot : RasterizeFontGlyph(font, 1, list + i * 3);
+    if (slot == nullptr) {
+      LogPrintf("テキストキャッシュの作成に失敗しました");
+      if (list != staticCharacters) TrackedFree(list);
+      return -1;
+    }
+    const int penInteger = TruncateDoubleToInt(pen);
+    if (mode == 1 && !IsBlankCharacter(first, second) && (slot->width != 0 || slot->height != 0)) {
+      const int boxX =
+          vertical ? x + record->lineHeight - slot->topOffset : x + penInteger + slot->xOffset;
+      const int boxY = vertical ? y + penInteger + slot->xOffset : y + slot->topOffset;
+      if (record->textureMode) {
+        if (scaling) {
+          // Scaled text: no caller in this program; drawn unscaled at the scaled position.
+          DrawGlyphHardware(
+              record, slot, TruncateDoubleToInt(x + penInteger + slot->xOffset * scaleX),
+              TruncateDoubleToInt(y + slot->topOffset * scaleY), vertical, textColor, edge);
+        } else {
+          DrawGlyphHardware(record, slot, boxX, boxY, vertical, textColor, edge);
+        }
+      } else if (target != nullptr) {
+        ComposeGlyphSoftware(record, slot, boxX, boxY, vertical, textColor.code, edge.code, target,
+                             clip, transparent);
+      }
+    }
+    pen += (slot->advance + record->spacing) * advanceScale;
+  }
+  writeSize(TruncateDoubleToInt(pen));
+  if (list != staticCharacters) TrackedFree(list);
+  return TruncateDoubleToInt(pen);
+}
+
+int DrawFontStringHardware(int x, int y, const char* text, uint32_t color, int font,
+                           uint32_t edgeColor, int vertical) {
+  FontRecord* record = GetFontRecord(font);
+  if (record == nullptr || !record->textureMode) return 0;
+  if (record->cacheGraphLost) CreateFontCacheGraph(font);
+  const RECT area = GetDrawSettings()->drawArea;
+  DrawFontStringCore(1, x, y, 0, 1.0, 1.0, text, color, nullptr, &area, 1, font, edgeColor, -1,
+                     vertical, nullptr);
+  return 0;
+}
+
+int DrawStringWithFontHandle(int x, int y, const char* text, uint32_t color, int font,
+                             uint32_t edgeColor, int vertical) {
+  DrawSettings* settings = GetDrawSettings();
+  if (text == nullptr || text[0] == '\0' || settings->drawSuppression || settings->drawAreaEmpty)
+    return 0;
+  FontRecord* record = GetFontRecord(font);
+  if (record == nullptr) {
+    LogWriteText("フォントハンドル値が異常です\n");
+    return -1;
+  }
+  hostCallTable.waitWhileWindowInactive();
+  const bool subtract = settings->blendMode == 3;
+  const bool mask = GetMaskUseFlag() != 0;
+  RECT area{};
+  if ((subtract && record->textureMode) || mask || settings->drawTarget == kDrawTargetFrontScreen) {
+    // The line height, not the size: an edge or a tall face reaches below size + 3.
+    const int across =
+        record->lineHeight > record->size + 3 ? record->lineHeight : record->size + 3;
+    area = vertical ? RECT{x, y, x + across, settings->drawArea.bottom}
+                    : RECT{x, y, settings->drawArea.right, y + across};
+    if (area.left >= settings->drawArea.right) return 0;
+    if (mask) BeginMaskDraw(&area);
+  }
+  int result = 0;
+  if (subtract && !GraphicsCore().nativeSubtractBlend) {
+    if (record->textureMode) {
+      BeginSubtractBlendEmulation(&area);
+      result = DrawFontStringHardware(x, y, text, color, font, edgeColor, vertical);
+      EndSubtractBlendEmulation(&area);
+    } else {
+      result = DrawFontStringSoftware(x, y, text, color, font, edgeColor, vertical);
+    }
+  } else if (record->textureMode) {
+    result = DrawFontStringHardware(x, y, text, color, font, edgeColor, vertical);
+  } else {
+    result = DrawFontStringSoftware(x, y, text, color, font, edgeColor, vertical);
+  }
+  if (mask) EndMaskDraw(&area);
+  return result;
+}

@@ -1,0 +1,223 @@
+// The last sound decoder: the whole file goes through a filter graph that decodes it to PCM,
+// which a sample grabber collects into one block; the result is a PCM-in-memory decoder.
+#include <cstring>
+
+#include "media/dshow_async_source.h"
+#include "media/dshow_sample_grabber.h"
+#include "media/graph_filters.h"
+#include "media/sound_decoder.h"
+#include "system/host_call_table.h"
+#include "system/log.h"
+#include "system/tracked_memory.h"
+
+namespace {
+
+constexpr std::int64_t kGrowthStep = 1048576;
+
+// The first pin of `filter` facing `direction`, with a reference, or null.
+IPin* FindFilterPin(IBaseFilter* filter, PIN_DIRECTION direction) {
+  IEnumPins* pins = nullptr;
+  if (filter == nullptr || FAILED(filter->EnumPins(&pins))) return nullptr;
+  IPin* pin = nullptr;
+  ULONG fetched = 0;
+  while (pins->Next(1, &pin, &fetched) == S_OK && fetched == 1) {
+    PIN_DIRECTION own;
+    if (SUCCEEDED(pin->QueryDirection(&own)) && own == direction) break;
+    pin->Release();
+    pin = nullptr;
+  }
+  pins->Release();
+  return pin;
+}
+
+int CollectPcmSampleCallback(IMediaSample* sample, REFERENCE_TIME*, REFERENCE_TIME*, BOOL,
+                             void* user) {
+  auto* decoder = static_cast<SoundDecoderRecord*>(user);
+  MemoryPcmDecoderState& memory = decoder->memoryPcm;
+  if (memory.data == nullptr) return 0;
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  const std::int64_t length = sample->GetActualDataLength();
+  if (data == nullptr || length <= 0) return 0;
+  std::int64_t capacity = memory.capacity;
+  while (memory.size + length > capacity) capacity += kGrowthStep;
+  if (capacity != memory.capacity) {
+    auto* grown = capacity <= 0x7fffffff
+                      ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
+                      : nullptr;
+    if (grown != nullptr) std::memcpy(grown, memory.data, static_cast<size_t>(memory.size));
+    TrackedFree(memory.data);
+    memory.data = grown;
+    if (grown == nullptr) return 0;
+    memory.capacity = static_cast<std::int32_t>(capacity);
+  }
+  std::memcpy(memory.data + memory.size, data, static_cast<size_t>(length));
+  memory.size += static_cast<std::int32_t>(length);
+  return 0;
+}
+
+// Everything the conversion holds, released in one place whatever step it reached.
+struct Conversion {
+  void* image = nullptr;
+  K_CMemStream* stream = nullptr;
+  K_CMemReader* reader = nullptr;
+  IBaseFilter* nullRenderer = nullptr;
+  IGraphBuilder* graph = nullptr;
+  K_CSampleGrabber* grabber = nullptr;
+  IMediaFilter* mediaFilter = nullptr;
+  IMediaControl* control = nullptr;
+  IMediaEvent* event = nullptr;
+  ~Conversion() {
+    if (control != nullptr) control->Stop();
+    if (event != nullptr) event->Release();
+    if (control != nullptr) control->Release();
+    if (mediaFilter != nullptr) mediaFilter->Release();
+    // The graph ends its threads and lets its filters go before the stream they read from.
+    if (graph != nullptr) graph->Release();
+    if (grabber != nullptr) grabber->AsBaseFilter()->Release();
+    if (nullRenderer != nullptr) nullRenderer->Release();
+    if (reader != nullptr) reader->AsBaseFilter()->Release();
+    delete stream;
+    TrackedFree(image);
+  }
+};
+
+int Refuse(SoundDecoderRecord* decoder, const char* message) {
+  LogWriteText(message);
+  TrackedFree(decoder->memoryPcm.data);
+  decoder->memoryPcm = MemoryPcmDecoderState{};
+  return -1;
+}
+
+}  // namespace
+
+int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
+  decoder->memoryPcm = MemoryPcmDecoderState{};
+  Conversion c;
+  int size = 0;
+  if (ReadWholeStream(&decoder->stream, &c.image, &size) != 0 || c.image == nullptr) return -1;
+  RegisterEngineGraphFilters();
+  c.stream = CreateMemStream(c.image, size, 0xFFFFFFFF);
+  if (c.stream == nullptr) return Refuse(decoder, "MP3変換用 K_CMemStream の作成に失敗しました");
+  MediaTypeObject streamType;
+  ClearMediaType(&streamType);
+  streamType.majortype = MEDIATYPE_Stream;
+  streamType.subtype = MEDIASUBTYPE_MPEG1Audio;
+  HRESULT result = S_OK;
+  c.reader = CreateMemReader(c.stream, &streamType, &result);
+  if (c.reader == nullptr) return Refuse(decoder, "MP3変換用 K_CMemReader の作成に失敗しました");
+  c.reader->AsBaseFilter()->AddRef();
+  if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                              reinterpret_cast<void**>(&c.nullRenderer))))
+    return Refuse(decoder, "MP3変換用 NullRender の作成に失敗しました");
+  if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder,
+                              reinterpret_cast<void**>(&c.graph))))
+    return Refuse(decoder, "MP3変換用 IGraphBuilder の作成に失敗しました");
+  c.grabber = CreateSampleGrabber(nullptr, &result);
+  if (c.grabber == nullptr)
+    return Refuse(decoder, "MP3変換用 K_CSampleGrabber の作成に失敗しました");
+  c.grabber->AsBaseFilter()->AddRef();
+  MediaTypeObject pcmType;
+  ClearMediaType(&pcmType);
+  pcmType.majortype = MEDIATYPE_Audio;
+  pcmType.subtype = MEDIASUBTYPE_PCM;
+  if (FAILED(c.grabber->SetAcceptedType(&pcmType)))
+    return Refuse(decoder, "サンプルグラバフィルタのメディアタイプの設定に失敗しました");
+  if (FAILED(c.graph->AddFilter(c.grabber->AsBaseFilter(), u"SampleGrabber")))
+    return Refuse(decoder, "サンプルグラバフィルタのグラフへの追加に失敗しました");
+  if (FAILED(c.graph->AddFilter(c.reader->AsBaseFilter(), u"MemFile")))
+    return Refuse(decoder, "メモリファイルフィルタのグラフへの追加に失敗しました");
+  if (FAILED(c.graph->Render(c.reader->PinAt(0))))
+    return Refuse(decoder, "グラフの構築に失敗しました");
+  if (FAILED(c.graph->AddFilter(c.nullRenderer, u"File Renderer")))
+    return Refuse(decoder, "ヌルレンダラーフィルタのグラフへの追加に失敗しました");
+
+  // Swap the renderer that Render chose for the null renderer.
+  IPin* upstream = nullptr;
+  IEnumFilters* filters = nullptr;
+  if (SUCCEEDED(c.graph->EnumFilters(&filters))) {
+    IBaseFilter* filter = nullptr;
+    ULONG fetched = 0;
+    while (upstream == nullptr && filters->Next(1, &filter, &fetched) == S_OK && fetched == 1) {
+      IPin* input = FindFilterPin(filter, PINDIR_INPUT);
+      IPin* output = FindFilterPin(filter, PINDIR_OUTPUT);
+      if (input != nullptr && output == nullptr && SUCCEEDED(input->ConnectedTo(&upstream))) {
+        upstream->Disconnect();
+        input->Disconnect();
+      }
+      if (input != nullptr) input->Release();
+      if (output != nullptr) output->Release();
+      filter->Release();
+    }
+    filters->Release();
+  }
+  IPin* nullInput = FindFilterPin(c.nullRenderer, PINDIR_INPUT);
+  // With no renderer found there is nothing to connect: the swap has failed.
+  const HRESULT swapped =
+      upstream != nullptr && nullInput != nullptr ? c.graph->Connect(upstream, nullInput) : E_FAIL;
+  if (upstream != nullptr) upstream->Release();
+  if (nullInput != nullptr) nullInput->Release();
+  if (FAILED(swapped))
+    return Refuse(decoder, "既存レンダラーをNullレンダラーと交換する処理が失敗しました");
+
+  MediaTypeObject connection;
+  ClearMediaType(&connection);
+  if (FAILED(c.grabber->GetConnectionType(&connection)))
+    return Refuse(decoder, "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。");
+  WAVEFORMATEX format{};
+  const bool waveFormat = connection.formattype == FORMAT_WaveFormatEx && connection.cbFormat >= 16;
+  if (waveFormat)
+    std::memcpy(&format, connection.pbFormat, std::min<ULONG>(connection.cbFormat, sizeof(format)));
+  ReleaseMediaTypeContents(&connection);
+  if (!waveFormat) return Refuse(decoder, "サポート外のストリームフォーマットです。");
+  if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels == 0)
+    return Refuse(decoder, "サポート外のオーディオフォーマットです。");
+  WAVEFORMATEX& out = decoder->outputFormat;
+  out.wFormatTag = WAVE_FORMAT_PCM;
+  out.nChannels = format.nChannels;
+  out.nSamplesPerSec = format.nSamplesPerSec;
+  out.nBlockAlign = format.nBlockAlign;
+  out.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+  out.wBitsPerSample = static_cast<WORD>(format.nBlockAlign * 8 / format.nChannels);
+  out.cbSize = 0;
+
+  if (FAILED(c.grabber->SetSampleCallback(CollectPcmSampleCallback, decoder)))
+    return Refuse(decoder, "コールバック関数を設定できません");
+  // Ten times the file, counted in 64 bits; a block past 2 GiB is not asked for.
+  const std::int64_t capacity = static_cast<std::int64_t>(size) * 10;
+  decoder->memoryPcm.data =
+      capacity <= 0x7fffffff
+          ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
+          : nullptr;
+  if (decoder->memoryPcm.data == nullptr)
+    return Refuse(decoder, "PCMデータを格納するメモリ領域の確保に失敗しました");
+  decoder->memoryPcm.capacity = static_cast<std::int32_t>(capacity);
+  decoder->memoryPcm.size = 0;
+
+  if (FAILED(c.graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&c.mediaFilter))))
+    return Refuse(decoder, "IMediaFilter の取得に失敗しました");
+  c.mediaFilter->SetSyncSource(nullptr);
+  if (FAILED(c.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&c.control))))
+    return Refuse(decoder, "IMediaControl の取得に失敗しました");
+  if (FAILED(c.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&c.event))))
+    return Refuse(decoder, "IMediaEvent の取得に失敗しました");
+
+  c.control->Run();
+  int quitting = hostCallTable.pumpWindowMessages();
+  for (;;) {
+    LONG code = 0;
+    if (quitting == 0 && SUCCEEDED(c.event->WaitForCompletion(100, &code))) {
+      if (code == EC_COMPLETE) break;
+      // Any other end of the graph ends the conversion as an error, so the wait cannot hang.
+      return Refuse(decoder, "MP3変換の途中でエラーが発生しました");
+    }
+    if (quitting != 0) return Refuse(decoder, "MP3変換の途中でソフトが終了しました");
+    quitting = hostCallTable.pumpWindowMessages();
+  }
+  c.control->Stop();
+  if (decoder->memoryPcm.data == nullptr)
+    return Refuse(decoder, "PCMデータを格納するメモリ領域の再確保に失敗しました");
+  decoder->kind = kSoundDecoderMemoryPcm;
+  decoder->outputBufferSize = static_cast<std::int32_t>(out.nAvgBytesPerSec);
+  return 0;
+}

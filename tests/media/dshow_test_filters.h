@@ -1,0 +1,223 @@
+// Small filters and pins made on the framework for the framework's tests, and a graph stand-in
+// that records the events filters send it.
+#pragma once
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "media/dshow_framework.h"
+
+namespace dshow_test {
+
+inline MediaTypeObject MakeType(const GUID& major, const GUID& sub, const GUID& format,
+                                std::vector<BYTE> block = {}) {
+  MediaTypeObject type;
+  ClearMediaType(&type);
+  type.majortype = major;
+  type.subtype = sub;
+  type.formattype = format;
+  if (!block.empty()) {
+    type.cbFormat = static_cast<ULONG>(block.size());
+    type.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(block.size()));
+    std::copy(block.begin(), block.end(), type.pbFormat);
+  }
+  return type;
+}
+
+// A record of what pins were told, shared by the pins of one test.
+using CallLog = std::vector<std::string>;
+
+class TestFilter;
+
+class TestOutputPin : public K_COutputPinBase {
+ public:
+  TestOutputPin(TestFilter* filter, CRITICAL_SECTION* lock, const char16_t* name, CallLog* log);
+  HRESULT AcceptsMediaType(const MediaTypeObject* type) override {
+    if (type == nullptr) return E_POINTER;
+    for (const auto& offered : offered_)
+      if (MediaTypesEqual(offered, *type)) return S_OK;
+    return acceptAny ? S_OK : S_FALSE;
+  }
+  HRESULT MediaTypeAt(int position, MediaTypeObject* type) override {
+    if (position < 0) return E_INVALIDARG;
+    if (position >= static_cast<int>(offered_.size())) return S_FALSE;
+    return CopyMediaType(type, &offered_[position]);
+  }
+  HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
+    if (refuseSizing) return E_FAIL;
+    request->cBuffers = bufferCount;
+    request->cbBuffer = bufferSize;
+    ALLOCATOR_PROPERTIES actual;
+    return allocator->SetProperties(request, &actual);
+  }
+  HRESULT PinActive() override {
+    log_->push_back(std::string(nameUtf8_) + " active");
+    return K_COutputPinBase::PinActive();
+  }
+  HRESULT PinRun(REFERENCE_TIME) override {
+    log_->push_back(std::string(nameUtf8_) + " run");
+    return S_OK;
+  }
+  HRESULT PinInactive() override {
+    log_->push_back(std::string(nameUtf8_) + " inactive");
+    return K_COutputPinBase::PinInactive();
+  }
+  void Offer(const MediaTypeObject& type) {
+    offered_.push_back(type);
+    IncrementTypeVersion();
+  }
+  ~TestOutputPin() override {
+    for (auto& type : offered_) ReleaseMediaTypeContents(&type);
+  }
+
+  bool acceptAny = false;
+  bool refuseSizing = false;
+  LONG bufferCount = 2;
+  LONG bufferSize = 1024;
+
+ private:
+  std::vector<MediaTypeObject> offered_;
+  std::string nameUtf8_;
+  CallLog* log_;
+};
+
+class TestInputPin : public K_CInputPinBase {
+ public:
+  TestInputPin(TestFilter* filter, CRITICAL_SECTION* lock, const char16_t* name, CallLog* log);
+  HRESULT AcceptsMediaType(const MediaTypeObject* type) override {
+    if (type == nullptr) return E_POINTER;
+    log_->push_back("accepts? " + SubtypeName(type->subtype));
+    return type->subtype == accepted ? S_OK : S_FALSE;
+  }
+  HRESULT MediaTypeAt(int position, MediaTypeObject* type) override {
+    if (position >= static_cast<int>(offered.size())) return S_FALSE;
+    return CopyMediaType(type, &offered[position]);
+  }
+  HRESULT Receive(IMediaSample* sample) override {
+    const HRESULT result = K_CInputPinBase::Receive(sample);
+    if (result == S_OK) ++received;
+    return result;
+  }
+  HRESULT PinActive() override {
+    log_->push_back(std::string(nameUtf8_) + " active");
+    return S_OK;
+  }
+  HRESULT PinRun(REFERENCE_TIME) override {
+    log_->push_back(std::string(nameUtf8_) + " run");
+    return S_OK;
+  }
+  ~TestInputPin() override {
+    for (auto& type : offered) ReleaseMediaTypeContents(&type);
+  }
+  static std::string SubtypeName(const GUID& g) { return std::to_string(g.Data1); }
+
+  GUID accepted = GUID_NULL;
+  std::vector<MediaTypeObject> offered;
+  int received = 0;
+
+ private:
+  std::string nameUtf8_;
+  CallLog* log_;
+};
+
+class TestFilter : public K_CFilterBase {
+ public:
+  explicit TestFilter(const char16_t* name = u"Test")
+      : K_CFilterBase(name, nullptr, section_.Get(), GUID_NULL) {}
+  ~TestFilter() override {
+    for (K_CPinBase* pin : pins_) delete pin;
+  }
+  int PinCount() override { return static_cast<int>(pins_.size()); }
+  K_CPinBase* PinAt(int index) override {
+    return index >= 0 && index < PinCount() ? pins_[index] : nullptr;
+  }
+  TestOutputPin* AddOutput(const char16_t* name, CallLog* log) {
+    auto* pin = new TestOutputPin(this, section_.Get(), name, log);
+    pins_.push_back(pin);
+    IncrementPinVersion();
+    return pin;
+  }
+  TestInputPin* AddInput(const char16_t* name, CallLog* log) {
+    auto* pin = new TestInputPin(this, section_.Get(), name, log);
+    pins_.push_back(pin);
+    IncrementPinVersion();
+    return pin;
+  }
+  void AddPin(K_CPinBase* pin) {
+    pins_.push_back(pin);
+    IncrementPinVersion();
+  }
+  // Filters begin with no reference: a test holds one for as long as it uses the filter.
+  static TestFilter* Make(const char16_t* name = u"Test") {
+    auto* filter = new TestFilter(name);
+    filter->AsBaseFilter()->AddRef();
+    return filter;
+  }
+
+ private:
+  K_CCritSec section_;
+  std::vector<K_CPinBase*> pins_;
+};
+
+inline std::string Narrow(const char16_t* name) {
+  std::string text;
+  for (; *name != 0; ++name) text += static_cast<char>(*name);
+  return text;
+}
+
+inline TestOutputPin::TestOutputPin(TestFilter* filter, CRITICAL_SECTION* lock,
+                                    const char16_t* name, CallLog* log)
+    : K_COutputPinBase(u"out", filter, lock, nullptr, name), nameUtf8_(Narrow(name)), log_(log) {}
+
+inline TestInputPin::TestInputPin(TestFilter* filter, CRITICAL_SECTION* lock, const char16_t* name,
+                                  CallLog* log)
+    : K_CInputPinBase(u"in", filter, lock, nullptr, name), nameUtf8_(Narrow(name)), log_(log) {}
+
+// Stands in for the graph a filter joins: answers IMediaEventSink and records each Notify.
+class EventRecorder final : public IFilterGraph, public IMediaEventSink {
+ public:
+  struct Event {
+    LONG code;
+    LONG_PTR first;
+    LONG_PTR second;
+  };
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IMediaEventSink) {
+      *object = static_cast<IMediaEventSink*>(this);
+      return S_OK;
+    }
+    if (riid == IID_IFilterGraph || riid == IID_IUnknown) {
+      *object = static_cast<IFilterGraph*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT Notify(LONG code, LONG_PTR first, LONG_PTR second) override {
+    K_CAutoLock guard(lock_.Get());
+    events.push_back({code, first, second});
+    return S_OK;
+  }
+  std::vector<Event> Snapshot() {
+    K_CAutoLock guard(lock_.Get());
+    return events;
+  }
+  HRESULT AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  HRESULT EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  HRESULT FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  HRESULT ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT Reconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT Disconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
+
+  std::vector<Event> events;
+
+ private:
+  K_CCritSec lock_;
+};
+
+}  // namespace dshow_test
