@@ -20,15 +20,15 @@ constexpr int kFrames = 100;
 
 const std::vector<std::uint8_t>& Movie() {
   static const std::vector<std::uint8_t> movie = [] {
-    theora_fixtures::MovieSpec spec;
-    spec.width = 640;
-    spec.height = 480;
-    spec.frames = kFrames;
-    spec.keyframeInterval = 50;
-    spec.noise = true;
-    spec.pagePerPacket = false;
-    spec.pageFill = 4096;
-    return theora_fixtures::MakeTheoraMovie(spec);
+    theora_fixtures::MovieShape shape;
+    shape.width = 640;
+    shape.height = 480;
+    shape.frames = kFrames;
+    shape.keyframeInterval = 50;
+    shape.noise = true;
+    shape.pagePerPacket = false;
+    shape.pageFill = 4096;
+    return theora_fixtures::MakeTheoraMovie(shape);
   }();
   return movie;
 }

@@ -19,7 +19,7 @@
 namespace {
 
 using theora_fixtures::MakeTheoraMovie;
-using theora_fixtures::MovieSpec;
+using theora_fixtures::MovieShape;
 
 struct CallbackLog {
   std::vector<int> frames;
@@ -49,8 +49,8 @@ class MovieHandleTest : public LogFixture {
     EXPECT_EQ(GetTrackedBlockCount(), blocksBefore) << "leaked blocks";
     LogFixture::TearDown();
   }
-  std::string Write(const std::string& name, const MovieSpec& spec) {
-    return theora_fixtures::WriteTempFile(directory_, name, MakeTheoraMovie(spec));
+  std::string Write(const std::string& name, const MovieShape& shape) {
+    return theora_fixtures::WriteTempFile(directory_, name, MakeTheoraMovie(shape));
   }
   // A playing movie, as the window's activation makes a suspended one.
   void StartPlaying(int movie) {
@@ -119,7 +119,7 @@ TEST_F(MovieHandleTest, FilesThatAreNoMovieFailWithTheOpenMessage) {
 }
 
 TEST_F(MovieHandleTest, TheHundredAndFirstMovieFailsWithoutALogLine) {
-  MovieSpec shortMovie;
+  MovieShape shortMovie;
   shortMovie.frames = 3;
   const std::string path = Write("many.ogv", shortMovie);
   std::vector<int> handles;
@@ -138,12 +138,12 @@ TEST_F(MovieHandleTest, TheHundredAndFirstMovieFailsWithoutALogLine) {
 TEST_F(MovieHandleTest, TheSoundTrackLoadRestoresTheThreeSwitches) {
   for (const bool vorbis : {false, true}) {
     SCOPED_TRACE(vorbis);
-    MovieSpec spec;
-    spec.vorbis = vorbis;
+    MovieShape shape;
+    shape.vorbis = vorbis;
     SetSoundLoadType(kLoadStreamFromMemory);
     SetSoundDecoderDisableMask(kSoundDecoderSkipDirectShow);
     SetMovieSoundSwitch(0);
-    const int movie = OpenMovie(Write("track.ogv", spec).c_str(), nullptr, nullptr, 0);
+    const int movie = OpenMovie(Write("track.ogv", shape).c_str(), nullptr, nullptr, 0);
     ASSERT_NE(movie, -1);
     EXPECT_EQ(GetSoundLoadType(), kLoadStreamFromMemory);
     EXPECT_EQ(GetSoundDecoderDisableMask(), kSoundDecoderSkipDirectShow);

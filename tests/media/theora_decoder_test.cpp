@@ -17,7 +17,7 @@
 namespace {
 
 using theora_fixtures::MakeTheoraMovie;
-using theora_fixtures::MovieSpec;
+using theora_fixtures::MovieShape;
 
 struct OpenedMovie {
   FileHandle file = 0;
@@ -90,10 +90,10 @@ TEST_F(TheoraDecoderTest, IndexCountsFramesPagesAndKeyframes) {
 }
 
 TEST_F(TheoraDecoderTest, A1500FrameMovieGrowsTheIndexOnce) {
-  MovieSpec spec;
-  spec.frames = 1500;
-  spec.keyframeInterval = 64;
-  OpenedMovie movie = OpenFixture("long.ogv", MakeTheoraMovie(spec));
+  MovieShape shape;
+  shape.frames = 1500;
+  shape.keyframeInterval = 64;
+  OpenedMovie movie = OpenFixture("long.ogv", MakeTheoraMovie(shape));
   ASSERT_NE(movie.decoder, nullptr);
   EXPECT_EQ(movie.decoder->frameCount, 1500);
   EXPECT_EQ(movie.decoder->pageCapacity, 2000);
@@ -105,34 +105,34 @@ TEST_F(TheoraDecoderTest, A1500FrameMovieGrowsTheIndexOnce) {
 
 struct LayoutCase {
   const char* name;
-  MovieSpec spec;
+  MovieShape shape;
 };
 
-MovieSpec Spanning() {
-  MovieSpec spec;
-  spec.pagePerPacket = false;
-  spec.segmentsPerPage = 3;
-  spec.noise = true;
-  spec.width = 128;
-  spec.height = 64;
-  return spec;
+MovieShape Spanning() {
+  MovieShape shape;
+  shape.pagePerPacket = false;
+  shape.segmentsPerPage = 3;
+  shape.noise = true;
+  shape.width = 128;
+  shape.height = 64;
+  return shape;
 }
-MovieSpec WithFormat(th_pixel_fmt format) {
-  MovieSpec spec;
-  spec.format = format;
-  return spec;
+MovieShape WithFormat(th_pixel_fmt format) {
+  MovieShape shape;
+  shape.format = format;
+  return shape;
 }
-MovieSpec WithGarbage() {
-  MovieSpec spec;
-  spec.garbageBetweenPages = true;
-  return spec;
+MovieShape WithGarbage() {
+  MovieShape shape;
+  shape.garbageBetweenPages = true;
+  return shape;
 }
-MovieSpec WithVorbis() {
-  MovieSpec spec;
-  spec.vorbis = true;
-  spec.pagePerPacket = false;
-  spec.pageFill = 4096;
-  return spec;
+MovieShape WithVorbis() {
+  MovieShape shape;
+  shape.vorbis = true;
+  shape.pagePerPacket = false;
+  shape.pageFill = 4096;
+  return shape;
 }
 
 class TheoraLayoutTest : public TheoraDecoderTest,
@@ -140,8 +140,8 @@ class TheoraLayoutTest : public TheoraDecoderTest,
 
 // Seeks (from the page before the nearest keyframe), then advances that wrap past the end.
 TEST_P(TheoraLayoutTest, SeekAndAdvanceShowTheWantedPicture) {
-  const std::vector<std::uint8_t> bytes = MakeTheoraMovie(GetParam().spec);
-  if (GetParam().spec.noise) {
+  const std::vector<std::uint8_t> bytes = MakeTheoraMovie(GetParam().shape);
+  if (GetParam().shape.noise) {
     // The fixture does what it is for: pages that continue a packet begun on an earlier one.
     int continued = 0;
     for (std::size_t at = 0; at + 6 <= bytes.size(); ++at)
@@ -180,7 +180,7 @@ TEST_P(TheoraLayoutTest, SeekAndAdvanceShowTheWantedPicture) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TheoraLayoutTest,
-                         ::testing::Values(LayoutCase{"one_page_per_packet", MovieSpec{}},
+                         ::testing::Values(LayoutCase{"one_page_per_packet", MovieShape{}},
                                            LayoutCase{"packets_span_pages", Spanning()},
                                            LayoutCase{"bytes_between_pages", WithGarbage()},
                                            LayoutCase{"with_vorbis_track", WithVorbis()},
@@ -271,7 +271,7 @@ TEST_F(TheoraDecoderTest, TheStockFillsTheWindowAheadAndIdles) {
 
 TEST_F(TheoraDecoderTest, FilesThatAreNotTheoraMoviesAreRefused) {
   std::vector<std::uint8_t> full = MakeTheoraMovie({});
-  MovieSpec headersOnly;
+  MovieShape headersOnly;
   headersOnly.frames = 0;
   const struct {
     const char* name;
@@ -293,10 +293,10 @@ TEST_F(TheoraDecoderTest, FilesThatAreNotTheoraMoviesAreRefused) {
 }
 
 TEST_F(TheoraDecoderTest, ClosingWhileTheThreadDecodesJoinsIt) {
-  MovieSpec spec;
-  spec.frames = 400;
-  spec.keyframeInterval = 200;
-  OpenedMovie movie = OpenFixture("close.ogv", MakeTheoraMovie(spec));
+  MovieShape shape;
+  shape.frames = 400;
+  shape.keyframeInterval = 200;
+  OpenedMovie movie = OpenFixture("close.ogv", MakeTheoraMovie(shape));
   ASSERT_NE(movie.decoder, nullptr);
   SeekTheoraFrame(movie.decoder, 390);
   AdvanceTheoraFrame(movie.decoder, 5);

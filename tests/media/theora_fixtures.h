@@ -19,7 +19,7 @@
 
 namespace theora_fixtures {
 
-struct MovieSpec {
+struct MovieShape {
   int width = 64;
   int height = 48;
   int frames = 30;
@@ -142,22 +142,22 @@ inline void WriteVorbisSamples(VorbisTrack& track, std::int64_t until) {
 
 // The movie's bytes; `keyframes`, when given, receives each frame's keyframe flag as the encoder
 // made it (it adds keyframes of its own where the picture changes much).
-inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
+inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieShape& shape,
                                                  std::vector<int>* keyframes = nullptr) {
   th_info info;
   th_info_init(&info);
-  info.frame_width = static_cast<ogg_uint32_t>(spec.width);
-  info.frame_height = static_cast<ogg_uint32_t>(spec.height);
-  info.pic_width = static_cast<ogg_uint32_t>(spec.width);
-  info.pic_height = static_cast<ogg_uint32_t>(spec.height);
+  info.frame_width = static_cast<ogg_uint32_t>(shape.width);
+  info.frame_height = static_cast<ogg_uint32_t>(shape.height);
+  info.pic_width = static_cast<ogg_uint32_t>(shape.width);
+  info.pic_height = static_cast<ogg_uint32_t>(shape.height);
   info.fps_numerator = 25;
   info.fps_denominator = 1;
   info.aspect_numerator = 1;
   info.aspect_denominator = 1;
-  info.pixel_fmt = spec.format;
+  info.pixel_fmt = shape.format;
   info.quality = 63;
   th_enc_ctx* encoder = th_encode_alloc(&info);
-  ogg_uint32_t interval = static_cast<ogg_uint32_t>(spec.keyframeInterval);
+  ogg_uint32_t interval = static_cast<ogg_uint32_t>(shape.keyframeInterval);
   th_encode_ctl(encoder, TH_ENCCTL_SET_KEYFRAME_FREQUENCY_FORCE, &interval, sizeof interval);
 
   std::vector<std::uint8_t> out;
@@ -179,7 +179,7 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
     }
   }
   VorbisTrack track;
-  if (spec.vorbis) {
+  if (shape.vorbis) {
     vorbis_info_init(&track.info);
     vorbis_encode_init_vbr(&track.info, 1, VorbisTrack::kRate, 0.1f);
     vorbis_comment_init(&track.comment);
@@ -194,56 +194,56 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieSpec& spec,
     ogg_stream_packetin(&track.stream, &code);
   }
   while (ogg_stream_flush(&video, &page)) AppendPage(out, page);
-  if (spec.vorbis) FlushVorbisPages(track, out, true);
+  if (shape.vorbis) FlushVorbisPages(track, out, true);
 
-  const int uvWidth = spec.format == TH_PF_444 ? spec.width : spec.width / 2;
-  const int uvHeight = spec.format == TH_PF_420 ? spec.height / 2 : spec.height;
-  std::vector<std::uint8_t> y(static_cast<std::size_t>(spec.width) * spec.height);
+  const int uvWidth = shape.format == TH_PF_444 ? shape.width : shape.width / 2;
+  const int uvHeight = shape.format == TH_PF_420 ? shape.height / 2 : shape.height;
+  std::vector<std::uint8_t> y(static_cast<std::size_t>(shape.width) * shape.height);
   std::vector<std::uint8_t> u(static_cast<std::size_t>(uvWidth) * uvHeight, 128);
   std::vector<std::uint8_t> v(u.size(), 128);
   std::mt19937 random(7);
   std::vector<HeldPacket> held;
-  for (int frame = 0; frame < spec.frames; ++frame) {
-    for (int row = 0; row < spec.height; ++row)
-      for (int column = 0; column < spec.width; ++column) {
-        int luma = FrameLuma(frame, column, row, spec.width);
+  for (int frame = 0; frame < shape.frames; ++frame) {
+    for (int row = 0; row < shape.height; ++row)
+      for (int column = 0; column < shape.width; ++column) {
+        int luma = FrameLuma(frame, column, row, shape.width);
         // Grain away from the block centres keeps the number readable.
-        if (spec.noise && (column % kBlock < 4 || row % kBlock < 4))
+        if (shape.noise && (column % kBlock < 4 || row % kBlock < 4))
           luma = luma == 16 ? 16 + static_cast<int>(random() % 60)
                             : 235 - static_cast<int>(random() % 60);
-        y[static_cast<std::size_t>(row) * spec.width + column] = static_cast<std::uint8_t>(luma);
+        y[static_cast<std::size_t>(row) * shape.width + column] = static_cast<std::uint8_t>(luma);
       }
     th_ycbcr_buffer buffer;
-    buffer[0] = {spec.width, spec.height, spec.width, y.data()};
+    buffer[0] = {shape.width, shape.height, shape.width, y.data()};
     buffer[1] = {uvWidth, uvHeight, uvWidth, u.data()};
     buffer[2] = {uvWidth, uvHeight, uvWidth, v.data()};
     th_encode_ycbcr_in(encoder, buffer);
-    while (th_encode_packetout(encoder, frame + 1 == spec.frames, &packet) > 0) {
+    while (th_encode_packetout(encoder, frame + 1 == shape.frames, &packet) > 0) {
       if (keyframes != nullptr) keyframes->push_back(th_packet_iskeyframe(&packet));
-      if (spec.segmentsPerPage > 0) {
+      if (shape.segmentsPerPage > 0) {
         held.push_back({std::vector<std::uint8_t>(packet.packet, packet.packet + packet.bytes),
                         packet.granulepos});
         continue;
       }
       ogg_stream_packetin(&video, &packet);
-      if (spec.pagePerPacket) {
+      if (shape.pagePerPacket) {
         while (ogg_stream_flush(&video, &page)) {
           AppendPage(out, page);
-          if (spec.garbageBetweenPages) out.insert(out.end(), {'j', 'u', 'n', 'k', 0, 1, 2});
+          if (shape.garbageBetweenPages) out.insert(out.end(), {'j', 'u', 'n', 'k', 0, 1, 2});
         }
       } else {
-        while (ogg_stream_flush_fill(&video, &page, spec.pageFill)) AppendPage(out, page);
+        while (ogg_stream_flush_fill(&video, &page, shape.pageFill)) AppendPage(out, page);
       }
     }
-    if (spec.vorbis) {
+    if (shape.vorbis) {
       WriteVorbisSamples(track, static_cast<std::int64_t>(frame + 1) * VorbisTrack::kRate / 25);
       FlushVorbisPages(track, out, false);
     }
   }
   while (ogg_stream_flush(&video, &page)) AppendPage(out, page);
-  if (spec.segmentsPerPage > 0)
-    AppendCutPages(out, held, 0x7E0, video.pageno, spec.segmentsPerPage);
-  if (spec.vorbis) {
+  if (shape.segmentsPerPage > 0)
+    AppendCutPages(out, held, 0x7E0, video.pageno, shape.segmentsPerPage);
+  if (shape.vorbis) {
     vorbis_analysis_wrote(&track.dsp, 0);
     FlushVorbisPages(track, out, true);
     ogg_stream_clear(&track.stream);
