@@ -87,4 +87,50 @@ inline std::string FindWindow(const std::string& display, const std::string& tit
   return "";
 }
 
+// How a run of an engine under Xvfb with input from xdotool ended.
+struct InputRun {
+  bool windowSeen = false;
+  bool ended = false;  // the engine side ended by itself
+  int status = -1;     // its wait status when it did
+};
+
+// Runs this test program again as the engine side (`engineSide`, a gtest filter) on a display of
+// its own, its window titled by `title` through the environment variable `titleVariable`; then
+// focuses the window and sends `input` (xdotool arguments, or a shell line given the display's
+// environment prefix) until the engine side ends: at most 40 attempts of half a second each.
+inline InputRun RunEngineSideWithInput(const char* engineSide, const char* titleVariable,
+                                       const std::string& title,
+                                       std::string (*input)(const std::string& env)) {
+  InputRun run;
+  pid_t server = 0;
+  const std::string displayName = StartServer(&server);
+  if (displayName.empty()) return run;
+  const pid_t engine = fork();
+  if (engine == 0) {
+    setenv("DISPLAY", displayName.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv(titleVariable, title.c_str(), 1);
+    const std::string filter = std::string("--gtest_filter=") + engineSide;
+    execl("/proc/self/exe", "engine_side", filter.c_str(), nullptr);
+    _exit(127);
+  }
+  const std::string env = "DISPLAY=" + displayName + " ";
+  const std::string id = FindWindow(displayName, title);
+  run.windowSeen = !id.empty();
+  for (int attempt = 0; run.windowSeen && attempt < 40 && !run.ended; ++attempt) {
+    RunCommand(env + "xdotool windowfocus --sync " + id + " 2>/dev/null");
+    RunCommand(input(env));
+    for (int wait = 0; wait < 10 && !run.ended; ++wait) {
+      usleep(50000);
+      run.ended = waitpid(engine, &run.status, WNOHANG) == engine;
+    }
+  }
+  if (!run.ended) {
+    kill(engine, SIGKILL);
+    waitpid(engine, nullptr, 0);
+  }
+  StopServer(server);
+  return run;
+}
+
 }  // namespace xvfb

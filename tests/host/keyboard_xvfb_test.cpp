@@ -43,44 +43,15 @@ TEST_F(KeyboardXvfbTest, RealKeyPressesReachGetAllKeyStates) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
       << "xdotool is needed beside Xvfb (scripts/setup installs both)";
-  pid_t server = 0;
-  const std::string displayName = xvfb::StartServer(&server);
-  ASSERT_FALSE(displayName.empty());
-  const std::string title = "mub keyboard " + std::to_string(getpid());
-
-  const pid_t engine = fork();
-  ASSERT_GE(engine, 0);
-  if (engine == 0) {
-    setenv("DISPLAY", displayName.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    setenv("ENGINE_KEYBOARD_TITLE", title.c_str(), 1);
-    execl("/proc/self/exe", "system_tests", "--gtest_filter=KeyboardXvfbTest.EngineSide", nullptr);
-    _exit(127);
-  }
-
-  const std::string env = "DISPLAY=" + displayName + " ";
-  const std::string id = xvfb::FindWindow(displayName, title);
-  ASSERT_FALSE(id.empty()) << "the window never appeared";
-
-  // Presses until the engine has seen one whole press (the first may come before the focus).
-  int status = -1;
-  bool ended = false;
-  for (int attempt = 0; attempt < 40 && !ended; ++attempt) {
-    xvfb::RunCommand(env + "xdotool windowfocus --sync " + id + " 2>/dev/null");
-    xvfb::RunCommand(env + "xdotool keydown z; sleep 0.2; " + env + "xdotool keyup z");
-    for (int wait = 0; wait < 10 && !ended; ++wait) {
-      usleep(50000);
-      ended = waitpid(engine, &status, WNOHANG) == engine;
-    }
-  }
-  if (!ended) {
-    kill(engine, SIGKILL);
-    waitpid(engine, &status, 0);
-  }
-  xvfb::StopServer(server);
-  ASSERT_TRUE(ended) << "the engine never saw Z pressed and released";
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const xvfb::InputRun run = xvfb::RunEngineSideWithInput(
+      "KeyboardXvfbTest.EngineSide", "ENGINE_KEYBOARD_TITLE",
+      "mub keyboard " + std::to_string(getpid()), [](const std::string& env) {
+        return env + "xdotool keydown z; sleep 0.2; " + env + "xdotool keyup z";
+      });
+  ASSERT_TRUE(run.windowSeen) << "the window never appeared";
+  ASSERT_TRUE(run.ended) << "the engine never saw Z pressed and released";
+  EXPECT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
 }
 
 }  // namespace

@@ -43,45 +43,15 @@ TEST_F(TextInputXvfbTest, TypedTextReachesTheCharacterBuffer) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
       << "xdotool is needed beside Xvfb (scripts/setup installs both)";
-  pid_t server = 0;
-  const std::string displayName = xvfb::StartServer(&server);
-  ASSERT_FALSE(displayName.empty());
-  const std::string title = "mub typing " + std::to_string(getpid());
-
-  const pid_t engine = fork();
-  ASSERT_GE(engine, 0);
-  if (engine == 0) {
-    setenv("DISPLAY", displayName.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    setenv("ENGINE_TYPING_TITLE", title.c_str(), 1);
-    execl("/proc/self/exe", "host_tests", "--gtest_filter=TextInputXvfbTest.EngineSide", nullptr);
-    _exit(127);
-  }
-
-  const std::string env = "DISPLAY=" + displayName + " ";
-  const std::string id = xvfb::FindWindow(displayName, title);
-  ASSERT_FALSE(id.empty()) << "the window never appeared";
-
-  // Types until the engine has seen the whole text once (the first attempt may come before the
-  // focus); each attempt waits up to half a second for the engine to finish.
-  int status = -1;
-  bool ended = false;
-  for (int attempt = 0; attempt < 40 && !ended; ++attempt) {
-    xvfb::RunCommand(env + "xdotool windowfocus --sync " + id + " 2>/dev/null");
-    xvfb::RunCommand(env + "xdotool type --delay 20 '" + kTyped + "' 2>/dev/null");
-    for (int wait = 0; wait < 10 && !ended; ++wait) {
-      usleep(50000);
-      ended = waitpid(engine, &status, WNOHANG) == engine;
-    }
-  }
-  if (!ended) {
-    kill(engine, SIGKILL);
-    waitpid(engine, &status, 0);
-  }
-  xvfb::StopServer(server);
-  ASSERT_TRUE(ended) << "the engine's buffer never held the typed text";
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const xvfb::InputRun run = xvfb::RunEngineSideWithInput(
+      "TextInputXvfbTest.EngineSide", "ENGINE_TYPING_TITLE",
+      "mub typing " + std::to_string(getpid()), [](const std::string& env) {
+        return env + "xdotool type --delay 20 '" + kTyped + "' 2>/dev/null";
+      });
+  ASSERT_TRUE(run.windowSeen) << "the window never appeared";
+  ASSERT_TRUE(run.ended) << "the engine's buffer never held the typed text";
+  EXPECT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
 }
 
 }  // namespace
