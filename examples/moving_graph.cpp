@@ -2,6 +2,8 @@
 // file named on the command line, or a small BMP it writes itself) and moves it with the arrow
 // keys until the window is closed or Escape is pressed. "--frames=N" (or MOVING_GRAPH_FRAMES=N)
 // ends it after N frames, so it can run unattended under SDL's dummy drivers.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,7 +58,10 @@ int main(int argc, char** argv) {
   }
   bool madeGraph = graphPath.empty();
   if (madeGraph) {
-    graphPath = (std::filesystem::temp_directory_path() / "moving_graph_sample.bmp").string();
+    // A name of this run's own: several copies may run at once.
+    graphPath = (std::filesystem::temp_directory_path() /
+                 ("moving_graph_sample_" + std::to_string(getpid()) + ".bmp"))
+                    .string();
     if (!WriteSampleGraph(graphPath))
       return std::fprintf(stderr, "cannot write %s\n", graphPath.c_str()), 1;
   }
