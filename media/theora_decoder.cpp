@@ -41,6 +41,7 @@ int TakePacket(TheoraDecoderRecord* d) {
 }
 
 void RewindTheoraFile(TheoraDecoderRecord* d, std::int32_t offset) {
+  d->pictureReady = 0;
   ogg_sync_reset(&d->sync);
   ogg_stream_reset(&d->stream);
   d->file.seek(d->fileHandle, offset, 0);
@@ -203,6 +204,8 @@ void FreeSlotPlanes(TheoraFrameSlot& slot, bool luma, bool chroma) {
 // The decoder's picture into a free slot, row by row, published once the planes are in: 0, or
 // -1 when the decoder gave no picture or a plane could not be allocated.
 int StorePicture(TheoraDecoderRecord* d, TheoraFrameSlot& slot, int frame) {
+  // Before a keyframe the decoder has no picture of this file to give.
+  if (d->pictureReady == 0) return -1;
   yuv_buffer yuv{};
   if (theora_decode_YUVout(&d->state, &yuv) != 0) return -1;
   // A damaged stream must not make the copy read outside the decoder's planes: take only
@@ -327,7 +330,9 @@ int DecodeTheoraPackets(TheoraDecoderRecord* d, int count) {
     const int packetKey = theora_packet_iskeyframe(&d->packet);
     if (packetKey < 0) continue;
     ++frame;
-    if (lastKey == -1 || frame >= lastKey) theora_decode_packetin(&d->state, &d->packet);
+    if ((lastKey == -1 || frame >= lastKey) && theora_decode_packetin(&d->state, &d->packet) == 0 &&
+        packetKey == 1)
+      d->pictureReady = 1;
     key = packetKey == 1 ? 1 : 0;
     ++read;
     d->decodedFrame.store(frame, std::memory_order_relaxed);

@@ -81,6 +81,7 @@ struct TheoraDecoderRecord {
   theora_comment comment;
   theora_state state;
   std::int32_t decoderReady;  // 1 once `state` was initialised
+  std::int32_t pictureReady;  // 1 once a keyframe was decoded since the file was last rewound
   std::int32_t serialNumber;
   TheoraPageIndexEntry* pageIndex;
   std::int32_t pageCount;
