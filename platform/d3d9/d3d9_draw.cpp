@@ -286,39 +286,47 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   // Vertex fetch: screen-space vertices as they are; the others into clip space.
   std::vector<RasterVertex> screen;
   std::vector<ClipVertex> clip;
+  if (layout.transformed) {
+    screen.reserve(vertexCount);
+  } else {
+    clip.reserve(vertexCount);
+  }
   D3DMATRIX transform = Multiply(Multiply(world, view), projection);
   for (UINT i = 0; i < vertexCount; ++i) {
     const std::uint8_t* v = vertices + static_cast<std::size_t>(i) * stride;
     std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
     std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
-    double tex[8][2] = {};
-    for (int t = 0; t < layout.texCount; ++t) {
-      tex[t][0] = ReadFloat(v + layout.texOffset[t]);
-      if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
-    }
     if (layout.transformed) {
-      RasterVertex r{};
+      // Straight into the list: a vertex is mostly its eight coordinate sets.
+      RasterVertex& r = screen.emplace_back();
       r.x = ReadFloat(v);
       r.y = ReadFloat(v + 4);
       r.rhw = ReadFloat(v + 12);
       r.diffuse = diffuse;
       r.specular = specular;
-      std::memcpy(r.tex, tex, sizeof tex);
-      screen.push_back(r);
-    } else {
-      ClipVertex c{};
-      double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
-      for (int j = 0; j < 4; ++j) {
-        c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] +
-                   in[2] * transform.m[2][j] + in[3] * transform.m[3][j];
+      for (int t = 0; t < layout.texCount; ++t) {
+        r.tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+        if (layout.texSize[t] > 1) r.tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
       }
-      Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
-      double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
-                          double(s.r), double(s.g), double(s.b), double(s.a)};
-      std::memcpy(c.color, colors, sizeof colors);
-      std::memcpy(c.tex, tex, sizeof tex);
-      clip.push_back(c);
+      continue;
     }
+    double tex[8][2] = {};
+    for (int t = 0; t < layout.texCount; ++t) {
+      tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+      if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
+    }
+    ClipVertex c{};
+    double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
+    for (int j = 0; j < 4; ++j) {
+      c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] + in[2] * transform.m[2][j] +
+                 in[3] * transform.m[3][j];
+    }
+    Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
+    double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
+                        double(s.r), double(s.g), double(s.b), double(s.a)};
+    std::memcpy(c.color, colors, sizeof colors);
+    std::memcpy(c.tex, tex, sizeof tex);
+    clip.push_back(c);
   }
 
   auto vertexIndex = [&](UINT n, UINT* out) {
@@ -370,6 +378,12 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   }
   for (UINT k = 0; k < primitiveCount; ++k) {
     if (type == D3DPT_TRIANGLELIST) {
+      // The engine's quads: both triangles at once where they make an upright rectangle.
+      if (layout.transformed && !indices && k + 1 < primitiveCount &&
+          RasterizeQuadAsRuns(p, &screen[3 * static_cast<std::size_t>(k)])) {
+        ++k;
+        continue;
+      }
       drawTriangle(3 * k, 3 * k + 1, 3 * k + 2, 3 * k);
     } else if (type == D3DPT_TRIANGLESTRIP) {
       // Every second triangle of a strip is wound the other way round; its first vertex still

@@ -255,14 +255,15 @@ bool RowSpan(const Edge* edges, const std::int64_t* w, std::int64_t minX, std::i
   return true;
 }
 
-// The game's draws (one stage showing a 32-bit texture, alone or times the flat diffuse colour,
-// point-sampled, into a 32-bit target) go through a shorter path with the same arithmetic.
+// The game's draws (one stage showing a 32-bit or 16-bit texture, alone or times the flat diffuse
+// colour, point-sampled, into a 32-bit target) go through a shorter path with the same arithmetic.
 struct FastTexturePath {
   bool usable = false;
   int set = 0;
   bool modulateColor = false;
-  int alphaSource = 0;  // 0 texture, 1 texture x diffuse, 2 diffuse
-  bool textureHasAlpha = false;
+  int alphaSource = 0;           // 0 texture, 1 texture x diffuse, 2 diffuse
+  int texelBytes = 4;            // 2: a 16-bit format, widened as ReadPixel widens it
+  bool textureHasAlpha = false;  // false: X8R8G8B8, whose stored alpha byte reads as 255
   bool targetHasAlpha = false;
   bool linear = false;  // only the span path samples linearly
   const CpuSurface* level = nullptr;
@@ -283,7 +284,15 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   const StageSetup& s = p.stages[0];
   const CpuSurface* level = s.sampler.level;
   if (!level || (s.sampler.linear && !allowLinear) || s.resultToTemp || s.texCoordSet < 0) return f;
-  if (level->format != D3DFMT_A8R8G8B8 && level->format != D3DFMT_X8R8G8B8) return f;
+  switch (level->format) {
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_X8R8G8B8: f.texelBytes = 4; break;
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4: f.texelBytes = 2; break;
+    default: return f;
+  }
   if (p.target->format != D3DFMT_A8R8G8B8 && p.target->format != D3DFMT_X8R8G8B8) return f;
   if (s.colorOp == D3DTOP_SELECTARG1 && s.colorArg1 == D3DTA_TEXTURE) {
     f.modulateColor = false;
@@ -305,13 +314,22 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   }
   f.set = s.texCoordSet;
   f.level = level;
-  f.textureHasAlpha = level->format == D3DFMT_A8R8G8B8;
+  f.textureHasAlpha = level->format != D3DFMT_X8R8G8B8;
   f.targetHasAlpha = p.target->format == D3DFMT_A8R8G8B8;
   f.addressU = s.sampler.addressU;
   f.addressV = s.sampler.addressV;
   f.linear = s.sampler.linear;
   f.usable = true;
   return f;
+}
+
+// The texel at (tx, ty) inside the texture as 0xAARRGGBB.
+inline std::uint32_t LoadTexel(const FastTexturePath& f, int tx, int ty) {
+  const std::uint8_t* p = f.level->Row(ty) + tx * f.texelBytes;
+  if (f.texelBytes == 2) return Widen16(f.level->format, static_cast<unsigned>(p[0] | p[1] << 8));
+  std::uint32_t texel;
+  std::memcpy(&texel, p, 4);
+  return f.textureHasAlpha ? texel : texel | 0xFF000000u;
 }
 
 void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x, int y, double u,
@@ -325,8 +343,7 @@ void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x,
                     &ty)) {
     texel = p.stages[0].sampler.border;
   } else {
-    std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
-    if (!f.textureHasAlpha) texel |= 0xFF000000u;
+    texel = LoadTexel(f, tx, ty);
   }
   Rgba t = UnpackRgba(texel);
   Rgba c = f.modulateColor ? Rgba{MultiplyChannel(t.r, diffuse.r), MultiplyChannel(t.g, diffuse.g),
@@ -494,9 +511,7 @@ inline std::uint32_t SpanTexel(const FastTexturePath& f, std::uint32_t border, s
   if (!WrapIndex(f.addressU, tu, static_cast<int>(level.width), &tx) ||
       !WrapIndex(f.addressV, tv, static_cast<int>(level.height), &ty))
     return border;
-  std::uint32_t texel;
-  std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
-  return f.textureHasAlpha ? texel : texel | 0xFF000000u;
+  return LoadTexel(f, tx, ty);
 }
 
 // Bilinear filtering in fixed point: each channel with 40 fraction bits, whose error (under
@@ -562,20 +577,35 @@ void SetAlphaRange(const PixelPipeline& p, RunShading* s) {
 
 // The run's pixels in the arithmetic of the per-pixel path, specialised on the colour operation
 // and the blend so that the loop holds neither a switch nor a division.
-template <bool Modulate, SpanBlend Blend>
-void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t texelStep,
+// A texel of the run's format as 0xAARRGGBB; the 32-bit formats share A8R8G8B8's reader, the
+// alpha of X8R8G8B8 being forced by the caller.
+template <D3DFORMAT Format>
+inline std::uint32_t ReadRunTexel(const std::uint8_t* texel) {
+  if constexpr (Format == D3DFMT_A8R8G8B8) {
+    std::uint32_t t;
+    std::memcpy(&t, texel, 4);
+    return t;
+  } else {
+    return Widen16(Format, static_cast<unsigned>(texel[0] | texel[1] << 8));
+  }
+}
+
+template <bool Modulate, SpanBlend Blend, D3DFORMAT Format>
+void ShadeRun(const RunShading& s, const std::uint8_t* texel, std::ptrdiff_t byteStep,
               std::uint32_t* out, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i, texel += texelStep) {
-    const std::uint32_t t = *texel | s.forceTextureAlpha;
-    int r = (t >> 16) & 0xFF, g = (t >> 8) & 0xFF, b = t & 0xFF, a = static_cast<int>(t >> 24);
+  for (std::int64_t i = 0; i < count; ++i, texel += byteStep) {
+    const std::uint32_t t = ReadRunTexel<Format>(texel) | s.forceTextureAlpha;
+    int a = static_cast<int>(t >> 24);
+    if (s.alphaSource == 1) a = MultiplyChannel(a, s.da);
+    if (s.alphaSource == 2) a = s.da;
+    // Tested before the colour is worked out: glyph and sprite cells are mostly see-through.
+    if ((a >= s.passLow && a <= s.passHigh) == s.passInverted) continue;
+    int r = (t >> 16) & 0xFF, g = (t >> 8) & 0xFF, b = t & 0xFF;
     if constexpr (Modulate) {
       r = MultiplyChannel(r, s.dr);
       g = MultiplyChannel(g, s.dg);
       b = MultiplyChannel(b, s.db);
     }
-    if (s.alphaSource == 1) a = MultiplyChannel(a, s.da);
-    if (s.alphaSource == 2) a = s.da;
-    if ((a >= s.passLow && a <= s.passHigh) == s.passInverted) continue;
     if constexpr (Blend != SpanBlend::None) {
       const std::uint32_t d = out[i] | s.forceTargetAlpha;
       const int dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF,
@@ -592,19 +622,53 @@ void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t te
   }
 }
 
-using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
+using ShadeRunFunction = void (*)(const RunShading&, const std::uint8_t*, std::ptrdiff_t,
                                   std::uint32_t*, std::int64_t);
 
-ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
+template <bool Modulate, SpanBlend Blend>
+ShadeRunFunction PickShadeRunFormat(D3DFORMAT format) {
+  switch (format) {
+    case D3DFMT_R5G6B5: return ShadeRun<Modulate, Blend, D3DFMT_R5G6B5>;
+    case D3DFMT_X1R5G5B5: return ShadeRun<Modulate, Blend, D3DFMT_X1R5G5B5>;
+    case D3DFMT_A1R5G5B5: return ShadeRun<Modulate, Blend, D3DFMT_A1R5G5B5>;
+    case D3DFMT_A4R4G4B4: return ShadeRun<Modulate, Blend, D3DFMT_A4R4G4B4>;
+    default: return ShadeRun<Modulate, Blend, D3DFMT_A8R8G8B8>;
+  }
+}
+
+// A texture times white is the texture: MultiplyChannel(c, 255) is c.
+ShadeRunFunction PickShadeRun(bool modulate, const Rgba& diffuse, SpanBlend blend,
+                              D3DFORMAT format) {
+  if (diffuse.r == 255 && diffuse.g == 255 && diffuse.b == 255) modulate = false;
   switch (blend) {
     case SpanBlend::None:
-      return modulate ? ShadeRun<true, SpanBlend::None> : ShadeRun<false, SpanBlend::None>;
+      return modulate ? PickShadeRunFormat<true, SpanBlend::None>(format)
+                      : PickShadeRunFormat<false, SpanBlend::None>(format);
     case SpanBlend::Alpha:
-      return modulate ? ShadeRun<true, SpanBlend::Alpha> : ShadeRun<false, SpanBlend::Alpha>;
+      return modulate ? PickShadeRunFormat<true, SpanBlend::Alpha>(format)
+                      : PickShadeRunFormat<false, SpanBlend::Alpha>(format);
     case SpanBlend::Add:
-      return modulate ? ShadeRun<true, SpanBlend::Add> : ShadeRun<false, SpanBlend::Add>;
+      return modulate ? PickShadeRunFormat<true, SpanBlend::Add>(format)
+                      : PickShadeRunFormat<false, SpanBlend::Add>(format);
     default: return nullptr;
   }
+}
+
+RunShading MakeRunShading(const PixelPipeline& p, const FastTexturePath& f, const Rgba& diffuse) {
+  RunShading s;
+  s.dr = diffuse.r, s.dg = diffuse.g, s.db = diffuse.b, s.da = diffuse.a;
+  s.alphaSource = f.alphaSource;
+  SetAlphaRange(p, &s);
+  s.forceTextureAlpha = f.textureHasAlpha ? 0 : 0xFF000000u;
+  s.forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
+  return s;
+}
+
+// `count` pixels from texel (tu, tv) on, `step` texels apart, all inside the texture.
+void ShadeTexelRun(const FastTexturePath& f, ShadeRunFunction shade, const RunShading& s,
+                   std::int64_t tu, std::int64_t tv, std::ptrdiff_t step, std::uint32_t* out,
+                   std::int64_t count) {
+  shade(s, f.level->Row(static_cast<int>(tv)) + tu * f.texelBytes, step * f.texelBytes, out, count);
 }
 
 // A point-sampled row whose texel indices step by whole texels (an unscaled or whole-ratio
@@ -615,26 +679,19 @@ bool DrawRowAsRun(const PixelPipeline& p, const SpanPath& span, SpanBlend blend,
   const FastTexturePath& f = span.f;
   const AxisStepper &u = span.u, &v = span.v;
   if (f.linear || u.stepR != 0 || v.stepR != 0 || !u.Certain() || !v.Certain()) return false;
-  const ShadeRunFunction shade = PickShadeRun(f.modulateColor, blend);
+  const ShadeRunFunction shade = PickShadeRun(f.modulateColor, diffuse, blend, f.level->format);
   if (!shade) return false;
   const Wide width = f.level->width, height = f.level->height;
   const Wide lastU = u.q + u.stepQ * (count - 1), lastV = v.q + v.stepQ * (count - 1);
   if (u.q < 0 || u.q >= width || lastU < 0 || lastU >= width || v.q < 0 || v.q >= height ||
       lastV < 0 || lastV >= height)
     return false;
-  RunShading s;
-  s.dr = diffuse.r, s.dg = diffuse.g, s.db = diffuse.b, s.da = diffuse.a;
-  s.alphaSource = f.alphaSource;
-  SetAlphaRange(p, &s);
-  s.forceTextureAlpha = f.textureHasAlpha ? 0 : 0xFF000000u;
-  s.forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
-  const std::ptrdiff_t rowTexels = f.level->pitch / 4;
-  const auto* texel = reinterpret_cast<const std::uint32_t*>(
-                          f.level->Row(static_cast<int>(static_cast<std::int64_t>(v.q)))) +
-                      static_cast<std::int64_t>(u.q);
-  shade(s, texel,
-        static_cast<std::ptrdiff_t>(u.stepQ) + static_cast<std::ptrdiff_t>(v.stepQ) * rowTexels,
-        out, count);
+  const RunShading s = MakeRunShading(p, f, diffuse);
+  const std::ptrdiff_t rowTexels = f.level->pitch / f.texelBytes;
+  ShadeTexelRun(
+      f, shade, s, static_cast<std::int64_t>(u.q), static_cast<std::int64_t>(v.q),
+      static_cast<std::ptrdiff_t>(u.stepQ) + static_cast<std::ptrdiff_t>(v.stepQ) * rowTexels, out,
+      count);
   return true;
 }
 
@@ -864,6 +921,115 @@ void RasterizeTriangle(const PixelPipeline& p, const RasterVertex& a0, const Ras
       ShadeAndWrite(p, sampled, static_cast<int>(x), static_cast<int>(y), diffuse, specular, tex);
     }
   }
+}
+
+bool RasterizeQuadAsRuns(const PixelPipeline& p, const RasterVertex* q) {
+  if (!p.target || p.clip.left >= p.clip.right || p.clip.top >= p.clip.bottom ||
+      !SpanPathsEnabled())
+    return false;
+  const RasterVertex &a = q[0], &b = q[1], &c = q[2], &d = q[3];
+  auto same = [](const RasterVertex& x, const RasterVertex& y) {
+    return x.x == y.x && x.y == y.y && x.rhw == y.rhw &&
+           std::memcmp(x.tex, y.tex, sizeof x.tex) == 0;
+  };
+  if (!same(q[4], c) || !same(q[5], b) || a.diffuse != d.diffuse || a.specular != d.specular)
+    return false;
+  const Rgba diffuse = UnpackRgba(a.diffuse);
+  const FastTexturePath f = MakeFastTexturePath(p, UnpackRgba(a.specular), false);
+  if (!f.usable) return false;
+  const ShadeRunFunction shade =
+      PickShadeRun(f.modulateColor, diffuse, ClassifyBlend(p), f.level->format);
+  if (!shade) return false;
+  const double rhw = a.rhw;
+  if (!(rhw > 0.0) || b.rhw != rhw || c.rhw != rhw || d.rhw != rhw) return false;
+  for (const RasterVertex* v : {&a, &b, &c, &d})
+    if (!(std::fabs(v->x) < SpanCoordinateLimit && std::fabs(v->y) < SpanCoordinateLimit))
+      return false;
+  std::int64_t ax, ay, bx, by, cx, cy, dx, dy;
+  if (!Snap(a.x, &ax) || !Snap(a.y, &ay) || !Snap(b.x, &bx) || !Snap(b.y, &by) || !Snap(c.x, &cx) ||
+      !Snap(c.y, &cy) || !Snap(d.x, &dx) || !Snap(d.y, &dy))
+    return false;
+  // An upright rectangle whose texture u follows x alone and v follows y alone.
+  const int set = f.set;
+  if (ay != by || cy != dy || ax != cx || bx != dx || ax == bx || ay == cy ||
+      a.tex[set][0] != c.tex[set][0] || b.tex[set][0] != d.tex[set][0] ||
+      a.tex[set][1] != b.tex[set][1] || c.tex[set][1] != d.tex[set][1])
+    return false;
+  // Both triangles wind the same way: culled together.
+  const bool clockwise = (bx - ax > 0) == (cy - ay > 0);
+  if ((p.cullMode == D3DCULL_CW && clockwise) || (p.cullMode == D3DCULL_CCW && !clockwise))
+    return true;
+  // The top-left rule leaves the pixels whose sample points are in [left, right) x [top, bottom),
+  // the shared diagonal's pixels going to one triangle or the other.
+  const std::int64_t first =
+      std::max<std::int64_t>(CeilDiv(std::min(ax, bx), SubPixel), p.clip.left);
+  const std::int64_t last =
+      std::min<std::int64_t>(CeilDiv(std::max(ax, bx), SubPixel) - 1, p.clip.right - 1);
+  const std::int64_t top = std::max<std::int64_t>(CeilDiv(std::min(ay, cy), SubPixel), p.clip.top);
+  const std::int64_t bottom =
+      std::min<std::int64_t>(CeilDiv(std::max(ay, cy), SubPixel) - 1, p.clip.bottom - 1);
+  if (first > last || top > bottom) return true;
+
+  // The texel steppers of the first triangle as the span path orders it; the second triangle has
+  // the same area and coordinates, so its exact texel positions and margins are the same.
+  const RasterVertex* v[3] = {&a, &b, &c};
+  std::int64_t px[3] = {ax, bx, cx}, py[3] = {ay, by, cy};
+  if (!clockwise) {
+    std::swap(v[1], v[2]);
+    std::swap(px[1], px[2]);
+    std::swap(py[1], py[2]);
+  }
+  auto makeEdge = [&](int from, int to) {
+    return Edge{px[from], py[from], px[to] - px[from], py[to] - py[from], 0};
+  };
+  const Edge edges[3] = {makeEdge(1, 2), makeEdge(2, 0), makeEdge(0, 1)};
+  AxisStepper u, vs;
+  const int width = static_cast<int>(f.level->width), height = static_cast<int>(f.level->height);
+  if (!u.Setup(v[0]->tex[set][0], v[1]->tex[set][0], v[2]->tex[set][0], width, false) ||
+      !vs.Setup(v[0]->tex[set][1], v[1]->tex[set][1], v[2]->tex[set][1], height, false))
+    return false;
+  std::int64_t w[3];
+  for (int k = 0; k < 3; ++k)
+    w[k] = edges[k].dx * (top * SubPixel - edges[k].py) -
+           edges[k].dy * (first * SubPixel - edges[k].px);
+  const Wide weightSum = static_cast<Wide>(w[0]) + w[1] + w[2];
+  if (weightSum <= 0) return false;
+  u.StartRow(w, edges, weightSum);
+  vs.StartRow(w, edges, weightSum);
+  // Down a row: each weight grows by its edge's dx.
+  Wide uRow = 0, vRow = 0;
+  for (int k = 0; k < 3; ++k) {
+    uRow += static_cast<Wide>(edges[k].dx * SubPixel) * u.scaled[k];
+    vRow += static_cast<Wide>(edges[k].dx * SubPixel) * vs.scaled[k];
+  }
+  // Whole-texel steps along a row, inside the texture, never near a texel edge; else the pair
+  // goes triangle by triangle.
+  const std::int64_t count = last - first + 1;
+  const Wide lastU = u.q + u.stepQ * (count - 1);
+  if (uRow != 0 || u.stepR != 0 || vs.stepQ != 0 || vs.stepR != 0 || !u.Certain() || u.q < 0 ||
+      u.q >= width || lastU < 0 || lastU >= width)
+    return false;
+  const Wide vRowQ = FloorDivWide(vRow, vs.m), vRowR = vRow - vRowQ * vs.m;
+  AxisStepper row = vs;
+  for (std::int64_t y = top; y <= bottom; ++y) {
+    if (!row.Certain() || row.q < 0 || row.q >= height) return false;
+    row.q += vRowQ;
+    row.r += vRowR;
+    if (row.r >= row.m) row.r -= row.m, ++row.q;
+  }
+  CountD3D9Call(D3D9Counter::SpanTriangle, 2);
+  const RunShading shading = MakeRunShading(p, f, diffuse);
+  CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(count * (bottom - top + 1)));
+  for (std::int64_t y = top; y <= bottom; ++y) {
+    auto* out = reinterpret_cast<std::uint32_t*>(p.target->Row(static_cast<int>(y))) + first;
+    ShadeTexelRun(f, shade, shading, static_cast<std::int64_t>(u.q),
+                  static_cast<std::int64_t>(vs.q), static_cast<std::ptrdiff_t>(u.stepQ), out,
+                  count);
+    vs.q += vRowQ;
+    vs.r += vRowR;
+    if (vs.r >= vs.m) vs.r -= vs.m, ++vs.q;
+  }
+  return true;
 }
 
 void RasterizePoint(const PixelPipeline& p, const RasterVertex& v, double size) {

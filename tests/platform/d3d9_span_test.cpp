@@ -1,7 +1,9 @@
 // The rasteriser's span path against its per-pixel path: random quads (on the half-pixel grid
 // the engine uses, on integer and odd sub-pixel edges, scaled, mirrored, partly off screen, with
-// texture sub-rectangles), point-sampled or linear, alpha-tested or blended, with and without the
-// diffuse colour, drawn both ways over the same background, must leave the same bytes.
+// texture sub-rectangles or whole texels per pixel), in 32-bit and 16-bit textures, point-sampled
+// or linear, alpha-tested or blended, with and without the diffuse colour, drawn both ways over the
+// same background, must leave the same bytes.
+#include <cmath>
 #include <random>
 
 #include "tests/platform/d3d9_test_support.h"
@@ -17,6 +19,8 @@ class D3D9SpanTest : public D3D9DeviceTest {
     D3D9SetSpanPaths(true);
     return Snapshot();
   }
+
+  void DrawRandomQuads(D3DFORMAT format);
 
   // A background with every alpha, so blends read varied destinations.
   void FillBackground() {
@@ -60,12 +64,23 @@ constexpr PipelineCase kCases[] = {
 };
 
 TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
+  for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4,
+                           D3DFMT_R5G6B5, D3DFMT_X1R5G5B5}) {
+    SCOPED_TRACE(format);
+    DrawRandomQuads(format);
+  }
+}
+
+void D3D9SpanTest::DrawRandomQuads(D3DFORMAT format) {
   std::mt19937 random(12345);
   auto uniform = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-  IDirect3DTexture9* texture = MakeTexture(16, 8, [](int x, int y) {
-    return static_cast<std::uint32_t>((x * 37 + y * 11) % 256) << 24 |
-           static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14);
-  });
+  IDirect3DTexture9* texture = MakeTexture(
+      16, 8,
+      [](int x, int y) {
+        return static_cast<std::uint32_t>((x * 37 + y * 11) % 256) << 24 |
+               static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14);
+      },
+      format);
   device->SetTexture(0, texture);
   device->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0x80402010);
   device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
@@ -100,7 +115,21 @@ TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
       // Texture sub-rectangles in 1/64 steps, beyond 0-1 and mirrored at times.
       auto tex = [&] { return static_cast<float>(uniform(160) - 48) / 64.0f; };
       DWORD color = static_cast<DWORD>(random());
-      std::vector<TexturedVertex> quads = Quad(x1, y1, x2, y2, color, tex(), tex(), tex(), tex());
+      float u1 = tex(), v1 = tex(), u2 = tex(), v2 = tex();
+      if (i % 2 == 1) {
+        // Whole texels per pixel (unscaled, mirrored or doubled) from texel edges, corners on the
+        // half-pixel grid: the engine's sprites and glyphs.
+        const float k = std::array{1.0f, -1.0f, 2.0f}[uniform(3)];
+        x1 = std::floor(x1) + 0.5f;
+        y1 = std::floor(y1) + 0.5f;
+        x2 = x1 + static_cast<float>(uniform(8) + 1);
+        y2 = y1 + static_cast<float>(uniform(4) + 1);
+        u1 = static_cast<float>(uniform(17)) / 16.0f;
+        v1 = static_cast<float>(uniform(9)) / 8.0f;
+        u2 = u1 + (x2 - x1) * k / 16.0f;
+        v2 = v1 + (y2 - y1) * k / 8.0f;
+      }
+      std::vector<TexturedVertex> quads = Quad(x1, y1, x2, y2, color, u1, v1, u2, v2);
       ASSERT_EQ(DrawBothWays(quads, true), DrawBothWays(quads, false))
           << x1 << "," << y1 << " - " << x2 << "," << y2;
     }
