@@ -18,6 +18,10 @@ std::uint32_t NoBackground() { return 0; }
 FARPROC NoModuleEntry(const char*, const char*) { return nullptr; }
 int NoComposition(int) { return 0; }
 void NoWait() {}
+int NoClientArea(RECT* rect) {
+  if (rect) *rect = RECT{};
+  return 0;
+}
 
 double UnitScale(double* x, double* y) {
   if (x) *x = 1;
@@ -40,7 +44,7 @@ constexpr HostCallTable kNoHost = {
     AnswerZero,   AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
     AnswerZero,   AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
     NoBackground, NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
-    NoWait,       AnswerZero,    AnswerZero, AnswerZero,
+    NoWait,       AnswerZero,    AnswerZero, AnswerZero,    NoClientArea,
 };
 
 }  // namespace

@@ -35,6 +35,8 @@ struct HostCallTable {
   int (*shutdownEngineCore)();
   // 1 once the main window has been destroyed (the program is ending).
   int (*isWindowDestroyed)();
+  // The client area in screen coordinates, below the toolbar when there is one; 0.
+  int (*getClientScreenRect)(RECT* rect);
 };
 
 extern HostCallTable hostCallTable;
