@@ -19,6 +19,7 @@
 #include "media/movie.h"
 #include "media/theora_fixtures.h"
 #include "platform/win32/kernel.h"
+#include "temp_folder.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 #include "xvfb_support.h"
 
@@ -89,10 +90,9 @@ TEST(MovieXvfb, AMovieGraphInARealWindowShowsItsFrame) {
   const std::string displayName = xvfb::StartServer(&server);
   ASSERT_FALSE(displayName.empty());
   const std::string title = "movie xvfb " + std::to_string(getpid());
-  char scratch[] = "/tmp/movie_xvfb_XXXXXX";
-  ASSERT_NE(mkdtemp(scratch), nullptr);
-  const std::string done = std::string(scratch) + "/done";
-  const std::string shotPath = std::string(scratch) + "/shot.rgb";
+  const TempFolder scratch("movie-xvfb");
+  const std::string done = scratch.string() + "/done";
+  const std::string shotPath = scratch.string() + "/shot.rgb";
 
   const pid_t engine = fork();
   ASSERT_GE(engine, 0);
@@ -137,7 +137,6 @@ TEST(MovieXvfb, AMovieGraphInARealWindowShowsItsFrame) {
   EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << "the engine side did not end by itself";
   xvfb::StopServer(server);
-  std::filesystem::remove_all(scratch);
 }
 
 }  // namespace
