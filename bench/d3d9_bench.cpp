@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "platform/d3d9/d3d9.h"
 
 namespace {
@@ -238,18 +238,6 @@ void SpritesPixman(benchmark::State& state) {
   state.SetLabel(SameSprites());
 }
 BENCHMARK(SpritesPixman)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
-
-// Seconds on the monotonic clock (<chrono> does not build under the engine's execution charset).
-double Now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // The device against SDL2's software renderer and pixman side by side: each round draws the scene
 // with all three, and the counters are the medians of the rounds' time ratios (device / other).

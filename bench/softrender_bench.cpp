@@ -14,13 +14,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "softrender/software_kernels.h"
 
 namespace {
@@ -245,18 +245,6 @@ void Run(benchmark::State& state, DrawFunction draw, Op op, int type, int width,
   const char* disabled = std::getenv("PIXMAN_DISABLE");
   if (draw == DrawWithPixman)
     state.SetLabel(disabled && *disabled ? "pixman generic C" : "pixman SIMD");
-}
-
-// Seconds on the monotonic clock (<chrono> does not build under the engine's execution charset).
-double Now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The kernels against a reference side by side: each round draws with both, on scenes of their
