@@ -60,17 +60,12 @@ struct AxisStepper {
   int Fraction() const {
     return static_cast<int>(static_cast<std::int64_t>(q) & LinearFractionMask);
   }
-  void Step() {
-    q += stepQ;
-    r += stepR;
-    if (r >= m) {
-      r -= m;
-      ++q;
-    }
-  }
-  void StepRow() {
-    q += rowStepQ;
-    r += rowStepR;
+  // To the next pixel of the row, and to the next row at the same column.
+  void Step() { Add(stepQ, stepR); }
+  void StepRow() { Add(rowStepQ, rowStepR); }
+  void Add(Wide dq, Wide dr) {
+    q += dq;
+    r += dr;
     if (r >= m) {
       r -= m;
       ++q;
