@@ -31,6 +31,7 @@
 #include "replay_compiler.h"
 #include "source_text.h"
 #include "sprite_sheets.h"
+#include "tests/temp_folder.h"
 #include "tests/xvfb_support.h"
 #include "type_tables.h"
 
@@ -92,11 +93,8 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
   setenv("DISPLAY", display.c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("mub_xvfb_" + std::to_string(getpid()));
-  const std::filesystem::path previous = std::filesystem::current_path();
+  const TempFolder folder("mub_xvfb", TempFolder::kEnter);
   ASSERT_TRUE(WriteGameData(folder.string()));
-  std::filesystem::current_path(folder);
 
   ASSERT_EQ(StartGame(), 0);
   ASSERT_TRUE(StartReplayPlayback("replay/00.rp"));
@@ -106,8 +104,6 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   D3D9SetPresentObserver(nullptr);
   const std::vector<std::string> threads = ThreadNames();
   ShutdownEngine();
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(folder);
   xvfb::StopServer(server);
 
   ASSERT_EQ(presents.size(), static_cast<std::size_t>(kFrames));
@@ -180,10 +176,8 @@ TEST(GameXvfbWindowTest, CarriesTheContentIconAndFillsTheScreenInFullScreenMode)
 TEST(GameXvfbWindowSide, IconAndFullScreen) {
   if (!std::getenv("XVFB_CHILD")) GTEST_SKIP() << "run on Xvfb by GameXvfbWindowTest";
   const std::string display = std::getenv("DISPLAY");
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("mub_xvfb_window_" + std::to_string(getpid()));
+  const TempFolder folder("mub_xvfb_window", TempFolder::kEnter);
   ASSERT_TRUE(WriteGameData(folder.string()));
-  std::filesystem::current_path(folder);
   game.config = GameConfig{};
   game.config.windowMode = 0;
   SaveConfig();
@@ -220,8 +214,6 @@ TEST(GameXvfbWindowSide, IconAndFullScreen) {
             std::string::npos);
 
   ShutdownEngine();
-  std::filesystem::current_path("/");
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
