@@ -195,6 +195,8 @@ int RestartInputDevices() {
       RestartInputDevices,
       ShutdownEngineCore,
       [] { return static_cast<int>(systemState.windowDestroyed); },
+      [] { return static_cast<int>(preInitSettings.layeredWindow); },
+      PresentToLayeredWindow,
   };
   return true;
 }();
