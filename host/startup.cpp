@@ -196,6 +196,8 @@ int RestartInputDevices() {
       RestartInputDevices,
       ShutdownEngineCore,
       [] { return static_cast<int>(systemState.windowDestroyed); },
+      [] { return static_cast<int>(preInitSettings.layeredWindow); },
+      PresentToLayeredWindow,
       GetClientScreenRect,
   };
   return true;

@@ -22,6 +22,7 @@ int NoClientArea(RECT* rect) {
   if (rect) *rect = RECT{};
   return 0;
 }
+int NoLayeredPresent(StandardImage*, HDC, int) { return -1; }
 
 double UnitScale(double* x, double* y) {
   if (x) *x = 1;
@@ -41,10 +42,11 @@ int DesktopSizeAndBits(int* width, int* height, int* bits) {
 }
 
 constexpr HostCallTable kNoHost = {
-    AnswerZero,   AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
-    AnswerZero,   AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
-    NoBackground, NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
-    NoWait,       AnswerZero,    AnswerZero, AnswerZero,    NoClientArea,
+    AnswerZero,       AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
+    AnswerZero,       AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
+    NoBackground,     NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
+    NoWait,           AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
+    NoLayeredPresent, NoClientArea,
 };
 
 }  // namespace

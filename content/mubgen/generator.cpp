@@ -50,7 +50,8 @@ GeneratedContent BuildContent(const std::string& dir) {
   }
 
   SpriteSheets sheets = ReadSpriteSheets(dir, dir, types);
-  for (const auto& [name, image] : sheets.images) files["image/" + name + ".bmp"] = BmpBytes(image);
+  for (const auto& [name, image] : sheets.images)
+    if (name != "icon") files["image/" + name + ".bmp"] = BmpBytes(image);
   auto drawn = ReadDrawScripts(dir, dir, sheets.images.at("txt"));
   for (const auto& [name, image] : drawn) files["image/" + name + ".bmp"] = BmpBytes(image);
 

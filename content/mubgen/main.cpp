@@ -2,6 +2,7 @@
 //   mubgen SOURCE-DIR OUTPUT-DIR           writes OUTPUT-DIR/data, image, sound, replay
 //   mubgen --check SOURCE-DIR              checks the sources only
 //   mubgen --replay SOURCE-DIR IN.rpt OUT.rp   compiles a text replay
+//   mubgen --resources SOURCE-DIR OUT.cpp       writes the program's resources (its icon) as C++
 //   mubgen --dump-map FILE.mdt | --dump-replay FILE.rp   prints a binary as source text
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "generator.h"
 #include "map_compiler.h"
+#include "program_resources.h"
 #include "replay_compiler.h"
 #include "source_text.h"
 #include "system/atomic_file.h"
@@ -25,6 +27,7 @@ int Usage() {
                "usage: mubgen SOURCE-DIR OUTPUT-DIR\n"
                "       mubgen --check SOURCE-DIR\n"
                "       mubgen --replay SOURCE-DIR IN.rpt OUT.rp\n"
+               "       mubgen --resources SOURCE-DIR OUT.cpp\n"
                "       mubgen --dump-map FILE.mdt\n"
                "       mubgen --dump-replay FILE.rp\n");
   return 2;
@@ -71,6 +74,20 @@ int main(int argc, char** argv) {
       auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types);
       if (WriteFileAtomically(a[3].c_str(), bytes) != 0) {
         std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", a[3].c_str(),
+                     std::strerror(errno));
+        return 1;
+      }
+    } catch (const mubgen::ContentError& e) {
+      std::fprintf(stderr, "mubgen: %s\n", e.what());
+      return 1;
+    }
+    return 0;
+  }
+  if (a.size() == 3 && a[0] == "--resources") {
+    try {
+      std::string text = mubgen::BuildProgramResources(a[1]);
+      if (WriteFileAtomically(a[2].c_str(), std::vector<uint8_t>(text.begin(), text.end())) != 0) {
+        std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", a[2].c_str(),
                      std::strerror(errno));
         return 1;
       }

@@ -1,8 +1,9 @@
 // The rasteriser's span path against its per-pixel path: random quads (on the half-pixel grid
-// the engine uses, on integer and odd sub-pixel edges, scaled, mirrored, partly off screen, with
-// texture sub-rectangles), point-sampled or linear, alpha-tested or blended, with and without the
-// diffuse colour, drawn both ways over the same background, must leave the same bytes.
+// the engine uses, on integer and odd sub-pixel edges, scaled or unscaled, mirrored, partly off
+// screen, with texture sub-rectangles), point-sampled or linear, alpha-tested or blended, with and
+// without the diffuse colour, drawn both ways over the same background, must leave the same bytes.
 #include <random>
+#include <utility>
 
 #include "tests/platform/d3d9_test_support.h"
 
@@ -99,14 +100,28 @@ TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
       float x1 = coordinate(80), y1 = coordinate(64), x2 = coordinate(80), y2 = coordinate(64);
       // Texture sub-rectangles in 1/64 steps, beyond 0-1 and mirrored at times.
       auto tex = [&] { return static_cast<float>(uniform(160) - 48) / 64.0f; };
+      float u1 = tex(), v1 = tex(), u2 = tex(), v2 = tex();
+      if (i % 2 == 1) {
+        // Every other quad shows its texels unscaled (one texel a pixel, mirrored at times),
+        // partly off the texture at times: the rectangles drawn as texel runs.
+        const int columns = 1 + uniform(16), rows = 1 + uniform(8);
+        u1 = static_cast<float>(uniform(20) - 2) / 16.0f;
+        v1 = static_cast<float>(uniform(12) - 2) / 8.0f;
+        u2 = u1 + static_cast<float>(columns) / 16.0f;
+        v2 = v1 + static_cast<float>(rows) / 8.0f;
+        if (uniform(3) == 0) std::swap(u1, u2);
+        x2 = x1 + static_cast<float>(columns);
+        y2 = y1 + static_cast<float>(rows);
+      }
       DWORD color = static_cast<DWORD>(random());
-      std::vector<TexturedVertex> quads = Quad(x1, y1, x2, y2, color, tex(), tex(), tex(), tex());
+      std::vector<TexturedVertex> quads = Quad(x1, y1, x2, y2, color, u1, v1, u2, v2);
       ASSERT_EQ(DrawBothWays(quads, true), DrawBothWays(quads, false))
           << x1 << "," << y1 << " - " << x2 << "," << y2;
     }
   }
-  // The sweep went through the span path, not around it.
+  // The sweep went through the span path and the rectangle runs, not around them.
   EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanTriangle), 500);
+  EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanRectangle), 20);
   device->SetTexture(0, nullptr);
   texture->Release();
 }
