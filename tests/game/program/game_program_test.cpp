@@ -1,5 +1,6 @@
 // The whole program in this process, headless: start-up on fixture files, the title, a game
-// started by an injected Space, the end on a window close; and the report of a load failure.
+// started by an injected Space, the end on a window close; key taps between two frames; and the
+// report of a load failure.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -12,7 +13,10 @@
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "game/menu_scenes.h"
+#include "game/replay.h"
 #include "graphics/draw_settings.h"
+#include "host/host.h"
 #include "host/window_system.h"
 #include "platform/clock.h"
 #include "platform/d3d9/d3d9_controls.h"
@@ -25,9 +29,18 @@ namespace {
 
 std::uint64_t Milliseconds() { return GetPlatformNanoseconds() / 1000000; }
 
-// Waits until the clock passes `at`, or until the game has ended.
-void WaitUntil(std::uint64_t at, const std::atomic<bool>& ended) {
-  while (!ended && Milliseconds() < at) usleep(1000);
+// Waits until `done` holds or the game has ended, for at most a minute.
+template <typename Done>
+void WaitFor(Done done, const std::atomic<bool>& ended) {
+  const std::uint64_t until = Milliseconds() + 60000;
+  while (!ended && !done() && Milliseconds() < until) usleep(1000);
+}
+
+// The bytes of the stage's recording: none before the stage starts, then one per running frame.
+std::uintmax_t RecordingSize() {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size("replay/tm.rp", error);
+  return error ? 0 : size;
 }
 
 // What each present of the play scene saw: the stage frame and the draw target.
@@ -42,24 +55,23 @@ void RecordPlayPresent() {
     playPresents.push_back({game.stageFrame, GetDrawSettings()->drawTarget});
 }
 
-// Real time: the keys are held long enough for several frames to see them, however slow the
-// frames are.
+// Real time, however slow the machine: Space is held from the first look of the window until the
+// stage has started, and the window is closed once the stage has run some frames.
 TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
   WorkingFolder folder;
   WriteTables(DefaultTables());
   WriteMap(0, FlatMap());
   WriteFixtureBitmaps();
   ResetGameState();
-  const std::uint64_t start = Milliseconds();
   std::atomic<bool> ended{false};
   std::thread keys([&] {
-    WaitUntil(start + 2000, ended);
+    WaitFor([] { return GetEngineWindowHandle() != nullptr; }, ended);
     HWND window = GetEngineWindowHandle();
     InjectPlatformWindowEvent(window, SDL_WINDOWEVENT_FOCUS_GAINED, 0, 0);
     InjectPlatformKey(window, SDL_SCANCODE_SPACE, true);
-    WaitUntil(start + 3000, ended);
+    WaitFor([] { return RecordingSize() > 0; }, ended);
     InjectPlatformKey(window, SDL_SCANCODE_SPACE, false);
-    WaitUntil(start + 6000, ended);
+    WaitFor([] { return RecordingSize() > kReplayHeaderSize + 10; }, ended);
     InjectPlatformWindowEvent(window, SDL_WINDOWEVENT_CLOSE, 0, 0);
   });
   playPresents.clear();
@@ -87,6 +99,33 @@ TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
   EXPECT_TRUE(FileExists("replay/tm.rp"));
 }
 
+// Down pressed and released before the next frame looks, five times on the configuration
+// screen: each tap is down in exactly one frame and moves the cursor once.
+TEST(GameProgramTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
+  WorkingFolder folder;
+  WriteTables(DefaultTables());
+  WriteFixtureBitmaps();
+  ResetGameState();
+  ASSERT_EQ(StartGame(), 0);
+  HWND window = GetEngineWindowHandle();
+  game.sceneNumber = SceneConfig;
+  game.configCursor = ConfigArcadeMode;
+  ASSERT_TRUE(RunGameFrame());
+  for (int tap = 1; tap <= 5; ++tap) {
+    SCOPED_TRACE(tap);
+    InjectPlatformKey(window, SDL_SCANCODE_DOWN, true);
+    InjectPlatformKey(window, SDL_SCANCODE_DOWN, false);
+    ASSERT_TRUE(RunGameFrame());
+    EXPECT_EQ(game.keyHoldCounters[KeyDown], 1);
+    EXPECT_EQ(game.configCursor, tap);
+    ASSERT_TRUE(RunGameFrame());
+    EXPECT_EQ(game.keyHoldCounters[KeyDown], 0);
+    EXPECT_EQ(game.configCursor, tap);
+  }
+  EXPECT_EQ(game.configCursor, ConfigOk);
+  ShutdownEngine();
+}
+
 TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngineAndASilentSoundIsNamed) {
   WorkingFolder folder;
   WriteTables(DefaultTables());
@@ -101,8 +140,13 @@ TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngineAndASilentSoundIsNam
   EXPECT_EQ(status, 1);
   EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"エラー: 読込に失敗しました")),
             std::string::npos);  // the message box
-  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")),
-            std::string::npos);
+  // What a player needs to mend it: the file, the folder the game looked in, how data is made.
+  const std::string at = std::filesystem::current_path().string();
+  for (const std::string& line :
+       {std::string(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました: image/goal.bmp\n")),
+        reinterpret_cast<const char*>(u8"を探したフォルダ: ") + at + "\n",
+        std::string("scripts/run"), std::string("build/release/play"), std::string("mubgen")})
+    EXPECT_NE(errors.find(line), std::string::npos) << line << " in\n" << errors;
   EXPECT_NE(
       errors.find(reinterpret_cast<const char*>(u8"mub: sound/e0.ogg を読み込めませんでした")),
       std::string::npos)
