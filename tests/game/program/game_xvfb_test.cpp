@@ -1,10 +1,13 @@
-// The game in a real X window (Xvfb, started by the test) playing stage 1-1's stage-clear replay
-// on the generated data in real time. Each present is checked as it happens: exactly one per
-// game frame (the stage frame counter moves by one between presents), never an all-black frame,
-// and never faster than 45 frames per second by the engine's own millisecond clock. How close
-// to 45 it stays depends on the machine's load, so the rate is printed, not asserted: the
-// benchmark measures the cost per frame. No software OpenGL thread may run.
+// The game in a real X window (Xvfb, started by the test) on the generated data, in real time.
+// Stage 1-1's stage-clear replay: each present is checked as it happens: exactly one per game
+// frame (the stage frame counter moves by one between presents), never an all-black frame, and
+// never faster than 45 frames per second by the engine's own millisecond clock. How close to 45
+// it stays depends on the machine's load, so the rate is printed, not asserted: the benchmark
+// measures the cost per frame. No software OpenGL thread may run. And taps of a real key, down
+// and up again between two frames, that the game sees for one frame each.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -18,13 +21,11 @@
 #include "engine.h"
 #include "game/game_entry.h"
 #include "game/game_state.h"
+#include "game/menu_scenes.h"
 #include "game/replay.h"
 #include "generator.h"
 #include "platform/d3d9/d3d9_controls.h"
-#include "replay_compiler.h"
-#include "source_text.h"
 #include "tests/xvfb_support.h"
-#include "type_tables.h"
 
 namespace {
 
@@ -65,16 +66,15 @@ std::vector<std::string> ThreadNames() {
   return names;
 }
 
+// A new data folder, stage replays and all.
 bool WriteGameData(const std::string& folder) {
   std::string message;
   std::vector<std::string> warnings;
-  if (mubgen::GenerateContent(MUB_CONTENT_DIR, folder, message, warnings) != 0) return false;
-  const std::string source = std::string(MUB_CONTENT_DIR) + "/replays/stage00.rpt";
-  auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(source, source),
-                                     mubgen::ReadTypeTables(MUB_CONTENT_DIR, MUB_CONTENT_DIR));
-  std::ofstream(folder + "/replay/00.rp", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return true;
+  return mubgen::GenerateContent(MUB_CONTENT_DIR, folder, message, warnings) == 0;
+}
+
+std::filesystem::path DataFolder() {
+  return std::filesystem::temp_directory_path() / ("mub_xvfb_" + std::to_string(getpid()));
 }
 
 TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondNeverBlack) {
@@ -84,8 +84,7 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
   setenv("DISPLAY", display.c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("mub_xvfb_" + std::to_string(getpid()));
+  const std::filesystem::path folder = DataFolder();
   const std::filesystem::path previous = std::filesystem::current_path();
   ASSERT_TRUE(WriteGameData(folder.string()));
   std::filesystem::current_path(folder);
@@ -118,6 +117,75 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
               presents.size() - 1, elapsed, (presents.size() - 1) * 1000.0 / elapsed);
   for (const std::string& name : threads)
     EXPECT_EQ(name.find("llvmpipe"), std::string::npos) << "a software OpenGL thread: " << name;
+}
+
+// The game's side of the tap test, started by the test below in the data folder on an X server
+// of its own: the configuration screen, focused by xdotool, then five taps of Down, each pressed
+// and released by xdotool between two frames. Exits 0 when each was down in exactly one frame
+// and moved the cursor once, else the number of the first tap that was not.
+TEST(GameXvfbTest, TapEngineSide) {
+  if (!std::getenv("MUB_TAP_SIDE")) GTEST_SKIP() << "runs only as the game's side of the tap test";
+  ASSERT_EQ(StartGame(), 0);
+  game.sceneNumber = SceneConfig;
+  game.configCursor = ConfigArcadeMode;
+  // Focus comes with a re-acquired keyboard: a few frames let it settle before the taps.
+  xvfb::RunCommand("xdotool search --sync --name '^mub ver1.02$' windowfocus --sync 2>&1");
+  for (int frame = 0; frame < 10; ++frame) RunGameFrame();
+  int failed = 0;
+  for (int tap = 1; tap <= 5 && !failed; ++tap) {
+    xvfb::RunCommand("xdotool keydown --delay 0 Down keyup --delay 0 Down 2>&1");
+    usleep(50000);  // the X server's events reach the game's connection before its next look
+    RunGameFrame();
+    const int down = game.keyHoldCounters[KeyDown];
+    const int cursor = game.configCursor;
+    RunGameFrame();
+    if (down != 1 || cursor != tap || game.keyHoldCounters[KeyDown] != 0) {
+      std::fprintf(stderr, "tap %d: Down counted %d, then %d; cursor %d\n", tap, down,
+                   game.keyHoldCounters[KeyDown], cursor);
+      failed = tap;
+    }
+  }
+  ShutdownEngine();
+  std::_Exit(failed);
+}
+
+// Real key events from xdotool (XTEST), each press and release between two frames of the game.
+TEST(GameXvfbTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
+  if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
+      << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  const std::filesystem::path folder = DataFolder();
+  const std::filesystem::path previous = std::filesystem::current_path();
+  ASSERT_TRUE(WriteGameData(folder.string()));
+  pid_t server = 0;
+  const std::string display = xvfb::StartServer(&server);
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  std::filesystem::current_path(folder);
+  const pid_t side = fork();
+  if (side == 0) {
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("MUB_TAP_SIDE", "1", 1);
+    execl("/proc/self/exe", "tap_side", "--gtest_filter=GameXvfbTest.TapEngineSide", nullptr);
+    _exit(127);
+  }
+  std::filesystem::current_path(previous);
+  // A minute for the game to start, take the focus and see five taps, however loaded the machine.
+  int status = -1;
+  bool ended = false;
+  for (int wait = 0; wait < 600 && !ended; ++wait) {
+    usleep(100000);
+    ended = waitpid(side, &status, WNOHANG) == side;
+  }
+  if (!ended) {
+    kill(side, SIGKILL);
+    waitpid(side, nullptr, 0);
+  }
+  xvfb::StopServer(server);
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(ended) << "the game's side did not end within a minute";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the first tap not seen for exactly one frame";
 }
 
 }  // namespace
