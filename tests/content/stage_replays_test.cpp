@@ -93,11 +93,11 @@ Played PlayStoredReplay(const char* path) {
   return p;
 }
 
-std::string MakeNewFolder(const ScratchDir& dir) {
+std::string MakeNewFolder(const TempFolder& dir) {
   std::string message;
   std::vector<std::string> warnings;
-  EXPECT_EQ(mubgen::GenerateContent(SourceDir(), dir.Path(), message, warnings), 0) << message;
-  return dir.Path();
+  EXPECT_EQ(mubgen::GenerateContent(SourceDir(), dir.string(), message, warnings), 0) << message;
+  return dir.string();
 }
 
 }  // namespace
@@ -109,10 +109,10 @@ TEST(StageReplays, TheTableListsEveryStageOnce) {
 }
 
 TEST(StageReplays, EachStageIsClearedAsTheTableSays) {
-  ScratchDir dir("stage_replays");
+  const TempFolder dir("mub_content_stage_replays");
   MakeNewFolder(dir);
   // One process plays them all in a row: a stage attempt must not depend on what ran before.
-  InFolder in(dir.Path());
+  InFolder in(dir.string());
   for (const Expected& e : ReadResults()) {
     SCOPED_TRACE("stage " + std::to_string(e.stage));
     char path[32];
@@ -136,9 +136,9 @@ TEST(StageReplays, ANewFoldersTitlePlaysStageOneOneToItsRecordedScore) {
   };
   constexpr Case kCases[] = {{"R on the menu title", 1, true}, {"attract replay", 0, false}};
   const Expected stageOne = ReadResults().at(0);
-  ScratchDir dir("title_replay");
+  const TempFolder dir("mub_content_title_replay");
   MakeNewFolder(dir);
-  InFolder in(dir.Path());
+  InFolder in(dir.string());
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     StartAtTheTitle();
@@ -169,8 +169,8 @@ TEST(StageReplays, ANewFoldersTitlePlaysStageOneOneToItsRecordedScore) {
 // A player's replays (one earned, one cut short) survive a generator run over their folder byte
 // for byte, a second run as well; the stages without one get the content's.
 TEST(StageReplays, AGeneratorRunNeverReplacesAPlayersReplay) {
-  ScratchDir dir("players_replays");
-  const std::string folder = dir.Path();
+  const TempFolder dir("mub_content_players_replays");
+  const std::string folder = dir.string();
   std::filesystem::create_directories(folder + "/replay");
   const std::pair<const char*, std::string> players[] = {
       {"/replay/00.rp", std::string("player's own replay\0\x01\xff", 22)}, {"/replay/15.rp", ""}};

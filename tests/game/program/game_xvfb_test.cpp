@@ -25,6 +25,7 @@
 #include "game/replay.h"
 #include "generator.h"
 #include "platform/d3d9/d3d9_controls.h"
+#include "tests/temp_folder.h"
 #include "tests/xvfb_support.h"
 
 namespace {
@@ -73,10 +74,6 @@ bool WriteGameData(const std::string& folder) {
   return mubgen::GenerateContent(MUB_CONTENT_DIR, folder, message, warnings) == 0;
 }
 
-std::filesystem::path DataFolder() {
-  return std::filesystem::temp_directory_path() / ("mub_xvfb_" + std::to_string(getpid()));
-}
-
 TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondNeverBlack) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   pid_t server = 0;
@@ -84,10 +81,8 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
   setenv("DISPLAY", display.c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
-  const std::filesystem::path folder = DataFolder();
-  const std::filesystem::path previous = std::filesystem::current_path();
+  const TempFolder folder("mub_xvfb", TempFolder::kEnter);
   ASSERT_TRUE(WriteGameData(folder.string()));
-  std::filesystem::current_path(folder);
 
   ASSERT_EQ(StartGame(), 0);
   ASSERT_TRUE(StartReplayPlayback("replay/00.rp"));
@@ -97,8 +92,6 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   D3D9SetPresentObserver(nullptr);
   const std::vector<std::string> threads = ThreadNames();
   ShutdownEngine();
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(folder);
   xvfb::StopServer(server);
 
   ASSERT_EQ(presents.size(), static_cast<std::size_t>(kFrames));
@@ -154,22 +147,21 @@ TEST(GameXvfbTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
   if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
   ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
       << "xdotool is needed beside Xvfb (scripts/setup installs both)";
-  const std::filesystem::path folder = DataFolder();
-  const std::filesystem::path previous = std::filesystem::current_path();
+  const TempFolder folder("mub_taps");
   ASSERT_TRUE(WriteGameData(folder.string()));
   pid_t server = 0;
   const std::string display = xvfb::StartServer(&server);
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-  std::filesystem::current_path(folder);
+  const std::string where = folder.string();
   const pid_t side = fork();
   if (side == 0) {
+    if (chdir(where.c_str()) != 0) _exit(126);
     setenv("DISPLAY", display.c_str(), 1);
     setenv("SDL_VIDEODRIVER", "x11", 1);
     setenv("MUB_TAP_SIDE", "1", 1);
     execl("/proc/self/exe", "tap_side", "--gtest_filter=GameXvfbTest.TapEngineSide", nullptr);
     _exit(127);
   }
-  std::filesystem::current_path(previous);
   // A minute for the game to start, take the focus and see five taps, however loaded the machine.
   int status = -1;
   bool ended = false;
@@ -182,7 +174,6 @@ TEST(GameXvfbTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
     waitpid(side, nullptr, 0);
   }
   xvfb::StopServer(server);
-  std::filesystem::remove_all(folder);
   ASSERT_TRUE(ended) << "the game's side did not end within a minute";
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the first tap not seen for exactly one frame";
