@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
 
 #include "engine.h"
 #include "game/assets.h"
@@ -74,14 +73,13 @@ void ReportLoadFailure() {
   MessageBoxA(nullptr, "読込に失敗しました", "エラー", MB_OK);
   ShutdownEngine();
   std::error_code error;
-  std::string folder = std::filesystem::current_path(error).string();
-  if (error) folder = "?";
+  const std::filesystem::path folder = std::filesystem::current_path(error);
   std::fprintf(stderr, reinterpret_cast<const char*>(u8"mub: 読込に失敗しました: %s\n"),
                FailedLoadPath());
   std::fprintf(stderr,
                reinterpret_cast<const char*>(
                    u8"mub: データ（data/, image/, sound/, replay/）を探したフォルダ: %s\n"),
-               folder.c_str());
+               error ? "?" : folder.c_str());
   std::fputs(
       reinterpret_cast<const char*>(
           u8"mub: データは scripts/run が build/release/play に作ります。"
