@@ -81,6 +81,9 @@ const Breakage kBreakages[] = {
     {"sounds/music.snd", "G#5 - - -", "H5 - - -", -1, nullptr, "\"H5\" is not a note"},
     {"sounds/music.snd", "pattern A       # A minor, F\n  lead  A4 - C5",
      "pattern A       # A minor, F\n  lead  A4 C5", -1, nullptr, "voice \"lead\" has 31 steps"},
+    {"replays/stage03.rpt", nullptr, nullptr, 0, nullptr, "cannot be read"},
+    {"replays/stage02.rpt", "replay stage 2", "replay stage 5", -1, nullptr,
+     "holds stage 5, not 2"},
 };
 
 int LineOf(const std::string& text, size_t at) {

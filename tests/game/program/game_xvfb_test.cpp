@@ -7,7 +7,11 @@
 // Then, in a process of its own on a second server, the program's window carries the icon drawn
 // in content/, and with the configuration's window mode at full screen the 640 x 480 picture
 // fills the 1024 x 768 screen, and is a 640 x 480 window again once back in window mode.
+// And taps of a real key, down and up again between two frames, that the game sees for one
+// frame each.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -23,6 +27,7 @@
 #include "game/data_files.h"
 #include "game/game_entry.h"
 #include "game/game_state.h"
+#include "game/menu_scenes.h"
 #include "game/replay.h"
 #include "generator.h"
 #include "host/window_system.h"
@@ -33,7 +38,6 @@
 #include "sprite_sheets.h"
 #include "tests/temp_folder.h"
 #include "tests/xvfb_support.h"
-#include "type_tables.h"
 
 namespace {
 
@@ -74,16 +78,11 @@ std::vector<std::string> ThreadNames() {
   return names;
 }
 
+// A new data folder, stage replays and all.
 bool WriteGameData(const std::string& folder) {
   std::string message;
   std::vector<std::string> warnings;
-  if (mubgen::GenerateContent(MUB_CONTENT_DIR, folder, message, warnings) != 0) return false;
-  const std::string source = std::string(MUB_CONTENT_DIR) + "/replays/stage00.rpt";
-  auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(source, source),
-                                     mubgen::ReadTypeTables(MUB_CONTENT_DIR, MUB_CONTENT_DIR));
-  std::ofstream(folder + "/replay/00.rp", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return true;
+  return mubgen::GenerateContent(MUB_CONTENT_DIR, folder, message, warnings) == 0;
 }
 
 TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondNeverBlack) {
@@ -214,6 +213,73 @@ TEST(GameXvfbWindowSide, IconAndFullScreen) {
             std::string::npos);
 
   ShutdownEngine();
+}
+
+// The game's side of the tap test, started by the test below in the data folder on an X server
+// of its own: the configuration screen, focused by xdotool, then five taps of Down, each pressed
+// and released by xdotool between two frames. Exits 0 when each was down in exactly one frame
+// and moved the cursor once, else the number of the first tap that was not.
+TEST(GameXvfbTest, TapEngineSide) {
+  if (!std::getenv("MUB_TAP_SIDE")) GTEST_SKIP() << "runs only as the game's side of the tap test";
+  ASSERT_EQ(StartGame(), 0);
+  game.sceneNumber = SceneConfig;
+  game.configCursor = ConfigArcadeMode;
+  // Focus comes with a re-acquired keyboard: a few frames let it settle before the taps.
+  xvfb::RunCommand("xdotool search --sync --name '^mub ver1.02$' windowfocus --sync 2>&1");
+  for (int frame = 0; frame < 10; ++frame) RunGameFrame();
+  int failed = 0;
+  for (int tap = 1; tap <= 5 && !failed; ++tap) {
+    xvfb::RunCommand("xdotool keydown --delay 0 Down keyup --delay 0 Down 2>&1");
+    usleep(50000);  // the X server's events reach the game's connection before its next look
+    RunGameFrame();
+    const int down = game.keyHoldCounters[KeyDown];
+    const int cursor = game.configCursor;
+    RunGameFrame();
+    if (down != 1 || cursor != tap || game.keyHoldCounters[KeyDown] != 0) {
+      std::fprintf(stderr, "tap %d: Down counted %d, then %d; cursor %d\n", tap, down,
+                   game.keyHoldCounters[KeyDown], cursor);
+      failed = tap;
+    }
+  }
+  ShutdownEngine();
+  std::_Exit(failed);
+}
+
+// Real key events from xdotool (XTEST), each press and release between two frames of the game.
+TEST(GameXvfbTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
+  if (!xvfb::IsOnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  ASSERT_TRUE(xvfb::IsOnPath("xdotool"))
+      << "xdotool is needed beside Xvfb (scripts/setup installs both)";
+  const TempFolder folder("mub_taps");
+  ASSERT_TRUE(WriteGameData(folder.string()));
+  pid_t server = 0;
+  const std::string display = xvfb::StartServer(&server);
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  const std::string where = folder.string();
+  const pid_t side = fork();
+  if (side == 0) {
+    if (chdir(where.c_str()) != 0) _exit(126);
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("MUB_TAP_SIDE", "1", 1);
+    execl("/proc/self/exe", "tap_side", "--gtest_filter=GameXvfbTest.TapEngineSide", nullptr);
+    _exit(127);
+  }
+  // A minute for the game to start, take the focus and see five taps, however loaded the machine.
+  int status = -1;
+  bool ended = false;
+  for (int wait = 0; wait < 600 && !ended; ++wait) {
+    usleep(100000);
+    ended = waitpid(side, &status, WNOHANG) == side;
+  }
+  if (!ended) {
+    kill(side, SIGKILL);
+    waitpid(side, nullptr, 0);
+  }
+  xvfb::StopServer(server);
+  ASSERT_TRUE(ended) << "the game's side did not end within a minute";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the first tap not seen for exactly one frame";
 }
 
 }  // namespace
