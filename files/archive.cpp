@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "files/win32_file.h"
+#include "system/little_endian.h"
 #include "system/text_helpers.h"
 #include "system/tracked_memory.h"
 
@@ -21,11 +22,7 @@ std::uint8_t RotateLeft(std::uint8_t v, int bits) {
   return static_cast<std::uint8_t>((v << bits) | (v >> (8 - bits)));
 }
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-}
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-FILETIME LeTime(const std::uint8_t* p) { return FILETIME{Le32(p), Le32(p + 4)}; }
+FILETIME LeTime(const std::uint8_t* p) { return FILETIME{ReadLittle32(p), ReadLittle32(p + 4)}; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -37,7 +34,8 @@ bool ReadDirEntry(const ArchiveRecord* record, std::uint32_t dirOffset, ArchiveD
   const std::uint64_t at = std::uint64_t{record->dirTableOffset} + dirOffset;
   if (!InHeadBlock(record, at, kArchiveDirEntrySize)) return false;
   const std::uint8_t* p = record->headBlock + at;
-  *dir = ArchiveDirEntry{Le32(p), Le32(p + 4), Le32(p + 8), Le32(p + 12)};
+  *dir = ArchiveDirEntry{ReadLittle32(p), ReadLittle32(p + 4), ReadLittle32(p + 8),
+                         ReadLittle32(p + 12)};
   return InHeadBlock(record, std::uint64_t{record->fileTableOffset} + dir->firstEntryOffset,
                      std::uint64_t{dir->entryCount} * ArchiveFileEntrySize(record->version));
 }
@@ -48,14 +46,14 @@ void ReadFileEntry(const ArchiveRecord* record, const ArchiveDirEntry& dir, std:
   const std::uint32_t size = ArchiveFileEntrySize(record->version);
   const std::uint8_t* p = record->headBlock + record->fileTableOffset + dir.firstEntryOffset +
                           std::uint64_t{index} * size;
-  entry->nameOffset = Le32(p);
-  entry->attributes = Le32(p + 4);
+  entry->nameOffset = ReadLittle32(p);
+  entry->attributes = ReadLittle32(p + 4);
   entry->creationTime = LeTime(p + 8);
   entry->unusedTime = LeTime(p + 16);
   entry->lastWriteTime = LeTime(p + 24);
-  entry->dataOffset = Le32(p + 32);
-  entry->dataSize = Le32(p + 36);
-  entry->packedSize = size >= 44 ? Le32(p + 40) : kArchivePlain;
+  entry->dataOffset = ReadLittle32(p + 32);
+  entry->dataSize = ReadLittle32(p + 36);
+  entry->packedSize = size >= 44 ? ReadLittle32(p + 40) : kArchivePlain;
 }
 
 // The parts of a name table entry, when the whole entry and its stored name lie in the head block.
@@ -63,8 +61,8 @@ bool ReadNameEntry(const ArchiveRecord* record, std::uint32_t nameOffset, std::u
                    std::uint16_t* checkSum, const std::uint8_t** form, const char** stored) {
   if (!InHeadBlock(record, nameOffset, 4)) return false;
   const std::uint8_t* p = record->headBlock + nameOffset;
-  *units = Le16(p);
-  *checkSum = Le16(p + 2);
+  *units = ReadLittle16(p);
+  *checkSum = ReadLittle16(p + 2);
   const std::uint64_t formAt = std::uint64_t{nameOffset} + 4;
   if (*units == 0 || !InHeadBlock(record, formAt, std::uint64_t{*units} * 4)) return false;
   *form = record->headBlock + formAt;
@@ -98,15 +96,15 @@ void CompletePendingLoad(ArchiveRecord* record) {
 // The header's bytes must all lie inside the archive: 24, or 28 from version 4.
 bool ParseHeader(ArchiveRecord* record, const std::uint8_t* header, std::uint32_t archiveSize) {
   if (archiveSize < kArchiveHeaderSize ||
-      (Le16(header + 2) >= 4 && archiveSize < kArchiveHeaderSize + 4))
+      (ReadLittle16(header + 2) >= 4 && archiveSize < kArchiveHeaderSize + 4))
     return false;
-  record->version = Le16(header + 2);
-  record->headBlockSize = Le32(header + 4);
-  record->dataAreaOffset = Le32(header + 8);
-  record->headBlockOffset = Le32(header + 12);
-  record->fileTableOffset = Le32(header + 16);
-  record->dirTableOffset = Le32(header + 20);
-  record->codePage = record->version >= 4 ? Le32(header + 24) : 0;
+  record->version = ReadLittle16(header + 2);
+  record->headBlockSize = ReadLittle32(header + 4);
+  record->dataAreaOffset = ReadLittle32(header + 8);
+  record->headBlockOffset = ReadLittle32(header + 12);
+  record->fileTableOffset = ReadLittle32(header + 16);
+  record->dirTableOffset = ReadLittle32(header + 20);
+  record->codePage = record->version >= 4 ? ReadLittle32(header + 24) : 0;
   record->codePageKind = ArchiveCodePageKind(record->codePage);
   record->imageSize = archiveSize;
   const std::uint64_t headerSize =
@@ -315,8 +313,8 @@ int OpenArchiveStreamed(ArchiveRecord* record, const char* path, const char* key
         header[1] != 'V')
       return fail();
   }
-  if (Le16(header + 2) > kArchiveNewestVersion) return fail();
-  const std::uint32_t rest = Le16(header + 2) >= 4 ? 20 : 16;
+  if (ReadLittle16(header + 2) > kArchiveNewestVersion) return fail();
+  const std::uint32_t rest = ReadLittle16(header + 2) >= 4 ? 20 : 16;
   if (ReadArchiveBytes(8, file, header + 8, rest, record->key) != rest ||
       !ParseHeader(record, header, fileSize))
     return fail();

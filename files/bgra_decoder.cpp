@@ -3,14 +3,7 @@
 #include <cstring>
 
 #include "files/image_loader.h"
-
-namespace {
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-}
-
-}  // namespace
+#include "system/little_endian.h"
 
 int DecodeBGRAStream(StreamRecord* stream, StandardImage* image) {
   const std::int64_t streamSize = MeasureStream(stream);
@@ -18,9 +11,9 @@ int DecodeBGRAStream(StreamRecord* stream, StandardImage* image) {
   if (streamSize < 16 || ReadStreamBytes(stream, header, 16) != 16 ||
       std::memcmp(header, "BGRA", 4) != 0)
     return -1;
-  const std::uint32_t channels = Le32(header + 4);
-  const auto width = static_cast<std::int32_t>(Le32(header + 8));
-  const auto height = static_cast<std::int32_t>(Le32(header + 12));
+  const std::uint32_t channels = ReadLittle32(header + 4);
+  const auto width = static_cast<std::int32_t>(ReadLittle32(header + 8));
+  const auto height = static_cast<std::int32_t>(ReadLittle32(header + 12));
   if ((channels != 0x08080808 && channels != 0x10101010) || width <= 0 || height <= 0) return -1;
   const int bytesPerChannel = channels == 0x10101010 ? 2 : 1;
   // Sizes are checked in 64 bits against what the stream holds before anything is allocated.

@@ -5,6 +5,7 @@
 
 #include "files/image_loader.h"
 #include "platform/win32/gdi_dib.h"
+#include "system/little_endian.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
 
@@ -16,11 +17,6 @@ constexpr std::uint32_t kCompressionRle4 = 2;
 constexpr std::uint32_t kCompressionBitFields = 3;
 constexpr std::uint32_t kFileHeaderSize = 14;
 constexpr std::uint32_t kInfoHeaderSize = 40;
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-}
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 struct BmpInfo {
   std::uint32_t headerSize;
@@ -144,20 +140,20 @@ int DecodeBMPStream(StreamRecord* stream, StandardImage* image) {
   if (streamSize < 0 || ReadStreamBytes(stream, fileHeader, kFileHeaderSize) != kFileHeaderSize)
     return -1;
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return -1;
-  const std::uint32_t dataOffset = Le32(fileHeader + 10);
+  const std::uint32_t dataOffset = ReadLittle32(fileHeader + 10);
 
   std::uint8_t header[124];
   if (ReadStreamBytes(stream, header, 4) != 4) return -1;
   BmpInfo info{};
-  info.headerSize = Le32(header);
+  info.headerSize = ReadLittle32(header);
   if (!HeaderSizeKnown(info.headerSize) ||
       ReadStreamBytes(stream, header + 4, info.headerSize - 4) != info.headerSize - 4)
     return -1;
-  info.width = static_cast<std::int32_t>(Le32(header + 4));
-  info.height = static_cast<std::int32_t>(Le32(header + 8));
-  info.bitCount = Le16(header + 14);
-  info.compression = Le32(header + 16);
-  info.colorsUsed = Le32(header + 32);
+  info.width = static_cast<std::int32_t>(ReadLittle32(header + 4));
+  info.height = static_cast<std::int32_t>(ReadLittle32(header + 8));
+  info.bitCount = ReadLittle16(header + 14);
+  info.compression = ReadLittle32(header + 16);
+  info.colorsUsed = ReadLittle32(header + 32);
 
   const bool paletted = info.bitCount == 1 || info.bitCount == 4 || info.bitCount == 8;
   const bool direct = info.bitCount == 16 || info.bitCount == 24 || info.bitCount == 32;

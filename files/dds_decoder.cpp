@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "files/image_loader.h"
+#include "system/little_endian.h"
 
 namespace {
 
@@ -40,10 +41,6 @@ constexpr std::uint32_t kCapsComplex = 0x8;
 constexpr std::uint32_t kCapsMipMap = 0x400000;
 constexpr std::uint32_t kMipLevelMax = 32;
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-}
-
 constexpr std::uint32_t FourCC(const char (&s)[5]) {
   return static_cast<std::uint8_t>(s[0]) | (static_cast<std::uint8_t>(s[1]) << 8) |
          (static_cast<std::uint8_t>(s[2]) << 16) |
@@ -59,15 +56,15 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image) {
   if (streamSize < 128 || ReadStreamBytes(stream, magic, 4) != 4 ||
       std::memcmp(magic, "DDS", 3) != 0 || ReadStreamBytes(stream, h, 124) != 124)
     return -1;
-  const std::uint32_t flags = Le32(h + 4);
-  const std::uint32_t height = Le32(h + 8);
-  const std::uint32_t width = Le32(h + 12);
-  const std::uint32_t pitch = Le32(h + 16);
-  const std::uint32_t mipCount = Le32(h + 24);
-  const std::uint32_t pixelFlags = Le32(h + 76);
-  const std::uint32_t fourCC = Le32(h + 80);
-  const std::uint32_t bitCount = Le32(h + 84);
-  const std::uint32_t caps = Le32(h + 104);
+  const std::uint32_t flags = ReadLittle32(h + 4);
+  const std::uint32_t height = ReadLittle32(h + 8);
+  const std::uint32_t width = ReadLittle32(h + 12);
+  const std::uint32_t pitch = ReadLittle32(h + 16);
+  const std::uint32_t mipCount = ReadLittle32(h + 24);
+  const std::uint32_t pixelFlags = ReadLittle32(h + 76);
+  const std::uint32_t fourCC = ReadLittle32(h + 80);
+  const std::uint32_t bitCount = ReadLittle32(h + 84);
+  const std::uint32_t caps = ReadLittle32(h + 104);
   if (width == 0 || height == 0 || width > 0x8000 || height > 0x8000) return -1;
 
   ColorFormat format{};
@@ -93,8 +90,8 @@ int DecodeDDSStream(StreamRecord* stream, StandardImage* image) {
     if (!haveFormat) return -1;
   } else if (pixelFlags & kPixelRGB) {
     if (bitCount != 16 && bitCount != 24 && bitCount != 32) return -1;
-    MakeColorFormatFromMasks(&format, static_cast<int>(bitCount), Le32(h + 88), Le32(h + 92),
-                             Le32(h + 96), Le32(h + 100));
+    MakeColorFormatFromMasks(&format, static_cast<int>(bitCount), ReadLittle32(h + 88),
+                             ReadLittle32(h + 92), ReadLittle32(h + 96), ReadLittle32(h + 100));
   } else if (!haveFormat) {
     return -1;
   }

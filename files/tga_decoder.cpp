@@ -3,14 +3,13 @@
 #include <cstring>
 
 #include "files/image_loader.h"
+#include "system/little_endian.h"
 #include "system/tracked_memory.h"
 
 namespace {
 
 constexpr std::int32_t kTgaSideMax = 8192;
 constexpr std::int64_t kFooterSize = 26;
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 // Expands run-length packets of `unit`-byte values into `count` values. False when the data ends
 // first; a packet that runs past the image is cut at its end.
@@ -57,16 +56,17 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
   const int idLength = h[0];
   const int mapType = h[1];
   const int type = h[2];
-  const int mapFirst = Le16(h + 3);
-  const int mapLength = Le16(h + 5);
+  const int mapFirst = ReadLittle16(h + 3);
+  const int mapLength = ReadLittle16(h + 5);
   const int mapEntryBits = h[7];
-  const std::int32_t width = Le16(h + 12);
-  const std::int32_t height = Le16(h + 14);
+  const std::int32_t width = ReadLittle16(h + 12);
+  const std::int32_t height = ReadLittle16(h + 14);
   const int pixelBits = h[16];
   const int descriptor = h[17];
   const bool mapped = type == 1 || type == 9;
   const bool runLength = type == 9 || type == 10;
-  if (!(mapped || type == 2 || type == 10) || Le16(h + 8) != 0 || Le16(h + 10) != 0) return -1;
+  if (!(mapped || type == 2 || type == 10) || ReadLittle16(h + 8) != 0 || ReadLittle16(h + 10) != 0)
+    return -1;
   if (width <= 0 || height <= 0 || width > kTgaSideMax || height > kTgaSideMax) return -1;
   const int depth = mapped ? mapEntryBits : pixelBits;
   if (depth != 16 && depth != 24 && depth != 32) return -1;

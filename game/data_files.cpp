@@ -8,25 +8,12 @@
 #include <string>
 
 #include "engine.h"
+#include "game/byte_fields.h"
 
 namespace {
 
 constexpr const char* kConfigPath = "data/config.dat";
 constexpr const char* kSavePath = "data/save.sdt";
-
-std::int32_t ReadInt32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-}
-
-void WriteInt32(std::uint8_t* p, std::int32_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
 
 // File order left, top, right, bottom in cell pixels; memory order left, right, top, bottom
 // relative to the cell's centre.

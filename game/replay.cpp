@@ -5,33 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "game/byte_fields.h"
 #include "game/data_files.h"
 #include "game/game_state.h"
 #include "game/play_scene.h"
 #include "game/sound.h"
 
 namespace {
-
-std::int32_t ReadInt32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-}
-
-std::int16_t ReadInt16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
-
-void WriteInt32(std::uint8_t* p, std::int32_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void WriteInt16(std::uint8_t* p, std::int16_t value) {
-  const auto v = static_cast<std::uint16_t>(value);
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 void SetReplayPath(const char* path) {
   std::snprintf(game.replayPath.data(), game.replayPath.size(), "%s", path);

@@ -16,14 +16,6 @@ constexpr std::int32_t kLargestAcmBlock = 1 << 22;
 // The standby stream converts ahead only when it lags its target by more than this.
 constexpr std::int32_t kStandbyLag = 10240;
 
-std::uint16_t Little16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Little32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 WAVEFORMATEX* SourceFormat(SoundDecoderRecord* decoder) {
   return reinterpret_cast<WAVEFORMATEX*>(decoder->acm.sourceFormat);
 }
@@ -138,14 +130,7 @@ int OpenWaveAcmDecoder(SoundDecoderRecord* decoder) {
   std::uint8_t* chunk = ReadWaveFormatChunk(decoder, streamSize);
   if (chunk == nullptr) return -1;
   const std::int32_t chunkSize = decoder->formatSize;
-  WAVEFORMATEX format{};
-  format.wFormatTag = Little16(chunk);
-  format.nChannels = Little16(chunk + 2);
-  format.nSamplesPerSec = Little32(chunk + 4);
-  format.nAvgBytesPerSec = Little32(chunk + 8);
-  format.nBlockAlign = Little16(chunk + 12);
-  format.wBitsPerSample = Little16(chunk + 14);
-  format.cbSize = Little16(chunk + 16);
+  WAVEFORMATEX format = ReadWaveFormatFields(chunk);
   if (chunkSize == 16 && format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels != 0) {
     format.cbSize = 0;
     format.wBitsPerSample = static_cast<WORD>(format.nBlockAlign / format.nChannels * 8);

@@ -10,13 +10,10 @@
 
 #include "media/dshow_framework.h"
 #include "media/dshow_renderer.h"
+#include "system/little_endian.h"
 
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 bool IsTag(const std::uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
 struct AviParse {
@@ -38,8 +35,8 @@ bool ParseStreamHeader(AviParse& parse, std::uint64_t at, std::uint32_t size) {
   if (size < sizeof(header) || !parse.read(parse.context, at, header, sizeof(header))) return false;
   if (IsTag(header, "vids") && parse.videoStream < 0) {
     parse.videoStream = parse.streamCount;
-    parse.scale = Le32(header + 20);
-    parse.rate = Le32(header + 24);
+    parse.scale = ReadLittle32(header + 20);
+    parse.rate = ReadLittle32(header + 24);
   }
   ++parse.streamCount;
   return true;
@@ -49,9 +46,9 @@ bool ParseStreamFormat(AviParse& parse, std::uint64_t at, std::uint32_t size) {
   if (parse.videoStream != parse.streamCount - 1 || parse.haveFormat) return true;
   std::uint8_t bitmap[40];
   if (size < sizeof(bitmap) || !parse.read(parse.context, at, bitmap, sizeof(bitmap))) return false;
-  const std::int32_t width = static_cast<std::int32_t>(Le32(bitmap + 4));
-  const std::int32_t height = static_cast<std::int32_t>(Le32(bitmap + 8));
-  if (Le16(bitmap + 14) != 24 || Le32(bitmap + 16) != 0) return false;
+  const std::int32_t width = static_cast<std::int32_t>(ReadLittle32(bitmap + 4));
+  const std::int32_t height = static_cast<std::int32_t>(ReadLittle32(bitmap + 8));
+  if (ReadLittle16(bitmap + 14) != 24 || ReadLittle32(bitmap + 16) != 0) return false;
   if (width <= 0 || width > 16384 || height == 0 || height < -16384 || height > 16384) return false;
   parse.index->width = width;
   parse.index->height = height;
@@ -68,7 +65,7 @@ bool ParseChunks(AviParse& parse, std::uint64_t begin, std::uint64_t end, int de
   while (at + 8 <= end) {
     std::uint8_t head[12];
     if (!parse.read(parse.context, at, head, 8)) return false;
-    const std::uint32_t size = Le32(head + 4);
+    const std::uint32_t size = ReadLittle32(head + 4);
     const std::uint64_t data = at + 8;
     if (data + size > end) return false;
     if (IsTag(head, "LIST")) {
@@ -77,7 +74,7 @@ bool ParseChunks(AviParse& parse, std::uint64_t begin, std::uint64_t end, int de
     } else if (IsTag(head, "avih")) {
       std::uint8_t main[4];
       if (size >= 4 && parse.read(parse.context, data, main, 4))
-        parse.microsecondsPerFrame = Le32(main);
+        parse.microsecondsPerFrame = ReadLittle32(main);
     } else if (IsTag(head, "strh")) {
       if (!ParseStreamHeader(parse, data, size)) return false;
     } else if (IsTag(head, "strf")) {
@@ -102,7 +99,8 @@ int ParseAviMovieIndex(AviReadAt read, void* context, std::uint64_t fileSize,
   std::uint8_t riff[12];
   if (fileSize < 12 || !read(context, 0, riff, 12)) return -1;
   if (!IsTag(riff, "RIFF") || !IsTag(riff + 8, "AVI ")) return -1;
-  const std::uint64_t end = std::min<std::uint64_t>(fileSize, 8 + std::uint64_t{Le32(riff + 4)});
+  const std::uint64_t end =
+      std::min<std::uint64_t>(fileSize, 8 + std::uint64_t{ReadLittle32(riff + 4)});
   AviParse parse{read, context, fileSize, index};
   if (!ParseChunks(parse, 12, end, 0) || !parse.haveFormat) {
     *index = AviMovieIndex{};

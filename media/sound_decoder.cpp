@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "system/little_endian.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
 
@@ -36,10 +37,6 @@ void ReleaseKindState(SoundDecoderRecord* decoder) {
       break;
     default: break;
   }
-}
-
-void PutLittleEndian32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 }  // namespace
@@ -246,13 +243,13 @@ int BuildWaveFileImage(void** image, int* bytes, const void* format, int formatB
   }
   std::uint8_t* p = block;
   std::memcpy(p, "RIFF", 4);
-  PutLittleEndian32(p + 4, static_cast<std::uint32_t>(total - 8));
+  WriteLittle32(p + 4, static_cast<std::uint32_t>(total - 8));
   std::memcpy(p + 8, "WAVEfmt ", 8);
-  PutLittleEndian32(p + 16, static_cast<std::uint32_t>(formatBytes));
+  WriteLittle32(p + 16, static_cast<std::uint32_t>(formatBytes));
   if (formatBytes > 0) std::memcpy(p + 20, format, static_cast<std::size_t>(formatBytes));
   p += 20 + formatBytes;
   std::memcpy(p, "data", 4);
-  PutLittleEndian32(p + 4, static_cast<std::uint32_t>(dataBytes));
+  WriteLittle32(p + 4, static_cast<std::uint32_t>(dataBytes));
   if (dataBytes > 0) std::memcpy(p + 8, data, static_cast<std::size_t>(dataBytes));
   *image = block;
   *bytes = static_cast<int>(total);

@@ -5,9 +5,11 @@
 
 #include "media/media.h"
 #include "media/sound_system.h"
+#include "media/wave_chunks.h"
 #include "platform/win32/file.h"
 #include "system/engine_handle.h"
 #include "system/host_call_table.h"
+#include "system/little_endian.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -92,10 +94,6 @@ void ReleaseSlot(Record** slots, EngineHandleKind& kind, int slot) {
   int mark = kind.liveCount == 0 ? 0 : kind.highWater;
   while (mark > 0 && slots[mark - 1] == nullptr) --mark;
   kind.highWater = mark;
-}
-
-void PutLittleEndian(std::uint8_t*& p, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) *p++ = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Writes `bytes` of queued PCM, then silence, into the ring at the write position.
@@ -236,24 +234,22 @@ int ReleasePendingMusic() {
 int FinishSoundCaptureFile() {
   if (!remnants.capturing) return -1;
   const std::uint32_t dataBytes = 4u * static_cast<std::uint32_t>(remnants.capturedSamples);
+  // 44.1 kHz 16-bit stereo, with the 18-byte format body.
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = 44100;
+  format.nAvgBytesPerSec = 176400;
+  format.nBlockAlign = 4;
+  format.wBitsPerSample = 16;
   std::uint8_t header[46];
-  std::uint8_t* p = header;
-  std::memcpy(p, "RIFF", 4);
-  p += 4;
-  PutLittleEndian(p, dataBytes + 38, 4);
-  std::memcpy(p, "WAVEfmt ", 8);
-  p += 8;
-  PutLittleEndian(p, 18, 4);
-  PutLittleEndian(p, WAVE_FORMAT_PCM, 2);
-  PutLittleEndian(p, 2, 2);
-  PutLittleEndian(p, 44100, 4);
-  PutLittleEndian(p, 176400, 4);
-  PutLittleEndian(p, 4, 2);
-  PutLittleEndian(p, 16, 2);
-  PutLittleEndian(p, 0, 2);
-  std::memcpy(p, "data", 4);
-  p += 4;
-  PutLittleEndian(p, dataBytes, 4);
+  std::memcpy(header, "RIFF", 4);
+  WriteLittle32(header + 4, dataBytes + 38);
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  WriteLittle32(header + 16, 18);
+  WriteWaveFormatFields(format, header + 20);
+  std::memcpy(header + 38, "data", 4);
+  WriteLittle32(header + 42, dataBytes);
   SetFilePointer(remnants.captureFile, 0, nullptr, 0);
   DWORD written = 0;
   WriteFile(remnants.captureFile, header, sizeof header, &written, nullptr);

@@ -7,6 +7,7 @@
 
 #include "media/media.h"
 #include "media/sound_system.h"
+#include "media/wave_chunks.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
@@ -62,21 +63,6 @@ bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
          a.cbSize == b.cbSize;
 }
 
-void PutLittle(std::uint8_t* p, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// The 18 bytes of a format as a WAV file stores them.
-void StoreFormat(const WAVEFORMATEX& format, std::uint8_t* out) {
-  PutLittle(out, format.wFormatTag, 2);
-  PutLittle(out + 2, format.nChannels, 2);
-  PutLittle(out + 4, format.nSamplesPerSec, 4);
-  PutLittle(out + 8, format.nAvgBytesPerSec, 4);
-  PutLittle(out + 12, format.nBlockAlign, 2);
-  PutLittle(out + 14, format.wBitsPerSample, 2);
-  PutLittle(out + 16, format.cbSize, 2);
-}
-
 std::int32_t RingBytes(const WAVEFORMATEX& format) {
   const std::int32_t block = format.nBlockAlign;
   const std::int32_t second = static_cast<std::int32_t>(format.nAvgBytesPerSec & 0xFFFFFF);
@@ -127,7 +113,7 @@ int DecodeEntryToImage(const StreamRecord* stream, StreamSoundEntry* entry) {
     return -1;
   }
   std::uint8_t stored[18];
-  StoreFormat(format, stored);
+  WriteWaveFormatFields(format, stored);
   result = BuildWaveFileImage(&entry->image, &entry->imageSize, stored, 18, pcm, pcmBytes);
   TrackedFree(pcm);
   return result;

@@ -6,6 +6,7 @@
 
 #include "media/sound_decoder.h"
 #include "media/wave_chunks.h"
+#include "system/little_endian.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -17,14 +18,6 @@ struct ChunkHeader {
   char id[4];
   std::uint32_t size;
 };
-
-std::uint16_t Little16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Little32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 std::size_t ReadBytes(SoundDecoderRecord* decoder, void* buffer, std::size_t bytes) {
   return decoder->stream.ops.read(buffer, 1, bytes, decoder->stream.handle);
@@ -38,7 +31,7 @@ bool ReadChunkHeader(SoundDecoderRecord* decoder, ChunkHeader* header) {
   std::uint8_t raw[8];
   if (ReadBytes(decoder, raw, 8) != 8) return false;
   std::memcpy(header->id, raw, 4);
-  header->size = Little32(raw + 4);
+  header->size = ReadLittle32(raw + 4);
   return true;
 }
 
@@ -99,6 +92,28 @@ std::uint8_t* ReadWaveFormatChunk(SoundDecoderRecord* decoder, std::int32_t stre
   return chunk;
 }
 
+WAVEFORMATEX ReadWaveFormatFields(const std::uint8_t* chunk) {
+  WAVEFORMATEX format{};
+  format.wFormatTag = ReadLittle16(chunk);
+  format.nChannels = ReadLittle16(chunk + 2);
+  format.nSamplesPerSec = ReadLittle32(chunk + 4);
+  format.nAvgBytesPerSec = ReadLittle32(chunk + 8);
+  format.nBlockAlign = ReadLittle16(chunk + 12);
+  format.wBitsPerSample = ReadLittle16(chunk + 14);
+  format.cbSize = ReadLittle16(chunk + 16);
+  return format;
+}
+
+void WriteWaveFormatFields(const WAVEFORMATEX& format, std::uint8_t* out) {
+  WriteLittle16(out, format.wFormatTag);
+  WriteLittle16(out + 2, format.nChannels);
+  WriteLittle32(out + 4, format.nSamplesPerSec);
+  WriteLittle32(out + 8, format.nAvgBytesPerSec);
+  WriteLittle16(out + 12, format.nBlockAlign);
+  WriteLittle16(out + 14, format.wBitsPerSample);
+  WriteLittle16(out + 16, format.cbSize);
+}
+
 bool FindWaveDataChunk(SoundDecoderRecord* decoder, std::int32_t streamSize,
                        std::uint32_t* dataSize) {
   ChunkHeader header;
@@ -117,14 +132,7 @@ int OpenWavePcmDecoder(SoundDecoderRecord* decoder) {
   const std::int32_t streamSize = GetDecoderStreamSize(decoder);
   std::uint8_t* chunk = ReadWaveFormatChunk(decoder, streamSize);
   if (chunk == nullptr) return -1;
-  WAVEFORMATEX format{};
-  format.wFormatTag = Little16(chunk);
-  format.nChannels = Little16(chunk + 2);
-  format.nSamplesPerSec = Little32(chunk + 4);
-  format.nAvgBytesPerSec = Little32(chunk + 8);
-  format.nBlockAlign = Little16(chunk + 12);
-  format.wBitsPerSample = Little16(chunk + 14);
-  format.cbSize = Little16(chunk + 16);
+  WAVEFORMATEX format = ReadWaveFormatFields(chunk);
   const std::int32_t formatSize = decoder->formatSize;
   TrackedFree(chunk);
   if (format.wFormatTag != WAVE_FORMAT_PCM) return -1;

@@ -1,4 +1,4 @@
-// Helpers of the content tests: a scratch folder, a copy of the shipped sources, file reads.
+// Helpers of the content tests: a copy of the shipped sources, file reads.
 #pragma once
 
 #include <cstdint>
@@ -8,28 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
+
 namespace content_test {
 
 inline std::string SourceDir() { return MUB_CONTENT_DIR; }
-
-// A fresh folder under the system's temporary folder, removed when the object goes away.
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& name) {
-    path_ = std::filesystem::temp_directory_path() /
-            ("mub_content_" + name + "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string Path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

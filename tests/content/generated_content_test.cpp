@@ -36,19 +36,19 @@ const mubgen::GeneratedContent& Content() {
 }  // namespace
 
 TEST(GeneratedContent, TwoRunsWriteIdenticalFiles) {
-  ScratchDir a("run_a"), b("run_b");
+  const TempFolder a("mub_content_run_a"), b("mub_content_run_b");
   std::string message;
   std::vector<std::string> warnings;
-  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), a.Path(), message, warnings), 0) << message;
-  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), b.Path(), message, warnings), 0) << message;
-  auto first = ReadTree(a.Path()), second = ReadTree(b.Path());
+  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), a.string(), message, warnings), 0) << message;
+  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), b.string(), message, warnings), 0) << message;
+  auto first = ReadTree(a.string()), second = ReadTree(b.string());
   ASSERT_EQ(first.size(), second.size());
   for (const auto& [path, bytes] : first) {
     SCOPED_TRACE(path);
     ASSERT_TRUE(second.count(path));
     EXPECT_TRUE(bytes == second[path]);
   }
-  EXPECT_TRUE(std::filesystem::is_directory(a.Path() + "/replay"));
+  EXPECT_TRUE(std::filesystem::is_directory(a.string() + "/replay"));
 }
 
 TEST(GeneratedContent, ShippedSourcesGiveNoWarnings) {

@@ -89,9 +89,9 @@ int LineOf(const std::string& text, size_t at) {
 TEST(RefusedSources, EachBreakageIsRefusedWithFileAndLine) {
   for (const Breakage& b : kBreakages) {
     SCOPED_TRACE(std::string(b.file) + ": " + (b.find ? b.find : "(deleted)"));
-    ScratchDir dir("refused");
-    CopySources(dir.Path());
-    std::string path = dir.Path() + "/" + b.file;
+    const TempFolder dir("mub_content_refused");
+    CopySources(dir.string());
+    std::string path = dir.string() + "/" + b.file;
     int expectedLine = b.line;
     if (b.find) {
       std::string text = ReadFileText(path);
@@ -111,9 +111,9 @@ TEST(RefusedSources, EachBreakageIsRefusedWithFileAndLine) {
     } else {
       std::filesystem::remove(path);
     }
-    std::string shown = dir.Path() + "/" + (b.shownFile ? b.shownFile : b.file);
+    std::string shown = dir.string() + "/" + (b.shownFile ? b.shownFile : b.file);
     try {
-      mubgen::BuildContent(dir.Path());
+      mubgen::BuildContent(dir.string());
       ADD_FAILURE() << "not refused";
     } catch (const mubgen::ContentError& e) {
       EXPECT_EQ(e.file, shown);
@@ -127,19 +127,19 @@ TEST(RefusedSources, EachBreakageIsRefusedWithFileAndLine) {
 }
 
 TEST(RefusedSources, NothingIsWrittenForARefusedSource) {
-  ScratchDir dir("refused_nothing");
-  CopySources(dir.Path() + "/src");
-  std::string path = dir.Path() + "/src/types/player.txt";
+  const TempFolder dir("mub_content_refused_nothing");
+  CopySources(dir.string() + "/src");
+  std::string path = dir.string() + "/src/types/player.txt";
   std::string text = ReadFileText(path);
   text.replace(text.find("hp               = 64"), 21, "hp               = 999");
   WriteFileText(path, text);
   std::string message;
   std::vector<std::string> warnings;
-  EXPECT_EQ(mubgen::GenerateContent(dir.Path() + "/src", dir.Path() + "/out", message, warnings),
-            -1);
+  EXPECT_EQ(
+      mubgen::GenerateContent(dir.string() + "/src", dir.string() + "/out", message, warnings), -1);
   EXPECT_NE(message.find("types/player.txt:"), std::string::npos) << message;
   EXPECT_NE(message.find("hp 999 is out of range 1..255"), std::string::npos) << message;
-  EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/out"));
+  EXPECT_FALSE(std::filesystem::exists(dir.string() + "/out"));
 }
 
 TEST(TextReplays, CompileToTheHeaderWithItsCheckWord) {

@@ -88,10 +88,10 @@ TEST(StageReplays, TheTableListsEveryStageOnce) {
 }
 
 TEST(StageReplays, EachStageIsClearedAsTheTableSays) {
-  ScratchDir dir("stage_replays");
+  const TempFolder dir("mub_content_stage_replays");
   std::string message;
   std::vector<std::string> warnings;
-  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), dir.Path(), message, warnings), 0) << message;
+  ASSERT_EQ(mubgen::GenerateContent(SourceDir(), dir.string(), message, warnings), 0) << message;
   mubgen::TypeTables types = mubgen::ReadTypeTables(SourceDir(), SourceDir());
   auto results = ReadResults();
   for (const Expected& e : results) {
@@ -100,11 +100,11 @@ TEST(StageReplays, EachStageIsClearedAsTheTableSays) {
     auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(SourceDir() + name, name), types);
     ASSERT_EQ(bytes[0], e.stage);
     std::snprintf(name, sizeof name, "/replay/%02d.rp", e.stage);
-    std::ofstream(dir.Path() + name, std::ios::binary)
+    std::ofstream(dir.string() + name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
   // One process plays them all in a row: a stage attempt must not depend on what ran before.
-  InFolder in(dir.Path());
+  InFolder in(dir.string());
   for (const Expected& e : results) {
     SCOPED_TRACE("stage " + std::to_string(e.stage));
     char path[32];

@@ -31,31 +31,31 @@ trap cleanup EXIT
 # Xvfb picks a free display and writes its number to the fd it is given.
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "xvfb_play: Xvfb did not start"; exit 1; }
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 (cd "$work/game" && SDL_AUDIODRIVER=dummy exec "$mub") &
 game_pid=$!
 window=""
-for _ in $(seq 100); do
+for _ in $(seq 600); do
   window=$(xdotool search --name "^mub" 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.1
 done
-[ -n "$window" ] || { echo "xvfb_play: no game window"; exit 1; }
+[ -n "$window" ] || { echo "xvfb_play: no game window within 60 s"; exit 1; }
 
 mean() { convert "$1" -colorspace Gray -format "%[fx:mean]" info:; }
 bright() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
 
 # The title, once it is drawn (a loaded machine may take a while to start the game).
-for _ in $(seq 30); do
+for _ in $(seq 120); do
   sleep 0.5
   import -window "$window" "$work/title.png"
   title=$(mean "$work/title.png")
   bright "$title" && break
 done
-bright "$title" || { echo "xvfb_play: the title is not shown"; exit 1; }
+bright "$title" || { echo "xvfb_play: the title is not shown within 60 s"; exit 1; }
 
 # Real key events (XTEST) go to the focused window; events sent to a window are ignored by SDL.
 xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
@@ -64,7 +64,7 @@ sleep 0.2
 xdotool keyup space
 
 # The stage: bright, and far from the title.
-for _ in $(seq 30); do
+for _ in $(seq 120); do
   sleep 0.5
   import -window "$window" "$work/stage.png"
   stage=$(mean "$work/stage.png")
@@ -73,4 +73,4 @@ for _ in $(seq 30); do
 done
 echo "title brightness $title, stage brightness $stage, pixels changed $changed"
 bright "$stage" && awk -v c="${changed%% *}" 'BEGIN { exit !(c > 5000) }' ||
-  { echo "xvfb_play: the stage is not shown"; exit 1; }
+  { echo "xvfb_play: the stage is not shown within 60 s of Space"; exit 1; }

@@ -13,6 +13,7 @@
 #include "files/image_loader.h"
 #include "image_fixtures.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -29,19 +30,12 @@ Bytes SmallBmp() {
 class ArchiveFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/h3afsXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
     SelectFileFunctions(nullptr);
     blocks_ = GetTrackedBlockCount();
   }
   void TearDown() override {
     FlushArchiveCache();
     EXPECT_EQ(GetTrackedBlockCount(), blocks_);
-    fs::current_path(old_);
-    fs::remove_all(dir_);
   }
   void PutArchive(const std::string& name, const std::vector<ArchiveWriterFile>& files) {
     ASSERT_TRUE(fixtures::WriteFile(name, WriteArchive(files, ArchiveWriterOptions{})));
@@ -63,8 +57,8 @@ class ArchiveFileTest : public ::testing::Test {
     EXPECT_EQ(ArchiveFSClose(file), 0);
     return bytes;
   }
-  std::string dir_;
-  fs::path old_;
+  TempFolder folder_{"h3afs", TempFolder::kEnter};
+  const std::string dir_ = folder_.string();
   int blocks_ = 0;
 };
 

@@ -15,24 +15,16 @@
 #include "image_fixtures.h"
 #include "platform/win32/kernel.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using fixtures::Bytes;
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/h3kvaXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    blocks_ = GetTrackedBlockCount();
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    EXPECT_EQ(GetTrackedBlockCount(), blocks_);
-  }
+  void SetUp() override { blocks_ = GetTrackedBlockCount(); }
+  void TearDown() override { EXPECT_EQ(GetTrackedBlockCount(), blocks_); }
   // Opens the archive either from a file (streamed) or from memory.
   int Open(ArchiveRecord* record, Bytes& bytes, bool streamed, const char* key = nullptr) {
     *record = ArchiveRecord{};
@@ -53,7 +45,8 @@ class ArchiveTest : public ::testing::Test {
     CloseArchiveEntry(&stream);
     return bytes;
   }
-  std::string dir_;
+  TempFolder folder_{"h3kva"};
+  const std::string dir_ = folder_.string();
   int blocks_ = 0;
 };
 

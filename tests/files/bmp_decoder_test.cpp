@@ -9,6 +9,7 @@
 
 #include "image_fixtures.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -174,11 +175,10 @@ TEST_F(BmpDecoderTest, PaletteIndicesAndRowOrderAreKeptAsStored) {
 
 TEST_F(BmpDecoderTest, AgreesWithImageMagick) {
   if (!fixtures::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
-  char dir[] = "/tmp/h3bmpXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  const TempFolder folder("h3bmp");
   for (const BmpCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    std::string path = std::string(dir) + "/" + c.name + ".bmp";
+    std::string path = folder.string() + "/" + c.name + ".bmp";
     Bytes file = fixtures::WriteBmp(c.layout);
     ASSERT_TRUE(fixtures::WriteFile(path, file));
     Bytes reference;
@@ -190,9 +190,7 @@ TEST_F(BmpDecoderTest, AgreesWithImageMagick) {
     ASSERT_EQ(fixtures::DecodeWith(DecodeBMPStream, file, &image), 0);
     EXPECT_EQ(fixtures::ToRgb(image), reference);
     ReleaseStandardImage(&image);
-    std::remove(path.c_str());
   }
-  rmdir(dir);
 }
 
 TEST_F(BmpDecoderTest, RefusesDamagedFiles) {

@@ -13,10 +13,9 @@
 
 #include "files/win32_file.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(MemoryStream, ReadsSeeksAndEndsAsTheTableSays) {
   const std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
@@ -178,9 +177,8 @@ TEST_F(FileTableTest, NullSelectsTheArchiveSetOrThePlainSet) {
 // The same reads through both stream kinds: they agree except where the design makes them
 // differ (a partial last element, and the value of Eof at the end).
 TEST_F(FileTableTest, FileAndMemoryStreamsAgreeUnderOneTable) {
-  char dirTemplate[] = "/tmp/h3streamXXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  std::string path = std::string(dirTemplate) + "/ten.bin";
+  const TempFolder folder("h3stream");
+  std::string path = folder.string() + "/ten.bin";
   const char bytes[10] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
   std::ofstream(path, std::ios::binary).write(bytes, 10);
   std::string enginePath = "Z:" + path;
@@ -219,7 +217,6 @@ TEST_F(FileTableTest, FileAndMemoryStreamsAgreeUnderOneTable) {
     }
   }
   for (StreamRecord& s : streams) EXPECT_EQ(s.ops.close(s.handle), 0);
-  fs::remove_all(dirTemplate);
 }
 
 TEST(MemoryStream, ClosingFreesOnlyTheRecord) {

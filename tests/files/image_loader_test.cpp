@@ -14,6 +14,7 @@
 #include "image_fixtures.h"
 #include "platform/win32/gdi_dib.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -56,9 +57,6 @@ int CountingClose(FileHandle handle) {
 class ImageLoaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/h3loadXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     fs::create_directory(dir_ + "/image");
     blocks_ = GetTrackedBlockCount();
     FileFunctionTable counting = *GetWin32FileFunctions();
@@ -71,14 +69,14 @@ class ImageLoaderTest : public ::testing::Test {
     EXPECT_EQ(openCount, closeCount);
     SelectFileFunctions(nullptr);
     UserImageDecoderTable = {};
-    fs::remove_all(dir_);
     EXPECT_EQ(GetTrackedBlockCount(), blocks_);
   }
   std::string Put(const std::string& name, const Bytes& bytes) {
     EXPECT_TRUE(fixtures::WriteFile(dir_ + "/" + name, bytes));
     return "Z:" + dir_ + "/" + name;
   }
-  std::string dir_;
+  TempFolder folder_{"h3load"};
+  const std::string dir_ = folder_.string();
   int blocks_ = 0;
 };
 

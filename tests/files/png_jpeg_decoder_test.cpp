@@ -12,6 +12,7 @@
 
 #include "image_fixtures.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -242,9 +243,8 @@ TEST_F(PngJpegTest, JpegEndsAndRefusals) {
 
 TEST_F(PngJpegTest, AgreesWithImageMagickOnItsOwnImages) {
   if (!fixtures::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
-  char dir[] = "/tmp/h3imXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string base = dir;
+  const TempFolder folder("h3im");
+  const std::string base = folder.string();
   struct Case {
     const char* file;
     const char* make;  // convert arguments that write the file
@@ -280,9 +280,7 @@ TEST_F(PngJpegTest, AgreesWithImageMagickOnItsOwnImages) {
       worst = std::max(worst, std::abs(ours[i] - reference[i]));
     EXPECT_LE(worst, c.tolerance);
     ReleaseStandardImage(&image);
-    std::remove(path.c_str());
   }
-  rmdir(dir);
 }
 
 }  // namespace

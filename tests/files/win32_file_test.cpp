@@ -13,6 +13,7 @@
 
 #include "system/text_helpers.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -40,16 +41,8 @@ int CountThreadsSettled(int expected) {
 
 class Win32FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/h3win32XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    blocks_ = GetTrackedBlockCount();
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    EXPECT_EQ(GetTrackedBlockCount(), blocks_);
-  }
+  void SetUp() override { blocks_ = GetTrackedBlockCount(); }
+  void TearDown() override { EXPECT_EQ(GetTrackedBlockCount(), blocks_); }
   std::string MakeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(dir_ + "/" + name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -60,7 +53,8 @@ class Win32FileTest : public ::testing::Test {
     for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return bytes;
   }
-  std::string dir_;
+  TempFolder folder_{"h3win32"};
+  const std::string dir_ = folder_.string();
   int blocks_ = 0;
 };
 

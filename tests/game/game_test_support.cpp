@@ -14,19 +14,9 @@
 
 namespace gametest {
 
-WorkingFolder::WorkingFolder() {
-  previous_ = std::filesystem::current_path();
-  char pattern[] = "/tmp/mub-test-XXXXXX";
-  path_ = mkdtemp(pattern);
-  std::filesystem::create_directories(path_ / "data" / "map");
-  std::filesystem::create_directories(path_ / "replay");
-  std::filesystem::current_path(path_);
-}
-
-WorkingFolder::~WorkingFolder() {
-  std::filesystem::current_path(previous_);
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+WorkingFolder::WorkingFolder() : TempFolder("mub-test", kEnter) {
+  std::filesystem::create_directories(path() / "data" / "map");
+  std::filesystem::create_directories(path() / "replay");
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {

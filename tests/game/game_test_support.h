@@ -10,23 +10,16 @@
 #include <vector>
 
 #include "game/game_state.h"
+#include "temp_folder.h"
 
 namespace gametest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Creates a fresh folder with data/map and replay, and makes it the working folder for its life.
-class WorkingFolder {
+// A fresh folder with data/map and replay, the working folder for its life.
+class WorkingFolder : public TempFolder {
  public:
   WorkingFolder();
-  ~WorkingFolder();
-  WorkingFolder(const WorkingFolder&) = delete;
-  WorkingFolder& operator=(const WorkingFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-  std::filesystem::path previous_;
 };
 
 void WriteFile(const std::string& path, const Bytes& bytes);

@@ -55,12 +55,12 @@ run_game() {
   game_pid=$!
   mub_pid=$game_pid
   if [ -n "$trace" ]; then
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
       mub_pid=$(pgrep -P "$game_pid" -x mub || true)
       [ -n "$mub_pid" ] && break
       sleep 0.05
     done
-    [ -n "$mub_pid" ] || fail "$label: mub did not start under strace"
+    [ -n "$mub_pid" ] || fail "$label: mub did not start under strace within 30 s"
   fi
 
   local ticks=0 handler=0
@@ -72,7 +72,7 @@ run_game() {
       fail "$label: mub ended by itself after $((ticks / 10)) s with status $status:
 $(cat "$work/stderr")"
     fi
-    ((ticks < 100)) || fail "$label: SDL's SIGTERM handler was not installed within 10 s"
+    ((ticks < 600)) || fail "$label: SDL's SIGTERM handler was not installed within 60 s"
     local caught
     caught=$(sed -n 's/^SigCgt:[[:space:]]*//p' "/proc/$mub_pid/status" 2>/dev/null || echo 0)
     (((0x${caught:-0} >> 14) & 1)) && handler=1
@@ -82,12 +82,12 @@ $(cat "$work/stderr")"
 
   kill -TERM "$mub_pid"
   local waited=0
-  while kill -0 "$mub_pid" 2>/dev/null && ((waited < 50)); do
+  while kill -0 "$mub_pid" 2>/dev/null && ((waited < 600)); do
     sleep 0.1
     waited=$((waited + 1))
   done
   if kill -0 "$mub_pid" 2>/dev/null; then
-    fail "$label: SIGTERM did not close mub within 5 s"
+    fail "$label: SIGTERM did not close mub within 60 s"
   fi
   local status=0
   wait "$game_pid" || status=$?

@@ -22,13 +22,11 @@
 #include "platform/win32/file_path.h"
 #include "platform/win32/gdi_present.h"
 #include "system/log.h"
+#include "temp_folder.h"
 
 class GraphicsEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/g1graphicsXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
     std::string enginePath;
     ASSERT_TRUE(MapPosixToEnginePath(directory_, enginePath));
     SetPlatformVirtualTime(true);
@@ -55,7 +53,6 @@ class GraphicsEngineTest : public ::testing::Test {
     DirectDrawResetControls();
     SetLogDirectory("");
     SetPlatformVirtualTime(false);
-    std::filesystem::remove_all(directory_);
   }
 
   // Runs the message pump through `milliseconds` of virtual time, one millisecond a step.
@@ -93,5 +90,6 @@ class GraphicsEngineTest : public ::testing::Test {
     return pixels;
   }
 
-  std::string directory_;
+  TempFolder folder_{"g1graphics"};
+  const std::string directory_ = folder_.string();
 };

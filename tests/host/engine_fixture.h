@@ -17,15 +17,11 @@
 #include "platform/clock.h"
 #include "system/log.h"
 #include "system/system.h"
+#include "temp_folder.h"
 
 class EngineFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/h2engineXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(directory_);
     SetLogDirectory("");
     SetLogOutput(1);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -45,8 +41,6 @@ class EngineFixture : public ::testing::Test {
     }
     ResetEngineSubsystemCalls();
     SetPlatformVirtualTime(false);
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(directory_);
   }
   std::string ReadLog() const {
     std::ifstream file(directory_ + "/Log.txt", std::ios::binary);
@@ -69,7 +63,7 @@ class EngineFixture : public ::testing::Test {
     }
     return lines;
   }
-  std::string directory_;
-  std::filesystem::path previous_;
+  TempFolder folder_{"h2engine", TempFolder::kEnter};
+  const std::string directory_ = folder_.string();
   std::string title_;
 };

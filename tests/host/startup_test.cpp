@@ -2,10 +2,14 @@
 // idempotent calls, settings that survive the clearing, the second-copy test, the failures of the
 // start-up and the fatal exit.
 #include <SDL.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "platform/winmm/winmm.h"
 #include "system/call_lock.h"
@@ -145,25 +149,34 @@ TEST_F(StartupTest, SecondCopyHelper) {
   HWND w = CreateWindowExA(0, className, className, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                            nullptr, nullptr);
   ASSERT_NE(w, nullptr);
-  usleep(1500000);
+  // The window stays until the test closes its end of the pipe, however slow the machine.
+  pollfd release{std::atoi(std::getenv("ENGINE_SECOND_COPY_RELEASE")), POLLIN, 0};
+  EXPECT_EQ(poll(&release, 1, 120000), 1) << "the test did not release the window within 120 s";
   DestroyWindow(w);
 }
 
 TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowed) {
   SetPlatformWindowsSeenAcrossProcesses(1);  // headless windows are not seen otherwise
+  int release[2];
+  ASSERT_EQ(pipe(release), 0);
   pid_t other = fork();
   ASSERT_GE(other, 0);
   if (other == 0) {
+    close(release[1]);
     setenv("ENGINE_SECOND_COPY_CLASS", title_.c_str(), 1);
+    setenv("ENGINE_SECOND_COPY_RELEASE", std::to_string(release[0]).c_str(), 1);
     execl("/proc/self/exe", "system_tests", "--gtest_filter=StartupTest.SecondCopyHelper", nullptr);
     _exit(127);
   }
+  close(release[0]);
+  // Closing the pipe lets the other copy end, also when an assertion below ends the test early.
+  std::unique_ptr<int, void (*)(int*)> releaseOnReturn(&release[1], [](int* fd) { close(*fd); });
   bool seen = false;
-  for (int i = 0; i < 500 && !seen; ++i) {
+  for (int i = 0; i < 6000 && !seen; ++i) {
     seen = FindWindowA(title_.c_str(), nullptr) != nullptr;
     if (!seen) usleep(10000);
   }
-  ASSERT_TRUE(seen);
+  ASSERT_TRUE(seen) << "the other copy's window did not appear within 60 s";
   EXPECT_EQ(InitializeEngine(), -1);
   EXPECT_EQ(IsQuitRequested(), 1);
   EXPECT_EQ(GetEngineWindowHandle(), nullptr);
@@ -172,6 +185,7 @@ TEST_F(StartupTest, SecondCopyWithTheSameTitleIsRefusedUnlessDoubleStartIsAllowe
   SetDoubleStartAllowed(1);
   EXPECT_EQ(InitializeEngine(), 0);
   SetDoubleStartAllowed(0);
+  releaseOnReturn.reset();
   int status = 0;
   waitpid(other, &status, 0);
   SetPlatformWindowsSeenAcrossProcesses(-1);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/win32/file_path.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -23,17 +24,6 @@ constexpr const char* kHyouUtf8 = "\xE8\xA1\xA8";
 
 class Win32FileCalls : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/h3fileXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
   void WriteBytes(const std::string& posixPath, const std::string& bytes) {
     fs::create_directories(
         fs::path(posixPath).parent_path().empty() ? "." : fs::path(posixPath).parent_path());
@@ -51,8 +41,8 @@ class Win32FileCalls : public ::testing::Test {
     EXPECT_TRUE(MapPosixToEnginePath(posix, out));
     return out;
   }
-  std::string dir_;
-  fs::path old_;
+  TempFolder folder_{"h3file", TempFolder::kEnter};
+  const std::string dir_ = folder_.string();
 };
 
 TEST(Win32FilePath, MapsEnginePathsToPosix) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "write_failures.h"
 
 namespace {
@@ -22,15 +23,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/atomicXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    chmod(dir_.c_str(), 0700);
-    fs::remove_all(dir_);
-  }
+  // A test may take away the folder's write permission; the folder is removed with it back.
+  void TearDown() override { chmod(dir_.c_str(), 0700); }
   static std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -43,7 +37,8 @@ class AtomicFileTest : public ::testing::Test {
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, std::vector<std::string>(names.begin(), names.end()));
   }
-  fs::path dir_;
+  TempFolder folder_{"atomic"};
+  const fs::path dir_ = folder_.path();
 };
 
 TEST_F(AtomicFileTest, ReplacesTheFileAndKeepsItsPermissions) {

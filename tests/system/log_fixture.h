@@ -13,13 +13,11 @@
 #include "platform/win32/file_path.h"
 #include "system/log.h"
 #include "system/text_helpers.h"
+#include "temp_folder.h"
 
 class LogFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/h1logXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
     std::string enginePath;
     ASSERT_TRUE(MapPosixToEnginePath(directory_, enginePath));
     SetPlatformVirtualTime(true);
@@ -34,7 +32,6 @@ class LogFixture : public ::testing::Test {
     SetLogDirectory("");
     SetPlatformVirtualTime(false);
     SetCodePageKind(0, 0);
-    std::filesystem::remove_all(directory_);
   }
   std::string ReadLog(const std::string& name = "Log.txt") const {
     std::ifstream file(directory_ + "/" + name, std::ios::binary);
@@ -43,5 +40,6 @@ class LogFixture : public ::testing::Test {
   bool LogExists(const std::string& name = "Log.txt") const {
     return std::filesystem::exists(directory_ + "/" + name);
   }
-  std::string directory_;
+  TempFolder folder_{"h1log"};
+  const std::string directory_ = folder_.string();
 };

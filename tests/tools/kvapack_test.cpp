@@ -19,6 +19,7 @@
 #include "files/file_table.h"
 #include "files/image_loader.h"
 #include "system/tracked_memory.h"
+#include "temp_folder.h"
 #include "tools/archive_writer.h"
 #include "xvfb_support.h"
 
@@ -68,17 +69,14 @@ std::string TinyBmp() {
 class KvapackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/h3packXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     Spit(dir_ / "image" / "title.bmp", TinyBmp());
     Spit(dir_ / "image" / "Sub" / "repeat.bin", std::string(20000, 'r'));
     Spit(dir_ / "image" / "\xE8\xA1\xA8.txt", "hyou");  // "表" in UTF-8
     Spit(dir_ / "image" / "empty.dat", "");
     fs::create_directories(dir_ / "image" / "nothing");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  TempFolder folder_{"h3pack"};
+  const fs::path dir_ = folder_.path();
 };
 
 TEST_F(KvapackTest, PacksListsAndUnpacksEveryVersion) {

@@ -23,6 +23,7 @@
 #include "platform/d3d9/d3d9_controls.h"
 #include "replay_compiler.h"
 #include "source_text.h"
+#include "tests/temp_folder.h"
 #include "tests/xvfb_support.h"
 #include "type_tables.h"
 
@@ -84,11 +85,8 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   ASSERT_FALSE(display.empty()) << "Xvfb did not start";
   setenv("DISPLAY", display.c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("mub_xvfb_" + std::to_string(getpid()));
-  const std::filesystem::path previous = std::filesystem::current_path();
+  const TempFolder folder("mub_xvfb", TempFolder::kEnter);
   ASSERT_TRUE(WriteGameData(folder.string()));
-  std::filesystem::current_path(folder);
 
   ASSERT_EQ(StartGame(), 0);
   ASSERT_TRUE(StartReplayPlayback("replay/00.rp"));
@@ -98,8 +96,6 @@ TEST(GameXvfbTest, AStoredReplayIsPresentedOncePerFrameAtMostFortyFivePerSecondN
   D3D9SetPresentObserver(nullptr);
   const std::vector<std::string> threads = ThreadNames();
   ShutdownEngine();
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(folder);
   xvfb::StopServer(server);
 
   ASSERT_EQ(presents.size(), static_cast<std::size_t>(kFrames));
