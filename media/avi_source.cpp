@@ -451,6 +451,8 @@ void RegisterEngineGraphFilters() {
     RegisterPlatformComClass(CLSID_MemoryAllocator, CreateMemoryAllocatorInstance);
     RegisterPlatformComClass(CLSID_NullRenderer, CreateNullRendererInstance);
     RegisterGraphSourceFactory(CreateAviSourceFilter);
+    // Whatever the uncompressed AVI source leaves, GStreamer may decode.
+    RegisterGraphSourceFactory(CreateGStreamerSourceFilter);
     RegisterGraphDecoderFactory(CreateMpegAudioParser);
     RegisterGraphDecoderFactory(CreateDefaultAudioRenderer);
   });
