@@ -14,6 +14,7 @@
 
 #include "platform/dshow/dshow.h"
 #include "platform/dshow/gstreamer_pipeline.h"
+#include "platform/dshow/media_time_seeking.h"
 #include "platform/win32/file_path.h"
 #include "platform/win32/kernel.h"
 
@@ -139,7 +140,7 @@ class PinEnumerator final : public PlatformComObject<IEnumPins> {
 
 class GstSourceFilter;
 
-class GstOutputPin final : public IPin, public IMediaSeeking {
+class GstOutputPin final : public IPin, public MediaTimeSeeking {
  public:
   GstOutputPin(GstSourceFilter* filter, int stream, const GstMovieStream& info);
   ~GstOutputPin() {
@@ -214,44 +215,12 @@ class GstOutputPin final : public IPin, public IMediaSeeking {
   HRESULT EndFlush() override { return E_UNEXPECTED; }
   HRESULT NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
-  // IMediaSeeking: media time only; positions belong to the filter.
-  HRESULT GetCapabilities(DWORD* c) override { return Answer(c, 0x1F); }
-  HRESULT CheckCapabilities(DWORD* c) override { return c == nullptr ? E_POINTER : S_OK; }
-  HRESULT IsFormatSupported(const GUID* f) override {
-    return f != nullptr && *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-  }
-  HRESULT QueryPreferredFormat(GUID* f) override { return GetTimeFormat(f); }
-  HRESULT GetTimeFormat(GUID* f) override { return Answer(f, TIME_FORMAT_MEDIA_TIME); }
-  HRESULT IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
-  HRESULT SetTimeFormat(const GUID* f) override {
-    return IsFormatSupported(f) == S_OK ? S_OK : E_INVALIDARG;
-  }
+  // Seeking in media time: the positions belong to the filter.
   HRESULT GetDuration(LONGLONG* d) override;
   HRESULT GetStopPosition(LONGLONG* s) override;
   HRESULT GetCurrentPosition(LONGLONG* c) override;
-  HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                            const GUID* sourceFormat) override {
-    if (target == nullptr) return E_POINTER;
-    if ((targetFormat != nullptr && !(*targetFormat == TIME_FORMAT_MEDIA_TIME)) ||
-        (sourceFormat != nullptr && !(*sourceFormat == TIME_FORMAT_MEDIA_TIME)))
-      return E_INVALIDARG;
-    *target = source;
-    return S_OK;
-  }
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                        DWORD stopFlags) override;
-  HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override {
-    if (current != nullptr) GetCurrentPosition(current);
-    if (stop != nullptr) GetStopPosition(stop);
-    return S_OK;
-  }
-  HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override {
-    if (earliest != nullptr) *earliest = 0;
-    return latest != nullptr ? GetDuration(latest) : S_OK;
-  }
-  HRESULT SetRate(double rate) override { return rate == 1.0 ? S_OK : E_INVALIDARG; }
-  HRESULT GetRate(double* rate) override { return Answer(rate, 1.0); }
-  HRESULT GetPreroll(LONGLONG* preroll) override { return Answer(preroll, 0LL); }
 
   bool IsConnected() {
     std::lock_guard guard(lock_);
@@ -262,12 +231,6 @@ class GstOutputPin final : public IPin, public IMediaSeeking {
   void StopStreaming();
 
  private:
-  template <class T, class V>
-  static HRESULT Answer(T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = static_cast<T>(value);
-    return S_OK;
-  }
   void DropConnection();
   void Stream();
   // Delivers one decoded piece, cut into as many samples as the allocator's buffers need.
