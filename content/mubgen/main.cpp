@@ -40,6 +40,13 @@ bool ReadBytes(const std::string& path, std::vector<uint8_t>& out) {
   return true;
 }
 
+// Writes one output file whole; 0, or 1 with the reason on standard error.
+int WriteOutput(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (WriteFileAtomically(path.c_str(), bytes) == 0) return 0;
+  std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", path.c_str(), std::strerror(errno));
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,31 +78,20 @@ int main(int argc, char** argv) {
   if (a.size() == 4 && a[0] == "--replay") {
     try {
       mubgen::TypeTables types = mubgen::ReadTypeTables(a[1], a[1]);
-      auto bytes = mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types);
-      if (WriteFileAtomically(a[3].c_str(), bytes) != 0) {
-        std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", a[3].c_str(),
-                     std::strerror(errno));
-        return 1;
-      }
+      return WriteOutput(a[3], mubgen::CompileReplay(mubgen::ReadSourceFile(a[2], a[2]), types));
     } catch (const mubgen::ContentError& e) {
       std::fprintf(stderr, "mubgen: %s\n", e.what());
       return 1;
     }
-    return 0;
   }
   if (a.size() == 3 && a[0] == "--resources") {
     try {
       std::string text = mubgen::BuildProgramResources(a[1]);
-      if (WriteFileAtomically(a[2].c_str(), std::vector<uint8_t>(text.begin(), text.end())) != 0) {
-        std::fprintf(stderr, "mubgen: %s: cannot be written: %s\n", a[2].c_str(),
-                     std::strerror(errno));
-        return 1;
-      }
+      return WriteOutput(a[2], std::vector<uint8_t>(text.begin(), text.end()));
     } catch (const mubgen::ContentError& e) {
       std::fprintf(stderr, "mubgen: %s\n", e.what());
       return 1;
     }
-    return 0;
   }
   if (a.size() != 2 || a[0].rfind("--", 0) == 0) return Usage();
   std::string message;
