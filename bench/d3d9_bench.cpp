@@ -5,9 +5,11 @@
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "platform/d3d9/d3d9.h"
 
 namespace {
@@ -236,6 +238,31 @@ void SpritesPixman(benchmark::State& state) {
   state.SetLabel(SameSprites());
 }
 BENCHMARK(SpritesPixman)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+// The device against SDL2's software renderer and pixman side by side: each round draws the scene
+// with all three, and the counters are the medians of the rounds' time ratios (device / other).
+void SpritesDeviceRatio(benchmark::State& state) {
+  Scene scene(kSpriteSize, kSpriteSize);
+  std::vector<Vertex> vertices = SpriteQuads();
+  SdlScene sdl;
+  PixmanScene pixman;
+  std::vector<double> toSdl, toPixman;
+  for (auto _ : state) {
+    const auto t0 = Now();
+    DrawSpritesWithDevice(scene, vertices);
+    const auto t1 = Now();
+    sdl.Draw();
+    const auto t2 = Now();
+    pixman.Draw();
+    const auto t3 = Now();
+    toSdl.push_back((t1 - t0) / (t2 - t1));
+    toPixman.push_back((t1 - t0) / (t3 - t2));
+  }
+  state.counters["vs_sdl"] = Median(toSdl);
+  state.counters["vs_pixman"] = Median(toPixman);
+  state.SetLabel(SameSprites());
+}
+BENCHMARK(SpritesDeviceRatio)->Unit(benchmark::kMillisecond);
 
 // A 320 x 240 picture stretched over the whole 640 x 480 target.
 void FullScreenStretch(benchmark::State& state) {

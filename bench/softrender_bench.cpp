@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "softrender/software_kernels.h"
 
 namespace {
@@ -245,6 +247,27 @@ void Run(benchmark::State& state, DrawFunction draw, Op op, int type, int width,
     state.SetLabel(disabled && *disabled ? "pixman generic C" : "pixman SIMD");
 }
 
+// The kernels against a reference side by side: each round draws with both, on scenes of their
+// own, and the counter is the median of the rounds' time ratios (kernels / reference).
+void RunRatio(benchmark::State& state, DrawFunction reference, Op op, int type, int width,
+              int height) {
+  auto mine = MakeScene(width, height, type, op);
+  auto theirs = MakeScene(width, height, type, op);
+  SetDrawSettings(op, width, height);
+  std::vector<double> ratios;
+  for (auto _ : state) {
+    const auto t0 = Now();
+    DrawWithKernels(*mine, op);
+    benchmark::ClobberMemory();
+    const auto t1 = Now();
+    reference(*theirs, op);
+    benchmark::ClobberMemory();
+    const auto t2 = Now();
+    ratios.push_back((t1 - t0) / (t2 - t1));
+  }
+  state.counters["ratio"] = Median(ratios);
+}
+
 // Registers every comparison; tolerances: 0 for exact pairs, a few steps where the rounding of
 // the same operation differs.
 int RegisterAll() {
@@ -271,6 +294,17 @@ int RegisterAll() {
           benchmark::RegisterBenchmark(name.c_str(), Run, impl.draw, op, type, size[0], size[1],
                                        tolerance);
         }
+  // The figures the kernels are held to: 32-bit alpha, add and x2 stretch against pixman, the
+  // copy against memcpy.
+  for (Op op : {Op::Alpha, Op::Add, Op::Stretch, Op::Copy})
+    for (const auto& size : sizes) {
+      const bool copy = op == Op::Copy;
+      std::string name = std::string("ratio/") + OpName(op) + "/32bit/" + std::to_string(size[0]) +
+                         "x" + std::to_string(size[1]) +
+                         (copy ? "/kernels_vs_memcpy" : "/kernels_vs_pixman");
+      benchmark::RegisterBenchmark(name.c_str(), RunRatio, copy ? DrawWithMemcpy : DrawWithPixman,
+                                   op, 1, size[0], size[1]);
+    }
   return 0;
 }
 

@@ -9,3 +9,9 @@ foreach(dependency "SDL2;sdl2" "PNG;libpng" "JPEG;libjpeg" "VORBIS;ogg;vorbis;vo
     pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET ${dependency})
   endif()
 endforeach()
+# Movie files through GStreamer (the ENGINE_GSTREAMER option): the graph's GStreamer source links
+# these too.
+if(ENGINE_GSTREAMER AND NOT TARGET PkgConfig::GSTREAMER)
+  pkg_check_modules(GSTREAMER REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0
+                    gstreamer-video-1.0)
+endif()

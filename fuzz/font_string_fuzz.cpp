@@ -11,9 +11,10 @@
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
 #include "graphics/graphics.h"
+#include "host/host.h"
+#include "host/window_system.h"
 #include "system/log.h"
 #include "system/system.h"
-#include "system/window_system.h"
 
 // fontconfig keeps parts of its configuration that its own parser leaked; not ours to report.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

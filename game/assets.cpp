@@ -27,14 +27,14 @@ int LoadSoundOrReport(const char* path) {
 
 int LoadWhole(const char* path) {
   const int graph = LoadGraphFile(path);
-  if (graph == -1) throw LoadFailed;
+  if (graph == -1) ThrowLoadFailed(path);
   return graph;
 }
 
 void LoadPieces(const char* path, int count, int across, int down, int width, int height,
                 int* handles) {
   if (LoadDividedGraphFile(path, count, across, down, width, height, handles) == -1)
-    throw LoadFailed;
+    ThrowLoadFailed(path);
 }
 
 // Tile h x 3 + v of block type t is the 32 x 32 cell at ((t x 3 + h) x 32, v x 32).

@@ -37,7 +37,7 @@ std::uint32_t ScoreOf(std::uint8_t mantissa, std::uint8_t exponent) {
 template <typename Store>
 void ReadTable(const char* path, int count, Store store) {
   std::FILE* file = std::fopen(path, "rb");
-  if (!file) throw LoadFailed;
+  if (!file) ThrowLoadFailed(path);
   std::uint8_t record[kTypeRecordSize];
   for (int i = 0; i < count; ++i) {
     std::fill(std::begin(record), std::end(record), 0);

@@ -2,6 +2,7 @@
 #include "game/game_entry.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "engine.h"
 #include "game/assets.h"
@@ -40,7 +41,14 @@ int StartGame() {
   SetRunWhileInactive(1);
   ClearKeyHoldCounters();
   ResetFramePacing();
-  if (InitializeEngine() == -1) return -1;
+  if (InitializeEngine() == -1) {
+    // The engine's own log is off; without this line a machine with no display (or a second
+    // copy already running) would end the program without a word.
+    std::fputs(reinterpret_cast<const char*>(
+                   u8"mub: 起動できませんでした（ディスプレイがないか、mub がもう動いています）\n"),
+               stderr);
+    return -1;
+  }
   // The engine refuses a draw target before it runs and starts on the front screen, which its
   // timer presents again between frames; the game draws every frame whole to the back buffer.
   SetDrawTarget(-2);
@@ -58,10 +66,25 @@ int StartGame() {
   return 0;
 }
 
+// The message box says only that a load failed; standard error says what a player needs to mend
+// it: the file, the folder the game was started in (where it looks for its data) and how the
+// data is made.
 void ReportLoadFailure() {
   MessageBoxA(nullptr, "読込に失敗しました", "エラー", MB_OK);
   ShutdownEngine();
-  std::fputs(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました\n"), stderr);
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  std::fprintf(stderr, reinterpret_cast<const char*>(u8"mub: 読込に失敗しました: %s\n"),
+               FailedLoadPath());
+  std::fprintf(stderr,
+               reinterpret_cast<const char*>(
+                   u8"mub: データ（data/, image/, sound/, replay/）を探したフォルダ: %s\n"),
+               error ? "?" : folder.c_str());
+  std::fputs(
+      reinterpret_cast<const char*>(
+          u8"mub: データは scripts/run が build/release/play に作ります。"
+          u8"ほかのフォルダには build/release/content/mubgen content <フォルダ> で作れます\n"),
+      stderr);
 }
 
 int RunGame() {

@@ -33,6 +33,11 @@ enum GameKey : int {
 // Thrown when one of the game's files cannot be read; every throw throws 0.
 enum error_ : int { LoadFailed = 0 };
 
+// Throws LoadFailed after keeping the path that could not be read, so the report can name it.
+[[noreturn]] void ThrowLoadFailed(const char* path);
+// The path of the last load that failed, "" before any.
+const char* FailedLoadPath();
+
 // `ControlByte` bits: one frame of player input, what a replay stores.
 enum ControlBit : std::uint8_t {
   ControlLeft = 1,

@@ -109,7 +109,7 @@ void StreamMapColumns(int first, int last) {
   char path[32];
   std::snprintf(path, sizeof path, "data/map/%02d.mdt", game.stage);
   std::FILE* file = std::fopen(path, "rb");
-  if (!file) throw LoadFailed;
+  if (!file) ThrowLoadFailed(path);
   if (first == 0) {
     // A header cut short reads as zeros from the cut on.
     std::array<std::uint8_t, kMapHeaderSize> header{};

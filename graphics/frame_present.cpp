@@ -6,6 +6,7 @@
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
+#include "graphics/graph_record.h"
 #include "graphics/graphics_core.h"
 #include "graphics/screen_log.h"
 #include "graphics/vertex_batch.h"
@@ -126,6 +127,24 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
   return 0;
 }
 
+// A layered window is shown from the back buffer read as an image, with the back screen as the
+// draw target while it is read; its alpha is used when it has one.
+int PresentLayered(const GraphicsCoreState& core) {
+  if (!GetDrawSettings()->noVerticalSync) WaitVerticalBlankPaced();
+  DrawSettings* settings = GetDrawSettings();
+  const int target = settings->drawTarget;
+  settings->drawTarget = kDrawTargetBackBuffer;
+  RECT whole{0, 0, core.screenWidth, core.screenHeight};
+  StandardImage image{};
+  int result = -1;
+  if (LockDrawTargetPixels(&whole, &image) == 0) {
+    result = hostCallTable.presentToLayeredWindow(&image, nullptr, image.format.alphaWidth ? 1 : 0);
+    UnlockDrawTargetPixels();
+  }
+  settings->drawTarget = target;
+  return result;
+}
+
 }  // namespace
 
 int PresentFrame() { return PresentFrameRect(nullptr); }
@@ -146,6 +165,7 @@ int PresentFrameRect(const RECT* rect) {
     if (mapped.left == mapped.right || mapped.top == mapped.bottom) return -1;
   }
   DrawScreenLogOverFrame(core);
+  if (hostCallTable.isLayeredWindow()) return PresentLayered(core);
 
   const bool doubled = IsDoubled(core);
   RECT source{0, 0, core.screenWidth, core.screenHeight};
@@ -169,7 +189,8 @@ int PresentFrameForRepaint() {
 
 void FrontScreenTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   KillTimer(window, kFrontScreenTimerId);
-  if (GetDrawSettings()->drawTarget != kDrawTargetFrontScreen) return;
+  if (GetDrawSettings()->drawTarget != kDrawTargetFrontScreen || hostCallTable.isLayeredWindow())
+    return;
   if (!hostCallTable.isWindowedMode() && IsDirect3DMode()) EnsureSubBackBufferCopy();
   PresentFrameRect(nullptr);
   SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerPeriod, FrontScreenTimerProc);

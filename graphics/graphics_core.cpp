@@ -11,6 +11,7 @@
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"
 #include "graphics/shader_pack.h"
+#include "media/movie.h"
 #include "media/theora_decoder.h"
 #include "platform/win32/kernel.h"
 #include "system/host_call_table.h"
@@ -31,6 +32,11 @@ void ReleaseObject(T*& object) {
 
 // Theora movies make their YUV surfaces on the device while it is in use.
 IDirect3DDevice9* GetTheoraSurfaceDevice() { return core.direct3DActive ? core.device : nullptr; }
+
+// Movie overlays go over the primary surface, which the engine never holds (null), and keep the
+// DirectDraw capability alignments.
+IDirectDrawSurface7* GetOverlayPrimarySurface() { return nullptr; }
+void GetOverlayCaps(DDCAPS* caps) { GetDirectDrawCaps(caps); }
 
 // Full screen on Vista or later with a mode that the device cannot show by itself: the engine
 // changes the display resolution first and runs the device in a window of that size.
@@ -84,6 +90,7 @@ int StartGraphicsSystem() {
   if (core.initialised) return 0;
   ResetGraphHandleCounters();
   SetTheoraDeviceSource(GetTheoraSurfaceDevice);
+  SetMovieOverlaySource({GetOverlayPrimarySurface, GetOverlayCaps});
   if (core.screenWidth == 0) core.screenWidth = 640;
   if (core.screenHeight == 0) core.screenHeight = 480;
   if (core.screenColorBits == 0) core.screenColorBits = 16;

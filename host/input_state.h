@@ -46,6 +46,9 @@ struct InputState {
   HANDLE keyboardEvent;
   DWORD lastRefresh;
   std::uint8_t keyStates[256];  // the KeyStateArray, bit 7 while down
+  // Bit 7: read down by a refresh since the program last took the key states, and what it took.
+  std::uint8_t downSinceTaken[256];
+  std::uint8_t takenStates[256];
   JoypadRecord joypads[kMaxJoypads];
   std::int32_t joypadCount;
   std::int32_t busy;

@@ -302,6 +302,25 @@ int SetInputDeviceSettings(int useWindowsKeyState, int useDirectInputKeyboardOnV
   return 0;
 }
 
+namespace {
+
+void NoteKeysReadDown() {
+  for (int i = 0; i < 256; ++i) input.downSinceTaken[i] |= input.keyStates[i] & 0x80;
+}
+
+// The pump refreshes the states before the program reads them, and the program's read may
+// refresh them again: a key tapped before the pump's refresh reads down there and up again in
+// the program's. A key that went down since the program last took it is reported down once; one
+// the program already saw down and that is up now was simply released.
+BYTE TakeKeyState(int code) {
+  const bool pressed = (input.downSinceTaken[code] & 0x80) && !(input.takenStates[code] & 0x80);
+  input.takenStates[code] = ((input.keyStates[code] & 0x80) || pressed) ? 0x80 : 0;
+  input.downSinceTaken[code] = 0;
+  return input.takenStates[code];
+}
+
+}  // namespace
+
 int RefreshKeyboardState() {
   if (input.busy) return 0;
   FlagScope busy(input.busy);
@@ -317,6 +336,7 @@ int RefreshKeyboardState() {
     BYTE windowsStates[256];
     GetKeyboardState(windowsStates);
     input.keyStates[0x36] = windowsStates[0xA1];
+    NoteKeysReadDown();
     return 1;
   }
   if (!IsEngineCallLockHeldByCaller()) return 0;
@@ -329,6 +349,7 @@ int RefreshKeyboardState() {
   for (const KeyPair& pair : kWindowsKeyTable)
     input.keyStates[pair.code] = windowsStates[pair.virtualKey];
   input.lastRefresh = now;
+  NoteKeysReadDown();
   return 1;
 }
 
@@ -427,7 +448,7 @@ int GetAllKeyStates(char* keyStates) {
     return InitializeInputDevices();
   }
   RefreshKeyboardState();
-  for (int i = 0; i < 256; ++i) keyStates[i] = static_cast<char>(input.keyStates[i] >> 7);
+  for (int i = 0; i < 256; ++i) keyStates[i] = static_cast<char>(TakeKeyState(i) >> 7);
   return 0;
 }
 
@@ -438,5 +459,5 @@ int IsKeyDown(int keyCode) {
     InitializeInputDevices();
   }
   RefreshKeyboardState();
-  return (input.keyStates[keyCode & 0xFF] & 0x80) ? 1 : 0;
+  return TakeKeyState(keyCode & 0xFF) ? 1 : 0;
 }

@@ -340,6 +340,7 @@ int DestroyEngineWindow() {
     ClearDroppedFiles();
   }
   LowerTimerPeriod();
+  DeleteLayeredWindowDib();
   return 0;
 }
 

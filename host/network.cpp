@@ -24,6 +24,8 @@ constexpr int kStateOpen = 1;  // cleared when the peer closes
 // A flood of data must not keep one call in its receive loop: past this, the rest waits for the
 // next notification.
 constexpr int kReceiveBudget = 4 * 1024 * 1024;
+// The room a receive asks the socket to fill at least; the ring grows by this or more.
+constexpr int kReceivePiece = 64 * 1024;
 // Nor a flood of notifications the network pump.
 constexpr int kPumpMessageLimit = 4096;
 constexpr char kNetWorkWindowClass[] = "NetWorkWindow";
@@ -37,17 +39,14 @@ struct NetWorkRecord {
   int option;
   int checkNumber;
   SOCKET socket;
-  // Receiving: the message whose length has been taken (-1 none) and its bytes so far; the ring
-  // holds each message behind its length, and `wholeBytes` counts the bytes of whole messages.
+  // Receiving: the ring holds each message behind its length; `wholeBytes` counts the bytes of
+  // the whole messages at its front, and the length of the message after them, once it has come,
+  // is `pendingLength` (-1 until then).
   int pendingLength;
-  int pendingReceived;
   RingBuffer receive;
   std::int64_t wholeBytes;
   // Sending: the ring holds each message behind its length, as it goes on the wire.
   RingBuffer send;
-  int headerOwed;
-  unsigned char header[4];
-  int messageOwed;
   std::uint32_t peerAddress;
   int peerPort;
   int readable;
@@ -155,104 +154,80 @@ void DeleteRecord(int slot) {
 
 bool WouldBlock() { return net.ws2.lastError() == WSAEWOULDBLOCK; }
 
-// Takes what the socket holds without framing.
-int ReceiveStream(NetWorkRecord* record) {
-  int total = 0;
-  while (total < kReceiveBudget) {
-    if (RingBufferReserve(&record->receive, 65536) != 0) {
-      record->error = 1;
-      return -1;
-    }
-    const int room = RingBufferContiguousFree(&record->receive);
-    const int got =
-        net.ws2.recv(record->socket, record->receive.data + record->receive.writePosition, room, 0);
-    if (got <= 0) break;
-    RingBufferCommit(&record->receive, got);
-    record->wholeBytes += got;
-    total += got;
-    if (got < room) break;
-  }
-  return 0;
+// The byte `offset` bytes past the ring's read position.
+unsigned char RingByteAt(const RingBuffer& ring, std::int64_t offset) {
+  return static_cast<unsigned char>(ring.data[(ring.readPosition + offset) % ring.size]);
 }
 
-// Takes whole messages until the socket has no more for now; a message split across calls is
-// resumed where it stopped.
-int ReceiveFramed(NetWorkRecord* record) {
-  int total = 0;
-  while (total < kReceiveBudget) {
+// Walks the lengths of the bytes received past the last whole message, counting each message that
+// is now whole; -1 (error flag set, logged) on a length no peer may announce.
+int CountWholeMessages(NetWorkRecord* record) {
+  for (;;) {
+    const std::int64_t partial = record->receive.held - record->wholeBytes;
     if (record->pendingLength < 0) {
+      if (partial < 4) return 0;
       unsigned char header[4];
-      if (net.ws2.recv(record->socket, reinterpret_cast<char*>(header), 4, winsock::MSG_PEEK) < 4)
-        return 0;
-      net.ws2.recv(record->socket, reinterpret_cast<char*>(header), 4, 0);
+      for (int i = 0; i < 4; ++i) header[i] = RingByteAt(record->receive, record->wholeBytes + i);
       const int length = ReadLength(header);
       if (length < 0 || length > kMaxNetWorkMessageSize) {
         record->error = 1;
         LogPrintf("ネットワークメッセージの長さが不正です(%d byte)", length);
         return -1;
       }
-      if (RingBufferReserve(&record->receive, static_cast<std::int64_t>(length) + 4) != 0) {
-        record->error = 1;
-        return -1;
-      }
-      RingBufferWrite(&record->receive, header, 4);
       record->pendingLength = length;
-      record->pendingReceived = 0;
     }
-    while (record->pendingReceived < record->pendingLength) {
-      const int want = std::min(record->pendingLength - record->pendingReceived,
-                                RingBufferContiguousFree(&record->receive));
-      const int got = net.ws2.recv(record->socket,
-                                   record->receive.data + record->receive.writePosition, want, 0);
-      if (got <= 0) return 0;
-      RingBufferCommit(&record->receive, got);
-      record->pendingReceived += got;
-      total += got;
-      if (got < want) return 0;
-    }
+    if (partial < static_cast<std::int64_t>(record->pendingLength) + 4) return 0;
     record->wholeBytes += static_cast<std::int64_t>(record->pendingLength) + 4;
     record->pendingLength = -1;
+  }
+}
+
+// Takes what the socket holds in large pieces; with framing, finds the messages among the bytes
+// by their lengths: a recv per length and per message would cost the system calls of three for
+// every small message. The ring grows with the bytes that have come, not with the length a peer
+// announced, so a length alone never sizes an allocation.
+int ReceiveAvailable(NetWorkRecord* record) {
+  int total = 0;
+  while (total < kReceiveBudget) {
+    if (RingBufferReserve(&record->receive, kReceivePiece) != 0) {
+      record->error = 1;
+      return -1;
+    }
+    const int want = RingBufferContiguousFree(&record->receive);
+    const int got =
+        net.ws2.recv(record->socket, record->receive.data + record->receive.writePosition, want, 0);
+    if (got <= 0) return 0;
+    RingBufferCommit(&record->receive, got);
+    total += got;
+    if (!record->framing)
+      record->wholeBytes += got;
+    else if (CountWholeMessages(record) != 0)
+      return -1;
+    if (got < want) return 0;
   }
   return 0;
 }
 
-// Sends what the send ring holds until the socket takes no more; 0, or -1 on a connection error.
+// Sends what the send ring holds, in up to two pieces around its end, until the socket takes no
+// more; 0, or -1 on a connection error. The ring holds the messages behind their lengths just as
+// they go on the wire, so a length and its message leave in one send: sent apart, the message
+// would wait behind the unacknowledged length for the peer's delayed acknowledgement.
 int SendQueued(NetWorkRecord* record) {
   RingBuffer& ring = record->send;
-  for (;;) {
-    if (record->headerOwed == 0 && record->messageOwed == 0) {
-      if (!record->framing) {
-        record->messageOwed = ring.held;
-        if (record->messageOwed == 0) return 0;
-      } else {
-        if (ring.held < 4) return 0;
-        RingBufferRead(&ring, record->header, 4, 0);
-        record->headerOwed = 4;
-        record->messageOwed = ReadLength(record->header);
-      }
-    }
-    if (record->headerOwed > 0) {
-      const int sent = net.ws2.send(
-          record->socket, reinterpret_cast<char*>(record->header) + 4 - record->headerOwed,
-          record->headerOwed, 0);
-      if (sent < 0) return WouldBlock() ? 0 : -1;
-      record->headerOwed -= sent;
-      if (record->headerOwed > 0) return 0;
-    }
-    while (record->messageOwed > 0) {
-      const int piece = std::min(record->messageOwed, RingBufferContiguousHeld(&ring));
-      const int sent = net.ws2.send(record->socket, ring.data + ring.readPosition, piece, 0);
-      if (sent < 0) return WouldBlock() ? 0 : -1;
-      RingBufferSkip(&ring, sent);
-      record->messageOwed -= sent;
-      if (sent < piece) return 0;
-    }
+  while (ring.held > 0) {
+    const int piece = RingBufferContiguousHeld(&ring);
+    const int sent = net.ws2.send(record->socket, ring.data + ring.readPosition, piece, 0);
+    if (sent < 0) return WouldBlock() ? 0 : -1;
+    RingBufferSkip(&ring, sent);
+    if (sent < piece) return 0;
   }
+  return 0;
 }
 
 bool HasLostPeer(const NetWorkRecord* record) {
   if (record->error) return true;
-  return !(record->state & kStateOpen) && record->receive.held == 0;
+  // A message cut short by the close can never be taken: only whole ones keep the connection.
+  return !(record->state & kStateOpen) && record->wholeBytes == 0;
 }
 
 LRESULT CALLBACK NetWorkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -290,7 +265,7 @@ int RecvSocket(EngineHandle handle) {
   }
   if (net.receiveGuard) return 0;
   net.receiveGuard = 1;
-  const int result = record->framing ? ReceiveFramed(record) : ReceiveStream(record);
+  const int result = ReceiveAvailable(record);
   net.receiveGuard = 0;
   return result;
 }
@@ -363,12 +338,11 @@ int CloseNetWork(EngineHandle handle) {
   if (!record || record->udp) return -1;
   // What is still queued gets up to a second to leave.
   const int start = GetMillisecondCount();
-  while (!record->error && record->connected &&
-         (record->send.held > 0 || record->headerOwed > 0 || record->messageOwed > 0) &&
+  while (!record->error && record->connected && record->send.held > 0 &&
          GetMillisecondCount() - start < 1000) {
     RecvSocket(handle);
     if (SendSocket(handle) != 0) break;
-    if (record->send.held > 0 || record->messageOwed > 0) Sleep(1);
+    if (record->send.held > 0) Sleep(1);
   }
   net.ws2.asyncSelect(record->socket, net.window, 0, 0);
   net.ws2.closeSocket(record->socket);
@@ -422,14 +396,15 @@ LRESULT HandleSocketMessage(WPARAM wParam, LPARAM lParam) {
 int PumpNetWorkMessages(int closeLost) {
   if (!net.started || !net.window) return 0;
   if (closeLost) {
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      NetWorkRecord* record = net.table[slot];
-      if (record && HasLostPeer(record)) {
-        if (record->udp)
-          CloseUdpNetWork(record->handle);
-        else
-          CloseNetWork(record->handle);
-      }
+    // The live connections are on the list; a frame does not look at all 8,192 slots.
+    for (ListNode* node = net.head.next; node && node != &net.tail;) {
+      auto* record = static_cast<NetWorkRecord*>(node->owner);
+      node = node->next;  // closing unlinks the record's own node
+      if (!HasLostPeer(record)) continue;
+      if (record->udp)
+        CloseUdpNetWork(record->handle);
+      else
+        CloseNetWork(record->handle);
     }
   }
   MSG message;

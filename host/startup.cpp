@@ -17,6 +17,7 @@
 #include "host/network.h"
 #include "host/system_state.h"
 #include "host/text_input.h"
+#include "host/window_system.h"
 #include "media/movie.h"
 #include "media/sound_system.h"
 #include "platform/com/com.h"
@@ -195,6 +196,9 @@ int RestartInputDevices() {
       RestartInputDevices,
       ShutdownEngineCore,
       [] { return static_cast<int>(systemState.windowDestroyed); },
+      [] { return static_cast<int>(preInitSettings.layeredWindow); },
+      PresentToLayeredWindow,
+      GetClientScreenRect,
   };
   return true;
 }();

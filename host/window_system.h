@@ -39,6 +39,12 @@ void ForceWindowForeground(HWND window, int topmost);
 int FitWindowToScreen();
 int UpdateClientScreenRect(LPARAM movePosition);
 int DrawInactivePicture(HDC dc);
+// Layered-window mode only: shows a screen image (or, with a context, that context's picture)
+// through UpdateLayeredWindow. 0, or -1 when the window is not layered, the entry point is
+// missing or the picture cannot be made.
+int PresentToLayeredWindow(StandardImage* image, HDC dc, int useAlpha);
+// The DIB section PresentToLayeredWindow keeps between frames, deleted with the window.
+void DeleteLayeredWindowDib();
 
 // Window mode and settings (ChangeWindowMode, SetWindowTitle, SetWindowIconResource and
 // SetRunWhileInactive are public, in system/system.h).

@@ -10,6 +10,7 @@
 
 #include "media/dshow_framework.h"
 #include "media/dshow_renderer.h"
+#include "platform/dshow/media_time_seeking.h"
 #include "system/little_endian.h"
 
 namespace {
@@ -135,7 +136,7 @@ bool ReadFromFile(void* context, std::uint64_t offset, void* buffer, std::uint32
 }
 
 // The output pin streams the frames and answers seeking for the graph's renderers.
-class AviOutputPin final : public K_COutputPinBase, public IMediaSeeking {
+class AviOutputPin final : public K_COutputPinBase, public MediaTimeSeeking {
  public:
   AviOutputPin(AviSourceFilter* filter, CRITICAL_SECTION* lock);
   ~AviOutputPin() override {
@@ -168,57 +169,16 @@ class AviOutputPin final : public K_COutputPinBase, public IMediaSeeking {
     return K_COutputPinBase::PinInactive();
   }
 
-  HRESULT GetCapabilities(DWORD* c) override { return Answer(c, 0x1F); }
-  HRESULT CheckCapabilities(DWORD* c) override { return c == nullptr ? E_POINTER : S_OK; }
-  HRESULT IsFormatSupported(const GUID* f) override {
-    return f != nullptr && *f == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-  }
-  HRESULT QueryPreferredFormat(GUID* f) override { return GetTimeFormat(f); }
-  HRESULT GetTimeFormat(GUID* f) override {
-    if (f == nullptr) return E_POINTER;
-    *f = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-  }
-  HRESULT IsUsingTimeFormat(const GUID* f) override { return IsFormatSupported(f); }
-  HRESULT SetTimeFormat(const GUID* f) override {
-    return IsFormatSupported(f) == S_OK ? S_OK : E_INVALIDARG;
-  }
+  // Seeking in media time: the positions belong to the filter.
   HRESULT GetDuration(LONGLONG* d) override;
   HRESULT GetStopPosition(LONGLONG* s) override;
   HRESULT GetCurrentPosition(LONGLONG* c) override;
-  HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                            const GUID* sourceFormat) override {
-    if (target == nullptr) return E_POINTER;
-    const bool media = (targetFormat == nullptr || *targetFormat == TIME_FORMAT_MEDIA_TIME) &&
-                       (sourceFormat == nullptr || *sourceFormat == TIME_FORMAT_MEDIA_TIME);
-    if (!media) return E_INVALIDARG;
-    *target = source;
-    return S_OK;
-  }
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                        DWORD stopFlags) override;
-  HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override {
-    if (current != nullptr) GetCurrentPosition(current);
-    if (stop != nullptr) GetStopPosition(stop);
-    return S_OK;
-  }
-  HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override {
-    if (earliest != nullptr) *earliest = 0;
-    return latest != nullptr ? GetDuration(latest) : S_OK;
-  }
-  HRESULT SetRate(double rate) override { return rate == 1.0 ? S_OK : E_INVALIDARG; }
-  HRESULT GetRate(double* rate) override { return Answer(rate, 1.0); }
-  HRESULT GetPreroll(LONGLONG* preroll) override { return Answer(preroll, 0LL); }
 
   MediaTypeObject offered_;
 
  private:
-  template <class T, class V>
-  static HRESULT Answer(T* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = static_cast<T>(value);
-    return S_OK;
-  }
   void StopStreaming();
   void Stream();
 
@@ -451,6 +411,8 @@ void RegisterEngineGraphFilters() {
     RegisterPlatformComClass(CLSID_MemoryAllocator, CreateMemoryAllocatorInstance);
     RegisterPlatformComClass(CLSID_NullRenderer, CreateNullRendererInstance);
     RegisterGraphSourceFactory(CreateAviSourceFilter);
+    // Whatever the uncompressed AVI source leaves, GStreamer may decode.
+    RegisterGraphSourceFactory(CreateGStreamerSourceFilter);
     RegisterGraphDecoderFactory(CreateMpegAudioParser);
     RegisterGraphDecoderFactory(CreateDefaultAudioRenderer);
   });

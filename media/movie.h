@@ -12,6 +12,7 @@
 
 struct TheoraDecoderRecord;
 struct IDirectDrawSurface7;
+struct DDCAPS;
 struct IGraphBuilder;
 struct IMediaControl;
 struct IMediaSeeking;
@@ -76,8 +77,19 @@ int SetMovieFrameCallback(int movie, MovieFrameCallback callback, int value);
 int SuspendMovie(int movie, int keepMark);
 int SuspendAllMovies();
 int ResumeSuspendedMovies();
+// Places the movie's overlay at (x, y) of the client area, magnified by `scale`, or hides it.
 int UpdateMovieOverlay(int x, int y, int scale, int movie, int visible);
+// Moves every overlay the graph plays with the window, at the values it was last given.
 int UpdateAllMovieOverlays();
+// Graphics names the surface overlays are shown over (null: the primary surface) and the
+// DirectDraw capabilities whose alignments they keep; until then both are empty.
+struct MovieOverlaySource {
+  IDirectDrawSurface7* (*primarySurface)();
+  void (*directDrawCaps)(DDCAPS* caps);
+};
+int SetMovieOverlaySource(const MovieOverlaySource& source);
+// Hides the overlay and forgets the rectangles it was shown at.
+int HideMovieOverlay(MovieRecord* movie);
 // The number of open movies.
 int GetMovieCount();
 // Around a rebuild of the graphics device: before it, what the movies hold on the device is

@@ -7,6 +7,7 @@
 #include "media/sound_decoder.h"
 #include "media/sound_system.h"
 #include "media/theora_decoder.h"
+#include "platform/ddraw/ddraw.h"
 #include "system/engine_handle.h"
 #include "system/log.h"
 #include "system/system_info.h"
@@ -70,11 +71,24 @@ int FindMovieSlot(int handle) {
   return record == nullptr ? -1 : GetEngineHandleSlot(handle);
 }
 
+// 1 once the sound track of a playing movie has run out: its stream stopped and rewound itself,
+// so its play time is 0 again, which would take the movie back to its first frame. A track
+// stopped by a suspension stays started, and one never played belongs to a stopped movie.
+int HasSoundTrackEnded(int sound) {
+  EnterSoundLock();
+  const SoundRecord* record = GetSoundRecord(sound);
+  const int ended = record != nullptr && record->kind == kStreamSound && record->started == 0;
+  LeaveSoundLock();
+  return ended;
+}
+
 // The frame a playing Theora movie should show now.
-int GetWantedTheoraFrame(const MovieRecord* movie, const TheoraMovieInfo& info) {
+int GetWantedTheoraFrame(const MovieRecord* movie, const TheoraMovieInfo& info, int trackEnded) {
   const std::int64_t count = info.frameCount;
   std::int64_t frame = 0;
-  if (movie->soundHandle != -1) {
+  if (trackEnded) {
+    frame = count - 1;
+  } else if (movie->soundHandle != -1) {
     // The play time in milliseconds, widened before it is scaled so that long tracks do not
     // overflow into negative frames.
     const std::int64_t time = GetSoundDataPlayTime(movie->soundHandle);
@@ -94,13 +108,16 @@ int RefreshTheoraMovie(MovieRecord* movie) {
   TheoraMovieInfo info{};
   GetTheoraMovieInfo(movie->theoraDecoder, &info);
   if (movie->stopped == 0 && info.frameCount > 0) {
-    const int wanted = GetWantedTheoraFrame(movie, info);
+    // A movie timed by a track that has run out ends on its last frame, as one timed by the
+    // clock does.
+    const int trackEnded = movie->soundHandle != -1 && HasSoundTrackEnded(movie->soundHandle);
+    const int wanted = GetWantedTheoraFrame(movie, info, trackEnded);
     const int current = GetTheoraCurrentFrame(movie->theoraDecoder);
     if (wanted != current) {
       AdvanceTheoraFrame(movie->theoraDecoder,
                          wanted > current ? wanted - current : info.frameCount - current + wanted);
     } else if (wanted == info.frameCount - 1 && (movie->playType & kMovieLoopBit) == 0 &&
-               movie->soundHandle == -1) {
+               (movie->soundHandle == -1 || trackEnded)) {
       movie->resumeMark = 0;
       movie->stopped = 1;
     }
@@ -167,9 +184,13 @@ int DeleteMovieHandle(int handle) {
     movie->movieFile = 0;
     if (movie->soundHandle != -1) DeleteSoundData(movie->soundHandle);
     movie->soundHandle = -1;
-  } else {
-    ReleaseDirectShowMovie(movie);
   }
+  if (movie->overlaySurface != nullptr) {
+    if (movie->overlayUsed) HideMovieOverlay(movie);
+    movie->overlaySurface->Release();
+    movie->overlaySurface = nullptr;
+  }
+  if (!movie->theora) ReleaseDirectShowMovie(movie);
   TrackedFree(movie);
   movies.slots[slot] = nullptr;
   RetireEngineHandle(movies.kind);
@@ -232,6 +253,17 @@ int ResumeSuspendedMovies() {
     movie->stopped = 0;
     movie->playType = playType;
     movie->resumeMark = 1;
+  }
+  return 0;
+}
+
+int UpdateAllMovieOverlays() {
+  for (int slot = 0; slot < kMovieHandleCount; ++slot) {
+    const MovieRecord* movie = movies.slots[slot];
+    if (movie == nullptr || movie->theora || movie->overlayUsed == 0) continue;
+    UpdateMovieOverlay(movie->overlayX, movie->overlayY, movie->overlayScale,
+                       MakeEngineHandle(kMovieHandle, movie->checkNumber, slot),
+                       movie->overlayShown);
   }
   return 0;
 }

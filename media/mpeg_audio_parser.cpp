@@ -1,6 +1,5 @@
 // The graph's MPEG-audio parser over libmpg123: it pulls the whole stream from the source's
 // IAsyncReader when connected, decodes it to 16-bit PCM, and streams that from its output pin.
-// Also the default audio renderer the graph ends PCM streams in.
 #include <mpg123.h>
 
 #include <algorithm>
@@ -206,18 +205,6 @@ void ParserOutputPin::Stream() {
   if (!quit_) PassEndOfStream();
 }
 
-// Plays PCM at the clock's pace; no sound device is reached from the graph, so it is silent.
-class DefaultAudioRenderer final : public K_CRendererBase {
- public:
-  DefaultAudioRenderer()
-      : K_CRendererBase(GUID_NULL, u"Default Audio Renderer", nullptr, nullptr) {}
-  HRESULT RenderSample(IMediaSample*) override { return S_OK; }
-  HRESULT AcceptsMediaType(const MediaTypeObject* type) override {
-    if (type == nullptr) return E_POINTER;
-    return type->majortype == MEDIATYPE_Audio && type->subtype == MEDIASUBTYPE_PCM ? S_OK : S_FALSE;
-  }
-};
-
 }  // namespace
 
 HRESULT CreateMpegAudioParser(const AM_MEDIA_TYPE* type, IBaseFilter** filter) {
@@ -228,18 +215,6 @@ HRESULT CreateMpegAudioParser(const AM_MEDIA_TYPE* type, IBaseFilter** filter) {
   auto* parser = new (std::nothrow) MpegAudioParser;
   if (parser == nullptr) return E_OUTOFMEMORY;
   *filter = parser->AsBaseFilter();
-  (*filter)->AddRef();
-  return S_OK;
-}
-
-HRESULT CreateDefaultAudioRenderer(const AM_MEDIA_TYPE* type, IBaseFilter** filter) {
-  if (type == nullptr || filter == nullptr) return E_POINTER;
-  *filter = nullptr;
-  if (!(type->majortype == MEDIATYPE_Audio) || !(type->subtype == MEDIASUBTYPE_PCM))
-    return VFW_E_TYPE_NOT_ACCEPTED;
-  auto* renderer = new (std::nothrow) DefaultAudioRenderer;
-  if (renderer == nullptr) return E_OUTOFMEMORY;
-  *filter = renderer->AsBaseFilter();
   (*filter)->AddRef();
   return S_OK;
 }

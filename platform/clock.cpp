@@ -27,8 +27,11 @@ struct ClockState {
   std::uint64_t localGivenAtNs = 0;
 };
 
+// The engine's sound thread sleeps on this clock until the engine ends, which a program that exits
+// without ending it never does: the state lives until the process is gone, never destroyed by the
+// exit handlers under a thread still waiting on it.
 ClockState& Clock() {
-  static ClockState state;
+  static ClockState& state = *new ClockState;
   return state;
 }
 

@@ -9,6 +9,7 @@
 
 #include "files/memimg.h"
 #include "softrender/software_kernels.h"
+#include "system/math.h"
 
 enum KernelPath : int {
   kPathPoint = 0,      // point blit, clipped path
@@ -237,4 +238,47 @@ inline bool IsDrawingMode(int mode) { return (mode >= 0 && mode <= 4) || mode ==
 inline int SourceKindOf(const MEMIMG* source) {
   if (source->body->paletteFlag == 1) return kSourcePalette;
   return source->body->alphaFlag == 1 ? kSourceAlpha : kSourceDirect;
+}
+
+// The checks every kernel call makes before it draws: settings given, valid images of one pixel
+// type that the kernels draw, a destination without palette or alpha channel, a drawing mode,
+// and a blend image that covers the source. The source is null for fills and untextured
+// triangles.
+inline bool AcceptsKernelCall(const MEMIMG* destination, const MEMIMG* source,
+                              const MEMIMG* blendImage, const KernelDrawSettings* settings) {
+  if (!settings || !IsMEMIMGValid(destination) || (source && !IsMEMIMGValid(source))) return false;
+  const MEMIMGBody* db = destination->body;
+  if (source && source->body->pixelType != db->pixelType) return false;
+  if (db->paletteFlag == 1 || db->alphaFlag == 1) return false;
+  if (db->pixelType != MEMIMG_PIXEL_RGB565 && db->pixelType != MEMIMG_PIXEL_XRGB8) return false;
+  if (!IsDrawingMode(settings->blendMode)) return false;
+  return !source || BlendImageCovers(blendImage, source);
+}
+
+// The call's context and kernel choice (no parameter sub-case yet). A full-strength alpha blend
+// is a copy; false when the blend parameter leaves the destination as it is.
+inline bool PrepareKernelCall(const MEMIMG* destination, const MEMIMG* source,
+                              const MEMIMG* blendImage, int transparencyFlag,
+                              const KernelDrawSettings* settings, KernelContext* k,
+                              KernelSelection* s) {
+  *k = MakeKernelContext(settings, source);
+  KernelSelection c{};
+  c.pixelType = destination->body->pixelType;
+  c.source = source ? SourceKindOf(source) : kSourceDirect;
+  c.mode = settings->blendMode;
+  if (c.mode == 1 && k->p == 255) c.mode = 0;
+  if ((c.mode == 1 || c.mode == 2) && k->p == 0) return false;
+  if (c.mode == 3 && k->p == 0 && c.source != kSourcePalette) return false;
+  c.blend = blendImage != nullptr;
+  c.bright = IsBrightOn(settings->brightness);
+  c.trans = transparencyFlag != 0;
+  c.special = kSpecialNone;
+  *s = c;
+  return true;
+}
+
+// Cuts r to the draw area; false when nothing of it is left.
+inline bool ClipToDrawArea(RECT* r, const KernelDrawSettings* settings) {
+  ClipRectToRect(r, &settings->drawArea);
+  return r->right > r->left && r->bottom > r->top;
 }

@@ -5,6 +5,7 @@
 
 #include "softrender/blend_modes.h"
 #include "softrender/software_kernels.h"
+#include "softrender/vector_rows.h"
 #include "system/math.h"
 
 namespace {
@@ -52,8 +53,36 @@ void PairedRows(const KernelContext& k, const PointGeometry& g) {
   }
 }
 
+// The configurations that the vector rows draw: 32-bit direct pixels without blend image or
+// brightness, in the alpha blend (with its half-sum case) and the full-strength add.
+constexpr bool HasVectorRow(KernelConfig c) {
+  return c.pixelType == 1 && c.source == kSourceDirect && !c.blend && !c.bright &&
+         ((c.mode == 1 && (c.special == kSpecialNone || c.special == kSpecialHalfSum)) ||
+          (c.mode == 2 && c.special == kSpecialFast));
+}
+
+template <KernelConfig C>
+void VectorRow(const VectorRows& v, const KernelContext& k, uint8_t* d, const uint8_t* s,
+               int count) {
+  if constexpr (C.mode == 1 && C.special == kSpecialHalfSum)
+    v.halfSum(d, s, count, C.trans, k.key);
+  else if constexpr (C.mode == 1)
+    v.alpha(d, s, count, k.p, C.trans, k.key);
+  else
+    v.add(d, s, count, C.trans, k.key);
+}
+
 template <KernelConfig C>
 void ClippedRows(const KernelContext& k, const PointGeometry& g) {
+  const VectorRows* vector = HasVectorRow(C) ? ChosenVectorRows() : nullptr;
+  if constexpr (HasVectorRow(C)) {
+    if (vector) {
+      for (int y = 0; y < g.height; ++y)
+        VectorRow<C>(*vector, k, g.destination + static_cast<intptr_t>(y) * g.destinationPitch,
+                     g.source + static_cast<intptr_t>(y) * g.sourcePitch, g.width);
+      return;
+    }
+  }
   if constexpr (C.mode == 0 && C.source == kSourceDirect && !C.blend && !C.bright && !C.trans) {
     size_t rowBytes = static_cast<size_t>(g.width) * g.destinationBytes;
     for (int y = 0; y < g.height; ++y)
@@ -79,6 +108,10 @@ void ClippedRows(const KernelContext& k, const PointGeometry& g) {
 // The table is trusted as the image's own, but a run never reaches past the row.
 template <KernelConfig C>
 void RunRows(const KernelContext& k, const PointGeometry& g) {
+  // A run holds no key pixel: the alpha blend's vector row draws it unkeyed.
+  constexpr bool vectorRuns = C.pixelType == 1 && C.source == kSourceDirect && !C.blend &&
+                              !C.bright && C.mode == 1 && C.special == kSpecialNone;
+  const VectorRows* vector = vectorRuns ? ChosenVectorRows() : nullptr;
   const uint8_t* code = g.runs;
   for (int y = 0; y < g.height; ++y) {
     const uint8_t* s = g.source + static_cast<intptr_t>(y) * g.sourcePitch;
@@ -91,7 +124,10 @@ void RunRows(const KernelContext& k, const PointGeometry& g) {
       if (kind == 3) break;
       int n = (c & 63) + 1;
       if (n > g.width - x) n = g.width - x;
-      if (kind != 0) {
+      if (kind != 0 && vector) {
+        vector->alpha(d + static_cast<intptr_t>(x) * 4, s + static_cast<intptr_t>(x) * 4, n, k.p,
+                      false, 0);
+      } else if (kind != 0) {
         for (int i = 0; i < n; ++i)
           blend::DrawPixel<C>(k, s + static_cast<intptr_t>(x + i) * g.sourceBytes,
                               d + static_cast<intptr_t>(x + i) * g.destinationBytes,
@@ -107,29 +143,21 @@ void RunRows(const KernelContext& k, const PointGeometry& g) {
 int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y,
                          int transparencyFlag, const MEMIMG* blendImage,
                          const KernelDrawSettings* settings) {
-  if (!settings || !IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+  if (!source || !AcceptsKernelCall(destination, source, blendImage, settings)) return 0;
   const MEMIMGBody* db = destination->body;
   const MEMIMGBody* sb = source->body;
-  if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
-  if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  int mode = settings->blendMode;
-  if (!IsDrawingMode(mode)) return 0;
-  if (!BlendImageCovers(blendImage, source)) return 0;
 
   int64_t right = static_cast<int64_t>(x) + source->width;
   int64_t bottom = static_cast<int64_t>(y) + source->height;
   RECT r{x, y, static_cast<LONG>(right > INT32_MAX ? INT32_MAX : right),
          static_cast<LONG>(bottom > INT32_MAX ? INT32_MAX : bottom)};
-  ClipRectToRect(&r, &settings->drawArea);
-  int w = r.right - r.left;
-  int h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return 0;
+  if (!ClipToDrawArea(&r, settings)) return 0;
+  const int w = r.right - r.left, h = r.bottom - r.top;
 
-  KernelContext k = MakeKernelContext(settings, source);
-  int sourceKind = SourceKindOf(source);
-  if (mode == 1 && k.p == 255) mode = 0;
-  if ((mode == 1 || mode == 2) && k.p == 0) return 0;
-  if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette) return 0;
+  KernelContext k;
+  KernelSelection s;
+  if (!PrepareKernelCall(destination, source, blendImage, transparencyFlag, settings, &k, &s))
+    return 0;
 
   int sx = r.left - x;
   int sy = r.top - y;
@@ -149,18 +177,10 @@ int DrawMEMIMGAtPosition(MEMIMG* destination, const MEMIMG* source, int x, int y
   g.width = w;
   g.height = h;
 
-  KernelSelection s{};
-  s.pixelType = sb->pixelType;
-  s.source = sourceKind;
-  s.mode = mode;
-  s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(settings->brightness);
-  s.trans = transparencyFlag != 0;
-  s.special = kSpecialNone;
   if (!s.blend && !s.bright && s.source != kSourceAlpha) {
-    if (mode == 1)
+    if (s.mode == 1)
       s.special = k.p == 128 ? kSpecialHalfSum : s.pixelType == 0 ? kSpecialLerp64 : kSpecialNone;
-    else if ((mode == 2 || mode == 3) && k.p == 255)
+    else if ((s.mode == 2 || s.mode == 3) && k.p == 255)
       s.special = kSpecialFast;
   }
 

@@ -27,12 +27,8 @@ uint32_t BrightenFillColor(uint32_t color, uint32_t bright, int pixelType) {
 
 int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color,
                         const KernelDrawSettings* settings) {
-  if (!settings || !IsMEMIMGValid(destination)) return 0;
+  if (!AcceptsKernelCall(destination, nullptr, nullptr, settings)) return 0;
   const MEMIMGBody* db = destination->body;
-  if (db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
-  if (db->pixelType != MEMIMG_PIXEL_RGB565 && db->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  int mode = settings->blendMode;
-  if (!IsDrawingMode(mode)) return 0;
 
   RECT r{0, 0, destination->width, destination->height};
   if (rect) {
@@ -41,14 +37,12 @@ int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color
     r.top = rect[1] < rect[3] ? rect[1] : rect[3];
     r.bottom = rect[1] < rect[3] ? rect[3] : rect[1];
   }
-  ClipRectToRect(&r, &settings->drawArea);
-  int w = r.right - r.left;
-  int h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return 0;
+  if (!ClipToDrawArea(&r, settings)) return 0;
+  const int w = r.right - r.left, h = r.bottom - r.top;
 
-  KernelContext k = MakeKernelContext(settings, nullptr);
-  if (mode == 1 && k.p == 255) mode = 0;
-  if ((mode == 1 || mode == 2 || mode == 3) && k.p == 0) return 0;
+  KernelContext k;
+  KernelSelection s;
+  if (!PrepareKernelCall(destination, nullptr, nullptr, 0, settings, &k, &s)) return 0;
   uint32_t bright = settings->brightness;
   if (db->pixelType == MEMIMG_PIXEL_RGB565) color &= 0xFFFF;
   if (IsBrightOn(bright)) color = BrightenFillColor(color, bright, db->pixelType);
@@ -57,7 +51,7 @@ int FillMEMIMGRectangle(MEMIMG* destination, const int32_t* rect, uint32_t color
   uint8_t* first = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
                    static_cast<intptr_t>(r.left) * bytes;
   WithInt<0, 1>(db->pixelType, [&](auto t) {
-    WithInt<0, 1, 2, 3, 4, 10, 11>(mode, [&](auto m) {
+    WithInt<0, 1, 2, 3, 4, 10, 11>(s.mode, [&](auto m) {
       constexpr KernelConfig C{t.value, kSourceDirect, m.value,       false,
                                false,   false,         kPathTriangle, kSpecialNone};
       for (int y = 0; y < h; ++y) {

@@ -1,8 +1,11 @@
 // The stretched blit: a whole source image scaled into a destination rectangle, mirrored along an
 // axis given in reverse order, cut to the draw area; each destination pixel samples the source
 // pixel that a 16.16 fixed-point walk chooses, so clipping never changes what a pixel samples.
+#include <cstring>
+
 #include "softrender/blend_modes.h"
 #include "softrender/software_kernels.h"
+#include "softrender/vector_rows.h"
 #include "system/math.h"
 
 namespace {
@@ -55,8 +58,42 @@ struct StretchGeometry {
   StretchAxis y;
 };
 
+// The copy of a source exactly twice as wide as drawn, left to right, through the vector rows:
+// every source pixel twice, the first once when the draw area cuts its pair. An unkeyed row that
+// samples the source row of the row above is that row again. False: not such a draw.
+template <KernelConfig C>
+bool DoubledRows(const VectorRows& v, const KernelContext& k, const StretchGeometry& g) {
+  if (g.x.ratio != 2 * 65536 || g.x.direction != 1) return false;
+  const bool once = g.x.counter <= 65536;  // the first column's pair began left of the area
+  if (g.x.first + (g.width - 1 + (once ? 1 : 0)) / 2 >= g.x.size) return false;
+  const MEMIMGBody* sb = g.source->body;
+  int row = g.y.first, previousRow = -1;
+  int64_t rowCounter = g.y.counter;
+  for (int j = 0; j < g.height; ++j) {
+    const uint8_t* s = g.source->pixels + static_cast<intptr_t>(row) * sb->pitch +
+                       static_cast<intptr_t>(g.x.first) * 4;
+    uint8_t* d = g.destination + static_cast<intptr_t>(j) * g.destinationPitch;
+    if (!C.trans && row == previousRow) {
+      std::memcpy(d, d - g.destinationPitch, static_cast<size_t>(g.width) * 4);
+    } else if (once) {
+      if (!C.trans || Load32(s) != k.key) Store32(d, Load32(s));
+      v.doubled(d + 4, s + 4, g.width - 1, C.trans, k.key);
+    } else {
+      v.doubled(d, s, g.width, C.trans, k.key);
+    }
+    previousRow = row;
+    if (j + 1 < g.height) Advance(g.y, &rowCounter, &row);
+  }
+  return true;
+}
+
 template <KernelConfig C>
 void StretchRows(const KernelContext& k, const StretchGeometry& g) {
+  if constexpr (C.mode == 0 && C.pixelType == 1 && C.source == kSourceDirect && !C.blend &&
+                !C.bright) {
+    const VectorRows* vector = ChosenVectorRows();
+    if (vector && DoubledRows<C>(*vector, k, g)) return;
+  }
   const MEMIMGBody* sb = g.source->body;
   int sourceBytes = sb->format->bytesPerPixel;
   int blendPitch = g.blend ? g.blend->body->pitch : 0;
@@ -85,13 +122,8 @@ void StretchRows(const KernelContext& k, const StretchGeometry& g) {
 int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t* rect,
                         int transparencyFlag, const MEMIMG* blendImage,
                         const KernelDrawSettings* settings) {
-  if (!settings || !IsMEMIMGValid(destination) || !IsMEMIMGValid(source)) return 0;
+  if (!source || !AcceptsKernelCall(destination, source, blendImage, settings)) return 0;
   const MEMIMGBody* db = destination->body;
-  const MEMIMGBody* sb = source->body;
-  if (sb->pixelType != db->pixelType || db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
-  if (sb->pixelType != MEMIMG_PIXEL_RGB565 && sb->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  int mode = settings->blendMode;
-  if (!IsDrawingMode(mode) || !BlendImageCovers(blendImage, source)) return 0;
 
   int directionX = rect[0] <= rect[2] ? 1 : -1;
   int directionY = rect[1] <= rect[3] ? 1 : -1;
@@ -116,11 +148,10 @@ int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t
   g.height = r.bottom - r.top;
   if (g.width <= 0 || g.height <= 0) return 0;
 
-  KernelContext k = MakeKernelContext(settings, source);
-  int sourceKind = SourceKindOf(source);
-  if (mode == 1 && k.p == 255) mode = 0;
-  if ((mode == 1 || mode == 2) && k.p == 0) return 0;
-  if (mode == 3 && k.p == 0 && sourceKind != kSourcePalette) return 0;
+  KernelContext k;
+  KernelSelection s;
+  if (!PrepareKernelCall(destination, source, blendImage, transparencyFlag, settings, &k, &s))
+    return 0;
 
   g.source = source;
   g.blend = blendImage;
@@ -129,14 +160,6 @@ int DrawMEMIMGStretched(MEMIMG* destination, const MEMIMG* source, const int32_t
   g.destination = destination->pixels + static_cast<intptr_t>(r.top) * db->pitch +
                   static_cast<intptr_t>(r.left) * g.destinationBytes;
 
-  KernelSelection s{};
-  s.pixelType = sb->pixelType;
-  s.source = sourceKind;
-  s.mode = mode;
-  s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(settings->brightness);
-  s.trans = transparencyFlag != 0;
-  s.special = kSpecialNone;
   DispatchImageKernel<kPathStretched>(s, [&]<KernelConfig C>() { StretchRows<C>(k, g); });
   return 0;
 }

@@ -180,24 +180,17 @@ bool InFixedRange(int32_t value) { return value >= -8192 && value <= 8191; }
 int DrawMEMIMGTriangle(MEMIMG* destination, const MEMIMG* source, const TriangleVertex* vertices,
                        int transparencyFlag, const MEMIMG* blendImage, uint32_t color,
                        const KernelDrawSettings* settings) {
-  if (!settings || !IsMEMIMGValid(destination) || (source && !IsMEMIMGValid(source))) return 0;
+  if (!AcceptsKernelCall(destination, source, blendImage, settings)) return 0;
   const MEMIMGBody* db = destination->body;
-  if (source && source->body->pixelType != db->pixelType) return 0;
-  if (db->paletteFlag == 1 || db->alphaFlag == 1) return 0;
-  if (db->pixelType != MEMIMG_PIXEL_RGB565 && db->pixelType != MEMIMG_PIXEL_XRGB8) return 0;
-  int mode = settings->blendMode;
-  if (!IsDrawingMode(mode)) return 0;
-  if (source && !BlendImageCovers(blendImage, source)) return 0;
   for (int i = 0; i < 3; ++i)
     if (!InFixedRange(vertices[i].x) || !InFixedRange(vertices[i].y) ||
         !InFixedRange(vertices[i].u) || !InFixedRange(vertices[i].v))
       return 0;
 
-  KernelContext k = MakeKernelContext(settings, source);
-  int sourceKind = source ? SourceKindOf(source) : kSourceDirect;
-  if (mode == 1 && k.p == 255) mode = 0;
-  if ((mode == 1 || mode == 2) && k.p == 0) return 0;
-  if (mode == 3 && k.p == 0 && (!source || sourceKind != kSourcePalette)) return 0;
+  KernelContext k;
+  KernelSelection s;
+  if (!PrepareKernelCall(destination, source, blendImage, transparencyFlag, settings, &k, &s))
+    return 0;
 
   TriangleSetup t{};
   if (!SetUpTriangle(vertices, &t)) return 0;
@@ -223,7 +216,7 @@ int DrawMEMIMGTriangle(MEMIMG* destination, const MEMIMG* source, const Triangle
       color = (color & 0xFF000000u) | (r << 16) | (g << 8) | b;
     }
     WithInt<0, 1>(db->pixelType, [&](auto pt) {
-      WithInt<0, 1, 2, 3, 4, 10, 11>(mode, [&](auto m) {
+      WithInt<0, 1, 2, 3, 4, 10, 11>(s.mode, [&](auto m) {
         constexpr KernelConfig C{pt.value, kSourceDirect, m.value,       false,
                                  false,    false,         kPathTriangle, kSpecialNone};
         WalkTriangle(t, area, [&](int x, int y, uint32_t, uint32_t) {
@@ -239,14 +232,6 @@ int DrawMEMIMGTriangle(MEMIMG* destination, const MEMIMG* source, const Triangle
   uint64_t limitU = static_cast<uint64_t>(source->width) << kFraction;
   uint64_t limitV = static_cast<uint64_t>(source->height) << kFraction;
   int blendPitch = blendImage ? blendImage->body->pitch : 0;
-  KernelSelection s{};
-  s.pixelType = sb->pixelType;
-  s.source = sourceKind;
-  s.mode = mode;
-  s.blend = blendImage != nullptr;
-  s.bright = IsBrightOn(settings->brightness);
-  s.trans = transparencyFlag != 0;
-  s.special = kSpecialNone;
   DispatchImageKernel<kPathTriangle>(s, [&]<KernelConfig C>() {
     WalkTriangle(t, area, [&](int x, int y, uint32_t u, uint32_t v) {
       if (u >= limitU || v >= limitV) return;

@@ -18,6 +18,11 @@ std::uint32_t NoBackground() { return 0; }
 FARPROC NoModuleEntry(const char*, const char*) { return nullptr; }
 int NoComposition(int) { return 0; }
 void NoWait() {}
+int NoClientArea(RECT* rect) {
+  if (rect) *rect = RECT{};
+  return 0;
+}
+int NoLayeredPresent(StandardImage*, HDC, int) { return -1; }
 
 double UnitScale(double* x, double* y) {
   if (x) *x = 1;
@@ -37,10 +42,11 @@ int DesktopSizeAndBits(int* width, int* height, int* bits) {
 }
 
 constexpr HostCallTable kNoHost = {
-    AnswerZero,   AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
-    AnswerZero,   AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
-    NoBackground, NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
-    NoWait,       AnswerZero,    AnswerZero, AnswerZero,
+    AnswerZero,       AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
+    AnswerZero,       AnswerZero,    NoWindow,   UnitScale,     DesktopSizeAndBits,
+    NoBackground,     NoModuleEntry, AnswerZero, NoComposition, AnswerZero,
+    NoWait,           AnswerZero,    AnswerZero, AnswerZero,    AnswerZero,
+    NoLayeredPresent, NoClientArea,
 };
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "platform/win32/win32_types.h"
 
+struct StandardImage;
+
 struct HostCallTable {
   int (*isEngineRunning)();
   int (*isEngineInitialising)();
@@ -35,6 +37,12 @@ struct HostCallTable {
   int (*shutdownEngineCore)();
   // 1 once the main window has been destroyed (the program is ending).
   int (*isWindowDestroyed)();
+  // 1 when the main window is layered: frames are shown through presentToLayeredWindow.
+  int (*isLayeredWindow)();
+  // Shows a screen image in the layered window; 0, or -1 when it cannot.
+  int (*presentToLayeredWindow)(StandardImage* image, HDC dc, int useAlpha);
+  // The client area in screen coordinates, below the toolbar when there is one; 0.
+  int (*getClientScreenRect)(RECT* rect);
 };
 
 extern HostCallTable hostCallTable;

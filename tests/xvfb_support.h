@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace xvfb {
 
@@ -40,7 +42,7 @@ inline void StopServer(pid_t server) {
 // tests can race for one display, and the loser exits: it is started again, a few times. A
 // server also writes its number again when it resets and dies if nobody reads it, so it does not
 // reset when its last client leaves, and the reading end of a started server stays open.
-inline std::string StartServer(pid_t* server) {
+inline std::string StartServer(pid_t* server, const char* screen = "1024x768x24") {
   for (int attempt = 0; attempt < 5; ++attempt) {
     int ready[2];
     if (pipe(ready) != 0) return "";
@@ -48,8 +50,8 @@ inline std::string StartServer(pid_t* server) {
     if (*server == 0) {
       close(ready[0]);
       const std::string fd = std::to_string(ready[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", "-noreset", nullptr);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten", "tcp",
+             "-noreset", nullptr);
       _exit(127);
     }
     close(ready[1]);
@@ -85,6 +87,85 @@ inline std::string FindWindow(const std::string& display, const std::string& tit
     usleep(50000);
   }
   return "";
+}
+
+// The root window's pixels as 8-bit R, G, B triples (ImageMagick's import), or empty.
+inline std::vector<std::uint8_t> ScreenshotRoot(const std::string& display) {
+  char name[] = "/tmp/xvfb_shot_XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) return {};
+  close(fd);
+  RunCommand("DISPLAY=" + display + " import -window root -depth 8 rgb:" + name + " 2>/dev/null");
+  std::vector<std::uint8_t> bytes;
+  if (FILE* file = std::fopen(name, "rb")) {
+    std::uint8_t buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+      bytes.insert(bytes.end(), buffer, buffer + got);
+    std::fclose(file);
+  }
+  std::remove(name);
+  return bytes;
+}
+
+// A window's _NET_WM_ICON as xprop reads it: width, height, then 0xAARRGGBB pixels; empty when
+// the window has none.
+inline std::vector<std::uint32_t> WindowIconProperty(const std::string& display,
+                                                     unsigned long window) {
+  const std::string text =
+      RunCommand("DISPLAY=" + display + " xprop -id " + std::to_string(window) +
+                 " -notype -f _NET_WM_ICON 32c ' = $0+' _NET_WM_ICON");
+  std::vector<std::uint32_t> values;
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) return values;
+  const char* p = text.c_str() + equals + 1;
+  char* end = nullptr;
+  for (unsigned long value = std::strtoul(p, &end, 10); end != p;
+       value = std::strtoul(p, &end, 10)) {
+    values.push_back(static_cast<std::uint32_t>(value));
+    p = end;
+    while (*p == ',' || *p == ' ') ++p;
+  }
+  return values;
+}
+
+// Runs this test program again with a gtest filter, on the display, with SDL's X11 driver and
+// XVFB_CHILD set (the child's tests skip without it). True when the child passed its one test
+// within two minutes; its output goes to `output`.
+inline bool RunChildOnDisplay(const std::string& display, const std::string& filter,
+                              std::string* output) {
+  char name[] = "/tmp/xvfb_child_XXXXXX";
+  const int log = mkstemp(name);
+  if (log < 0) return false;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(log, 1);
+    dup2(log, 2);
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("XVFB_CHILD", "1", 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the X11 and D-Bus libraries keep their own
+    const std::string argument = "--gtest_filter=" + filter;
+    execl("/proc/self/exe", "xvfb_child", argument.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = -1;
+  bool ended = false;
+  for (int wait = 0; wait < 1200 && child > 0 && !ended; ++wait) {
+    ended = waitpid(child, &status, WNOHANG) == child;
+    if (!ended) usleep(100000);
+  }
+  if (child > 0 && !ended) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
+  close(log);
+  std::string text = RunCommand(std::string("cat ") + name);
+  std::remove(name);
+  const bool passed = ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+                      text.find("[  PASSED  ] 1 test") != std::string::npos;
+  if (output) *output = text;
+  return passed;
 }
 
 // How a run of an engine under Xvfb with input from xdotool ended.

@@ -11,6 +11,7 @@
 #include "image.h"
 #include "map_compiler.h"
 #include "ogg_encoder.h"
+#include "replay_compiler.h"
 #include "source_text.h"
 #include "sprite_sheets.h"
 #include "synth.h"
@@ -27,6 +28,27 @@ std::string TwoDigits(int n) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%02d", n);
   return buf;
+}
+
+// replays/stageNN.rpt is stage NN's replay: the game plays "replay/NN.rp" for stage NN and trusts
+// the stage number inside, so a file that names another stage is refused.
+std::vector<uint8_t> CompileStageReplay(const std::string& dir, int stage,
+                                        const TypeTables& types) {
+  const std::string name = "replays/stage" + TwoDigits(stage) + ".rpt";
+  SourceFile f = ReadSourceFile(dir + "/" + name, dir + "/" + name);
+  std::vector<uint8_t> bytes = CompileReplay(f, types);
+  if (bytes[0] != stage) {
+    int line = 0;
+    for (const SourceLine& l : f.lines) {
+      const std::vector<std::string> words = SplitWords(l.text);
+      if (!words.empty() && words[0] == "replay") {
+        line = l.number;
+        break;
+      }
+    }
+    f.Fail(line, "holds stage " + std::to_string(bytes[0]) + ", not " + std::to_string(stage));
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -50,7 +72,8 @@ GeneratedContent BuildContent(const std::string& dir) {
   }
 
   SpriteSheets sheets = ReadSpriteSheets(dir, dir, types);
-  for (const auto& [name, image] : sheets.images) files["image/" + name + ".bmp"] = BmpBytes(image);
+  for (const auto& [name, image] : sheets.images)
+    if (name != "icon") files["image/" + name + ".bmp"] = BmpBytes(image);
   auto drawn = ReadDrawScripts(dir, dir, sheets.images.at("txt"));
   for (const auto& [name, image] : drawn) files["image/" + name + ".bmp"] = BmpBytes(image);
 
@@ -67,6 +90,9 @@ GeneratedContent BuildContent(const std::string& dir) {
                          "sound " + name + " did not survive Ogg Vorbis encoding");
     files["sound/" + name + ".ogg"] = std::move(ogg);
   }
+
+  for (int s = 0; s < kStages; ++s)
+    out.replays["replay/" + TwoDigits(s) + ".rp"] = CompileStageReplay(dir, s, types);
   return out;
 }
 
@@ -91,6 +117,15 @@ int GenerateContent(const std::string& sourceDir, const std::string& outputDir,
   }
   for (const auto& [path, bytes] : content.files) {
     std::string full = outputDir + "/" + path;
+    if (WriteFileAtomically(full.c_str(), bytes) != 0) {
+      message = full + ": cannot be written: " + std::strerror(errno);
+      return -1;
+    }
+  }
+  for (const auto& [path, bytes] : content.replays) {
+    std::string full = outputDir + "/" + path;
+    // Anything at the name (a replay the player earned, even an unreadable one) stays as it is.
+    if (fs::symlink_status(full, ec).type() != fs::file_type::not_found) continue;
     if (WriteFileAtomically(full.c_str(), bytes) != 0) {
       message = full + ": cannot be written: " + std::strerror(errno);
       return -1;

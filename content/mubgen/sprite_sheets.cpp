@@ -32,7 +32,7 @@ struct Dest {
 
 bool IsDestKeyword(const std::string& w) {
   return w == "player" || w == "shot" || w == "enemy" || w == "boss" || w == "item" ||
-         w == "digit" || w == "glyph";
+         w == "digit" || w == "glyph" || w == "icon";
 }
 
 int GlyphFromName(const std::string& name) {
@@ -54,6 +54,7 @@ class Builder {
     images_["item"] = Image(128, 32 * kItemKinds);
     images_["nmb"] = Image(80, 12);
     images_["txt"] = Image(120, 96);
+    images_["icon"] = Image(kIconSize, kIconSize);
   }
 
   void ReadFile(const SourceFile& f) {
@@ -139,6 +140,7 @@ class Builder {
         need("item " + std::to_string(k) + " frame " + std::to_string(fr));
     for (int d = 0; d < 10; ++d) need("digit " + std::to_string(d));
     for (int g = 0; g < kGlyphCount - 1; ++g) need("glyph " + std::to_string(g));
+    need("icon " + std::to_string(kIconResourceId));
     // Text is drawn with the brightness as its colour: glyphs are pure white on the key.
     const Image& txt = images_["txt"];
     for (int y = 0; y < txt.height; ++y)
@@ -265,6 +267,12 @@ class Builder {
       ++k;
       d = {"txt",       kGlyphWidth * (g % 10), kGlyphHeight * (g / 10),
            kGlyphWidth, kGlyphHeight,           "glyph " + std::to_string(g)};
+    } else if (kind == "icon") {
+      int id = Number(f, line, w, k, 65535, "icon resource id");
+      if (id != kIconResourceId)
+        f.Fail(line, "the program asks for icon " + std::to_string(kIconResourceId) +
+                         " only: icon " + std::to_string(id) + " is never shown");
+      d = {"icon", 0, 0, kIconSize, kIconSize, "icon " + std::to_string(id)};
     } else {
       f.Fail(line, "unknown cell \"" + kind + "\"");
     }

@@ -14,12 +14,17 @@ namespace mubgen {
 
 inline constexpr int kGlyphCount = 60;
 inline constexpr int kGlyphWidth = 12, kGlyphHeight = 16;
+// The program's icon: the resource id the game asks for, and its size in pixels.
+inline constexpr int kIconResourceId = 101;
+inline constexpr int kIconSize = 32;
 
 // The glyph order of the game's bitmap font; index 39 is the line-feed symbol.
 int GlyphIndex(char c);
 
 struct SpriteSheets {
-  std::map<std::string, Image> images;  // "player", "shot", "enemy", "boss", "item", "nmb", "txt"
+  // "player", "shot", "enemy", "boss", "item", "nmb", "txt" (the image/ folder) and "icon" (the
+  // program's own resources).
+  std::map<std::string, Image> images;
 };
 
 // Reads every "*.spr" file of "<dir>/sprites" in name order and builds the seven sheets.

@@ -61,6 +61,7 @@ enum class D3D9Counter : int {
   Present,
   StretchRect,
   SpanTriangle,   // triangles drawn row by row with exact integer texture steps
+  SpanRectangle,  // pairs of them drawn as one screen-aligned rectangle of texel runs
   CoveredPixels,  // pixels inside the triangles drawn, before any test
   Count,
 };

@@ -7,6 +7,7 @@
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
+#include "platform/win32/user.h"
 
 namespace {
 
@@ -160,6 +161,7 @@ CpuDevice::~CpuDevice() {
   }
   RegisterD3D9Device(this, false);
   TrackD3D9Object(D3D9ObjectKind::Device, -1);
+  if (!parameters.Windowed) ChangeDisplaySettingsA(nullptr, 0);
 }
 
 ULONG CpuDevice::Release() { return RefCounted<IDirect3DDevice9Ex>::Release(); }

@@ -188,6 +188,17 @@ class CpuDirect3D final : public RefCounted<IDirect3D9Ex> {
     if (TakeD3D9CallFailure(D3D9Call::CreateDevice)) return D3DERR_NOTAVAILABLE;
     p.BackBufferCount = 1;
     p.hDeviceWindow = window;
+    // A full-screen device takes the display mode of its back buffer, as long as it lives.
+    if (!p.Windowed) {
+      DEVMODEA mode{};
+      mode.dmSize = sizeof mode;
+      mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT | DM_BITSPERPEL;
+      mode.dmPelsWidth = p.BackBufferWidth;
+      mode.dmPelsHeight = p.BackBufferHeight;
+      mode.dmBitsPerPel = GetBytesPerPixel(p.BackBufferFormat) == 2 ? 16 : 32;
+      if (ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL)
+        return D3DERR_NOTAVAILABLE;
+    }
     *parameters = p;
     try {
       *out = new CpuDevice(focusWindow, behaviorFlags, p, ex);

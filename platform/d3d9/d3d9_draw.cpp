@@ -286,11 +286,10 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   // Vertex fetch: screen-space vertices as they are; the others into clip space.
   std::vector<RasterVertex> screen;
   std::vector<ClipVertex> clip;
-  if (layout.transformed) {
+  if (layout.transformed)
     screen.reserve(vertexCount);
-  } else {
+  else
     clip.reserve(vertexCount);
-  }
   D3DMATRIX transform = Multiply(Multiply(world, view), projection);
   for (UINT i = 0; i < vertexCount; ++i) {
     const std::uint8_t* v = vertices + static_cast<std::size_t>(i) * stride;
@@ -376,26 +375,39 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
     }
     return D3D_OK;
   }
-  for (UINT k = 0; k < primitiveCount; ++k) {
+  // Triangle k's vertices in drawing order, then the one that colours it under flat shading.
+  auto triangleOf = [&](UINT k, UINT* n) {
     if (type == D3DPT_TRIANGLELIST) {
-      // The engine's quads: both triangles at once where they make an upright rectangle.
-      if (layout.transformed && !indices && k + 1 < primitiveCount &&
-          RasterizeQuadAsRuns(p, &screen[3 * static_cast<std::size_t>(k)])) {
-        ++k;
-        continue;
-      }
-      drawTriangle(3 * k, 3 * k + 1, 3 * k + 2, 3 * k);
+      n[0] = 3 * k, n[1] = 3 * k + 1, n[2] = 3 * k + 2, n[3] = 3 * k;
     } else if (type == D3DPT_TRIANGLESTRIP) {
       // Every second triangle of a strip is wound the other way round; its first vertex still
       // colours it.
-      if (k % 2 == 0) {
-        drawTriangle(k, k + 1, k + 2, k);
-      } else {
-        drawTriangle(k + 1, k, k + 2, k);
-      }
+      n[0] = k % 2 == 0 ? k : k + 1, n[1] = k % 2 == 0 ? k + 1 : k, n[2] = k + 2, n[3] = k;
     } else {
-      drawTriangle(0, k + 1, k + 2, k + 1);
+      n[0] = 0, n[1] = k + 1, n[2] = k + 2, n[3] = k + 1;
     }
+  };
+  // Two screen-space triangles that make a screen-aligned quad are drawn as one rectangle.
+  auto drawRectangle = [&](const UINT* n, const UINT* m) {
+    UINT i[8];
+    for (int j = 0; j < 4; ++j)
+      if (!vertexIndex(n[j], &i[j]) || !vertexIndex(m[j], &i[4 + j])) return false;
+    const RasterVertex* a[3] = {&screen[i[0]], &screen[i[1]], &screen[i[2]]};
+    const RasterVertex* b[3] = {&screen[i[4]], &screen[i[5]], &screen[i[6]]};
+    return RasterizeRectangle(p, a, screen[i[3]], b, screen[i[7]]);
+  };
+  for (UINT k = 0; k < primitiveCount; ++k) {
+    UINT n[4];
+    triangleOf(k, n);
+    if (layout.transformed && k + 1 < primitiveCount) {
+      UINT m[4];
+      triangleOf(k + 1, m);
+      if (drawRectangle(n, m)) {
+        ++k;
+        continue;
+      }
+    }
+    drawTriangle(n[0], n[1], n[2], n[3]);
   }
   return D3D_OK;
 }

@@ -54,12 +54,11 @@ struct PixelPipeline {
 // a, b, c in submission order (winding decides culling); colours of `flat` under flat shading.
 void RasterizeTriangle(const PixelPipeline& pipeline, const RasterVertex& a, const RasterVertex& b,
                        const RasterVertex& c, const RasterVertex& flat);
-// Six vertices of a triangle list that make one upright rectangle (top left, top right, bottom
-// left, then bottom right, bottom left, top right: the engine's quad) whose texture is
-// point-sampled in whole-texel steps: drawn row by row as texel runs, with the pixels the two
-// triangles would give. False, with nothing drawn, when the pair must be drawn triangle by
-// triangle.
-bool RasterizeQuadAsRuns(const PixelPipeline& pipeline, const RasterVertex* quad);
+// Two triangles that make a screen-aligned rectangle textured along the screen's axes, drawn as
+// one; false (nothing drawn) when they are not such a pair, and each is to be drawn alone.
+bool RasterizeRectangle(const PixelPipeline& pipeline, const RasterVertex* const* a,
+                        const RasterVertex& flatA, const RasterVertex* const* b,
+                        const RasterVertex& flatB);
 // A point sprite-less point: a square of `size` pixels centred on the vertex, same fill rule.
 void RasterizePoint(const PixelPipeline& pipeline, const RasterVertex& v, double size);
 

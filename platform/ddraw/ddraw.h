@@ -1,7 +1,10 @@
 // The DirectDraw 7 object as the engine uses it: created through COM, initialised, given a
 // cooperative level, and asked to wait for the vertical blank of a 60 Hz display whose blanks
 // follow the platform clock (so in virtual time a wait advances the clock instead of blocking).
+// Also the capability record and the overlay surface that a movie shown as an overlay would use.
 #pragma once
+
+#include <vector>
 
 #include "platform/com/com.h"
 
@@ -45,3 +48,50 @@ void DirectDrawFailNextCreations(int count);
 int DirectDrawGetLiveObjectCount();
 int DirectDrawGetWaitCount();
 void DirectDrawResetControls();
+
+// The capability record (380 bytes); of its fields only the capability flags and the overlay
+// alignments are read.
+struct DDCAPS {
+  DWORD dwSize;
+  DWORD dwCaps;
+  DWORD unread1[18];
+  DWORD dwAlignBoundarySrc;
+  DWORD dwAlignSizeSrc;
+  DWORD dwAlignBoundaryDest;
+  DWORD dwAlignSizeDest;
+  DWORD unread2[71];
+};
+static_assert(sizeof(DDCAPS) == 380);
+
+constexpr DWORD DDCAPS_ALIGNBOUNDARYDEST = 0x00000002;
+constexpr DWORD DDCAPS_ALIGNSIZEDEST = 0x00000004;
+constexpr DWORD DDCAPS_ALIGNBOUNDARYSRC = 0x00000008;
+constexpr DWORD DDCAPS_ALIGNSIZESRC = 0x00000010;
+
+constexpr DWORD DDOVER_HIDE = 0x00000200;
+constexpr DWORD DDOVER_SHOW = 0x00004000;
+
+struct DDOVERLAYFX;
+
+struct IDirectDrawSurface7 : IUnknown {
+  // Shows the overlay (DDOVER_SHOW, both rectangles needed) or hides it (DDOVER_HIDE, the
+  // rectangles are not read) over the destination surface, null being the primary surface.
+  virtual HRESULT UpdateOverlay(RECT* source, IDirectDrawSurface7* destinationSurface,
+                                RECT* destination, DWORD flags, DDOVERLAYFX* effects) = 0;
+};
+
+// There is no overlay hardware: an overlay surface keeps what it was asked to show. Nothing in the
+// engine makes one; tests make one (one reference) and read back the calls made on it.
+struct DirectDrawOverlayCall {
+  DWORD flags;
+  bool hasSource;
+  RECT source;
+  bool hasDestination;
+  RECT destination;
+  IDirectDrawSurface7* destinationSurface;
+  HRESULT result;
+};
+IDirectDrawSurface7* CreateDirectDrawOverlaySurface();
+std::vector<DirectDrawOverlayCall> GetDirectDrawOverlayCalls(IDirectDrawSurface7* surface);
+// 1 while the surface shows its overlay.
+int IsDirectDrawOverlayShown(IDirectDrawSurface7* surface);

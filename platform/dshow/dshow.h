@@ -414,6 +414,10 @@ using GraphDecoderFactory = HRESULT (*)(const AM_MEDIA_TYPE* type, IBaseFilter**
 // Adds a factory once (registering the same one again does nothing); 0, or -1 for null.
 int RegisterGraphSourceFactory(GraphSourceFactory factory);
 int RegisterGraphDecoderFactory(GraphDecoderFactory factory);
+// The source over GStreamer for the movie files the machine's plugins decode (video as RGB24 top
+// row first, sound as 16-bit PCM, seeking in media time); registered by the layer's user after
+// its own sources. Built without GStreamer, it opens nothing: VFW_E_UNSUPPORTED_STREAM.
+HRESULT CreateGStreamerSourceFilter(LPCWSTR path, IBaseFilter** filter);
 // The graph manager's and the system clock's classes for CoCreateInstance.
 HRESULT CreateFilterGraphInstance(IUnknown* outer, REFIID riid, void** object);
 HRESULT CreateSystemClockInstance(IUnknown* outer, REFIID riid, void** object);

@@ -30,6 +30,14 @@ int ReleaseDC(HWND window, HDC dc);
 HWND WindowFromDC(HDC dc);
 int GetDeviceCaps(HDC dc, int index);
 
+constexpr int NULLREGION = 1;
+constexpr int SIMPLEREGION = 2;
+constexpr int COMPLEXREGION = 3;
+// The box of what the context may paint, in its own coordinates. Windows here never overlap, so
+// a window's context paints its whole client area (a null region when that is empty) and the
+// screen's the whole screen; never a complex region. 0 for no context.
+int GetClipBox(HDC dc, RECT* box);
+
 HGDIOBJ GetStockObject(int object);
 HBRUSH CreateSolidBrush(COLORREF color);
 // Paints a rectangle of a window's context with a brush (the null brush paints nothing). Only

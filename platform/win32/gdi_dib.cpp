@@ -197,6 +197,15 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE,
   return reinterpret_cast<HBITMAP>(&dib->header);
 }
 
+bool GetDibSectionLayout(HGDIOBJ bitmap, DibSectionLayout* layout) {
+  DibSection* dib = AsDibSection(bitmap);
+  if (!dib || !layout) return false;
+  *layout = DibSectionLayout{dib->width,    dib->height < 0 ? -dib->height : dib->height,
+                             dib->bitCount, dib->rowBytes,
+                             dib->bits,     dib->height < 0};
+  return true;
+}
+
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
                       UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
                       UINT colorUse) {

@@ -78,6 +78,16 @@ int GetObjectA(HGDIOBJ object, int size, LPVOID out);
 // A DIB section of 1, 4, 8, 16, 24 or 32 bits (BI_RGB, or BI_BITFIELDS for 16 and 32), zeroed.
 HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
                          DWORD offset);
+// For the other stand-ins of the layer: the layout of a DIB section (false for anything else).
+struct DibSectionLayout {
+  LONG width;
+  LONG height;
+  WORD bitCount;
+  LONG rowBytes;
+  const BYTE* bits;
+  bool topDown;
+};
+bool GetDibSectionLayout(HGDIOBJ bitmap, DibSectionLayout* layout);
 
 // Copies a rectangle of a DIB into the bitmap selected into `dc`, converting each pixel. The
 // source may be BI_RGB of 1, 2, 4, 8, 16 (5:5:5), 24 or 32 bits or BI_BITFIELDS of 16 or 32 bits;

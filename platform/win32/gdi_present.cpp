@@ -120,8 +120,24 @@ void KeepSurfacePixels(ClientImage& image) {
   image.pixels = std::move(kept);
 }
 
+// Where a picture of width x height goes on a surface of another size: as large as fits with its
+// aspect kept, centred.
+SDL_Rect FitKeepingAspect(int width, int height, int surfaceWidth, int surfaceHeight) {
+  SDL_Rect fit{0, 0, surfaceWidth, surfaceHeight};
+  if (static_cast<std::int64_t>(surfaceWidth) * height <=
+      static_cast<std::int64_t>(surfaceHeight) * width) {
+    fit.h = static_cast<int>(static_cast<std::int64_t>(surfaceWidth) * height / width);
+  } else {
+    fit.w = static_cast<int>(static_cast<std::int64_t>(surfaceHeight) * width / height);
+  }
+  fit.x = (surfaceWidth - fit.w) / 2;
+  fit.y = (surfaceHeight - fit.h) / 2;
+  return fit;
+}
+
 // Shows the image: a surface picture is already in place; a picture of its own is blitted onto
-// the window's surface, scaled when a full-screen window shows a mode smaller than its surface.
+// the window's surface, scaled with its aspect kept and black bars beside it when a full-screen
+// window's surface (the display) has another size than its client area.
 // (On X11 SDL may back the surface with a renderer of its own, so a renderer on the window does
 // not mean someone else draws it.)
 void ShowClientImage(SDL_Window* sdl, ClientImage& image) {
@@ -137,7 +153,15 @@ void ShowClientImage(SDL_Window* sdl, ClientImage& image) {
     if (source->w == surface->w && source->h == surface->h) {
       SDL_BlitSurface(source, nullptr, surface, nullptr);
     } else {
-      SDL_BlitScaled(source, nullptr, surface, nullptr);
+      SDL_Rect fit = FitKeepingAspect(source->w, source->h, surface->w, surface->h);
+      const Uint32 black = SDL_MapRGB(surface->format, 0, 0, 0);
+      const SDL_Rect bars[4] = {{0, 0, surface->w, fit.y},
+                                {0, fit.y + fit.h, surface->w, surface->h - fit.y - fit.h},
+                                {0, fit.y, fit.x, fit.h},
+                                {fit.x + fit.w, fit.y, surface->w - fit.x - fit.w, fit.h}};
+      for (const SDL_Rect& bar : bars)
+        if (bar.w > 0 && bar.h > 0) SDL_FillRect(surface, &bar, black);
+      SDL_BlitScaled(source, nullptr, surface, &fit);
     }
     SDL_FreeSurface(source);
   }

@@ -67,6 +67,18 @@ int GetDeviceCaps(HDC dc, int index) {
   }
 }
 
+int GetClipBox(HDC dc, RECT* box) {
+  if (!dc || !box) return 0;
+  RECT area{};
+  if (dc->window) {
+    if (!GetClientRect(dc->window, &area)) return 0;
+  } else {
+    area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  *box = area;
+  return area.right > area.left && area.bottom > area.top ? SIMPLEREGION : NULLREGION;
+}
+
 HGDIOBJ GetStockObject(int object) {
   switch (object) {
     case WHITE_BRUSH: return &stockBrushes[0].header;

@@ -3,7 +3,9 @@
 // system metrics and display settings, and the controls with which tests drive it headless.
 #pragma once
 
+#include <cstdint>
 #include <span>
+#include <vector>
 
 #include "platform/win32/kernel.h"
 #include "platform/win32/win32_types.h"
@@ -176,12 +178,20 @@ inline LPCSTR const IDI_APPLICATION = MAKEINTRESOURCEA(32512);
 ATOM RegisterClassExA(const WNDCLASSEXA* windowClass);
 // Fails while a window of the class exists, and for a class that is not registered.
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+// GCL_HICON only; the windows of the class show the new icon at once.
 ULONG_PTR SetClassLongPtrA(HWND window, int index, LONG_PTR value);
 DWORD SetClassLongA(HWND window, int index, LONG value);
-// Icons and cursors are tokens: the layer holds no resource images, so the window keeps the
-// system's icon.
+// Icons are found by resource id among the images the program registered (its resources), with
+// the layer's own default picture under 32512 (IDI_APPLICATION) unless the program registered
+// one; an unknown id or a named resource gives null, whatever the instance. A window shows its
+// class's icon, the default one when the class has none. Cursors are tokens: the layer shows the
+// system's pointer.
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+// A program's icon resource: width x height pixels 0xAARRGGBB, top row first (at most 256 x 256).
+// Called before main by the program's compiled-in resources; a later call with the same id
+// replaces the picture. 0, or -1 for a bad argument.
+int RegisterPlatformIconResource(WORD id, int width, int height, const std::uint32_t* argb);
 
 // Windows. A top-level window is an SDL window whose client area is the window (the layer's
 // frame is 0, see AdjustWindowRectEx). The window procedure is called synchronously for
@@ -413,6 +423,9 @@ std::span<const PlatformModuleEntry> DwmapiModuleEntries();
 // For the other stand-ins of the layer.
 // The SDL window behind a top-level window (null for a bad handle), into which frames are shown.
 SDL_Window* GetPlatformSDLWindow(HWND window);
+// The icon a window shows (null: the default one) and the picture behind an icon handle.
+HICON GetPlatformWindowIcon(HWND window);
+bool GetPlatformIconImage(HICON icon, int* width, int* height, std::vector<std::uint32_t>* argb);
 // The layer's window for an SDL window id (null when none).
 HWND GetPlatformWindowFromSDL(unsigned sdlWindowId);
 // The key-state table by SDL scancode (512 entries, 0x80 while down), updated as SDL's key events

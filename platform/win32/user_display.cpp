@@ -1,5 +1,6 @@
 // SDL's video start, the display modes the layer offers and the current one, system metrics,
 // and the system parameters the engine changes (screen saver, foreground lock time-out).
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -107,7 +108,17 @@ bool EnsurePlatformVideo() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // Long compositions and long committed texts arrive whole rather than cut at 32 bytes.
   SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // Said once on standard error: every window call fails from here on, and a program that keeps
+    // no log would otherwise end without a word about why.
+    static bool said = false;
+    if (!said)
+      std::fprintf(stderr,
+                   "platform: no display: SDL's video did not start (%s); no window can be made\n",
+                   SDL_GetError());
+    said = true;
+    return false;
+  }
   video.thread = std::this_thread::get_id();
   video.started.store(true);
   return true;

@@ -62,6 +62,7 @@ struct WindowRecord {
   bool destroyed = false;
   std::vector<TimerRecord> timers;
   LONG_PTR userData = 0;
+  HICON icon = nullptr;  // the class's icon when it was last shown
 };
 
 struct ClassRecord {
@@ -105,6 +106,9 @@ bool PostLocked(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void DrainSdlEvents();
 // Runs messages that other threads sent to the calling thread's windows.
 void RunSentMessages();
+// Shows an icon on the SDL window (null: the default icon) and remembers it. Call with the mutex
+// held.
+void ShowWindowIcon(WindowRecord& record, HICON icon);
 // Makes the SDL window follow the record: position, size, border, full-screen, top-most.
 void ApplySdlGeometry(WindowRecord& record);
 // The current display mode and the desktop's.

@@ -1,7 +1,8 @@
-// The entry points that the engine looks up by name in "User32.dll" and "dwmapi.dll".
+// The entry points that the engine looks up by name in "User32.dll" ("user32") and "dwmapi.dll".
 #include <array>
 #include <atomic>
 
+#include "platform/win32/layered_window.h"
 #include "platform/win32/user_internal.h"
 
 namespace {
@@ -19,8 +20,9 @@ BOOL WINNLSEnableIME(HWND, BOOL enable) {
 HRESULT DwmEnableComposition(UINT) { return S_OK; }
 
 std::span<const PlatformModuleEntry> User32ModuleEntries() {
-  static const std::array<PlatformModuleEntry, 1> entries = {{
+  static const std::array<PlatformModuleEntry, 2> entries = {{
       {"WINNLSEnableIME", AsFarProc(WINNLSEnableIME)},
+      {"UpdateLayeredWindow", AsFarProc(UpdateLayeredWindow)},
   }};
   return entries;
 }

@@ -63,6 +63,48 @@ LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message,
   return procedure(record->handle, message, wParam, lParam);
 }
 
+namespace {
+
+// A full-screen window takes the display's own mode of the chosen size where the display has one,
+// and otherwise covers the desktop, where its picture is shown scaled with its aspect kept. The
+// window is first laid over the whole area by the layer itself, so that it covers it even where
+// no window manager acts on the full-screen request.
+void EnterFullScreen(SDL_Window* sdl, int width, int height) {
+  int display = SDL_GetWindowDisplayIndex(sdl);
+  if (display < 0) display = 0;
+  SDL_Rect bounds{0, 0, width, height};
+  SDL_GetDisplayBounds(display, &bounds);
+  SDL_DisplayMode mode{};
+  bool listed = false;
+  for (int i = 0, count = SDL_GetNumDisplayModes(display); i < count && !listed; ++i)
+    listed = SDL_GetDisplayMode(display, i, &mode) == 0 && mode.w == width && mode.h == height;
+  SDL_SetWindowBordered(sdl, SDL_FALSE);
+  SDL_SetWindowPosition(sdl, bounds.x, bounds.y);
+  if (listed) {
+    SDL_SetWindowSize(sdl, width, height);
+    SDL_SetWindowDisplayMode(sdl, &mode);
+    SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN);
+  } else {
+    SDL_SetWindowSize(sdl, bounds.w, bounds.h);
+    SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN_DESKTOP);
+  }
+}
+
+// Drops the window's pending move and size events: after a switch into or out of full screen they
+// tell of the layer's own steps on the way, not of a change made from outside.
+int DropGeometryEvents(void* windowId, SDL_Event* event) {
+  if (event->type != SDL_WINDOWEVENT ||
+      event->window.windowID != static_cast<Uint32>(reinterpret_cast<std::uintptr_t>(windowId)))
+    return 1;
+  const Uint8 kind = event->window.event;
+  return kind == SDL_WINDOWEVENT_MOVED || kind == SDL_WINDOWEVENT_RESIZED ||
+                 kind == SDL_WINDOWEVENT_SIZE_CHANGED
+             ? 0
+             : 1;
+}
+
+}  // namespace
+
 void ApplySdlGeometry(WindowRecord& record) {
   if (!record.sdl) return;
   int modeWidth, modeHeight, bits;
@@ -71,9 +113,15 @@ void ApplySdlGeometry(WindowRecord& record) {
   bool topmost = (record.exStyle & WS_EX_TOPMOST) != 0;
   bool wantFull = record.visible && (record.style & WS_CAPTION) == 0 && topmost && r.left == 0 &&
                   r.top == 0 && r.right == modeWidth && r.bottom == modeHeight;
+  bool leftFullScreen = false;
   if (wantFull != record.fullscreen) {
     record.fullscreen = wantFull;
-    SDL_SetWindowFullscreen(record.sdl, wantFull ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (wantFull) {
+      EnterFullScreen(record.sdl, modeWidth, modeHeight);
+    } else {
+      SDL_SetWindowFullscreen(record.sdl, 0);
+      leftFullScreen = true;
+    }
   }
   if (!record.fullscreen) {
     SDL_SetWindowBordered(record.sdl,
@@ -83,7 +131,9 @@ void ApplySdlGeometry(WindowRecord& record) {
     int height = std::max<LONG>(1, r.bottom - r.top);
     int currentWidth, currentHeight, currentX, currentY;
     SDL_GetWindowSize(record.sdl, &currentWidth, &currentHeight);
-    if (currentWidth != width || currentHeight != height) {
+    // Back from full screen the window gets its own size and place again, whatever SDL believes
+    // they are.
+    if (leftFullScreen || currentWidth != width || currentHeight != height) {
       if (record.maximized) {
         SDL_RestoreWindow(record.sdl);
         record.maximized = false;
@@ -91,7 +141,13 @@ void ApplySdlGeometry(WindowRecord& record) {
       SDL_SetWindowSize(record.sdl, width, height);
     }
     SDL_GetWindowPosition(record.sdl, &currentX, &currentY);
-    if (currentX != r.left || currentY != r.top) SDL_SetWindowPosition(record.sdl, r.left, r.top);
+    if (leftFullScreen || currentX != r.left || currentY != r.top)
+      SDL_SetWindowPosition(record.sdl, r.left, r.top);
+  }
+  if (leftFullScreen) {
+    if (Video().thread == std::this_thread::get_id()) SDL_PumpEvents();
+    SDL_FilterEvents(DropGeometryEvents,
+                     reinterpret_cast<void*>(static_cast<std::uintptr_t>(record.sdlId)));
   }
   SDL_SetWindowAlwaysOnTop(record.sdl, topmost ? SDL_TRUE : SDL_FALSE);
 }
@@ -160,6 +216,9 @@ ULONG_PTR SetClassLongPtrA(HWND window, int index, LONG_PTR value) {
   if (!c) return 0;
   auto previous = reinterpret_cast<ULONG_PTR>(c->info.hIcon);
   c->info.hIcon = reinterpret_cast<HICON>(value);
+  // Every window of the class shows the class's icon.
+  for (auto& [handle, other] : State().windows)
+    if (EqualNoCase(other->className, c->name.c_str())) ShowWindowIcon(*other, c->info.hIcon);
   return previous;
 }
 
@@ -167,13 +226,12 @@ DWORD SetClassLongA(HWND window, int index, LONG value) {
   return static_cast<DWORD>(SetClassLongPtrA(window, index, value));
 }
 
-HICON LoadIconA(HINSTANCE, LPCSTR name) {
+// Cursors are tokens: the layer shows the system's own pointer.
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
   auto id = reinterpret_cast<ULONG_PTR>(name);
   if (id == 0 || id > 0xFFFF) return nullptr;
   return reinterpret_cast<HICON>(0x7F000000 | id);
 }
-
-HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
@@ -190,6 +248,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (parent && !FindRecordLocked(parent)) return nullptr;
     record->className = c->name;
     record->procedure = c->info.lpfnWndProc;
+    record->icon = c->info.hIcon;
   }
   record->style = style & ~WS_VISIBLE;
   record->exStyle = exStyle;
@@ -210,6 +269,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     record->handle = reinterpret_cast<HWND>(State().nextHandle);
     State().nextHandle += 0x10;
     State().windows[reinterpret_cast<ULONG_PTR>(record->handle)] = record;
+    if (record->sdl) ShowWindowIcon(*record, record->icon);
     ApplySdlGeometry(*record);
   }
   if (topLevel) MarkClassWindowCreated(record->className);

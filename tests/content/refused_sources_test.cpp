@@ -57,6 +57,9 @@ const Breakage kBreakages[] = {
     {"maps/00.map", "grid\n.", "grid\n", -2, nullptr, "grid row 0 has 99 columns"},
     {"maps/00.map", "grid\n.", "grid\nQ", -2, nullptr, "unknown grid character \"Q\""},
     {"maps/15.map", nullptr, nullptr, 0, nullptr, "cannot be read"},
+    {"sprites/70-icon.spr", "cell icon 101", "cell icon 102", -1, nullptr,
+     "asks for icon 101 only"},
+    {"sprites/70-icon.spr", nullptr, nullptr, 0, "sprites", "no art for icon 101"},
     {"maps/04.map", "@", "%", -112, nullptr, "falls through this raised block"},  // every "@"
     {"sprites/10-player.spr", "kkk.kkk", "kkkZkkk", -1, nullptr,
      "\"Z\" is not in palette \"main\""},
@@ -78,6 +81,9 @@ const Breakage kBreakages[] = {
     {"sounds/music.snd", "G#5 - - -", "H5 - - -", -1, nullptr, "\"H5\" is not a note"},
     {"sounds/music.snd", "pattern A       # A minor, F\n  lead  A4 - C5",
      "pattern A       # A minor, F\n  lead  A4 C5", -1, nullptr, "voice \"lead\" has 31 steps"},
+    {"replays/stage03.rpt", nullptr, nullptr, 0, nullptr, "cannot be read"},
+    {"replays/stage02.rpt", "replay stage 2", "replay stage 5", -1, nullptr,
+     "holds stage 5, not 2"},
 };
 
 int LineOf(const std::string& text, size_t at) {

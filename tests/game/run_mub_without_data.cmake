@@ -1,12 +1,18 @@
-# Runs mub in a folder without data/, image/, sound/ or replay/ and checks how it fails.
+# Runs mub in a folder without data/, image/, sound/ or replay/ and checks how it fails: status 1,
+# and standard error names the file it could not read, the folder it looked in and how the data
+# is made.
 execute_process(COMMAND ${MUB} WORKING_DIRECTORY ${FOLDER} RESULT_VARIABLE status ERROR_VARIABLE errors
                 TIMEOUT 100)
 if(NOT status EQUAL 1)
   message(FATAL_ERROR "mub exited with '${status}', not 1; standard error:\n${errors}")
 endif()
-if(NOT errors MATCHES "mub: 読込に失敗しました")
-  message(FATAL_ERROR "the load failure was not reported; standard error:\n${errors}")
-endif()
+file(REAL_PATH ${FOLDER} folder)
+foreach(expected "mub: 読込に失敗しました: image/txt.bmp" "フォルダ: ${folder}\n" "scripts/run" "mubgen")
+  string(FIND "${errors}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "'${expected}' is not on standard error:\n${errors}")
+  endif()
+endforeach()
 if(EXISTS ${FOLDER}/data/config.dat)
   message(FATAL_ERROR "a configuration file was created")
 endif()

@@ -116,16 +116,27 @@ TEST_F(NetworkTest, QueuedSendsBeyondWhatTheSocketTakesLeaveAsTheExactStream) {
 }
 
 TEST_F(NetworkTest, APeersCloseClosesTheConnectionOnceItsMessagesAreTaken) {
-  ASSERT_TRUE(loopback::SendAll(peer, Frame("bye").data(), 7, 2000));
-  loopback::Close(peer);
-  peer = -1;
-  std::string got;
-  ASSERT_TRUE(Receive(&got));
-  EXPECT_EQ(got, "bye");
-  ASSERT_TRUE(PumpUntil([&] { return GetNetWorkLiveCount() == 1; }))
-      << "the closed connection was never closed";
-  EXPECT_EQ(RecvSocket(connection), -1);
-  EXPECT_EQ(CloseNetWork(connection), -1);
+  // What follows the last whole message: nothing, part of a length, or a length and part of its
+  // message. A message the close cut short can never be taken and does not keep the connection.
+  const std::string tails[] = {"", std::string("\x64\x00", 2),
+                               Frame(Pattern(100, 3)).substr(0, 14)};
+  for (const std::string& tail : tails) {
+    SCOPED_TRACE(tail.size());
+    const std::string stream = Frame("bye") + tail;
+    ASSERT_TRUE(loopback::SendAll(peer, stream.data(), stream.size(), 2000));
+    loopback::Close(peer);
+    peer = -1;
+    std::string got;
+    ASSERT_TRUE(Receive(&got));
+    EXPECT_EQ(got, "bye");
+    ASSERT_TRUE(PumpUntil([&] { return GetNetWorkLiveCount() == 1; }))
+        << "the closed connection was never closed";
+    EXPECT_EQ(RecvSocket(connection), -1);
+    EXPECT_EQ(CloseNetWork(connection), -1);
+    peer = loopback::Connect(port);
+    ASSERT_TRUE(PumpUntil([&] { return GetLastAcceptedNetWork() != connection; }));
+    connection = GetLastAcceptedNetWork();
+  }
 }
 
 TEST_F(NetworkTest, AHostileLengthIsRefusedWithoutALargeAllocation) {
@@ -143,6 +154,17 @@ TEST_F(NetworkTest, AHostileLengthIsRefusedWithoutALargeAllocation) {
     peer = loopback::Connect(port);
     ASSERT_TRUE(PumpUntil([&] { return GetLastAcceptedNetWork() != connection; }));
   }
+}
+
+TEST_F(NetworkTest, AnAnnouncedLengthAloneDoesNotSizeTheRing) {
+  const std::int64_t before = GetTrackedTotalBytes();
+  std::string start = Frame(std::string(1000, 'x'));
+  const int length = kMaxNetWorkMessageSize;
+  for (int i = 0; i < 4; ++i) start[i] = static_cast<char>(length >> (8 * i));
+  ASSERT_TRUE(loopback::SendAll(peer, start.data(), start.size(), 2000));
+  for (int i = 0; i < 5; ++i) ProcessWindowMessages();
+  EXPECT_LT(GetTrackedTotalBytes() - before, 1024 * 1024);
+  EXPECT_EQ(GetNetWorkLiveCount(), 2) << "a length within bounds closed the connection";
 }
 
 TEST_F(NetworkTest, StaleForeignAndOutOfRangeHandlesAreRefused) {

@@ -39,7 +39,8 @@ struct Options {
   int frames = 3;
   std::uint32_t rate = 100;  // frames per second
   std::uint16_t bitCount = 24;
-  int shortFrame = -1;  // a frame whose chunk is one byte short
+  int shortFrame = -1;      // a frame whose chunk is one byte short
+  std::int32_t solid = -1;  // 0xRRGGBB: every pixel of every frame this colour, rows padded with 0
 };
 
 inline std::string MakeAvi(const Options& o) {
@@ -76,7 +77,13 @@ inline std::string MakeAvi(const Options& o) {
   for (int f = 0; f < o.frames; ++f) {
     std::string frame;
     for (int r = 0; r < rows; ++r)
-      for (int c = 0; c < pitch; ++c) frame.push_back(static_cast<char>(FrameByte(f, r, c)));
+      for (int c = 0; c < pitch; ++c) {
+        // Solid pixels are stored blue, green, red.
+        const int channel = c < o.width * 3 ? c % 3 : -1;
+        frame.push_back(static_cast<char>(o.solid < 0   ? FrameByte(f, r, c)
+                                          : channel < 0 ? 0
+                                                        : (o.solid >> (8 * channel)) & 0xFF));
+      }
     if (f == o.shortFrame) frame.pop_back();
     movi += Chunk("00db", frame);
   }

@@ -3,6 +3,8 @@
 // handles that are stale or wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,8 +14,11 @@
 #include "media/theora_decoder.h"
 #include "media/theora_fixtures.h"
 #include "platform/clock.h"
+#include "platform/dsound/dsound.h"
+#include "platform/win32/sysinfo.h"
 #include "system/engine_handle.h"
 #include "system/log_fixture.h"
+#include "system/system_info.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -212,6 +217,119 @@ TEST_F(MovieHandleTest, SuspendAndResumeContinueFromTheSameFrame) {
   ResumeSuspendedMovies();
   EXPECT_EQ(record->stopped, 1);
   EXPECT_EQ(DeleteMovieHandle(movie), 0);
+}
+
+// With the sound system mixing by hand (and refilling as the pump does on one processor), a movie
+// with a Vorbis track shows the frame of its sound's play position whatever the clock says, and a
+// movie without one follows the clock whatever is mixed.
+class MovieSoundTrackTest : public MovieHandleTest {
+ protected:
+  void SetUp() override {
+    MovieHandleTest::SetUp();
+    SetPlatformProcessorCount(1);
+    DetectSystemInformation();
+    DSCAPS caps{};
+    caps.dwFlags = DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY16BIT;
+    caps.dwMinSecondarySampleRate = 100;
+    caps.dwMaxSecondarySampleRate = theora_fixtures::VorbisTrack::kRate;
+    SetDirectSoundCaps(&caps);
+    SetDirectSoundOutput(DirectSoundOutputManual);
+    ASSERT_EQ(StartSoundSystem(), 0);
+    ASSERT_EQ(GetDirectSoundMixRate(), theora_fixtures::VorbisTrack::kRate);
+  }
+  void TearDown() override {
+    EXPECT_EQ(EndSoundSystem(), 0);
+    SetDirectSoundOutput(DirectSoundOutputDevice);
+    SetDirectSoundCaps(nullptr);
+    SetPlatformProcessorCount(0);
+    DetectSystemInformation();
+    EXPECT_EQ(CountDirectSoundBuffers(), 0);
+    MovieHandleTest::TearDown();
+  }
+  // Mixes `frames` sample frames in steps of 1000, refilling after each step.
+  static void Mix(int frames) {
+    std::vector<std::int16_t> buffer(2000);
+    for (int done = 0; done < frames; done += 1000) {
+      const int n = std::min(1000, frames - done);
+      ASSERT_EQ(RenderDirectSoundOutput(buffer.data(), n), n);
+      RefillAllStreamSoundBuffers();
+    }
+  }
+};
+
+TEST_F(MovieSoundTrackTest, TheSoundTrackTimesTheMovieAndTheClockTimesOneWithout) {
+  constexpr int kRate = theora_fixtures::VorbisTrack::kRate;
+  // Mixed samples and clock time, then the same again after a suspension and a resume; the
+  // track holds 1.2 s (26,460 samples) and the movie 30 frames.
+  const struct {
+    bool vorbis;
+    int samples;
+    int milliseconds;
+    int frame;
+    int frameAfterResume;
+    int ended;
+  } cases[] = {
+      // 881 samples are 39 ms; 882 are 40 ms, one frame.
+      {true, 0, 0, 0, 5, 0},
+      {true, 881, 0, 0, 5, 0},
+      {true, 882, 5000, 1, 6, 0},
+      {true, 11025, 0, 12, 17, 0},
+      {false, 11025, 0, 0, 5, 0},
+      {false, 0, 500, 12, 17, 0},
+      // The track runs out (and its stream rewinds itself) or the clock passes the end: the
+      // movie ends on its last frame.
+      {true, 25000, 40, 28, 29, 1},
+      {false, 25000, 1120, 28, 29, 1},
+  };
+  MovieShape with;
+  with.vorbis = true;
+  const std::string withPath = Write("with.ogv", with);
+  const std::string withoutPath = Write("without.ogv", {});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.vorbis << " " << c.samples << " " << c.milliseconds);
+    const int movie = OpenMovie((c.vorbis ? withPath : withoutPath).c_str(), nullptr, nullptr, 0);
+    ASSERT_NE(movie, -1);
+    MovieRecord* record = GetMovieRecord(movie);
+    const int sound = record->soundHandle;
+    ASSERT_EQ(sound != -1, c.vorbis);
+    if (c.vorbis) {
+      ASSERT_EQ(GetSoundRecord(sound)->kind, kStreamSound);
+      EXPECT_EQ(IsSoundDataPlaying(sound), 0) << "a movie opens stopped";
+    }
+    ASSERT_EQ(SetMovieFrameCallback(movie, RecordFrame, 0), 0);
+    StartPlaying(movie);
+    if (c.vorbis) {
+      EXPECT_EQ(IsSoundDataPlaying(sound), 1);
+    }
+    Mix(c.samples);
+    AdvancePlatformTime(static_cast<std::uint32_t>(c.milliseconds));
+    if (c.vorbis) {
+      EXPECT_EQ(GetSoundDataPlayTime(sound), c.samples * 1000 / kRate);
+    }
+    RefreshMovieFrame(movie, 0);
+    EXPECT_EQ(GetTheoraCurrentFrame(record->theoraDecoder), c.frame);
+    EXPECT_EQ(callbackLog.frames.back(), c.frame);
+    // A suspension stops the track where it is, and the frame stays while nothing plays.
+    SuspendAllMovies();
+    if (c.vorbis) {
+      EXPECT_EQ(IsSoundDataPlaying(sound), 0);
+    }
+    Mix(4410);
+    AdvancePlatformTime(400);
+    RefreshMovieFrame(movie, 0);
+    EXPECT_EQ(callbackLog.frames.back(), c.frame);
+    // The resume goes on from there: 200 ms more of sound, or of the clock.
+    ResumeSuspendedMovies();
+    Mix(4410);
+    AdvancePlatformTime(200);
+    RefreshMovieFrame(movie, 0);
+    RefreshMovieFrame(movie, 0);
+    EXPECT_EQ(GetTheoraCurrentFrame(record->theoraDecoder), c.frameAfterResume);
+    EXPECT_EQ(callbackLog.frames.back(), c.frameAfterResume);
+    EXPECT_EQ(record->stopped, c.ended);
+    EXPECT_EQ(record->resumeMark, 1 - c.ended);
+    EXPECT_EQ(DeleteMovieHandle(movie), 0);
+  }
 }
 
 }  // namespace

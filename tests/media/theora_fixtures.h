@@ -235,9 +235,11 @@ inline std::vector<std::uint8_t> MakeTheoraMovie(const MovieShape& shape,
         while (ogg_stream_flush_fill(&video, &page, shape.pageFill)) AppendPage(out, page);
       }
     }
+    // The sound of each frame follows it on pages of its own, as a muxer interleaves them; the
+    // Vorbis file layer does not read a short track that sits whole on its last page.
     if (shape.vorbis) {
       WriteVorbisSamples(track, static_cast<std::int64_t>(frame + 1) * VorbisTrack::kRate / 25);
-      FlushVorbisPages(track, out, false);
+      FlushVorbisPages(track, out, true);
     }
   }
   while (ogg_stream_flush(&video, &page)) AppendPage(out, page);

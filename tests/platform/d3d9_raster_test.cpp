@@ -13,45 +13,37 @@ std::uint32_t TestTexel(int x, int y) {
 
 using D3D9RasterTest = D3D9DeviceTest;
 
-TEST_F(D3D9RasterTest, UnscaledQuadWithHalfPixelOffsetMapsTexelsOneToOne) {
-  IDirect3DTexture9* texture = MakeTexture(8, 8, TestTexel);
-  device->SetTexture(0, texture);
-  // A graph drawn at (10, 20) starts at (9.5, 19.5).
-  ASSERT_EQ(DrawTextured(Quad(9.5f, 19.5f, 17.5f, 27.5f)), D3D_OK);
-  for (int y = 17; y < 31; ++y) {
-    for (int x = 7; x < 21; ++x) {
-      bool inside = x >= 10 && x < 18 && y >= 20 && y < 28;
-      ASSERT_EQ(Pixel(x, y), inside ? TestTexel(x - 10, y - 20) : 0xFF000000u) << x << "," << y;
-    }
-  }
-  device->SetTexture(0, nullptr);
-  texture->Release();
-}
+// An 8 x 8 texture on a quad: where each texel lands, and which edge pixels the quad keeps.
+struct TexelMappingCase {
+  const char* name;
+  float x1, y1, x2, y2;
+  int left, top, scale;  // the first pixel covered and the pixels per texel
+};
 
-TEST_F(D3D9RasterTest, DoubledQuadShowsEachTexelAsTwoByTwoBlock) {
-  IDirect3DTexture9* texture = MakeTexture(8, 8, TestTexel);
-  device->SetTexture(0, texture);
-  ASSERT_EQ(DrawTextured(Quad(9.5f, 19.5f, 25.5f, 35.5f)), D3D_OK);
-  for (int y = 19; y < 37; ++y) {
-    for (int x = 9; x < 27; ++x) {
-      bool inside = x >= 10 && x < 26 && y >= 20 && y < 36;
-      ASSERT_EQ(Pixel(x, y), inside ? TestTexel((x - 10) / 2, (y - 20) / 2) : 0xFF000000u)
-          << x << "," << y;
-    }
-  }
-  device->SetTexture(0, nullptr);
-  texture->Release();
-}
+constexpr TexelMappingCase kTexelMappings[] = {
+    // A graph drawn at (10, 20) starts at (9.5, 19.5).
+    {"unscaled with the half-pixel offset", 9.5f, 19.5f, 17.5f, 27.5f, 10, 20, 1},
+    {"doubled: each texel a 2 x 2 block", 9.5f, 19.5f, 25.5f, 35.5f, 10, 20, 2},
+    // A part draw clamped to a draw area of x 10-18, y 20-28 puts its corners on those integers:
+    // the first column and row are kept, the last dropped.
+    {"on integer edges", 10.0f, 20.0f, 18.0f, 28.0f, 10, 20, 1},
+};
 
-TEST_F(D3D9RasterTest, QuadOnIntegerEdgesKeepsFirstColumnAndRowAndDropsLast) {
+TEST_F(D3D9RasterTest, QuadMapsTexelsToPixels) {
   IDirect3DTexture9* texture = MakeTexture(8, 8, TestTexel);
   device->SetTexture(0, texture);
-  // A part draw clamped to a draw area of x 10-18, y 20-28 puts its corners on those integers.
-  ASSERT_EQ(DrawTextured(Quad(10.0f, 20.0f, 18.0f, 28.0f)), D3D_OK);
-  for (int y = 18; y < 30; ++y) {
-    for (int x = 8; x < 20; ++x) {
-      bool inside = x >= 10 && x < 18 && y >= 20 && y < 28;
-      ASSERT_EQ(Pixel(x, y), inside ? TestTexel(x - 10, y - 20) : 0xFF000000u) << x << "," << y;
+  for (const TexelMappingCase& c : kTexelMappings) {
+    SCOPED_TRACE(c.name);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+    ASSERT_EQ(DrawTextured(Quad(c.x1, c.y1, c.x2, c.y2)), D3D_OK);
+    const int right = c.left + 8 * c.scale, bottom = c.top + 8 * c.scale;
+    for (int y = c.top - 2; y < bottom + 2; ++y) {
+      for (int x = c.left - 2; x < right + 2; ++x) {
+        bool inside = x >= c.left && x < right && y >= c.top && y < bottom;
+        ASSERT_EQ(Pixel(x, y),
+                  inside ? TestTexel((x - c.left) / c.scale, (y - c.top) / c.scale) : 0xFF000000u)
+            << x << "," << y;
+      }
     }
   }
   device->SetTexture(0, nullptr);

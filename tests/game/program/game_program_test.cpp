@@ -1,5 +1,6 @@
 // The whole program in this process, headless: start-up on fixture files, the title, a game
-// started by an injected Space, the end on a window close; and the report of a load failure.
+// started by an injected Space, the end on a window close; key taps between two frames; and the
+// report of a load failure.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -12,7 +13,9 @@
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "game/menu_scenes.h"
 #include "graphics/draw_settings.h"
+#include "host/host.h"
 #include "host/window_system.h"
 #include "platform/clock.h"
 #include "platform/d3d9/d3d9_controls.h"
@@ -95,6 +98,33 @@ TEST(GameProgramTest, TitleThenSpaceStartsTheFirstStageAndAWindowCloseEnds) {
   EXPECT_TRUE(FileExists("replay/tm.rp"));
 }
 
+// Down pressed and released before the next frame looks, five times on the configuration
+// screen: each tap is down in exactly one frame and moves the cursor once.
+TEST(GameProgramTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
+  WorkingFolder folder;
+  WriteTables(DefaultTables());
+  WriteFixtureBitmaps();
+  ResetGameState();
+  ASSERT_EQ(StartGame(), 0);
+  HWND window = GetEngineWindowHandle();
+  game.sceneNumber = SceneConfig;
+  game.configCursor = ConfigArcadeMode;
+  ASSERT_TRUE(RunGameFrame());
+  for (int tap = 1; tap <= 5; ++tap) {
+    SCOPED_TRACE(tap);
+    InjectPlatformKey(window, SDL_SCANCODE_DOWN, true);
+    InjectPlatformKey(window, SDL_SCANCODE_DOWN, false);
+    ASSERT_TRUE(RunGameFrame());
+    EXPECT_EQ(game.keyHoldCounters[KeyDown], 1);
+    EXPECT_EQ(game.configCursor, tap);
+    ASSERT_TRUE(RunGameFrame());
+    EXPECT_EQ(game.keyHoldCounters[KeyDown], 0);
+    EXPECT_EQ(game.configCursor, tap);
+  }
+  EXPECT_EQ(game.configCursor, ConfigOk);
+  ShutdownEngine();
+}
+
 TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngineAndASilentSoundIsNamed) {
   WorkingFolder folder;
   WriteTables(DefaultTables());
@@ -109,8 +139,13 @@ TEST(GameProgramTest, ALoadFailureIsReportedAndEndsTheEngineAndASilentSoundIsNam
   EXPECT_EQ(status, 1);
   EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"エラー: 読込に失敗しました")),
             std::string::npos);  // the message box
-  EXPECT_NE(errors.find(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました")),
-            std::string::npos);
+  // What a player needs to mend it: the file, the folder the game looked in, how data is made.
+  const std::string at = std::filesystem::current_path().string();
+  for (const std::string& line :
+       {std::string(reinterpret_cast<const char*>(u8"mub: 読込に失敗しました: image/goal.bmp\n")),
+        reinterpret_cast<const char*>(u8"を探したフォルダ: ") + at + "\n",
+        std::string("scripts/run"), std::string("build/release/play"), std::string("mubgen")})
+    EXPECT_NE(errors.find(line), std::string::npos) << line << " in\n" << errors;
   EXPECT_NE(
       errors.find(reinterpret_cast<const char*>(u8"mub: sound/e0.ogg を読み込めませんでした")),
       std::string::npos)
