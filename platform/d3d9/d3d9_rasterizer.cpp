@@ -17,9 +17,14 @@ namespace {
 // Vertices this far outside the target are taken as beyond the guard band and not drawn.
 constexpr double GuardBand = 1 << 20;
 
+// Rounded half away from zero, as llround does, without its call: every quad snaps twelve times.
 bool Snap(double v, std::int64_t* out) {
   if (!(v > -GuardBand && v < GuardBand)) return false;
-  *out = std::llround(v * SubPixel);
+  const double scaled = v * SubPixel;  // under 2^28: truncation and the fraction are exact
+  std::int64_t whole = static_cast<std::int64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(whole);
+  whole += fraction >= 0.5 ? 1 : (fraction <= -0.5 ? -1 : 0);
+  *out = whole;
   return true;
 }
 
@@ -298,9 +303,20 @@ struct TriangleSetup {
   SpanPath span;
 };
 
+// The shading paths of a set-up triangle: the per-pixel short path (point sampling only) and the
+// span path.
+void SetUpShading(const PixelPipeline& p, TriangleSetup* t) {
+  const FastTexturePath f = MakeFastTexturePath(p, t->flatSpecular, true);
+  t->fast = f;
+  if (f.linear) t->fast.usable = false;
+  t->span = MakeSpanPath(p, f, t->v, t->flatDiffuse);
+}
+
 // False when the triangle covers no pixel (beyond the guard band, degenerate, culled, clipped).
+// With `shading` false the shading paths are left to SetUpShading.
 bool SetUpTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterVertex& b0,
-                   const RasterVertex& c0, const RasterVertex& flat, TriangleSetup* t) {
+                   const RasterVertex& c0, const RasterVertex& flat, TriangleSetup* t,
+                   bool shading = true) {
   if (!p.target || p.clip.left >= p.clip.right || p.clip.top >= p.clip.bottom) return false;
   std::int64_t ax, ay, bx, by, cx, cy;
   if (!Snap(a0.x, &ax) || !Snap(a0.y, &ay) || !Snap(b0.x, &bx) || !Snap(b0.y, &by) ||
@@ -349,8 +365,7 @@ bool SetUpTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterV
     t->vd[k] = UnpackRgba(t->v[k]->diffuse);
     t->vs[k] = UnpackRgba(t->v[k]->specular);
   }
-  t->fast = MakeFastTexturePath(p, t->flatSpecular, false);
-  t->span = MakeSpanPath(p, MakeFastTexturePath(p, t->flatSpecular, true), t->v, t->flatDiffuse);
+  if (shading) SetUpShading(p, t);
   return true;
 }
 
@@ -463,14 +478,22 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
     if (lacked[h] == 0 || (lacked[h] & (lacked[h] - 1)) != 0) return false;
   if ((lacked[0] | lacked[1]) != 0b1001 && (lacked[0] | lacked[1]) != 0b0110) return false;
 
+  // The second triangle's shading is set up only when a row falls back to the triangles.
   TriangleSetup ta, tb;
   if (!SetUpTriangle(p, *a[0], *a[1], *a[2], flatA, &ta) ||
-      !SetUpTriangle(p, *b[0], *b[1], *b[2], flatB, &tb))
+      !SetUpTriangle(p, *b[0], *b[1], *b[2], flatB, &tb, false))
     return false;
+  bool shadingB = false;
+  auto shadeB = [&] {
+    if (!shadingB) SetUpShading(p, &tb);
+    shadingB = true;
+  };
   // One texture coordinate per column and per row: u follows x alone, v follows y alone.
   const int set = ta.span.f.set;
   double u[2] = {}, v[2] = {};
-  bool seenU[2] = {}, seenV[2] = {}, axes = ta.span.usable && tb.span.usable;
+  // The second triangle's corners repeat the first's coordinates, so its span path is usable
+  // when the first's is and the axes hold.
+  bool seenU[2] = {}, seenV[2] = {}, axes = ta.span.usable;
   for (int k = 0; k < 6 && axes; ++k) {
     const int column = corners[k] & 1, row = corners[k] >> 1;
     const double tu = all[k]->tex[set][0], tv = all[k]->tex[set][1];
@@ -491,6 +514,7 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
   if (!axes || firstColumn > lastColumn || firstRow > lastRow ||
       !runs.Start(p, ta.span, ta.edges, w, firstColumn, lastColumn, firstRow)) {
     // Set up already: each triangle draws itself.
+    shadeB();
     DrawTriangleRows(p, ta);
     DrawTriangleRows(p, tb);
     return true;
@@ -503,7 +527,10 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
       covered += lastColumn - firstColumn + 1;
     } else {
       if (row >= ta.minY && row <= ta.maxY) covered += DrawTriangleRow(p, ta, row);
-      if (row >= tb.minY && row <= tb.maxY) covered += DrawTriangleRow(p, tb, row);
+      if (row >= tb.minY && row <= tb.maxY) {
+        shadeB();
+        covered += DrawTriangleRow(p, tb, row);
+      }
     }
   }
   CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(covered));

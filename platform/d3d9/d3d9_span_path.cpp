@@ -270,12 +270,25 @@ std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t*
 // and the blend so that the loop holds neither a switch nor a division.
 template <bool Modulate, SpanBlend Blend>
 void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t texelStep,
-              std::uint32_t* out, std::int64_t count) {
+              std::uint32_t* out, std::int64_t count, bool padded) {
   std::int64_t i = 0;
   if (texelStep == 1) {
-    i = Modulate || s.alphaSource == 1 ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
-                                       : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
+    const bool multiply = Modulate || s.alphaSource == 1;
+    i = multiply ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
+                 : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
     texel += i;
+    if (padded && i < count) {
+      // The last one to three pixels as four, on copies of their destination pixels.
+      std::uint32_t last[4] = {};
+      const std::size_t bytes = static_cast<std::size_t>(count - i) * 4;
+      std::memcpy(last, out + i, bytes);
+      if (multiply)
+        ShadeFours<true, Blend>(s, Modulate, texel, last, 4);
+      else
+        ShadeFours<false, Blend>(s, Modulate, texel, last, 4);
+      std::memcpy(out + i, last, bytes);
+      return;
+    }
   }
   for (; i < count; ++i, texel += texelStep) {
     const std::uint32_t t = *texel | s.forceTextureAlpha;
@@ -316,12 +329,47 @@ ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
   }
 }
 
-// 16-bit texels `step` texels apart as 0xAARRGGBB, widened as ReadPixel widens them.
+// Eight consecutive 16-bit texels widened as Widen16 widens them, a channel per 16-bit lane.
+template <D3DFORMAT Format>
+inline void WidenEight(const std::uint8_t* texel, std::uint32_t* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel));
+  const auto field = [&v](int shift, int mask) {
+    return _mm_and_si128(_mm_srli_epi16(v, shift), _mm_set1_epi16(static_cast<short>(mask)));
+  };
+  const auto five = [](__m128i c) {
+    return _mm_or_si128(_mm_slli_epi16(c, 3), _mm_srli_epi16(c, 2));
+  };
+  const __m128i opaque = _mm_set1_epi16(255);
+  __m128i r, g, b, a;
+  if constexpr (Format == D3DFMT_R5G6B5) {
+    const __m128i six = field(5, 63);
+    r = five(field(11, 31)), g = _mm_or_si128(_mm_slli_epi16(six, 2), _mm_srli_epi16(six, 4));
+    b = five(field(0, 31)), a = opaque;
+  } else if constexpr (Format == D3DFMT_A4R4G4B4) {
+    const auto four = [](__m128i c) { return _mm_or_si128(_mm_slli_epi16(c, 4), c); };
+    r = four(field(8, 15)), g = four(field(4, 15)), b = four(field(0, 15)), a = four(field(12, 15));
+  } else {
+    r = five(field(10, 31)), g = five(field(5, 31)), b = five(field(0, 31));
+    a = Format == D3DFMT_X1R5G5B5 ? opaque : _mm_and_si128(_mm_srai_epi16(v, 15), opaque);
+  }
+  const __m128i low = _mm_or_si128(b, _mm_slli_epi16(g, 8));
+  const __m128i high = _mm_or_si128(r, _mm_slli_epi16(a, 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, high));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, high));
+}
+
+// 16-bit texels `step` texels apart as 0xAARRGGBB, widened as ReadPixel widens them. Consecutive
+// texels go eight at a time, the last eight reaching past `count` (into `out`'s room for eight
+// more) while the texture's memory, which ends at `end`, holds them: glyph rows are short.
 template <D3DFORMAT Format>
 void WidenTexels(const std::uint8_t* texel, std::ptrdiff_t step, std::uint32_t* out,
-                 std::int64_t count) {
+                 std::int64_t count, const std::uint8_t* end) {
+  std::int64_t i = 0;
+  if (step == 1)
+    for (; i < count && (i + 8 <= count || end - texel >= 16); i += 8, texel += 16)
+      WidenEight<Format>(texel, out + i);
   const std::ptrdiff_t bytes = step * 2;
-  for (std::int64_t i = 0; i < count; ++i, texel += bytes)
+  for (; i < count; ++i, texel += bytes)
     out[i] = Widen16(Format, static_cast<unsigned>(texel[0] | texel[1] << 8));
 }
 
@@ -330,20 +378,24 @@ void WidenTexels(const std::uint8_t* texel, std::ptrdiff_t step, std::uint32_t* 
 void ShadeTexels(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
                  std::uint32_t* out, std::int64_t count) {
   if (span.f.texelBytes == 4) {
-    span.shade(span.shading, reinterpret_cast<const std::uint32_t*>(texel), step, out, count);
+    span.shade(span.shading, reinterpret_cast<const std::uint32_t*>(texel), step, out, count,
+               false);
     return;
   }
   constexpr std::int64_t Piece = 256;
-  std::uint32_t wide[Piece];
+  std::uint32_t wide[Piece + 8];  // room for the texels widened past the piece's last
+  const CpuSurface& level = *span.f.level;
+  const std::uint8_t* end = level.Row(0) + level.bits.size();
   while (count > 0) {
     const std::int64_t n = count < Piece ? count : Piece;
-    switch (span.f.level->format) {
-      case D3DFMT_R5G6B5: WidenTexels<D3DFMT_R5G6B5>(texel, step, wide, n); break;
-      case D3DFMT_X1R5G5B5: WidenTexels<D3DFMT_X1R5G5B5>(texel, step, wide, n); break;
-      case D3DFMT_A1R5G5B5: WidenTexels<D3DFMT_A1R5G5B5>(texel, step, wide, n); break;
-      default: WidenTexels<D3DFMT_A4R4G4B4>(texel, step, wide, n); break;
+    switch (level.format) {
+      case D3DFMT_R5G6B5: WidenTexels<D3DFMT_R5G6B5>(texel, step, wide, n, end); break;
+      case D3DFMT_X1R5G5B5: WidenTexels<D3DFMT_X1R5G5B5>(texel, step, wide, n, end); break;
+      case D3DFMT_A1R5G5B5: WidenTexels<D3DFMT_A1R5G5B5>(texel, step, wide, n, end); break;
+      default: WidenTexels<D3DFMT_A4R4G4B4>(texel, step, wide, n, end); break;
     }
-    span.shade(span.shading, wide, 1, out, n);
+    wide[n] = wide[n + 1] = wide[n + 2] = 0;  // set, whatever the widening reached
+    span.shade(span.shading, wide, 1, out, n, true);
     texel += n * step * 2;
     out += n;
     count -= n;

@@ -99,8 +99,10 @@ struct RunShading {
   std::uint32_t forceTextureAlpha, forceTargetAlpha;
 };
 
+// padded: the texels run on for three past the last (a widened copy), so the run's last pixels
+// may be shaded four at a time too.
 using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
-                                  std::uint32_t*, std::int64_t);
+                                  std::uint32_t*, std::int64_t, bool padded);
 
 struct SpanPath {
   bool usable = false;
