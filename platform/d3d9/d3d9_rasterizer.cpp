@@ -303,9 +303,18 @@ struct TriangleSetup {
   SpanPath span;
 };
 
-// The shading paths of a set-up triangle: the per-pixel short path (point sampling only) and the
-// span path.
+// What a set-up triangle's rows shade with: the stages that sample, the vertices' colours under
+// Gouraud shading, the per-pixel short path (point sampling only) and the span path.
 void SetUpShading(const PixelPipeline& p, TriangleSetup* t) {
+  t->sampled = SampledStages(p);
+  t->anyTexture = std::find(t->sampled.begin(), t->sampled.end(), true) != t->sampled.end();
+  // The vertices' own colours only for Gouraud shading.
+  if (p.gouraud) {
+    for (int k = 0; k < 3; ++k) {
+      t->vd[k] = UnpackRgba(t->v[k]->diffuse);
+      t->vs[k] = UnpackRgba(t->v[k]->specular);
+    }
+  }
   const FastTexturePath f = MakeFastTexturePath(p, t->flatSpecular, true);
   t->fast = f;
   if (f.linear) t->fast.usable = false;
@@ -354,17 +363,11 @@ bool SetUpTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterV
   t->maxY = std::min<std::int64_t>(FloorDiv(std::max({ay, by, cy}), SubPixel), p.clip.bottom - 1);
   if (t->minX > t->maxX || t->minY > t->maxY) return false;
 
-  t->sampled = SampledStages(p);
-  t->anyTexture = std::find(t->sampled.begin(), t->sampled.end(), true) != t->sampled.end();
   t->v[0] = va;
   t->v[1] = vb;
   t->v[2] = vc;
   t->flatDiffuse = UnpackRgba(flat.diffuse);
   t->flatSpecular = UnpackRgba(flat.specular);
-  for (int k = 0; k < 3; ++k) {
-    t->vd[k] = UnpackRgba(t->v[k]->diffuse);
-    t->vs[k] = UnpackRgba(t->v[k]->specular);
-  }
   if (shading) SetUpShading(p, t);
   return true;
 }

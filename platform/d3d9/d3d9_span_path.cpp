@@ -431,7 +431,7 @@ bool AxisStepper::Setup(double c0, double c1, double c2, int size, bool linear) 
   fractionBits = linear ? LinearFractionBits : 0;
   if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256 && std::fabs(c2) <= 256)) return false;
   for (scaleBits = 0; scaleBits <= 32; ++scaleBits) {
-    const double scale = std::ldexp(1.0, scaleBits);
+    const double scale = static_cast<double>(std::uint64_t{1} << scaleBits);  // exact, no call
     if (ExactCoordinate(c0 * size, scale, &scaled[0]) &&
         ExactCoordinate(c1 * size, scale, &scaled[1]) &&
         ExactCoordinate(c2 * size, scale, &scaled[2]))
