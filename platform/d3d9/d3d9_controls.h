@@ -62,6 +62,7 @@ enum class D3D9Counter : int {
   StretchRect,
   SpanTriangle,   // triangles drawn row by row with exact integer texture steps
   SpanRectangle,  // pairs of them drawn as one screen-aligned rectangle of texel runs
+  SpriteQuad,     // of those, quads drawn with the shading their draw call chose once
   CoveredPixels,  // pixels inside the triangles drawn, before any test
   Count,
 };

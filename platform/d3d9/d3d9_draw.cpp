@@ -12,6 +12,7 @@
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
 #include "platform/d3d9/d3d9_rasterizer.h"
+#include "platform/d3d9/d3d9_sprite_list.h"
 
 namespace {
 
@@ -413,6 +414,9 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
       n[0] = 0, n[1] = k + 1, n[2] = k + 2, n[3] = k + 1;
     }
   };
+  // The pipeline's sprite shading, once for every quad of the call.
+  SpriteList sprites;
+  if (layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
   // Two screen-space triangles that make a screen-aligned quad are drawn as one rectangle.
   auto drawRectangle = [&](const UINT* n, const UINT* m) {
     UINT i[8];
@@ -420,7 +424,8 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
       if (!vertexIndex(n[j], &i[j]) || !vertexIndex(m[j], &i[4 + j])) return false;
     const RasterVertex* a[3] = {&screen[i[0]], &screen[i[1]], &screen[i[2]]};
     const RasterVertex* b[3] = {&screen[i[4]], &screen[i[5]], &screen[i[6]]};
-    return RasterizeRectangle(p, a, screen[i[3]], b, screen[i[7]]);
+    return DrawSprite(sprites, a, screen[i[3]], b, screen[i[7]]) ||
+           RasterizeRectangle(p, a, screen[i[3]], b, screen[i[7]]);
   };
   for (UINT k = 0; k < primitiveCount; ++k) {
     UINT n[4];
@@ -435,5 +440,6 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
     }
     drawTriangle(n[0], n[1], n[2], n[3]);
   }
+  FinishSpriteList(sprites);
   return D3D_OK;
 }

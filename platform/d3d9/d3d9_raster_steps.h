@@ -11,6 +11,28 @@
 
 constexpr std::int64_t SubPixel = 256;
 
+// Vertices this far outside the target are taken as beyond the guard band and not drawn.
+constexpr double GuardBand = 1 << 20;
+
+// Rounded half away from zero, as llround does, without its call: every quad snaps twelve times.
+inline bool Snap(double v, std::int64_t* out) {
+  if (!(v > -GuardBand && v < GuardBand)) return false;
+  const double scaled = v * SubPixel;  // under 2^28: truncation and the fraction are exact
+  std::int64_t whole = static_cast<std::int64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(whole);
+  whole += fraction >= 0.5 ? 1 : (fraction <= -0.5 ? -1 : 0);
+  *out = whole;
+  return true;
+}
+
+// The corner index (bit 0: right column, bit 1: bottom row) of a snapped position of the
+// rectangle [x1, x2] x [y1, y2]; -1 when it is no corner.
+inline int CornerOf(std::int64_t x, std::int64_t y, std::int64_t x1, std::int64_t x2,
+                    std::int64_t y1, std::int64_t y2) {
+  if ((x != x1 && x != x2) || (y != y1 && y != y2)) return -1;
+  return (x == x2 ? 1 : 0) | (y == y2 ? 2 : 0);
+}
+
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
 inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {

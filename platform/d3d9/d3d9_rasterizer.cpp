@@ -14,20 +14,6 @@
 
 namespace {
 
-// Vertices this far outside the target are taken as beyond the guard band and not drawn.
-constexpr double GuardBand = 1 << 20;
-
-// Rounded half away from zero, as llround does, without its call: every quad snaps twelve times.
-bool Snap(double v, std::int64_t* out) {
-  if (!(v > -GuardBand && v < GuardBand)) return false;
-  const double scaled = v * SubPixel;  // under 2^28: truncation and the fraction are exact
-  std::int64_t whole = static_cast<std::int64_t>(scaled);
-  const double fraction = scaled - static_cast<double>(whole);
-  whole += fraction >= 0.5 ? 1 : (fraction <= -0.5 ? -1 : 0);
-  *out = whole;
-  return true;
-}
-
 Rgba Texel(const SamplerSetup& s, int x, int y) {
   int tx, ty;
   const CpuSurface& level = *s.level;
@@ -430,14 +416,6 @@ std::int64_t DrawTriangleRow(const PixelPipeline& p, TriangleSetup& t, std::int6
     ShadeAndWrite(p, t.sampled, static_cast<int>(x), static_cast<int>(y), diffuse, specular, tex);
   }
   return last - first + 1;
-}
-
-// The corner index (bit 0: right column, bit 1: bottom row) of a snapped position of the
-// rectangle [x1, x2] x [y1, y2]; -1 when it is no corner.
-int CornerOf(std::int64_t x, std::int64_t y, std::int64_t x1, std::int64_t x2, std::int64_t y1,
-             std::int64_t y2) {
-  if ((x != x1 && x != x2) || (y != y1 && y != y2)) return -1;
-  return (x == x2 ? 1 : 0) | (y == y2 ? 2 : 0);
 }
 
 void DrawTriangleRows(const PixelPipeline& p, TriangleSetup& t) {

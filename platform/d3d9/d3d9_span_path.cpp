@@ -483,15 +483,62 @@ SpanPath MakeSpanPath(const PixelPipeline& p, const FastTexturePath& f,
       span.u.Setup(v[0]->tex[set][0], v[1]->tex[set][0], v[2]->tex[set][0], width, f.linear) &&
       span.v.Setup(v[0]->tex[set][1], v[1]->tex[set][1], v[2]->tex[set][1], height, f.linear);
   if (!span.usable) return span;
-  span.blend = ClassifyBlend(p);
-  span.shade = PickShadeRun(f.modulateColor, span.blend);
-  RunShading& s = span.shading;
-  s.dr = flatDiffuse.r, s.dg = flatDiffuse.g, s.db = flatDiffuse.b, s.da = flatDiffuse.a;
+  SetUpRunShading(p, &span);
+  SetRunDiffuse(&span.shading, flatDiffuse);
+  return span;
+}
+
+bool SetUpRunShading(const PixelPipeline& p, SpanPath* span) {
+  const FastTexturePath& f = span->f;
+  span->blend = ClassifyBlend(p);
+  span->shade = PickShadeRun(f.modulateColor, span->blend);
+  RunShading& s = span->shading;
   s.alphaSource = f.alphaSource;
   SetAlphaRange(p, &s);
   s.forceTextureAlpha = f.textureHasAlpha ? 0 : 0xFF000000u;
   s.forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
-  return span;
+  return span->shade != nullptr;
+}
+
+void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
+                         std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                         int columns, int rows) {
+  constexpr int Gathered = 256;
+  const int count = columns * rows;
+  if (count > Gathered) {
+    for (int row = 0; row < rows; ++row, texel += rowBytes, out += outPitch)
+      ShadeTexels(span, texel, step, out, columns);
+    return;
+  }
+  // A glyph's few short rows: texels and destination pixels gathered into one run, shaded in
+  // one call and written back, so the four-at-a-time shading is not cut at every row's end.
+  std::uint32_t texels[Gathered + 8], pixels[Gathered];
+  const CpuSurface& level = *span.f.level;
+  if (span.f.texelBytes == 4) {
+    for (int row = 0, k = 0; row < rows; ++row, texel += rowBytes) {
+      const auto* t = reinterpret_cast<const std::uint32_t*>(texel);
+      for (int c = 0; c < columns; ++c, ++k) texels[k] = t[c * step];
+    }
+  } else {
+    const std::uint8_t* end = level.Row(0) + level.bits.size();
+    for (int row = 0; row < rows; ++row, texel += rowBytes) {
+      std::uint32_t* wide = texels + row * columns;  // the widening past it is overwritten next
+      switch (level.format) {
+        case D3DFMT_R5G6B5: WidenTexels<D3DFMT_R5G6B5>(texel, step, wide, columns, end); break;
+        case D3DFMT_X1R5G5B5: WidenTexels<D3DFMT_X1R5G5B5>(texel, step, wide, columns, end); break;
+        case D3DFMT_A1R5G5B5: WidenTexels<D3DFMT_A1R5G5B5>(texel, step, wide, columns, end); break;
+        default: WidenTexels<D3DFMT_A4R4G4B4>(texel, step, wide, columns, end); break;
+      }
+    }
+  }
+  texels[count] = texels[count + 1] = texels[count + 2] = 0;
+  std::uint32_t* target = out;
+  for (int row = 0, k = 0; row < rows; ++row, target += outPitch)
+    for (int c = 0; c < columns; ++c, ++k) pixels[k] = target[c];
+  span.shade(span.shading, texels, 1, pixels, count, true);
+  target = out;
+  for (int row = 0, k = 0; row < rows; ++row, target += outPitch)
+    for (int c = 0; c < columns; ++c, ++k) target[c] = pixels[k];
 }
 
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

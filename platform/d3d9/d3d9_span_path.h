@@ -117,6 +117,20 @@ struct SpanPath {
 SpanPath MakeSpanPath(const PixelPipeline& p, const FastTexturePath& f,
                       const RasterVertex* const* v, const Rgba& flatDiffuse);
 
+// The blend, the run shading function and the alpha range of span->f under the pipeline, the
+// diffuse colour aside; false when the blend has no run shading.
+bool SetUpRunShading(const PixelPipeline& p, SpanPath* span);
+inline void SetRunDiffuse(RunShading* s, const Rgba& diffuse) {
+  s->dr = diffuse.r, s->dg = diffuse.g, s->db = diffuse.b, s->da = diffuse.a;
+}
+
+// `rows` rows of `columns` texels, from `texel` on, `step` texels apart along a row and rowBytes
+// from row to row, every one inside the texture, shaded onto the target rows from `out` on
+// (outPitch pixels apart).
+void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
+                         std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                         int columns, int rows);
+
 // One row [first, last] of a span-path triangle; w holds the edge values at `first`.
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,
                  const RasterVertex* const* v, const Edge* edges, std::int64_t* w, std::int64_t y,

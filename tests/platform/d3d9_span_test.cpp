@@ -185,4 +185,82 @@ TEST_F(D3D9SpanTest, SixteenBitTexturesGiveTheSameBytesAsThePerPixelPath) {
   EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanRectangle), 40);
 }
 
+// A string's glyphs come as one draw call of many small quads, whose shading the device chooses
+// once: the quads it can prove whole texel runs go that way, the others (scaled by a half, partly
+// off the texture, turned) through the rectangle and triangle paths, and every byte stays the
+// per-pixel path's, in draw order, each quad in its own colour.
+TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
+  struct BatchQuad {
+    float x1, y1, x2, y2, u1, v1, u2, v2;
+    DWORD color;
+    bool sprite;  // provably a run of whole texel steps inside the texture
+  };
+  // 16 x 8 texture; a glyph cell is 6 x 8 texels at texel (2, 0).
+  constexpr BatchQuad kQuads[] = {
+      {3.5f, 4.5f, 9.5f, 12.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFFFFFFFF, true},
+      {8.5f, 6.5f, 14.5f, 14.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0x80C04020, true},   // overlaps
+      {20.5f, 4.5f, 26.5f, 12.5f, 8 / 16.0f, 0, 2 / 16.0f, 1, 0xC0FFFF00, true},  // mirrored
+      {30.5f, 4.5f, 36.5f, 8.5f, 1.5f / 16, 0.5f / 8, 13.5f / 16, 8.5f / 8, 0xFF00FFFF,
+       true},                                                                         // two a pixel
+      {-2.5f, 20.5f, 3.5f, 28.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFF808080, true},      // clipped
+      {58.5f, 40.5f, 64.5f, 48.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0x40FFFFFF, true},     // corner
+      {10.5f, 20.5f, 22.5f, 36.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFFFF8040, false},    // halves
+      {26.5f, 20.5f, 32.5f, 28.5f, 12 / 16.0f, 0, 18 / 16.0f, 1, 0xFFFFFFFF, false},  // off
+  };
+  std::vector<TexturedVertex> batch;
+  int sprites = 0;
+  for (const BatchQuad& q : kQuads) {
+    std::vector<TexturedVertex> quad =
+        Quad(q.x1, q.y1, q.x2, q.y2, q.color, q.u1, q.v1, q.u2, q.v2);
+    batch.insert(batch.end(), quad.begin(), quad.end());
+    sprites += q.sprite;
+  }
+  // A turned quad's two triangles between the others: drawn as triangles.
+  const TexturedVertex turned[6] = {
+      {40.5f, 20.5f, 0.2f, 1, 0xFFFFFFFF, 0, 0}, {48.5f, 24.5f, 0.2f, 1, 0, 0.5f, 0},
+      {36.5f, 28.5f, 0.2f, 1, 0, 0, 1},          {44.5f, 32.5f, 0.2f, 1, 0xFFFFFFFF, 0.5f, 1},
+      {36.5f, 28.5f, 0.2f, 1, 0, 0, 1},          {48.5f, 24.5f, 0.2f, 1, 0, 0.5f, 0}};
+  batch.insert(batch.begin() + 12, turned, turned + 6);
+
+  for (D3DFORMAT format : {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_R5G6B5}) {
+    SCOPED_TRACE(format);
+    IDirect3DTexture9* texture = MakeTexture(
+        16, 8,
+        [](int x, int y) {
+          return static_cast<std::uint32_t>((x * 53 + y * 29) % 256) << 24 |
+                 static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14);
+        },
+        format);
+    device->SetTexture(0, texture);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    device->SetRenderState(D3DRS_ALPHAREF, 96);
+    for (const PipelineCase& c : kCases) {
+      SCOPED_TRACE(c.name);
+      const DWORD op = c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1;
+      device->SetTextureStageState(0, D3DTSS_COLOROP, op);
+      device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+      device->SetTextureStageState(0, D3DTSS_ALPHAOP, op);
+      device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+      device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+      device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
+      device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
+      device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
+      device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
+      const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+      device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+      device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+      D3D9ResetCounters();
+      const std::vector<std::uint32_t> fast = DrawBothWays(batch, true);
+      // Point sampling under a blend the runs shade: the provable quads, and only they.
+      const bool runs = !c.linear && c.sourceBlend != D3DBLEND_DESTCOLOR;
+      EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SpriteQuad), runs ? sprites : 0);
+      ASSERT_EQ(fast, DrawBothWays(batch, false));
+    }
+    device->SetTexture(0, nullptr);
+    texture->Release();
+  }
+}
+
 }  // namespace

@@ -1,0 +1,156 @@
+// Sprite lists: each quad is proved a rectangle of whole texel steps by integer arithmetic on
+// its snapped corners and scaled texture coordinates, then shaded as one small block.
+#include "platform/d3d9/d3d9_sprite_list.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/d3d9/d3d9_internal.h"
+
+namespace {
+
+// As the span paths bound them, so the products below stay in 128 bits.
+constexpr double SpriteCoordinateLimit = 32768;
+
+// a and b times 2^bits, whole, for the fewest bits up to 32; false when there are none.
+bool ScaleToWhole(double a, double b, int* bits, std::int64_t* wa, std::int64_t* wb) {
+  for (int k = 0; k <= 32; ++k) {
+    const double scale = static_cast<double>(std::uint64_t{1} << k);
+    const double sa = a * scale, sb = b * scale;
+    if (!(std::fabs(sa) < 9.0e18 && std::fabs(sb) < 9.0e18)) return false;
+    const auto ia = static_cast<std::int64_t>(sa), ib = static_cast<std::int64_t>(sb);
+    if (static_cast<double>(ia) == sa && static_cast<double>(ib) == sb) {
+      *bits = k, *wa = ia, *wb = ib;
+      return true;
+    }
+  }
+  return false;
+}
+
+// One texture axis across a rectangle: the coordinate is c0 at the snapped edge e0 and c1 at e1,
+// linear between, sampled at pixel centres `first` to `first + count - 1`. Succeeds when the
+// texel index steps by a whole number of texels, every index lies inside [0, size) and each
+// coordinate is far enough from a texel edge (2^-24 texel, as the span paths ask) for the
+// per-pixel formula to find the same texel.
+bool WholeSteps(double c0, double c1, std::int64_t e0, std::int64_t e1, int size,
+                std::int64_t first, std::int64_t count, std::int64_t* index, std::int64_t* step) {
+  if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256)) return false;
+  int bits;
+  std::int64_t t0, t1;
+  if (!ScaleToWhole(c0 * size, c1 * size, &bits, &t0, &t1)) return false;
+  const Wide d = static_cast<Wide>(e1 - e0) << bits;  // e1 > e0
+  const Wide perPixel = static_cast<Wide>(t1 - t0) * SubPixel;
+  const Wide q = perPixel / d;
+  if (q * d != perPixel) return false;
+  const std::int64_t s = first * SubPixel;
+  const Wide n = static_cast<Wide>(t0) * (e1 - s) + static_cast<Wide>(t1) * (s - e0);
+  Wide whole = n / d, r = n - whole * d;
+  if (r < 0) r += d, --whole;
+  const Wide margin = (d >> 24) + 1;
+  if (r < margin || r > d - margin) return false;
+  const Wide last = whole + q * (count - 1);
+  if (whole < 0 || whole >= size || last < 0 || last >= size) return false;
+  *index = static_cast<std::int64_t>(whole);
+  *step = static_cast<std::int64_t>(q);
+  return true;
+}
+
+bool Culled(const PixelPipeline& p, const std::int64_t* x, const std::int64_t* y) {
+  const std::int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
+  return area == 0 || (p.cullMode == D3DCULL_CW && area > 0) ||
+         (p.cullMode == D3DCULL_CCW && area < 0);
+}
+
+}  // namespace
+
+bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
+  list->usable = false;
+  if (!SpanPathsEnabled() || !p.target || p.clip.left >= p.clip.right ||
+      p.clip.top >= p.clip.bottom)
+    return false;
+  // A quad's specular colour is checked against the fast path's terms quad by quad.
+  const FastTexturePath f = MakeFastTexturePath(p, Rgba{0, 0, 0, 0}, false);
+  if (!f.usable) return false;
+  list->span.f = f;
+  if (!SetUpRunShading(p, &list->span)) return false;
+  list->p = &p;
+  list->usable = true;
+  return true;
+}
+
+bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVertex& flatA,
+                const RasterVertex* const* b, const RasterVertex& flatB) {
+  if (!list.usable || flatA.diffuse != flatB.diffuse || flatA.specular != flatB.specular)
+    return false;
+  const PixelPipeline& p = *list.p;
+  if (p.specularAdd && (flatA.specular & 0x00FFFFFFu) != 0) return false;
+  const RasterVertex* all[6] = {a[0], a[1], a[2], b[0], b[1], b[2]};
+  const double rhw = all[0]->rhw;
+  if (!(rhw > 0.0)) return false;
+  std::int64_t x[6], y[6];
+  for (int k = 0; k < 6; ++k) {
+    const RasterVertex& v = *all[k];
+    if (v.rhw != rhw || !(std::fabs(v.x) < SpriteCoordinateLimit) ||
+        !(std::fabs(v.y) < SpriteCoordinateLimit) || !Snap(v.x, &x[k]) || !Snap(v.y, &y[k]))
+      return false;
+  }
+  if (Culled(p, x, y) || Culled(p, x + 3, y + 3)) return false;
+  const std::int64_t x1 = *std::min_element(x, x + 6), x2 = *std::max_element(x, x + 6);
+  const std::int64_t y1 = *std::min_element(y, y + 6), y2 = *std::max_element(y, y + 6);
+  if (x1 == x2 || y1 == y2) return false;
+  // Two triangles of three corners each, lacking opposite corners: they meet on a diagonal and
+  // cover the rectangle once. Each column has one u, each row one v.
+  const int set = list.span.f.set;
+  int lacked[2] = {15, 15};
+  double u[2] = {}, v[2] = {};
+  bool seenU[2] = {}, seenV[2] = {};
+  for (int k = 0; k < 6; ++k) {
+    const int corner = CornerOf(x[k], y[k], x1, x2, y1, y2);
+    if (corner < 0) return false;
+    lacked[k / 3] &= ~(1 << corner);
+    const int column = corner & 1, row = corner >> 1;
+    const double tu = all[k]->tex[set][0], tv = all[k]->tex[set][1];
+    if ((seenU[column] && u[column] != tu) || (seenV[row] && v[row] != tv)) return false;
+    u[column] = tu, v[row] = tv;
+    seenU[column] = seenV[row] = true;
+  }
+  for (int h = 0; h < 2; ++h)
+    if (lacked[h] == 0 || (lacked[h] & (lacked[h] - 1)) != 0) return false;
+  if ((lacked[0] | lacked[1]) != 0b1001 && (lacked[0] | lacked[1]) != 0b0110) return false;
+
+  // Left and top edges are inside, right and bottom edges outside.
+  const std::int64_t firstColumn = std::max<std::int64_t>(CeilDiv(x1, SubPixel), p.clip.left),
+                     lastColumn =
+                         std::min<std::int64_t>(CeilDiv(x2, SubPixel) - 1, p.clip.right - 1);
+  const std::int64_t firstRow = std::max<std::int64_t>(CeilDiv(y1, SubPixel), p.clip.top),
+                     lastRow = std::min<std::int64_t>(CeilDiv(y2, SubPixel) - 1, p.clip.bottom - 1);
+  if (firstColumn > lastColumn || firstRow > lastRow) return false;
+  const std::int64_t columns = lastColumn - firstColumn + 1, rows = lastRow - firstRow + 1;
+  const CpuSurface& level = *list.span.f.level;
+  std::int64_t tu, stepU, tv, stepV;
+  if (!WholeSteps(u[0], u[1], x1, x2, static_cast<int>(level.width), firstColumn, columns, &tu,
+                  &stepU) ||
+      !WholeSteps(v[0], v[1], y1, y2, static_cast<int>(level.height), firstRow, rows, &tv, &stepV))
+    return false;
+
+  SetRunDiffuse(&list.span.shading, UnpackRgba(flatA.diffuse));
+  const std::uint8_t* texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
+  const std::ptrdiff_t outPitch = p.target->pitch / 4;
+  auto* out =
+      reinterpret_cast<std::uint32_t*>(p.target->Row(static_cast<int>(firstRow))) + firstColumn;
+  ShadeTexelRectangle(list.span, texel, static_cast<std::ptrdiff_t>(stepU),
+                      static_cast<std::ptrdiff_t>(stepV * level.pitch), out, outPitch,
+                      static_cast<int>(columns), static_cast<int>(rows));
+  ++list.sprites;
+  list.covered += columns * rows;
+  return true;
+}
+
+void FinishSpriteList(SpriteList& list) {
+  if (list.sprites == 0) return;
+  CountD3D9Call(D3D9Counter::SpanTriangle, static_cast<int>(2 * list.sprites));
+  CountD3D9Call(D3D9Counter::SpanRectangle, static_cast<int>(list.sprites));
+  CountD3D9Call(D3D9Counter::SpriteQuad, static_cast<int>(list.sprites));
+  CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(list.covered));
+  list.sprites = list.covered = 0;
+}
