@@ -373,6 +373,15 @@ void WidenTexels(const std::uint8_t* texel, std::ptrdiff_t step, std::uint32_t* 
     out[i] = Widen16(Format, static_cast<unsigned>(texel[0] | texel[1] << 8));
 }
 
+// `rows` rows of `columns` texels each widened one after the other into `out`, which has room
+// for eight more: a row's widening past its end is overwritten by the next row's.
+template <D3DFORMAT Format>
+void WidenRows(const std::uint8_t* texel, std::ptrdiff_t step, std::ptrdiff_t rowBytes,
+               std::uint32_t* out, int columns, int rows, const std::uint8_t* end) {
+  for (int row = 0; row < rows; ++row, texel += rowBytes, out += columns)
+    WidenTexels<Format>(texel, step, out, columns, end);
+}
+
 // `count` pixels from the texel at `texel`, `step` texels apart, through the span's shading: a
 // 32-bit texture's texels are read where they are, a 16-bit one's widened a piece at a time.
 void ShadeTexels(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
@@ -521,14 +530,17 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
     }
   } else {
     const std::uint8_t* end = level.Row(0) + level.bits.size();
-    for (int row = 0; row < rows; ++row, texel += rowBytes) {
-      std::uint32_t* wide = texels + row * columns;  // the widening past it is overwritten next
-      switch (level.format) {
-        case D3DFMT_R5G6B5: WidenTexels<D3DFMT_R5G6B5>(texel, step, wide, columns, end); break;
-        case D3DFMT_X1R5G5B5: WidenTexels<D3DFMT_X1R5G5B5>(texel, step, wide, columns, end); break;
-        case D3DFMT_A1R5G5B5: WidenTexels<D3DFMT_A1R5G5B5>(texel, step, wide, columns, end); break;
-        default: WidenTexels<D3DFMT_A4R4G4B4>(texel, step, wide, columns, end); break;
-      }
+    switch (level.format) {
+      case D3DFMT_R5G6B5:
+        WidenRows<D3DFMT_R5G6B5>(texel, step, rowBytes, texels, columns, rows, end);
+        break;
+      case D3DFMT_X1R5G5B5:
+        WidenRows<D3DFMT_X1R5G5B5>(texel, step, rowBytes, texels, columns, rows, end);
+        break;
+      case D3DFMT_A1R5G5B5:
+        WidenRows<D3DFMT_A1R5G5B5>(texel, step, rowBytes, texels, columns, rows, end);
+        break;
+      default: WidenRows<D3DFMT_A4R4G4B4>(texel, step, rowBytes, texels, columns, rows, end); break;
     }
   }
   texels[count] = texels[count + 1] = texels[count + 2] = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/d3d9/d3d9_internal.h"
 
@@ -27,6 +28,28 @@ bool ScaleToWhole(double a, double b, int* bits, std::int64_t* wa, std::int64_t*
   return false;
 }
 
+// WholeSteps on the scaled coordinates t0 and t1 (times 2^bits), in integers of type T wide
+// enough for their products with the edges.
+template <class T>
+bool SnappedSteps(std::int64_t t0, std::int64_t t1, int bits, std::int64_t e0, std::int64_t e1,
+                  std::int64_t s, int size, std::int64_t count, std::int64_t* index,
+                  std::int64_t* step) {
+  const T d = static_cast<T>(e1 - e0) << bits;  // e1 > e0
+  const T perPixel = static_cast<T>(t1 - t0) * SubPixel;
+  const T q = perPixel / d;
+  if (q * d != perPixel) return false;
+  const T n = static_cast<T>(t0) * (e1 - s) + static_cast<T>(t1) * (s - e0);
+  T whole = n / d, r = n - whole * d;
+  if (r < 0) r += d, --whole;
+  const T margin = (d >> 24) + 1;
+  if (r < margin || r > d - margin) return false;
+  const T last = whole + q * (count - 1);
+  if (whole < 0 || whole >= size || last < 0 || last >= size) return false;
+  *index = static_cast<std::int64_t>(whole);
+  *step = static_cast<std::int64_t>(q);
+  return true;
+}
+
 // One texture axis across a rectangle: the coordinate is c0 at the snapped edge e0 and c1 at e1,
 // linear between, sampled at pixel centres `first` to `first + count - 1`. Succeeds when the
 // texel index steps by a whole number of texels, every index lies inside [0, size) and each
@@ -38,27 +61,104 @@ bool WholeSteps(double c0, double c1, std::int64_t e0, std::int64_t e1, int size
   int bits;
   std::int64_t t0, t1;
   if (!ScaleToWhole(c0 * size, c1 * size, &bits, &t0, &t1)) return false;
-  const Wide d = static_cast<Wide>(e1 - e0) << bits;  // e1 > e0
-  const Wide perPixel = static_cast<Wide>(t1 - t0) * SubPixel;
-  const Wide q = perPixel / d;
-  if (q * d != perPixel) return false;
   const std::int64_t s = first * SubPixel;
-  const Wide n = static_cast<Wide>(t0) * (e1 - s) + static_cast<Wide>(t1) * (s - e0);
-  Wide whole = n / d, r = n - whole * d;
-  if (r < 0) r += d, --whole;
-  const Wide margin = (d >> 24) + 1;
-  if (r < margin || r > d - margin) return false;
-  const Wide last = whole + q * (count - 1);
-  if (whole < 0 || whole >= size || last < 0 || last >= size) return false;
-  *index = static_cast<std::int64_t>(whole);
-  *step = static_cast<std::int64_t>(q);
-  return true;
+  // A glyph's numbers fit in 64 bits, where the divisions are single instructions.
+  constexpr std::int64_t Narrow = std::int64_t{1} << 30;
+  if (bits <= 8 && t0 > -Narrow && t0 < Narrow && t1 > -Narrow && t1 < Narrow)
+    return SnappedSteps<std::int64_t>(t0, t1, bits, e0, e1, s, size, count, index, step);
+  return SnappedSteps<Wide>(t0, t1, bits, e0, e1, s, size, count, index, step);
 }
 
 bool Culled(const PixelPipeline& p, const std::int64_t* x, const std::int64_t* y) {
   const std::int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
   return area == 0 || (p.cullMode == D3DCULL_CW && area > 0) ||
          (p.cullMode == D3DCULL_CCW && area < 0);
+}
+
+// A quad proved a screen-aligned rectangle: its snapped edges and the texture coordinate of each
+// column (u) and row (v).
+struct SpriteRectangle {
+  std::int64_t x1, x2, y1, y2;
+  double u[2], v[2];
+};
+
+bool Snapped(const RasterVertex& v, double rhw, std::int64_t* x, std::int64_t* y) {
+  return v.rhw == rhw && std::fabs(v.x) < SpriteCoordinateLimit &&
+         std::fabs(v.y) < SpriteCoordinateLimit && Snap(v.x, x) && Snap(v.y, y);
+}
+
+bool Same(const RasterVertex& a, const RasterVertex& b, int set) {
+  return a.x == b.x && a.y == b.y && a.rhw == b.rhw && a.tex[set][0] == b.tex[set][0] &&
+         a.tex[set][1] == b.tex[set][1];
+}
+
+// The order the engine's batches write a quad in: corners 0, 1, 2 then 3, 2, 1, where 0 and 1
+// share a row and a v, 0 and 2 a column and a u. Four snaps prove it.
+bool SharedCorners(const PixelPipeline& p, const RasterVertex* const* a,
+                   const RasterVertex* const* b, int set, SpriteRectangle* r) {
+  const RasterVertex &c0 = *a[0], &c1 = *a[1], &c2 = *a[2], &c3 = *b[0];
+  if (!Same(*b[1], c2, set) || !Same(*b[2], c1, set) || c0.x != c2.x || c1.x != c3.x ||
+      c0.y != c1.y || c2.y != c3.y || c0.tex[set][0] != c2.tex[set][0] ||
+      c1.tex[set][0] != c3.tex[set][0] || c0.tex[set][1] != c1.tex[set][1] ||
+      c2.tex[set][1] != c3.tex[set][1])
+    return false;
+  const double rhw = c0.rhw;
+  std::int64_t x0, y0, x1, y1;
+  if (!(rhw > 0.0) || !Snapped(c0, rhw, &x0, &y0) || !Snapped(c3, rhw, &x1, &y1) || c1.rhw != rhw ||
+      c2.rhw != rhw || x0 == x1 || y0 == y1)
+    return false;
+  // Both triangles wind the same way: clockwise on screen when the area is positive.
+  const std::int64_t area = (x1 - x0) * (y1 - y0);
+  if ((p.cullMode == D3DCULL_CW && area > 0) || (p.cullMode == D3DCULL_CCW && area < 0))
+    return false;
+  const bool left = x0 < x1, top = y0 < y1;
+  r->x1 = left ? x0 : x1, r->x2 = left ? x1 : x0;
+  r->y1 = top ? y0 : y1, r->y2 = top ? y1 : y0;
+  r->u[0] = c0.tex[set][0], r->u[1] = c3.tex[set][0];
+  r->v[0] = c0.tex[set][1], r->v[1] = c3.tex[set][1];
+  if (!left) std::swap(r->u[0], r->u[1]);
+  if (!top) std::swap(r->v[0], r->v[1]);
+  return true;
+}
+
+// Any two triangles over the four corners of a rectangle, in any order.
+bool AnyCorners(const PixelPipeline& p, const RasterVertex* const* a, const RasterVertex* const* b,
+                int set, SpriteRectangle* r) {
+  const RasterVertex* all[6] = {a[0], a[1], a[2], b[0], b[1], b[2]};
+  const double rhw = all[0]->rhw;
+  if (!(rhw > 0.0)) return false;
+  std::int64_t x[6], y[6];
+  for (int k = 0; k < 6; ++k) {
+    const RasterVertex& v = *all[k];
+    if (v.rhw != rhw || !(std::fabs(v.x) < SpriteCoordinateLimit) ||
+        !(std::fabs(v.y) < SpriteCoordinateLimit) || !Snap(v.x, &x[k]) || !Snap(v.y, &y[k]))
+      return false;
+  }
+  if (Culled(p, x, y) || Culled(p, x + 3, y + 3)) return false;
+  const std::int64_t x1 = *std::min_element(x, x + 6), x2 = *std::max_element(x, x + 6);
+  const std::int64_t y1 = *std::min_element(y, y + 6), y2 = *std::max_element(y, y + 6);
+  r->x1 = x1, r->x2 = x2, r->y1 = y1, r->y2 = y2;
+  if (x1 == x2 || y1 == y2) return false;
+  // Two triangles of three corners each, lacking opposite corners: they meet on a diagonal and
+  // cover the rectangle once. Each column has one u, each row one v.
+  int lacked[2] = {15, 15};
+  double* u = r->u;
+  double* v = r->v;
+  bool seenU[2] = {}, seenV[2] = {};
+  for (int k = 0; k < 6; ++k) {
+    const int corner = CornerOf(x[k], y[k], x1, x2, y1, y2);
+    if (corner < 0) return false;
+    lacked[k / 3] &= ~(1 << corner);
+    const int column = corner & 1, row = corner >> 1;
+    const double tu = all[k]->tex[set][0], tv = all[k]->tex[set][1];
+    if ((seenU[column] && u[column] != tu) || (seenV[row] && v[row] != tv)) return false;
+    u[column] = tu, v[row] = tv;
+    seenU[column] = seenV[row] = true;
+  }
+  for (int h = 0; h < 2; ++h)
+    if (lacked[h] == 0 || (lacked[h] & (lacked[h] - 1)) != 0) return false;
+  if ((lacked[0] | lacked[1]) != 0b1001 && (lacked[0] | lacked[1]) != 0b0110) return false;
+  return true;
 }
 
 }  // namespace
@@ -84,39 +184,12 @@ bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVert
     return false;
   const PixelPipeline& p = *list.p;
   if (p.specularAdd && (flatA.specular & 0x00FFFFFFu) != 0) return false;
-  const RasterVertex* all[6] = {a[0], a[1], a[2], b[0], b[1], b[2]};
-  const double rhw = all[0]->rhw;
-  if (!(rhw > 0.0)) return false;
-  std::int64_t x[6], y[6];
-  for (int k = 0; k < 6; ++k) {
-    const RasterVertex& v = *all[k];
-    if (v.rhw != rhw || !(std::fabs(v.x) < SpriteCoordinateLimit) ||
-        !(std::fabs(v.y) < SpriteCoordinateLimit) || !Snap(v.x, &x[k]) || !Snap(v.y, &y[k]))
-      return false;
-  }
-  if (Culled(p, x, y) || Culled(p, x + 3, y + 3)) return false;
-  const std::int64_t x1 = *std::min_element(x, x + 6), x2 = *std::max_element(x, x + 6);
-  const std::int64_t y1 = *std::min_element(y, y + 6), y2 = *std::max_element(y, y + 6);
-  if (x1 == x2 || y1 == y2) return false;
-  // Two triangles of three corners each, lacking opposite corners: they meet on a diagonal and
-  // cover the rectangle once. Each column has one u, each row one v.
-  const int set = list.span.f.set;
-  int lacked[2] = {15, 15};
-  double u[2] = {}, v[2] = {};
-  bool seenU[2] = {}, seenV[2] = {};
-  for (int k = 0; k < 6; ++k) {
-    const int corner = CornerOf(x[k], y[k], x1, x2, y1, y2);
-    if (corner < 0) return false;
-    lacked[k / 3] &= ~(1 << corner);
-    const int column = corner & 1, row = corner >> 1;
-    const double tu = all[k]->tex[set][0], tv = all[k]->tex[set][1];
-    if ((seenU[column] && u[column] != tu) || (seenV[row] && v[row] != tv)) return false;
-    u[column] = tu, v[row] = tv;
-    seenU[column] = seenV[row] = true;
-  }
-  for (int h = 0; h < 2; ++h)
-    if (lacked[h] == 0 || (lacked[h] & (lacked[h] - 1)) != 0) return false;
-  if ((lacked[0] | lacked[1]) != 0b1001 && (lacked[0] | lacked[1]) != 0b0110) return false;
+  SpriteRectangle r;
+  if (!SharedCorners(p, a, b, list.span.f.set, &r) && !AnyCorners(p, a, b, list.span.f.set, &r))
+    return false;
+  const std::int64_t x1 = r.x1, x2 = r.x2, y1 = r.y1, y2 = r.y2;
+  const double* u = r.u;
+  const double* v = r.v;
 
   // Left and top edges are inside, right and bottom edges outside.
   const std::int64_t firstColumn = std::max<std::int64_t>(CeilDiv(x1, SubPixel), p.clip.left),

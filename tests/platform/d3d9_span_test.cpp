@@ -221,6 +221,15 @@ TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
       {36.5f, 28.5f, 0.2f, 1, 0, 0, 1},          {44.5f, 32.5f, 0.2f, 1, 0xFFFFFFFF, 0.5f, 1},
       {36.5f, 28.5f, 0.2f, 1, 0, 0, 1},          {48.5f, 24.5f, 0.2f, 1, 0, 0.5f, 0}};
   batch.insert(batch.begin() + 12, turned, turned + 6);
+  // A quad cut on its other diagonal, corners in another order: a sprite still.
+  const TexturedVertex other[6] = {{40.5f, 36.5f, 0.2f, 1, 0xFF40C0FF, 2 / 16.0f, 0},
+                                   {46.5f, 36.5f, 0.2f, 1, 0, 8 / 16.0f, 0},
+                                   {46.5f, 44.5f, 0.2f, 1, 0, 8 / 16.0f, 1},
+                                   {40.5f, 36.5f, 0.2f, 1, 0xFF40C0FF, 2 / 16.0f, 0},
+                                   {46.5f, 44.5f, 0.2f, 1, 0, 8 / 16.0f, 1},
+                                   {40.5f, 44.5f, 0.2f, 1, 0, 2 / 16.0f, 1}};
+  batch.insert(batch.end(), other, other + 6);
+  ++sprites;
 
   for (D3DFORMAT format : {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_R5G6B5}) {
     SCOPED_TRACE(format);
