@@ -373,11 +373,43 @@ void WidenTexels(const std::uint8_t* texel, std::ptrdiff_t step, std::uint32_t* 
     out[i] = Widen16(Format, static_cast<unsigned>(texel[0] | texel[1] << 8));
 }
 
+// n pixels copied in registers, up to eight without a loop (the compiler makes a loop a library
+// call, which costs more than a glyph's short row): two copies of four or two that overlap.
+inline void CopyPixels(const std::uint32_t* from, std::uint32_t* to, int n) {
+  const auto four = [](const std::uint32_t* f, std::uint32_t* t) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(f)));
+  };
+  const auto two = [](const std::uint32_t* f, std::uint32_t* t) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(t),
+                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(f)));
+  };
+  if (n > 8) {
+    std::memcpy(to, from, static_cast<std::size_t>(n) * 4);
+  } else if (n >= 4) {
+    four(from, to);
+    four(from + n - 4, to + n - 4);
+  } else if (n >= 2) {
+    two(from, to);
+    two(from + n - 2, to + n - 2);
+  } else if (n == 1) {
+    *to = *from;
+  }
+}
+
 // `rows` rows of `columns` texels each widened one after the other into `out`, which has room
 // for eight more: a row's widening past its end is overwritten by the next row's.
 template <D3DFORMAT Format>
 void WidenRows(const std::uint8_t* texel, std::ptrdiff_t step, std::ptrdiff_t rowBytes,
                std::uint32_t* out, int columns, int rows, const std::uint8_t* end) {
+  // A glyph's rows are one widening of eight each, when the texture's memory holds the eight of
+  // the first row and of the last.
+  const std::uint8_t* lastRow = texel + (rows - 1) * rowBytes;
+  if (step == 1 && columns <= 8 && end - texel >= 16 && end - lastRow >= 16) {
+    for (int row = 0; row < rows; ++row, texel += rowBytes, out += columns)
+      WidenEight<Format>(texel, out);
+    return;
+  }
   for (int row = 0; row < rows; ++row, texel += rowBytes, out += columns)
     WidenTexels<Format>(texel, step, out, columns, end);
 }
@@ -545,12 +577,12 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
   }
   texels[count] = texels[count + 1] = texels[count + 2] = 0;
   std::uint32_t* target = out;
-  for (int row = 0, k = 0; row < rows; ++row, target += outPitch)
-    for (int c = 0; c < columns; ++c, ++k) pixels[k] = target[c];
+  for (int row = 0; row < rows; ++row, target += outPitch)
+    CopyPixels(target, pixels + row * columns, columns);
   span.shade(span.shading, texels, 1, pixels, count, true);
   target = out;
-  for (int row = 0, k = 0; row < rows; ++row, target += outPitch)
-    for (int c = 0; c < columns; ++c, ++k) target[c] = pixels[k];
+  for (int row = 0; row < rows; ++row, target += outPitch)
+    CopyPixels(pixels + row * columns, target, columns);
 }
 
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

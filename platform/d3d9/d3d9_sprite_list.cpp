@@ -36,11 +36,21 @@ bool SnappedSteps(std::int64_t t0, std::int64_t t1, int bits, std::int64_t e0, s
                   std::int64_t* step) {
   const T d = static_cast<T>(e1 - e0) << bits;  // e1 > e0
   const T perPixel = static_cast<T>(t1 - t0) * SubPixel;
-  const T q = perPixel / d;
+  // One texel a pixel, either way, needs no division.
+  const T q = perPixel == d ? T(1) : (perPixel == -d ? T(-1) : perPixel / d);
   if (q * d != perPixel) return false;
   const T n = static_cast<T>(t0) * (e1 - s) + static_cast<T>(t1) * (s - e0);
-  T whole = n / d, r = n - whole * d;
-  if (r < 0) r += d, --whole;
+  T whole;
+  if constexpr (sizeof(T) == 8) {
+    // Under 2^56, the quotient in doubles lies near the floor without the division unit's
+    // latency; the steps below make it exact.
+    whole = static_cast<T>(static_cast<double>(n) / static_cast<double>(d));
+  } else {
+    whole = n / d;
+  }
+  T r = n - whole * d;
+  while (r < 0) r += d, --whole;
+  while (r >= d) r -= d, ++whole;
   const T margin = (d >> 24) + 1;
   if (r < margin || r > d - margin) return false;
   const T last = whole + q * (count - 1);
