@@ -286,7 +286,7 @@ void K_CRendererBase::EndOfStreamTimerFired(UINT id) {
     const UINT timer = endOfStreamTimer_;
     if (timer != id && timer != kEndOfStreamTimerStarting) return;
     if (TryEnterCriticalSection(lock_)) break;
-    Sleep(1);
+    Sleep(0);  // a yield: under virtual time a sleep would wait for the clock to move
   }
   {
     K_CAutoLock guard(rendererLock_.Get());
