@@ -1,4 +1,5 @@
-// A fresh folder of its own for one test (mkdtemp, so tests running at once never share one),
+// A fresh folder of its own for one test (mkdtemp, so tests running at once never share one; in
+// the temporary folder unless the prefix is an absolute path),
 // removed with all it holds when the object goes away; while it lives it can also be the working
 // folder.
 #pragma once

@@ -21,6 +21,7 @@
 
 class EngineFixture : public ::testing::Test {
  protected:
+  EngineFixture() { setenv(kParentFolder, directory_.c_str(), 1); }
   void SetUp() override {
     SetLogDirectory("");
     SetLogOutput(1);
@@ -63,7 +64,17 @@ class EngineFixture : public ::testing::Test {
     }
     return lines;
   }
-  TempFolder folder_{"h2engine", TempFolder::kEnter};
+  // A death test of the "threadsafe" style runs the test again in a new process, which builds
+  // this fixture again and may end by _exit, removing nothing: its folder goes inside the
+  // parent's (an absolute prefix), which the parent removes.
+  static constexpr const char* kParentFolder = "ENGINE_TEST_PARENT_FOLDER";
+  static std::string FolderPrefix() {
+    const char* parent = getenv(kParentFolder);
+    if (parent != nullptr && !GTEST_FLAG_GET(internal_run_death_test).empty())
+      return std::string(parent) + "/h2engine";
+    return "h2engine";
+  }
+  TempFolder folder_{FolderPrefix(), TempFolder::kEnter};
   const std::string directory_ = folder_.string();
   std::string title_;
 };
