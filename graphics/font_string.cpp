@@ -7,11 +7,15 @@
 #include "graphics/blend_state.h"
 #include "graphics/draw_target.h"
 #include "graphics/font.h"
+#include "graphics/frame_present.h"
+#include "graphics/graph_draw.h"
 #include "graphics/graph_handle.h"
+#include "graphics/graph_record.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_core.h"
 #include "graphics/graphics_system.h"
 #include "graphics/mask.h"
+#include "graphics/vertex_batch.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/math.h"
@@ -100,6 +104,77 @@ void DrawGlyphHardware(const FontRecord* record, const GlyphSlot* slot, int boxX
   SetBlendGraph(blendGraph, borderParam, borderRange);
   SetDrawBrightnessPacked(brightness);
 }
+
+bool IsSingleTextureTile(const GraphRecord* graph) {
+  return graph != nullptr && graph->image != nullptr && graph->image->textureBacked &&
+         graph->movie == -1 && graph->tileCount == 1;
+}
+
+// Horizontal glyphs written straight into the VertexBatch with the vertices DrawGraphPart would
+// write. The draw is set up once, as a coloured draw, so that the edge and the text of every glyph
+// share one batch (white text, the texture times white, is the texture itself); drawing each glyph
+// through DrawGraphPart ends the batch at every change between an edge colour and white. Draws that
+// need DrawGraphPart's frame (a mask, the subtract emulation, a cache of several tiles, a window
+// waiting to be active) go glyph by glyph.
+class GlyphRun {
+ public:
+  bool Begin(const FontRecord* record) {
+    const DrawSettings* settings = GetDrawSettings();
+    const GraphicsCoreState& core = GraphicsCore();
+    if (core.device == nullptr || settings->drawAreaEmpty || !hostCallTable.isEngineRunning() ||
+        !hostCallTable.isWindowActive() || GetMaskUseFlag() != 0 ||
+        (settings->blendMode == 3 && !core.nativeSubtractBlend))
+      return false;
+    text_ = GetGraphRecord(record->cacheGraph);
+    if (!IsSingleTextureTile(text_)) return false;
+    edge_ = nullptr;
+    if ((record->type & kFontTypeEdge) && record->edgeGraph >= 0) {
+      edge_ = GetGraphRecord(record->edgeGraph);
+      if (!IsSingleTextureTile(edge_) || edge_->image != text_->image ||
+          edge_->tiles[0].imageTile->texture != text_->tiles[0].imageTile->texture)
+        return false;
+    }
+    blendGraph_ = settings->blendGraph;
+    borderParam_ = settings->blendBorderParam;
+    borderRange_ = settings->blendBorderRange;
+    brightness_ = GetDrawBrightnessRGB(settings);
+    SetBlendGraph(-1, 0, 0);
+    Prepare();
+    active_ = true;
+    return true;
+  }
+  // Again after a glyph was rasterised in the middle of the string, whose upload may have moved
+  // the device's state.
+  void Prepare() const {
+    BeginDeviceScene();
+    PrepareDrawState(text_->image, text_->tiles[0].imageTile->texture,
+                     kDrawTransparent | kDrawPixelExact | kDrawColoured);
+  }
+  void Draw(const GlyphSlot* slot, int x0, int y0, int boxX, int boxY, const PreparedColor& text,
+            const PreparedColor& edge) const {
+    if (edge_ != nullptr) {
+      SetDrawBrightnessPacked(edge.packed);
+      WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, slot->width, slot->height);
+    }
+    SetDrawBrightnessPacked(text.packed);
+    WriteGraphPartHardware(text_, boxX, boxY, x0, y0, slot->width, slot->height);
+  }
+  bool active() const { return active_; }
+  ~GlyphRun() {
+    if (!active_) return;
+    SetBlendGraph(blendGraph_, borderParam_, borderRange_);
+    SetDrawBrightnessPacked(brightness_);
+  }
+
+ private:
+  GraphRecord* text_ = nullptr;
+  GraphRecord* edge_ = nullptr;
+  int blendGraph_ = -1;
+  int borderParam_ = 0;
+  int borderRange_ = 0;
+  uint32_t brightness_ = 0;
+  bool active_ = false;
+};
 
 }  // namespace
 
@@ -192,12 +267,18 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     if (list != staticCharacters) TrackedFree(list);
     return -1;
   }
+  GlyphRun run;
+  if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record);
   double pen = 0.0;
   for (int i = 0; i < count; ++i) {
     const uint8_t first = list[i * 3];
     const uint8_t second = list[i * 3 + 1];
     GlyphCodeEntry& entry = record->codes[first + 256 * second];
-    GlyphSlot* slot = entry.present ? entry.slot : RasterizeFontGlyph(font, 1, list + i * 3);
+    GlyphSlot* slot = entry.slot;
+    if (!entry.present) {
+      slot = RasterizeFontGlyph(font, 1, list + i * 3);
+      if (run.active()) run.Prepare();
+    }
     if (slot == nullptr) {
       LogPrintf("テキストキャッシュの作成に失敗しました");
       if (list != staticCharacters) TrackedFree(list);
@@ -208,7 +289,11 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
       const int boxX =
           vertical ? x + record->lineHeight - slot->topOffset : x + penInteger + slot->xOffset;
       const int boxY = vertical ? y + penInteger + slot->xOffset : y + slot->topOffset;
-      if (record->textureMode) {
+      if (run.active()) {
+        int x0 = 0, y0 = 0;
+        GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
+        run.Draw(slot, x0, y0, boxX, boxY, textColor, edge);
+      } else if (record->textureMode) {
         if (scaling) {
           // Scaled text: no caller in this program; drawn unscaled at the scaled position.
           DrawGlyphHardware(

@@ -173,6 +173,25 @@ int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, fl
   return 0;
 }
 
+void WriteGraphPartHardware(GraphRecord* record, int x, int y, int sourceX, int sourceY, int width,
+                            int height) {
+  const DrawSettings* settings = GetDrawSettings();
+  RECT part{x, y, x + width, y + height};
+  ClipRectToRect(&part, &settings->drawArea);
+  if (part.right <= part.left || part.bottom <= part.top) return;
+  // The numbers DrawGraphPart hands to the point draw, so that the vertices are the same.
+  const int graphX = x - sourceX;
+  const int graphY = y - sourceY;
+  const double originX = static_cast<float>(static_cast<double>(static_cast<float>(graphX)) - 0.5);
+  const double originY = static_cast<float>(static_cast<double>(static_cast<float>(graphY)) - 0.5);
+  const bool inside = graphX >= part.left && graphY >= part.top &&
+                      graphX + record->width <= part.right &&
+                      graphY + record->height <= part.bottom;
+  WriteGraphTiles(record, originX, originY, 1.0, 1.0, !inside, static_cast<float>(part.left),
+                  static_cast<float>(part.top), static_cast<float>(part.right),
+                  static_cast<float>(part.bottom));
+}
+
 int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,
                                float floatY1, float floatX2, float floatY2, int transparent,
                                int pixelExact) {

@@ -10,6 +10,11 @@ int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, fl
 int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,
                                float floatY1, float floatX2, float floatY2, int transparent,
                                int pixelExact);
+// A part of a graph with the vertices DrawGraphPart writes for it (clipped to the draw area), put
+// into the VertexBatch with the batch's colour and no draw set-up: the caller has prepared the draw
+// for the graph's image and texture.
+void WriteGraphPartHardware(GraphRecord* record, int x, int y, int sourceX, int sourceY, int width,
+                            int height);
 // Corners in the order top left, top right, bottom left, bottom right.
 int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
                                  float x4, float y4, GraphRecord* record, int transparent);

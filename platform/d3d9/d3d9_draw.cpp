@@ -5,12 +5,38 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
 #include "platform/d3d9/d3d9_rasterizer.h"
 
 namespace {
+
+// Leaves the vertices of a resize unset: the fetch writes every field the pipeline reads (the
+// coordinate sets past the layout's count are never read, a stage's set being -1 there), and
+// zeroing eight sets a vertex cost more than the rest of the fetch.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+  using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = UnsetAllocator<U>;
+  };
+  UnsetAllocator() = default;
+  template <class U>
+  UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
 
 struct FvfLayout {
   bool valid = false;
@@ -284,10 +310,10 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   p.cullMode = renderStates[D3DRS_CULLMODE];
 
   // Vertex fetch: screen-space vertices as they are; the others into clip space.
-  std::vector<RasterVertex> screen;
+  std::vector<RasterVertex, UnsetAllocator<RasterVertex>> screen;
   std::vector<ClipVertex> clip;
   if (layout.transformed)
-    screen.reserve(vertexCount);
+    screen.resize(vertexCount);
   else
     clip.reserve(vertexCount);
   D3DMATRIX transform = Multiply(Multiply(world, view), projection);
@@ -295,34 +321,37 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
     const std::uint8_t* v = vertices + static_cast<std::size_t>(i) * stride;
     std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
     std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
-    double tex[8][2] = {};
-    for (int t = 0; t < layout.texCount; ++t) {
-      tex[t][0] = ReadFloat(v + layout.texOffset[t]);
-      if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
-    }
     if (layout.transformed) {
-      RasterVertex r{};
+      // Straight into the list: a vertex is mostly its eight coordinate sets.
+      RasterVertex& r = screen[i];
       r.x = ReadFloat(v);
       r.y = ReadFloat(v + 4);
       r.rhw = ReadFloat(v + 12);
       r.diffuse = diffuse;
       r.specular = specular;
-      std::memcpy(r.tex, tex, sizeof tex);
-      screen.push_back(r);
-    } else {
-      ClipVertex c{};
-      double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
-      for (int j = 0; j < 4; ++j) {
-        c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] +
-                   in[2] * transform.m[2][j] + in[3] * transform.m[3][j];
+      for (int t = 0; t < layout.texCount; ++t) {
+        r.tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+        r.tex[t][1] = layout.texSize[t] > 1 ? ReadFloat(v + layout.texOffset[t] + 4) : 0.0;
       }
-      Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
-      double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
-                          double(s.r), double(s.g), double(s.b), double(s.a)};
-      std::memcpy(c.color, colors, sizeof colors);
-      std::memcpy(c.tex, tex, sizeof tex);
-      clip.push_back(c);
+      continue;
     }
+    double tex[8][2] = {};
+    for (int t = 0; t < layout.texCount; ++t) {
+      tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+      if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
+    }
+    ClipVertex c{};
+    double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
+    for (int j = 0; j < 4; ++j) {
+      c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] + in[2] * transform.m[2][j] +
+                 in[3] * transform.m[3][j];
+    }
+    Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
+    double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
+                        double(s.r), double(s.g), double(s.b), double(s.a)};
+    std::memcpy(c.color, colors, sizeof colors);
+    std::memcpy(c.tex, tex, sizeof tex);
+    clip.push_back(c);
   }
 
   auto vertexIndex = [&](UINT n, UINT* out) {

@@ -8,16 +8,6 @@ int Narrow(std::uint32_t channel, int bits) {
   return (static_cast<int>(channel) * maxValue + 127) / 255;
 }
 
-std::uint32_t Widen(std::uint32_t value, int bits) {
-  switch (bits) {
-    case 1: return value ? 255 : 0;
-    case 4: return value * 17;
-    case 5: return (value << 3) | (value >> 2);
-    case 6: return (value << 2) | (value >> 4);
-    default: return value;
-  }
-}
-
 std::uint16_t Read16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -101,23 +91,10 @@ std::uint32_t ReadPixel(D3DFORMAT format, const std::uint8_t* p) {
              (static_cast<std::uint32_t>(p[3]) << 24);
     case D3DFMT_X8R8G8B8: return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
     case D3DFMT_R8G8B8: return 0xFF000000u | p[0] | (p[1] << 8) | (p[2] << 16);
-    case D3DFMT_R5G6B5: {
-      unsigned v = Read16(p);
-      return 0xFF000000u | (Widen((v >> 11) & 31, 5) << 16) | (Widen((v >> 5) & 63, 6) << 8) |
-             Widen(v & 31, 5);
-    }
+    case D3DFMT_R5G6B5:
     case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5: {
-      unsigned v = Read16(p);
-      std::uint32_t a = format == D3DFMT_A1R5G5B5 ? Widen(v >> 15, 1) : 255;
-      return (a << 24) | (Widen((v >> 10) & 31, 5) << 16) | (Widen((v >> 5) & 31, 5) << 8) |
-             Widen(v & 31, 5);
-    }
-    case D3DFMT_A4R4G4B4: {
-      unsigned v = Read16(p);
-      return (Widen(v >> 12, 4) << 24) | (Widen((v >> 8) & 15, 4) << 16) |
-             (Widen((v >> 4) & 15, 4) << 8) | Widen(v & 15, 4);
-    }
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4: return Widen16(format, Read16(p));
     default: return 0;
   }
 }

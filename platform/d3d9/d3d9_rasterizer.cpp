@@ -17,9 +17,14 @@ namespace {
 // Vertices this far outside the target are taken as beyond the guard band and not drawn.
 constexpr double GuardBand = 1 << 20;
 
+// Rounded half away from zero, as llround does, without its call: every quad snaps twelve times.
 bool Snap(double v, std::int64_t* out) {
   if (!(v > -GuardBand && v < GuardBand)) return false;
-  *out = std::llround(v * SubPixel);
+  const double scaled = v * SubPixel;  // under 2^28: truncation and the fraction are exact
+  std::int64_t whole = static_cast<std::int64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(whole);
+  whole += fraction >= 0.5 ? 1 : (fraction <= -0.5 ? -1 : 0);
+  *out = whole;
   return true;
 }
 
@@ -177,8 +182,7 @@ void ShadeTexturedPixel(const PixelPipeline& p, const FastTexturePath& f, int x,
                     &ty)) {
     texel = p.stages[0].sampler.border;
   } else {
-    std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
-    if (!f.textureHasAlpha) texel |= 0xFF000000u;
+    texel = LoadTexel(f, tx, ty);
   }
   Rgba t = UnpackRgba(texel);
   Rgba c = f.modulateColor ? Rgba{MultiplyChannel(t.r, diffuse.r), MultiplyChannel(t.g, diffuse.g),
@@ -299,9 +303,29 @@ struct TriangleSetup {
   SpanPath span;
 };
 
+// What a set-up triangle's rows shade with: the stages that sample, the vertices' colours under
+// Gouraud shading, the per-pixel short path (point sampling only) and the span path.
+void SetUpShading(const PixelPipeline& p, TriangleSetup* t) {
+  t->sampled = SampledStages(p);
+  t->anyTexture = std::find(t->sampled.begin(), t->sampled.end(), true) != t->sampled.end();
+  // The vertices' own colours only for Gouraud shading.
+  if (p.gouraud) {
+    for (int k = 0; k < 3; ++k) {
+      t->vd[k] = UnpackRgba(t->v[k]->diffuse);
+      t->vs[k] = UnpackRgba(t->v[k]->specular);
+    }
+  }
+  const FastTexturePath f = MakeFastTexturePath(p, t->flatSpecular, true);
+  t->fast = f;
+  if (f.linear) t->fast.usable = false;
+  t->span = MakeSpanPath(p, f, t->v, t->flatDiffuse);
+}
+
 // False when the triangle covers no pixel (beyond the guard band, degenerate, culled, clipped).
+// With `shading` false the shading paths are left to SetUpShading.
 bool SetUpTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterVertex& b0,
-                   const RasterVertex& c0, const RasterVertex& flat, TriangleSetup* t) {
+                   const RasterVertex& c0, const RasterVertex& flat, TriangleSetup* t,
+                   bool shading = true) {
   if (!p.target || p.clip.left >= p.clip.right || p.clip.top >= p.clip.bottom) return false;
   std::int64_t ax, ay, bx, by, cx, cy;
   if (!Snap(a0.x, &ax) || !Snap(a0.y, &ay) || !Snap(b0.x, &bx) || !Snap(b0.y, &by) ||
@@ -339,19 +363,12 @@ bool SetUpTriangle(const PixelPipeline& p, const RasterVertex& a0, const RasterV
   t->maxY = std::min<std::int64_t>(FloorDiv(std::max({ay, by, cy}), SubPixel), p.clip.bottom - 1);
   if (t->minX > t->maxX || t->minY > t->maxY) return false;
 
-  t->sampled = SampledStages(p);
-  t->anyTexture = std::find(t->sampled.begin(), t->sampled.end(), true) != t->sampled.end();
   t->v[0] = va;
   t->v[1] = vb;
   t->v[2] = vc;
   t->flatDiffuse = UnpackRgba(flat.diffuse);
   t->flatSpecular = UnpackRgba(flat.specular);
-  for (int k = 0; k < 3; ++k) {
-    t->vd[k] = UnpackRgba(t->v[k]->diffuse);
-    t->vs[k] = UnpackRgba(t->v[k]->specular);
-  }
-  t->fast = MakeFastTexturePath(p, t->flatSpecular, false);
-  t->span = MakeSpanPath(p, MakeFastTexturePath(p, t->flatSpecular, true), t->v, t->flatDiffuse);
+  if (shading) SetUpShading(p, t);
   return true;
 }
 
@@ -464,14 +481,22 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
     if (lacked[h] == 0 || (lacked[h] & (lacked[h] - 1)) != 0) return false;
   if ((lacked[0] | lacked[1]) != 0b1001 && (lacked[0] | lacked[1]) != 0b0110) return false;
 
+  // The second triangle's shading is set up only when a row falls back to the triangles.
   TriangleSetup ta, tb;
   if (!SetUpTriangle(p, *a[0], *a[1], *a[2], flatA, &ta) ||
-      !SetUpTriangle(p, *b[0], *b[1], *b[2], flatB, &tb))
+      !SetUpTriangle(p, *b[0], *b[1], *b[2], flatB, &tb, false))
     return false;
+  bool shadingB = false;
+  auto shadeB = [&] {
+    if (!shadingB) SetUpShading(p, &tb);
+    shadingB = true;
+  };
   // One texture coordinate per column and per row: u follows x alone, v follows y alone.
   const int set = ta.span.f.set;
   double u[2] = {}, v[2] = {};
-  bool seenU[2] = {}, seenV[2] = {}, axes = ta.span.usable && tb.span.usable;
+  // The second triangle's corners repeat the first's coordinates, so its span path is usable
+  // when the first's is and the axes hold.
+  bool seenU[2] = {}, seenV[2] = {}, axes = ta.span.usable;
   for (int k = 0; k < 6 && axes; ++k) {
     const int column = corners[k] & 1, row = corners[k] >> 1;
     const double tu = all[k]->tex[set][0], tv = all[k]->tex[set][1];
@@ -492,6 +517,7 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
   if (!axes || firstColumn > lastColumn || firstRow > lastRow ||
       !runs.Start(p, ta.span, ta.edges, w, firstColumn, lastColumn, firstRow)) {
     // Set up already: each triangle draws itself.
+    shadeB();
     DrawTriangleRows(p, ta);
     DrawTriangleRows(p, tb);
     return true;
@@ -504,7 +530,10 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
       covered += lastColumn - firstColumn + 1;
     } else {
       if (row >= ta.minY && row <= ta.maxY) covered += DrawTriangleRow(p, ta, row);
-      if (row >= tb.minY && row <= tb.maxY) covered += DrawTriangleRow(p, tb, row);
+      if (row >= tb.minY && row <= tb.maxY) {
+        shadeB();
+        covered += DrawTriangleRow(p, tb, row);
+      }
     }
   }
   CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(covered));

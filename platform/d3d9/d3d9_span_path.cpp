@@ -1,5 +1,5 @@
 // The span paths: exact texel stepping along rows, runs of texels shaded four pixels at a time
-// with SSE2, and screen-aligned rectangles drawn row by row as runs.
+// with SSE2 (16-bit texels widened first), and screen-aligned rectangles drawn row by row as runs.
 #include "platform/d3d9/d3d9_span_path.h"
 
 #include <emmintrin.h>
@@ -28,7 +28,15 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   const StageSetup& s = p.stages[0];
   const CpuSurface* level = s.sampler.level;
   if (!level || (s.sampler.linear && !allowLinear) || s.resultToTemp || s.texCoordSet < 0) return f;
-  if (level->format != D3DFMT_A8R8G8B8 && level->format != D3DFMT_X8R8G8B8) return f;
+  switch (level->format) {
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_X8R8G8B8: f.texelBytes = 4; break;
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4: f.texelBytes = 2; break;
+    default: return f;
+  }
   if (p.target->format != D3DFMT_A8R8G8B8 && p.target->format != D3DFMT_X8R8G8B8) return f;
   if (s.colorOp == D3DTOP_SELECTARG1 && s.colorArg1 == D3DTA_TEXTURE) {
     f.modulateColor = false;
@@ -50,7 +58,7 @@ FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpec
   }
   f.set = s.texCoordSet;
   f.level = level;
-  f.textureHasAlpha = level->format == D3DFMT_A8R8G8B8;
+  f.textureHasAlpha = level->format != D3DFMT_X8R8G8B8;
   f.targetHasAlpha = p.target->format == D3DFMT_A8R8G8B8;
   f.addressU = s.sampler.addressU;
   f.addressV = s.sampler.addressV;
@@ -112,9 +120,7 @@ inline std::uint32_t SpanTexel(const FastTexturePath& f, std::uint32_t border, s
   if (!WrapIndex(f.addressU, tu, static_cast<int>(level.width), &tx) ||
       !WrapIndex(f.addressV, tv, static_cast<int>(level.height), &ty))
     return border;
-  std::uint32_t texel;
-  std::memcpy(&texel, level.Row(ty) + tx * 4, 4);
-  return f.textureHasAlpha ? texel : texel | 0xFF000000u;
+  return LoadTexel(f, tx, ty);
 }
 
 // Bilinear filtering in fixed point: each channel with 40 fraction bits, whose error (under
@@ -264,12 +270,25 @@ std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t*
 // and the blend so that the loop holds neither a switch nor a division.
 template <bool Modulate, SpanBlend Blend>
 void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t texelStep,
-              std::uint32_t* out, std::int64_t count) {
+              std::uint32_t* out, std::int64_t count, bool padded) {
   std::int64_t i = 0;
   if (texelStep == 1) {
-    i = Modulate || s.alphaSource == 1 ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
-                                       : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
+    const bool multiply = Modulate || s.alphaSource == 1;
+    i = multiply ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
+                 : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
     texel += i;
+    if (padded && i < count) {
+      // The last one to three pixels as four, on copies of their destination pixels.
+      std::uint32_t last[4] = {};
+      const std::size_t bytes = static_cast<std::size_t>(count - i) * 4;
+      std::memcpy(last, out + i, bytes);
+      if (multiply)
+        ShadeFours<true, Blend>(s, Modulate, texel, last, 4);
+      else
+        ShadeFours<false, Blend>(s, Modulate, texel, last, 4);
+      std::memcpy(out + i, last, bytes);
+      return;
+    }
   }
   for (; i < count; ++i, texel += texelStep) {
     const std::uint32_t t = *texel | s.forceTextureAlpha;
@@ -310,6 +329,79 @@ ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
   }
 }
 
+// Eight consecutive 16-bit texels widened as Widen16 widens them, a channel per 16-bit lane.
+template <D3DFORMAT Format>
+inline void WidenEight(const std::uint8_t* texel, std::uint32_t* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel));
+  const auto field = [&v](int shift, int mask) {
+    return _mm_and_si128(_mm_srli_epi16(v, shift), _mm_set1_epi16(static_cast<short>(mask)));
+  };
+  const auto five = [](__m128i c) {
+    return _mm_or_si128(_mm_slli_epi16(c, 3), _mm_srli_epi16(c, 2));
+  };
+  const __m128i opaque = _mm_set1_epi16(255);
+  __m128i r, g, b, a;
+  if constexpr (Format == D3DFMT_R5G6B5) {
+    const __m128i six = field(5, 63);
+    r = five(field(11, 31)), g = _mm_or_si128(_mm_slli_epi16(six, 2), _mm_srli_epi16(six, 4));
+    b = five(field(0, 31)), a = opaque;
+  } else if constexpr (Format == D3DFMT_A4R4G4B4) {
+    const auto four = [](__m128i c) { return _mm_or_si128(_mm_slli_epi16(c, 4), c); };
+    r = four(field(8, 15)), g = four(field(4, 15)), b = four(field(0, 15)), a = four(field(12, 15));
+  } else {
+    r = five(field(10, 31)), g = five(field(5, 31)), b = five(field(0, 31));
+    a = Format == D3DFMT_X1R5G5B5 ? opaque : _mm_and_si128(_mm_srai_epi16(v, 15), opaque);
+  }
+  const __m128i low = _mm_or_si128(b, _mm_slli_epi16(g, 8));
+  const __m128i high = _mm_or_si128(r, _mm_slli_epi16(a, 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, high));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, high));
+}
+
+// 16-bit texels `step` texels apart as 0xAARRGGBB, widened as ReadPixel widens them. Consecutive
+// texels go eight at a time, the last eight reaching past `count` (into `out`'s room for eight
+// more) while the texture's memory, which ends at `end`, holds them: glyph rows are short.
+template <D3DFORMAT Format>
+void WidenTexels(const std::uint8_t* texel, std::ptrdiff_t step, std::uint32_t* out,
+                 std::int64_t count, const std::uint8_t* end) {
+  std::int64_t i = 0;
+  if (step == 1)
+    for (; i < count && (i + 8 <= count || end - texel >= 16); i += 8, texel += 16)
+      WidenEight<Format>(texel, out + i);
+  const std::ptrdiff_t bytes = step * 2;
+  for (; i < count; ++i, texel += bytes)
+    out[i] = Widen16(Format, static_cast<unsigned>(texel[0] | texel[1] << 8));
+}
+
+// `count` pixels from the texel at `texel`, `step` texels apart, through the span's shading: a
+// 32-bit texture's texels are read where they are, a 16-bit one's widened a piece at a time.
+void ShadeTexels(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
+                 std::uint32_t* out, std::int64_t count) {
+  if (span.f.texelBytes == 4) {
+    span.shade(span.shading, reinterpret_cast<const std::uint32_t*>(texel), step, out, count,
+               false);
+    return;
+  }
+  constexpr std::int64_t Piece = 256;
+  std::uint32_t wide[Piece + 8];  // room for the texels widened past the piece's last
+  const CpuSurface& level = *span.f.level;
+  const std::uint8_t* end = level.Row(0) + level.bits.size();
+  while (count > 0) {
+    const std::int64_t n = count < Piece ? count : Piece;
+    switch (level.format) {
+      case D3DFMT_R5G6B5: WidenTexels<D3DFMT_R5G6B5>(texel, step, wide, n, end); break;
+      case D3DFMT_X1R5G5B5: WidenTexels<D3DFMT_X1R5G5B5>(texel, step, wide, n, end); break;
+      case D3DFMT_A1R5G5B5: WidenTexels<D3DFMT_A1R5G5B5>(texel, step, wide, n, end); break;
+      default: WidenTexels<D3DFMT_A4R4G4B4>(texel, step, wide, n, end); break;
+    }
+    wide[n] = wide[n + 1] = wide[n + 2] = 0;  // set, whatever the widening reached
+    span.shade(span.shading, wide, 1, out, n, true);
+    texel += n * step * 2;
+    out += n;
+    count -= n;
+  }
+}
+
 // A point-sampled row whose texel indices step by whole texels (an unscaled or whole-ratio
 // draw, where the remainders never change) and stay inside the texture is one run over texel
 // memory. False when the row is not such a run.
@@ -323,12 +415,11 @@ bool DrawRowAsRun(const SpanPath& span, std::uint32_t* out, std::int64_t count) 
   if (u.q < 0 || u.q >= width || lastU < 0 || lastU >= width || v.q < 0 || v.q >= height ||
       lastV < 0 || lastV >= height)
     return false;
-  const std::ptrdiff_t rowTexels = f.level->pitch / 4;
-  const auto* texel = reinterpret_cast<const std::uint32_t*>(
-                          f.level->Row(static_cast<int>(static_cast<std::int64_t>(v.q)))) +
-                      static_cast<std::int64_t>(u.q);
-  span.shade(
-      span.shading, texel,
+  const std::ptrdiff_t rowTexels = f.level->pitch / f.texelBytes;
+  const std::uint8_t* texel = f.level->Row(static_cast<int>(static_cast<std::int64_t>(v.q))) +
+                              static_cast<std::int64_t>(u.q) * f.texelBytes;
+  ShadeTexels(
+      span, texel,
       static_cast<std::ptrdiff_t>(u.stepQ) + static_cast<std::ptrdiff_t>(v.stepQ) * rowTexels, out,
       count);
   return true;
@@ -340,7 +431,7 @@ bool AxisStepper::Setup(double c0, double c1, double c2, int size, bool linear) 
   fractionBits = linear ? LinearFractionBits : 0;
   if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256 && std::fabs(c2) <= 256)) return false;
   for (scaleBits = 0; scaleBits <= 32; ++scaleBits) {
-    const double scale = std::ldexp(1.0, scaleBits);
+    const double scale = static_cast<double>(std::uint64_t{1} << scaleBits);  // exact, no call
     if (ExactCoordinate(c0 * size, scale, &scaled[0]) &&
         ExactCoordinate(c1 * size, scale, &scaled[1]) &&
         ExactCoordinate(c2 * size, scale, &scaled[2]))
@@ -511,11 +602,10 @@ bool RectangleRuns::DrawRowAndStep() {
   const FastTexturePath& f = span_->f;
   const bool run = v_.Certain() && v_.q >= 0 && v_.q < f.level->height;
   if (run) {
-    const auto* texel = reinterpret_cast<const std::uint32_t*>(
-                            f.level->Row(static_cast<int>(static_cast<std::int64_t>(v_.q)))) +
-                        firstTexel_;
+    const std::uint8_t* texel = f.level->Row(static_cast<int>(static_cast<std::int64_t>(v_.q))) +
+                                firstTexel_ * f.texelBytes;
     auto* out = reinterpret_cast<std::uint32_t*>(p_->target->Row(static_cast<int>(row_)));
-    span_->shade(span_->shading, texel, texelStep_, out + firstColumn_, count_);
+    ShadeTexels(*span_, texel, texelStep_, out + firstColumn_, count_);
   }
   v_.StepRow();
   ++row_;

@@ -1,20 +1,23 @@
-// The rasteriser's span paths for the draws the engine makes most: one stage showing a 32-bit
-// texture, alone or times the flat diffuse colour, into a 32-bit target. Texture coordinates step
-// exactly along a row; whole runs of texels are shaded four pixels at a time; a screen-aligned
+// The rasteriser's span paths for the draws the engine makes most: one stage showing a 32-bit or
+// 16-bit texture, alone or times the flat diffuse colour, into a 32-bit target. Texture coordinates
+// step exactly along a row; whole runs of texels are shaded four pixels at a time; a screen-aligned
 // quad of two triangles is drawn as one rectangle. Every pixel is the one the per-pixel path
 // would write.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "platform/d3d9/d3d9_pixels.h"
 #include "platform/d3d9/d3d9_raster_steps.h"
 
 struct FastTexturePath {
   bool usable = false;
   int set = 0;
   bool modulateColor = false;
-  int alphaSource = 0;  // 0 texture, 1 texture x diffuse, 2 diffuse
-  bool textureHasAlpha = false;
+  int alphaSource = 0;           // 0 texture, 1 texture x diffuse, 2 diffuse
+  int texelBytes = 4;            // 2: a 16-bit format, widened as ReadPixel widens it
+  bool textureHasAlpha = false;  // false: X8R8G8B8, whose stored alpha byte reads as 255
   bool targetHasAlpha = false;
   bool linear = false;  // only the span path samples linearly
   const CpuSurface* level = nullptr;
@@ -23,6 +26,16 @@ struct FastTexturePath {
 
 FastTexturePath MakeFastTexturePath(const PixelPipeline& p, const Rgba& flatSpecular,
                                     bool allowLinear);
+
+// The texel at (tx, ty), inside the texture, as 0xAARRGGBB.
+inline std::uint32_t LoadTexel(const FastTexturePath& f, int tx, int ty) {
+  const std::uint8_t* texel = f.level->Row(ty) + tx * f.texelBytes;
+  if (f.texelBytes == 2)
+    return Widen16(f.level->format, static_cast<unsigned>(texel[0] | texel[1] << 8));
+  std::uint32_t t;
+  std::memcpy(&t, texel, 4);
+  return f.textureHasAlpha ? t : t | 0xFF000000u;
+}
 
 // Spans of a triangle whose vertices share one rhw (every pre-transformed quad the engine
 // draws): the texture coordinates are then affine along a row, so the texel index steps by a
@@ -86,8 +99,10 @@ struct RunShading {
   std::uint32_t forceTextureAlpha, forceTargetAlpha;
 };
 
+// padded: the texels run on for three past the last (a widened copy), so the run's last pixels
+// may be shaded four at a time too.
 using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
-                                  std::uint32_t*, std::int64_t);
+                                  std::uint32_t*, std::int64_t, bool padded);
 
 struct SpanPath {
   bool usable = false;

@@ -2,6 +2,7 @@
 // the engine uses, on integer and odd sub-pixel edges, scaled or unscaled, mirrored, partly off
 // screen, with texture sub-rectangles), point-sampled or linear, alpha-tested or blended, with and
 // without the diffuse colour, drawn both ways over the same background, must leave the same bytes.
+#include <cmath>
 #include <random>
 #include <utility>
 
@@ -124,6 +125,64 @@ TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
   EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanRectangle), 20);
   device->SetTexture(0, nullptr);
   texture->Release();
+}
+
+// The 16-bit formats (the glyph caches' among them), whose texels the span paths widen as
+// ReadPixel does: quads at any scale through the stepped rows and unscaled or mirrored ones
+// through the rectangle runs, in every pipeline case above.
+TEST_F(D3D9SpanTest, SixteenBitTexturesGiveTheSameBytesAsThePerPixelPath) {
+  std::mt19937 random(54321);
+  auto uniform = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  D3D9ResetCounters();
+  for (D3DFORMAT format : {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4}) {
+    SCOPED_TRACE(format);
+    IDirect3DTexture9* texture = MakeTexture(
+        16, 8, [](int x, int y) { return static_cast<std::uint32_t>(x * 0x1357 + y * 0x9BDF); },
+        format);
+    device->SetTexture(0, texture);
+    device->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0x80402010);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    device->SetRenderState(D3DRS_ALPHAREF, 96);
+    for (const PipelineCase& c : kCases) {
+      SCOPED_TRACE(c.name);
+      const DWORD op = c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1;
+      device->SetTextureStageState(0, D3DTSS_COLOROP, op);
+      device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+      device->SetTextureStageState(0, D3DTSS_ALPHAOP, op);
+      device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+      device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+      device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
+      device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
+      device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
+      device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
+      const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+      device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+      device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+      for (int i = 0; i < 16; ++i) {
+        SCOPED_TRACE(i);
+        // On the half-pixel grid, partly off screen at times.
+        const float x1 = static_cast<float>(uniform(80) - 8) + 0.5f,
+                    y1 = static_cast<float>(uniform(56) - 8) + 0.5f;
+        const int columns = 1 + uniform(24), rows = 1 + uniform(12);
+        // One texel a pixel, mirrored, or any 1/64 texture step, partly off the texture.
+        const float scale =
+            std::array{1.0f, -1.0f, static_cast<float>(uniform(96) + 1) / 64.0f}[uniform(3)];
+        const float u1 = static_cast<float>(uniform(20) - 2) / 16.0f,
+                    v1 = static_cast<float>(uniform(12) - 2) / 8.0f;
+        std::vector<TexturedVertex> quads = Quad(
+            x1, y1, x1 + static_cast<float>(columns), y1 + static_cast<float>(rows),
+            static_cast<DWORD>(random()), u1, v1, u1 + scale * static_cast<float>(columns) / 16.0f,
+            v1 + std::fabs(scale) * static_cast<float>(rows) / 8.0f);
+        ASSERT_EQ(DrawBothWays(quads, true), DrawBothWays(quads, false));
+      }
+    }
+    device->SetTexture(0, nullptr);
+    texture->Release();
+  }
+  EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanTriangle), 200);
+  EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpanRectangle), 40);
 }
 
 }  // namespace

@@ -109,8 +109,11 @@ class D3D9DeviceTest : public ::testing::Test {
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
     for (UINT y = 0; y < height; ++y) {
       for (UINT x = 0; x < width; ++x) {
+        // 16-bit formats take the low half of the value as stored bits.
+        const int bytes = format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8 ? 4 : 2;
         std::uint32_t v = texel(static_cast<int>(x), static_cast<int>(y));
-        std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch + x * 4, &v, 4);
+        std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch + x * bytes, &v,
+                    static_cast<std::size_t>(bytes));
       }
     }
     texture->UnlockRect(0);
