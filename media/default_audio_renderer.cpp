@@ -24,7 +24,7 @@ class DefaultAudioRenderer final : public K_CRendererBase {
       : K_CRendererBase(GUID_NULL, u"Default Audio Renderer", nullptr, nullptr) {}
   ~DefaultAudioRenderer() override {
     // A pending end-of-stream timer would call into this renderer after its output is gone.
-    KillEndOfStreamTimer();
+    EndEndOfStreamTimer();
     CloseOutput();
   }
 
@@ -168,9 +168,7 @@ class DefaultAudioRenderer final : public K_CRendererBase {
           const DWORD left = static_cast<DWORD>(
               (static_cast<LONGLONG>(written_ - played_) * 1000 + format_.nAvgBytesPerSec - 1) /
               format_.nAvgBytesPerSec);
-          endOfStreamTimer_ = timeSetEvent(std::max<DWORD>(left, 1), 1, EndOfStreamTimerCallback,
-                                           reinterpret_cast<DWORD_PTR>(this), TIME_ONESHOT);
-          if (endOfStreamTimer_ != 0) return S_OK;
+          if (StartEndOfStreamTimer(std::max<DWORD>(left, 1), 1)) return S_OK;
         }
       }
     }

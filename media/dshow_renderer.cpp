@@ -103,7 +103,7 @@ K_CRendererBase::K_CRendererBase(REFCLSID clsid, LPCWSTR name, IUnknown* outer, 
 
 K_CRendererBase::~K_CRendererBase() {
   // A timer still pending would call back into a renderer that is gone.
-  KillEndOfStreamTimer();
+  EndEndOfStreamTimer();
   EndStreaming();
   DropPendingSample();
   if (qualitySink_ != nullptr) qualitySink_->Release();
@@ -272,12 +272,44 @@ HRESULT K_CRendererBase::ReadSampleTimes(IMediaSample* sample, REFERENCE_TIME* s
   return DecideDrawNow(sample, start, stop);
 }
 
-void CALLBACK K_CRendererBase::EndOfStreamTimerCallback(UINT, UINT, DWORD_PTR user, DWORD_PTR,
+void CALLBACK K_CRendererBase::EndOfStreamTimerCallback(UINT id, UINT, DWORD_PTR user, DWORD_PTR,
                                                         DWORD_PTR) {
-  auto* renderer = reinterpret_cast<K_CRendererBase*>(user);
-  K_CAutoLock guard(renderer->rendererLock_.Get());
-  renderer->endOfStreamTimer_ = 0;
-  renderer->SignalEndOfStream();
+  reinterpret_cast<K_CRendererBase*>(user)->EndOfStreamTimerFired(id);
+}
+
+void K_CRendererBase::EndOfStreamTimerFired(UINT id) {
+  // The locks go in their one order, the interface lock first: telling the position object the
+  // end of the stream reaches upstream through the pin, and the pin's lock is the interface lock.
+  // A state change holding it kills this timer and waits for this callback to return, so the
+  // callback does not block on it: it tries again until it has it or the timer is no longer its.
+  for (;;) {
+    const UINT timer = endOfStreamTimer_;
+    if (timer != id && timer != kEndOfStreamTimerStarting) return;
+    if (TryEnterCriticalSection(lock_)) break;
+    Sleep(0);  // a yield: under virtual time a sleep would wait for the clock to move
+  }
+  {
+    K_CAutoLock guard(rendererLock_.Get());
+    UINT expected = id;
+    if (endOfStreamTimer_.compare_exchange_strong(expected, 0)) SignalEndOfStream();
+  }
+  LeaveCriticalSection(lock_);
+}
+
+bool K_CRendererBase::StartEndOfStreamTimer(UINT milliseconds, UINT resolution) {
+  // Until the id is stored the callback cannot tell its timer from a killed one: it waits.
+  endOfStreamTimer_ = kEndOfStreamTimerStarting;
+  const UINT id = timeSetEvent(milliseconds, resolution, EndOfStreamTimerCallback,
+                               reinterpret_cast<DWORD_PTR>(this), TIME_ONESHOT);
+  UINT expected = kEndOfStreamTimerStarting;
+  if (id == 0) {
+    endOfStreamTimer_.compare_exchange_strong(expected, 0);
+    return false;
+  }
+  // A flush killed the timer while it was starting: it ends here, and the flush clears the end
+  // of the stream.
+  if (!endOfStreamTimer_.compare_exchange_strong(expected, id)) timeKillEvent(id);
+  return true;
 }
 
 HRESULT K_CRendererBase::SignalEndOfStream() {
@@ -288,9 +320,7 @@ HRESULT K_CRendererBase::SignalEndOfStream() {
     if (SUCCEEDED(clock_->GetTime(&now))) {
       const LONGLONG left = (start_ + lastSampleEnd_ - now) / 10000;
       if (left >= 50) {
-        endOfStreamTimer_ = timeSetEvent(static_cast<UINT>(left), 10, EndOfStreamTimerCallback,
-                                         reinterpret_cast<DWORD_PTR>(this), TIME_ONESHOT);
-        if (endOfStreamTimer_ != 0) return S_OK;
+        if (StartEndOfStreamTimer(static_cast<UINT>(left), 10)) return S_OK;
       }
     }
   }
@@ -303,7 +333,14 @@ HRESULT K_CRendererBase::SignalEndOfStream() {
 
 void K_CRendererBase::KillEndOfStreamTimer() {
   const UINT timer = endOfStreamTimer_.exchange(0);
-  if (timer != 0) timeKillEvent(timer);
+  if (timer != 0 && timer != kEndOfStreamTimerStarting) timeKillEvent(timer);
+}
+
+void K_CRendererBase::EndEndOfStreamTimer() {
+  // A callback inside the locks finishes first (it may start another timer), then whatever is
+  // pending is killed, which waits for a callback already running.
+  { K_CAutoLock guard(lock_); }
+  KillEndOfStreamTimer();
 }
 
 void K_CRendererBase::ClearEndOfStream() {

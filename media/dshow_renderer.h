@@ -90,7 +90,13 @@ class K_CRendererBase : public K_CFilterBase {
  protected:
   static void CALLBACK EndOfStreamTimerCallback(UINT id, UINT, DWORD_PTR user, DWORD_PTR,
                                                 DWORD_PTR);
+  void EndOfStreamTimerFired(UINT id);
+  // Starts the one-shot end-of-stream timer; false when none could be started.
+  bool StartEndOfStreamTimer(UINT milliseconds, UINT resolution);
   void KillEndOfStreamTimer();
+  // For destructors: no callback runs or is pending afterwards.
+  void EndEndOfStreamTimer();
+  static constexpr UINT kEndOfStreamTimerStarting = ~0u;
 
   K_CRendererPassThru* position_ = nullptr;
   HANDLE renderEvent_;

@@ -13,9 +13,11 @@
 
 namespace {
 
+// Never destroyed: threads nothing joins (a fired multimedia timer's) may close their handles
+// while the process exits.
 std::unordered_set<WaitableObject*>& OpenWaitables() {
-  static std::unordered_set<WaitableObject*> objects;
-  return objects;
+  static auto* objects = new std::unordered_set<WaitableObject*>;
+  return *objects;
 }
 
 BOOL CloseWaitableObject(KernelObjectHeader* header) {

@@ -16,7 +16,9 @@ struct OneShotTimer {
 };
 
 std::mutex timerLock;
-std::map<UINT, std::unique_ptr<OneShotTimer>> timers;
+// Never destroyed: a timer that fired ends on its own thread, which nothing joins, and may still
+// be leaving this table while the process exits.
+auto& timers = *new std::map<UINT, std::unique_ptr<OneShotTimer>>;
 UINT nextTimerId = 1;
 
 }  // namespace

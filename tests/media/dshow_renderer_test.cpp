@@ -2,9 +2,11 @@
 // stream, positions in media time, and frames arriving top row first.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "dshow_test_filters.h"
 #include "media/dshow_position.h"
@@ -29,6 +31,11 @@ class ManualClock final : public IReferenceClock {
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
   HRESULT GetTime(REFERENCE_TIME* time) override {
+    // One caller can be held here a while, to catch it inside what it was doing.
+    if (holdNext.exchange(false)) {
+      SetEvent(held);
+      Sleep(20);
+    }
     K_CAutoLock guard(lock_.Get());
     *time = now_;
     return S_OK;
@@ -53,6 +60,8 @@ class ManualClock final : public IReferenceClock {
     now_ = time;
     FireDue();
   }
+  std::atomic<bool> holdNext{false};
+  HANDLE held = nullptr;
 
  private:
   void FireDue() {
@@ -423,6 +432,68 @@ TEST_F(StreamFixture, EndOfStreamWaitsByTimerWhenFiftyMillisecondsOrMoreRemain) 
   EXPECT_EQ(events[0].code, EC_COMPLETE);
   renderer->Stop();
   renderer->SetSyncSource(nullptr);
+}
+
+// A pause arriving before, while or after the end-of-stream timer fires: the timer reports
+// completion at most once and never after the pause has returned, and the run that follows
+// reports it exactly once more. Neither side waits for the other forever.
+TEST_F(StreamFixture, PauseRacingTheEndOfStreamTimerReportsCompletionOncePerRun) {
+  struct Round {
+    DWORD sleepMs;    // before the pause, with a timer of 50 ms pending
+    bool catchTimer;  // instead: pause while the timer's callback is inside, asking the clock
+  };
+  std::vector<Round> rounds;
+  for (DWORD ms = 40; ms <= 60; ms += 2) rounds.push_back({ms, false});
+  for (int i = 0; i < 4; ++i) rounds.push_back({0, true});
+  ManualClock clock;
+  clock.held = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  renderer->SetSyncSource(&clock);
+  ASSERT_EQ(out->Connect(renderer->InputPin(), nullptr), S_OK);
+  IMediaSeeking* seeking = nullptr;
+  ASSERT_EQ(renderer->AsBaseFilter()->QueryInterface(IID_IMediaSeeking,
+                                                     reinterpret_cast<void**>(&seeking)),
+            S_OK);
+  for (const Round& round : rounds) {
+    SCOPED_TRACE(testing::Message() << round.sleepMs << " ms, caught " << round.catchTimer);
+    clock.Set(0);
+    ASSERT_EQ(source->Run(0), S_OK);
+    ASSERT_EQ(renderer->Run(0), S_OK);
+    std::thread streaming([&] { EXPECT_EQ(Deliver(0, 1000000), S_OK); });
+    streaming.join();
+    // 50 ms are left: the end of stream starts a timer, which finds the time come when it fires.
+    clock.Set(500000);
+    const size_t before = graph.Snapshot().size();
+    ASSERT_EQ(out->PassEndOfStream(), S_OK);
+    EXPECT_EQ(graph.Snapshot().size(), before);
+    clock.Set(1000000);
+    if (round.catchTimer) {
+      clock.holdNext = true;
+      ASSERT_EQ(WaitForSingleObject(clock.held, 10000), WAIT_OBJECT_0);  // the timer fired
+    } else {
+      Sleep(round.sleepMs);
+    }
+    ASSERT_EQ(renderer->Pause(), S_OK);
+    const size_t paused = graph.Snapshot().size();
+    EXPECT_LE(paused - before, 1u);
+    if (round.catchTimer) {
+      EXPECT_EQ(paused - before, 1u);  // the callback had begun: it finished first
+    }
+    // The stream's end is the position once completion was reported.
+    LONGLONG position = 0;
+    ASSERT_EQ(seeking->GetCurrentPosition(&position), S_OK);
+    EXPECT_EQ(position, paused > before ? 40000000 : 0);
+    ASSERT_EQ(renderer->Run(0), S_OK);  // the end has come: completion at once
+    const auto events = graph.Snapshot();
+    ASSERT_EQ(events.size(), paused + 1);
+    EXPECT_EQ(events.back().code, EC_COMPLETE);
+    ASSERT_EQ(seeking->GetCurrentPosition(&position), S_OK);
+    EXPECT_EQ(position, 40000000);
+    renderer->Stop();
+    source->Stop();
+  }
+  seeking->Release();
+  renderer->SetSyncSource(nullptr);
+  CloseHandle(clock.held);
 }
 
 TEST(RendererBase, AnUnconnectedRendererIsCompleteOnRun) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,29 @@ std::string BarsAndTone(bool withVideo) {
       "videotestsrc pattern=smpte num-buffers=10 ! video/x-raw,width=" + std::to_string(kWidth) +
       ",height=" + std::to_string(kHeight) + ",framerate=10/1 ! theoraenc ! m. ";
   return (withVideo ? video : "") + audio + "oggmux name=m ! ";
+}
+
+// Overwrites an Ogg file from its first page that carries data (a granule position other than 0)
+// to its end with scrambled bytes, keeping the stream headers before it whole.
+bool DamageAfterHeaders(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t page = 0;
+  while ((page = bytes.find("OggS", page)) != std::string::npos && page + 14 <= bytes.size()) {
+    std::uint64_t granule = 0;
+    for (int i = 7; i >= 0; --i)
+      granule = granule << 8 | static_cast<std::uint8_t>(bytes[page + 6 + i]);
+    if (granule != 0) break;
+    page += 4;
+  }
+  if (page == std::string::npos || page + 14 > bytes.size()) return false;
+  std::uint32_t state = 12345;
+  for (size_t i = page; i < bytes.size(); ++i) {
+    state = state * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(state >> 24);
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  return true;
 }
 
 // How much of a stretch of sound is the tone: 1 for a pure tone, near 0 for anything else.
@@ -158,9 +182,12 @@ TEST_F(GStreamerMovieTest, FilesThatGiveNoMovieAreRefusedWithTheLogLine) {
   const Case cases[] = {
       {"bytes no plugin recognises", "noise.webm"},
       {"sound with no video", "tone.ogg"},
+      {"a movie whose headers are whole and whose pictures and sound are damaged", "damaged.ogg"},
   };
   std::ofstream(directory_ + "/noise.webm", std::ios::binary) << std::string(4000, '\x7f');
   ASSERT_TRUE(MakeMovie(directory_ + "/tone.ogg", BarsAndTone(false)));
+  ASSERT_TRUE(MakeMovie(directory_ + "/damaged.ogg", BarsAndTone(true)));
+  ASSERT_TRUE(DamageAfterHeaders(directory_ + "/damaged.ogg"));
   SetDirectSoundOutput(DirectSoundOutputNone);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
