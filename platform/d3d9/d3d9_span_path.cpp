@@ -238,10 +238,14 @@ std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t*
   const __m128i keepAlpha =
       fromDiffuse ? _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0) : _mm_set1_epi16(-1);
   const __m128i diffuseAlpha = _mm_setr_epi16(0, 0, 0, da, 0, 0, 0, da);
+  // Times a black diffuse colour (a text's edge) each colour channel is 0: masked, not multiplied.
+  const bool black = modulate && (s.dr | s.dg | s.db) == 0;
+  const __m128i colourMask = _mm_set1_epi32(black ? static_cast<int>(0xFF000000u) : -1);
   std::int64_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    const __m128i t =
-        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(texel + i)), forceTexture);
+    const __m128i t = _mm_and_si128(
+        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(texel + i)), forceTexture),
+        colourMask);
     const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
     __m128i cl = zero, ch = zero, coloured = t;
     if (Multiply || fromDiffuse || Blend != SpanBlend::None) {
@@ -273,7 +277,12 @@ void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t te
               std::uint32_t* out, std::int64_t count, bool padded) {
   std::int64_t i = 0;
   if (texelStep == 1) {
-    const bool multiply = Modulate || s.alphaSource == 1;
+    // A white diffuse colour (a text's usual one) multiplies nothing, a black one is a mask
+    // (ShadeFours applies it): each channel stays or is 0.
+    const bool whiteOrBlack =
+        (!Modulate || (s.dr == 255 && s.dg == 255 && s.db == 255) || (s.dr | s.dg | s.db) == 0) &&
+        (s.alphaSource != 1 || s.da == 255);
+    const bool multiply = (Modulate || s.alphaSource == 1) && !whiteOrBlack;
     i = multiply ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
                  : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
     texel += i;

@@ -188,7 +188,7 @@ TEST_F(D3D9SpanTest, SixteenBitTexturesGiveTheSameBytesAsThePerPixelPath) {
 // A string's glyphs come as one draw call of many small quads, whose shading the device chooses
 // once: the quads it can prove whole texel runs go that way, the others (scaled by a half, partly
 // off the texture, turned) through the rectangle and triangle paths, and every byte stays the
-// per-pixel path's, in draw order, each quad in its own colour.
+// per-pixel path's, in draw order, each quad in its own colour (white and black among them).
 TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
   struct BatchQuad {
     float x1, y1, x2, y2, u1, v1, u2, v2;
@@ -205,6 +205,8 @@ TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
       {-2.5f, 20.5f, 3.5f, 28.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFF808080, true},      // clipped
       {58.5f, 40.5f, 64.5f, 48.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0x40FFFFFF, true},     // corner
       {10.5f, 20.5f, 22.5f, 36.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFFFF8040, false},    // halves
+      {48.5f, 4.5f, 54.5f, 12.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0xFF000000, true},      // black edge
+      {50.5f, 8.5f, 56.5f, 16.5f, 2 / 16.0f, 0, 8 / 16.0f, 1, 0x80000000, true},      // see-through
       {26.5f, 20.5f, 32.5f, 28.5f, 12 / 16.0f, 0, 18 / 16.0f, 1, 0xFFFFFFFF, false},  // off
   };
   std::vector<TexturedVertex> batch;
