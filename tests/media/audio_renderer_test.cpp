@@ -1,9 +1,10 @@
 // The graph's default audio renderer: a PCM stream that the graph renders is heard, sample for
-// sample, on the sound device (SDL's disk driver here), and with no sound device the stream still
-// takes its time on the graph's clock.
+// sample, through the sound device's mixer (mixed by hand in virtual time, so that no busy machine
+// can starve it), and with no sound device the stream still takes its time on the graph's clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,7 +13,6 @@
 
 #include <unistd.h>
 
-#include "disk_audio.h"
 #include "dshow_test_filters.h"
 #include "media/graph_filters.h"
 #include "platform/clock.h"
@@ -89,10 +89,20 @@ class AudioGraph {
         const HRESULT delivered = pin_->DeliverSample(sample);
         sample->Release();
         if (delivered != S_OK) return;
+        ++delivered_;
       }
       pin_->PassEndOfStream();
+      streamed_ = true;
     });
     return true;
+  }
+  // Whether the renderer took `samples` samples in within `milliseconds`; a sample is taken in
+  // when its time comes.
+  bool WaitForDeliveries(int samples, int milliseconds) {
+    return WaitFor([&] { return delivered_ >= samples; }, milliseconds);
+  }
+  bool WaitForTheStreamsEnd(int milliseconds) {
+    return WaitFor([&] { return streamed_.load(); }, milliseconds);
   }
   // The graph's completion code, or 0 when none came within `milliseconds`.
   LONG WaitForCompletion(LONG milliseconds) {
@@ -110,7 +120,26 @@ class AudioGraph {
   IMediaEvent* events_ = nullptr;
   HRESULT rendered_ = E_FAIL;
   std::thread streamer_;
+  std::atomic<int> delivered_{0};
+  std::atomic<bool> streamed_{false};
+
+  template <typename Done>
+  static bool WaitFor(Done done, int milliseconds) {
+    for (int waited = 0; waited < milliseconds && !done(); waited += 5) usleep(5000);
+    return done();
+  }
 };
+
+// The graph's completion code, polled while the renderer catches up with a virtual clock; 0 when
+// none came within ten seconds.
+LONG PollForCompletion(AudioGraph& graph) {
+  LONG completed = 0;
+  for (int i = 0; i < 2000 && completed == 0; ++i) {
+    completed = graph.WaitForCompletion(0);
+    if (completed == 0) usleep(5000);
+  }
+  return completed;
+}
 
 class AudioRendererTest : public LogFixture {
  protected:
@@ -124,20 +153,32 @@ class AudioRendererTest : public LogFixture {
   }
 };
 
-TEST_F(AudioRendererTest, AGraphsPcmStreamIsHeardOnTheSoundDevice) {
-  DiskAudioOutput disk(directory_ + "/disk.raw");
-  SetDirectSoundOutput(DirectSoundOutputDevice);
+TEST_F(AudioRendererTest, AGraphsPcmStreamIsHeardSampleForSample) {
+  SetDirectSoundOutput(DirectSoundOutputManual);
+  SetPlatformVirtualTime(true);
   const auto tone = Tone();
   {
     AudioGraph graph;
     ASSERT_EQ(graph.Rendered(), S_OK);
+    ASSERT_EQ(GetDirectSoundMixRate(), kRate);
     ASSERT_TRUE(graph.Play(tone));
-    EXPECT_EQ(graph.WaitForCompletion(20000), EC_COMPLETE);  // waits for the tone's end
+    // A sample goes into the ring a fifth of a second before its time. The clock moves a tenth
+    // at a time, each step once the samples due by then are in, as on a machine that keeps up.
+    for (int step = 0; step <= kSamples; ++step) {
+      if (step > 0) AdvancePlatformTime(100);
+      ASSERT_TRUE(graph.WaitForDeliveries(std::min(kSamples, step + 2), 20000))
+          << "the renderer took in the samples due at " << step * 100 << " ms";
+    }
+    ASSERT_TRUE(graph.WaitForTheStreamsEnd(20000)) << "the streaming thread ended the stream";
+    std::vector<std::int16_t> mixed(static_cast<size_t>(kRate) * 2);
+    ASSERT_EQ(RenderDirectSoundOutput(mixed.data(), kRate), kRate);
+    EXPECT_NE(std::search(mixed.begin(), mixed.end(), tone.begin(), tone.end()), mixed.end())
+        << "the whole tone, unbroken, in a second of the mixer's output";
+    // The end is reported once the device has played the ring's sound.
+    AdvancePlatformTime(1000);
+    EXPECT_EQ(PollForCompletion(graph), EC_COMPLETE);
   }
-  EXPECT_EQ(CountDirectSoundBuffers(), 0);
-  const auto written = disk.Samples();
-  EXPECT_NE(std::search(written.begin(), written.end(), tone.begin(), tone.end()), written.end())
-      << "the whole tone, unbroken, among " << written.size() << " samples";
+  EXPECT_EQ(CountDirectSoundBuffers(), 0) << "the ring goes with the graph";
 }
 
 TEST_F(AudioRendererTest, WithoutASoundDeviceTheStreamStillTakesItsTimeOnTheClock) {
@@ -150,12 +191,7 @@ TEST_F(AudioRendererTest, WithoutASoundDeviceTheStreamStillTakesItsTimeOnTheCloc
   AdvancePlatformTime(700);
   EXPECT_EQ(graph.WaitForCompletion(0), 0);
   AdvancePlatformTime(200);
-  LONG completed = 0;
-  for (int i = 0; i < 2000 && completed == 0; ++i) {  // waits for the renderer to see the time
-    completed = graph.WaitForCompletion(0);
-    if (completed == 0) usleep(5000);
-  }
-  EXPECT_EQ(completed, EC_COMPLETE);
+  EXPECT_EQ(PollForCompletion(graph), EC_COMPLETE);
   EXPECT_EQ(CountDirectSoundBuffers(), 0);
 }
 
