@@ -10,6 +10,8 @@
 
 #include "media/dshow_framework.h"
 #include "media/dshow_renderer.h"
+#include "media/dshow_seeking_passthru.h"
+#include "media/dshow_wave_writer.h"
 #include "platform/dshow/media_time_seeking.h"
 #include "system/little_endian.h"
 
@@ -410,6 +412,9 @@ void RegisterEngineGraphFilters() {
   std::call_once(once, [] {
     RegisterPlatformComClass(CLSID_MemoryAllocator, CreateMemoryAllocatorInstance);
     RegisterPlatformComClass(CLSID_NullRenderer, CreateNullRendererInstance);
+    RegisterSeekingPassThruClass();
+    // Nothing of the engine makes a WAV writer; its entry is there for whoever asks by class.
+    RegisterPlatformComClass(*kWaveWriterFactoryEntry.clsid, kWaveWriterFactoryEntry.create);
     RegisterGraphSourceFactory(CreateAviSourceFilter);
     // Whatever the uncompressed AVI source leaves, GStreamer may decode.
     RegisterGraphSourceFactory(CreateGStreamerSourceFilter);

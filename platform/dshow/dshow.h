@@ -441,3 +441,39 @@ struct IAsyncReader : IUnknown {
   virtual HRESULT BeginFlush() = 0;
   virtual HRESULT EndFlush() = 0;
 };
+
+// Seeking through a filter that keeps no positions of its own, made as a system object and
+// aggregated into the pin that answers for it.
+constexpr CLSID CLSID_SeekingPassThru = {
+    0x060AF76C, 0x68DD, 0x11D0, {0x8F, 0xC1, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0x9D}};
+constexpr IID IID_ISeekingPassThru = {
+    0x36B73883, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
+
+struct ISeekingPassThru : IUnknown {
+  virtual HRESULT Init(BOOL renderer, IPin* pin) = 0;
+};
+
+constexpr LONG EC_QUALITY_CHANGE = 0x0B;
+constexpr DWORD AM_GBF_PREVFRAMESKIPPED = 1;
+constexpr DWORD AM_GBF_NOTASYNCPOINT = 2;
+
+// A byte stream a file writer's downstream pin hands out: only what writers call of it.
+constexpr GUID MEDIASUBTYPE_WAVE = {
+    0xE436EB8B, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr IID IID_ISequentialStream = {
+    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
+constexpr IID IID_IStream = {
+    0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr DWORD STREAM_SEEK_SET = 0;
+constexpr DWORD STREAM_SEEK_CUR = 1;
+constexpr DWORD STREAM_SEEK_END = 2;
+
+struct ISequentialStream : IUnknown {
+  virtual HRESULT Read(void* buffer, ULONG size, ULONG* read) = 0;
+  virtual HRESULT Write(const void* buffer, ULONG size, ULONG* written) = 0;
+};
+
+struct IStream : ISequentialStream {
+  virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) = 0;
+  virtual HRESULT SetSize(ULARGE_INTEGER size) = 0;
+};

@@ -99,6 +99,13 @@ union LARGE_INTEGER {
   };
   LONGLONG QuadPart;
 };
+union ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  };
+  ULONGLONG QuadPart;
+};
 
 struct RECT {
   LONG left, top, right, bottom;

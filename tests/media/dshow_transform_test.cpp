@@ -1,0 +1,556 @@
+// The two-buffer transform between framework-built test pins, and the WAV writer writing a RIFF
+// file into a downstream pin's memory stream.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "dshow_test_filters.h"
+#include "media/dshow_seeking_passthru.h"
+#include "media/dshow_transform.h"
+#include "media/dshow_wave_writer.h"
+
+using namespace dshow_test;
+
+namespace {
+
+constexpr GUID kSubPlain = {0xA, 0, 0, {0}};
+constexpr GUID kSubInverted = {0xB, 0, 0, {0}};
+constexpr GUID kSubOther = {0xC, 0, 0, {0}};
+
+// Inverts every byte; a sample that begins with 0 is dropped, as a decoder behind time would.
+class InvertTransform final : public K_CTwoBufferTransformFilter {
+ public:
+  InvertTransform() : K_CTwoBufferTransformFilter(u"Invert", nullptr, GUID_NULL) {}
+  HRESULT Transform(IMediaSample* in, IMediaSample* out) override {
+    BYTE* source = nullptr;
+    BYTE* target = nullptr;
+    in->GetPointer(&source);
+    out->GetPointer(&target);
+    const LONG length = in->GetActualDataLength();
+    if (length > out->GetSize()) return E_FAIL;
+    if (length > 0 && source[0] == 0) return S_FALSE;
+    for (LONG i = 0; i < length; ++i) target[i] = static_cast<BYTE>(~source[i]);
+    out->SetActualDataLength(length);
+    return S_OK;
+  }
+  HRESULT CheckInputType(const MediaTypeObject* type) override {
+    return type->subtype == kSubPlain ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  HRESULT CheckTransform(const MediaTypeObject* in, const MediaTypeObject* out) override {
+    return in->subtype == kSubPlain && out->subtype == kSubInverted ? S_OK
+                                                                    : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
+    request->cBuffers = 2;
+    request->cbBuffer = 256;
+    ALLOCATOR_PROPERTIES actual;
+    return allocator->SetProperties(request, &actual);
+  }
+  HRESULT GetMediaType(int position, MediaTypeObject* type) override {
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    *type = MakeType(MEDIATYPE_Audio, kSubInverted, GUID_NULL);
+    return S_OK;
+  }
+};
+
+// A byte stream in memory, as a file writer downstream would hand out.
+class MemoryStream final : public IStream {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  HRESULT Write(const void* buffer, ULONG size, ULONG* written) override {
+    WriteAt(position_, static_cast<const BYTE*>(buffer), size);
+    position_ += size;
+    if (written != nullptr) *written = size;
+    return S_OK;
+  }
+  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+    if (origin != STREAM_SEEK_SET) return E_NOTIMPL;
+    position_ = static_cast<size_t>(move.QuadPart);
+    if (position != nullptr) position->QuadPart = position_;
+    return S_OK;
+  }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  void WriteAt(size_t at, const BYTE* bytes, size_t size) {
+    if (bytes_.size() < at + size) bytes_.resize(at + size);
+    std::memcpy(bytes_.data() + at, bytes, size);
+  }
+  std::vector<BYTE> bytes_;
+
+ private:
+  size_t position_ = 0;
+};
+
+// Records what reaches it; a file sink writes each sample at its media time into the stream.
+class CaptureInputPin final : public K_CInputPinBase {
+ public:
+  CaptureInputPin(TestFilter* filter, CRITICAL_SECTION* lock, GUID accepted)
+      : K_CInputPinBase(u"capture", filter, lock, nullptr, u"Capture"), accepted_(accepted) {}
+  HRESULT InnerQueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IStream && fileSink) {
+      *object = static_cast<IStream*>(&stream);
+      return S_OK;
+    }
+    return K_CInputPinBase::InnerQueryInterface(riid, object);
+  }
+  HRESULT AcceptsMediaType(const MediaTypeObject* type) override {
+    return type->subtype == accepted_ ? S_OK : S_FALSE;
+  }
+  HRESULT Receive(IMediaSample* sample) override {
+    HRESULT result = K_CInputPinBase::Receive(sample);
+    if (result != S_OK) return result;
+    if (refuse != S_OK) return refuse;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    const LONG length = sample->GetActualDataLength();
+    samples.emplace_back(data, data + length);
+    discontinuities.push_back(sample->IsDiscontinuity() == S_OK);
+    REFERENCE_TIME start = -1, stop = -1;
+    sample->GetTime(&start, &stop);
+    startTimes.push_back(start);
+    LONGLONG mediaStart = 0, mediaStop = 0;
+    if (fileSink && sample->GetMediaTime(&mediaStart, &mediaStop) == S_OK) {
+      EXPECT_EQ(mediaStop - mediaStart, length);
+      stream.WriteAt(static_cast<size_t>(mediaStart), data, static_cast<size_t>(length));
+    }
+    return S_OK;
+  }
+  HRESULT EndOfStream() override {
+    ++endsOfStream;
+    return S_OK;
+  }
+  HRESULT BeginFlush() override {
+    ++flushesBegun;
+    return K_CInputPinBase::BeginFlush();
+  }
+  HRESULT EndFlush() override {
+    ++flushesEnded;
+    return K_CInputPinBase::EndFlush();
+  }
+
+  bool fileSink = false;
+  HRESULT refuse = S_OK;
+  MemoryStream stream;
+  std::vector<std::vector<BYTE>> samples;
+  std::vector<bool> discontinuities;
+  std::vector<REFERENCE_TIME> startTimes;
+  int endsOfStream = 0;
+  int flushesBegun = 0;
+  int flushesEnded = 0;
+
+ private:
+  GUID accepted_;
+};
+
+// An upstream that knows its duration, for the positions asked through the transform.
+class FixedSeeking final : public IMediaSeeking {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
+  HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
+  HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
+  HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
+  HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
+  HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
+  HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
+  HRESULT GetDuration(LONGLONG* duration) override {
+    *duration = 12345678;
+    return S_OK;
+  }
+  HRESULT GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT SetPositions(LONGLONG* current, DWORD, LONGLONG*, DWORD) override {
+    lastSet = *current;
+    return S_OK;
+  }
+  HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT SetRate(double) override { return E_NOTIMPL; }
+  HRESULT GetRate(double*) override { return E_NOTIMPL; }
+  HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
+  LONGLONG lastSet = -1;
+};
+
+class SeekableOutputPin final : public TestOutputPin {
+ public:
+  using TestOutputPin::TestOutputPin;
+  HRESULT InnerQueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IMediaSeeking) {
+      *object = static_cast<IMediaSeeking*>(&seeking);
+      return S_OK;
+    }
+    return TestOutputPin::InnerQueryInterface(riid, object);
+  }
+  FixedSeeking seeking;
+};
+
+// Upstream source pin -> transform -> capture pin, all stopped and unconnected at first.
+template <class Transform>
+struct ChainFixture : testing::Test {
+  void SetUp() override {
+    liveBefore = LiveFrameworkObjectCount();
+    source = TestFilter::Make(u"Source");
+    sink = TestFilter::Make(u"Sink");
+    out = new SeekableOutputPin(source, source->Lock(), u"Out", &log);
+    source->AddPin(out);
+    transform = new Transform;
+    transform->AsBaseFilter()->AddRef();
+    transform->JoinFilterGraph(&events, u"Transform");
+  }
+  void TearDown() override {
+    source->Stop();
+    transform->Stop();
+    sink->Stop();
+    for (IPin* pin :
+         std::initializer_list<IPin*>{out, transform->Input(), transform->Output(), capture})
+      if (pin != nullptr) pin->Disconnect();
+    EXPECT_EQ(source->AsBaseFilter()->Release(), 0u);
+    EXPECT_EQ(transform->AsBaseFilter()->Release(), 0u);
+    EXPECT_EQ(sink->AsBaseFilter()->Release(), 0u);
+    EXPECT_EQ(LiveFrameworkObjectCount(), liveBefore);
+  }
+  void MakeCapture(GUID accepted) {
+    capture = new CaptureInputPin(sink, sink->Lock(), accepted);
+    sink->AddPin(capture);
+  }
+  IPin* Pin(LPCWSTR id) {
+    IPin* pin = nullptr;
+    EXPECT_EQ(transform->FindPin(id, &pin), S_OK);
+    if (pin != nullptr) pin->Release();
+    return pin;
+  }
+  void ConnectBoth(const MediaTypeObject& sourceType, GUID sinkType) {
+    out->Offer(sourceType);
+    MakeCapture(sinkType);
+    ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+    ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
+  }
+  void PauseAll() {
+    ASSERT_EQ(sink->Pause(), S_OK);
+    ASSERT_EQ(transform->Pause(), S_OK);
+    ASSERT_EQ(source->Pause(), S_OK);
+  }
+  // Delivers bytes from the source pin with the given times; the result is the transform's.
+  HRESULT Send(std::vector<BYTE> bytes, REFERENCE_TIME start = 0) {
+    IMediaSample* sample = nullptr;
+    HRESULT result = out->TakeDeliveryBuffer(&sample, nullptr, nullptr, 0);
+    if (FAILED(result)) return result;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    sample->SetActualDataLength(static_cast<LONG>(bytes.size()));
+    REFERENCE_TIME stop = start + 1000;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    result = out->DeliverSample(sample);
+    sample->Release();
+    return result;
+  }
+
+  LONG liveBefore = 0;
+  CallLog log;
+  EventRecorder events;
+  TestFilter* source = nullptr;
+  TestFilter* sink = nullptr;
+  SeekableOutputPin* out = nullptr;
+  CaptureInputPin* capture = nullptr;
+  Transform* transform = nullptr;
+};
+
+using TransformFixture = ChainFixture<InvertTransform>;
+
+std::string PinName(IPin* pin) {
+  PIN_INFO info;
+  pin->QueryPinInfo(&info);
+  info.pFilter->Release();
+  std::string name;
+  for (const WCHAR* c = info.achName; *c != 0; ++c) name += static_cast<char>(*c);
+  return name;
+}
+
+std::string PinId(IPin* pin) {
+  LPWSTR id = nullptr;
+  pin->QueryId(&id);
+  std::string text;
+  for (const WCHAR* c = id; *c != 0; ++c) text += static_cast<char>(*c);
+  CoTaskMemFree(id);
+  return text;
+}
+
+TEST_F(TransformFixture, PinsAreMadeOnFirstUseAndFoundOnlyByTheirIds) {
+  EXPECT_EQ(transform->PinCount(), 2);
+  K_CPinBase* input = transform->PinAt(0);
+  K_CPinBase* output = transform->PinAt(1);
+  ASSERT_NE(input, nullptr);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(transform->PinAt(2), nullptr);
+  EXPECT_EQ(transform->PinAt(0), input);
+  EXPECT_EQ(PinName(input), "XForm In");
+  EXPECT_EQ(PinName(output), "XForm Out");
+  EXPECT_EQ(PinId(input), "In");
+  EXPECT_EQ(PinId(output), "Out");
+
+  struct Case {
+    const char16_t* id;
+    HRESULT result;
+    K_CPinBase* pin;
+  };
+  const Case cases[] = {{u"In", S_OK, input},
+                        {u"Out", S_OK, output},
+                        {u"Input", VFW_E_NOT_FOUND, nullptr},
+                        {u"XForm In", VFW_E_NOT_FOUND, nullptr},
+                        {nullptr, VFW_E_NOT_FOUND, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id != nullptr ? Narrow(c.id) : "null");
+    IPin* found = reinterpret_cast<IPin*>(1);
+    EXPECT_EQ(transform->FindPin(c.id, &found), c.result);
+    EXPECT_EQ(found, c.pin != nullptr ? static_cast<IPin*>(c.pin) : nullptr);
+    if (found != nullptr) found->Release();
+  }
+  EXPECT_EQ(transform->FindPin(u"In", nullptr), E_POINTER);
+}
+
+TEST_F(TransformFixture, ConnectsThroughTheTransformTestAndOffersItsOwnType) {
+  MakeCapture(kSubInverted);
+  // The output offers nothing and connects to nothing before the input is connected.
+  IEnumMediaTypes* types = nullptr;
+  ASSERT_EQ(Pin(u"Out")->EnumMediaTypes(&types), S_OK);
+  AM_MEDIA_TYPE* type = nullptr;
+  ULONG fetched = 0;
+  EXPECT_NE(types->Next(1, &type, &fetched), S_OK);
+  types->Release();
+  MediaTypeObject inverted = MakeType(MEDIATYPE_Audio, kSubInverted, FORMAT_WaveFormatEx);
+  EXPECT_EQ(Pin(u"Out")->Connect(capture, &inverted), E_UNEXPECTED);
+
+  out->Offer(MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL));
+  EXPECT_EQ(out->Connect(Pin(u"In"), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+  ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(capture->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(connected.subtype, kSubInverted);
+  ReleaseMediaTypeContents(&connected);
+  // With the output connected, the input takes only what transforms into the output's type.
+  MediaTypeObject other = MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL);
+  EXPECT_EQ(Pin(u"In")->QueryAccept(&other), S_FALSE);
+  EXPECT_EQ(Pin(u"Out")->QueryAccept(&other), S_FALSE);
+}
+
+TEST_F(TransformFixture, EachSampleIsTransformedIntoANewSampleAndDelivered) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+  PauseAll();
+  ASSERT_EQ(Send({1, 2, 3, 0x80}, 5000), S_OK);
+  ASSERT_EQ(capture->samples.size(), 1u);
+  EXPECT_EQ(capture->samples[0], (std::vector<BYTE>{0xFE, 0xFD, 0xFC, 0x7F}));
+  EXPECT_EQ(capture->startTimes[0], 5000);
+  EXPECT_FALSE(capture->discontinuities[0]);
+
+  // Dropped samples tell the graph once, and the next delivered one says it is not continuous.
+  ASSERT_EQ(Send({0, 9}), S_OK);
+  ASSERT_EQ(Send({0, 8}), S_OK);
+  ASSERT_EQ(Send({7}), S_OK);
+  ASSERT_EQ(capture->samples.size(), 2u);
+  EXPECT_EQ(capture->samples[1], std::vector<BYTE>{0xF8});
+  EXPECT_TRUE(capture->discontinuities[1]);
+  int qualityEvents = 0;
+  for (const auto& event : events.Snapshot()) qualityEvents += event.code == EC_QUALITY_CHANGE;
+  EXPECT_EQ(qualityEvents, 1);
+}
+
+TEST_F(TransformFixture, StreamingChecksAnswerInTheirOrder) {
+  struct Case {
+    const char* what;
+    void (*arrange)(TransformFixture*);
+    HRESULT result;
+  };
+  const Case cases[] = {
+      {"output unconnected", [](TransformFixture* f) { f->capture->refuse = S_OK; },
+       VFW_E_NOT_CONNECTED},
+      {"stopped", [](TransformFixture* f) { f->Pin(u"Out")->Connect(f->capture, nullptr); },
+       VFW_E_WRONG_STATE},
+      {"flushing",
+       [](TransformFixture* f) {
+         f->PauseAll();
+         f->out->PassBeginFlush();
+       },
+       S_FALSE},
+      {"streaming", [](TransformFixture* f) { f->out->PassEndFlush(); }, S_OK},
+      {"after a refused type change",
+       [](TransformFixture* f) {
+         IMediaSample* sample = nullptr;
+         f->out->TakeDeliveryBuffer(&sample, nullptr, nullptr, 0);
+         MediaTypeObject refused = MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL);
+         sample->SetMediaType(&refused);
+         EXPECT_EQ(f->out->DeliverSample(sample), VFW_E_INVALIDMEDIATYPE);
+         sample->Release();
+       },
+       VFW_E_RUNTIME_ERROR},
+  };
+  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  MakeCapture(kSubInverted);
+  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+  // The source streams throughout; only the transform's side changes from case to case.
+  ASSERT_EQ(source->Pause(), S_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange(this);
+    const size_t before = capture->samples.size();
+    EXPECT_EQ(Send({5}), c.result);
+    EXPECT_EQ(capture->samples.size(), before + (c.result == S_OK ? 1 : 0));
+  }
+}
+
+TEST_F(TransformFixture, EndOfStreamAndFlushArePassedOn) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+  // Stopped: the end of the stream is refused at the input.
+  EXPECT_EQ(out->PassEndOfStream(), VFW_E_WRONG_STATE);
+  PauseAll();
+  EXPECT_EQ(out->PassBeginFlush(), S_OK);
+  EXPECT_EQ(capture->flushesBegun, 1);
+  EXPECT_EQ(Send({1}), S_FALSE);
+  EXPECT_EQ(out->PassEndFlush(), S_OK);
+  EXPECT_EQ(capture->flushesEnded, 1);
+  EXPECT_EQ(out->PassEndOfStream(), S_OK);
+  EXPECT_EQ(capture->endsOfStream, 1);
+}
+
+TEST_F(TransformFixture, AnUnconnectedInputEndsTheStreamOnceAtPause) {
+  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  MakeCapture(kSubInverted);
+  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+  ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
+  ASSERT_EQ(out->Disconnect(), S_OK);
+  ASSERT_EQ(Pin(u"In")->Disconnect(), S_OK);
+  ASSERT_EQ(transform->Pause(), S_OK);
+  ASSERT_EQ(transform->Run(0), S_OK);
+  ASSERT_EQ(transform->Pause(), S_OK);
+  EXPECT_EQ(capture->endsOfStream, 1);
+}
+
+TEST_F(TransformFixture, PositionsAreAnsweredUpstreamThroughTheSystemPassThrough) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+  IMediaSeeking* seeking = nullptr;
+  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)),
+            S_OK);
+  LONGLONG duration = 0;
+  EXPECT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_EQ(duration, 12345678);
+  LONGLONG current = 777;
+  EXPECT_EQ(seeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+  EXPECT_EQ(out->seeking.lastSet, 777);
+  // Made once: a second query answers through the same object.
+  IMediaSeeking* again = nullptr;
+  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&again)), S_OK);
+  EXPECT_EQ(again, seeking);
+  again->Release();
+  seeking->Release();
+}
+
+TEST(SeekingPassThru, AnswersPositionsOnlyAfterInitAndRefusesAggregatedInterfaces) {
+  RegisterSeekingPassThruClass();
+  ISeekingPassThru* passThru = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_SeekingPassThru, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_ISeekingPassThru, reinterpret_cast<void**>(&passThru)),
+            S_OK);
+  IMediaSeeking* seeking = nullptr;
+  EXPECT_EQ(passThru->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)),
+            E_NOINTERFACE);
+  EXPECT_EQ(passThru->Init(FALSE, nullptr), E_POINTER);
+  EXPECT_EQ(passThru->Release(), 0u);
+  EventRecorder outer;
+  void* object = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_SeekingPassThru, static_cast<IFilterGraph*>(&outer),
+                             CLSCTX_INPROC_SERVER, IID_ISeekingPassThru, &object),
+            E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+}
+
+using WaveFixture = ChainFixture<K_CWaveWriterFilter>;
+
+std::vector<BYTE> StereoPcmFormat() {
+  // Tag 1, 2 channels, 22,050 Hz, 88,200 bytes a second, blocks of 4, 16 bits, no extra bytes.
+  return {0x01, 0x00, 0x02, 0x00, 0x22, 0x56, 0x00, 0x00, 0x88,
+          0x58, 0x01, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
+}
+
+DWORD ReadLe32(const std::vector<BYTE>& bytes, size_t at) {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (DWORD{bytes[at + 3]} << 24);
+}
+
+std::vector<BYTE> Ramp(size_t length, BYTE first) {
+  std::vector<BYTE> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<BYTE>(first + i);
+  return bytes;
+}
+
+TEST_F(WaveFixture, PcmStreamBecomesAByteExactRiffWaveFile) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, StereoPcmFormat()),
+              MEDIASUBTYPE_WAVE);
+  capture->fileSink = true;
+  AM_MEDIA_TYPE type;
+  ASSERT_EQ(capture->ConnectionMediaType(&type), S_OK);
+  EXPECT_EQ(type.majortype, MEDIATYPE_Stream);
+  ReleaseMediaTypeContents(&type);
+  PauseAll();
+  const std::vector<BYTE> first = Ramp(100, 0);
+  const std::vector<BYTE> refused = Ramp(40, 0xA0);
+  const std::vector<BYTE> second = Ramp(60, 0x40);
+  ASSERT_EQ(Send(first), S_OK);
+  // Downstream refuses one: it is not counted, and the next sample takes its place in the file.
+  capture->refuse = E_FAIL;
+  EXPECT_EQ(Send(refused), E_FAIL);
+  EXPECT_EQ(transform->DataBytes(), 100);
+  capture->refuse = S_OK;
+  ASSERT_EQ(Send(second), S_OK);
+  ASSERT_EQ(transform->Stop(), S_OK);
+
+  const std::vector<BYTE>& file = capture->stream.bytes_;
+  ASSERT_EQ(file.size(), 46u + 160u);
+  EXPECT_EQ(std::memcmp(file.data(), "RIFF", 4), 0);
+  EXPECT_EQ(ReadLe32(file, 4), 46u + 160u - 8u);
+  EXPECT_EQ(std::memcmp(file.data() + 8, "WAVEfmt ", 8), 0);
+  EXPECT_EQ(ReadLe32(file, 16), 18u);
+  EXPECT_EQ(std::vector<BYTE>(file.begin() + 20, file.begin() + 38), StereoPcmFormat());
+  EXPECT_EQ(std::memcmp(file.data() + 38, "data", 4), 0);
+  EXPECT_EQ(ReadLe32(file, 42), 160u);
+  std::vector<BYTE> data = first;
+  data.insert(data.end(), second.begin(), second.end());
+  EXPECT_EQ(std::vector<BYTE>(file.begin() + 46, file.end()), data);
+}
+
+TEST_F(WaveFixture, TakesOnlyWholeWaveFormatsAndGivesOnlyWaveStreams) {
+  const MediaTypeObject refused[] = {
+      MakeType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_VideoInfo, StereoPcmFormat()),
+      MakeType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, {1, 0, 2, 0}),
+      MakeType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx)};
+  for (const MediaTypeObject& type : refused) out->Offer(type);
+  EXPECT_EQ(out->Connect(Pin(u"In"), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+  out->Offer(MakeType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, StereoPcmFormat()));
+  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+  MakeCapture(kSubOther);
+  EXPECT_EQ(Pin(u"Out")->Connect(capture, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+  MediaTypeObject stream = MakeType(MEDIATYPE_Stream, MEDIASUBTYPE_WAVE, GUID_NULL);
+  MediaTypeObject other = MakeType(MEDIATYPE_Stream, kSubOther, GUID_NULL);
+  EXPECT_EQ(Pin(u"Out")->QueryAccept(&stream), S_OK);
+  EXPECT_EQ(Pin(u"Out")->QueryAccept(&other), S_FALSE);
+  IBaseFilter* made = nullptr;
+  ASSERT_EQ(
+      kWaveWriterFactoryEntry.create(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&made)),
+      S_OK);
+  CLSID clsid{};
+  made->GetClassID(&clsid);
+  EXPECT_EQ(clsid, CLSID_WaveWriter);
+  EXPECT_EQ(made->Release(), 0u);
+}
+
+}  // namespace
