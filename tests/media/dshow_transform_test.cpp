@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "dshow_test_filters.h"
@@ -123,6 +124,10 @@ class CaptureInputPin final : public K_CInputPinBase {
     ++endsOfStream;
     return S_OK;
   }
+  HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override {
+    segment = {start, stop};
+    return K_CInputPinBase::NewSegment(start, stop, rate);
+  }
   HRESULT BeginFlush() override {
     ++flushesBegun;
     return K_CInputPinBase::BeginFlush();
@@ -138,6 +143,7 @@ class CaptureInputPin final : public K_CInputPinBase {
   std::vector<std::vector<BYTE>> samples;
   std::vector<bool> discontinuities;
   std::vector<REFERENCE_TIME> startTimes;
+  std::pair<REFERENCE_TIME, REFERENCE_TIME> segment{-1, -1};
   int endsOfStream = 0;
   int flushesBegun = 0;
   int flushesEnded = 0;
@@ -420,8 +426,43 @@ TEST_F(TransformFixture, EndOfStreamAndFlushArePassedOn) {
   EXPECT_EQ(Send({1}), S_FALSE);
   EXPECT_EQ(out->PassEndFlush(), S_OK);
   EXPECT_EQ(capture->flushesEnded, 1);
+  EXPECT_EQ(out->PassNewSegment(10, 20, 1.0), S_OK);
+  EXPECT_EQ(capture->segment, (std::pair<REFERENCE_TIME, REFERENCE_TIME>{10, 20}));
   EXPECT_EQ(out->PassEndOfStream(), S_OK);
   EXPECT_EQ(capture->endsOfStream, 1);
+}
+
+// Records the quality notifications that reach it.
+class QualitySink final : public IQualityControl {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT Notify(IBaseFilter* from, Quality quality) override {
+    sender = from;
+    late = quality.Late;
+    return S_OK;
+  }
+  HRESULT SetSink(IQualityControl*) override { return E_NOTIMPL; }
+  IBaseFilter* sender = nullptr;
+  REFERENCE_TIME late = 0;
+};
+
+TEST_F(TransformFixture, QualityNotesTheTransformDoesNotTakeGoUpstream) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+  IQualityControl* control = nullptr;
+  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IQualityControl, reinterpret_cast<void**>(&control)),
+            S_OK);
+  Quality quality{};
+  quality.Late = 4321;
+  // Without a sink the note goes to the pin feeding the input, which takes none.
+  EXPECT_EQ(control->Notify(sink->AsBaseFilter(), quality), E_NOTIMPL);
+  QualitySink recorder;
+  control->SetSink(&recorder);
+  EXPECT_EQ(control->Notify(sink->AsBaseFilter(), quality), S_OK);
+  EXPECT_EQ(recorder.sender, transform->AsBaseFilter());
+  EXPECT_EQ(recorder.late, 4321);
+  control->Release();
 }
 
 TEST_F(TransformFixture, AnUnconnectedInputEndsTheStreamOnceAtPause) {
