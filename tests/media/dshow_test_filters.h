@@ -222,13 +222,14 @@ class EventRecorder final : public IFilterGraph, public IMediaEventSink {
 };
 
 // The system graph with a few calls bent, made in its place by CoCreateInstance while a test
-// holds a GraphDetour: it can refuse a filter by name after taking and dropping a reference to it,
+// holds a GraphDetour: it can refuse a filter by name (with or without a look at it first),
 // render nothing, and counts the Connect calls it passes on.
 class DetouredGraph final : public IGraphBuilder {
  public:
   struct Bends {
-    std::u16string refuseFilter;  // AddFilter of this name fails
-    bool renderNothing = false;   // Render succeeds and connects nothing
+    std::u16string refuseFilter;      // AddFilter of this name fails
+    bool lookBeforeRefusing = false;  // takes and drops a reference to the filter first
+    bool renderNothing = false;       // Render succeeds and connects nothing
     int connectCalls = 0;
     int nullPinConnects = 0;
   };
@@ -260,11 +261,12 @@ class DetouredGraph final : public IGraphBuilder {
   }
   HRESULT AddFilter(IBaseFilter* filter, LPCWSTR name) override {
     if (name != nullptr && bends.refuseFilter == name) {
-      // A graph may look at a filter before it refuses it.
-      filter->AddRef();
-      FILTER_STATE state;
-      filter->GetState(0, &state);
-      filter->Release();
+      if (bends.lookBeforeRefusing) {
+        filter->AddRef();
+        FILTER_STATE state;
+        filter->GetState(0, &state);
+        filter->Release();
+      }
       return E_FAIL;
     }
     return inner_->AddFilter(filter, name);

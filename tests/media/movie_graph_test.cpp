@@ -258,13 +258,17 @@ TEST_F(MovieGraphFixture, DeletingARunningMovieLeavesNothingBehind) {
 TEST_F(MovieGraphFixture, AGraphThatRefusesTheRendererNeitherKeepsNorLosesIt) {
   const std::string path = Write("short.avi", MakeAvi(Options{}));
   dshow_test::GraphDetour detour;
-  dshow_test::DetouredGraph::bends.refuseFilter = u"MovieRenderer";
-  EXPECT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), -1);
-  EXPECT_NE(ReadLog().find("Could not add renderer filter to graph!"), std::string::npos);
-  EXPECT_EQ(movie_.graphBuilder, nullptr);
-  EXPECT_EQ(movie_.renderer, nullptr);
-  // The renderer the graph looked at and refused is gone, and went only once (ASan watches).
-  EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
+  for (const bool look : {false, true}) {
+    SCOPED_TRACE(look ? "the graph looks at the renderer first" : "the graph refuses outright");
+    dshow_test::DetouredGraph::bends.refuseFilter = u"MovieRenderer";
+    dshow_test::DetouredGraph::bends.lookBeforeRefusing = look;
+    EXPECT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), -1);
+    EXPECT_NE(ReadLog().find("Could not add renderer filter to graph!"), std::string::npos);
+    EXPECT_EQ(movie_.graphBuilder, nullptr);
+    EXPECT_EQ(movie_.renderer, nullptr);
+    // The refused renderer is gone, and went only once (ASan watches).
+    EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
+  }
 }
 
 TEST_F(MovieGraphFixture, APathTooLongForTheFieldIsRefusedNotCut) {
