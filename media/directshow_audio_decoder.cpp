@@ -30,6 +30,25 @@ IPin* FindFilterPin(IBaseFilter* filter, PIN_DIRECTION direction) {
   return pin;
 }
 
+}  // namespace
+
+constexpr std::int64_t kLargestPcmBlock = 0x7fffffff;
+
+std::int64_t InitialPcmCapacity(std::int64_t fileSize) {
+  if (fileSize < 0 || fileSize > kLargestPcmBlock / 10) return -1;
+  return fileSize * 10;
+}
+
+std::int64_t GrownPcmCapacity(std::int64_t capacity, std::int64_t needed) {
+  if (capacity < 0 || needed > kLargestPcmBlock) return -1;
+  if (needed <= capacity) return capacity;
+  const std::int64_t steps = (needed - capacity + kGrowthStep - 1) / kGrowthStep;
+  const std::int64_t grown = capacity + steps * kGrowthStep;
+  return grown <= kLargestPcmBlock ? grown : -1;
+}
+
+namespace {
+
 int CollectPcmSampleCallback(IMediaSample* sample, REFERENCE_TIME*, REFERENCE_TIME*, BOOL,
                              void* user) {
   auto* decoder = static_cast<SoundDecoderRecord*>(user);
@@ -39,10 +58,9 @@ int CollectPcmSampleCallback(IMediaSample* sample, REFERENCE_TIME*, REFERENCE_TI
   sample->GetPointer(&data);
   const std::int64_t length = sample->GetActualDataLength();
   if (data == nullptr || length <= 0) return 0;
-  std::int64_t capacity = memory.capacity;
-  while (memory.size + length > capacity) capacity += kGrowthStep;
+  const std::int64_t capacity = GrownPcmCapacity(memory.capacity, memory.size + length);
   if (capacity != memory.capacity) {
-    auto* grown = capacity <= 0x7fffffff
+    auto* grown = capacity >= 0
                       ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
                       : nullptr;
     if (grown != nullptr) std::memcpy(grown, memory.data, static_cast<size_t>(memory.size));
@@ -183,12 +201,10 @@ int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
 
   if (FAILED(c.grabber->SetSampleCallback(CollectPcmSampleCallback, decoder)))
     return Refuse(decoder, "コールバック関数を設定できません");
-  // Ten times the file, counted in 64 bits; a block past 2 GiB is not asked for.
-  const std::int64_t capacity = static_cast<std::int64_t>(size) * 10;
+  const std::int64_t capacity = InitialPcmCapacity(size);
   decoder->memoryPcm.data =
-      capacity <= 0x7fffffff
-          ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
-          : nullptr;
+      capacity >= 0 ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
+                    : nullptr;
   if (decoder->memoryPcm.data == nullptr)
     return Refuse(decoder, "PCMデータを格納するメモリ領域の確保に失敗しました");
   decoder->memoryPcm.capacity = static_cast<std::int32_t>(capacity);

@@ -44,6 +44,9 @@ class K_CCountedObject {
 };
 // Framework objects alive now: tests use it to see that a graph left nothing behind.
 LONG LiveFrameworkObjectCount();
+// "OleAut32.dll", loaded on first use and kept until the last framework object is gone; null
+// (with the last error set) when it cannot be loaded.
+HMODULE FrameworkOleAut32();
 
 // The reference-counted object base. When aggregated, every interface but the inner IUnknown
 // forwards to the outer object; otherwise to the object's own inner IUnknown.

@@ -7,11 +7,29 @@
 
 namespace {
 LONG volatile liveObjects = 0;
-}
+std::atomic<HMODULE> oleAut32{nullptr};
+}  // namespace
 
 K_CCountedObject::K_CCountedObject() { InterlockedIncrement(&liveObjects); }
-K_CCountedObject::~K_CCountedObject() { InterlockedDecrement(&liveObjects); }
+K_CCountedObject::~K_CCountedObject() {
+  // The automation library is only needed while some object may still describe itself.
+  if (InterlockedDecrement(&liveObjects) == 0) {
+    HMODULE module = oleAut32.exchange(nullptr);
+    if (module != nullptr) FreeLibrary(module);
+  }
+}
 LONG LiveFrameworkObjectCount() { return liveObjects; }
+
+HMODULE FrameworkOleAut32() {
+  HMODULE module = oleAut32.load();
+  if (module != nullptr) return module;
+  module = LoadLibraryA("OleAut32.dll");
+  if (module == nullptr) return nullptr;
+  HMODULE expected = nullptr;
+  if (oleAut32.compare_exchange_strong(expected, module)) return module;
+  FreeLibrary(module);  // another thread loaded it first
+  return expected;
+}
 
 K_CComBase::K_CComBase(IUnknown* outer) {
   inner_.self = this;

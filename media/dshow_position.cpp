@@ -1,4 +1,5 @@
-// Seeking pass-through: forwards every call to the filter upstream of the input pin.
+// Position pass-through: forwards every seeking and media position call to the filter upstream
+// of the input pin, and describes IMediaPosition to automation clients.
 #include "media/dshow_position.h"
 
 K_CPosPassThru::K_CPosPassThru(LPCWSTR, IUnknown* outer, HRESULT* result, IPin* pin)
@@ -6,21 +7,27 @@ K_CPosPassThru::K_CPosPassThru(LPCWSTR, IUnknown* outer, HRESULT* result, IPin* 
   if (pin == nullptr && result != nullptr) *result = E_POINTER;
 }
 
+K_CPosPassThru::~K_CPosPassThru() {
+  if (typeInfo_ != nullptr) typeInfo_->Release();
+}
+
 HRESULT K_CPosPassThru::InnerQueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), object);
+  if (riid == IID_IMediaPosition || riid == IID_IDispatch)
+    return GetInterface(static_cast<IMediaPosition*>(this), object);
   return K_CComBase::InnerQueryInterface(riid, object);
 }
 
-IMediaSeeking* K_CPosPassThru::Upstream() {
+template <class Interface>
+Interface* K_CPosPassThru::Upstream(REFIID riid) {
   if (pin_ == nullptr) return nullptr;
   IPin* connected = nullptr;
   if (FAILED(pin_->ConnectedTo(&connected)) || connected == nullptr) return nullptr;
-  IMediaSeeking* seeking = nullptr;
-  if (FAILED(connected->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking))))
-    seeking = nullptr;
+  Interface* answer = nullptr;
+  if (FAILED(connected->QueryInterface(riid, reinterpret_cast<void**>(&answer)))) answer = nullptr;
   connected->Release();
-  return seeking;
+  return answer;
 }
 
 HRESULT K_CPosPassThru::GetMediaTimes(LONGLONG*, LONGLONG*) { return E_FAIL; }
@@ -131,4 +138,116 @@ void K_CRendererPassThru::RecordEndOfStream() {
   if (FAILED(GetStopPosition(&stop))) return;
   K_CAutoLock guard(lock_.Get());
   mediaStart_ = mediaStop_ = stop;
+}
+
+#define K_PASS_POSITION_UPSTREAM(call)                                     \
+  IMediaPosition* upstream = Upstream<IMediaPosition>(IID_IMediaPosition); \
+  if (upstream == nullptr) return E_NOTIMPL;                               \
+  const HRESULT result = upstream->call;                                   \
+  upstream->Release();                                                     \
+  return result
+
+HRESULT K_CPosPassThru::get_Duration(REFTIME* length) {
+  K_PASS_POSITION_UPSTREAM(get_Duration(length));
+}
+HRESULT K_CPosPassThru::put_CurrentPosition(REFTIME time) {
+  K_PASS_POSITION_UPSTREAM(put_CurrentPosition(time));
+}
+HRESULT K_CPosPassThru::get_CurrentPosition(REFTIME* time) {
+  K_PASS_POSITION_UPSTREAM(get_CurrentPosition(time));
+}
+HRESULT K_CPosPassThru::get_StopTime(REFTIME* time) {
+  K_PASS_POSITION_UPSTREAM(get_StopTime(time));
+}
+HRESULT K_CPosPassThru::put_StopTime(REFTIME time) { K_PASS_POSITION_UPSTREAM(put_StopTime(time)); }
+HRESULT K_CPosPassThru::get_PrerollTime(REFTIME* time) {
+  K_PASS_POSITION_UPSTREAM(get_PrerollTime(time));
+}
+HRESULT K_CPosPassThru::put_PrerollTime(REFTIME time) {
+  K_PASS_POSITION_UPSTREAM(put_PrerollTime(time));
+}
+HRESULT K_CPosPassThru::put_Rate(double rate) {
+  if (rate == 0.0) return E_INVALIDARG;
+  K_PASS_POSITION_UPSTREAM(put_Rate(rate));
+}
+HRESULT K_CPosPassThru::get_Rate(double* rate) { K_PASS_POSITION_UPSTREAM(get_Rate(rate)); }
+HRESULT K_CPosPassThru::CanSeekForward(LONG* canSeek) {
+  K_PASS_POSITION_UPSTREAM(CanSeekForward(canSeek));
+}
+HRESULT K_CPosPassThru::CanSeekBackward(LONG* canSeek) {
+  K_PASS_POSITION_UPSTREAM(CanSeekBackward(canSeek));
+}
+
+HRESULT K_CPosPassThru::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+namespace {
+using LoadRegTypeLibCall = HRESULT (*)(REFGUID, WORD, WORD, LCID, ITypeLib**);
+using LoadTypeLibCall = HRESULT (*)(LPCOLESTR, ITypeLib**);
+
+HRESULT LastErrorResult() { return static_cast<HRESULT>(0x80070000u | GetLastError()); }
+
+// IMediaPosition's type information from the registered library, or from the library file.
+HRESULT LoadPositionTypeInfo(LCID locale, ITypeInfo** info) {
+  HMODULE module = FrameworkOleAut32();
+  if (module == nullptr) return LastErrorResult();
+  auto loadRegistered =
+      reinterpret_cast<LoadRegTypeLibCall>(GetProcAddress(module, "LoadRegTypeLib"));
+  if (loadRegistered == nullptr) return LastErrorResult();
+  ITypeLib* library = nullptr;
+  HRESULT result = loadRegistered(LIBID_QuartzTypeLib, 1, 0, locale, &library);
+  if (FAILED(result)) {
+    auto loadFile = reinterpret_cast<LoadTypeLibCall>(GetProcAddress(module, "LoadTypeLib"));
+    if (loadFile == nullptr) return LastErrorResult();
+    library = nullptr;
+    result = loadFile(u"control.tlb", &library);
+    if (FAILED(result)) return result;
+  }
+  if (library == nullptr) return E_FAIL;
+  result = library->GetTypeInfoOfGuid(IID_IMediaPosition, info);
+  library->Release();
+  return result;
+}
+}  // namespace
+
+HRESULT K_CPosPassThru::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
+  K_CAutoLock guard(typeInfoLock_.Get());
+  if (typeInfo_ == nullptr) {
+    ITypeInfo* loaded = nullptr;
+    const HRESULT result = LoadPositionTypeInfo(locale, &loaded);
+    if (FAILED(result)) return result;
+    if (loaded == nullptr) return E_FAIL;
+    typeInfo_ = loaded;
+  }
+  typeInfo_->AddRef();
+  *info = typeInfo_;
+  return S_OK;
+}
+
+HRESULT K_CPosPassThru::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale,
+                                      DISPID* ids) {
+  ITypeInfo* info = nullptr;
+  const HRESULT loaded = GetTypeInfo(0, locale, &info);
+  if (FAILED(loaded)) return loaded;
+  const HRESULT result = info->GetIDsOfNames(names, count, ids);
+  info->Release();
+  return result;
+}
+
+HRESULT K_CPosPassThru::Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+  if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  ITypeInfo* info = nullptr;
+  const HRESULT loaded = GetTypeInfo(0, locale, &info);
+  if (FAILED(loaded)) return loaded;
+  const HRESULT invoked = info->Invoke(static_cast<IMediaPosition*>(this), id, flags, params,
+                                       result, exception, argumentError);
+  info->Release();
+  return invoked;
 }

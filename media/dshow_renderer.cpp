@@ -116,7 +116,8 @@ K_CRendererBase::~K_CRendererBase() {
 
 HRESULT K_CRendererBase::InnerQueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (riid == IID_IMediaSeeking) return GetPositionObject(riid, object);
+  if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition)
+    return GetPositionObject(riid, object);
   return K_CFilterBase::InnerQueryInterface(riid, object);
 }
 

@@ -129,6 +129,11 @@ int OpenWaveAcmDecoder(SoundDecoderRecord* decoder);
 int OpenOggVorbisDecoder(SoundDecoderRecord* decoder);
 int OpenMp3AcmDecoder(SoundDecoderRecord* decoder);
 int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder);
+// The graph decoder's PCM block, counted in 64 bits so that no size wraps: at first ten times the
+// file, then grown in 1 MiB steps until `needed` bytes fit. -1 when that passes 2 GiB - 1,
+// which is never asked of the allocator.
+std::int64_t InitialPcmCapacity(std::int64_t fileSize);
+std::int64_t GrownPcmCapacity(std::int64_t capacity, std::int64_t needed);
 
 // The conversion both compressed decoders share, once the source format, the source data and its
 // size are in place: the suggested PCM format, the two conversion streams and the output block

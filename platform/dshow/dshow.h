@@ -2,6 +2,7 @@
 // implement and call. Records keep the platform's field order; sizes follow this build's pointers.
 #pragma once
 
+#include "platform/com/automation.h"
 #include "platform/com/com.h"
 #include "platform/win32/gdi_dib.h"
 #include "platform/winmm/wave_format.h"
@@ -345,6 +346,28 @@ struct IMediaSeeking : IUnknown {
   virtual HRESULT SetRate(double rate) = 0;
   virtual HRESULT GetRate(double* rate) = 0;
   virtual HRESULT GetPreroll(LONGLONG* preroll) = 0;
+};
+
+// Positions in seconds, for automation clients.
+using REFTIME = double;
+constexpr IID IID_IMediaPosition = {
+    0x56A868B2, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+// The type library that describes IMediaPosition, and the file it lives in.
+constexpr GUID LIBID_QuartzTypeLib = {
+    0x56A868B0, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+
+struct IMediaPosition : IDispatch {
+  virtual HRESULT get_Duration(REFTIME* length) = 0;
+  virtual HRESULT put_CurrentPosition(REFTIME time) = 0;
+  virtual HRESULT get_CurrentPosition(REFTIME* time) = 0;
+  virtual HRESULT get_StopTime(REFTIME* time) = 0;
+  virtual HRESULT put_StopTime(REFTIME time) = 0;
+  virtual HRESULT get_PrerollTime(REFTIME* time) = 0;
+  virtual HRESULT put_PrerollTime(REFTIME time) = 0;
+  virtual HRESULT put_Rate(double rate) = 0;
+  virtual HRESULT get_Rate(double* rate) = 0;
+  virtual HRESULT CanSeekForward(LONG* canSeek) = 0;
+  virtual HRESULT CanSeekBackward(LONG* canSeek) = 0;
 };
 
 // The graph manager's interfaces.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dshow_test_filters.h"
 #include "media/dshow_framework.h"
 #include "media/sound_decoder.h"
 #include "system/log_fixture.h"
@@ -98,6 +99,49 @@ TEST_F(GraphAudioDecoder, AFileNoFilterParsesFailsToBuildTheGraph) {
   EXPECT_EQ(opened, -1);
   EXPECT_NE(ReadLog().find("グラフの構築に失敗しました"), std::string::npos);
   Close(opened);
+}
+
+TEST_F(GraphAudioDecoder, ASwapThatFindsNoRendererFailsWithoutConnectingANullPin) {
+  dshow_test::GraphDetour detour;
+  dshow_test::DetouredGraph::bends.renderNothing = true;  // nothing downstream to swap
+  const int opened = Open(MpegAudioFrames(4));
+  EXPECT_EQ(opened, -1);
+  EXPECT_NE(ReadLog().find("既存レンダラーをNullレンダラーと交換する処理が失敗しました"),
+            std::string::npos);
+  EXPECT_EQ(dshow_test::DetouredGraph::bends.connectCalls, 0);
+  Close(opened);
+}
+
+TEST(PcmCapacity, TenTimesTheFileThenMebibyteStepsNeverPastTwoGibibytes) {
+  constexpr std::int64_t kMiB = 1048576;
+  constexpr std::int64_t kLargest = 0x7fffffff;
+  struct Case {
+    const char* name;
+    std::int64_t fileSize;  // -1: a growth case
+    std::int64_t capacity, needed, expected;
+  };
+  const Case cases[] = {
+      {"ten times a small file", 1000, 0, 0, 10000},
+      {"ten times just fits", 214748364, 0, 0, 2147483640},
+      {"ten times passes 2 GiB", 214748365, 0, 0, -1},
+      {"ten times wraps to 4 in 32 bits", 429496730, 0, 0, -1},
+      {"ten times wraps to a negative size in 32 bits", 300000000, 0, 0, -1},
+      {"room left: unchanged", -1, 10000, 9000, 10000},
+      {"one byte over: one step", -1, 10000, 10001, 10000 + kMiB},
+      {"three steps exactly", -1, 10000, 10000 + 3 * kMiB, 10000 + 3 * kMiB},
+      {"a step ending at 2 GiB - 1", -1, kLargest - kMiB, kLargest - kMiB + 1, kLargest},
+      {"a step passing 2 GiB", -1, kLargest - 100, kLargest, -1},
+      {"a need past 2 GiB", -1, 1000, kLargest + 1, -1},
+      {"a need that wrapped in 32 bits", -1, 2147000000, 2147000000LL + 600000, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.fileSize >= 0) {
+      EXPECT_EQ(InitialPcmCapacity(c.fileSize), c.expected);
+    } else {
+      EXPECT_EQ(GrownPcmCapacity(c.capacity, c.needed), c.expected);
+    }
+  }
 }
 
 }  // namespace

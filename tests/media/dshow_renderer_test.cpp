@@ -334,14 +334,16 @@ struct StreamFixture : testing::Test {
     renderer->JoinFilterGraph(&graph, u"MovieRenderer");
   }
   void TearDown() override {
-    renderer->Stop();
     source->Stop();
-    out->Disconnect();
-    renderer->InputPin()->Disconnect();
-    renderer->JoinFilterGraph(nullptr, nullptr);
-    BYTE* buffer = renderer->frameBuffer;
-    EXPECT_EQ(renderer->AsBaseFilter()->Release(), 0u);
-    TrackedFree(buffer);
+    if (renderer != nullptr) {
+      renderer->Stop();
+      out->Disconnect();
+      renderer->InputPin()->Disconnect();
+      renderer->JoinFilterGraph(nullptr, nullptr);
+      BYTE* buffer = renderer->frameBuffer;
+      EXPECT_EQ(renderer->AsBaseFilter()->Release(), 0u);
+      TrackedFree(buffer);
+    }
     EXPECT_EQ(source->AsBaseFilter()->Release(), 0u);
   }
   HRESULT Deliver(REFERENCE_TIME start, REFERENCE_TIME stop) {
@@ -432,6 +434,28 @@ TEST_F(StreamFixture, EndOfStreamWaitsByTimerWhenFiftyMillisecondsOrMoreRemain) 
   EXPECT_EQ(events[0].code, EC_COMPLETE);
   renderer->Stop();
   renderer->SetSyncSource(nullptr);
+}
+
+TEST_F(StreamFixture, ARendererGoneWithItsEndOfStreamTimerPendingIsNeverCalledBack) {
+  ManualClock clock;
+  renderer->SetSyncSource(&clock);
+  ASSERT_EQ(out->Connect(renderer->InputPin(), nullptr), S_OK);
+  ASSERT_EQ(source->Run(0), S_OK);
+  ASSERT_EQ(renderer->Run(0), S_OK);
+  std::thread streaming([&] { EXPECT_EQ(Deliver(0, 1000000), S_OK); });
+  streaming.join();
+  ASSERT_EQ(out->PassEndOfStream(), S_OK);
+  ASSERT_TRUE(graph.Snapshot().empty());  // a timer of 100 ms is pending
+  // The time comes, but the source lets go of the renderer, which goes while still running.
+  clock.Set(1000000);
+  source->Stop();
+  ASSERT_EQ(out->Disconnect(), S_OK);
+  BYTE* buffer = renderer->frameBuffer;
+  EXPECT_EQ(renderer->AsBaseFilter()->Release(), 0u);
+  renderer = nullptr;
+  TrackedFree(buffer);
+  Sleep(300);  // three times the timer's delay: a late callback would touch freed memory
+  EXPECT_TRUE(graph.Snapshot().empty());
 }
 
 // A pause arriving before, while or after the end-of-stream timer fires: the timer reports

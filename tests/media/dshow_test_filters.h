@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,96 @@ class EventRecorder final : public IFilterGraph, public IMediaEventSink {
 
  private:
   K_CCritSec lock_;
+};
+
+// The system graph with a few calls bent, made in its place by CoCreateInstance while a test
+// holds a GraphDetour: it can refuse a filter by name (with or without a look at it first),
+// render nothing, and counts the Connect calls it passes on.
+class DetouredGraph final : public IGraphBuilder {
+ public:
+  struct Bends {
+    std::u16string refuseFilter;      // AddFilter of this name fails
+    bool lookBeforeRefusing = false;  // takes and drops a reference to the filter first
+    bool renderNothing = false;       // Render succeeds and connects nothing
+    int connectCalls = 0;
+    int nullPinConnects = 0;
+  };
+  static Bends bends;
+
+  static HRESULT Create(IUnknown* outer, REFIID riid, void** object) {
+    IGraphBuilder* inner = nullptr;
+    const HRESULT made =
+        CreateFilterGraphInstance(outer, IID_IGraphBuilder, reinterpret_cast<void**>(&inner));
+    if (FAILED(made)) return made;
+    auto* graph = new DetouredGraph(inner);
+    const HRESULT result = graph->QueryInterface(riid, object);
+    graph->Release();
+    return result;
+  }
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IGraphBuilder || riid == IID_IFilterGraph) {
+      AddRef();
+      *object = static_cast<IGraphBuilder*>(this);
+      return S_OK;
+    }
+    return inner_->QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT AddFilter(IBaseFilter* filter, LPCWSTR name) override {
+    if (name != nullptr && bends.refuseFilter == name) {
+      if (bends.lookBeforeRefusing) {
+        filter->AddRef();
+        FILTER_STATE state;
+        filter->GetState(0, &state);
+        filter->Release();
+      }
+      return E_FAIL;
+    }
+    return inner_->AddFilter(filter, name);
+  }
+  HRESULT RemoveFilter(IBaseFilter* filter) override { return inner_->RemoveFilter(filter); }
+  HRESULT EnumFilters(IEnumFilters** filters) override { return inner_->EnumFilters(filters); }
+  HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
+    return inner_->FindFilterByName(name, filter);
+  }
+  HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* type) override {
+    return inner_->ConnectDirect(out, in, type);
+  }
+  HRESULT Reconnect(IPin* pin) override { return inner_->Reconnect(pin); }
+  HRESULT Disconnect(IPin* pin) override { return inner_->Disconnect(pin); }
+  HRESULT SetDefaultSyncSource() override { return inner_->SetDefaultSyncSource(); }
+  HRESULT Connect(IPin* out, IPin* in) override {
+    ++bends.connectCalls;
+    if (out == nullptr || in == nullptr) ++bends.nullPinConnects;
+    return inner_->Connect(out, in);
+  }
+  HRESULT Render(IPin* out) override { return bends.renderNothing ? S_OK : inner_->Render(out); }
+  HRESULT RenderFile(LPCWSTR file, LPCWSTR playList) override {
+    return inner_->RenderFile(file, playList);
+  }
+
+ private:
+  explicit DetouredGraph(IGraphBuilder* inner) : inner_(inner) {}
+  ~DetouredGraph() { inner_->Release(); }
+  IGraphBuilder* inner_;
+  std::atomic<ULONG> references_{1};
+};
+inline DetouredGraph::Bends DetouredGraph::bends;
+
+// Makes CoCreateInstance hand out detoured graphs for the scope of a block.
+struct GraphDetour {
+  GraphDetour() {
+    DetouredGraph::bends = {};
+    RegisterPlatformComClass(CLSID_FilterGraph, DetouredGraph::Create);
+  }
+  ~GraphDetour() { RegisterPlatformComClass(CLSID_FilterGraph, CreateFilterGraphInstance); }
+  GraphDetour(const GraphDetour&) = delete;
+  GraphDetour& operator=(const GraphDetour&) = delete;
 };
 
 }  // namespace dshow_test

@@ -2,7 +2,9 @@
 // stop position, its frames reach the engine byte for byte, it loops or ends, a file the graph
 // cannot open by path plays from an exact temporary copy, and teardown leaves nothing behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <mutex>
 
 #include "avi_fixture.h"
+#include "dshow_test_filters.h"
 #include "files/file_table.h"
 #include "media/avi_source.h"
 #include "media/dshow_framework.h"
@@ -27,6 +30,14 @@ using avi_fixture::FrameByte;
 using avi_fixture::MakeAvi;
 using avi_fixture::Options;
 using avi_fixture::Pitch;
+
+// The threads of this process now, as /proc lists them.
+int ThreadCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ++count;
+  return count;
+}
 
 bool ReadString(void* context, std::uint64_t offset, void* buffer, std::uint32_t size) {
   const auto* text = static_cast<const std::string*>(context);
@@ -229,14 +240,51 @@ TEST_F(MovieGraphFixture, DeletingARunningMovieLeavesNothingBehind) {
   options.frames = 6;
   options.rate = 10;
   const std::string path = Write("long.avi", MakeAvi(options));
+  const int threads = ThreadCount();
   ASSERT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), 0);
   const int blocks = GetTrackedBlockCount();
   ASSERT_EQ(RunMovieGraph(&movie_), 0);
   ASSERT_TRUE(RefreshUntil(false, [&] { return !frames_.empty(); }));  // waits for frame 0
+  EXPECT_GT(ThreadCount(), threads);  // the graph streams on a thread of its own
   DeleteMovieGraph(&movie_);
   EXPECT_EQ(movie_.graphBuilder, nullptr);
   EXPECT_EQ(GetTrackedBlockCount(), blocks - 1);  // the frame buffer went with the movie
   EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
+  // A thread that was told to end may still be leaving the kernel's list.
+  for (int i = 0; i < 5000 && ThreadCount() > threads; ++i) Sleep(1);  // waits for threads to go
+  EXPECT_EQ(ThreadCount(), threads);
+}
+
+TEST_F(MovieGraphFixture, AGraphThatRefusesTheRendererNeitherKeepsNorLosesIt) {
+  const std::string path = Write("short.avi", MakeAvi(Options{}));
+  dshow_test::GraphDetour detour;
+  for (const bool look : {false, true}) {
+    SCOPED_TRACE(look ? "the graph looks at the renderer first" : "the graph refuses outright");
+    dshow_test::DetouredGraph::bends.refuseFilter = u"MovieRenderer";
+    dshow_test::DetouredGraph::bends.lookBeforeRefusing = look;
+    EXPECT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), -1);
+    EXPECT_NE(ReadLog().find("Could not add renderer filter to graph!"), std::string::npos);
+    EXPECT_EQ(movie_.graphBuilder, nullptr);
+    EXPECT_EQ(movie_.renderer, nullptr);
+    // The refused renderer is gone, and went only once (ASan watches).
+    EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
+  }
+}
+
+TEST_F(MovieGraphFixture, APathTooLongForTheFieldIsRefusedNotCut) {
+  // A movie waits at the 259 characters the field would keep of the longer path.
+  std::string folder;
+  ASSERT_TRUE(MapPosixToEnginePath(directory_, folder));
+  ASSERT_LT(folder.size() + 1, 259u - 100);
+  const std::string cut = Write(std::string(259 - folder.size() - 1, 'm'), MakeAvi(Options{}));
+  ASSERT_EQ(cut.size(), 259u);
+  ASSERT_EQ(OpenMovieWithDirectShow(&movie_, cut.c_str(), nullptr, nullptr, 0), 0);
+  DeleteMovieGraph(&movie_);
+
+  const std::string longer = cut + "\\other.avi";
+  EXPECT_EQ(OpenMovieWithDirectShow(&movie_, longer.c_str(), nullptr, nullptr, 0), -1);
+  EXPECT_NE(ReadLog().find("ファイル:" + longer + " が開けませんでした"), std::string::npos);
+  EXPECT_EQ(movie_.graphBuilder, nullptr);
 }
 
 // A file table that serves one file from memory and nothing else, so the graph cannot open it
@@ -313,6 +361,31 @@ TEST_F(TemporaryCopyFixture, AFailedCopyOrACopyNoSourceReadsIsDeleted) {
     EXPECT_EQ(movie_.temporaryCopy, 0);
     EXPECT_TRUE(TemporaryFolderEmpty());
   }
+  EXPECT_NE(ReadLog().find("ファイル:Z:\\no\\such\\movie.avi が開けませんでした"),
+            std::string::npos);
+}
+
+TEST_F(TemporaryCopyFixture, AShortWriteFailsTheCopyAndDeletesIt) {
+  Options options;
+  options.width = 400;
+  options.height = 300;
+  options.frames = 8;  // 2.9 MB: the second chunk of the copy crosses the limit below
+  servedFile = MakeAvi(options);
+  // The target fills up part way through the second chunk: the write that crosses the file-size
+  // limit stores what fits and the next one fails.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = 1536 * 1024;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const int opened =
+      OpenMovieWithDirectShow(&movie_, "Z:\\no\\such\\movie.avi", nullptr, nullptr, 0);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(opened, -1);
+  EXPECT_EQ(movie_.temporaryCopy, 0);
+  EXPECT_TRUE(TemporaryFolderEmpty());
   EXPECT_NE(ReadLog().find("ファイル:Z:\\no\\such\\movie.avi が開けませんでした"),
             std::string::npos);
 }
