@@ -6,12 +6,6 @@
 
 #include "media/dshow_seeking_passthru.h"
 
-namespace {
-// The automation face of positions: answered by the pass-through when it offers one.
-constexpr IID kMediaPositionIid = {
-    0x56A868B2, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-}  // namespace
-
 K_CTwoBufferTransformInputPin::K_CTwoBufferTransformInputPin(LPCWSTR objectName,
                                                              K_CTwoBufferTransformFilter* filter,
                                                              HRESULT* result, LPCWSTR pinName)
@@ -134,7 +128,7 @@ HRESULT K_CTwoBufferTransformOutputPin::CreatePositionPassThrough() {
 
 HRESULT K_CTwoBufferTransformOutputPin::InnerQueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (riid == IID_IMediaSeeking || riid == kMediaPositionIid) {
+  if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
     K_CAutoLock guard(lock_);
     if (position_ == nullptr) {
       const HRESULT result = CreatePositionPassThrough();

@@ -494,6 +494,11 @@ TEST_F(TransformFixture, PositionsAreAnsweredUpstreamThroughTheSystemPassThrough
   ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&again)), S_OK);
   EXPECT_EQ(again, seeking);
   again->Release();
+  // The automation face of positions comes from the same pass-through.
+  IMediaPosition* position = nullptr;
+  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)),
+            S_OK);
+  position->Release();
   seeking->Release();
 }
 
