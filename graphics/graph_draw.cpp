@@ -88,10 +88,13 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
     const int vertexType = GetDeviceStateCache().draw.vertexType;
     if (vertexType != kVertex2DTextured && vertexType != kVertex2DBlendTextured) continue;
     QuadCorner corners[4];
-    float graphX[4];
-    float graphY[4];
-    const double perPixelU = 1.0 / (scaleX * tile.imageTile->textureWidth);
-    const double perPixelV = 1.0 / (scaleY * tile.imageTile->textureHeight);
+    float graphX[4] = {};
+    float graphY[4] = {};
+    // Only a clamped corner moves its texture coordinate, and only the blend texture reads the
+    // graph-relative positions: a string's many glyphs pay for neither division otherwise.
+    const double perPixelU = clamp ? 1.0 / (scaleX * tile.imageTile->textureWidth) : 0.0;
+    const double perPixelV = clamp ? 1.0 / (scaleY * tile.imageTile->textureHeight) : 0.0;
+    const bool blendTextured = vertexType == kVertex2DBlendTextured;
     for (int k = 0; k < 4; ++k) {
       const GraphTileCorner& source = tile.corners[k];
       QuadCorner& corner = corners[k];
@@ -103,8 +106,10 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
         ClampCorner(&corner.x, &corner.u, left, right, perPixelU);
         ClampCorner(&corner.y, &corner.v, top, bottom, perPixelV);
       }
-      graphX[k] = static_cast<float>((corner.x - originX) / scaleX);
-      graphY[k] = static_cast<float>((corner.y - originY) / scaleY);
+      if (blendTextured) {
+        graphX[k] = static_cast<float>((corner.x - originX) / scaleX);
+        graphY[k] = static_cast<float>((corner.y - originY) / scaleY);
+      }
     }
     WriteQuad(vertexType, corners, graphX, graphY);
   }

@@ -68,10 +68,33 @@ bool SnappedSteps(std::int64_t t0, std::int64_t t1, int bits, std::int64_t e0, s
 bool WholeSteps(double c0, double c1, std::int64_t e0, std::int64_t e1, int size,
                 std::int64_t first, std::int64_t count, std::int64_t* index, std::int64_t* step) {
   if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256)) return false;
+  const std::int64_t s = first * SubPixel;
+  // A glyph's or a sprite's quad: one texel a pixel, the coordinates whole or half texels (a
+  // clipped quad's edge lies half a texel in). In units of 2^-bits texel the coordinate at s is
+  // then N / 2^8 = a + (s - e0) 2^bits / SubPixel, the index its floor and the remainder of the
+  // division below D * fraction / 2^8 (D = e1 - e0), with no product of coordinates or division.
+  for (int bits = 0; bits <= 1; ++bits) {
+    const double scale = bits == 0 ? 1.0 : 2.0;
+    const double a = c0 * size * scale, b = c1 * size * scale;
+    const auto ta = static_cast<std::int64_t>(a), tb = static_cast<std::int64_t>(b);
+    if (static_cast<double>(ta) != a || static_cast<double>(tb) != b) continue;
+    const std::int64_t span = e1 - e0;  // under 2^24: the snapped corners lie inside 2^23
+    if ((tb - ta) * SubPixel != span << bits) break;
+    const std::int64_t n = ta * SubPixel + ((s - e0) << bits);
+    const std::int64_t fraction = n & ((SubPixel << bits) - 1);
+    const std::int64_t margin = ((span << bits) >> 24) + 1;
+    if (span * fraction < margin * SubPixel ||
+        span * fraction > ((span << bits) - margin) * SubPixel)
+      return false;
+    const std::int64_t whole = n >> (8 + bits);  // floor
+    if (whole < 0 || whole + count - 1 >= size) return false;
+    *index = whole;
+    *step = 1;
+    return true;
+  }
   int bits;
   std::int64_t t0, t1;
   if (!ScaleToWhole(c0 * size, c1 * size, &bits, &t0, &t1)) return false;
-  const std::int64_t s = first * SubPixel;
   // A glyph's numbers fit in 64 bits, where the divisions are single instructions.
   constexpr std::int64_t Narrow = std::int64_t{1} << 30;
   if (bits <= 8 && t0 > -Narrow && t0 < Narrow && t1 > -Narrow && t1 < Narrow)
