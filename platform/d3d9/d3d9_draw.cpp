@@ -90,8 +90,8 @@ DWORD ReadDword(const std::uint8_t* p) {
 }
 
 // A screen-space vertex from its bytes, with the coordinate sets [firstSet, endSet).
-void FetchScreenVertex(const FvfLayout& layout, const std::uint8_t* v, int firstSet, int endSet,
-                       RasterVertex* r) {
+[[gnu::always_inline]] inline void FetchScreenVertex(const FvfLayout& layout, const std::uint8_t* v,
+                                                     int firstSet, int endSet, RasterVertex* r) {
   r->x = ReadFloat(v);
   r->y = ReadFloat(v + 4);
   r->rhw = ReadFloat(v + 12);
