@@ -237,6 +237,8 @@ HRESULT K_CRendererBase::WaitUntilRenderTime() {
   OnWaitFinish();
   if (which == WAIT_OBJECT_0) return VFW_E_STATE_CHANGED;
   if (which != WAIT_OBJECT_0 + 1) return E_FAIL;
+  // The advise has fired; a stop on another thread may be cancelling it at the same moment.
+  K_CAutoLock guard(rendererLock_.Get());
   adviseCookie_ = 0;
   return S_OK;
 }
@@ -362,6 +364,7 @@ HRESULT K_CRendererBase::MarkEndOfStream() {
 }
 
 HRESULT K_CRendererBase::CancelRenderAdvise() {
+  K_CAutoLock guard(rendererLock_.Get());
   const DWORD_PTR cookie = adviseCookie_;
   adviseCookie_ = 0;
   if (cookie != 0 && clock_ != nullptr) clock_->Unadvise(cookie);

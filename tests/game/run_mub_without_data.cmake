@@ -6,6 +6,11 @@ execute_process(COMMAND ${MUB} WORKING_DIRECTORY ${FOLDER} RESULT_VARIABLE statu
 if(NOT status EQUAL 1)
   message(FATAL_ERROR "mub exited with '${status}', not 1; standard error:\n${errors}")
 endif()
+# A sanitizer's report also ends with status 1: the failed start must end cleanly.
+string(FIND "${errors}" "Sanitizer" report)
+if(NOT report EQUAL -1)
+  message(FATAL_ERROR "mub did not end cleanly after its failed start:\n${errors}")
+endif()
 file(REAL_PATH ${FOLDER} folder)
 foreach(expected "mub: 読込に失敗しました: image/txt.bmp" "フォルダ: ${folder}\n" "scripts/run" "mubgen")
   string(FIND "${errors}" "${expected}" at)

@@ -6,6 +6,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_
 if(status EQUAL 0 OR NOT status MATCHES "^[0-9]+$")
   message(FATAL_ERROR "mub exited with '${status}', not a failure; standard error:\n${errors}")
 endif()
+# A sanitizer's report also ends with status 1: the failed start must end cleanly.
+string(FIND "${errors}" "Sanitizer" report)
+if(NOT report EQUAL -1)
+  message(FATAL_ERROR "mub did not end cleanly after its failed start:\n${errors}")
+endif()
 foreach(expected "mub: 起動できませんでした" "no display")
   string(FIND "${errors}" "${expected}" at)
   if(at EQUAL -1)
