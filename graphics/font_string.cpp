@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "graphics/blend_state.h"
+#include "graphics/device_state_cache.h"
+#include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/font.h"
 #include "graphics/frame_present.h"
@@ -145,19 +147,43 @@ class GlyphRun {
   }
   // Again after a glyph was rasterised in the middle of the string, whose upload may have moved
   // the device's state.
-  void Prepare() const {
+  void Prepare() {
     BeginDeviceScene();
     PrepareDrawState(text_->image, text_->tiles[0].imageTile->texture,
                      kDrawTransparent | kDrawPixelExact | kDrawColoured);
+    // The texture's state once for the run; plain textured vertices (no blend graph) let each
+    // glyph's vertices be written with the colours worked out once.
+    SetBatchTexture(text_->tiles[0].imageTile->texture);
+    direct_ = GetDeviceStateCache().draw.vertexType == kVertex2DTextured;
+    coloursKnown_ = false;
   }
   void Draw(const GlyphSlot* slot, int x0, int y0, int boxX, int boxY, const PreparedColor& text,
-            const PreparedColor& edge) const {
-    if (edge_ != nullptr) {
-      SetDrawBrightnessPacked(edge.packed);
-      WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, slot->width, slot->height);
+            const PreparedColor& edge) {
+    if (!direct_) {
+      if (edge_ != nullptr) {
+        SetDrawBrightnessPacked(edge.packed);
+        WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, slot->width, slot->height);
+      }
+      SetDrawBrightnessPacked(text.packed);
+      WriteGraphPartHardware(text_, boxX, boxY, x0, y0, slot->width, slot->height);
+      return;
     }
-    SetDrawBrightnessPacked(text.packed);
-    WriteGraphPartHardware(text_, boxX, boxY, x0, y0, slot->width, slot->height);
+    if (!coloursKnown_ || edge.packed != edgePacked_ || text.packed != textPacked_) {
+      // The batch colours the brightness gives, as the per-glyph calls would set them; the
+      // brightness is left at the text's, as they leave it.
+      SetDrawBrightnessPacked(edge.packed);
+      edgeColour_ = GetVertexBatchColor();
+      SetDrawBrightnessPacked(text.packed);
+      textColour_ = GetVertexBatchColor();
+      edgePacked_ = edge.packed, textPacked_ = text.packed;
+      coloursKnown_ = true;
+    }
+    const DrawSettings* settings = GetDrawSettings();
+    if (edge_ != nullptr)
+      WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, edgeColour_,
+                                  boxX, boxY, x0, y0, slot->width, slot->height);
+    WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, textColour_, boxX,
+                                boxY, x0, y0, slot->width, slot->height);
   }
   bool active() const { return active_; }
   ~GlyphRun() {
@@ -174,6 +200,10 @@ class GlyphRun {
   int borderRange_ = 0;
   uint32_t brightness_ = 0;
   bool active_ = false;
+  bool direct_ = false;
+  bool coloursKnown_ = false;
+  uint32_t edgePacked_ = 0, textPacked_ = 0;
+  uint32_t edgeColour_ = 0, textColour_ = 0;
 };
 
 }  // namespace

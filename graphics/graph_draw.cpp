@@ -88,10 +88,13 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
     const int vertexType = GetDeviceStateCache().draw.vertexType;
     if (vertexType != kVertex2DTextured && vertexType != kVertex2DBlendTextured) continue;
     QuadCorner corners[4];
-    float graphX[4];
-    float graphY[4];
-    const double perPixelU = 1.0 / (scaleX * tile.imageTile->textureWidth);
-    const double perPixelV = 1.0 / (scaleY * tile.imageTile->textureHeight);
+    float graphX[4] = {};
+    float graphY[4] = {};
+    // Only a clamped corner moves its texture coordinate, and only the blend texture reads the
+    // graph-relative positions: a string's many glyphs pay for neither division otherwise.
+    const double perPixelU = clamp ? 1.0 / (scaleX * tile.imageTile->textureWidth) : 0.0;
+    const double perPixelV = clamp ? 1.0 / (scaleY * tile.imageTile->textureHeight) : 0.0;
+    const bool blendTextured = vertexType == kVertex2DBlendTextured;
     for (int k = 0; k < 4; ++k) {
       const GraphTileCorner& source = tile.corners[k];
       QuadCorner& corner = corners[k];
@@ -103,8 +106,10 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
         ClampCorner(&corner.x, &corner.u, left, right, perPixelU);
         ClampCorner(&corner.y, &corner.v, top, bottom, perPixelV);
       }
-      graphX[k] = static_cast<float>((corner.x - originX) / scaleX);
-      graphY[k] = static_cast<float>((corner.y - originY) / scaleY);
+      if (blendTextured) {
+        graphX[k] = static_cast<float>((corner.x - originX) / scaleX);
+        graphY[k] = static_cast<float>((corner.y - originY) / scaleY);
+      }
     }
     WriteQuad(vertexType, corners, graphX, graphY);
   }
@@ -190,6 +195,45 @@ void WriteGraphPartHardware(GraphRecord* record, int x, int y, int sourceX, int 
   WriteGraphTiles(record, originX, originY, 1.0, 1.0, !inside, static_cast<float>(part.left),
                   static_cast<float>(part.top), static_cast<float>(part.right),
                   static_cast<float>(part.bottom));
+}
+
+void WriteSingleTilePartHardware(const GraphRecord* record, const RECT& drawArea, float z,
+                                 uint32_t color, int x, int y, int sourceX, int sourceY, int width,
+                                 int height) {
+  RECT part{x, y, x + width, y + height};
+  ClipRectToRect(&part, &drawArea);
+  if (part.right <= part.left || part.bottom <= part.top) return;
+  // WriteGraphPartHardware's numbers, through WriteGraphTiles's arithmetic at scale 1.
+  const int graphX = x - sourceX;
+  const int graphY = y - sourceY;
+  const double originX = static_cast<float>(static_cast<double>(static_cast<float>(graphX)) - 0.5);
+  const double originY = static_cast<float>(static_cast<double>(static_cast<float>(graphY)) - 0.5);
+  const bool clamp =
+      !(graphX >= part.left && graphY >= part.top && graphX + record->width <= part.right &&
+        graphY + record->height <= part.bottom);
+  const GraphTile& tile = record->tiles[0];
+  const double perPixelU = clamp ? 1.0 / (1.0 * tile.imageTile->textureWidth) : 0.0;
+  const double perPixelV = clamp ? 1.0 / (1.0 * tile.imageTile->textureHeight) : 0.0;
+  const float left = static_cast<float>(part.left), top = static_cast<float>(part.top),
+              right = static_cast<float>(part.right), bottom = static_cast<float>(part.bottom);
+  QuadCorner c[4];
+  for (int k = 0; k < 4; ++k) {
+    const GraphTileCorner& source = tile.corners[k];
+    c[k].x = static_cast<float>(originX + source.x * 1.0);
+    c[k].y = static_cast<float>(originY + source.y * 1.0);
+    c[k].u = source.u;
+    c[k].v = source.v;
+    if (clamp) {
+      ClampCorner(&c[k].x, &c[k].u, left, right, perPixelU);
+      ClampCorner(&c[k].y, &c[k].v, top, bottom, perPixelV);
+    }
+  }
+  static constexpr int kOrder[6] = {0, 1, 2, 3, 2, 1};
+  auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuad(kVertex2DTextured));
+  for (int i = 0; i < 6; ++i) {
+    const QuadCorner& corner = c[kOrder[i]];
+    v[i] = Vertex2DTextured{corner.x, corner.y, z, 1.0f, color, corner.u, corner.v};
+  }
 }
 
 int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,

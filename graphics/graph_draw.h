@@ -3,6 +3,10 @@
 // software kernels. The public calls are in graphics/graphics.h.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/win32/win32_types.h"
+
 struct GraphRecord;
 
 int DrawGraphAtPointHardware(GraphRecord* record, int x, int y, float floatX, float floatY,
@@ -15,6 +19,12 @@ int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int 
 // for the graph's image and texture.
 void WriteGraphPartHardware(GraphRecord* record, int x, int y, int sourceX, int sourceY, int width,
                             int height);
+// WriteGraphPartHardware for a graph of one texture tile in plain textured vertices of colour
+// `color` at depth z, clipped to drawArea, with the draw already set up for the tile's texture
+// (a string's glyphs): the same vertices, without a state call per part.
+void WriteSingleTilePartHardware(const GraphRecord* record, const RECT& drawArea, float z,
+                                 uint32_t color, int x, int y, int sourceX, int sourceY, int width,
+                                 int height);
 // Corners in the order top left, top right, bottom left, bottom right.
 int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
                                  float x4, float y4, GraphRecord* record, int transparent);

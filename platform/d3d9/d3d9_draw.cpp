@@ -89,6 +89,20 @@ DWORD ReadDword(const std::uint8_t* p) {
   return v;
 }
 
+// A screen-space vertex from its bytes, with the coordinate sets [firstSet, endSet).
+[[gnu::always_inline]] inline void FetchScreenVertex(const FvfLayout& layout, const std::uint8_t* v,
+                                                     int firstSet, int endSet, RasterVertex* r) {
+  r->x = ReadFloat(v);
+  r->y = ReadFloat(v + 4);
+  r->rhw = ReadFloat(v + 12);
+  r->diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
+  r->specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
+  for (int t = firstSet; t < endSet; ++t) {
+    r->tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+    r->tex[t][1] = layout.texSize[t] > 1 ? ReadFloat(v + layout.texOffset[t] + 4) : 0.0;
+  }
+}
+
 // A vertex in clip space, with its colours as numbers so clipping can interpolate them.
 struct ClipVertex {
   double pos[4];
@@ -310,6 +324,33 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   p.gouraud = renderStates[D3DRS_SHADEMODE] != D3DSHADE_FLAT;
   p.cullMode = renderStates[D3DRS_CULLMODE];
 
+  // The pipeline's sprite shading, once for every quad of the call.
+  SpriteList sprites;
+  if (layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
+  // An unindexed list of quads goes to the sprite list straight from the vertex bytes, each
+  // quad's six vertices fetched into a small list of its own with the one coordinate set the
+  // list reads (a full fetch writes every vertex's eight sets, more than the first-level cache
+  // holds for a string). From the first quad the list declines, the call takes the path below.
+  UINT firstPrimitive = 0;
+  if (sprites.usable && type == D3DPT_TRIANGLELIST && !indices && sprites.span.f.set >= 0 &&
+      sprites.span.f.set < layout.texCount) {
+    const int set = sprites.span.f.set;
+    RasterVertex quad[6];
+    for (; firstPrimitive + 1 < primitiveCount; firstPrimitive += 2) {
+      const UINT first = 3 * firstPrimitive;
+      if (first + 6 > vertexCount) break;
+      for (int j = 0; j < 6; ++j)
+        FetchScreenVertex(layout, vertices + static_cast<std::size_t>(first + j) * stride, set,
+                          set + 1, &quad[j]);
+      const RasterVertex* a[3] = {&quad[0], &quad[1], &quad[2]};
+      const RasterVertex* b[3] = {&quad[3], &quad[4], &quad[5]};
+      if (!DrawSprite(sprites, a, quad[0], b, quad[3])) break;
+    }
+    if (firstPrimitive >= primitiveCount) {
+      FinishSpriteList(sprites);
+      return D3D_OK;
+    }
+  }
   // Vertex fetch: screen-space vertices as they are; the others into clip space.
   std::vector<RasterVertex, UnsetAllocator<RasterVertex>> screen;
   std::vector<ClipVertex> clip;
@@ -318,24 +359,15 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   else
     clip.reserve(vertexCount);
   D3DMATRIX transform = Multiply(Multiply(world, view), projection);
-  for (UINT i = 0; i < vertexCount; ++i) {
+  for (UINT i = layout.transformed ? 3 * firstPrimitive : 0; i < vertexCount; ++i) {
     const std::uint8_t* v = vertices + static_cast<std::size_t>(i) * stride;
-    std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
-    std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
     if (layout.transformed) {
       // Straight into the list: a vertex is mostly its eight coordinate sets.
-      RasterVertex& r = screen[i];
-      r.x = ReadFloat(v);
-      r.y = ReadFloat(v + 4);
-      r.rhw = ReadFloat(v + 12);
-      r.diffuse = diffuse;
-      r.specular = specular;
-      for (int t = 0; t < layout.texCount; ++t) {
-        r.tex[t][0] = ReadFloat(v + layout.texOffset[t]);
-        r.tex[t][1] = layout.texSize[t] > 1 ? ReadFloat(v + layout.texOffset[t] + 4) : 0.0;
-      }
+      FetchScreenVertex(layout, v, 0, layout.texCount, &screen[i]);
       continue;
     }
+    std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
+    std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
     double tex[8][2] = {};
     for (int t = 0; t < layout.texCount; ++t) {
       tex[t][0] = ReadFloat(v + layout.texOffset[t]);
@@ -414,9 +446,6 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
       n[0] = 0, n[1] = k + 1, n[2] = k + 2, n[3] = k + 1;
     }
   };
-  // The pipeline's sprite shading, once for every quad of the call.
-  SpriteList sprites;
-  if (layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
   // Two screen-space triangles that make a screen-aligned quad are drawn as one rectangle.
   auto drawRectangle = [&](const UINT* n, const UINT* m) {
     UINT i[8];
@@ -427,7 +456,7 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
     return DrawSprite(sprites, a, screen[i[3]], b, screen[i[7]]) ||
            RasterizeRectangle(p, a, screen[i[3]], b, screen[i[7]]);
   };
-  for (UINT k = 0; k < primitiveCount; ++k) {
+  for (UINT k = firstPrimitive; k < primitiveCount; ++k) {
     UINT n[4];
     triangleOf(k, n);
     if (layout.transformed && k + 1 < primitiveCount) {

@@ -60,18 +60,57 @@ bool SnappedSteps(std::int64_t t0, std::int64_t t1, int bits, std::int64_t e0, s
   return true;
 }
 
+// WholeSteps for any coordinates, below; kept out of line so that a glyph's quads inline the
+// short test above it.
+[[gnu::noinline]] bool GeneralSteps(double c0, double c1, std::int64_t e0, std::int64_t e1,
+                                    int size, std::int64_t first, std::int64_t count,
+                                    std::int64_t* index, std::int64_t* step);
+
 // One texture axis across a rectangle: the coordinate is c0 at the snapped edge e0 and c1 at e1,
 // linear between, sampled at pixel centres `first` to `first + count - 1`. Succeeds when the
 // texel index steps by a whole number of texels, every index lies inside [0, size) and each
 // coordinate is far enough from a texel edge (2^-24 texel, as the span paths ask) for the
 // per-pixel formula to find the same texel.
-bool WholeSteps(double c0, double c1, std::int64_t e0, std::int64_t e1, int size,
-                std::int64_t first, std::int64_t count, std::int64_t* index, std::int64_t* step) {
+[[gnu::always_inline]] inline bool WholeSteps(double c0, double c1, std::int64_t e0,
+                                              std::int64_t e1, int size, std::int64_t first,
+                                              std::int64_t count, std::int64_t* index,
+                                              std::int64_t* step) {
   if (!(std::fabs(c0) <= 256 && std::fabs(c1) <= 256)) return false;
+  const std::int64_t s = first * SubPixel;
+  // A glyph's or a sprite's quad: one texel a pixel, the coordinates whole or half texels (a
+  // clipped quad's edge lies half a texel in). In units of 2^-bits texel the coordinate at s is
+  // then N / 2^8 = a + (s - e0) 2^bits / SubPixel, the index its floor and the remainder of the
+  // division below D * fraction / 2^8 (D = e1 - e0), with no product of coordinates or division.
+  for (int bits = 0; bits <= 1; ++bits) {
+    const double scale = bits == 0 ? 1.0 : 2.0;
+    const double a = c0 * size * scale, b = c1 * size * scale;
+    const auto ta = static_cast<std::int64_t>(a), tb = static_cast<std::int64_t>(b);
+    if (static_cast<double>(ta) != a || static_cast<double>(tb) != b) continue;
+    const std::int64_t span = e1 - e0;  // under 2^24: the snapped corners lie inside 2^23
+    if ((tb - ta) * SubPixel != span << bits) break;
+    const std::int64_t n = ta * SubPixel + ((s - e0) << bits);
+    const std::int64_t fraction = n & ((SubPixel << bits) - 1);
+    const std::int64_t margin = ((span << bits) >> 24) + 1;
+    if (span * fraction < margin * SubPixel ||
+        span * fraction > ((span << bits) - margin) * SubPixel)
+      return false;
+    const std::int64_t whole = n >> (8 + bits);  // floor
+    if (whole < 0 || whole + count - 1 >= size) return false;
+    *index = whole;
+    *step = 1;
+    return true;
+  }
+  return GeneralSteps(c0, c1, e0, e1, size, first, count, index, step);
+}
+
+// WholeSteps for any coordinates: scaled to whole numbers, in products and divisions.
+[[gnu::noinline]] bool GeneralSteps(double c0, double c1, std::int64_t e0, std::int64_t e1,
+                                    int size, std::int64_t first, std::int64_t count,
+                                    std::int64_t* index, std::int64_t* step) {
+  const std::int64_t s = first * SubPixel;
   int bits;
   std::int64_t t0, t1;
   if (!ScaleToWhole(c0 * size, c1 * size, &bits, &t0, &t1)) return false;
-  const std::int64_t s = first * SubPixel;
   // A glyph's numbers fit in 64 bits, where the divisions are single instructions.
   constexpr std::int64_t Narrow = std::int64_t{1} << 30;
   if (bits <= 8 && t0 > -Narrow && t0 < Narrow && t1 > -Narrow && t1 < Narrow)
@@ -92,7 +131,8 @@ struct SpriteRectangle {
   double u[2], v[2];
 };
 
-bool Snapped(const RasterVertex& v, double rhw, std::int64_t* x, std::int64_t* y) {
+[[gnu::always_inline]] inline bool Snapped(const RasterVertex& v, double rhw, std::int64_t* x,
+                                           std::int64_t* y) {
   return v.rhw == rhw && std::fabs(v.x) < SpriteCoordinateLimit &&
          std::fabs(v.y) < SpriteCoordinateLimit && Snap(v.x, x) && Snap(v.y, y);
 }
@@ -216,7 +256,13 @@ bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVert
       !WholeSteps(v[0], v[1], y1, y2, static_cast<int>(level.height), firstRow, rows, &tv, &stepV))
     return false;
 
-  SetRunDiffuse(&list.span.shading, UnpackRgba(flatA.diffuse));
+  // Field by field from the packed colour: a returned Rgba stored as one would stall the store.
+  RunShading& shading = list.span.shading;
+  const std::uint32_t diffuse = flatA.diffuse;
+  shading.dr = static_cast<int>((diffuse >> 16) & 0xFF);
+  shading.dg = static_cast<int>((diffuse >> 8) & 0xFF);
+  shading.db = static_cast<int>(diffuse & 0xFF);
+  shading.da = static_cast<int>(diffuse >> 24);
   const std::uint8_t* texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
   const std::ptrdiff_t outPitch = p.target->pitch / 4;
   auto* out =

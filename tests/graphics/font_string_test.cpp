@@ -14,6 +14,7 @@
 #include "graphics/font.h"
 #include "graphics/font_system.h"
 #include "graphics/graphics.h"
+#include "graphics/graphics_system.h"
 #include "platform/win32/user.h"
 #include "tests/graphics/font_test_support.h"
 #include "tests/graphics/graph_test_support.h"
@@ -183,6 +184,35 @@ TEST_F(FakeFontStringTest, BothPathsDrawTheGlyphsWorkedOutByHand) {
     });
     EXPECT_EQ(CountFrameDifferences(frame, expected.image), 0);
   }
+}
+
+// A run of glyphs cut by the draw area, through a glyph's edge and its text, under a brightness:
+// inside the area the pixels of the uncut run, outside the background.
+TEST_F(FakeFontStringTest, DrawAreaCutsARunOfGlyphsWhereItsPixelsWere) {
+  auto draw = [](bool cut) {
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    SetDrawBrightness(255, 160, 64);
+    if (cut) {
+      ASSERT_EQ(SetDrawClipRect(12, 21, 27, 23), 0);
+    }
+    EXPECT_EQ(DrawStringWithFontHandle(10, 20, "AAAA", Color(kWhite), font, Color(0x4080C0), 0), 0);
+  };
+  const std::vector<uint32_t> whole = Frame(false, [&] { draw(false); });
+  const std::vector<uint32_t> cut = Frame(false, [&] { draw(true); });
+  ASSERT_EQ(whole.size(), cut.size());
+  int inside = 0, drawn = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const size_t i = static_cast<size_t>(y) * 640 + static_cast<size_t>(x);
+      const bool in = x >= 12 && x < 27 && y >= 21 && y < 23;
+      ASSERT_EQ(cut[i] & 0xFFFFFF, in ? whole[i] & 0xFFFFFF : kBackground) << x << ", " << y;
+      inside += in;
+      drawn += in && whole[i] != kBackground;
+    }
+  EXPECT_EQ(inside, 30);
+  EXPECT_GT(drawn, 10);
 }
 
 // The software path's work image keys out a colour that no glyph pixel has, even when the
