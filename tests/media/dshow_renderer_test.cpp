@@ -265,21 +265,8 @@ TEST(VideoRendererPolicy, DecideDrawNowDrawsWaitsOrDrops) {
 }
 
 // A source pin that answers seeking: its positions are fixed, its time format media time.
-class SeekingSource final : public IMediaSeeking {
+class SeekingSource final : public StubSeeking {
  public:
-  HRESULT QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
-  HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
-  HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
-  HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-  HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
-  HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
-  HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
   HRESULT GetDuration(LONGLONG* d) override {
     *d = 50000000;
     return S_OK;
@@ -296,30 +283,14 @@ class SeekingSource final : public IMediaSeeking {
     *target = source;
     return S_OK;
   }
-  HRESULT SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
-  HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
   HRESULT SetRate(double) override {
     ++rateCalls;
     return S_OK;
   }
-  HRESULT GetRate(double*) override { return E_NOTIMPL; }
-  HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
   int rateCalls = 0;
 };
 
-class SeekingOutputPin : public TestOutputPin {
- public:
-  using TestOutputPin::TestOutputPin;
-  HRESULT InnerQueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IMediaSeeking) {
-      *object = &seeking;
-      return S_OK;
-    }
-    return TestOutputPin::InnerQueryInterface(riid, object);
-  }
-  SeekingSource seeking;
-};
+using SeekingOutputPin = SeekingTestOutputPin<SeekingSource>;
 
 struct StreamFixture : testing::Test {
   void SetUp() override {

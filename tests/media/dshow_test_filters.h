@@ -311,4 +311,49 @@ struct GraphDetour {
   GraphDetour& operator=(const GraphDetour&) = delete;
 };
 
+// Seeking for a test pin to answer with: every call is unimplemented until a test overrides it.
+class StubSeeking : public IMediaSeeking {
+ public:
+  HRESULT QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
+  HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
+  HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
+  HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
+  HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
+  HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
+  HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
+  HRESULT GetDuration(LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT SetRate(double) override { return E_NOTIMPL; }
+  HRESULT GetRate(double*) override { return E_NOTIMPL; }
+  HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
+};
+
+// An output pin that answers IMediaSeeking with a seeking object of the test's own.
+template <typename Seeking>
+class SeekingTestOutputPin final : public TestOutputPin {
+ public:
+  using TestOutputPin::TestOutputPin;
+  HRESULT InnerQueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IMediaSeeking) {
+      *object = static_cast<IMediaSeeking*>(&seeking);
+      return S_OK;
+    }
+    return TestOutputPin::InnerQueryInterface(riid, object);
+  }
+  Seeking seeking;
+};
+
 }  // namespace dshow_test

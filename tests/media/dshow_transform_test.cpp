@@ -153,51 +153,20 @@ class CaptureInputPin final : public K_CInputPinBase {
 };
 
 // An upstream that knows its duration, for the positions asked through the transform.
-class FixedSeeking final : public IMediaSeeking {
+class FixedSeeking final : public StubSeeking {
  public:
-  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
-  HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
-  HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
-  HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-  HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
-  HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
-  HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
   HRESULT GetDuration(LONGLONG* duration) override {
     *duration = 12345678;
     return S_OK;
-  }
-  HRESULT GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
-    return E_NOTIMPL;
   }
   HRESULT SetPositions(LONGLONG* current, DWORD, LONGLONG*, DWORD) override {
     lastSet = *current;
     return S_OK;
   }
-  HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT SetRate(double) override { return E_NOTIMPL; }
-  HRESULT GetRate(double*) override { return E_NOTIMPL; }
-  HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
   LONGLONG lastSet = -1;
 };
 
-class SeekableOutputPin final : public TestOutputPin {
- public:
-  using TestOutputPin::TestOutputPin;
-  HRESULT InnerQueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IMediaSeeking) {
-      *object = static_cast<IMediaSeeking*>(&seeking);
-      return S_OK;
-    }
-    return TestOutputPin::InnerQueryInterface(riid, object);
-  }
-  FixedSeeking seeking;
-};
+using SeekableOutputPin = SeekingTestOutputPin<FixedSeeking>;
 
 // Upstream source pin -> transform -> capture pin, all stopped and unconnected at first.
 template <class Transform>
