@@ -240,19 +240,26 @@ TEST_F(MovieGraphFixture, DeletingARunningMovieLeavesNothingBehind) {
   options.frames = 6;
   options.rate = 10;
   const std::string path = Write("long.avi", MakeAvi(options));
-  const int threads = ThreadCount();
-  ASSERT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), 0);
-  const int blocks = GetTrackedBlockCount();
-  ASSERT_EQ(RunMovieGraph(&movie_), 0);
-  ASSERT_TRUE(RefreshUntil(false, [&] { return !frames_.empty(); }));  // waits for frame 0
-  EXPECT_GT(ThreadCount(), threads);  // the graph streams on a thread of its own
-  DeleteMovieGraph(&movie_);
-  EXPECT_EQ(movie_.graphBuilder, nullptr);
-  EXPECT_EQ(GetTrackedBlockCount(), blocks - 1);  // the frame buffer went with the movie
-  EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
-  // A thread that was told to end may still be leaving the kernel's list.
-  for (int i = 0; i < 5000 && ThreadCount() > threads; ++i) Sleep(1);  // waits for threads to go
-  EXPECT_EQ(ThreadCount(), threads);
+  // A first movie starts what the platform keeps for the whole process (its timer thread, say);
+  // the second must leave no thread behind.
+  for (const bool first : {true, false}) {
+    SCOPED_TRACE(first ? "first movie" : "second movie");
+    frames_.clear();
+    const int threads = ThreadCount();
+    ASSERT_EQ(OpenMovieWithDirectShow(&movie_, path.c_str(), nullptr, nullptr, 0), 0);
+    const int blocks = GetTrackedBlockCount();
+    ASSERT_EQ(RunMovieGraph(&movie_), 0);
+    ASSERT_TRUE(RefreshUntil(false, [&] { return !frames_.empty(); }));  // waits for frame 0
+    EXPECT_GT(ThreadCount(), threads);  // the graph streams on a thread of its own
+    DeleteMovieGraph(&movie_);
+    EXPECT_EQ(movie_.graphBuilder, nullptr);
+    EXPECT_EQ(GetTrackedBlockCount(), blocks - 1);  // the frame buffer went with the movie
+    EXPECT_EQ(LiveFrameworkObjectCount(), baselineObjects_);
+    if (first) continue;
+    // A thread that was told to end may still be leaving the kernel's list.
+    for (int i = 0; i < 5000 && ThreadCount() > threads; ++i) Sleep(1);  // waits for threads to go
+    EXPECT_EQ(ThreadCount(), threads);
+  }
 }
 
 TEST_F(MovieGraphFixture, AGraphThatRefusesTheRendererNeitherKeepsNorLosesIt) {
