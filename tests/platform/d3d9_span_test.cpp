@@ -61,6 +61,25 @@ constexpr PipelineCase kCases[] = {
      true},
 };
 
+// The texture stage, alpha test, blend and sampler states a case names.
+void ApplyPipelineCase(IDirect3DDevice9* device, const PipelineCase& c) {
+  const DWORD op = c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1;
+  device->SetTextureStageState(0, D3DTSS_COLOROP, op);
+  device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAOP, op);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
+  device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
+  device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
+  device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
+  device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
+  device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
+  const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+  device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+  device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+}
+
 TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
   std::mt19937 random(12345);
   auto uniform = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
@@ -75,22 +94,7 @@ TEST_F(D3D9SpanTest, RandomQuadsGiveTheSameBytesAsThePerPixelPath) {
   D3D9ResetCounters();
   for (const PipelineCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    device->SetTextureStageState(0, D3DTSS_COLOROP,
-                                 c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1);
-    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    device->SetTextureStageState(0, D3DTSS_ALPHAOP,
-                                 c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1);
-    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
-    device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
-    device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
-    device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
-    device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
-    const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-    device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
-    device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+    ApplyPipelineCase(device, c);
     for (int i = 0; i < 60; ++i) {
       SCOPED_TRACE(i);
       // Edges on the half-pixel grid, on whole pixels or on any 1/256 step.
@@ -145,21 +149,7 @@ TEST_F(D3D9SpanTest, SixteenBitTexturesGiveTheSameBytesAsThePerPixelPath) {
     device->SetRenderState(D3DRS_ALPHAREF, 96);
     for (const PipelineCase& c : kCases) {
       SCOPED_TRACE(c.name);
-      const DWORD op = c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1;
-      device->SetTextureStageState(0, D3DTSS_COLOROP, op);
-      device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-      device->SetTextureStageState(0, D3DTSS_ALPHAOP, op);
-      device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-      device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-      device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
-      device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
-      device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
-      device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
-      device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
-      device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
-      const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-      device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
-      device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+      ApplyPipelineCase(device, c);
       for (int i = 0; i < 16; ++i) {
         SCOPED_TRACE(i);
         // On the half-pixel grid, partly off screen at times.
@@ -247,21 +237,7 @@ TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
     device->SetRenderState(D3DRS_ALPHAREF, 96);
     for (const PipelineCase& c : kCases) {
       SCOPED_TRACE(c.name);
-      const DWORD op = c.modulate ? D3DTOP_MODULATE : D3DTOP_SELECTARG1;
-      device->SetTextureStageState(0, D3DTSS_COLOROP, op);
-      device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-      device->SetTextureStageState(0, D3DTSS_ALPHAOP, op);
-      device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-      device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-      device->SetRenderState(D3DRS_ALPHATESTENABLE, c.alphaTest);
-      device->SetRenderState(D3DRS_ALPHABLENDENABLE, c.sourceBlend != D3DBLEND_ZERO);
-      device->SetRenderState(D3DRS_SRCBLEND, c.sourceBlend);
-      device->SetRenderState(D3DRS_DESTBLEND, c.destBlend);
-      device->SetSamplerState(0, D3DSAMP_ADDRESSU, c.address);
-      device->SetSamplerState(0, D3DSAMP_ADDRESSV, c.address);
-      const DWORD filter = c.linear ? D3DTEXF_LINEAR : D3DTEXF_POINT;
-      device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
-      device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+      ApplyPipelineCase(device, c);
       D3D9ResetCounters();
       const std::vector<std::uint32_t> fast = DrawBothWays(batch, true);
       // Point sampling under a blend the runs shade: the provable quads, and only they.
