@@ -253,7 +253,7 @@ class GstOutputPin final : public IPin, public MediaTimeSeeking {
   std::atomic<bool> quit_{false};
 };
 
-class GstSourceFilter final : public IBaseFilter {
+class GstSourceFilter final : public PlatformComObject<IBaseFilter> {
  public:
   explicit GstSourceFilter(std::unique_ptr<GstMoviePipeline> pipeline)
       : pipeline_(std::move(pipeline)) {
@@ -270,22 +270,8 @@ class GstSourceFilter final : public IBaseFilter {
   }
   bool HasPins() const { return !pins_.empty(); }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter ||
-        riid == IID_IBaseFilter) {
-      *object = static_cast<IBaseFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+  bool Offers(REFIID riid) const override {
+    return riid == IID_IPersist || riid == IID_IMediaFilter || riid == IID_IBaseFilter;
   }
 
   HRESULT GetClassID(CLSID* classId) override {
@@ -416,7 +402,6 @@ class GstSourceFilter final : public IBaseFilter {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
   std::unique_ptr<GstMoviePipeline> pipeline_;
   std::vector<GstOutputPin*> pins_;
   std::recursive_mutex stateLock_;
