@@ -353,6 +353,38 @@ TEST_F(FakeFontStringTest, MaskedTextCoversTheLineHeight) {
   }
 }
 
+// Subtractive text on a device without reverse subtraction: the line's area is turned over, the
+// text added, and the area turned back. Over the line height (14 with an edge of 3, more than the
+// size + 3) that gives what the device's own subtraction gives: the tall bar's part below size + 3
+// is subtracted too.
+TEST_F(FakeFontStringTest, EmulatedSubtractCoversTheLineHeight) {
+  auto draw = [&](bool native) {
+    return Frame(false, [&] {
+      ASSERT_TRUE(GraphicsCore().nativeSubtractBlend);
+      GraphicsCore().nativeSubtractBlend = native;
+      FakeWorld().maxCharWidth = 24;
+      FakeWorld().glyphs['A'] = {0, 6, 4, std::vector<std::string>(20, "#")};
+      const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 3, 0);
+      ASSERT_NE(font, -1);
+      ASSERT_EQ(GetFontRecord(font)->lineHeight, 14);
+      SetBlendModeAndParam(3, 255);
+      EXPECT_EQ(DrawStringWithFontHandle(100, 100, "A", Color(0x204060), font, Color(0x102030), 0),
+                0);
+      SetBlendModeAndParam(0, 255);
+      GraphicsCore().nativeSubtractBlend = 1;
+    });
+  };
+  const std::vector<uint32_t> native = draw(true);
+  const std::vector<uint32_t> emulated = draw(false);
+  ASSERT_EQ(native.size(), emulated.size());
+  // The bar's column turns black where the text is subtracted, its edge half dark.
+  EXPECT_EQ(native[112 * 640 + 103], 0u);
+  EXPECT_EQ(native[112 * 640 + 101], 0x102030u);
+  for (int y = 100; y < 114; ++y)
+    for (int x = 90; x < 120; ++x)
+      ASSERT_EQ(emulated[y * 640 + x], native[y * 640 + x]) << x << ", " << y;
+}
+
 // A blended string on the software path goes through a work image the size of the string's box:
 // its advance along the line and the line height across it. What a glyph draws outside that box
 // (a bar taller than the line, starting left of the pen) is cut; inside, the pixels are those of
