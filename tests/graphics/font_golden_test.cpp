@@ -2,7 +2,8 @@
 // horizontal and in a vertical line, drawn white with a black edge by the texture path and by the
 // software path, compared with golden images kept in tests/data/fonts. The comparison is loose, so
 // that a font package that moves a pixel here and there still passes, while a wrong glyph, a wrong
-// position, a wrong direction or a missing edge fails.
+// position, a wrong direction or a missing edge fails. Grey text from a real font is checked to
+// reach the text colour itself where its strokes are fully covered.
 //
 // The goldens are plain PGM files (P2, one value a pixel: 0 background, 1 edge, 2 text). To make
 // them again after a deliberate change, run the test with ENGINE_UPDATE_FONT_GOLDEN=1:
@@ -209,6 +210,36 @@ TEST_F(FontGoldenTest, RealFontTextMatchesTheStoredPictures) {
       ASSERT_TRUE(ReadPgm(GoldenPath(part.file), &golden)) << GoldenPath(part.file);
       EXPECT_EQ(CompareLoosely(actual, golden), "");
     }
+  }
+}
+
+// Grey text from a real font: the insides of the strokes are fully covered and show the text
+// colour itself on both paths, their borders blend into the background.
+TEST_F(FontGoldenTest, RealGreyTextIsOpaqueWhereFullyCovered) {
+  for (bool software : {false, true}) {
+    SCOPED_TRACE(software ? "software" : "Direct3D");
+    SetUseHardwareGraphics(software ? 0 : 1);
+    Start(32, kBackground, software);
+    EXPECT_EQ(ClearDrawTarget(), 0);
+    const int font = CreateFontToHandle(nullptr, 24, 4, 2, 1, -1, 0);
+    ASSERT_NE(font, -1);
+    EXPECT_EQ(
+        DrawStringWithFontHandle(10, 10, "漢字", MakeScreenColorCode(255, 255, 255), font, 0, 0),
+        0);
+    const std::vector<uint32_t> frame = PresentAndRead(software);
+    ShutdownEngine();
+    ASSERT_EQ(frame.size(), 640u * 480u);
+    int full = 0, partial = 0, outside = 0;
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 640; ++x) {
+        const uint32_t rgb = frame[static_cast<size_t>(y) * 640 + x];
+        if (rgb == kBackground) continue;
+        if (x < 10 || y < 10 || x >= 10 + 2 * 26 || y >= 10 + 26) ++outside;
+        ++(rgb == kWhite ? full : partial);
+      }
+    EXPECT_GT(full, 60);
+    EXPECT_GT(partial, 20);
+    EXPECT_EQ(outside, 0);
   }
 }
 
