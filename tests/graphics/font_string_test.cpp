@@ -4,6 +4,7 @@
 // and fonts across a device loss.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -258,6 +259,39 @@ TEST_F(FakeFontStringTest, GreyTextBlendsByItsCoverageOnTheSoftwarePath) {
     for (const Expected& p : kPixels) expected.Put(10 + p.x, 20 + p.y, p.rgb);
     EXPECT_EQ(CountFrameDifferences(frame, expected.image), 0);
   }
+}
+
+// On a 16-bit screen grey text goes through the work image with alpha as well, with blend mode 0:
+// full coverage shows the text colour as plain text shows it, half coverage a colour between the
+// text and the background in every channel, no coverage the background.
+TEST_F(FakeFontStringTest, GreyTextBlendsOnA16BitScreen) {
+  constexpr uint32_t kText = 0xF0C835;
+  SetUseHardwareGraphics(0);
+  Start(16, kBackground, true);
+  EXPECT_EQ(ClearDrawTarget(), 0);
+  FakeWorld().glyphs['A'] = {0, 6, 6, {"#9."}};
+  const int grey = CreateFontToHandle(nullptr, 8, -1, 2, -1, -1, 0);
+  const int plain = CreateFontToHandle(nullptr, 8, -1, 0, -1, -1, 0);
+  ASSERT_NE(grey, -1);
+  ASSERT_NE(plain, -1);
+  EXPECT_EQ(DrawStringWithFontHandle(10, 20, "A", Color(kText), grey, 0, 0), 0);
+  EXPECT_EQ(DrawStringWithFontHandle(30, 20, "A", Color(kText), plain, 0, 0), 0);
+  const std::vector<uint32_t> frame = PresentAndRead(true);
+  ASSERT_EQ(frame.size(), 640u * 480u);
+  const uint32_t background = frame[0];
+  const uint32_t text = frame[20 * 640 + 30];
+  ASSERT_NE(text, background);
+  EXPECT_EQ(frame[20 * 640 + 10], text);
+  const uint32_t half = frame[20 * 640 + 11];
+  for (int shift : {0, 8, 16}) {
+    SCOPED_TRACE(shift);
+    const int lo = std::min((background >> shift) & 0xFF, (text >> shift) & 0xFF);
+    const int hi = std::max((background >> shift) & 0xFF, (text >> shift) & 0xFF);
+    EXPECT_GT(static_cast<int>((half >> shift) & 0xFF), lo);
+    EXPECT_LT(static_cast<int>((half >> shift) & 0xFF), hi);
+  }
+  EXPECT_EQ(frame[20 * 640 + 12], background);
+  EXPECT_EQ(frame[21 * 640 + 10], background);
 }
 
 // Grey text with an edge: glyph coverage b in the low half of a cell byte, the largest coverage e
