@@ -37,13 +37,23 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 
 (cd "$work/game" && SDL_AUDIODRIVER=dummy exec "$mub") &
 game_pid=$!
+# The window, by the clock: a sanitizer build on a loaded machine may take a minute to start, and
+# a game that ended meanwhile is reported as such rather than waited for.
 window=""
-for _ in $(seq 600); do
+deadline=$((SECONDS + 180))
+while [ "$SECONDS" -lt "$deadline" ]; do
   window=$(xdotool search --name "^mub" 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
+  if ! kill -0 "$game_pid" 2>/dev/null; then
+    status=0
+    wait "$game_pid" || status=$?
+    game_pid=""
+    echo "xvfb_play: the game ended with status $status before it showed a window"
+    exit 1
+  fi
   sleep 0.1
 done
-[ -n "$window" ] || { echo "xvfb_play: no game window within 60 s"; exit 1; }
+[ -n "$window" ] || { echo "xvfb_play: no game window within 180 s"; exit 1; }
 
 mean() { convert "$1" -colorspace Gray -format "%[fx:mean]" info:; }
 bright() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
