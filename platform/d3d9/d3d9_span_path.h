@@ -104,13 +104,20 @@ struct RunShading {
 using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
                                   std::uint32_t*, std::int64_t, bool padded);
 
+// A rectangle of consecutive texels, rowBytes apart from row to row, shaded onto the target rows
+// from `out` on (outPitch pixels apart), the diffuse colour multiplied or not (RunMultiplies).
+using ShadeRectangleFunction = void (*)(const RunShading&, bool modulate, const std::uint8_t*,
+                                        std::ptrdiff_t rowBytes, std::uint32_t*,
+                                        std::ptrdiff_t outPitch, int columns, int rows);
+
 struct SpanPath {
   bool usable = false;
   FastTexturePath f;
   AxisStepper u, v;
   SpanBlend blend = SpanBlend::Other;
   RunShading shading{};
-  ShadeRunFunction shade = nullptr;  // null: the blend has no run shading
+  ShadeRunFunction shade = nullptr;               // null: the blend has no run shading
+  ShadeRectangleFunction shadeRectangle[2] = {};  // without and with multiplying; null as shade
 };
 
 // Set up once per triangle: flat colours and pipeline state do not change across its rows.

@@ -2,8 +2,11 @@
 // its snapped corners and scaled texture coordinates, then shaded as one small block.
 #include "platform/d3d9/d3d9_sprite_list.h"
 
+#include <emmintrin.h>
 #include <algorithm>
+
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "platform/d3d9/d3d9_internal.h"
@@ -228,15 +231,13 @@ bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
   return true;
 }
 
-bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVertex& flatA,
-                const RasterVertex* const* b, const RasterVertex& flatB) {
-  if (!list.usable || flatA.diffuse != flatB.diffuse || flatA.specular != flatB.specular)
-    return false;
+namespace {
+
+// The rectangle drawn as a sprite in the flat diffuse colour; false (nothing drawn) when its
+// texels are not whole steps inside the texture, or it covers no pixel.
+[[gnu::always_inline]] inline bool DrawSpriteRectangle(SpriteList& list, const SpriteRectangle& r,
+                                                       std::uint32_t diffuse) {
   const PixelPipeline& p = *list.p;
-  if (p.specularAdd && (flatA.specular & 0x00FFFFFFu) != 0) return false;
-  SpriteRectangle r;
-  if (!SharedCorners(p, a, b, list.span.f.set, &r) && !AnyCorners(p, a, b, list.span.f.set, &r))
-    return false;
   const std::int64_t x1 = r.x1, x2 = r.x2, y1 = r.y1, y2 = r.y2;
   const double* u = r.u;
   const double* v = r.v;
@@ -258,7 +259,6 @@ bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVert
 
   // Field by field from the packed colour: a returned Rgba stored as one would stall the store.
   RunShading& shading = list.span.shading;
-  const std::uint32_t diffuse = flatA.diffuse;
   shading.dr = static_cast<int>((diffuse >> 16) & 0xFF);
   shading.dg = static_cast<int>((diffuse >> 8) & 0xFF);
   shading.db = static_cast<int>(diffuse & 0xFF);
@@ -273,6 +273,89 @@ bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVert
   ++list.sprites;
   list.covered += columns * rows;
   return true;
+}
+
+bool FlatColoursUsable(const SpriteList& list, std::uint32_t diffuseA, std::uint32_t diffuseB,
+                       std::uint32_t specularA, std::uint32_t specularB) {
+  return list.usable && diffuseA == diffuseB && specularA == specularB &&
+         !(list.p->specularAdd && (specularA & 0x00FFFFFFu) != 0);
+}
+
+inline float FloatAt(const std::uint8_t* v, int offset) {
+  float f;
+  std::memcpy(&f, v + offset, 4);
+  return f;
+}
+
+inline std::uint32_t DwordAt(const std::uint8_t* v, int offset, std::uint32_t none) {
+  if (offset < 0) return none;
+  std::uint32_t d;
+  std::memcpy(&d, v + offset, 4);
+  return d;
+}
+
+// The first `size` bytes of two vertices the same, sixteen at a time (size is at least 16).
+inline bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, int size) {
+  const auto load = [](const std::uint8_t* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  };
+  int k = 0;
+  for (; k + 16 < size; k += 16)
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(load(a + k), load(b + k))) != 0xFFFF) return false;
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(load(a + size - 16), load(b + size - 16))) == 0xFFFF;
+}
+
+}  // namespace
+
+bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVertex& flatA,
+                const RasterVertex* const* b, const RasterVertex& flatB) {
+  if (!FlatColoursUsable(list, flatA.diffuse, flatB.diffuse, flatA.specular, flatB.specular))
+    return false;
+  SpriteRectangle r;
+  const PixelPipeline& p = *list.p;
+  if (!SharedCorners(p, a, b, list.span.f.set, &r) && !AnyCorners(p, a, b, list.span.f.set, &r))
+    return false;
+  return DrawSpriteRectangle(list, r, flatA.diffuse);
+}
+
+bool DrawSpriteFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
+                         const SpriteVertexLayout& layout) {
+  const std::uint8_t *v0 = v, *v1 = v + stride, *v2 = v1 + stride, *v3 = v2 + stride;
+  if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size))
+    return false;
+  const std::uint32_t diffuse = DwordAt(v0, layout.diffuse, 0xFFFFFFFFu);
+  if (!FlatColoursUsable(list, diffuse, DwordAt(v3, layout.diffuse, 0xFFFFFFFFu),
+                         DwordAt(v0, layout.specular, 0), DwordAt(v3, layout.specular, 0)))
+    return false;
+  // Corners 0 and 1 share a row and a v, 0 and 2 a column and a u; one rhw for all.
+  const int u = layout.tex, tv = layout.tex + 4;
+  const float rhw = FloatAt(v0, 12);
+  if (FloatAt(v0, 0) != FloatAt(v2, 0) || FloatAt(v1, 0) != FloatAt(v3, 0) ||
+      FloatAt(v0, 4) != FloatAt(v1, 4) || FloatAt(v2, 4) != FloatAt(v3, 4) ||
+      FloatAt(v0, u) != FloatAt(v2, u) || FloatAt(v1, u) != FloatAt(v3, u) ||
+      FloatAt(v0, tv) != FloatAt(v1, tv) || FloatAt(v2, tv) != FloatAt(v3, tv) || !(rhw > 0.0f) ||
+      FloatAt(v1, 12) != rhw || FloatAt(v2, 12) != rhw || FloatAt(v3, 12) != rhw)
+    return false;
+  const double x0 = FloatAt(v0, 0), y0 = FloatAt(v0, 4), x3 = FloatAt(v3, 0), y3 = FloatAt(v3, 4);
+  std::int64_t sx0, sy0, sx3, sy3;
+  if (!(std::fabs(x0) < SpriteCoordinateLimit && std::fabs(y0) < SpriteCoordinateLimit &&
+        std::fabs(x3) < SpriteCoordinateLimit && std::fabs(y3) < SpriteCoordinateLimit) ||
+      !Snap(x0, &sx0) || !Snap(y0, &sy0) || !Snap(x3, &sx3) || !Snap(y3, &sy3) || sx0 == sx3 ||
+      sy0 == sy3)
+    return false;
+  // Both triangles wind the same way: clockwise on screen when the area is positive.
+  const PixelPipeline& p = *list.p;
+  const std::int64_t area = (sx3 - sx0) * (sy3 - sy0);
+  if ((p.cullMode == D3DCULL_CW && area > 0) || (p.cullMode == D3DCULL_CCW && area < 0))
+    return false;
+  const bool left = sx0 < sx3, top = sy0 < sy3;
+  SpriteRectangle r;
+  r.x1 = left ? sx0 : sx3, r.x2 = left ? sx3 : sx0;
+  r.y1 = top ? sy0 : sy3, r.y2 = top ? sy3 : sy0;
+  const double u0 = FloatAt(v0, u), u3 = FloatAt(v3, u), t0 = FloatAt(v0, tv), t3 = FloatAt(v3, tv);
+  r.u[0] = left ? u0 : u3, r.u[1] = left ? u3 : u0;
+  r.v[0] = top ? t0 : t3, r.v[1] = top ? t3 : t0;
+  return DrawSpriteRectangle(list, r, diffuse);
 }
 
 void FinishSpriteList(SpriteList& list) {

@@ -5,6 +5,7 @@
 // rectangle and triangle paths, so every pixel is the one they would write.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/d3d9/d3d9_span_path.h"
@@ -22,5 +23,18 @@ bool StartSpriteList(const PixelPipeline& p, SpriteList* list);
 // a sprite; false (nothing drawn) when it is not one the list can prove exact.
 bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVertex& flatA,
                 const RasterVertex* const* b, const RasterVertex& flatB);
+// Where a pre-transformed vertex keeps what a sprite reads: x, y and rhw at 0, 4 and 12, the
+// colours (-1: none, white diffuse and black specular) and the coordinate set the list reads.
+struct SpriteVertexLayout {
+  int size = 0;  // the vertex's bytes, at least 16
+  int diffuse = -1, specular = -1;
+  int tex = 0;  // both coordinates
+};
+// The quad of the six vertices from `v` on, stride bytes apart, in the order the engine's batches
+// write it (corners 0, 1, 2 then 3, 2, 1, the last two the same bytes as 2 and 1), proved from the
+// bytes themselves; false (nothing drawn) when it is not such a quad or not one the list can
+// prove exact, and DrawSprite may still take it.
+bool DrawSpriteFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
+                         const SpriteVertexLayout& layout);
 // Counts what the list drew as the rectangle path counts it.
 void FinishSpriteList(SpriteList& list);
