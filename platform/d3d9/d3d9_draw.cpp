@@ -345,7 +345,13 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
       const UINT first = 3 * firstPrimitive;
       if (first + 6 > vertexCount) break;
       const std::uint8_t* at = vertices + static_cast<std::size_t>(first) * stride;
-      if (fromBytes && DrawSpriteFromBytes(sprites, at, stride, bytes)) continue;
+      if (fromBytes) {
+        const bool mayPair = firstPrimitive + 3 < primitiveCount && first + 12 <= vertexCount;
+        if (const int drawn = DrawSpritesFromBytes(sprites, at, stride, bytes, mayPair)) {
+          firstPrimitive += 2 * static_cast<UINT>(drawn - 1);
+          continue;
+        }
+      }
       for (int j = 0; j < 6; ++j)
         FetchScreenVertex(layout, vertices + static_cast<std::size_t>(first + j) * stride, set,
                           set + 1, &quad[j]);

@@ -219,11 +219,17 @@ inline __m128i BlendTwo(__m128i c, __m128i d) {
 }
 
 // Four pixels at a time in the arithmetic of the scalar loop below, with the run's constants
-// worked out once.
-template <bool Multiply, SpanBlend Blend>
+// worked out once. A second layer (a run drawn over the first in another diffuse colour, in the
+// same pipeline) keeps only the constants its colour changes, so that two layers stay in
+// registers.
+// Simple: the alpha test passes every alpha from a lowest one on (or there is none), a single
+// comparison. OwnAlpha: the texels come with the alpha the format gives them (16-bit texels,
+// widened), so none is forced.
+template <bool Multiply, SpanBlend Blend, bool Simple = false, bool OwnAlpha = false>
 class FourPixelShader {
  public:
-  FourPixelShader(const RunShading& s, bool modulate)
+  [[gnu::always_inline]] FourPixelShader(const RunShading& s, bool modulate,
+                                         const RunShading* second = nullptr)
       : forceTexture_(_mm_set1_epi32(static_cast<int>(s.forceTextureAlpha))),
         forceTarget_(_mm_set1_epi32(static_cast<int>(s.forceTargetAlpha))),
         below_(_mm_set1_epi32(s.passLow - 1)),
@@ -235,29 +241,31 @@ class FourPixelShader {
     const short mr = lane(modulate ? s.dr : 255), mg = lane(modulate ? s.dg : 255),
                 mb = lane(modulate ? s.db : 255);
     multiplier_ = _mm_setr_epi16(mb, mg, mr, ma, mb, mg, mr, ma);
-    const short da = lane(fromDiffuse_ ? s.da : 0);
     keepAlpha_ = fromDiffuse_ ? _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0) : _mm_set1_epi16(-1);
-    diffuseAlpha_ = _mm_setr_epi16(0, 0, 0, da, 0, 0, 0, da);
-    // Times a black diffuse colour (a text's edge) each colour channel is 0: masked, not
-    // multiplied.
-    const bool black = modulate && (s.dr | s.dg | s.db) == 0;
-    colourMask_ = _mm_set1_epi32(black ? static_cast<int>(0xFF000000u) : -1);
+    SetLayer(s, modulate, &diffuseAlpha_[0], &colourMask_[0]);
+    SetLayer(second ? *second : s, modulate, &diffuseAlpha_[1], &colourMask_[1]);
   }
 
-  // Four texels (0xAARRGGBB) shaded over the four destination pixels `old`: the pixels to store.
-  __m128i operator()(__m128i texels, __m128i old) const {
+  // Four texels (0xAARRGGBB) shaded over the four destination pixels `old`, in the colour of
+  // layer 0 or 1: the pixels to store.
+  template <int Layer = 0>
+  [[gnu::always_inline]] __m128i Shade(__m128i texels, __m128i old) const {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i t = _mm_and_si128(_mm_or_si128(texels, forceTexture_), colourMask_);
+    const __m128i t =
+        _mm_and_si128(OwnAlpha ? texels : _mm_or_si128(texels, forceTexture_), colourMask_[Layer]);
     __m128i cl = zero, ch = zero, coloured = t;
     if (Multiply || fromDiffuse_ || Blend != SpanBlend::None) {
-      cl = ColourTwo<Multiply>(_mm_unpacklo_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha_);
-      ch = ColourTwo<Multiply>(_mm_unpackhi_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha_);
+      const __m128i diffuseAlpha = diffuseAlpha_[Layer];
+      cl = ColourTwo<Multiply>(_mm_unpacklo_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha);
+      ch = ColourTwo<Multiply>(_mm_unpackhi_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha);
       coloured = _mm_packus_epi16(cl, ch);
     }
     // The alpha test reads the alpha before blending.
     const __m128i alpha = _mm_srli_epi32(coloured, 24);
-    const __m128i pass = _mm_xor_si128(
-        _mm_and_si128(_mm_cmpgt_epi32(alpha, below_), _mm_cmplt_epi32(alpha, above_)), inverted_);
+    const __m128i pass = Simple ? _mm_cmpgt_epi32(alpha, below_)
+                                : _mm_xor_si128(_mm_and_si128(_mm_cmpgt_epi32(alpha, below_),
+                                                              _mm_cmplt_epi32(alpha, above_)),
+                                                inverted_);
     __m128i result = coloured;
     if constexpr (Blend != SpanBlend::None) {
       const __m128i d = _mm_or_si128(old, forceTarget_);
@@ -267,10 +275,22 @@ class FourPixelShader {
     result = _mm_or_si128(result, forceTarget_);
     return _mm_or_si128(_mm_and_si128(pass, result), _mm_andnot_si128(pass, old));
   }
+  __m128i operator()(__m128i texels, __m128i old) const { return Shade<0>(texels, old); }
 
  private:
+  // Times a black diffuse colour (a text's edge) each colour channel is 0: masked, not
+  // multiplied. (A layer that multiplies shares the first layer's multiplier: two layers never
+  // multiply.)
+  [[gnu::always_inline]] void SetLayer(const RunShading& s, bool modulate, __m128i* diffuseAlpha,
+                                       __m128i* colourMask) {
+    const short da = static_cast<short>(fromDiffuse_ ? s.da : 0);
+    *diffuseAlpha = _mm_setr_epi16(0, 0, 0, da, 0, 0, 0, da);
+    const bool black = modulate && (s.dr | s.dg | s.db) == 0;
+    *colourMask = _mm_set1_epi32(black ? static_cast<int>(0xFF000000u) : -1);
+  }
+
   __m128i forceTexture_, forceTarget_, below_, above_, inverted_;
-  __m128i multiplier_, keepAlpha_, diffuseAlpha_, colourMask_;
+  __m128i multiplier_, keepAlpha_, diffuseAlpha_[2], colourMask_[2];
   bool fromDiffuse_;
 };
 
@@ -288,6 +308,9 @@ std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t*
   }
   return i;
 }
+
+// Whether the alpha test passes every alpha from a lowest one on (or there is none).
+bool SimpleAlphaTest(const RunShading& s) { return !s.passInverted && s.passHigh >= 255; }
 
 // Whether a run's colour operation multiplies: a white diffuse colour (a text's usual one)
 // multiplies nothing, and a black one is a mask (FourPixelShader applies it), so that each
@@ -365,7 +388,8 @@ ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
 // Eight consecutive 16-bit texels widened as Widen16 widens them, a channel per 16-bit lane:
 // the first four pixels in *low, the last four in *high.
 template <D3DFORMAT Format>
-inline void WidenEightLanes(const std::uint8_t* texel, __m128i* lowPixels, __m128i* highPixels) {
+[[gnu::always_inline]] inline void WidenEightLanes(const std::uint8_t* texel, __m128i* lowPixels,
+                                                   __m128i* highPixels) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel));
   const auto field = [&v](int mask) {
     return _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask)));
@@ -447,85 +471,133 @@ inline void CopyPixels(const std::uint32_t* from, std::uint32_t* to, int n) {
   }
 }
 
-// Four shaded pixels put over the n destination pixels from `out` on (the first n of the four
-// lanes; `old` holds those pixels, and zeros past them).
-template <class Shader>
-inline void PutFour(const Shader& shade, __m128i texels, __m128i old, std::uint32_t* out, int n) {
-  const __m128i result = shade(texels, old);
+// The first n of four pixels stored from `out` on, and nothing past them.
+[[gnu::always_inline]] inline void StoreFour(__m128i pixels, std::uint32_t* out, int n) {
   if (n >= 4) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), result);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pixels);
   } else if (n == 3) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), result);
-    out[2] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(result, 8)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+    out[2] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(pixels, 8)));
   } else if (n == 2) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), result);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
   } else {
-    out[0] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(result));
+    out[0] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(pixels));
   }
 }
 
 // The n destination pixels from `out` on, up to four, with zeros past them: nothing past the
 // rectangle's row is read.
-inline __m128i LoadFour(const std::uint32_t* out, int n) {
+[[gnu::always_inline]] inline __m128i LoadFour(const std::uint32_t* out, int n) {
   if (n >= 4) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
   if (n == 1) return _mm_cvtsi32_si128(static_cast<int>(out[0]));
   const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out));
   return n == 2 ? two : _mm_unpacklo_epi64(two, _mm_cvtsi32_si128(static_cast<int>(out[2])));
 }
 
-// A rectangle of consecutive texels shaded row by row where they lie, each row's texels fetched
-// four or eight at a time: the texture's memory holds the fetches past each row's last texel
-// (ShadeRectangle checks), and only the row's own destination pixels are read and written.
-template <D3DFORMAT Format, bool Multiply, SpanBlend Blend>
-void ShadeRectangleRows(const RunShading& s, bool modulate, const std::uint8_t* texel,
-                        std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
-                        int columns, int rows) {
-  const FourPixelShader<Multiply, Blend> shade(s, modulate);
-  const auto full = [&shade](__m128i t, std::uint32_t* o) {
-    auto* pixels = reinterpret_cast<__m128i*>(o);
-    _mm_storeu_si128(pixels, shade(t, _mm_loadu_si128(pixels)));
+// Rectangles of consecutive texels (one, or two drawn one over the other) shaded row by row
+// where they lie, each row's texels fetched four or eight at a time: the texture's memory holds
+// the fetches past each row's last texel (RowFetchesInside), and only the row's own destination
+// pixels are read and written. Two layers shade in registers, the second over the first's result.
+template <D3DFORMAT Format, bool Multiply, SpanBlend Blend, int Layers, bool Simple>
+void ShadeLayeredRows(const RunShading& s, const RunShading& s2, bool modulate,
+                      const std::uint8_t* texel, const std::uint8_t* texel2,
+                      std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                      int columns, int rows) {
+  const FourPixelShader<Multiply, Blend, Simple, Format != D3DFMT_A8R8G8B8> shade(s, modulate, &s2);
+  const auto layers = [&](__m128i t, __m128i t2, __m128i old) {
+    const __m128i first = shade.template Shade<0>(t, old);
+    if constexpr (Layers == 1) return first;
+    return shade.template Shade<1>(t2, first);
   };
-  for (int row = 0; row < rows; ++row, texel += rowBytes, out += outPitch) {
+  const auto full = [&](__m128i t, __m128i t2, std::uint32_t* o) {
+    auto* pixels = reinterpret_cast<__m128i*>(o);
+    _mm_storeu_si128(pixels, layers(t, t2, _mm_loadu_si128(pixels)));
+  };
+  const auto part = [&](__m128i t, __m128i t2, std::uint32_t* o, int n) {
+    const __m128i result = layers(t, t2, LoadFour(o, n));
+    StoreFour(result, o, n);
+  };
+  for (int row = 0; row < rows; ++row, texel += rowBytes, texel2 += rowBytes, out += outPitch) {
     int c = 0;
     if constexpr (Format == D3DFMT_A8R8G8B8) {
       const auto* t = reinterpret_cast<const __m128i*>(texel);
-      for (; c + 4 <= columns; c += 4) full(_mm_loadu_si128(t + c / 4), out + c);
-      if (c < columns)
-        PutFour(shade, _mm_loadu_si128(t + c / 4), LoadFour(out + c, columns - c), out + c,
-                columns - c);
+      const auto* t2 = reinterpret_cast<const __m128i*>(texel2);
+      const auto load = [](const __m128i* at) {
+        return Layers == 1 ? _mm_setzero_si128() : _mm_loadu_si128(at);
+      };
+      for (; c + 4 <= columns; c += 4) full(_mm_loadu_si128(t + c / 4), load(t2 + c / 4), out + c);
+      if (c < columns) part(_mm_loadu_si128(t + c / 4), load(t2 + c / 4), out + c, columns - c);
     } else {
-      __m128i low, high;
+      __m128i low, high, low2 = _mm_setzero_si128(), high2 = _mm_setzero_si128();
+      const auto widen = [&](int at) {
+        WidenEightLanes<Format>(texel + at * 2, &low, &high);
+        if constexpr (Layers == 2) WidenEightLanes<Format>(texel2 + at * 2, &low2, &high2);
+      };
       for (; c + 8 <= columns; c += 8) {
-        WidenEightLanes<Format>(texel + c * 2, &low, &high);
-        full(low, out + c);
-        full(high, out + c + 4);
+        widen(c);
+        full(low, low2, out + c);
+        full(high, high2, out + c + 4);
       }
       if (c < columns) {
-        WidenEightLanes<Format>(texel + c * 2, &low, &high);
+        widen(c);
         const int n = columns - c;
-        PutFour(shade, low, LoadFour(out + c, n), out + c, n);
-        if (n > 4) PutFour(shade, high, LoadFour(out + c + 4, n - 4), out + c + 4, n - 4);
+        if (n >= 4)
+          full(low, low2, out + c);
+        else
+          part(low, low2, out + c, n);
+        if (n > 4) part(high, high2, out + c + 4, n - 4);
       }
     }
   }
 }
 
+template <D3DFORMAT Format, bool Multiply, SpanBlend Blend, bool Simple>
+void ShadeRectangleRows(const RunShading& s, bool modulate, const std::uint8_t* texel,
+                        std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                        int columns, int rows) {
+  ShadeLayeredRows<Format, Multiply, Blend, 1, Simple>(s, s, modulate, texel, texel, rowBytes, out,
+                                                       outPitch, columns, rows);
+}
+
+template <D3DFORMAT Format, SpanBlend Blend, bool Simple>
+void ShadeRectanglePairRows(const RunShading& first, const RunShading& second, bool modulate,
+                            const std::uint8_t* firstTexel, const std::uint8_t* secondTexel,
+                            std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                            int columns, int rows) {
+  ShadeLayeredRows<Format, false, Blend, 2, Simple>(
+      first, second, modulate, firstTexel, secondTexel, rowBytes, out, outPitch, columns, rows);
+}
+
 template <D3DFORMAT Format, SpanBlend Blend>
-void PickRectangleShading(ShadeRectangleFunction* shade) {
-  shade[0] = ShadeRectangleRows<Format, false, Blend>;
-  shade[1] = ShadeRectangleRows<Format, true, Blend>;
+void PickRectangleShading(SpanPath* span) {
+  span->shadeRectangle[0][0] = ShadeRectangleRows<Format, false, Blend, false>;
+  span->shadeRectangle[0][1] = ShadeRectangleRows<Format, true, Blend, false>;
+  span->shadeRectangle[1][0] = ShadeRectangleRows<Format, false, Blend, true>;
+  span->shadeRectangle[1][1] = ShadeRectangleRows<Format, true, Blend, true>;
+  span->shadeRectanglePair[0] = ShadeRectanglePairRows<Format, Blend, false>;
+  span->shadeRectanglePair[1] = ShadeRectanglePairRows<Format, Blend, true>;
 }
 
 template <SpanBlend Blend>
-void PickRectangleShading(D3DFORMAT format, ShadeRectangleFunction* shade) {
+void PickRectangleShading(D3DFORMAT format, SpanPath* span) {
   switch (format) {
-    case D3DFMT_R5G6B5: PickRectangleShading<D3DFMT_R5G6B5, Blend>(shade); break;
-    case D3DFMT_X1R5G5B5: PickRectangleShading<D3DFMT_X1R5G5B5, Blend>(shade); break;
-    case D3DFMT_A1R5G5B5: PickRectangleShading<D3DFMT_A1R5G5B5, Blend>(shade); break;
-    case D3DFMT_A4R4G4B4: PickRectangleShading<D3DFMT_A4R4G4B4, Blend>(shade); break;
+    case D3DFMT_R5G6B5: PickRectangleShading<D3DFMT_R5G6B5, Blend>(span); break;
+    case D3DFMT_X1R5G5B5: PickRectangleShading<D3DFMT_X1R5G5B5, Blend>(span); break;
+    case D3DFMT_A1R5G5B5: PickRectangleShading<D3DFMT_A1R5G5B5, Blend>(span); break;
+    case D3DFMT_A4R4G4B4: PickRectangleShading<D3DFMT_A4R4G4B4, Blend>(span); break;
     // X8R8G8B8 differs only in the alpha the shading forces.
-    default: PickRectangleShading<D3DFMT_A8R8G8B8, Blend>(shade); break;
+    default: PickRectangleShading<D3DFMT_A8R8G8B8, Blend>(span); break;
   }
+}
+
+// Whether each row's fetches (eight 16-bit texels or four 32-bit ones at a time) from `texel` on
+// stay inside the texture's memory.
+bool RowFetchesInside(const CpuSurface& level, int texelBytes, const std::uint8_t* texel,
+                      std::ptrdiff_t rowBytes, int columns, int rows) {
+  constexpr std::ptrdiff_t fetch = 16;
+  const std::ptrdiff_t lastFetch = (columns - 1) / (fetch / texelBytes) * fetch;
+  const std::uint8_t* end = level.Row(0) + level.bits.size();
+  return end - (texel + (rows - 1) * rowBytes + lastFetch) >= fetch;
 }
 
 // `rows` rows of `columns` texels each widened one after the other into `out`, which has room
@@ -664,17 +736,13 @@ bool SetUpRunShading(const PixelPipeline& p, SpanPath* span) {
   const FastTexturePath& f = span->f;
   span->blend = ClassifyBlend(p);
   span->shade = PickShadeRun(f.modulateColor, span->blend);
-  span->shadeRectangle[0] = span->shadeRectangle[1] = nullptr;
+  span->shadeRectangle[0][0] = span->shadeRectangle[0][1] = nullptr;
+  span->shadeRectangle[1][0] = span->shadeRectangle[1][1] = nullptr;
+  span->shadeRectanglePair[0] = span->shadeRectanglePair[1] = nullptr;
   switch (span->blend) {
-    case SpanBlend::None:
-      PickRectangleShading<SpanBlend::None>(f.level->format, span->shadeRectangle);
-      break;
-    case SpanBlend::Alpha:
-      PickRectangleShading<SpanBlend::Alpha>(f.level->format, span->shadeRectangle);
-      break;
-    case SpanBlend::Add:
-      PickRectangleShading<SpanBlend::Add>(f.level->format, span->shadeRectangle);
-      break;
+    case SpanBlend::None: PickRectangleShading<SpanBlend::None>(f.level->format, span); break;
+    case SpanBlend::Alpha: PickRectangleShading<SpanBlend::Alpha>(f.level->format, span); break;
+    case SpanBlend::Add: PickRectangleShading<SpanBlend::Add>(f.level->format, span); break;
     default: break;
   }
   RunShading& s = span->shading;
@@ -697,17 +765,12 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
   }
   // A glyph's few short rows of consecutive texels, shaded where they lie.
   const CpuSurface& level = *span.f.level;
-  if (step == 1 && span.shadeRectangle[0]) {
-    // Each row's last fetch (eight 16-bit texels or four 32-bit ones) inside the texture.
-    constexpr std::ptrdiff_t fetch = 16;
-    const std::ptrdiff_t lastFetch = (columns - 1) / (fetch / span.f.texelBytes) * fetch;
-    const std::uint8_t* end = level.Row(0) + level.bits.size();
-    if (end - (texel + (rows - 1) * rowBytes + lastFetch) >= fetch) {
-      const bool multiply = RunMultiplies(span.shading, span.f.modulateColor);
-      span.shadeRectangle[multiply](span.shading, span.f.modulateColor, texel, rowBytes, out,
-                                    outPitch, columns, rows);
-      return;
-    }
+  if (step == 1 && span.shadeRectangle[0][0] &&
+      RowFetchesInside(level, span.f.texelBytes, texel, rowBytes, columns, rows)) {
+    const bool multiply = RunMultiplies(span.shading, span.f.modulateColor);
+    span.shadeRectangle[SimpleAlphaTest(span.shading)][multiply](
+        span.shading, span.f.modulateColor, texel, rowBytes, out, outPitch, columns, rows);
+    return;
   }
   // Texels stepped or mirrored, or fetches that would pass the texture's end: the texels and
   // destination pixels gathered into one run, shaded in one call and written back.
@@ -740,6 +803,22 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
   target = out;
   for (int row = 0; row < rows; ++row, target += outPitch)
     CopyPixels(pixels + row * columns, target, columns);
+}
+
+bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
+                             const RunShading& second, const std::uint8_t* firstTexel,
+                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows) {
+  const bool modulate = span.f.modulateColor;
+  const CpuSurface& level = *span.f.level;
+  if (!span.shadeRectanglePair[0] || RunMultiplies(first, modulate) ||
+      RunMultiplies(second, modulate) ||
+      !RowFetchesInside(level, span.f.texelBytes, firstTexel, rowBytes, columns, rows) ||
+      !RowFetchesInside(level, span.f.texelBytes, secondTexel, rowBytes, columns, rows))
+    return false;
+  span.shadeRectanglePair[SimpleAlphaTest(first)](first, second, modulate, firstTexel, secondTexel,
+                                                  rowBytes, out, outPitch, columns, rows);
+  return true;
 }
 
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

@@ -110,14 +110,25 @@ using ShadeRectangleFunction = void (*)(const RunShading&, bool modulate, const 
                                         std::ptrdiff_t rowBytes, std::uint32_t*,
                                         std::ptrdiff_t outPitch, int columns, int rows);
 
+// Two such rectangles (a glyph's edge and its text) of texels at the same steps, each shaded in
+// its own diffuse colour, neither multiplying, the second over the first.
+using ShadeRectanglePairFunction = void (*)(const RunShading& first, const RunShading& second,
+                                            bool modulate, const std::uint8_t* firstTexel,
+                                            const std::uint8_t* secondTexel,
+                                            std::ptrdiff_t rowBytes, std::uint32_t*,
+                                            std::ptrdiff_t outPitch, int columns, int rows);
+
 struct SpanPath {
   bool usable = false;
   FastTexturePath f;
   AxisStepper u, v;
   SpanBlend blend = SpanBlend::Other;
   RunShading shading{};
-  ShadeRunFunction shade = nullptr;               // null: the blend has no run shading
-  ShadeRectangleFunction shadeRectangle[2] = {};  // without and with multiplying; null as shade
+  ShadeRunFunction shade = nullptr;  // null: the blend has no run shading
+  // By a simple alpha test (SimpleAlphaTest) or not, then without and with multiplying; null
+  // where shade is.
+  ShadeRectangleFunction shadeRectangle[2][2] = {};
+  ShadeRectanglePairFunction shadeRectanglePair[2] = {};
 };
 
 // Set up once per triangle: flat colours and pipeline state do not change across its rows.
@@ -137,6 +148,14 @@ inline void SetRunDiffuse(RunShading* s, const Rgba& diffuse) {
 void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
                          std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
                          int columns, int rows);
+
+// Two rectangles of consecutive texels over the same pixels, shaded in one pass as
+// ShadeTexelRectangle would shade the first and then the second, each with its own shading (the
+// span's, in its own diffuse colour). False, with nothing drawn, when the pair has no such pass.
+bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
+                             const RunShading& second, const std::uint8_t* firstTexel,
+                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows);
 
 // One row [first, last] of a span-path triangle; w holds the edge values at `first`.
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,
