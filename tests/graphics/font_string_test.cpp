@@ -4,6 +4,8 @@
 // and fonts across a device loss.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "graphics/font_system.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_system.h"
+#include "graphics/mask.h"
 #include "platform/win32/user.h"
 #include "tests/graphics/font_test_support.h"
 #include "tests/graphics/graph_test_support.h"
@@ -35,6 +38,8 @@ class FontStringTest : public GraphTest {
   // down again.
   template <class Draw>
   std::vector<uint32_t> Frame(bool software, Draw draw) {
+    // A software start keeps its setting: a Direct3D frame after it asks for Direct3D again.
+    SetUseHardwareGraphics(software ? 0 : 1);
     Start(32, kBackground, software);
     EXPECT_EQ(ClearDrawTarget(), 0);
     draw();
@@ -213,6 +218,253 @@ TEST_F(FakeFontStringTest, DrawAreaCutsARunOfGlyphsWhereItsPixelsWere) {
     }
   EXPECT_EQ(inside, 30);
   EXPECT_GT(drawn, 10);
+}
+
+// Grey text on the software path, blended over the background by its coverage: level v of the
+// outline is coverage v - 1, drawn with alpha 16 x coverage, and full coverage opaque. Each
+// channel of a blended pixel is floor((d x 256 + (s - d) x a) / 256) for alpha a, text channel s
+// and background channel d; alpha 0 leaves the background.
+TEST_F(FakeFontStringTest, GreyTextBlendsByItsCoverageOnTheSoftwarePath) {
+  constexpr uint32_t kText = 0xF0C835;
+  struct Expected {
+    int x, y;
+    uint32_t rgb;
+  };
+  // Row 0: levels 16, 12, 9, 5; row 1: levels 15, 2, 1 and an empty pixel.
+  const Expected kPixels[] = {
+      {0, 0, 0xF0C835},  // alpha 255: the text colour itself
+      {1, 0, 0xAF9D42},  // alpha 176: 0x20 + 208 x 176 / 256 = 0xAF, 0x40 + 0x5D, 0x60 - 0x1E
+      {2, 0, 0x88844A},  // alpha 128
+      {3, 0, 0x546255},  // alpha 64
+      {0, 1, 0xD6B73A},  // alpha 224
+      {1, 1, 0x2D485D},  // alpha 16
+      {2, 1, kBackground}, {3, 1, kBackground},
+  };
+  for (bool software : {false, true}) {
+    SCOPED_TRACE(software ? "software" : "Direct3D");
+    const std::vector<uint32_t> frame = Frame(software, [&] {
+      FakeWorld().glyphs['A'] = {0, 6, 6, {"#c95", "f21."}};
+      const int font = CreateFontToHandle(nullptr, 8, -1, 2, -1, -1, 0);
+      ASSERT_NE(font, -1);
+      EXPECT_EQ(GetFontRecord(font)->textureMode, software ? 0 : 1);
+      EXPECT_EQ(DrawStringWithFontHandle(10, 20, "A", Color(kText), font, Color(kBlack), 0), 0);
+    });
+    ASSERT_EQ(frame.size(), 640u * 480u);
+    if (!software) {
+      // The texture path draws full coverage opaque too.
+      EXPECT_EQ(frame[20 * 640 + 10], kText);
+      continue;
+    }
+    Canvas expected(kBackground);
+    for (const Expected& p : kPixels) expected.Put(10 + p.x, 20 + p.y, p.rgb);
+    EXPECT_EQ(CountFrameDifferences(frame, expected.image), 0);
+  }
+}
+
+// On a 16-bit screen grey text goes through the work image with alpha as well, with blend mode 0:
+// full coverage shows the text colour as plain text shows it, half coverage a colour between the
+// text and the background in every channel, no coverage the background.
+TEST_F(FakeFontStringTest, GreyTextBlendsOnA16BitScreen) {
+  constexpr uint32_t kText = 0xF0C835;
+  SetUseHardwareGraphics(0);
+  Start(16, kBackground, true);
+  EXPECT_EQ(ClearDrawTarget(), 0);
+  FakeWorld().glyphs['A'] = {0, 6, 6, {"#9."}};
+  const int grey = CreateFontToHandle(nullptr, 8, -1, 2, -1, -1, 0);
+  const int plain = CreateFontToHandle(nullptr, 8, -1, 0, -1, -1, 0);
+  ASSERT_NE(grey, -1);
+  ASSERT_NE(plain, -1);
+  EXPECT_EQ(DrawStringWithFontHandle(10, 20, "A", Color(kText), grey, 0, 0), 0);
+  EXPECT_EQ(DrawStringWithFontHandle(30, 20, "A", Color(kText), plain, 0, 0), 0);
+  const std::vector<uint32_t> frame = PresentAndRead(true);
+  ASSERT_EQ(frame.size(), 640u * 480u);
+  const uint32_t background = frame[0];
+  const uint32_t text = frame[20 * 640 + 30];
+  ASSERT_NE(text, background);
+  EXPECT_EQ(frame[20 * 640 + 10], text);
+  const uint32_t half = frame[20 * 640 + 11];
+  for (int shift : {0, 8, 16}) {
+    SCOPED_TRACE(shift);
+    const int lo = std::min((background >> shift) & 0xFF, (text >> shift) & 0xFF);
+    const int hi = std::max((background >> shift) & 0xFF, (text >> shift) & 0xFF);
+    EXPECT_GT(static_cast<int>((half >> shift) & 0xFF), lo);
+    EXPECT_LT(static_cast<int>((half >> shift) & 0xFF), hi);
+  }
+  EXPECT_EQ(frame[20 * 640 + 12], background);
+  EXPECT_EQ(frame[21 * 640 + 10], background);
+}
+
+// Grey text with an edge: glyph coverage b in the low half of a cell byte, the largest coverage e
+// around it in the high half. b = 15 is the text colour opaque; b = 0 the edge colour with alpha
+// 16 x e; otherwise alpha a = 16b + (15 - b)e and each channel edge + floor((text - edge) x t /
+// 256) with t = 4096b / a; then blended over the background as above.
+TEST_F(FakeFontStringTest, GreyEdgeTextMixesTheEdgeIntoPartlyCoveredPixels) {
+  constexpr uint32_t kText = 0xF0C835;
+  constexpr uint32_t kEdge = 0x1080E0;
+  // Levels 16, 9, 12 with an edge of one: the cell bytes of the 5 x 3 box are
+  //   .. f0 80 b0 ..
+  //   f0 8f f8 8b b0
+  //   .. f0 80 b0 ..
+  const std::vector<std::string> kRows = {".ABC.", "AKXYC", ".ABC."};
+  auto colour = [&](char c) -> uint32_t {
+    switch (c) {
+      case 'A': return 0x117CD8;  // edge, alpha 240
+      case 'B': return 0x1860A0;  // edge, alpha 128
+      case 'C': return 0x156CB8;  // edge, alpha 176
+      case 'K': return kText;     // b = 15
+      case 'X': return 0x809D7E;  // b = 8, e = 15: a = 233, t = 140, mixed 0x8AA782
+      case 'Y': return 0xACA452;  // b = 11, e = 8: a = 208, t = 216, mixed 0xCDBC4F
+      default: return kBackground;
+    }
+  };
+  Canvas expected(kBackground);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) expected.Put(30 + x, 40 + y, colour(kRows[y][x]));
+  const std::vector<uint32_t> frame = Frame(true, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 6, {"#9c"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 3, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    EXPECT_EQ(DrawStringWithFontHandle(30, 40, "A", Color(kText), font, Color(kEdge), 0), 0);
+  });
+  EXPECT_EQ(CountFrameDifferences(frame, expected.image), 0);
+}
+
+// A tall glyph (a bar of 20 rows, taller than the line) drawn under a mask that lets everything
+// through: the masked draw covers the string's line across its direction, the line height or the
+// size + 3 whichever is more, and leaves the background beyond it.
+TEST_F(FakeFontStringTest, MaskedTextCoversTheLineHeight) {
+  struct Case {
+    const char* name;
+    int type;
+    int edge;
+    int across;  // what the mask lets through across the line
+  };
+  // Size 8 and a character height of 8: the line is 8 high, 14 with an edge of 3.
+  constexpr Case kCases[] = {{"plain", 0, -1, 11}, {"edge 3", 1, 3, 14}};
+  for (const Case& c : kCases) {
+    for (bool software : {false, true}) {
+      for (int vertical : {0, 1}) {
+        SCOPED_TRACE(std::string(c.name) + (software ? " software" : " Direct3D") +
+                     (vertical ? " vertical" : " horizontal"));
+        auto draw = [&](bool masked) {
+          return Frame(software, [&] {
+            FakeWorld().maxCharWidth = 24;
+            FakeWorld().glyphs['A'] = {0, 6, 4, std::vector<std::string>(20, "#")};
+            const int font = CreateFontToHandle(nullptr, 8, -1, c.type, -1, c.edge, 0);
+            ASSERT_NE(font, -1);
+            ASSERT_EQ(GetFontRecord(font)->lineHeight, c.type ? 14 : 8);
+            if (masked) {
+              ASSERT_EQ(SetMaskScreenCreated(1), 0);
+              int pitch = 0;
+              uint8_t* bytes = GetMaskBuffer(&pitch);
+              ASSERT_NE(bytes, nullptr);
+              std::memset(bytes, 1, static_cast<size_t>(pitch) * 480);
+              ASSERT_EQ(SetMaskUseFlag(1), 0);
+            }
+            EXPECT_EQ(DrawStringWithFontHandle(100, 100, "A", Color(kWhite), font, Color(kBlack),
+                                               vertical),
+                      0);
+          });
+        };
+        const std::vector<uint32_t> plain = draw(false);
+        const std::vector<uint32_t> masked = draw(true);
+        ASSERT_EQ(plain.size(), masked.size());
+        int kept = 0, cut = 0;
+        for (int y = 0; y < 480; ++y)
+          for (int x = 0; x < 640; ++x) {
+            const size_t i = static_cast<size_t>(y) * 640 + static_cast<size_t>(x);
+            const int offset = vertical ? x - 100 : y - 100;
+            const bool inside = offset >= 0 && offset < c.across;
+            ASSERT_EQ(masked[i], inside ? plain[i] : kBackground) << x << ", " << y;
+            kept += inside && plain[i] != kBackground;
+            cut += !inside && plain[i] != kBackground;
+          }
+        // The bar reaches beyond the line on one side: below it, or left of it when turned.
+        EXPECT_GT(kept, 5);
+        EXPECT_GT(cut, 5);
+      }
+    }
+  }
+}
+
+// Subtractive text on a device without reverse subtraction: the line's area is turned over, the
+// text added, and the area turned back. Over the line height (14 with an edge of 3, more than the
+// size + 3) that gives what the device's own subtraction gives: the tall bar's part below size + 3
+// is subtracted too.
+TEST_F(FakeFontStringTest, EmulatedSubtractCoversTheLineHeight) {
+  auto draw = [&](bool native) {
+    return Frame(false, [&] {
+      ASSERT_TRUE(GraphicsCore().nativeSubtractBlend);
+      GraphicsCore().nativeSubtractBlend = native;
+      FakeWorld().maxCharWidth = 24;
+      FakeWorld().glyphs['A'] = {0, 6, 4, std::vector<std::string>(20, "#")};
+      const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 3, 0);
+      ASSERT_NE(font, -1);
+      ASSERT_EQ(GetFontRecord(font)->lineHeight, 14);
+      SetBlendModeAndParam(3, 255);
+      EXPECT_EQ(DrawStringWithFontHandle(100, 100, "A", Color(0x204060), font, Color(0x102030), 0),
+                0);
+      SetBlendModeAndParam(0, 255);
+      GraphicsCore().nativeSubtractBlend = 1;
+    });
+  };
+  const std::vector<uint32_t> native = draw(true);
+  const std::vector<uint32_t> emulated = draw(false);
+  ASSERT_EQ(native.size(), emulated.size());
+  // The bar's column turns black where the text is subtracted, its edge half dark.
+  EXPECT_EQ(native[112 * 640 + 103], 0u);
+  EXPECT_EQ(native[112 * 640 + 101], 0x102030u);
+  for (int y = 100; y < 114; ++y)
+    for (int x = 90; x < 120; ++x)
+      ASSERT_EQ(emulated[y * 640 + x], native[y * 640 + x]) << x << ", " << y;
+}
+
+// A blended string on the software path goes through a work image the size of the string's box:
+// its advance along the line and the line height across it. What a glyph draws outside that box
+// (a bar taller than the line, starting left of the pen) is cut; inside, the pixels are those of
+// the direct draw (white text with a red edge added onto black is the text itself, but for the
+// add's rounding of a channel or two).
+TEST_F(FakeFontStringTest, BlendedSoftwareTextIsCutToItsLineBox) {
+  for (int vertical : {0, 1}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    auto draw = [&](bool blended) {
+      Start(32, 0, true);
+      EXPECT_EQ(ClearDrawTarget(), 0);
+      FakeWorld().maxCharWidth = 24;
+      FakeWorld().glyphs['A'] = {-2, 6, 6, std::vector<std::string>(20, "###")};
+      const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+      EXPECT_EQ(GetFontRecord(font)->lineHeight, 10);
+      if (blended) SetBlendModeAndParam(2, 255);
+      EXPECT_EQ(
+          DrawStringWithFontHandle(100, 100, "AA", Color(kWhite), font, Color(0xFF0000), vertical),
+          0);
+      SetBlendModeAndParam(0, 255);
+      std::vector<uint32_t> frame = PresentAndRead(true);
+      ShutdownEngine();
+      return frame;
+    };
+    const std::vector<uint32_t> direct = draw(false);
+    const std::vector<uint32_t> blended = draw(true);
+    ASSERT_EQ(direct.size(), blended.size());
+    // Two advances of 8 along the line, the line height of 10 across it.
+    const RECT box = vertical ? RECT{100, 100, 110, 116} : RECT{100, 100, 116, 110};
+    int kept = 0, cut = 0;
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 640; ++x) {
+        const size_t i = static_cast<size_t>(y) * 640 + static_cast<size_t>(x);
+        const bool inside = x >= box.left && x < box.right && y >= box.top && y < box.bottom;
+        const uint32_t want = inside ? direct[i] : 0u;
+        for (int shift : {0, 8, 16}) {
+          const int d = static_cast<int>((blended[i] >> shift) & 0xFF) -
+                        static_cast<int>((want >> shift) & 0xFF);
+          ASSERT_LE(std::abs(d), 2) << x << ", " << y << ": " << blended[i] << " for " << want;
+        }
+        kept += inside && direct[i] != 0;
+        cut += !inside && direct[i] != 0;
+      }
+    EXPECT_GT(kept, 30);
+    EXPECT_GT(cut, 30);
+  }
 }
 
 // The software path's work image keys out a colour that no glyph pixel has, even when the

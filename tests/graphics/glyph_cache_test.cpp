@@ -120,6 +120,72 @@ TEST_F(MemoryCacheTest, CellFormatsAndEdges) {
   }
 }
 
+// The edge masks of the wider edges around a single glyph pixel, '#' in the neighbourhood: sizes 3
+// and 4 have their own round masks, 5 and more the whole square.
+struct WideEdgeCase {
+  int edge;
+  std::vector<std::string> mask;
+};
+
+const WideEdgeCase kWideEdges[] = {
+    {3, {"...#...", ".#####.", ".#####.", "#######", ".#####.", ".#####.", "...#..."}},
+    {4,
+     {"..#####..", ".#######.", "#########", "#########", "#########", "#########", "#########",
+      ".#######.", "..#####.."}},
+    {5, std::vector<std::string>(11, std::string(11, '#'))},
+    {6, std::vector<std::string>(13, std::string(13, '#'))},
+};
+
+// The mask written one cell value at a time: `centre` on the glyph pixel, `in` on the other
+// positions of the mask, `out` elsewhere; one more row and column of `out` beyond the box show
+// that nothing leaks past it. Values are joined by `separator`.
+std::vector<std::string> MaskCell(const std::vector<std::string>& mask, const std::string& centre,
+                                  const std::string& in, const std::string& out,
+                                  const std::string& separator, bool margin = true) {
+  const int side = static_cast<int>(mask.size());
+  const int cells = side + (margin ? 1 : 0);
+  std::vector<std::string> rows;
+  for (int y = 0; y < cells; ++y) {
+    std::string row;
+    for (int x = 0; x < cells; ++x) {
+      if (x) row += separator;
+      if (x == side / 2 && y == side / 2)
+        row += centre;
+      else
+        row += (x < side && y < side && mask[y][x] == '#') ? in : out;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(MemoryCacheTest, WideEdgeMasks) {
+  for (const WideEdgeCase& c : kWideEdges) {
+    for (int type : {1, 3}) {
+      SCOPED_TRACE("edge " + std::to_string(c.edge) + " type " + std::to_string(type));
+      // Level 9 is coverage 8, in the glyph's low half of the byte and around it in the high half,
+      // its own position included.
+      FakeWorld().glyphs['A'] = {0, 6, 5, {type == 1 ? "#" : "9"}};
+      const int font = CreateFontToHandle(nullptr, 8, -1, type, -1, c.edge, 0);
+      const FontRecord* record = GetFontRecord(font);
+      ASSERT_NE(record, nullptr);
+      ASSERT_GE(record->cellSize, 2 * c.edge + 2);
+      EXPECT_EQ(record->lineHeight, 8 + 2 * c.edge);
+      const uint8_t list[] = {'A', 0, 0};
+      const GlyphSlot* slot = RasterizeFontGlyph(font, 1, list);
+      ASSERT_EQ(slot, &record->slots[0]);
+      EXPECT_EQ(slot->width, 1 + 2 * c.edge);
+      EXPECT_EQ(slot->height, 1 + 2 * c.edge);
+      EXPECT_EQ(slot->advance, 5 + 2 * c.edge);
+      const int side = 2 * c.edge + 2;
+      EXPECT_EQ(MemoryCell(record, 0, side, side), type == 1
+                                                       ? MaskCell(c.mask, "1", "2", ".", "")
+                                                       : MaskCell(c.mask, "88", "80", "..", " "));
+      DeleteFontHandle(font);
+    }
+  }
+}
+
 // Slot metrics: the box from the pen and from the top of the line.
 TEST_F(MemoryCacheTest, SlotMetricsBlanksAndFailedFetches) {
   FakeWorld().glyphs['A'] = {-1, 4, 7, {"##", "##"}};
@@ -262,6 +328,41 @@ TEST_F(TextureCacheTest, CellFormatsAndEdges) {
                 c.edgeCells);
     }
     DeleteFontHandle(font);
+  }
+}
+
+// The texture's edge half marks the whole mask, the glyph's own position included; the glyph half
+// only the glyph pixel. Grey types keep white colour bits with the level as alpha over the box.
+TEST_F(TextureCacheTest, WideEdgeMasks) {
+  Start(32, 0);
+  for (const WideEdgeCase& c : kWideEdges) {
+    for (int type : {1, 3}) {
+      SCOPED_TRACE("edge " + std::to_string(c.edge) + " type " + std::to_string(type));
+      FakeWorld().glyphs['A'] = {0, 6, 5, {type == 1 ? "#" : "9"}};
+      const int font = CreateFontToHandle(nullptr, 8, -1, type, -1, c.edge, 0);
+      const FontRecord* record = GetFontRecord(font);
+      ASSERT_NE(record, nullptr);
+      ASSERT_EQ(record->textureMode, 1);
+      const uint8_t list[] = {'A', 0, 0};
+      const GlyphSlot* slot = RasterizeFontGlyph(font, 1, list);
+      ASSERT_EQ(slot, &record->slots[0]);
+      const int side = 2 * c.edge + 1;
+      ASSERT_EQ(slot->width, side);
+      // Outside the box the cell keeps the cleared value 0 in both halves, for both types.
+      const std::string none = "0000";
+      const std::string empty = type == 1 ? "0000" : "0FFF";  // inside the box, no coverage
+      const std::string full = type == 1 ? "FFFF" : "8FFF";   // level 9: alpha 8 of A4R4G4B4
+      std::vector<std::string> glyph = MaskCell(c.mask, full, empty, empty, " ", false);
+      std::vector<std::string> edge = MaskCell(c.mask, full, full, empty, " ", false);
+      for (auto* rows : {&glyph, &edge}) {
+        for (std::string& row : *rows) row += " " + none;
+        rows->push_back(none);
+        for (int x = 0; x < side; ++x) rows->back() += " " + none;
+      }
+      EXPECT_EQ(TextureCell(record, 1, 1, side + 1, side + 1), glyph);
+      EXPECT_EQ(TextureCell(record, 1 + record->cacheWidth, 1, side + 1, side + 1), edge);
+      DeleteFontHandle(font);
+    }
   }
 }
 
