@@ -255,28 +255,33 @@ bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
 
 namespace {
 
-// Where a proved rectangle's pixels and texels lie.
+// Where a proved rectangle's pixels lie, inside the clip.
 struct SpritePlan {
   std::int64_t firstColumn, columns, firstRow, rows;
-  const std::uint8_t* texel;  // the first row's first
+  std::uint32_t* out;  // the first row's first
+};
+
+// The texels under them: the first row's first, then the steps along a row and down.
+struct SpriteTexels {
+  const std::uint8_t* texel;
   std::ptrdiff_t step, rowBytes;
-  std::uint32_t* out;
 };
 
 // The texels of rectangle r (its texture coordinates u and v) under the plan's pixels: false when
 // they are not whole steps inside the texture.
 [[gnu::always_inline]] inline bool PlanTexels(const SpriteList& list, const SpriteRectangle& r,
-                                              const double* u, const double* v, SpritePlan* plan) {
+                                              const double* u, const double* v,
+                                              const SpritePlan& plan, SpriteTexels* texels) {
   const CpuSurface& level = *list.span.f.level;
   std::int64_t tu, stepU, tv, stepV;
-  if (!WholeSteps(u[0], u[1], r.x1, r.x2, static_cast<int>(level.width), plan->firstColumn,
-                  plan->columns, &tu, &stepU) ||
-      !WholeSteps(v[0], v[1], r.y1, r.y2, static_cast<int>(level.height), plan->firstRow,
-                  plan->rows, &tv, &stepV))
+  if (!WholeSteps(u[0], u[1], r.x1, r.x2, static_cast<int>(level.width), plan.firstColumn,
+                  plan.columns, &tu, &stepU) ||
+      !WholeSteps(v[0], v[1], r.y1, r.y2, static_cast<int>(level.height), plan.firstRow, plan.rows,
+                  &tv, &stepV))
     return false;
-  plan->texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
-  plan->step = static_cast<std::ptrdiff_t>(stepU);
-  plan->rowBytes = static_cast<std::ptrdiff_t>(stepV * level.pitch);
+  texels->texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
+  texels->step = static_cast<std::ptrdiff_t>(stepU);
+  texels->rowBytes = static_cast<std::ptrdiff_t>(stepV * level.pitch);
   return true;
 }
 
@@ -302,8 +307,8 @@ struct SpritePlan {
 // Rectangle r's pixels inside the clip and its texels: false when it covers no pixel or its
 // texels are not whole steps inside the texture.
 [[gnu::always_inline]] inline bool PlanSprite(const SpriteList& list, const SpriteRectangle& r,
-                                              SpritePlan* plan) {
-  return PlanPixels(list, r, plan) && PlanTexels(list, r, r.u, r.v, plan);
+                                              SpritePlan* plan, SpriteTexels* texels) {
+  return PlanPixels(list, r, plan) && PlanTexels(list, r, r.u, r.v, *plan, texels);
 }
 
 // PlanTexels for coordinates as the vertex bytes hold them (the left and right columns' u, the
@@ -312,7 +317,8 @@ struct SpritePlan {
 // to HalfTexelSteps without a double.
 [[gnu::always_inline]] inline bool PlanTexelsFromFloats(const SpriteList& list,
                                                         const SpriteRectangle& r, __m128 uv,
-                                                        SpritePlan* plan) {
+                                                        const SpritePlan& plan,
+                                                        SpriteTexels* texels) {
   if (list.halfTexelScale[0] != 0) {
     const __m128 half = _mm_mul_ps(uv, _mm_loadu_ps(list.halfTexelScale));
     const __m128i whole = _mm_cvttps_epi32(half);
@@ -323,14 +329,14 @@ struct SpritePlan {
       const CpuSurface& level = *list.span.f.level;
       std::int64_t tu = 0, tv = 0;
       const int u = HalfTexelSteps(h[0], h[1], r.x1, r.x2, static_cast<int>(level.width),
-                                   plan->firstColumn, plan->columns, &tu);
+                                   plan.firstColumn, plan.columns, &tu);
       const int v = HalfTexelSteps(h[2], h[3], r.y1, r.y2, static_cast<int>(level.height),
-                                   plan->firstRow, plan->rows, &tv);
+                                   plan.firstRow, plan.rows, &tv);
       if (u == 0 || v == 0) return false;
       if (u == 1 && v == 1) {
-        plan->texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
-        plan->step = 1;
-        plan->rowBytes = static_cast<std::ptrdiff_t>(level.pitch);
+        texels->texel = level.Row(static_cast<int>(tv)) + tu * list.span.f.texelBytes;
+        texels->step = 1;
+        texels->rowBytes = static_cast<std::ptrdiff_t>(level.pitch);
         return true;
       }
     }
@@ -338,7 +344,7 @@ struct SpritePlan {
   alignas(16) float c[4];
   _mm_store_ps(c, uv);
   const double u[2] = {c[0], c[1]}, v[2] = {c[2], c[3]};
-  return PlanTexels(list, r, u, v, plan);
+  return PlanTexels(list, r, u, v, plan, texels);
 }
 
 // The list's shading in a flat diffuse colour, set field by field from the packed colour (a
@@ -350,9 +356,10 @@ inline void SetDiffuse(RunShading* shading, std::uint32_t diffuse) {
   shading->da = static_cast<int>(diffuse >> 24);
 }
 
-void ShadeSprite(SpriteList& list, const SpritePlan& plan, std::uint32_t diffuse) {
+void ShadeSprite(SpriteList& list, const SpritePlan& plan, const SpriteTexels& texels,
+                 std::uint32_t diffuse) {
   SetDiffuse(&list.span.shading, diffuse);
-  ShadeTexelRectangle(list.span, plan.texel, plan.step, plan.rowBytes, plan.out,
+  ShadeTexelRectangle(list.span, texels.texel, texels.step, texels.rowBytes, plan.out,
                       list.p->target->pitch / 4, static_cast<int>(plan.columns),
                       static_cast<int>(plan.rows));
   ++list.sprites;
@@ -363,8 +370,9 @@ void ShadeSprite(SpriteList& list, const SpritePlan& plan, std::uint32_t diffuse
 // texels are not whole steps inside the texture, or it covers no pixel.
 bool DrawSpriteRectangle(SpriteList& list, const SpriteRectangle& r, std::uint32_t diffuse) {
   SpritePlan plan;
-  if (!PlanSprite(list, r, &plan)) return false;
-  ShadeSprite(list, plan, diffuse);
+  SpriteTexels texels;
+  if (!PlanSprite(list, r, &plan, &texels)) return false;
+  ShadeSprite(list, plan, texels, diffuse);
   return true;
 }
 
@@ -539,31 +547,32 @@ int DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t st
   std::uint32_t diffuse;
   bool left, top;
   SpritePlan plan;
+  SpriteTexels texels;
   if (!QuadFromBytes(list, v, stride, layout, &r, &uv, &diffuse, &left, &top) ||
-      !PlanPixels(list, r, &plan) || !PlanTexelsFromFloats(list, r, uv, &plan))
+      !PlanPixels(list, r, &plan) || !PlanTexelsFromFloats(list, r, uv, plan, &texels))
     return 0;
   // A glyph's edge and then its text over the same pixels: both shaded in one pass.
   std::uint32_t secondDiffuse;
-  SpritePlan second = plan;
+  SpriteTexels second;
   if (mayPair && StackedQuad(list, v, stride, layout, left, top, &uv, &secondDiffuse) &&
-      PlanTexelsFromFloats(list, r, uv, &second)) {
+      PlanTexelsFromFloats(list, r, uv, plan, &second)) {
     RunShading& first = list.pair[0];
     RunShading& next = list.pair[1];
     SetDiffuse(&first, diffuse);
     SetDiffuse(&next, secondDiffuse);
-    if (plan.step == 1 && second.step == 1 && plan.rowBytes == second.rowBytes &&
-        ShadeTexelRectanglePair(list.span, first, next, plan.texel, second.texel, plan.rowBytes,
+    if (texels.step == 1 && second.step == 1 && texels.rowBytes == second.rowBytes &&
+        ShadeTexelRectanglePair(list.span, first, next, texels.texel, second.texel, texels.rowBytes,
                                 plan.out, list.p->target->pitch / 4, static_cast<int>(plan.columns),
                                 static_cast<int>(plan.rows))) {
       list.sprites += 2;
       list.covered += 2 * plan.columns * plan.rows;
     } else {
-      ShadeSprite(list, plan, diffuse);
-      ShadeSprite(list, second, secondDiffuse);
+      ShadeSprite(list, plan, texels, diffuse);
+      ShadeSprite(list, plan, second, secondDiffuse);
     }
     return 2;
   }
-  ShadeSprite(list, plan, diffuse);
+  ShadeSprite(list, plan, texels, diffuse);
   return 1;
 }
 
