@@ -247,8 +247,9 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
     const uint8_t first = static_cast<uint8_t>(text[i]);
     uint8_t second = 0;
     // A lead byte takes the next byte even past the byte count; at the string's end that is the
-    // terminator.
-    if (IsLeadByteForCodePage(text + i, record->codePageKind)) {
+    // terminator. No code page leads a pair with a byte below 0x80, so plain ASCII skips the
+    // call.
+    if (first >= 0x80 && IsLeadByteForCodePage(text + i, record->codePageKind)) {
       second = static_cast<uint8_t>(text[i + 1]);
       i += second ? 2 : 1;
     } else {

@@ -115,18 +115,13 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
   }
 }
 
-// ClipRectToRect's clipping (the same order, so the same result for any clip), here where a run
-// of parts clips every part.
-inline void ClipPart(RECT* rect, const RECT& clip) {
-  if (rect->right < rect->left) rect->right = rect->left;
-  if (rect->bottom < rect->top) rect->bottom = rect->top;
-  for (LONG* y : {&rect->bottom, &rect->top}) {
-    if (*y > clip.bottom) *y = clip.bottom;
-    if (*y < clip.top) *y = clip.top;
-  }
-  for (LONG* x : {&rect->right, &rect->left}) {
-    if (*x > clip.right) *x = clip.right;
-    if (*x < clip.left) *x = clip.left;
+// ClipRectToRect's clipping (the same steps in the same order, so the same result for any clip),
+// on plain numbers, here where a run of parts clips every part.
+inline void ClipSpan(LONG* low, LONG* high, LONG clipLow, LONG clipHigh) {
+  if (*high < *low) *high = *low;
+  for (LONG* edge : {high, low}) {
+    if (*edge > clipHigh) *edge = clipHigh;
+    if (*edge < clipLow) *edge = clipLow;
   }
 }
 
@@ -280,8 +275,10 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
 
 void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,
                       int sourceY, int width, int height) {
-  RECT part{x, y, x + width, y + height};
-  ClipPart(&part, run.area);
+  LONG partLeft = x, partTop = y, partRight = x + width, partBottom = y + height;
+  ClipSpan(&partTop, &partBottom, run.area.top, run.area.bottom);
+  ClipSpan(&partLeft, &partRight, run.area.left, run.area.right);
+  const RECT part{partLeft, partTop, partRight, partBottom};
   if (part.right <= part.left || part.bottom <= part.top) return;
   // WriteSingleTilePartHardware's arithmetic, for two columns and two rows instead of four
   // corners.

@@ -162,7 +162,7 @@ void* ReserveBatchQuad(int vertexType) { return ReserveBatchQuads(vertexType, 1)
 void* ReserveBatchQuads(int vertexType, int quads) {
   const int vertices = 6 * quads;
   if (batch.threeD || batch.primitiveType != D3DPT_TRIANGLELIST || batch.vertexType != vertexType ||
-      batch.count + vertices >= kCapacity[static_cast<size_t>(vertexType)]) {
+      batch.count + vertices >= kCapacity[static_cast<size_t>(vertexType)]) [[unlikely]] {
     SendBatch(false);
   }
   batch.threeD = 0;
