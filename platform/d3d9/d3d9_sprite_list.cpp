@@ -158,6 +158,21 @@ bool Same(const RasterVertex& a, const RasterVertex& b, int set) {
          a.tex[set][1] == b.tex[set][1];
 }
 
+// The rectangle of snapped opposite corners (x0, y0) and (x1, y1), and whether the first lies
+// left of and above the second; false when the culling drops the quad (both its triangles wind
+// the same way: clockwise on screen when the area is positive).
+bool OrderCorners(const PixelPipeline& p, std::int64_t x0, std::int64_t y0, std::int64_t x1,
+                  std::int64_t y1, SpriteRectangle* r, bool* leftToRight, bool* topToBottom) {
+  const std::int64_t area = (x1 - x0) * (y1 - y0);
+  if ((p.cullMode == D3DCULL_CW && area > 0) || (p.cullMode == D3DCULL_CCW && area < 0))
+    return false;
+  const bool left = x0 < x1, top = y0 < y1;
+  r->x1 = left ? x0 : x1, r->x2 = left ? x1 : x0;
+  r->y1 = top ? y0 : y1, r->y2 = top ? y1 : y0;
+  *leftToRight = left, *topToBottom = top;
+  return true;
+}
+
 // The order the engine's batches write a quad in: corners 0, 1, 2 then 3, 2, 1, where 0 and 1
 // share a row and a v, 0 and 2 a column and a u. Four snaps prove it.
 bool SharedCorners(const PixelPipeline& p, const RasterVertex* const* a,
@@ -173,13 +188,8 @@ bool SharedCorners(const PixelPipeline& p, const RasterVertex* const* a,
   if (!(rhw > 0.0) || !Snapped(c0, rhw, &x0, &y0) || !Snapped(c3, rhw, &x1, &y1) || c1.rhw != rhw ||
       c2.rhw != rhw || x0 == x1 || y0 == y1)
     return false;
-  // Both triangles wind the same way: clockwise on screen when the area is positive.
-  const std::int64_t area = (x1 - x0) * (y1 - y0);
-  if ((p.cullMode == D3DCULL_CW && area > 0) || (p.cullMode == D3DCULL_CCW && area < 0))
-    return false;
-  const bool left = x0 < x1, top = y0 < y1;
-  r->x1 = left ? x0 : x1, r->x2 = left ? x1 : x0;
-  r->y1 = top ? y0 : y1, r->y2 = top ? y1 : y0;
+  bool left, top;
+  if (!OrderCorners(p, x0, y0, x1, y1, r, &left, &top)) return false;
   r->u[0] = c0.tex[set][0], r->u[1] = c3.tex[set][0];
   r->v[0] = c0.tex[set][1], r->v[1] = c3.tex[set][1];
   if (!left) std::swap(r->u[0], r->u[1]);
@@ -500,16 +510,8 @@ namespace {
                   _mm_add_epi32(_mm_sub_epi32(whole, up), down));
   const std::int64_t sx0 = snapped[0], sy0 = snapped[1], sx3 = snapped[2], sy3 = snapped[3];
   if (sx0 == sx3 || sy0 == sy3) return false;
-  // Both triangles wind the same way: clockwise on screen when the area is positive.
-  const PixelPipeline& p = *list.p;
-  const std::int64_t area = (sx3 - sx0) * (sy3 - sy0);
-  if ((p.cullMode == D3DCULL_CW && area > 0) || (p.cullMode == D3DCULL_CCW && area < 0))
-    return false;
-  const bool left = sx0 < sx3, top = sy0 < sy3;
-  r->x1 = left ? sx0 : sx3, r->x2 = left ? sx3 : sx0;
-  r->y1 = top ? sy0 : sy3, r->y2 = top ? sy3 : sy0;
-  *uv = TexelCorners(v0, v3, layout, left, top);
-  *leftToRight = left, *topToBottom = top;
+  if (!OrderCorners(*list.p, sx0, sy0, sx3, sy3, r, leftToRight, topToBottom)) return false;
+  *uv = TexelCorners(v0, v3, layout, *leftToRight, *topToBottom);
   return true;
 }
 
