@@ -156,6 +156,13 @@ class GlyphRun {
     SetBatchTexture(text_->tiles[0].imageTile->texture);
     direct_ = GetDeviceStateCache().draw.vertexType == kVertex2DTextured;
     coloursKnown_ = false;
+    // The draw area, the depth and the cells' tile corners hold for the run: each glyph then
+    // only clips its box and writes its quads.
+    const DrawSettings* settings = GetDrawSettings();
+    const GraphRecord* graphs[2] = {edge_, text_};
+    const int first = edge_ != nullptr ? 0 : 1;
+    shared_ = direct_ && PrepareTilePartRun(&parts_, graphs + first, 2 - first, settings->drawArea,
+                                            settings->drawDepth2D) == 0;
   }
   void Draw(const GlyphSlot* slot, int x0, int y0, int boxX, int boxY, const PreparedColor& text,
             const PreparedColor& edge) {
@@ -176,7 +183,14 @@ class GlyphRun {
       SetDrawBrightnessPacked(text.packed);
       textColour_ = GetVertexBatchColor();
       edgePacked_ = edge.packed, textPacked_ = text.packed;
+      colours_[0] = edgeColour_;
+      colours_[1] = textColour_;
       coloursKnown_ = true;
+    }
+    if (shared_) {
+      WriteTilePartRun(parts_, edge_ != nullptr ? colours_ : colours_ + 1, boxX, boxY, x0, y0,
+                       slot->width, slot->height);
+      return;
     }
     const DrawSettings* settings = GetDrawSettings();
     if (edge_ != nullptr)
@@ -202,6 +216,9 @@ class GlyphRun {
   bool active_ = false;
   bool direct_ = false;
   bool coloursKnown_ = false;
+  bool shared_ = false;
+  TilePartRun parts_{};
+  uint32_t colours_[2] = {};
   uint32_t edgePacked_ = 0, textPacked_ = 0;
   uint32_t edgeColour_ = 0, textColour_ = 0;
 };
@@ -230,8 +247,9 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
     const uint8_t first = static_cast<uint8_t>(text[i]);
     uint8_t second = 0;
     // A lead byte takes the next byte even past the byte count; at the string's end that is the
-    // terminator.
-    if (IsLeadByteForCodePage(text + i, record->codePageKind)) {
+    // terminator. No code page leads a pair with a byte below 0x80, so plain ASCII skips the
+    // call.
+    if (first >= 0x80 && IsLeadByteForCodePage(text + i, record->codePageKind)) {
       second = static_cast<uint8_t>(text[i + 1]);
       i += second ? 2 : 1;
     } else {

@@ -115,6 +115,16 @@ void WriteGraphTiles(GraphRecord* record, double originX, double originY, double
   }
 }
 
+// ClipRectToRect's clipping (the same steps in the same order, so the same result for any clip),
+// on plain numbers, here where a run of parts clips every part.
+inline void ClipSpan(LONG* low, LONG* high, LONG clipLow, LONG clipHigh) {
+  if (*high < *low) *high = *low;
+  for (LONG* edge : {high, low}) {
+    if (*edge > clipHigh) *edge = clipHigh;
+    if (*edge < clipLow) *edge = clipLow;
+  }
+}
+
 bool IsTextureBacked(const GraphRecord* record) {
   return record->image != nullptr && record->image->textureBacked;
 }
@@ -233,6 +243,78 @@ void WriteSingleTilePartHardware(const GraphRecord* record, const RECT& drawArea
   for (int i = 0; i < 6; ++i) {
     const QuadCorner& corner = c[kOrder[i]];
     v[i] = Vertex2DTextured{corner.x, corner.y, z, 1.0f, color, corner.u, corner.v};
+  }
+}
+
+int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int count,
+                       const RECT& drawArea, float z) {
+  if (count < 1 || count > 2) return -1;
+  run->area = drawArea;
+  run->z = z;
+  run->graphCount = count;
+  for (int g = 0; g < count; ++g) {
+    const GraphTile& tile = graphs[g]->tiles[0];
+    const GraphTileCorner* c = tile.corners;
+    // Corners that share their column share x and u, and rows y and v: clamping one corner of a
+    // column then gives the other's numbers too.
+    if (!(c[0].x == c[2].x && c[0].u == c[2].u && c[1].x == c[3].x && c[1].u == c[3].u &&
+          c[0].y == c[1].y && c[0].v == c[1].v && c[2].y == c[3].y && c[2].v == c[3].v))
+      return -1;
+    TilePartGraph& graph = run->graphs[g];
+    graph = TilePartGraph{{c[0].x, c[3].x},
+                          {c[0].y, c[3].y},
+                          {c[0].u, c[3].u},
+                          {c[0].v, c[3].v},
+                          graphs[g]->width,
+                          graphs[g]->height,
+                          1.0 / (1.0 * tile.imageTile->textureWidth),
+                          1.0 / (1.0 * tile.imageTile->textureHeight)};
+  }
+  return 0;
+}
+
+void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,
+                      int sourceY, int width, int height) {
+  LONG partLeft = x, partTop = y, partRight = x + width, partBottom = y + height;
+  ClipSpan(&partTop, &partBottom, run.area.top, run.area.bottom);
+  ClipSpan(&partLeft, &partRight, run.area.left, run.area.right);
+  const RECT part{partLeft, partTop, partRight, partBottom};
+  if (part.right <= part.left || part.bottom <= part.top) return;
+  // WriteSingleTilePartHardware's arithmetic, for two columns and two rows instead of four
+  // corners.
+  const int graphX = x - sourceX;
+  const int graphY = y - sourceY;
+  const double originX = static_cast<float>(static_cast<double>(static_cast<float>(graphX)) - 0.5);
+  const double originY = static_cast<float>(static_cast<double>(static_cast<float>(graphY)) - 0.5);
+  const float left = static_cast<float>(part.left), top = static_cast<float>(part.top),
+              right = static_cast<float>(part.right), bottom = static_cast<float>(part.bottom);
+  const float z = run.z;
+  auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuads(kVertex2DTextured, run.graphCount));
+  for (int g = 0; g < run.graphCount; ++g, v += 6) {
+    const TilePartGraph& graph = run.graphs[g];
+    const bool clamp =
+        !(graphX >= part.left && graphY >= part.top && graphX + graph.width <= part.right &&
+          graphY + graph.height <= part.bottom);
+    float cx[2], cy[2], cu[2], cv[2];
+    for (int i = 0; i < 2; ++i) {
+      cx[i] = static_cast<float>(originX + graph.x[i] * 1.0);
+      cy[i] = static_cast<float>(originY + graph.y[i] * 1.0);
+      cu[i] = graph.u[i];
+      cv[i] = graph.v[i];
+      if (clamp) {
+        ClampCorner(&cx[i], &cu[i], left, right, graph.perPixelU);
+        ClampCorner(&cy[i], &cv[i], top, bottom, graph.perPixelV);
+      }
+    }
+    // Each vertex from the numbers at hand: copying a vertex just written back out of the batch
+    // would read stores still on their way and stall.
+    const uint32_t color = colors[g];
+    static constexpr int kColumn[6] = {0, 1, 0, 1, 0, 1};
+    static constexpr int kRow[6] = {0, 0, 1, 1, 1, 0};
+    for (int i = 0; i < 6; ++i) {
+      const int c = kColumn[i], r = kRow[i];
+      v[i] = Vertex2DTextured{cx[c], cy[r], z, 1.0f, color, cu[c], cv[r]};
+    }
   }
 }
 

@@ -25,6 +25,30 @@ void WriteGraphPartHardware(GraphRecord* record, int x, int y, int sourceX, int 
 void WriteSingleTilePartHardware(const GraphRecord* record, const RECT& drawArea, float z,
                                  uint32_t color, int x, int y, int sourceX, int sourceY, int width,
                                  int height);
+// What WriteSingleTilePartHardware works out again for every part, worked out once for a run of
+// parts of up to two single-tile graphs (a string's edge and text cells) over one draw area and
+// depth.
+struct TilePartGraph {
+  float x[2], y[2];   // the tile's left and right, top and bottom corner positions in the graph
+  float u[2], v[2];   // and their texture coordinates
+  int width, height;  // the graph's size, which decides whether corners are clamped
+  double perPixelU, perPixelV;
+};
+struct TilePartRun {
+  RECT area;
+  float z;
+  int graphCount;
+  TilePartGraph graphs[2];
+};
+// -1 when a graph's tile is not an upright rectangle (its corners cannot be shared): the caller
+// writes its parts with WriteSingleTilePartHardware instead.
+int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int count,
+                       const RECT& drawArea, float z);
+// The part (x, y, width, height) at (sourceX, sourceY) of each graph of the run in turn in
+// colors[i]: byte for byte the vertices WriteSingleTilePartHardware writes for each, with the part
+// clipped once and the quads reserved together.
+void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,
+                      int sourceY, int width, int height);
 // Corners in the order top left, top right, bottom left, bottom right.
 int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
                                  float x4, float y4, GraphRecord* record, int transparent);

@@ -151,20 +151,25 @@ uint32_t GetVertexBatchColor() { return batch.color; }
 
 int GetVertexBatchCount() { return batch.count; }
 
+const void* GetVertexBatchVertices() { return BufferOf(batch.vertexType + 3 * batch.threeD); }
+
 // Every draw prepares its whole set-up through the cache's comparisons, so nothing is remembered
 // that a new scene would have to forget.
 void ForgetVertexBatchDrawSetup() {}
 
-void* ReserveBatchQuad(int vertexType) {
+void* ReserveBatchQuad(int vertexType) { return ReserveBatchQuads(vertexType, 1); }
+
+void* ReserveBatchQuads(int vertexType, int quads) {
+  const int vertices = 6 * quads;
   if (batch.threeD || batch.primitiveType != D3DPT_TRIANGLELIST || batch.vertexType != vertexType ||
-      batch.count + 6 >= kCapacity[static_cast<size_t>(vertexType)]) {
+      batch.count + vertices >= kCapacity[static_cast<size_t>(vertexType)]) [[unlikely]] {
     SendBatch(false);
   }
   batch.threeD = 0;
   batch.primitiveType = D3DPT_TRIANGLELIST;
   batch.vertexType = vertexType;
   const int first = batch.count;
-  batch.count += 6;
+  batch.count += vertices;
   switch (vertexType) {
     case kVertex2DUntextured: return &batch.untextured2D[static_cast<size_t>(first)];
     case kVertex2DBlendTextured: return &batch.blendTextured2D[static_cast<size_t>(first)];

@@ -77,4 +77,10 @@ void SetBatchTexture(IDirect3DBaseTexture9* texture);
 // Room for six vertices of a 2D type (sending the batch first when it is 3D, not a triangle list,
 // of another type or full); the count already includes them.
 void* ReserveBatchQuad(int vertexType);
+// Room for `quads` quads of six vertices in one reservation, under the same rule: the batch is
+// sent first when they would not all fit.
+void* ReserveBatchQuads(int vertexType, int quads);
 int GetVertexBatchCount();
+// The queued vertices, GetVertexBatchCount of them in the batch's current type (for tests that
+// check the bytes a draw wrote).
+const void* GetVertexBatchVertices();

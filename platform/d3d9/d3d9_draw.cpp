@@ -335,10 +335,23 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   if (sprites.usable && type == D3DPT_TRIANGLELIST && !indices && sprites.span.f.set >= 0 &&
       sprites.span.f.set < layout.texCount) {
     const int set = sprites.span.f.set;
+    SpriteVertexLayout bytes;
+    bytes.size = static_cast<int>(layout.size);
+    bytes.diffuse = layout.diffuse, bytes.specular = layout.specular;
+    bytes.tex = layout.texOffset[set];
+    const bool fromBytes = layout.texSize[set] >= 2;
     RasterVertex quad[6];
     for (; firstPrimitive + 1 < primitiveCount; firstPrimitive += 2) {
       const UINT first = 3 * firstPrimitive;
       if (first + 6 > vertexCount) break;
+      const std::uint8_t* at = vertices + static_cast<std::size_t>(first) * stride;
+      if (fromBytes) {
+        const bool mayPair = firstPrimitive + 3 < primitiveCount && first + 12 <= vertexCount;
+        if (const int drawn = DrawSpritesFromBytes(sprites, at, stride, bytes, mayPair)) {
+          firstPrimitive += 2 * static_cast<UINT>(drawn - 1);
+          continue;
+        }
+      }
       for (int j = 0; j < 6; ++j)
         FetchScreenVertex(layout, vertices + static_cast<std::size_t>(first + j) * stride, set,
                           set + 1, &quad[j]);

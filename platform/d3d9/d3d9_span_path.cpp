@@ -218,56 +218,108 @@ inline __m128i BlendTwo(__m128i c, __m128i d) {
   }
 }
 
-// The first count / 4 * 4 pixels of a run of consecutive texels, four at a time, in the
-// arithmetic of the scalar loop below; returns how many it drew.
-template <bool Multiply, SpanBlend Blend>
-std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t* texel,
-                        std::uint32_t* out, std::int64_t count) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i forceTexture = _mm_set1_epi32(static_cast<int>(s.forceTextureAlpha));
-  const __m128i forceTarget = _mm_set1_epi32(static_cast<int>(s.forceTargetAlpha));
-  const __m128i below = _mm_set1_epi32(s.passLow - 1), above = _mm_set1_epi32(s.passHigh + 1);
-  const __m128i inverted = _mm_set1_epi32(s.passInverted ? -1 : 0);
-  const auto lane = [](int v) { return static_cast<short>(v); };
-  const short ma = lane(s.alphaSource == 1 ? s.da : 255);
-  const short mr = lane(modulate ? s.dr : 255), mg = lane(modulate ? s.dg : 255),
-              mb = lane(modulate ? s.db : 255);
-  const __m128i multiplier = _mm_setr_epi16(mb, mg, mr, ma, mb, mg, mr, ma);
-  const bool fromDiffuse = s.alphaSource == 2;
-  const short da = lane(fromDiffuse ? s.da : 0);
-  const __m128i keepAlpha =
-      fromDiffuse ? _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0) : _mm_set1_epi16(-1);
-  const __m128i diffuseAlpha = _mm_setr_epi16(0, 0, 0, da, 0, 0, 0, da);
-  // Times a black diffuse colour (a text's edge) each colour channel is 0: masked, not multiplied.
-  const bool black = modulate && (s.dr | s.dg | s.db) == 0;
-  const __m128i colourMask = _mm_set1_epi32(black ? static_cast<int>(0xFF000000u) : -1);
-  std::int64_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const __m128i t = _mm_and_si128(
-        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(texel + i)), forceTexture),
-        colourMask);
-    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+// Four pixels at a time in the arithmetic of the scalar loop below, with the run's constants
+// worked out once. A second layer (a run drawn over the first in another diffuse colour, in the
+// same pipeline) keeps only the constants its colour changes, so that two layers stay in
+// registers.
+// Simple: the alpha test passes every alpha from a lowest one on (or there is none), a single
+// comparison. OwnAlpha: the texels come with the alpha the format gives them (16-bit texels,
+// widened), so none is forced.
+template <bool Multiply, SpanBlend Blend, bool Simple = false, bool OwnAlpha = false>
+class FourPixelShader {
+ public:
+  [[gnu::always_inline]] FourPixelShader(const RunShading& s, bool modulate,
+                                         const RunShading* second = nullptr)
+      : forceTexture_(_mm_set1_epi32(static_cast<int>(s.forceTextureAlpha))),
+        forceTarget_(_mm_set1_epi32(static_cast<int>(s.forceTargetAlpha))),
+        below_(_mm_set1_epi32(s.passLow - 1)),
+        above_(_mm_set1_epi32(s.passHigh + 1)),
+        inverted_(_mm_set1_epi32(s.passInverted ? -1 : 0)),
+        fromDiffuse_(s.alphaSource == 2) {
+    const auto lane = [](int v) { return static_cast<short>(v); };
+    const short ma = lane(s.alphaSource == 1 ? s.da : 255);
+    const short mr = lane(modulate ? s.dr : 255), mg = lane(modulate ? s.dg : 255),
+                mb = lane(modulate ? s.db : 255);
+    multiplier_ = _mm_setr_epi16(mb, mg, mr, ma, mb, mg, mr, ma);
+    keepAlpha_ = fromDiffuse_ ? _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0) : _mm_set1_epi16(-1);
+    SetLayer(s, modulate, &diffuseAlpha_[0], &colourMask_[0]);
+    SetLayer(second ? *second : s, modulate, &diffuseAlpha_[1], &colourMask_[1]);
+  }
+
+  // Four texels (0xAARRGGBB) shaded over the four destination pixels `old`, in the colour of
+  // layer 0 or 1: the pixels to store.
+  template <int Layer = 0>
+  [[gnu::always_inline]] __m128i Shade(__m128i texels, __m128i old) const {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i t =
+        _mm_and_si128(OwnAlpha ? texels : _mm_or_si128(texels, forceTexture_), colourMask_[Layer]);
     __m128i cl = zero, ch = zero, coloured = t;
-    if (Multiply || fromDiffuse || Blend != SpanBlend::None) {
-      cl = ColourTwo<Multiply>(_mm_unpacklo_epi8(t, zero), multiplier, keepAlpha, diffuseAlpha);
-      ch = ColourTwo<Multiply>(_mm_unpackhi_epi8(t, zero), multiplier, keepAlpha, diffuseAlpha);
+    if (Multiply || fromDiffuse_ || Blend != SpanBlend::None) {
+      const __m128i diffuseAlpha = diffuseAlpha_[Layer];
+      cl = ColourTwo<Multiply>(_mm_unpacklo_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha);
+      ch = ColourTwo<Multiply>(_mm_unpackhi_epi8(t, zero), multiplier_, keepAlpha_, diffuseAlpha);
       coloured = _mm_packus_epi16(cl, ch);
     }
     // The alpha test reads the alpha before blending.
     const __m128i alpha = _mm_srli_epi32(coloured, 24);
-    const __m128i pass = _mm_xor_si128(
-        _mm_and_si128(_mm_cmpgt_epi32(alpha, below), _mm_cmplt_epi32(alpha, above)), inverted);
+    const __m128i pass = Simple ? _mm_cmpgt_epi32(alpha, below_)
+                                : _mm_xor_si128(_mm_and_si128(_mm_cmpgt_epi32(alpha, below_),
+                                                              _mm_cmplt_epi32(alpha, above_)),
+                                                inverted_);
     __m128i result = coloured;
     if constexpr (Blend != SpanBlend::None) {
-      const __m128i d = _mm_or_si128(old, forceTarget);
+      const __m128i d = _mm_or_si128(old, forceTarget_);
       result = _mm_packus_epi16(BlendTwo<Blend>(cl, _mm_unpacklo_epi8(d, zero)),
                                 BlendTwo<Blend>(ch, _mm_unpackhi_epi8(d, zero)));
     }
-    result = _mm_or_si128(result, forceTarget);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                     _mm_or_si128(_mm_and_si128(pass, result), _mm_andnot_si128(pass, old)));
+    result = _mm_or_si128(result, forceTarget_);
+    return _mm_or_si128(_mm_and_si128(pass, result), _mm_andnot_si128(pass, old));
+  }
+  __m128i operator()(__m128i texels, __m128i old) const { return Shade<0>(texels, old); }
+
+ private:
+  // Times a black diffuse colour (a text's edge) each colour channel is 0: masked, not
+  // multiplied. (A layer that multiplies shares the first layer's multiplier: two layers never
+  // multiply.)
+  [[gnu::always_inline]] void SetLayer(const RunShading& s, bool modulate, __m128i* diffuseAlpha,
+                                       __m128i* colourMask) {
+    const short da = static_cast<short>(fromDiffuse_ ? s.da : 0);
+    *diffuseAlpha = _mm_setr_epi16(0, 0, 0, da, 0, 0, 0, da);
+    const bool black = modulate && (s.dr | s.dg | s.db) == 0;
+    *colourMask = _mm_set1_epi32(black ? static_cast<int>(0xFF000000u) : -1);
+  }
+
+  __m128i forceTexture_, forceTarget_, below_, above_, inverted_;
+  __m128i multiplier_, keepAlpha_, diffuseAlpha_[2], colourMask_[2];
+  bool fromDiffuse_;
+};
+
+// The first count / 4 * 4 pixels of a run of consecutive texels, four at a time; returns how
+// many it drew.
+template <bool Multiply, SpanBlend Blend>
+std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t* texel,
+                        std::uint32_t* out, std::int64_t count) {
+  const FourPixelShader<Multiply, Blend> shade(s, modulate);
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel + i));
+    auto* o = reinterpret_cast<__m128i*>(out + i);
+    _mm_storeu_si128(o, shade(t, _mm_loadu_si128(o)));
   }
   return i;
+}
+
+// Whether the alpha test passes every alpha from a lowest one on (or there is none).
+bool SimpleAlphaTest(const RunShading& s) { return !s.passInverted && s.passHigh >= 255; }
+
+// Whether a run's colour operation multiplies: a white diffuse colour (a text's usual one)
+// multiplies nothing, and a black one is a mask (FourPixelShader applies it), so that each
+// channel stays or is 0.
+bool RunMultiplies(const RunShading& s, bool modulate) {
+  const bool whiteOrBlack =
+      (!modulate || (s.dr == 255 && s.dg == 255 && s.db == 255) || (s.dr | s.dg | s.db) == 0) &&
+      (s.alphaSource != 1 || s.da == 255);
+  return (modulate || s.alphaSource == 1) && !whiteOrBlack;
 }
 
 // The run's pixels in the arithmetic of the per-pixel path, specialised on the colour operation
@@ -277,12 +329,7 @@ void ShadeRun(const RunShading& s, const std::uint32_t* texel, std::ptrdiff_t te
               std::uint32_t* out, std::int64_t count, bool padded) {
   std::int64_t i = 0;
   if (texelStep == 1) {
-    // A white diffuse colour (a text's usual one) multiplies nothing, a black one is a mask
-    // (ShadeFours applies it): each channel stays or is 0.
-    const bool whiteOrBlack =
-        (!Modulate || (s.dr == 255 && s.dg == 255 && s.db == 255) || (s.dr | s.dg | s.db) == 0) &&
-        (s.alphaSource != 1 || s.da == 255);
-    const bool multiply = (Modulate || s.alphaSource == 1) && !whiteOrBlack;
+    const bool multiply = RunMultiplies(s, Modulate);
     i = multiply ? ShadeFours<true, Blend>(s, Modulate, texel, out, count)
                  : ShadeFours<false, Blend>(s, Modulate, texel, out, count);
     texel += i;
@@ -338,33 +385,51 @@ ShadeRunFunction PickShadeRun(bool modulate, SpanBlend blend) {
   }
 }
 
-// Eight consecutive 16-bit texels widened as Widen16 widens them, a channel per 16-bit lane.
+// Eight consecutive 16-bit texels widened as Widen16 widens them, a channel per 16-bit lane:
+// the first four pixels in *low, the last four in *high.
+template <D3DFORMAT Format>
+[[gnu::always_inline]] inline void WidenEightLanes(const std::uint8_t* texel, __m128i* lowPixels,
+                                                   __m128i* highPixels) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel));
+  const auto field = [&v](int mask) {
+    return _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(mask)));
+  };
+  const auto times = [](__m128i x, int m) {
+    return _mm_mullo_epi16(x, _mm_set1_epi16(static_cast<short>(m)));
+  };
+  const auto timesHigh = [](__m128i x, int m) {
+    return _mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(m)));
+  };
+  const __m128i highByte = _mm_set1_epi16(static_cast<short>(0xFF00));
+  // Each channel c of n bits to 8 as Widen16 does, by a product whose floor it is: five bits
+  // (c << 3 | c >> 2) are floor(33c / 4), six (c << 2 | c >> 4) floor(65c / 16), four c * 17.
+  // Each pixel's low lane takes blue and green (<< 8), its high lane red and alpha (<< 8).
+  __m128i low, high;
+  if constexpr (Format == D3DFMT_R5G6B5) {
+    low = _mm_or_si128(_mm_srli_epi16(times(field(0x001F), 33), 2),
+                       _mm_slli_epi16(timesHigh(field(0x07E0), 8320), 8));
+    high = _mm_or_si128(timesHigh(field(0xF800), 264), highByte);
+  } else if constexpr (Format == D3DFMT_A4R4G4B4) {
+    const __m128i a = field(0xF000);
+    low = _mm_or_si128(times(field(0x000F), 17), times(field(0x00F0), 272));
+    high = _mm_or_si128(timesHigh(field(0x0F00), 4352), _mm_or_si128(a, _mm_srli_epi16(a, 4)));
+  } else {
+    low = _mm_or_si128(_mm_srli_epi16(times(field(0x001F), 33), 2),
+                       _mm_and_si128(times(field(0x03E0), 66), highByte));
+    const __m128i a =
+        Format == D3DFMT_X1R5G5B5 ? highByte : _mm_and_si128(_mm_srai_epi16(v, 15), highByte);
+    high = _mm_or_si128(timesHigh(field(0x7C00), 528), a);
+  }
+  *lowPixels = _mm_unpacklo_epi16(low, high);
+  *highPixels = _mm_unpackhi_epi16(low, high);
+}
+
 template <D3DFORMAT Format>
 inline void WidenEight(const std::uint8_t* texel, std::uint32_t* out) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(texel));
-  const auto field = [&v](int shift, int mask) {
-    return _mm_and_si128(_mm_srli_epi16(v, shift), _mm_set1_epi16(static_cast<short>(mask)));
-  };
-  const auto five = [](__m128i c) {
-    return _mm_or_si128(_mm_slli_epi16(c, 3), _mm_srli_epi16(c, 2));
-  };
-  const __m128i opaque = _mm_set1_epi16(255);
-  __m128i r, g, b, a;
-  if constexpr (Format == D3DFMT_R5G6B5) {
-    const __m128i six = field(5, 63);
-    r = five(field(11, 31)), g = _mm_or_si128(_mm_slli_epi16(six, 2), _mm_srli_epi16(six, 4));
-    b = five(field(0, 31)), a = opaque;
-  } else if constexpr (Format == D3DFMT_A4R4G4B4) {
-    const auto four = [](__m128i c) { return _mm_or_si128(_mm_slli_epi16(c, 4), c); };
-    r = four(field(8, 15)), g = four(field(4, 15)), b = four(field(0, 15)), a = four(field(12, 15));
-  } else {
-    r = five(field(10, 31)), g = five(field(5, 31)), b = five(field(0, 31));
-    a = Format == D3DFMT_X1R5G5B5 ? opaque : _mm_and_si128(_mm_srai_epi16(v, 15), opaque);
-  }
-  const __m128i low = _mm_or_si128(b, _mm_slli_epi16(g, 8));
-  const __m128i high = _mm_or_si128(r, _mm_slli_epi16(a, 8));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, high));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, high));
+  __m128i low, high;
+  WidenEightLanes<Format>(texel, &low, &high);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), high);
 }
 
 // 16-bit texels `step` texels apart as 0xAARRGGBB, widened as ReadPixel widens them. Consecutive
@@ -404,6 +469,135 @@ inline void CopyPixels(const std::uint32_t* from, std::uint32_t* to, int n) {
   } else if (n == 1) {
     *to = *from;
   }
+}
+
+// The first n of four pixels stored from `out` on, and nothing past them.
+[[gnu::always_inline]] inline void StoreFour(__m128i pixels, std::uint32_t* out, int n) {
+  if (n >= 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pixels);
+  } else if (n == 3) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+    out[2] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(pixels, 8)));
+  } else if (n == 2) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+  } else {
+    out[0] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(pixels));
+  }
+}
+
+// The n destination pixels from `out` on, up to four, with zeros past them: nothing past the
+// rectangle's row is read.
+[[gnu::always_inline]] inline __m128i LoadFour(const std::uint32_t* out, int n) {
+  if (n >= 4) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  if (n == 1) return _mm_cvtsi32_si128(static_cast<int>(out[0]));
+  const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out));
+  return n == 2 ? two : _mm_unpacklo_epi64(two, _mm_cvtsi32_si128(static_cast<int>(out[2])));
+}
+
+// Rectangles of consecutive texels (one, or two drawn one over the other) shaded row by row
+// where they lie, each row's texels fetched four or eight at a time: the texture's memory holds
+// the fetches past each row's last texel (RowFetchesInside), and only the row's own destination
+// pixels are read and written. Two layers shade in registers, the second over the first's result.
+template <D3DFORMAT Format, bool Multiply, SpanBlend Blend, int Layers, bool Simple>
+void ShadeLayeredRows(const RunShading& s, const RunShading& s2, bool modulate,
+                      const std::uint8_t* texel, const std::uint8_t* texel2,
+                      std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                      int columns, int rows) {
+  const FourPixelShader<Multiply, Blend, Simple, Format != D3DFMT_A8R8G8B8> shade(s, modulate, &s2);
+  const auto layers = [&](__m128i t, __m128i t2, __m128i old) {
+    const __m128i first = shade.template Shade<0>(t, old);
+    if constexpr (Layers == 1) return first;
+    return shade.template Shade<1>(t2, first);
+  };
+  const auto full = [&](__m128i t, __m128i t2, std::uint32_t* o) {
+    auto* pixels = reinterpret_cast<__m128i*>(o);
+    _mm_storeu_si128(pixels, layers(t, t2, _mm_loadu_si128(pixels)));
+  };
+  const auto part = [&](__m128i t, __m128i t2, std::uint32_t* o, int n) {
+    const __m128i result = layers(t, t2, LoadFour(o, n));
+    StoreFour(result, o, n);
+  };
+  for (int row = 0; row < rows; ++row, texel += rowBytes, texel2 += rowBytes, out += outPitch) {
+    int c = 0;
+    if constexpr (Format == D3DFMT_A8R8G8B8) {
+      const auto* t = reinterpret_cast<const __m128i*>(texel);
+      const auto* t2 = reinterpret_cast<const __m128i*>(texel2);
+      const auto load = [](const __m128i* at) {
+        return Layers == 1 ? _mm_setzero_si128() : _mm_loadu_si128(at);
+      };
+      for (; c + 4 <= columns; c += 4) full(_mm_loadu_si128(t + c / 4), load(t2 + c / 4), out + c);
+      if (c < columns) part(_mm_loadu_si128(t + c / 4), load(t2 + c / 4), out + c, columns - c);
+    } else {
+      __m128i low, high, low2 = _mm_setzero_si128(), high2 = _mm_setzero_si128();
+      const auto widen = [&](int at) {
+        WidenEightLanes<Format>(texel + at * 2, &low, &high);
+        if constexpr (Layers == 2) WidenEightLanes<Format>(texel2 + at * 2, &low2, &high2);
+      };
+      for (; c + 8 <= columns; c += 8) {
+        widen(c);
+        full(low, low2, out + c);
+        full(high, high2, out + c + 4);
+      }
+      if (c < columns) {
+        widen(c);
+        const int n = columns - c;
+        if (n >= 4)
+          full(low, low2, out + c);
+        else
+          part(low, low2, out + c, n);
+        if (n > 4) part(high, high2, out + c + 4, n - 4);
+      }
+    }
+  }
+}
+
+template <D3DFORMAT Format, bool Multiply, SpanBlend Blend, bool Simple>
+void ShadeRectangleRows(const RunShading& s, bool modulate, const std::uint8_t* texel,
+                        std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                        int columns, int rows) {
+  ShadeLayeredRows<Format, Multiply, Blend, 1, Simple>(s, s, modulate, texel, texel, rowBytes, out,
+                                                       outPitch, columns, rows);
+}
+
+template <D3DFORMAT Format, SpanBlend Blend, bool Simple>
+void ShadeRectanglePairRows(const RunShading& first, const RunShading& second, bool modulate,
+                            const std::uint8_t* firstTexel, const std::uint8_t* secondTexel,
+                            std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                            int columns, int rows) {
+  ShadeLayeredRows<Format, false, Blend, 2, Simple>(
+      first, second, modulate, firstTexel, secondTexel, rowBytes, out, outPitch, columns, rows);
+}
+
+template <D3DFORMAT Format, SpanBlend Blend>
+void PickRectangleShading(SpanPath* span) {
+  span->shadeRectangle[0][0] = ShadeRectangleRows<Format, false, Blend, false>;
+  span->shadeRectangle[0][1] = ShadeRectangleRows<Format, true, Blend, false>;
+  span->shadeRectangle[1][0] = ShadeRectangleRows<Format, false, Blend, true>;
+  span->shadeRectangle[1][1] = ShadeRectangleRows<Format, true, Blend, true>;
+  span->shadeRectanglePair[0] = ShadeRectanglePairRows<Format, Blend, false>;
+  span->shadeRectanglePair[1] = ShadeRectanglePairRows<Format, Blend, true>;
+}
+
+template <SpanBlend Blend>
+void PickRectangleShading(D3DFORMAT format, SpanPath* span) {
+  switch (format) {
+    case D3DFMT_R5G6B5: PickRectangleShading<D3DFMT_R5G6B5, Blend>(span); break;
+    case D3DFMT_X1R5G5B5: PickRectangleShading<D3DFMT_X1R5G5B5, Blend>(span); break;
+    case D3DFMT_A1R5G5B5: PickRectangleShading<D3DFMT_A1R5G5B5, Blend>(span); break;
+    case D3DFMT_A4R4G4B4: PickRectangleShading<D3DFMT_A4R4G4B4, Blend>(span); break;
+    // X8R8G8B8 differs only in the alpha the shading forces.
+    default: PickRectangleShading<D3DFMT_A8R8G8B8, Blend>(span); break;
+  }
+}
+
+// Whether each row's fetches (eight 16-bit texels or four 32-bit ones at a time) from `texel` on
+// stay inside the texture's memory.
+bool RowFetchesInside(const CpuSurface& level, int texelBytes, const std::uint8_t* texel,
+                      std::ptrdiff_t rowBytes, int columns, int rows) {
+  constexpr std::ptrdiff_t fetch = 16;
+  const std::ptrdiff_t lastFetch = (columns - 1) / (fetch / texelBytes) * fetch;
+  const std::uint8_t* end = level.Row(0) + level.bits.size();
+  return end - (texel + (rows - 1) * rowBytes + lastFetch) >= fetch;
 }
 
 // `rows` rows of `columns` texels each widened one after the other into `out`, which has room
@@ -542,6 +736,15 @@ bool SetUpRunShading(const PixelPipeline& p, SpanPath* span) {
   const FastTexturePath& f = span->f;
   span->blend = ClassifyBlend(p);
   span->shade = PickShadeRun(f.modulateColor, span->blend);
+  span->shadeRectangle[0][0] = span->shadeRectangle[0][1] = nullptr;
+  span->shadeRectangle[1][0] = span->shadeRectangle[1][1] = nullptr;
+  span->shadeRectanglePair[0] = span->shadeRectanglePair[1] = nullptr;
+  switch (span->blend) {
+    case SpanBlend::None: PickRectangleShading<SpanBlend::None>(f.level->format, span); break;
+    case SpanBlend::Alpha: PickRectangleShading<SpanBlend::Alpha>(f.level->format, span); break;
+    case SpanBlend::Add: PickRectangleShading<SpanBlend::Add>(f.level->format, span); break;
+    default: break;
+  }
   RunShading& s = span->shading;
   s.alphaSource = f.alphaSource;
   SetAlphaRange(p, &s);
@@ -560,10 +763,18 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
       ShadeTexels(span, texel, step, out, columns);
     return;
   }
-  // A glyph's few short rows: texels and destination pixels gathered into one run, shaded in
-  // one call and written back, so the four-at-a-time shading is not cut at every row's end.
-  std::uint32_t texels[Gathered + 8], pixels[Gathered];
+  // A glyph's few short rows of consecutive texels, shaded where they lie.
   const CpuSurface& level = *span.f.level;
+  if (step == 1 && span.shadeRectangle[0][0] &&
+      RowFetchesInside(level, span.f.texelBytes, texel, rowBytes, columns, rows)) {
+    const bool multiply = RunMultiplies(span.shading, span.f.modulateColor);
+    span.shadeRectangle[SimpleAlphaTest(span.shading)][multiply](
+        span.shading, span.f.modulateColor, texel, rowBytes, out, outPitch, columns, rows);
+    return;
+  }
+  // Texels stepped or mirrored, or fetches that would pass the texture's end: the texels and
+  // destination pixels gathered into one run, shaded in one call and written back.
+  std::uint32_t texels[Gathered + 8], pixels[Gathered];
   if (span.f.texelBytes == 4) {
     for (int row = 0, k = 0; row < rows; ++row, texel += rowBytes) {
       const auto* t = reinterpret_cast<const std::uint32_t*>(texel);
@@ -592,6 +803,22 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
   target = out;
   for (int row = 0; row < rows; ++row, target += outPitch)
     CopyPixels(pixels + row * columns, target, columns);
+}
+
+bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
+                             const RunShading& second, const std::uint8_t* firstTexel,
+                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows) {
+  const bool modulate = span.f.modulateColor;
+  const CpuSurface& level = *span.f.level;
+  if (!span.shadeRectanglePair[0] || RunMultiplies(first, modulate) ||
+      RunMultiplies(second, modulate) ||
+      !RowFetchesInside(level, span.f.texelBytes, firstTexel, rowBytes, columns, rows) ||
+      !RowFetchesInside(level, span.f.texelBytes, secondTexel, rowBytes, columns, rows))
+    return false;
+  span.shadeRectanglePair[SimpleAlphaTest(first)](first, second, modulate, firstTexel, secondTexel,
+                                                  rowBytes, out, outPitch, columns, rows);
+  return true;
 }
 
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

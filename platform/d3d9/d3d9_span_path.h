@@ -104,6 +104,20 @@ struct RunShading {
 using ShadeRunFunction = void (*)(const RunShading&, const std::uint32_t*, std::ptrdiff_t,
                                   std::uint32_t*, std::int64_t, bool padded);
 
+// A rectangle of consecutive texels, rowBytes apart from row to row, shaded onto the target rows
+// from `out` on (outPitch pixels apart), the diffuse colour multiplied or not (RunMultiplies).
+using ShadeRectangleFunction = void (*)(const RunShading&, bool modulate, const std::uint8_t*,
+                                        std::ptrdiff_t rowBytes, std::uint32_t*,
+                                        std::ptrdiff_t outPitch, int columns, int rows);
+
+// Two such rectangles (a glyph's edge and its text) of texels at the same steps, each shaded in
+// its own diffuse colour, neither multiplying, the second over the first.
+using ShadeRectanglePairFunction = void (*)(const RunShading& first, const RunShading& second,
+                                            bool modulate, const std::uint8_t* firstTexel,
+                                            const std::uint8_t* secondTexel,
+                                            std::ptrdiff_t rowBytes, std::uint32_t*,
+                                            std::ptrdiff_t outPitch, int columns, int rows);
+
 struct SpanPath {
   bool usable = false;
   FastTexturePath f;
@@ -111,6 +125,10 @@ struct SpanPath {
   SpanBlend blend = SpanBlend::Other;
   RunShading shading{};
   ShadeRunFunction shade = nullptr;  // null: the blend has no run shading
+  // By a simple alpha test (SimpleAlphaTest) or not, then without and with multiplying; null
+  // where shade is.
+  ShadeRectangleFunction shadeRectangle[2][2] = {};
+  ShadeRectanglePairFunction shadeRectanglePair[2] = {};
 };
 
 // Set up once per triangle: flat colours and pipeline state do not change across its rows.
@@ -130,6 +148,14 @@ inline void SetRunDiffuse(RunShading* s, const Rgba& diffuse) {
 void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
                          std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
                          int columns, int rows);
+
+// Two rectangles of consecutive texels over the same pixels, shaded in one pass as
+// ShadeTexelRectangle would shade the first and then the second, each with its own shading (the
+// span's, in its own diffuse colour). False, with nothing drawn, when the pair has no such pass.
+bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
+                             const RunShading& second, const std::uint8_t* firstTexel,
+                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows);
 
 // One row [first, last] of a span-path triangle; w holds the edge values at `first`.
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

@@ -2,6 +2,7 @@
 // the engine uses, on integer and odd sub-pixel edges, scaled or unscaled, mirrored, partly off
 // screen, with texture sub-rectangles), point-sampled or linear, alpha-tested or blended, with and
 // without the diffuse colour, drawn both ways over the same background, must leave the same bytes.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <utility>
@@ -12,12 +13,18 @@ namespace {
 
 class D3D9SpanTest : public D3D9DeviceTest {
  protected:
-  std::vector<std::uint32_t> DrawBothWays(const std::vector<TexturedVertex>& quads, bool spans) {
+  // The target after the draw, with its stored alpha bytes when `raw`.
+  std::vector<std::uint32_t> DrawBothWays(const std::vector<TexturedVertex>& quads, bool spans,
+                                          bool raw = false) {
     D3D9SetSpanPaths(spans);
     FillBackground();
     EXPECT_EQ(DrawTextured(quads), D3D_OK);
     D3D9SetSpanPaths(true);
-    return Snapshot();
+    if (!raw) return Snapshot();
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) pixels.push_back(Pixel32(backBuffer, x, y));
+    return pixels;
   }
 
   // A background with every alpha, so blends read varied destinations.
@@ -251,3 +258,139 @@ TEST_F(D3D9SpanTest, QuadsOfOneDrawCallGiveTheSameBytesAsThePerPixelPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// The engine's own quad: all six vertices in one colour, the last two the bytes of the third and
+// the second, as its batches write them.
+std::vector<TexturedVertex> EngineQuad(float x1, float y1, float x2, float y2, DWORD color,
+                                       float u1, float v1, float u2, float v2) {
+  return {{x1, y1, 0.2f, 1, color, u1, v1}, {x2, y1, 0.2f, 1, color, u2, v1},
+          {x1, y2, 0.2f, 1, color, u1, v2}, {x2, y2, 0.2f, 1, color, u2, v2},
+          {x1, y2, 0.2f, 1, color, u1, v2}, {x2, y1, 0.2f, 1, color, u2, v1}};
+}
+
+constexpr D3DFORMAT kTextureFormats[] = {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5,
+                                         D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4};
+
+}  // namespace
+
+// Glyph-like quads in the engine's own layout, one texel a pixel, each alone or with a second
+// quad over exactly its pixels in another colour (a glyph's text over its edge, shaded in one
+// pass): every width from one pixel past two fetches, clipped by the screen's edges, mirrored,
+// reaching the texture's last bytes, onto targets with and without alpha, in every texture format
+// and pipeline case, must leave the per-pixel path's bytes.
+TEST_F(D3D9SpanTest, EngineQuadsAloneAndStackedGiveTheSameBytesAsThePerPixelPath) {
+  std::mt19937 random(271828);
+  auto uniform = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  constexpr int kWidth = 32, kHeight = 16;  // powers of two, as the engine's
+  for (D3DFORMAT target : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
+    MakeDevice(64, 48, target);
+    for (D3DFORMAT format : kTextureFormats) {
+      SCOPED_TRACE(::testing::Message() << "target " << target << ", texture " << format);
+      IDirect3DTexture9* texture = MakeTexture(
+          kWidth, kHeight,
+          [](int x, int y) {
+            return static_cast<std::uint32_t>((x * 53 + y * 29) % 256) << 24 |
+                   static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14 + (x ^ y) * 0x1357);
+          },
+          format);
+      device->SetTexture(0, texture);
+      device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+      device->SetRenderState(D3DRS_ALPHAREF, 96);
+      for (const PipelineCase& c : kCases) {
+        if (c.linear) continue;
+        SCOPED_TRACE(c.name);
+        ApplyPipelineCase(device, c);
+        int quads = 0, stacked = 0;
+        D3D9ResetCounters();
+        for (int round = 0; round < 6; ++round) {
+          SCOPED_TRACE(round);
+          std::vector<TexturedVertex> batch;
+          for (int i = 0; i < 8; ++i) {
+            const int columns = 1 + uniform(20), rows = 1 + uniform(10);
+            // At least a pixel on the screen, off its edges at times. A quad on the half-pixel
+            // grid shows whole texels; one on whole pixels half texels, as a glyph clipped by
+            // the draw area does.
+            const bool halfU = uniform(4) == 0, halfV = uniform(4) == 0;
+            const float x1 = static_cast<float>(uniform(63 + columns) - columns) +
+                             (halfU ? 1.0f : 0.5f),
+                        y1 = static_cast<float>(uniform(47 + rows) - rows) + (halfV ? 1.0f : 0.5f);
+            const float x2 = x1 + static_cast<float>(columns), y2 = y1 + static_cast<float>(rows);
+            auto texels = [&](float* u1, float* v1, float* u2, float* v2) {
+              // Reaching the texture's last row and column at times, mirrored at times.
+              const int tx = uniform(kWidth - columns + 1), ty = uniform(kHeight - rows + 1);
+              *u1 = (static_cast<float>(tx) + (halfU ? 0.5f : 0.0f)) / kWidth;
+              *v1 = (static_cast<float>(ty) + (halfV ? 0.5f : 0.0f)) / kHeight;
+              *u2 = *u1 + static_cast<float>(columns) / kWidth;
+              *v2 = *v1 + static_cast<float>(rows) / kHeight;
+              if (uniform(6) == 0) std::swap(*u1, *u2);
+            };
+            const DWORD colours[] = {0xFFFFFFFF, 0xFF000000, 0x80000000,
+                                     static_cast<DWORD>(random())};
+            float u1, v1, u2, v2;
+            texels(&u1, &v1, &u2, &v2);
+            std::vector<TexturedVertex> quad =
+                EngineQuad(x1, y1, x2, y2, colours[uniform(4)], u1, v1, u2, v2);
+            batch.insert(batch.end(), quad.begin(), quad.end());
+            ++quads;
+            if (uniform(2) == 0) {
+              texels(&u1, &v1, &u2, &v2);
+              quad = EngineQuad(x1, y1, x2, y2, colours[uniform(4)], u1, v1, u2, v2);
+              batch.insert(batch.end(), quad.begin(), quad.end());
+              ++quads, ++stacked;
+            }
+          }
+          const std::vector<std::uint32_t> fast = DrawBothWays(batch, true, true);
+          ASSERT_EQ(fast, DrawBothWays(batch, false, true));
+        }
+        // Mostly through the sprite list, stacked pairs among them.
+        if (c.sourceBlend != D3DBLEND_DESTCOLOR) {
+          EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpriteQuad), quads * 3 / 4)
+              << stacked << " stacked of " << quads;
+        }
+      }
+      device->SetTexture(0, nullptr);
+      texture->Release();
+    }
+  }
+}
+
+// Every value of each 16-bit format, one texel a pixel in glyph-sized quads, is widened as the
+// per-pixel path widens it: seen through a copy, an alpha test and an alpha blend.
+TEST_F(D3D9SpanTest, EverySixteenBitTexelIsShadedAsThePerPixelPathShadesIt) {
+  MakeDevice(64, 48, D3DFMT_A8R8G8B8);
+  for (D3DFORMAT format : {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4}) {
+    SCOPED_TRACE(format);
+    IDirect3DTexture9* texture = MakeTexture(
+        256, 256, [](int x, int y) { return static_cast<std::uint32_t>(y * 256 + x); }, format);
+    device->SetTexture(0, texture);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    device->SetRenderState(D3DRS_ALPHAREF, 96);
+    for (int pipeline : {0, 1, 3}) {
+      const PipelineCase& c = kCases[pipeline];
+      SCOPED_TRACE(c.name);
+      ApplyPipelineCase(device, c);
+      // Each frame: twelve 16 x 16 blocks of the texture, 4 x 3 on the screen.
+      for (int firstBlock = 0; firstBlock < 256; firstBlock += 12) {
+        std::vector<TexturedVertex> batch;
+        for (int k = 0; k < 12 && firstBlock + k < 256; ++k) {
+          const int block = firstBlock + k;
+          const float x = static_cast<float>(k % 4 * 16) - 0.5f,
+                      y = static_cast<float>(k / 4 * 16) - 0.5f;
+          const float u = static_cast<float>(block % 16) / 16,
+                      v = static_cast<float>(block / 16) / 16;
+          std::vector<TexturedVertex> quad =
+              EngineQuad(x, y, x + 16, y + 16, 0xFFFFFFFF, u, v, u + 1 / 16.0f, v + 1 / 16.0f);
+          batch.insert(batch.end(), quad.begin(), quad.end());
+        }
+        D3D9ResetCounters();
+        const std::vector<std::uint32_t> fast = DrawBothWays(batch, true, true);
+        EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SpriteQuad), static_cast<int>(batch.size() / 6));
+        ASSERT_EQ(fast, DrawBothWays(batch, false, true)) << "blocks from " << firstBlock;
+      }
+    }
+    device->SetTexture(0, nullptr);
+    texture->Release();
+  }
+}
