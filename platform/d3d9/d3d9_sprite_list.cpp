@@ -4,8 +4,8 @@
 
 #include <emmintrin.h>
 #include <xmmintrin.h>
-#include <algorithm>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
