@@ -2,6 +2,7 @@
 // missing characters in one batch, the string core that measures or draws (horizontally, or in
 // vertical lines with each glyph turned a quarter clockwise), the texture path that draws glyph
 // cells out of the cache graph, and the public draw entry with its mask and subtract handling.
+#include <cmath>
 #include <cstring>
 
 #include "graphics/blend_state.h"
@@ -56,55 +57,142 @@ PreparedColor PrepareColor(uint32_t color) {
               static_cast<uint32_t>(b)};
 }
 
+// The blend graph settings and the brightness a glyph draw changes: kept, the blend graph switched
+// off (the cells are drawn as they are), and given back afterwards.
+class KeptGlyphSettings {
+ public:
+  void Keep() {
+    const DrawSettings* settings = GetDrawSettings();
+    blendGraph_ = settings->blendGraph;
+    borderParam_ = settings->blendBorderParam;
+    borderRange_ = settings->blendBorderRange;
+    brightness_ = GetDrawBrightnessRGB(settings);
+    SetBlendGraph(-1, 0, 0);
+  }
+  void Restore() const {
+    SetBlendGraph(blendGraph_, borderParam_, borderRange_);
+    SetDrawBrightnessPacked(brightness_);
+  }
+
+ private:
+  int blendGraph_ = -1;
+  int borderParam_ = 0;
+  int borderRange_ = 0;
+  uint32_t brightness_ = 0;
+};
+
+bool HasEdgeGraph(const FontRecord* record) {
+  return (record->type & kFontTypeEdge) && record->edgeGraph >= 0;
+}
+
+// A glyph's two passes: the edge graph in the edge colour for edge types, then the cache graph in
+// the text colour. draw(graph, textPass) draws the glyph's cell of the graph it is given.
+template <class Draw>
+void DrawEdgeThenText(const FontRecord* record, const PreparedColor& text,
+                      const PreparedColor& edge, Draw draw) {
+  if (HasEdgeGraph(record)) {
+    SetDrawBrightnessPacked(edge.packed);
+    draw(record->edgeGraph, false);
+  }
+  SetDrawBrightnessPacked(text.packed);
+  draw(record->cacheGraph, true);
+}
+
+// A turned glyph is drawn with the draw area narrowed to its box (within the current draw area), so
+// that nothing of the neighbouring cells shows; the draw area is given back afterwards.
+template <class Draw>
+void DrawInsideBox(RECT box, Draw draw) {
+  const RECT requested = GetRequestedDrawArea();
+  const RECT area = GetDrawSettings()->drawArea;
+  ClipRectToRect(&box, &area);
+  SetDrawClipRect(box.left, box.top, box.right, box.bottom);
+  if (box.right > box.left && box.bottom > box.top) draw();
+  SetDrawClipRect(requested.left, requested.top, requested.right, requested.bottom);
+}
+
 void DrawGlyphHardware(const FontRecord* record, const GlyphSlot* slot, int boxX, int boxY,
                        int vertical, const PreparedColor& text, const PreparedColor& edge) {
-  DrawSettings* settings = GetDrawSettings();
-  const int blendGraph = settings->blendGraph;
-  const int borderParam = settings->blendBorderParam;
-  const int borderRange = settings->blendBorderRange;
-  const uint32_t brightness = GetDrawBrightnessRGB(settings);
-  SetBlendGraph(-1, 0, 0);
+  KeptGlyphSettings kept;
+  kept.Keep();
   int x0 = 0, y0 = 0;
   GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
   const int w = slot->width;
   const int h = slot->height;
-  const bool edgeType = (record->type & kFontTypeEdge) && record->edgeGraph >= 0;
   if (!vertical) {
-    if (edgeType) {
-      SetDrawBrightnessPacked(edge.packed);
-      DrawGraphPart(boxX, boxY, x0, y0, w, h, record->edgeGraph, 1, 0);
-    }
-    SetDrawBrightnessPacked(text.packed);
-    DrawGraphPart(boxX, boxY, x0, y0, w, h, record->cacheGraph, 1, 0);
+    DrawEdgeThenText(record, text, edge, [&](int graph, bool) {
+      DrawGraphPart(boxX, boxY, x0, y0, w, h, graph, 1, 0);
+    });
   } else {
     // boxX is the box's right edge R, boxY its top T.
-    const RECT requested = GetRequestedDrawArea();
-    const RECT area = settings->drawArea;
-    // The draw area is the glyph's own box, so that nothing of the neighbouring cells shows.
-    RECT box{boxX - h, boxY, boxX, boxY + w};
-    ClipRectToRect(&box, &area);
-    SetDrawClipRect(box.left, box.top, box.right, box.bottom);
-    if (box.right > box.left && box.bottom > box.top) {
+    DrawInsideBox(RECT{boxX - h, boxY, boxX, boxY + w}, [&] {
       const float X0 = static_cast<float>(boxX + y0);
       const float Y0 = static_cast<float>(boxY - x0);
-      auto draw = [&](int graph) {
+      DrawEdgeThenText(record, text, edge, [&](int graph, bool) {
         int gw = 0, gh = 0;
         GetGraphOrScreenSize(graph, &gw, &gh);
         // The corners are the pixel edges; the draw call moves them by the half pixel of every
         // 2D vertex itself.
         DrawGraphFourCorners(X0, Y0, X0, Y0 + gw, X0 - gh, Y0 + gw, X0 - gh, Y0, graph, 1);
-      };
-      if (edgeType) {
-        SetDrawBrightnessPacked(edge.packed);
-        draw(record->edgeGraph);
-      }
-      SetDrawBrightnessPacked(text.packed);
-      draw(record->cacheGraph);
-    }
-    SetDrawClipRect(requested.left, requested.top, requested.right, requested.bottom);
+      });
+    });
   }
-  SetBlendGraph(blendGraph, borderParam, borderRange);
-  SetDrawBrightnessPacked(brightness);
+  kept.Restore();
+}
+
+// A glyph drawn scaled by (sx, sy); pen is the unrounded pen. Horizontal glyphs are stretched parts
+// of the cache. Turned glyphs are drawn from graphs of their cell alone, so that the stretched
+// quad takes nothing of the neighbouring cells; the text pass filters bilinearly, and that filter
+// is left set.
+void DrawScaledGlyphHardware(const FontRecord* record, const GlyphSlot* slot, int x, int y,
+                             double pen, double sx, double sy, int vertical,
+                             const PreparedColor& text, const PreparedColor& edge) {
+  int x0 = 0, y0 = 0;
+  GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
+  const int w = slot->width;
+  const int h = slot->height;
+  if (!vertical) {
+    KeptGlyphSettings kept;
+    kept.Keep();
+    const double left = x + pen + slot->xOffset * sx;
+    const double top = y + slot->topOffset * sy;
+    DrawEdgeThenText(record, text, edge, [&](int graph, bool) {
+      DrawGraphPartStretched(static_cast<float>(left), static_cast<float>(top),
+                             static_cast<float>(left + w * sx), static_cast<float>(top + h * sy),
+                             x0, y0, w, h, graph, 1);
+    });
+    kept.Restore();
+    return;
+  }
+  // Both cells are cut out first: a glyph whose cells cannot be had draws nothing at all.
+  const int textCell = DeriveGraph(x0, y0, w, h, record->cacheGraph);
+  const int edgeCell = HasEdgeGraph(record) ? DeriveGraph(x0, y0, w, h, record->edgeGraph) : -1;
+  if (textCell != -1 && (edgeCell != -1 || !HasEdgeGraph(record))) {
+    KeptGlyphSettings kept;
+    kept.Keep();
+    // The pen's integer part, as for unscaled text; the box's right edge and top.
+    const double right = x + (record->lineHeight - slot->topOffset) * sx;
+    const double top = y + TruncateDoubleToInt(pen) + slot->xOffset * sy;
+    const double across = h * sx;
+    const double along = w * sy;
+    const RECT box{TruncateDoubleToInt(right - TruncateDoubleToInt(across) - 1),
+                   TruncateDoubleToInt(top), TruncateDoubleToInt(right + 1),
+                   TruncateDoubleToInt(top + along)};
+    DrawInsideBox(box, [&] {
+      const float X0 = static_cast<float>(right);
+      const float Y0 = static_cast<float>(top);
+      const float X1 = static_cast<float>(right - across);
+      const float Y1 = static_cast<float>(top + along);
+      DrawEdgeThenText(record, text, edge, [&](int, bool textPass) {
+        if (textPass) SetDrawFilterMode(1);
+        // The cell's top-left on the box's top right, its rows running leftwards; the draw call
+        // moves the corners by the half pixel itself.
+        DrawGraphFourCorners(X0, Y0, X0, Y1, X1, Y1, X1, Y0, textPass ? textCell : edgeCell, 1);
+      });
+    });
+    kept.Restore();
+  }
+  if (textCell != -1) DeleteGraphHandle(textCell);
+  if (edgeCell != -1) DeleteGraphHandle(edgeCell);
 }
 
 bool IsSingleTextureTile(const GraphRecord* graph) {
@@ -130,17 +218,13 @@ class GlyphRun {
     text_ = GetGraphRecord(record->cacheGraph);
     if (!IsSingleTextureTile(text_)) return false;
     edge_ = nullptr;
-    if ((record->type & kFontTypeEdge) && record->edgeGraph >= 0) {
+    if (HasEdgeGraph(record)) {
       edge_ = GetGraphRecord(record->edgeGraph);
       if (!IsSingleTextureTile(edge_) || edge_->image != text_->image ||
           edge_->tiles[0].imageTile->texture != text_->tiles[0].imageTile->texture)
         return false;
     }
-    blendGraph_ = settings->blendGraph;
-    borderParam_ = settings->blendBorderParam;
-    borderRange_ = settings->blendBorderRange;
-    brightness_ = GetDrawBrightnessRGB(settings);
-    SetBlendGraph(-1, 0, 0);
+    kept_.Keep();
     Prepare();
     active_ = true;
     return true;
@@ -201,18 +285,13 @@ class GlyphRun {
   }
   bool active() const { return active_; }
   ~GlyphRun() {
-    if (!active_) return;
-    SetBlendGraph(blendGraph_, borderParam_, borderRange_);
-    SetDrawBrightnessPacked(brightness_);
+    if (active_) kept_.Restore();
   }
 
  private:
   GraphRecord* text_ = nullptr;
   GraphRecord* edge_ = nullptr;
-  int blendGraph_ = -1;
-  int borderParam_ = 0;
-  int borderRange_ = 0;
-  uint32_t brightness_ = 0;
+  KeptGlyphSettings kept_;
   bool active_ = false;
   bool direct_ = false;
   bool coloursKnown_ = false;
@@ -298,7 +377,11 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     size[0] = vertical ? record->lineHeight : pen;
     size[1] = vertical ? pen : record->lineHeight;
   };
-  if (text == nullptr || text[0] == '\0') {
+  // A scale of zero, a negative one (a mirrored or turned-back box the passes do not handle) or one
+  // that is no number at all leaves nothing to draw or measure: the string is taken as empty.
+  const bool scalesUsable =
+      std::isfinite(scaleX) && std::isfinite(scaleY) && scaleX > 0.0 && scaleY > 0.0;
+  if (text == nullptr || text[0] == '\0' || !scalesUsable) {
     writeSize(0);
     return 0;
   }
@@ -343,10 +426,8 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
         run.Draw(slot, x0, y0, boxX, boxY, textColor, edge);
       } else if (record->textureMode) {
         if (scaling) {
-          // Scaled text: no caller in this program; drawn unscaled at the scaled position.
-          DrawGlyphHardware(
-              record, slot, TruncateDoubleToInt(x + penInteger + slot->xOffset * scaleX),
-              TruncateDoubleToInt(y + slot->topOffset * scaleY), vertical, textColor, edge);
+          DrawScaledGlyphHardware(record, slot, x, y, pen, scaleX, scaleY, vertical, textColor,
+                                  edge);
         } else {
           DrawGlyphHardware(record, slot, boxX, boxY, vertical, textColor, edge);
         }

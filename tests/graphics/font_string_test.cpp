@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +16,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
 #include "graphics/font_system.h"
+#include "graphics/graph_record.h"
 #include "graphics/graphics.h"
 #include "graphics/graphics_system.h"
 #include "graphics/mask.h"
@@ -188,6 +190,209 @@ TEST_F(FakeFontStringTest, BothPathsDrawTheGlyphsWorkedOutByHand) {
       EXPECT_EQ(DrawStringWithFontHandle(100, 20, "AA", Color(kWhite), font, Color(kBlack), 1), 0);
     });
     EXPECT_EQ(CountFrameDifferences(frame, expected.image), 0);
+  }
+}
+
+// What a scaled glyph puts on the screen, row by row from the box's top-left pixel: '#' the text
+// colour, 'K' the edge colour, '.' the background, '?' not looked at (a pixel whose centre lies on
+// the box's edge); the ring of pixels around the picture is background too.
+struct ScaledPicture {
+  int left, top;
+  std::vector<std::string> rows;
+};
+
+void ExpectScaledPicture(const std::vector<uint32_t>& frame, const ScaledPicture& picture) {
+  ASSERT_EQ(frame.size(), 640u * 480u);
+  const int height = static_cast<int>(picture.rows.size());
+  const int width = static_cast<int>(picture.rows[0].size());
+  for (int y = -1; y <= height; ++y)
+    for (int x = -1; x <= width; ++x) {
+      const bool inside = x >= 0 && y >= 0 && x < width && y < height;
+      const char c = inside ? picture.rows[y][x] : '.';
+      if (c == '?') continue;
+      const uint32_t want = c == '#' ? kWhite : c == 'K' ? kBlack : kBackground;
+      EXPECT_EQ(frame[(picture.top + y) * 640 + picture.left + x], want)
+          << "(" << picture.left + x << ", " << picture.top + y << ")";
+    }
+}
+
+// Scaled horizontal glyphs are their cells stretched into (x + pen + xo sx, y + top sy) to that
+// plus (w sx, h sy), the edge under the text; the box's corner is the glyph's (x offset 0, top 0).
+TEST_F(FakeFontStringTest, ScaledGlyphsFillTheirStretchedBox) {
+  struct Case {
+    const char* name;
+    double sx, sy;
+    int type, edge;
+    std::vector<std::string> glyph;
+    std::vector<std::string> picture;
+  };
+  const Case kCases[] = {
+      {"2 x 2", 2, 2, 0, -1, {"###", "#.."}, {"######", "######", "##....", "##...."}},
+      // Texel 1 begins at the centre of the second column: its two texels are alike.
+      {"1.5 x 3",
+       1.5,
+       3,
+       0,
+       -1,
+       {"##.", "..#"},
+       {"###.?", "###.?", "###.?", "...#?", "...#?", "...#?"}},
+      {"edge, 2 x 2",
+       2,
+       2,
+       1,
+       1,
+       {"##"},
+       {"..KKKK..", "..KKKK..", "KK####KK", "KK####KK", "..KKKK..", "..KKKK.."}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    int graphs = 0;
+    const std::vector<uint32_t> frame = Frame(false, [&] {
+      FakeWorld().glyphs['A'] = {0, 6, 4, c.glyph};
+      const int font = CreateFontToHandle(nullptr, 8, -1, c.type, -1, c.edge, 0);
+      ASSERT_NE(font, -1);
+      const FontRecord* record = GetFontRecord(font);
+      ASSERT_EQ(record->textureMode, 1);
+      graphs = GetGraphHandleCount();
+      const int pen = DrawFontStringCore(1, 10, 20, 1, c.sx, c.sy, "A", Color(kWhite), nullptr,
+                                         nullptr, 1, font, Color(kBlack), -1, 0, nullptr);
+      const GlyphSlot* slot = record->codes['A'].slot;
+      ASSERT_NE(slot, nullptr);
+      EXPECT_EQ(pen, static_cast<int>(slot->advance * c.sx));
+      EXPECT_EQ(slot->xOffset, 0);
+      EXPECT_EQ(slot->topOffset, 0);
+      // No cell graph is left behind, and the filter is as it was.
+      EXPECT_EQ(GetGraphHandleCount(), graphs);
+      EXPECT_EQ(GetDrawFilterMode(), 0);
+    });
+    ExpectScaledPicture(frame, {10, 20, c.picture});
+  }
+}
+
+// Two glyphs at 1.5: the second starts at the unrounded pen 3 x 1.5 = 4.5 plus its x offset
+// 1 x 1.5, at 10 + 6 = 16, not at the pen's integer part (15.5); the first covers 10 to 13.
+TEST_F(FakeFontStringTest, ScaledTextAdvancesByTheUnroundedPen) {
+  const std::vector<uint32_t> frame = Frame(false, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 3, {"##"}};
+    FakeWorld().glyphs['B'] = {1, 6, 3, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 0, -1, -1, 0);
+    ASSERT_NE(font, -1);
+    EXPECT_EQ(DrawFontStringCore(1, 10, 20, 1, 1.5, 2.0, "AB", Color(kWhite), nullptr, nullptr, 1,
+                                 font, 0, -1, 0, nullptr),
+              9);
+  });
+  ExpectScaledPicture(frame, {10, 20, {"###...###", "###...###"}});
+}
+
+// A turned glyph at 2 x 2 covers x from XR - h sx to XR = x + (H - top) sx and y from YT = y + pen
+// + xo sy to YT + w sy, its top row on the right. Its text pass filters bilinearly, so only the
+// pixels between two texels of the same kind are exact: the glyph's two filled rows (4 x 4 cells)
+// give the box's right half, its two empty rows the left half.
+TEST_F(FakeFontStringTest, ScaledVerticalGlyphLandsInTheTurnedBox) {
+  int graphs = 0;
+  const std::vector<uint32_t> frame = Frame(false, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"####", "####", "....", "...."}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 0, -1, -1, 0);
+    ASSERT_NE(font, -1);
+    ASSERT_EQ(GetFontRecord(font)->lineHeight, 8);
+    graphs = GetGraphHandleCount();
+    EXPECT_EQ(GetDrawFilterMode(), 0);
+    EXPECT_EQ(DrawFontStringCore(1, 100, 50, 1, 2.0, 2.0, "AA", Color(kWhite), nullptr, nullptr, 1,
+                                 font, 0, -1, 1, nullptr),
+              16);
+    EXPECT_EQ(GetGraphHandleCount(), graphs);
+    EXPECT_EQ(GetDrawFilterMode(), 1);
+  });
+  ASSERT_EQ(frame.size(), 640u * 480u);
+  // XR = 100 + 8 x 2 = 116; the first glyph from y 50 to 58, the second from 58 to 66.
+  for (int y = 51; y < 65; ++y) {
+    if (y == 57 || y == 58) continue;  // where the two boxes meet, filtered
+    SCOPED_TRACE(y);
+    EXPECT_EQ(frame[y * 640 + 113], kWhite);
+    EXPECT_EQ(frame[y * 640 + 114], kWhite);
+    EXPECT_EQ(frame[y * 640 + 110], kBackground);
+    EXPECT_EQ(frame[y * 640 + 117], kBackground);  // right of the narrowed draw area
+  }
+  for (int x = 100; x < 120; ++x) {
+    EXPECT_EQ(frame[49 * 640 + x], kBackground) << x;
+    EXPECT_EQ(frame[66 * 640 + x], kBackground) << x;
+  }
+}
+
+// A scale of zero, a negative one or one that is no number draws and measures nothing; the string
+// is taken as empty.
+TEST_F(FakeFontStringTest, UnusableScalesDrawNothing) {
+  const double kScales[] = {0.0, -2.0, std::nan(""), HUGE_VAL};
+  const std::vector<uint32_t> frame = Frame(false, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    const int graphs = GetGraphHandleCount();
+    for (double scale : kScales) {
+      SCOPED_TRACE(scale);
+      for (int vertical : {0, 1}) {
+        int size[2] = {-1, -1};
+        EXPECT_EQ(DrawFontStringCore(1, 10, 20, 1, scale, 1.0, "AA", Color(kWhite), nullptr,
+                                     nullptr, 1, font, Color(kBlack), -1, vertical, size),
+                  0);
+        EXPECT_EQ(DrawFontStringCore(1, 10, 20, 1, 1.0, scale, "AA", Color(kWhite), nullptr,
+                                     nullptr, 1, font, Color(kBlack), -1, vertical, nullptr),
+                  0);
+        EXPECT_EQ(DrawFontStringCore(0, 0, 0, 0, scale, scale, "AA", 0, nullptr, nullptr, 1, font,
+                                     0, -1, vertical, nullptr),
+                  0);
+        EXPECT_EQ(size[vertical ? 1 : 0], 0);
+      }
+    }
+    EXPECT_EQ(GetGraphHandleCount(), graphs);
+  });
+  EXPECT_EQ(Count(frame, kBackground), 640 * 480);
+}
+
+// A turned glyph whose cell cannot be cut out of the cache (its edge graph gone) draws nothing,
+// leaves no graph behind, and the string still advances.
+TEST_F(FakeFontStringTest, ScaledVerticalGlyphWithoutItsCellDrawsNothing) {
+  const std::vector<uint32_t> frame = Frame(false, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    ASSERT_EQ(DrawFontStringCore(0, 0, 0, 0, 1.0, 1.0, "A", 0, nullptr, nullptr, 1, font, 0, -1, 0,
+                                 nullptr),
+              6);
+    ASSERT_EQ(DeleteGraphHandle(GetFontRecord(font)->edgeGraph), 0);
+    const int graphs = GetGraphHandleCount();
+    EXPECT_EQ(DrawFontStringCore(1, 100, 50, 1, 2.0, 2.0, "AA", Color(kWhite), nullptr, nullptr, 1,
+                                 font, Color(kBlack), -1, 1, nullptr),
+              24);
+    EXPECT_EQ(GetGraphHandleCount(), graphs);
+  });
+  EXPECT_EQ(Count(frame, kBackground), 640 * 480);
+}
+
+// Measuring a texture-mode font applies the scales with the flag off too: the pen times the scale
+// along the line (scale x across, scale y down), the line height unscaled across it. A memory-cache
+// font measures unscaled.
+TEST_F(FakeFontStringTest, MeasuringWithScalesScalesThePen) {
+  FakeWorld().glyphs['A'] = {0, 6, 5, {"#"}};
+  FakeWorld().glyphs['B'] = {0, 6, 7, {"#"}};
+  for (bool software : {false, true}) {
+    SCOPED_TRACE(software ? "memory cache" : "texture");
+    Frame(software, [&] {
+      const int font = CreateFontToHandle(nullptr, 8, -1, 0, -1, -1, 0);
+      ASSERT_NE(font, -1);
+      ASSERT_EQ(GetFontRecord(font)->textureMode, software ? 0 : 1);
+      int size[2] = {};
+      EXPECT_EQ(DrawFontStringCore(0, 0, 0, 0, 1.5, 2.5, "AB", 0, nullptr, nullptr, 1, font, 0, -1,
+                                   0, size),
+                software ? 12 : 18);
+      EXPECT_EQ(size[0], software ? 12 : 18);
+      EXPECT_EQ(size[1], 8);
+      EXPECT_EQ(DrawFontStringCore(0, 0, 0, 0, 1.5, 2.5, "AB", 0, nullptr, nullptr, 1, font, 0, -1,
+                                   1, size),
+                software ? 12 : 30);
+      EXPECT_EQ(size[0], 8);
+      EXPECT_EQ(size[1], software ? 12 : 30);
+    });
   }
 }
 
