@@ -4,8 +4,11 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/d3d9_pixels.h"
@@ -312,14 +315,18 @@ std::int64_t ShadeFours(const RunShading& s, bool modulate, const std::uint32_t*
 // Whether the alpha test passes every alpha from a lowest one on (or there is none).
 bool SimpleAlphaTest(const RunShading& s) { return !s.passInverted && s.passHigh >= 255; }
 
-// Whether a run's colour operation multiplies: a white diffuse colour (a text's usual one)
+// How a run's colour operation treats its texels: a white diffuse colour (a text's usual one)
 // multiplies nothing, and a black one is a mask (FourPixelShader applies it), so that each
 // channel stays or is 0.
+enum class Colouring { AsTheyAre, Black, Multiplies };
+inline Colouring RunColouring(const RunShading& s, bool modulate) {
+  if (s.alphaSource == 1 && s.da != 255) return Colouring::Multiplies;
+  if (!modulate || (s.dr & s.dg & s.db) == 255) return Colouring::AsTheyAre;
+  return (s.dr | s.dg | s.db) == 0 ? Colouring::Black : Colouring::Multiplies;
+}
+
 bool RunMultiplies(const RunShading& s, bool modulate) {
-  const bool whiteOrBlack =
-      (!modulate || (s.dr == 255 && s.dg == 255 && s.db == 255) || (s.dr | s.dg | s.db) == 0) &&
-      (s.alphaSource != 1 || s.da == 255);
-  return (modulate || s.alphaSource == 1) && !whiteOrBlack;
+  return RunColouring(s, modulate) == Colouring::Multiplies;
 }
 
 // The run's pixels in the arithmetic of the per-pixel path, specialised on the colour operation
@@ -568,6 +575,99 @@ void ShadeRectanglePairRows(const RunShading& first, const RunShading& second, b
       first, second, modulate, firstTexel, secondTexel, rowBytes, out, outPitch, columns, rows);
 }
 
+// Glyph pairs on one-bit alpha (A1R5G5B5) with no blending, where the alpha test passes exactly
+// the texels whose alpha bit is set: each layer either keeps the pixel or writes its texel (a
+// layer that multiplies nothing) or opaque black (a black edge), whose alpha is 255 either way.
+// The pass masks come straight from the alpha bits and a black layer is never widened. A row is
+// shaded in groups of four, the last ending at the row's end: where it overlaps the one before,
+// both work out the same pixels from the same destination pixels, so storing both is exact.
+template <bool Black, int Columns>
+struct OneBitLayer {
+  static constexpr int Eights = Columns > 8 ? 2 : 1;
+  // The row's pixels' values, four to a register, and a black layer's pass masks (a widened
+  // texel's alpha, 255 or 0, is its own).
+  __m128i value[2 * Eights], pass[2 * Eights];
+  [[gnu::always_inline]] explicit OneBitLayer(const std::uint8_t* texel) {
+    for (int e = 0; e < Eights; ++e) {
+      const std::uint8_t* eight = texel + 16 * e;
+      if constexpr (Black) {
+        const __m128i bits =
+            _mm_srai_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(eight)), 15);
+        pass[2 * e] = _mm_unpacklo_epi16(bits, bits);
+        pass[2 * e + 1] = _mm_unpackhi_epi16(bits, bits);
+      } else {
+        WidenEightLanes<D3DFMT_A1R5G5B5>(eight, &value[2 * e], &value[2 * e + 1]);
+      }
+    }
+  }
+  // Pixels First to First + 3.
+  template <int First>
+  [[gnu::always_inline]] static __m128i Four(const __m128i* fours) {
+    constexpr int At = First / 4, Shift = 4 * (First % 4);
+    if constexpr (Shift == 0) return fours[At];
+    return _mm_or_si128(_mm_srli_si128(fours[At], Shift),
+                        _mm_slli_si128(fours[At + 1], 16 - Shift));
+  }
+  // Four pixels from First on, this layer over `old`.
+  template <int First>
+  [[gnu::always_inline]] __m128i Over(__m128i old) const {
+    const __m128i black = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i v = Black ? black : Four<First>(value);
+    const __m128i p = Black ? Four<First>(pass) : _mm_srai_epi32(v, 31);
+    return _mm_or_si128(_mm_and_si128(p, v), _mm_andnot_si128(p, old));
+  }
+};
+
+// Where a row's groups of four start: every fourth pixel, then the last four (all of a row of
+// fewer, which is loaded and stored short).
+template <int Columns>
+constexpr std::array<int, 5> GroupStarts = [] {
+  std::array<int, 5> starts{};
+  int n = 0;
+  for (int g = 0; g + 4 <= Columns; g += 4) starts[n++] = g;
+  if (Columns % 4 != 0 && Columns > 4) starts[n++] = Columns - 4;
+  if (Columns < 4) ++n;
+  starts[4] = n;
+  return starts;
+}();
+
+template <bool FirstBlack, bool SecondBlack, int Columns>
+void ShadeOneBitPairRows(const std::uint8_t* texel, const std::uint8_t* texel2,
+                         std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
+                         int rows) {
+  constexpr std::array<int, 5> Starts = GroupStarts<Columns>;
+  constexpr int Short = Columns < 4 ? Columns : 4;
+  for (int row = 0; row < rows; ++row, texel += rowBytes, texel2 += rowBytes, out += outPitch) {
+    const OneBitLayer<FirstBlack, Columns> first(texel);
+    const OneBitLayer<SecondBlack, Columns> second(texel2);
+    // Every group's destination pixels are read before any is written.
+    [&]<std::size_t... G>(std::index_sequence<G...>) {
+      const __m128i old[] = {LoadFour(out + Starts[G], Short)...};
+      (StoreFour(second.template Over<Starts[G]>(first.template Over<Starts[G]>(old[G])),
+                 out + Starts[G], Short),
+       ...);
+    }
+    (std::make_index_sequence<Starts[4]>{});
+  }
+}
+
+using OneBitPairFunction = void (*)(const std::uint8_t*, const std::uint8_t*, std::ptrdiff_t,
+                                    std::uint32_t*, std::ptrdiff_t, int);
+constexpr int OneBitPairColumns = 16;
+
+template <bool FirstBlack, bool SecondBlack, std::size_t... C>
+constexpr std::array<OneBitPairFunction, OneBitPairColumns> OneBitPairsByColumns(
+    std::index_sequence<C...>) {
+  return {ShadeOneBitPairRows<FirstBlack, SecondBlack, static_cast<int>(C) + 1>...};
+}
+
+// By the first layer's blackness, then the second's, then the columns less one.
+constexpr std::array<std::array<OneBitPairFunction, OneBitPairColumns>, 4> OneBitPairs = {
+    OneBitPairsByColumns<false, false>(std::make_index_sequence<OneBitPairColumns>{}),
+    OneBitPairsByColumns<true, false>(std::make_index_sequence<OneBitPairColumns>{}),
+    OneBitPairsByColumns<false, true>(std::make_index_sequence<OneBitPairColumns>{}),
+    OneBitPairsByColumns<true, true>(std::make_index_sequence<OneBitPairColumns>{})};
+
 template <D3DFORMAT Format, SpanBlend Blend>
 void PickRectangleShading(SpanPath* span) {
   span->shadeRectangle[0][0] = ShadeRectangleRows<Format, false, Blend, false>;
@@ -591,13 +691,14 @@ void PickRectangleShading(D3DFORMAT format, SpanPath* span) {
 }
 
 // Whether each row's fetches (eight 16-bit texels or four 32-bit ones at a time) from `texel` on
-// stay inside the texture's memory.
-bool RowFetchesInside(const CpuSurface& level, int texelBytes, const std::uint8_t* texel,
-                      std::ptrdiff_t rowBytes, int columns, int rows) {
+// stay inside the texture's memory: those of the row that lies last in memory, the first when
+// the rows run upwards (a quad turned upside down).
+inline bool RowFetchesInside(const CpuSurface& level, int texelBytes, const std::uint8_t* texel,
+                             std::ptrdiff_t rowBytes, int columns, int rows) {
   constexpr std::ptrdiff_t fetch = 16;
   const std::ptrdiff_t lastFetch = (columns - 1) / (fetch / texelBytes) * fetch;
   const std::uint8_t* end = level.Row(0) + level.bits.size();
-  return end - (texel + (rows - 1) * rowBytes + lastFetch) >= fetch;
+  return end - (texel + std::max<std::ptrdiff_t>((rows - 1) * rowBytes, 0) + lastFetch) >= fetch;
 }
 
 // `rows` rows of `columns` texels each widened one after the other into `out`, which has room
@@ -750,6 +851,10 @@ bool SetUpRunShading(const PixelPipeline& p, SpanPath* span) {
   SetAlphaRange(p, &s);
   s.forceTextureAlpha = f.textureHasAlpha ? 0 : 0xFF000000u;
   s.forceTargetAlpha = f.targetHasAlpha ? 0 : 0xFF000000u;
+  // The alpha, the texel's own (0 or 255), passes exactly when its bit is set.
+  span->oneBitPairs = f.level->format == D3DFMT_A1R5G5B5 && span->blend == SpanBlend::None &&
+                      SimpleAlphaTest(s) && s.passLow >= 1 && s.passLow <= 255 &&
+                      s.alphaSource != 2;
   return span->shade != nullptr;
 }
 
@@ -805,10 +910,14 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
     CopyPixels(pixels + row * columns, target, columns);
 }
 
-bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
-                             const RunShading& second, const std::uint8_t* firstTexel,
-                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
-                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows) {
+namespace {
+
+// A pair whose layers take the general layered pass.
+[[gnu::noinline]] bool ShadeLayeredPair(const SpanPath& span, const RunShading& first,
+                                        const RunShading& second, const std::uint8_t* firstTexel,
+                                        const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                                        std::uint32_t* out, std::ptrdiff_t outPitch, int columns,
+                                        int rows) {
   const bool modulate = span.f.modulateColor;
   const CpuSurface& level = *span.f.level;
   if (!span.shadeRectanglePair[0] || RunMultiplies(first, modulate) ||
@@ -819,6 +928,28 @@ bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
   span.shadeRectanglePair[SimpleAlphaTest(first)](first, second, modulate, firstTexel, secondTexel,
                                                   rowBytes, out, outPitch, columns, rows);
   return true;
+}
+
+}  // namespace
+
+bool ShadeTexelRectanglePair(const SpanPath& span, const RunShading& first,
+                             const RunShading& second, const std::uint8_t* firstTexel,
+                             const std::uint8_t* secondTexel, std::ptrdiff_t rowBytes,
+                             std::uint32_t* out, std::ptrdiff_t outPitch, int columns, int rows) {
+  if (span.oneBitPairs && columns <= OneBitPairColumns) {
+    const bool modulate = span.f.modulateColor;
+    const CpuSurface& level = *span.f.level;
+    const Colouring a = RunColouring(first, modulate), b = RunColouring(second, modulate);
+    if (a != Colouring::Multiplies && b != Colouring::Multiplies &&
+        RowFetchesInside(level, 2, firstTexel, rowBytes, columns, rows) &&
+        RowFetchesInside(level, 2, secondTexel, rowBytes, columns, rows)) {
+      OneBitPairs[(a == Colouring::Black) | (b == Colouring::Black) << 1][columns - 1](
+          firstTexel, secondTexel, rowBytes, out, outPitch, rows);
+      return true;
+    }
+  }
+  return ShadeLayeredPair(span, first, second, firstTexel, secondTexel, rowBytes, out, outPitch,
+                          columns, rows);
 }
 
 void DrawSpanRow(const PixelPipeline& p, SpanPath& span, const std::array<bool, 8>& sampled,

@@ -129,6 +129,9 @@ struct SpanPath {
   // where shade is.
   ShadeRectangleFunction shadeRectangle[2][2] = {};
   ShadeRectanglePairFunction shadeRectanglePair[2] = {};
+  // One-bit alpha texels, no blending, and an alpha test that passes the set bits: a pair's
+  // layers that multiply nothing take the shortest pass.
+  bool oneBitPairs = false;
 };
 
 // Set up once per triangle: flat colours and pipeline state do not change across its rows.

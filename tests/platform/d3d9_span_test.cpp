@@ -394,3 +394,63 @@ TEST_F(D3D9SpanTest, EverySixteenBitTexelIsShadedAsThePerPixelPathShadesIt) {
     texture->Release();
   }
 }
+
+// Glyph pairs on one-bit alpha with no blending, the engine's text: under every alpha test
+// (those that pass exactly the set bits and those that do not), in every pair of white, black,
+// grey and see-through colours, in every width from one pixel to past two fetches, the pair
+// leaves the per-pixel path's bytes.
+TEST_F(D3D9SpanTest, OneBitGlyphPairsUnderEveryAlphaTestGiveTheSameBytesAsThePerPixelPath) {
+  struct AlphaTest {
+    DWORD func, ref;
+  };
+  constexpr AlphaTest kTests[] = {
+      {D3DCMP_GREATER, 0},        {D3DCMP_GREATER, 127},    {D3DCMP_GREATER, 254},
+      {D3DCMP_GREATER, 255},      {D3DCMP_GREATEREQUAL, 0}, {D3DCMP_GREATEREQUAL, 1},
+      {D3DCMP_GREATEREQUAL, 255}, {D3DCMP_LESS, 128},       {D3DCMP_NOTEQUAL, 0},
+      {D3DCMP_EQUAL, 255},        {D3DCMP_ALWAYS, 0},
+  };
+  constexpr DWORD kColours[] = {0xFFFFFFFF, 0xFF000000, 0xFF808080, 0x00FFFFFF, 0x00000000};
+  std::mt19937 random(314159);
+  for (D3DFORMAT target : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
+    MakeDevice(64, 48, target);
+    IDirect3DTexture9* texture = MakeTexture(
+        64, 32, [&](int, int) { return static_cast<std::uint32_t>(random()); }, D3DFMT_A1R5G5B5);
+    device->SetTexture(0, texture);
+    for (bool modulate : {true, false}) {
+      ApplyPipelineCase(device, kCases[modulate ? 2 : 1]);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+      device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+      for (const AlphaTest& test : kTests) {
+        SCOPED_TRACE(::testing::Message() << "target " << target << ", modulate " << modulate
+                                          << ", alpha func " << test.func << " ref " << test.ref);
+        device->SetRenderState(D3DRS_ALPHAFUNC, test.func);
+        device->SetRenderState(D3DRS_ALPHAREF, test.ref);
+        std::vector<TexturedVertex> batch;
+        for (int columns = 1; columns <= 20; ++columns) {
+          const float x = static_cast<float>(columns % 3 * 21) - 0.5f,
+                      y = static_cast<float>(columns / 3 * 7) - 0.5f;
+          const int rows = 1 + columns % 6;
+          for (int layer = 0; layer < 2; ++layer) {
+            // Anywhere, or upside down at the texture's last bytes.
+            const bool corner = random() % 3 == 0;
+            const float u = static_cast<float>(corner ? 64 - columns : random() % 40) / 64,
+                        v = static_cast<float>(corner ? 32 - rows : random() % 20) / 32;
+            const float u2 = u + static_cast<float>(columns) / 64,
+                        v2 = v + static_cast<float>(rows) / 32;
+            const DWORD colour = kColours[random() % std::size(kColours)];
+            std::vector<TexturedVertex> quad =
+                EngineQuad(x, y, x + static_cast<float>(columns), y + static_cast<float>(rows),
+                           colour, u, corner ? v2 : v, u2, corner ? v : v2);
+            batch.insert(batch.end(), quad.begin(), quad.end());
+          }
+        }
+        D3D9ResetCounters();
+        const std::vector<std::uint32_t> fast = DrawBothWays(batch, true, true);
+        EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SpriteQuad), static_cast<int>(batch.size() / 6));
+        ASSERT_EQ(fast, DrawBothWays(batch, false, true));
+      }
+    }
+    device->SetTexture(0, nullptr);
+    texture->Release();
+  }
+}
