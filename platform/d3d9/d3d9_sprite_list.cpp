@@ -431,12 +431,14 @@ namespace {
 // The engine's own vertex: x, y, z and rhw, the diffuse colour and one coordinate set, packed.
 // Its offsets as constants let a quad's proof address every vertex directly.
 struct EngineBytes {
+  static constexpr bool engine = true;
   static constexpr int size = 28, diffuse = 16, specular = -1, tex = 20;
   static constexpr std::size_t stride = 28;
 };
 
 // Any other layout, as the draw call gives it.
 struct AnyBytes {
+  static constexpr bool engine = false;
   int size, diffuse, specular, tex;
   std::size_t stride;
 };
@@ -512,29 +514,103 @@ template <class Layout>
   return c;
 }
 
+// The engine's vertex in two loads of 16 bytes: x, y, z and rhw, then rhw, diffuse, u and v.
+struct EngineVertex {
+  __m128i position, rest;
+};
+
+inline EngineVertex LoadEngineVertex(const std::uint8_t* v) { return {Load16(v), Load16(v + 12)}; }
+
+// Byte masks (of the two loads' compares, the second's in the high half) of what corners sharing a
+// column share (x, rhw and u) and what corners sharing a row share (y, rhw and v).
+constexpr unsigned kEngineColumn = 0x0F00F00F, kEngineRow = 0xF000F0F0;
+
+inline unsigned EqualBytes(__m128i a, __m128i b, __m128i c, __m128i d) {
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(c, d))));
+}
+
+// Bytes equal at every bit of mask, two vertices against two others.
+inline bool EngineShare(const EngineVertex& a, const EngineVertex& b, const EngineVertex& c,
+                        const EngineVertex& d, unsigned mask) {
+  const unsigned bytes = EqualBytes(a.position, b.position, c.position, d.position) |
+                         EqualBytes(a.rest, b.rest, c.rest, d.rest) << 16;
+  return (bytes & mask) == mask;
+}
+
+// SnappedQuad's test of the engine's quad at v, the shared values compared byte for byte: corners
+// 4 and 5 the bytes of 2 and 1, 0 and 2 and then 1 and 3 in one column, 0 and 1 and then 2 and 3
+// in one row, one rhw. That asks more than the floats' equality (a quad with -0 against 0 goes the
+// long way) but for NaNs of the same bytes, which the rhw's sign, the coordinate limit and
+// QuickTexels's exact coordinates turn away after it. Corners 0 and 3's positions in *p0 and *p3,
+// their coordinates as TexelCorners gives them in *uv.
+[[gnu::always_inline]] inline bool EngineCorners(const std::uint8_t* v, __m128* p0, __m128* p3,
+                                                 __m128* uv) {
+  constexpr std::size_t stride = EngineBytes::stride;
+  const EngineVertex c0 = LoadEngineVertex(v), c1 = LoadEngineVertex(v + stride),
+                     c2 = LoadEngineVertex(v + 2 * stride), c3 = LoadEngineVertex(v + 3 * stride),
+                     c4 = LoadEngineVertex(v + 4 * stride), c5 = LoadEngineVertex(v + 5 * stride);
+  if (!EngineShare(c4, c2, c5, c1, ~0u) || !EngineShare(c0, c2, c1, c3, kEngineColumn) ||
+      !EngineShare(c0, c1, c2, c3, kEngineRow))
+    return false;
+  *p0 = _mm_castsi128_ps(c0.position), *p3 = _mm_castsi128_ps(c3.position);
+  *uv = _mm_unpackhi_ps(_mm_castsi128_ps(c0.rest), _mm_castsi128_ps(c3.rest));
+  return true;
+}
+
+// StackedQuad's test of the engine's quad after the one at `first` (proved by EngineCorners),
+// byte for byte: the first four corners' positions the first quad's, and then the rest of
+// EngineCorners's test reduces to the coordinates.
+[[gnu::always_inline]] inline bool EngineStacked(const std::uint8_t* first, __m128* uv) {
+  constexpr std::size_t stride = EngineBytes::stride;
+  const std::uint8_t* next = first + 6 * stride;
+  const EngineVertex c0 = LoadEngineVertex(next), c1 = LoadEngineVertex(next + stride),
+                     c2 = LoadEngineVertex(next + 2 * stride),
+                     c3 = LoadEngineVertex(next + 3 * stride),
+                     c4 = LoadEngineVertex(next + 4 * stride),
+                     c5 = LoadEngineVertex(next + 5 * stride);
+  const unsigned positions =
+      EqualBytes(c0.position, Load16(first), c1.position, Load16(first + stride)) &
+      EqualBytes(c2.position, Load16(first + 2 * stride), c3.position, Load16(first + 3 * stride));
+  constexpr unsigned U = kEngineColumn >> 16, V = kEngineRow >> 16;
+  if (positions != 0xFFFF || !EngineShare(c4, c2, c5, c1, ~0u) ||
+      (EqualBytes(c0.rest, c2.rest, c1.rest, c3.rest) & U) != U ||
+      (EqualBytes(c0.rest, c1.rest, c2.rest, c3.rest) & V) != V)
+    return false;
+  *uv = _mm_unpackhi_ps(_mm_castsi128_ps(c0.rest), _mm_castsi128_ps(c3.rest));
+  return true;
+}
+
 // The quad of the six vertices from v on as DrawSpritesFromBytes reads it, up to its snapped
 // corners 0 and 3 (x0, y0, x3, y3) and their texture coordinates (u0, u3, v0, v3); its flat
 // diffuse colour in *diffuse. False when it is not such a quad.
-template <class Layout>
+template <bool Bytewise, class Layout>
 [[gnu::always_inline]] inline bool SnappedQuad(const SpriteList& list, const std::uint8_t* v,
                                                const Layout& layout, __m128i* snapped, __m128* uv,
                                                std::uint32_t* diffuse) {
   const std::size_t stride = layout.stride;
   const std::uint8_t *v0 = v, *v1 = v + stride, *v2 = v1 + stride, *v3 = v2 + stride;
-  if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size) ||
-      !FlatColours(list, v0, v3, layout, diffuse))
-    return false;
-  // Corners 0 and 1 share a row and a v, 0 and 2 a column and a u; one rhw for all. Compared as
-  // floats, four lanes at a time: NaNs differ, and 0 and -0 are the same.
-  const __m128 p0 = LoadPosition(v0), p1 = LoadPosition(v1), p2 = LoadPosition(v2),
-               p3 = LoadPosition(v3);
-  const auto same = [](__m128 a, __m128 b) { return _mm_movemask_ps(_mm_cmpeq_ps(a, b)); };
-  constexpr int X = 1, Y = 2, Rhw = 8;
-  if ((same(p0, p2) & same(p1, p3) & (X | Rhw)) != (X | Rhw) ||
-      (same(p0, p1) & (Y | Rhw)) != (Y | Rhw) || (same(p2, p3) & Y) != Y ||
-      !SharedTexelCorners(v0, v1, v2, v3, layout.tex) ||
-      !(_mm_cvtss_f32(_mm_shuffle_ps(p0, p0, 3)) > 0.0f))
-    return false;
+  __m128 p0, p3;
+  if constexpr (Bytewise) {
+    if (!EngineCorners(v, &p0, &p3, uv) || !FlatColours(list, v0, v3, layout, diffuse))
+      return false;
+  } else {
+    if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size) ||
+        !FlatColours(list, v0, v3, layout, diffuse))
+      return false;
+    // Corners 0 and 1 share a row and a v, 0 and 2 a column and a u; one rhw for all. Compared
+    // as floats, four lanes at a time: NaNs differ, and 0 and -0 are the same.
+    p0 = LoadPosition(v0), p3 = LoadPosition(v3);
+    const __m128 p1 = LoadPosition(v1), p2 = LoadPosition(v2);
+    const auto same = [](__m128 a, __m128 b) { return _mm_movemask_ps(_mm_cmpeq_ps(a, b)); };
+    constexpr int X = 1, Y = 2, Rhw = 8;
+    if ((same(p0, p2) & same(p1, p3) & (X | Rhw)) != (X | Rhw) ||
+        (same(p0, p1) & (Y | Rhw)) != (Y | Rhw) || (same(p2, p3) & Y) != Y ||
+        !SharedTexelCorners(v0, v1, v2, v3, layout.tex))
+      return false;
+    *uv = TexelCorners(v0, v3, layout.tex);
+  }
+  if (!(_mm_cvtss_f32(_mm_shuffle_ps(p0, p0, 3)) > 0.0f)) return false;
   // Corners 0 and 3, snapped: within the limit, each a float whose product with SubPixel is
   // exact in floats, truncated, then rounded half away from zero as Snap rounds.
   const __m128 corners = _mm_movelh_ps(p0, p3);  // x0, y0, x3, y3
@@ -548,7 +624,6 @@ template <class Layout>
   const __m128i up = _mm_castps_si128(_mm_cmpge_ps(fraction, _mm_set1_ps(0.5f)));
   const __m128i down = _mm_castps_si128(_mm_cmple_ps(fraction, _mm_set1_ps(-0.5f)));
   *snapped = _mm_add_epi32(_mm_sub_epi32(whole, up), down);
-  *uv = TexelCorners(v0, v3, layout.tex);
   return true;
 }
 
@@ -567,7 +642,7 @@ template <class Layout>
                                                  const Layout& layout, QuadBytes* q) {
   __m128i corners;
   __m128 uv;
-  if (!SnappedQuad(list, v, layout, &corners, &uv, &q->diffuse)) return false;
+  if (!SnappedQuad<false>(list, v, layout, &corners, &uv, &q->diffuse)) return false;
   alignas(16) std::int32_t snapped[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(snapped), corners);
   const std::int64_t x0 = snapped[0], y0 = snapped[1], x3 = snapped[2], y3 = snapped[3];
@@ -586,13 +661,15 @@ template <class Layout>
 // The next quad's coordinates (as TexelCorners gives them) when it lies exactly where the quad at
 // `first` (proved by SnappedQuad) lies: the same bytes of position and rhw at every vertex, its
 // corners shared as SnappedQuad asks, and its own flat colour. False when it does not.
-template <class Layout>
+template <bool Bytewise, class Layout>
 [[gnu::always_inline]] inline bool StackedQuad(const SpriteList& list, const std::uint8_t* first,
                                                const Layout& layout, __m128* uv,
                                                std::uint32_t* diffuse) {
   const std::size_t stride = layout.stride;
   const std::uint8_t* next = first + 6 * stride;
   const std::uint8_t *v0 = next, *v1 = v0 + stride, *v2 = v1 + stride, *v3 = v2 + stride;
+  if constexpr (Bytewise)
+    return EngineStacked(first, uv) && FlatColours(list, v0, v3, layout, diffuse);
   // Corners 4 and 5 are the bytes of 2 and 1 in both quads, so four corners' positions say all
   // six are the same.
   __m128i equal = _mm_cmpeq_epi8(Load16(v0), Load16(first));
@@ -621,7 +698,7 @@ template <class Layout>
   __m128 uv;
   std::uint32_t secondDiffuse;
   SpriteTexels second;
-  if (mayPair && StackedQuad(list, at, layout, &uv, &secondDiffuse) &&
+  if (mayPair && StackedQuad<false>(list, at, layout, &uv, &secondDiffuse) &&
       PlanTexelsFromFloats(list, q.r, OrderTexelCorners(uv, q.left, q.top), plan, &second)) {
     SetDiffuse(&list.pair[0], &list.pairDiffuse[0], q.diffuse);
     SetDiffuse(&list.pair[1], &list.pairDiffuse[1], secondDiffuse);
@@ -700,7 +777,7 @@ template <class Layout>
   __m128i s;
   __m128 uv;
   std::uint32_t diffuse;
-  if (!list.quick || !SnappedQuad(list, at, layout, &s, &uv, &diffuse)) return 0;
+  if (!list.quick || !SnappedQuad<Layout::engine>(list, at, layout, &s, &uv, &diffuse)) return 0;
   // Bits 0 and 1: corner 3 right of and below corner 0; bits 2 and 3: left of and above it.
   const __m128i swapped = _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2));
   const __m128i beyond = _mm_cmpgt_epi32(swapped, s);
@@ -742,7 +819,8 @@ template <class Layout>
   // A glyph's edge and then its text over the same pixels: both shaded in one pass.
   __m128 secondUv;
   std::uint32_t secondDiffuse;
-  const bool stacked = mayPair && StackedQuad(list, at, layout, &secondUv, &secondDiffuse);
+  const bool stacked =
+      mayPair && StackedQuad<Layout::engine>(list, at, layout, &secondUv, &secondDiffuse);
   const __m128 first = inColumnOrder(uv);
   const std::uint8_t *texel, *secondTexel;
   if (!QuickTexels(list, q, first, stacked ? inColumnOrder(secondUv) : first, &texel, &secondTexel))

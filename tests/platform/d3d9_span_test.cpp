@@ -458,6 +458,8 @@ constexpr HostileQuad kHostileQuads[] = {
      [](TexturedVertex* q) { q[2].x = q[4].x = 11.5f; }},
     {"a corner's u apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
      [](TexturedVertex* q) { q[2].u = q[4].u = 5 / 32.0f; }},
+    {"a corner's v apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[1].v = q[5].v = 3 / 16.0f; }},
     {"second triangle in its own colour", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
      [](TexturedVertex* q) { q[3].color = 0xFF00FF00; }},
     {"a repeated corner's bytes apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
