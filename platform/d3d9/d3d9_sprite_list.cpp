@@ -723,17 +723,17 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
 }
 
 // What QuickTexels needs of a rectangle, in lanes 0 and 2 for the u and lanes 1 and 3 for the v:
-// the half texels a step of one texel a pixel makes across it, 512 first - 2 e0, and the
-// largest first texel.
+// its span e1 - e0, 512 first - 2 e0, and the largest first texel.
 struct QuickSteps {
-  __m128i steps, offsets, lasts;
+  __m128i spans, offsets, lasts;
 };
 
 // HalfTexelSteps on both axes of two quads over one rectangle at once, in 32-bit lanes, for what
-// most quads are: wider and taller than a pixel and under 2^23 sub-pixels, in a texture whose
-// sizes are powers of two, no larger than it. There every margin HalfTexelSteps asks is one, so
-// a coordinate is certain when it is not on a texel edge, and in units of 1/512 texel the
-// coordinate at the first pixel centre is 256 ha + 512 first - 2 e0 whether ha is even or odd.
+// most quads are: at least a pixel wide and tall, in a texture whose sizes are powers of two, no
+// larger than it. There a span D (under 2^24 sub-pixels, the corners inside 2^23) is at least
+// 256 times the margin HalfTexelSteps asks (one, or two from 2^23 on), so a coordinate is
+// certain when it is not on a texel edge; and in units of 1/512 texel the coordinate at the
+// first pixel centre is 256 ha + 512 first - 2 e0 whether ha is even or odd.
 // The first texels under the pixels of coordinates a and b (each in column and row order) in
 // *texelA and *texelB; false when HalfTexelSteps would not find one texel a pixel on every axis,
 // and PlanTexelsFromFloats is to answer.
@@ -757,8 +757,8 @@ struct QuickSteps {
   const __m128i off =
       _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(n, _mm_set1_epi32(511)), zero),
                    _mm_or_si128(_mm_cmpgt_epi32(zero, t), _mm_cmpgt_epi32(t, q.lasts)));
-  const __m128i good =
-      _mm_andnot_si128(off, _mm_cmpeq_epi32(_mm_sub_epi32(hLast, hFirst), q.steps));
+  const __m128i good = _mm_andnot_si128(
+      off, _mm_cmpeq_epi32(_mm_slli_epi32(_mm_sub_epi32(hLast, hFirst), 7), q.spans));
   if ((_mm_movemask_ps(_mm_and_ps(exact, _mm_castsi128_ps(good)))) != 15) return false;
   alignas(16) std::int32_t texels[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(texels), t);
@@ -790,21 +790,17 @@ template <class Layout>
   const __m128i clip = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list.quickClip));
   const __m128i p =
       Select(_mm_xor_si128(_mm_cmpgt_epi32(edges, clip), _mm_set_epi32(-1, -1, 0, 0)), edges, clip);
-  // Lanes 0 and 1: the columns and rows, and the spans; every one at least one pixel, the
-  // spans whole steps of half a texel a pixel and under 2^23. (A texture narrower or shorter
-  // than the pixels leaves QuickTexels no texel to start at.)
+  // Lanes 0 and 1: the columns and rows, and the spans; every one at least one pixel. (A texture
+  // narrower or shorter than the pixels leaves QuickTexels no texel to start at.)
   const __m128i counts = _mm_sub_epi32(_mm_shuffle_epi32(p, _MM_SHUFFLE(1, 0, 3, 2)),
                                        _mm_sub_epi32(p, _mm_set1_epi32(1)));
   const __m128i spans = _mm_sub_epi32(_mm_shuffle_epi32(r, _MM_SHUFFLE(1, 0, 3, 2)), r);
   const __m128i zero = _mm_setzero_si128();
-  const __m128i usable =
-      _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(counts, zero),
-                                  _mm_cmpeq_epi32(_mm_and_si128(spans, _mm_set1_epi32(127)), zero)),
-                    _mm_and_si128(_mm_cmpgt_epi32(spans, _mm_set1_epi32(SubPixel - 1)),
-                                  _mm_cmpgt_epi32(_mm_set1_epi32(1 << 23), spans)));
+  const __m128i usable = _mm_and_si128(_mm_cmpgt_epi32(counts, zero),
+                                       _mm_cmpgt_epi32(spans, _mm_set1_epi32(SubPixel - 1)));
   if ((_mm_movemask_ps(_mm_castsi128_ps(usable)) & 3) != 3) return 0;
   QuickSteps q;
-  q.steps = _mm_shuffle_epi32(_mm_srai_epi32(spans, 7), _MM_SHUFFLE(1, 0, 1, 0));
+  q.spans = _mm_shuffle_epi32(spans, _MM_SHUFFLE(1, 0, 1, 0));
   q.offsets = _mm_shuffle_epi32(_mm_sub_epi32(_mm_slli_epi32(p, 9), _mm_slli_epi32(r, 1)),
                                 _MM_SHUFFLE(1, 0, 1, 0));
   q.lasts = _mm_shuffle_epi32(
