@@ -760,11 +760,11 @@ struct QuickSteps {
   const __m128i good = _mm_andnot_si128(
       off, _mm_cmpeq_epi32(_mm_slli_epi32(_mm_sub_epi32(hLast, hFirst), 7), q.spans));
   if ((_mm_movemask_ps(_mm_and_ps(exact, _mm_castsi128_ps(good)))) != 15) return false;
-  alignas(16) std::int32_t texels[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(texels), t);
+  // Two lanes at a time: column in the low half, row in the high.
+  const std::int64_t atA = _mm_cvtsi128_si64(t), atB = _mm_cvtsi128_si64(_mm_unpackhi_epi64(t, t));
   const int bytes = list.span.f.texelBytes;
-  *texelA = list.texture + texels[1] * list.texturePitch + texels[0] * bytes;
-  *texelB = list.texture + texels[3] * list.texturePitch + texels[2] * bytes;
+  *texelA = list.texture + (atA >> 32) * list.texturePitch + static_cast<std::int32_t>(atA) * bytes;
+  *texelB = list.texture + (atB >> 32) * list.texturePitch + static_cast<std::int32_t>(atB) * bytes;
   return true;
 }
 
@@ -821,11 +821,10 @@ template <class Layout>
   const std::uint8_t *texel, *secondTexel;
   if (!QuickTexels(list, q, first, stacked ? inColumnOrder(secondUv) : first, &texel, &secondTexel))
     return 0;
+  const std::int64_t starts = _mm_cvtsi128_si64(p), sizes = _mm_cvtsi128_si64(counts);
   SpritePlan plan;
-  plan.firstColumn = _mm_cvtsi128_si32(p);
-  plan.firstRow = _mm_cvtsi128_si32(_mm_shuffle_epi32(p, _MM_SHUFFLE(1, 1, 1, 1)));
-  plan.columns = _mm_cvtsi128_si32(counts);
-  plan.rows = _mm_cvtsi128_si32(_mm_shuffle_epi32(counts, _MM_SHUFFLE(1, 1, 1, 1)));
+  plan.firstColumn = static_cast<std::int32_t>(starts), plan.firstRow = starts >> 32;
+  plan.columns = static_cast<std::int32_t>(sizes), plan.rows = sizes >> 32;
   plan.out = reinterpret_cast<std::uint32_t*>(list.target + plan.firstRow * list.targetPitch) +
              plan.firstColumn;
   if (!stacked) {
@@ -853,13 +852,13 @@ template <class Layout>
                                                              std::size_t quads,
                                                              const Layout& layout) {
   std::size_t drawn = 0;
-  while (drawn < quads) {
-    const std::uint8_t* at = v + drawn * 6 * layout.stride;
+  for (const std::uint8_t* at = v; drawn < quads;) {
     const bool mayPair = drawn + 1 < quads;
     int n = DrawQuadsTheShortWay(list, at, layout, mayPair);
     if (n == 0) n = DrawQuadsTheLongWay(list, at, layout, mayPair);
     if (n == 0) break;
     drawn += static_cast<std::size_t>(n);
+    at += static_cast<std::size_t>(n) * 6 * layout.stride;
   }
   return drawn;
 }
