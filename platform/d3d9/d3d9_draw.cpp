@@ -327,10 +327,11 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
   // The pipeline's sprite shading, once for every quad of the call.
   SpriteList sprites;
   if (layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
-  // An unindexed list of quads goes to the sprite list straight from the vertex bytes, each
-  // quad's six vertices fetched into a small list of its own with the one coordinate set the
-  // list reads (a full fetch writes every vertex's eight sets, more than the first-level cache
-  // holds for a string). From the first quad the list declines, the call takes the path below.
+  // An unindexed list of quads goes to the sprite list straight from the vertex bytes, a run of
+  // quads at a time; a quad it declines is fetched into a small list of its own with the one
+  // coordinate set the list reads (a full fetch writes every vertex's eight sets, more than the
+  // first-level cache holds for a string). From the first quad the list declines both ways, the
+  // call takes the path below.
   UINT firstPrimitive = 0;
   if (sprites.usable && type == D3DPT_TRIANGLELIST && !indices && sprites.span.f.set >= 0 &&
       sprites.span.f.set < layout.texCount) {
@@ -340,25 +341,25 @@ HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
     bytes.diffuse = layout.diffuse, bytes.specular = layout.specular;
     bytes.tex = layout.texOffset[set];
     const bool fromBytes = layout.texSize[set] >= 2;
-    RasterVertex quad[6];
-    for (; firstPrimitive + 1 < primitiveCount; firstPrimitive += 2) {
-      const UINT first = 3 * firstPrimitive;
-      if (first + 6 > vertexCount) break;
-      const std::uint8_t* at = vertices + static_cast<std::size_t>(first) * stride;
+    const std::size_t quads = std::min(primitiveCount / 2, vertexCount / 6);
+    std::size_t quad = 0;
+    RasterVertex corners[6];
+    while (quad < quads) {
+      const std::uint8_t* at = vertices + quad * 6 * stride;
       if (fromBytes) {
-        const bool mayPair = firstPrimitive + 3 < primitiveCount && first + 12 <= vertexCount;
-        if (const int drawn = DrawSpritesFromBytes(sprites, at, stride, bytes, mayPair)) {
-          firstPrimitive += 2 * static_cast<UINT>(drawn - 1);
-          continue;
-        }
+        quad += DrawSpritesFromBytes(sprites, at, stride, quads - quad, bytes);
+        if (quad == quads) break;
+        at = vertices + quad * 6 * stride;
       }
       for (int j = 0; j < 6; ++j)
-        FetchScreenVertex(layout, vertices + static_cast<std::size_t>(first + j) * stride, set,
-                          set + 1, &quad[j]);
-      const RasterVertex* a[3] = {&quad[0], &quad[1], &quad[2]};
-      const RasterVertex* b[3] = {&quad[3], &quad[4], &quad[5]};
-      if (!DrawSprite(sprites, a, quad[0], b, quad[3])) break;
+        FetchScreenVertex(layout, at + static_cast<std::size_t>(j) * stride, set, set + 1,
+                          &corners[j]);
+      const RasterVertex* a[3] = {&corners[0], &corners[1], &corners[2]};
+      const RasterVertex* b[3] = {&corners[3], &corners[4], &corners[5]};
+      if (!DrawSprite(sprites, a, corners[0], b, corners[3])) break;
+      ++quad;
     }
+    firstPrimitive = static_cast<UINT>(2 * quad);
     if (firstPrimitive >= primitiveCount) {
       FinishSpriteList(sprites);
       return D3D_OK;

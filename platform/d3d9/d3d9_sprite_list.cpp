@@ -237,6 +237,17 @@ bool AnyCorners(const PixelPipeline& p, const RasterVertex* const* a, const Rast
   return true;
 }
 
+// The list's shading in a flat diffuse colour, set field by field from the packed colour (a
+// returned Rgba stored as one would stall the store), and only when the colour changes.
+inline void SetDiffuse(RunShading* shading, std::uint32_t* held, std::uint32_t diffuse) {
+  if (*held == diffuse) return;
+  *held = diffuse;
+  shading->dr = static_cast<int>((diffuse >> 16) & 0xFF);
+  shading->dg = static_cast<int>((diffuse >> 8) & 0xFF);
+  shading->db = static_cast<int>(diffuse & 0xFF);
+  shading->da = static_cast<int>(diffuse >> 24);
+}
+
 }  // namespace
 
 bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
@@ -249,7 +260,10 @@ bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
   if (!f.usable) return false;
   list->span.f = f;
   if (!SetUpRunShading(p, &list->span)) return false;
+  // Each shading in a known colour, so that SetDiffuse may keep what it holds.
+  SetRunDiffuse(&list->span.shading, Rgba{0, 0, 0, 0});
   list->pair[0] = list->pair[1] = list->span.shading;
+  list->spriteDiffuse = list->pairDiffuse[0] = list->pairDiffuse[1] = 0;
   // Products with twice a size that is a power of two are exact in floats.
   const auto power = [](UINT n) { return n != 0 && n <= 8192 && (n & (n - 1)) == 0; };
   const CpuSurface& level = *f.level;
@@ -258,6 +272,24 @@ bool StartSpriteList(const PixelPipeline& p, SpriteList* list) {
               h = exact ? 2.0f * static_cast<float>(level.height) : 0.0f;
   list->halfTexelScale[0] = list->halfTexelScale[1] = w;
   list->halfTexelScale[2] = list->halfTexelScale[3] = h;
+  list->halfTexelPairScale[0] = list->halfTexelPairScale[2] = w;
+  list->halfTexelPairScale[1] = list->halfTexelPairScale[3] = h;
+  list->clipLeft = p.clip.left, list->clipRight = p.clip.right - 1;
+  list->clipTop = p.clip.top, list->clipBottom = p.clip.bottom - 1;
+  list->target = p.target->Row(0);
+  list->targetPitch = p.target->pitch;
+  list->outPitch = p.target->pitch / 4;
+  list->texture = level.Row(0);
+  list->texturePitch = level.pitch;
+  // Clockwise on screen: corner 3 right of and below corner 0 (order 3) or neither (order 0).
+  list->culledOrders = p.cullMode == D3DCULL_CW ? 0b1001 : (p.cullMode == D3DCULL_CCW ? 0b0110 : 0);
+  list->quickClip[0] = p.clip.left, list->quickClip[1] = p.clip.top;
+  list->quickClip[2] = p.clip.right - 1, list->quickClip[3] = p.clip.bottom - 1;
+  list->quickSize[0] = list->quickSize[2] = static_cast<std::int32_t>(level.width);
+  list->quickSize[1] = list->quickSize[3] = static_cast<std::int32_t>(level.height);
+  // The short way's products stay in 32 bits for pixels and texels under 2^15 from the origin.
+  list->quick = exact && p.clip.left >= 0 && p.clip.top >= 0 && p.clip.right <= 32768 &&
+                p.clip.bottom <= 32768;
   list->p = &p;
   list->usable = true;
   return true;
@@ -298,19 +330,18 @@ struct SpriteTexels {
 // Rectangle r's pixels inside the clip: false when it covers none.
 [[gnu::always_inline]] inline bool PlanPixels(const SpriteList& list, const SpriteRectangle& r,
                                               SpritePlan* plan) {
-  const PixelPipeline& p = *list.p;
-  // Left and top edges are inside, right and bottom edges outside.
-  const std::int64_t firstColumn = std::max<std::int64_t>(CeilDiv(r.x1, SubPixel), p.clip.left),
-                     lastColumn =
-                         std::min<std::int64_t>(CeilDiv(r.x2, SubPixel) - 1, p.clip.right - 1);
-  const std::int64_t firstRow = std::max<std::int64_t>(CeilDiv(r.y1, SubPixel), p.clip.top),
-                     lastRow =
-                         std::min<std::int64_t>(CeilDiv(r.y2, SubPixel) - 1, p.clip.bottom - 1);
+  // Left and top edges are inside, right and bottom edges outside: the first column is the
+  // ceiling of x1 / SubPixel, the last one less than the ceiling of x2 / SubPixel.
+  static_assert(SubPixel == 256);
+  const std::int64_t firstColumn = std::max((r.x1 + 255) >> 8, list.clipLeft),
+                     lastColumn = std::min((r.x2 - 1) >> 8, list.clipRight);
+  const std::int64_t firstRow = std::max((r.y1 + 255) >> 8, list.clipTop),
+                     lastRow = std::min((r.y2 - 1) >> 8, list.clipBottom);
   if (firstColumn > lastColumn || firstRow > lastRow) return false;
   plan->firstColumn = firstColumn, plan->columns = lastColumn - firstColumn + 1;
   plan->firstRow = firstRow, plan->rows = lastRow - firstRow + 1;
   plan->out =
-      reinterpret_cast<std::uint32_t*>(p.target->Row(static_cast<int>(firstRow))) + firstColumn;
+      reinterpret_cast<std::uint32_t*>(list.target + firstRow * list.targetPitch) + firstColumn;
   return true;
 }
 
@@ -357,21 +388,11 @@ struct SpriteTexels {
   return PlanTexels(list, r, u, v, plan, texels);
 }
 
-// The list's shading in a flat diffuse colour, set field by field from the packed colour (a
-// returned Rgba stored as one would stall the store).
-inline void SetDiffuse(RunShading* shading, std::uint32_t diffuse) {
-  shading->dr = static_cast<int>((diffuse >> 16) & 0xFF);
-  shading->dg = static_cast<int>((diffuse >> 8) & 0xFF);
-  shading->db = static_cast<int>(diffuse & 0xFF);
-  shading->da = static_cast<int>(diffuse >> 24);
-}
-
 void ShadeSprite(SpriteList& list, const SpritePlan& plan, const SpriteTexels& texels,
                  std::uint32_t diffuse) {
-  SetDiffuse(&list.span.shading, diffuse);
+  SetDiffuse(&list.span.shading, &list.spriteDiffuse, diffuse);
   ShadeTexelRectangle(list.span, texels.texel, texels.step, texels.rowBytes, plan.out,
-                      list.p->target->pitch / 4, static_cast<int>(plan.columns),
-                      static_cast<int>(plan.rows));
+                      list.outPitch, static_cast<int>(plan.columns), static_cast<int>(plan.rows));
   ++list.sprites;
   list.covered += plan.columns * plan.rows;
 }
@@ -392,66 +413,6 @@ bool FlatColoursUsable(const SpriteList& list, std::uint32_t diffuseA, std::uint
          !(list.p->specularAdd && (specularA & 0x00FFFFFFu) != 0);
 }
 
-inline float FloatAt(const std::uint8_t* v, int offset) {
-  float f;
-  std::memcpy(&f, v + offset, 4);
-  return f;
-}
-
-inline std::uint32_t DwordAt(const std::uint8_t* v, int offset, std::uint32_t none) {
-  if (offset < 0) return none;
-  std::uint32_t d;
-  std::memcpy(&d, v + offset, 4);
-  return d;
-}
-
-// The first `size` bytes of two vertices the same, sixteen at a time (size is at least 16).
-inline bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, int size) {
-  const auto load = [](const std::uint8_t* at) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  };
-  int k = 0;
-  for (; k + 16 < size; k += 16)
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(load(a + k), load(b + k))) != 0xFFFF) return false;
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(load(a + size - 16), load(b + size - 16))) == 0xFFFF;
-}
-
-inline __m128i Load16(const std::uint8_t* at) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-}
-
-// A vertex's x, y, z and rhw.
-inline __m128 LoadPosition(const std::uint8_t* v) {
-  return _mm_loadu_ps(reinterpret_cast<const float*>(v));
-}
-
-// Corners 0 and 2 share a u and corners 1 and 3 another; 0 and 1 share a v and 2 and 3 another.
-inline bool SharedTexelCorners(const std::uint8_t* v0, const std::uint8_t* v1,
-                               const std::uint8_t* v2, const std::uint8_t* v3, int tex) {
-  const auto uv = [tex](const std::uint8_t* v) {
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + tex)));
-  };
-  const __m128 t0 = uv(v0), t1 = uv(v1), t2 = uv(v2), t3 = uv(v3);
-  // (u0 v0 u1 v1) against (u2 v2 u3 v3) for the u, (u0 v0 u2 v2) against (u1 v1 u3 v3) for the v.
-  const int u = _mm_movemask_ps(_mm_cmpeq_ps(_mm_movelh_ps(t0, t1), _mm_movelh_ps(t2, t3)));
-  const int v = _mm_movemask_ps(_mm_cmpeq_ps(_mm_movelh_ps(t0, t2), _mm_movelh_ps(t1, t3)));
-  return (u & 5) == 5 && (v & 10) == 10;
-}
-
-// The texture coordinates of corners 0 and 3 in column order (u) and row order (v): the left and
-// right columns' u, then the top and bottom rows' v.
-inline __m128 TexelCorners(const std::uint8_t* v0, const std::uint8_t* v3,
-                           const SpriteVertexLayout& layout, bool left, bool top) {
-  const auto uv = [&layout](const std::uint8_t* v) {
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + layout.tex)));
-  };
-  // (u0, u3, v0, v3), each pair swapped where corner 3 comes first.
-  __m128 c = _mm_unpacklo_ps(uv(v0), uv(v3));
-  if (!left) c = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 2, 0, 1));
-  if (!top) c = _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 3, 1, 0));
-  return c;
-}
-
 }  // namespace
 
 bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVertex& flatA,
@@ -467,32 +428,189 @@ bool DrawSprite(SpriteList& list, const RasterVertex* const* a, const RasterVert
 
 namespace {
 
-// The quad of the six vertices from v on, as DrawSpritesFromBytes reads it; its flat diffuse
-// colour in *diffuse. False when it is not such a quad.
-[[gnu::always_inline]] inline bool QuadFromBytes(const SpriteList& list, const std::uint8_t* v,
-                                                 std::size_t stride,
-                                                 const SpriteVertexLayout& layout,
-                                                 SpriteRectangle* r, __m128* uv,
-                                                 std::uint32_t* diffuse, bool* leftToRight,
-                                                 bool* topToBottom) {
-  const std::uint8_t *v0 = v, *v1 = v + stride, *v2 = v1 + stride, *v3 = v2 + stride;
-  if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size))
-    return false;
+// The engine's own vertex: x, y, z and rhw, the diffuse colour and one coordinate set, packed.
+// Its offsets as constants let a quad's proof address every vertex directly.
+struct EngineBytes {
+  static constexpr bool engine = true;
+  static constexpr int size = 28, diffuse = 16, specular = -1, tex = 20;
+  static constexpr std::size_t stride = 28;
+};
+
+// Any other layout, as the draw call gives it.
+struct AnyBytes {
+  static constexpr bool engine = false;
+  int size, diffuse, specular, tex;
+  std::size_t stride;
+};
+
+inline std::uint32_t DwordAt(const std::uint8_t* v, int offset, std::uint32_t none) {
+  if (offset < 0) return none;
+  std::uint32_t d;
+  std::memcpy(&d, v + offset, 4);
+  return d;
+}
+
+inline __m128i Load16(const std::uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// The first `size` bytes of two vertices the same, sixteen at a time (size is at least 16).
+[[gnu::always_inline]] inline bool SameBytes(const std::uint8_t* a, const std::uint8_t* b,
+                                             int size) {
+  __m128i equal = _mm_cmpeq_epi8(Load16(a + size - 16), Load16(b + size - 16));
+  for (int k = 0; k + 16 < size; k += 16)
+    equal = _mm_and_si128(equal, _mm_cmpeq_epi8(Load16(a + k), Load16(b + k)));
+  return _mm_movemask_epi8(equal) == 0xFFFF;
+}
+
+// A vertex's x, y, z and rhw.
+inline __m128 LoadPosition(const std::uint8_t* v) {
+  return _mm_loadu_ps(reinterpret_cast<const float*>(v));
+}
+
+// Both flat colours the same (corner 0 colours the first triangle, corner 3 the second) and one
+// the list shades; the diffuse colour in *diffuse.
+template <class Layout>
+[[gnu::always_inline]] inline bool FlatColours(const SpriteList& list, const std::uint8_t* v0,
+                                               const std::uint8_t* v3, const Layout& layout,
+                                               std::uint32_t* diffuse) {
   *diffuse = DwordAt(v0, layout.diffuse, 0xFFFFFFFFu);
-  if (!FlatColoursUsable(list, *diffuse, DwordAt(v3, layout.diffuse, 0xFFFFFFFFu),
-                         DwordAt(v0, layout.specular, 0), DwordAt(v3, layout.specular, 0)))
+  if (*diffuse != DwordAt(v3, layout.diffuse, 0xFFFFFFFFu)) return false;
+  if (layout.specular < 0) return true;
+  const std::uint32_t specular = DwordAt(v0, layout.specular, 0);
+  return specular == DwordAt(v3, layout.specular, 0) &&
+         !(list.p->specularAdd && (specular & 0x00FFFFFFu) != 0);
+}
+
+// Corners 0 and 2 share a u and corners 1 and 3 another; 0 and 1 share a v and 2 and 3 another.
+[[gnu::always_inline]] inline bool SharedTexelCorners(const std::uint8_t* v0,
+                                                      const std::uint8_t* v1,
+                                                      const std::uint8_t* v2,
+                                                      const std::uint8_t* v3, int tex) {
+  const auto uv = [tex](const std::uint8_t* v) {
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + tex)));
+  };
+  const __m128 t0 = uv(v0), t1 = uv(v1), t2 = uv(v2), t3 = uv(v3);
+  // (u0 v0 u1 v1) against (u2 v2 u3 v3) for the u, (u0 v0 u2 v2) against (u1 v1 u3 v3) for the v.
+  const int u = _mm_movemask_ps(_mm_cmpeq_ps(_mm_movelh_ps(t0, t1), _mm_movelh_ps(t2, t3)));
+  const int v = _mm_movemask_ps(_mm_cmpeq_ps(_mm_movelh_ps(t0, t2), _mm_movelh_ps(t1, t3)));
+  return (u & 5) == 5 && (v & 10) == 10;
+}
+
+// The texture coordinates of corners 0 and 3: (u0, u3, v0, v3).
+[[gnu::always_inline]] inline __m128 TexelCorners(const std::uint8_t* v0, const std::uint8_t* v3,
+                                                  int tex) {
+  const auto uv = [tex](const std::uint8_t* v) {
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + tex)));
+  };
+  return _mm_unpacklo_ps(uv(v0), uv(v3));
+}
+
+// TexelCorners's coordinates in column order (u) and row order (v): the left and right columns'
+// u, then the top and bottom rows' v, each pair swapped where corner 3 comes first.
+[[gnu::always_inline]] inline __m128 OrderTexelCorners(__m128 c, bool left, bool top) {
+  if (!left) c = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 2, 0, 1));
+  if (!top) c = _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 3, 1, 0));
+  return c;
+}
+
+// The engine's vertex in two loads of 16 bytes: x, y, z and rhw, then rhw, diffuse, u and v.
+struct EngineVertex {
+  __m128i position, rest;
+};
+
+inline EngineVertex LoadEngineVertex(const std::uint8_t* v) { return {Load16(v), Load16(v + 12)}; }
+
+// Byte masks (of the two loads' compares, the second's in the high half) of what corners sharing a
+// column share (x, rhw and u) and what corners sharing a row share (y, rhw and v).
+constexpr unsigned kEngineColumn = 0x0F00F00F, kEngineRow = 0xF000F0F0;
+
+inline unsigned EqualBytes(__m128i a, __m128i b, __m128i c, __m128i d) {
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(c, d))));
+}
+
+// Bytes equal at every bit of mask, two vertices against two others.
+inline bool EngineShare(const EngineVertex& a, const EngineVertex& b, const EngineVertex& c,
+                        const EngineVertex& d, unsigned mask) {
+  const unsigned bytes = EqualBytes(a.position, b.position, c.position, d.position) |
+                         EqualBytes(a.rest, b.rest, c.rest, d.rest) << 16;
+  return (bytes & mask) == mask;
+}
+
+// SnappedQuad's test of the engine's quad at v, the shared values compared byte for byte: corners
+// 4 and 5 the bytes of 2 and 1, 0 and 2 and then 1 and 3 in one column, 0 and 1 and then 2 and 3
+// in one row, one rhw. That asks more than the floats' equality (a quad with -0 against 0 goes the
+// long way) but for NaNs of the same bytes, which the rhw's sign, the coordinate limit and
+// QuickTexels's exact coordinates turn away after it. Corners 0 and 3's positions in *p0 and *p3,
+// their coordinates as TexelCorners gives them in *uv.
+[[gnu::always_inline]] inline bool EngineCorners(const std::uint8_t* v, __m128* p0, __m128* p3,
+                                                 __m128* uv) {
+  constexpr std::size_t stride = EngineBytes::stride;
+  const EngineVertex c0 = LoadEngineVertex(v), c1 = LoadEngineVertex(v + stride),
+                     c2 = LoadEngineVertex(v + 2 * stride), c3 = LoadEngineVertex(v + 3 * stride),
+                     c4 = LoadEngineVertex(v + 4 * stride), c5 = LoadEngineVertex(v + 5 * stride);
+  if (!EngineShare(c4, c2, c5, c1, ~0u) || !EngineShare(c0, c2, c1, c3, kEngineColumn) ||
+      !EngineShare(c0, c1, c2, c3, kEngineRow))
     return false;
-  // Corners 0 and 1 share a row and a v, 0 and 2 a column and a u; one rhw for all. Compared as
-  // floats, four lanes at a time: NaNs differ, and 0 and -0 are the same.
-  const __m128 p0 = LoadPosition(v0), p1 = LoadPosition(v1), p2 = LoadPosition(v2),
-               p3 = LoadPosition(v3);
-  const auto same = [](__m128 a, __m128 b) { return _mm_movemask_ps(_mm_cmpeq_ps(a, b)); };
-  constexpr int X = 1, Y = 2, Rhw = 8;
-  if ((same(p0, p2) & (X | Rhw)) != (X | Rhw) || (same(p1, p3) & (X | Rhw)) != (X | Rhw) ||
-      (same(p0, p1) & (Y | Rhw)) != (Y | Rhw) || (same(p2, p3) & Y) != Y ||
-      !SharedTexelCorners(v0, v1, v2, v3, layout.tex) ||
-      !(_mm_cvtss_f32(_mm_shuffle_ps(p0, p0, 3)) > 0.0f))
+  *p0 = _mm_castsi128_ps(c0.position), *p3 = _mm_castsi128_ps(c3.position);
+  *uv = _mm_unpackhi_ps(_mm_castsi128_ps(c0.rest), _mm_castsi128_ps(c3.rest));
+  return true;
+}
+
+// StackedQuad's test of the engine's quad after the one at `first` (proved by EngineCorners),
+// byte for byte: the first four corners' positions the first quad's, and then the rest of
+// EngineCorners's test reduces to the coordinates.
+[[gnu::always_inline]] inline bool EngineStacked(const std::uint8_t* first, __m128* uv) {
+  constexpr std::size_t stride = EngineBytes::stride;
+  const std::uint8_t* next = first + 6 * stride;
+  const EngineVertex c0 = LoadEngineVertex(next), c1 = LoadEngineVertex(next + stride),
+                     c2 = LoadEngineVertex(next + 2 * stride),
+                     c3 = LoadEngineVertex(next + 3 * stride),
+                     c4 = LoadEngineVertex(next + 4 * stride),
+                     c5 = LoadEngineVertex(next + 5 * stride);
+  const unsigned positions =
+      EqualBytes(c0.position, Load16(first), c1.position, Load16(first + stride)) &
+      EqualBytes(c2.position, Load16(first + 2 * stride), c3.position, Load16(first + 3 * stride));
+  constexpr unsigned U = kEngineColumn >> 16, V = kEngineRow >> 16;
+  if (positions != 0xFFFF || !EngineShare(c4, c2, c5, c1, ~0u) ||
+      (EqualBytes(c0.rest, c2.rest, c1.rest, c3.rest) & U) != U ||
+      (EqualBytes(c0.rest, c1.rest, c2.rest, c3.rest) & V) != V)
     return false;
+  *uv = _mm_unpackhi_ps(_mm_castsi128_ps(c0.rest), _mm_castsi128_ps(c3.rest));
+  return true;
+}
+
+// The quad of the six vertices from v on as DrawSpritesFromBytes reads it, up to its snapped
+// corners 0 and 3 (x0, y0, x3, y3) and their texture coordinates (u0, u3, v0, v3); its flat
+// diffuse colour in *diffuse. False when it is not such a quad.
+template <bool Bytewise, class Layout>
+[[gnu::always_inline]] inline bool SnappedQuad(const SpriteList& list, const std::uint8_t* v,
+                                               const Layout& layout, __m128i* snapped, __m128* uv,
+                                               std::uint32_t* diffuse) {
+  const std::size_t stride = layout.stride;
+  const std::uint8_t *v0 = v, *v1 = v + stride, *v2 = v1 + stride, *v3 = v2 + stride;
+  __m128 p0, p3;
+  if constexpr (Bytewise) {
+    if (!EngineCorners(v, &p0, &p3, uv) || !FlatColours(list, v0, v3, layout, diffuse))
+      return false;
+  } else {
+    if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size) ||
+        !FlatColours(list, v0, v3, layout, diffuse))
+      return false;
+    // Corners 0 and 1 share a row and a v, 0 and 2 a column and a u; one rhw for all. Compared
+    // as floats, four lanes at a time: NaNs differ, and 0 and -0 are the same.
+    p0 = LoadPosition(v0), p3 = LoadPosition(v3);
+    const __m128 p1 = LoadPosition(v1), p2 = LoadPosition(v2);
+    const auto same = [](__m128 a, __m128 b) { return _mm_movemask_ps(_mm_cmpeq_ps(a, b)); };
+    constexpr int X = 1, Y = 2, Rhw = 8;
+    if ((same(p0, p2) & same(p1, p3) & (X | Rhw)) != (X | Rhw) ||
+        (same(p0, p1) & (Y | Rhw)) != (Y | Rhw) || (same(p2, p3) & Y) != Y ||
+        !SharedTexelCorners(v0, v1, v2, v3, layout.tex))
+      return false;
+    *uv = TexelCorners(v0, v3, layout.tex);
+  }
+  if (!(_mm_cvtss_f32(_mm_shuffle_ps(p0, p0, 3)) > 0.0f)) return false;
   // Corners 0 and 3, snapped: within the limit, each a float whose product with SubPixel is
   // exact in floats, truncated, then rounded half away from zero as Snap rounds.
   const __m128 corners = _mm_movelh_ps(p0, p3);  // x0, y0, x3, y3
@@ -505,77 +623,257 @@ namespace {
   const __m128 fraction = _mm_sub_ps(scaled, _mm_cvtepi32_ps(whole));
   const __m128i up = _mm_castps_si128(_mm_cmpge_ps(fraction, _mm_set1_ps(0.5f)));
   const __m128i down = _mm_castps_si128(_mm_cmple_ps(fraction, _mm_set1_ps(-0.5f)));
-  alignas(16) std::int32_t snapped[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(snapped),
-                  _mm_add_epi32(_mm_sub_epi32(whole, up), down));
-  const std::int64_t sx0 = snapped[0], sy0 = snapped[1], sx3 = snapped[2], sy3 = snapped[3];
-  if (sx0 == sx3 || sy0 == sy3) return false;
-  if (!OrderCorners(*list.p, sx0, sy0, sx3, sy3, r, leftToRight, topToBottom)) return false;
-  *uv = TexelCorners(v0, v3, layout, *leftToRight, *topToBottom);
+  *snapped = _mm_add_epi32(_mm_sub_epi32(whole, up), down);
   return true;
 }
 
-// The next quad's coordinates when it lies exactly where the quad at `first` lies: the same
-// bytes of position and rhw at every vertex, its corners shared as QuadFromBytes asks, and its
-// own flat colour. False when it does not.
-[[gnu::always_inline]] inline bool StackedQuad(const SpriteList& list, const std::uint8_t* first,
-                                               std::size_t stride, const SpriteVertexLayout& layout,
-                                               bool left, bool top, __m128* uv,
-                                               std::uint32_t* diffuse) {
-  const std::uint8_t* next = first + 6 * stride;
-  __m128i equal = _mm_set1_epi8(-1);
-  for (int k = 0; k < 6; ++k)
-    equal =
-        _mm_and_si128(equal, _mm_cmpeq_epi8(Load16(next + k * stride), Load16(first + k * stride)));
-  if (_mm_movemask_epi8(equal) != 0xFFFF) return false;
-  const std::uint8_t *v0 = next, *v1 = v0 + stride, *v2 = v1 + stride, *v3 = v2 + stride;
-  if (!SameBytes(v3 + stride, v2, layout.size) || !SameBytes(v3 + 2 * stride, v1, layout.size))
-    return false;
-  *diffuse = DwordAt(v0, layout.diffuse, 0xFFFFFFFFu);
-  if (!FlatColoursUsable(list, *diffuse, DwordAt(v3, layout.diffuse, 0xFFFFFFFFu),
-                         DwordAt(v0, layout.specular, 0), DwordAt(v3, layout.specular, 0)) ||
-      !SharedTexelCorners(v0, v1, v2, v3, layout.tex))
-    return false;
-  *uv = TexelCorners(v0, v3, layout, left, top);
-  return true;
-}
-
-}  // namespace
-
-int DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
-                         const SpriteVertexLayout& layout, bool mayPair) {
+// A quad proved from its bytes: its rectangle (edges only), the way corner 0 lies from corner 3,
+// its coordinates as OrderTexelCorners orders them and its flat diffuse colour.
+struct QuadBytes {
   SpriteRectangle r;
+  bool left, top;
   __m128 uv;
   std::uint32_t diffuse;
-  bool left, top;
+};
+
+// SnappedQuad's quad as a rectangle: false when it is empty or culled.
+template <class Layout>
+[[gnu::always_inline]] inline bool QuadFromBytes(const SpriteList& list, const std::uint8_t* v,
+                                                 const Layout& layout, QuadBytes* q) {
+  __m128i corners;
+  __m128 uv;
+  if (!SnappedQuad<false>(list, v, layout, &corners, &uv, &q->diffuse)) return false;
+  alignas(16) std::int32_t snapped[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(snapped), corners);
+  const std::int64_t x0 = snapped[0], y0 = snapped[1], x3 = snapped[2], y3 = snapped[3];
+  if (x0 == x3 || y0 == y3) return false;
+  // The culling drops both triangles or neither: they wind as corners 0 and 3 lie (clockwise on
+  // screen when corner 3 is right of and below corner 0, or left of and above it).
+  const bool left = x0 < x3, top = y0 < y3;
+  if ((list.culledOrders >> (left | top << 1)) & 1) return false;
+  q->r.x1 = left ? x0 : x3, q->r.x2 = left ? x3 : x0;
+  q->r.y1 = top ? y0 : y3, q->r.y2 = top ? y3 : y0;
+  q->left = left, q->top = top;
+  q->uv = OrderTexelCorners(uv, left, top);
+  return true;
+}
+
+// The next quad's coordinates (as TexelCorners gives them) when it lies exactly where the quad at
+// `first` (proved by SnappedQuad) lies: the same bytes of position and rhw at every vertex, its
+// corners shared as SnappedQuad asks, and its own flat colour. False when it does not.
+template <bool Bytewise, class Layout>
+[[gnu::always_inline]] inline bool StackedQuad(const SpriteList& list, const std::uint8_t* first,
+                                               const Layout& layout, __m128* uv,
+                                               std::uint32_t* diffuse) {
+  const std::size_t stride = layout.stride;
+  const std::uint8_t* next = first + 6 * stride;
+  const std::uint8_t *v0 = next, *v1 = v0 + stride, *v2 = v1 + stride, *v3 = v2 + stride;
+  if constexpr (Bytewise)
+    return EngineStacked(first, uv) && FlatColours(list, v0, v3, layout, diffuse);
+  // Corners 4 and 5 are the bytes of 2 and 1 in both quads, so four corners' positions say all
+  // six are the same.
+  __m128i equal = _mm_cmpeq_epi8(Load16(v0), Load16(first));
+  for (int k = 1; k < 4; ++k)
+    equal =
+        _mm_and_si128(equal, _mm_cmpeq_epi8(Load16(next + k * stride), Load16(first + k * stride)));
+  if (_mm_movemask_epi8(equal) != 0xFFFF || !SameBytes(v3 + stride, v2, layout.size) ||
+      !SameBytes(v3 + 2 * stride, v1, layout.size) || !FlatColours(list, v0, v3, layout, diffuse) ||
+      !SharedTexelCorners(v0, v1, v2, v3, layout.tex))
+    return false;
+  *uv = TexelCorners(v0, v3, layout.tex);
+  return true;
+}
+
+// The quad at `at` and, when mayPair, the next one stacked on it, drawn as the list proves them:
+// returns how many it drew, 0 when the first is not one it can prove exact.
+template <class Layout>
+[[gnu::noinline]] int DrawQuadsTheLongWay(SpriteList& list, const std::uint8_t* at,
+                                          const Layout& layout, bool mayPair) {
+  QuadBytes q;
   SpritePlan plan;
   SpriteTexels texels;
-  if (!QuadFromBytes(list, v, stride, layout, &r, &uv, &diffuse, &left, &top) ||
-      !PlanPixels(list, r, &plan) || !PlanTexelsFromFloats(list, r, uv, plan, &texels))
+  if (!QuadFromBytes(list, at, layout, &q) || !PlanPixels(list, q.r, &plan) ||
+      !PlanTexelsFromFloats(list, q.r, q.uv, plan, &texels))
     return 0;
-  // A glyph's edge and then its text over the same pixels: both shaded in one pass.
+  __m128 uv;
   std::uint32_t secondDiffuse;
   SpriteTexels second;
-  if (mayPair && StackedQuad(list, v, stride, layout, left, top, &uv, &secondDiffuse) &&
-      PlanTexelsFromFloats(list, r, uv, plan, &second)) {
-    RunShading& first = list.pair[0];
-    RunShading& next = list.pair[1];
-    SetDiffuse(&first, diffuse);
-    SetDiffuse(&next, secondDiffuse);
+  if (mayPair && StackedQuad<false>(list, at, layout, &uv, &secondDiffuse) &&
+      PlanTexelsFromFloats(list, q.r, OrderTexelCorners(uv, q.left, q.top), plan, &second)) {
+    SetDiffuse(&list.pair[0], &list.pairDiffuse[0], q.diffuse);
+    SetDiffuse(&list.pair[1], &list.pairDiffuse[1], secondDiffuse);
     if (texels.step == 1 && second.step == 1 && texels.rowBytes == second.rowBytes &&
-        ShadeTexelRectanglePair(list.span, first, next, texels.texel, second.texel, texels.rowBytes,
-                                plan.out, list.p->target->pitch / 4, static_cast<int>(plan.columns),
-                                static_cast<int>(plan.rows))) {
+        ShadeTexelRectanglePair(list.span, list.pair[0], list.pair[1], texels.texel, second.texel,
+                                texels.rowBytes, plan.out, list.outPitch,
+                                static_cast<int>(plan.columns), static_cast<int>(plan.rows))) {
       list.sprites += 2;
       list.covered += 2 * plan.columns * plan.rows;
     } else {
-      ShadeSprite(list, plan, texels, diffuse);
+      ShadeSprite(list, plan, texels, q.diffuse);
       ShadeSprite(list, plan, second, secondDiffuse);
     }
     return 2;
   }
-  ShadeSprite(list, plan, texels, diffuse);
+  ShadeSprite(list, plan, texels, q.diffuse);
   return 1;
+}
+
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+// What QuickTexels needs of a rectangle, in lanes 0 and 2 for the u and lanes 1 and 3 for the v:
+// its span e1 - e0, 512 first - 2 e0, and the largest first texel.
+struct QuickSteps {
+  __m128i spans, offsets, lasts;
+};
+
+// HalfTexelSteps on both axes of two quads over one rectangle at once, in 32-bit lanes, for what
+// most quads are: at least a pixel wide and tall, in a texture whose sizes are powers of two, no
+// larger than it. There a span D (under 2^24 sub-pixels, the corners inside 2^23) is at least
+// 256 times the margin HalfTexelSteps asks (one, or two from 2^23 on), so a coordinate is
+// certain when it is not on a texel edge; and in units of 1/512 texel the coordinate at the
+// first pixel centre is 256 ha + 512 first - 2 e0 whether ha is even or odd.
+// The first texels under the pixels of coordinates a and b (each in column and row order) in
+// *texelA and *texelB; false when HalfTexelSteps would not find one texel a pixel on every axis,
+// and PlanTexelsFromFloats is to answer.
+[[gnu::always_inline]] inline bool QuickTexels(const SpriteList& list, const QuickSteps& q,
+                                               __m128 a, __m128 b, const std::uint8_t** texelA,
+                                               const std::uint8_t** texelB) {
+  // (left u, top v) of both, then (right u, bottom v) of both.
+  const __m128 first = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m128 last = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+  const __m128 scale = _mm_loadu_ps(list.halfTexelPairScale);
+  const __m128 halfFirst = _mm_mul_ps(first, scale), halfLast = _mm_mul_ps(last, scale);
+  const __m128i hFirst = _mm_cvttps_epi32(halfFirst), hLast = _mm_cvttps_epi32(halfLast);
+  const __m128 sign = _mm_set1_ps(-0.0f), limit = _mm_set1_ps(256.0f);
+  const __m128 exact = _mm_and_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, first), limit),
+                                             _mm_cmple_ps(_mm_andnot_ps(sign, last), limit)),
+                                  _mm_and_ps(_mm_cmpeq_ps(_mm_cvtepi32_ps(hFirst), halfFirst),
+                                             _mm_cmpeq_ps(_mm_cvtepi32_ps(hLast), halfLast)));
+  const __m128i n = _mm_add_epi32(_mm_slli_epi32(hFirst, 8), q.offsets);
+  const __m128i t = _mm_srai_epi32(n, 9);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i off =
+      _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(n, _mm_set1_epi32(511)), zero),
+                   _mm_or_si128(_mm_cmpgt_epi32(zero, t), _mm_cmpgt_epi32(t, q.lasts)));
+  const __m128i good = _mm_andnot_si128(
+      off, _mm_cmpeq_epi32(_mm_slli_epi32(_mm_sub_epi32(hLast, hFirst), 7), q.spans));
+  if ((_mm_movemask_ps(_mm_and_ps(exact, _mm_castsi128_ps(good)))) != 15) return false;
+  // Two lanes at a time: column in the low half, row in the high.
+  const std::int64_t atA = _mm_cvtsi128_si64(t), atB = _mm_cvtsi128_si64(_mm_unpackhi_epi64(t, t));
+  const int bytes = list.span.f.texelBytes;
+  *texelA = list.texture + (atA >> 32) * list.texturePitch + static_cast<std::int32_t>(atA) * bytes;
+  *texelB = list.texture + (atB >> 32) * list.texturePitch + static_cast<std::int32_t>(atB) * bytes;
+  return true;
+}
+
+// DrawQuadsTheLongWay for the quads most are (a glyph's, a sprite's: one texel a pixel, by
+// QuickTexels), in 32-bit lanes with nothing kept for the long way's answers: 0, with nothing
+// drawn, when any of them needs it.
+template <class Layout>
+[[gnu::always_inline]] inline int DrawQuadsTheShortWay(SpriteList& list, const std::uint8_t* at,
+                                                       const Layout& layout, bool mayPair) {
+  __m128i s;
+  __m128 uv;
+  std::uint32_t diffuse;
+  if (!list.quick || !SnappedQuad<Layout::engine>(list, at, layout, &s, &uv, &diffuse)) return 0;
+  // Bits 0 and 1: corner 3 right of and below corner 0; bits 2 and 3: left of and above it.
+  const __m128i swapped = _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2));
+  const __m128i beyond = _mm_cmpgt_epi32(swapped, s);
+  const int lying = _mm_movemask_ps(_mm_castsi128_ps(beyond));
+  if (((lying | lying >> 2) & 3) != 3 || ((list.culledOrders >> (lying & 3)) & 1)) return 0;
+  // (x1, y1, x2, y2), and the first and last columns and rows inside the clip.
+  const __m128i forward = _mm_shuffle_epi32(beyond, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m128i r = Select(forward, s, swapped);
+  const __m128i edges = _mm_srai_epi32(_mm_add_epi32(r, _mm_set_epi32(-1, -1, 255, 255)), 8);
+  const __m128i clip = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list.quickClip));
+  const __m128i p =
+      Select(_mm_xor_si128(_mm_cmpgt_epi32(edges, clip), _mm_set_epi32(-1, -1, 0, 0)), edges, clip);
+  // Lanes 0 and 1: the columns and rows, and the spans; every one at least one pixel. (A texture
+  // narrower or shorter than the pixels leaves QuickTexels no texel to start at.)
+  const __m128i counts = _mm_sub_epi32(_mm_shuffle_epi32(p, _MM_SHUFFLE(1, 0, 3, 2)),
+                                       _mm_sub_epi32(p, _mm_set1_epi32(1)));
+  const __m128i spans = _mm_sub_epi32(_mm_shuffle_epi32(r, _MM_SHUFFLE(1, 0, 3, 2)), r);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i usable = _mm_and_si128(_mm_cmpgt_epi32(counts, zero),
+                                       _mm_cmpgt_epi32(spans, _mm_set1_epi32(SubPixel - 1)));
+  if ((_mm_movemask_ps(_mm_castsi128_ps(usable)) & 3) != 3) return 0;
+  QuickSteps q;
+  q.spans = _mm_shuffle_epi32(spans, _MM_SHUFFLE(1, 0, 1, 0));
+  q.offsets = _mm_shuffle_epi32(_mm_sub_epi32(_mm_slli_epi32(p, 9), _mm_slli_epi32(r, 1)),
+                                _MM_SHUFFLE(1, 0, 1, 0));
+  q.lasts = _mm_shuffle_epi32(
+      _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(list.quickSize)), counts),
+      _MM_SHUFFLE(1, 0, 1, 0));
+  // The coordinates in column and row order: each pair swapped where corner 3 comes first.
+  const __m128 inOrder = _mm_castsi128_ps(_mm_shuffle_epi32(beyond, _MM_SHUFFLE(1, 1, 0, 0)));
+  const auto inColumnOrder = [inOrder](__m128 c) {
+    return _mm_or_ps(_mm_and_ps(inOrder, c),
+                     _mm_andnot_ps(inOrder, _mm_shuffle_ps(c, c, _MM_SHUFFLE(2, 3, 0, 1))));
+  };
+  // A glyph's edge and then its text over the same pixels: both shaded in one pass.
+  __m128 secondUv;
+  std::uint32_t secondDiffuse;
+  const bool stacked =
+      mayPair && StackedQuad<Layout::engine>(list, at, layout, &secondUv, &secondDiffuse);
+  const __m128 first = inColumnOrder(uv);
+  const std::uint8_t *texel, *secondTexel;
+  if (!QuickTexels(list, q, first, stacked ? inColumnOrder(secondUv) : first, &texel, &secondTexel))
+    return 0;
+  const std::int64_t starts = _mm_cvtsi128_si64(p), sizes = _mm_cvtsi128_si64(counts);
+  SpritePlan plan;
+  plan.firstColumn = static_cast<std::int32_t>(starts), plan.firstRow = starts >> 32;
+  plan.columns = static_cast<std::int32_t>(sizes), plan.rows = sizes >> 32;
+  plan.out = reinterpret_cast<std::uint32_t*>(list.target + plan.firstRow * list.targetPitch) +
+             plan.firstColumn;
+  if (!stacked) {
+    ShadeSprite(list, plan, SpriteTexels{texel, 1, list.texturePitch}, diffuse);
+    return 1;
+  }
+  SetDiffuse(&list.pair[0], &list.pairDiffuse[0], diffuse);
+  SetDiffuse(&list.pair[1], &list.pairDiffuse[1], secondDiffuse);
+  if (ShadeTexelRectanglePair(list.span, list.pair[0], list.pair[1], texel, secondTexel,
+                              list.texturePitch, plan.out, list.outPitch,
+                              static_cast<int>(plan.columns), static_cast<int>(plan.rows))) {
+    list.sprites += 2;
+    list.covered += 2 * plan.columns * plan.rows;
+  } else {
+    ShadeSprite(list, plan, SpriteTexels{texel, 1, list.texturePitch}, diffuse);
+    ShadeSprite(list, plan, SpriteTexels{secondTexel, 1, list.texturePitch}, secondDiffuse);
+  }
+  return 2;
+}
+
+// DrawSpritesFromBytes for one layout.
+template <class Layout>
+[[gnu::always_inline]] inline std::size_t DrawQuadsFromBytes(SpriteList& list,
+                                                             const std::uint8_t* v,
+                                                             std::size_t quads,
+                                                             const Layout& layout) {
+  std::size_t drawn = 0;
+  for (const std::uint8_t* at = v; drawn < quads;) {
+    const bool mayPair = drawn + 1 < quads;
+    int n = DrawQuadsTheShortWay(list, at, layout, mayPair);
+    if (n == 0) n = DrawQuadsTheLongWay(list, at, layout, mayPair);
+    if (n == 0) break;
+    drawn += static_cast<std::size_t>(n);
+    at += static_cast<std::size_t>(n) * 6 * layout.stride;
+  }
+  return drawn;
+}
+
+}  // namespace
+
+std::size_t DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
+                                 std::size_t quads, const SpriteVertexLayout& layout) {
+  if (!list.usable) return 0;
+  constexpr EngineBytes engine;
+  if (stride == engine.stride && layout.size == engine.size && layout.diffuse == engine.diffuse &&
+      layout.specular == engine.specular && layout.tex == engine.tex)
+    return DrawQuadsFromBytes(list, v, quads, engine);
+  return DrawQuadsFromBytes(
+      list, v, quads, AnyBytes{layout.size, layout.diffuse, layout.specular, layout.tex, stride});
 }
 
 void FinishSpriteList(SpriteList& list) {

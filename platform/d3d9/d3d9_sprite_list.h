@@ -17,7 +17,26 @@ struct SpriteList {
   RunShading pair[2];  // the shading of two quads drawn in one pass
   // Twice the texture's width, width, height and height when both are powers of two, else 0.
   float halfTexelScale[4] = {};
+  float halfTexelPairScale[4] = {};  // the same in the order width, height, width, height
   std::int64_t sprites = 0, covered = 0;
+  // The pipeline as each quad reads it, taken once for the call: the first and last columns and
+  // rows inside the clip, the target's and the texture's first rows and pitches in bytes, and
+  // which quads the culling drops (bit n set: those whose corner 3 lies from corner 0 as n says,
+  // bit 0 of n for right of it, bit 1 for below it).
+  std::int64_t clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;
+  std::uint8_t* target = nullptr;
+  std::ptrdiff_t targetPitch = 0, outPitch = 0;  // outPitch in pixels
+  const std::uint8_t* texture = nullptr;
+  std::ptrdiff_t texturePitch = 0;
+  int culledOrders = 0;
+  // The same in 32-bit lanes for the short way most quads take (false: none can): the clip's
+  // first column and row and last column and row, and the texture's width, height, width and
+  // height.
+  bool quick = false;
+  std::int32_t quickClip[4] = {}, quickSize[4] = {};
+  // The packed diffuse colour span.shading and pair hold: a string's quads come in one or two
+  // colours, set once.
+  std::uint32_t spriteDiffuse = 0, pairDiffuse[2] = {};
 };
 
 // False when no quad of the draw call can be drawn as a sprite.
@@ -33,13 +52,13 @@ struct SpriteVertexLayout {
   int diffuse = -1, specular = -1;
   int tex = 0;  // both coordinates
 };
-// The quad of the six vertices from `v` on, stride bytes apart, in the order the engine's batches
-// write it (corners 0, 1, 2 then 3, 2, 1, the last two the same bytes as 2 and 1), proved from the
-// bytes themselves, and with mayPair the next quad too when it lies exactly where this one lies
-// (a glyph's text over its edge), the two then shaded in one pass. Returns how many quads it drew:
-// 0 when the first is not such a quad or not one the list can prove exact (DrawSprite may still
-// take it).
-int DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
-                         const SpriteVertexLayout& layout, bool mayPair);
+// Quads of six vertices each from `v` on, vertices stride bytes apart, `quads` of them in the draw
+// call, in the order the engine's batches write them (corners 0, 1, 2 then 3, 2, 1, the last two
+// the same bytes as 2 and 1), each proved from the bytes themselves; a quad that lies exactly
+// where the one before it lies (a glyph's text over its edge) is shaded in one pass with it.
+// Returns how many quads it drew: it stops at the first it cannot prove exact (DrawSprite may
+// still take that one).
+std::size_t DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::size_t stride,
+                                 std::size_t quads, const SpriteVertexLayout& layout);
 // Counts what the list drew as the rectangle path counts it.
 void FinishSpriteList(SpriteList& list);

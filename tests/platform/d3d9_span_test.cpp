@@ -4,8 +4,12 @@
 // without the diffuse colour, drawn both ways over the same background, must leave the same bytes.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "tests/platform/d3d9_test_support.h"
 
@@ -393,6 +397,224 @@ TEST_F(D3D9SpanTest, EverySixteenBitTexelIsShadedAsThePerPixelPathShadesIt) {
     device->SetTexture(0, nullptr);
     texture->Release();
   }
+}
+
+namespace {
+
+// A glyph-like quad in the engine's layout (12 x 8 pixels on the half-pixel grid, its texture
+// coordinates in texels: one texel a pixel) and what spoils it, if anything.
+struct HostileQuad {
+  const char* name;
+  float x1, y1, x2, y2, u1, v1, u2, v2;
+  void (*spoil)(TexturedVertex* q);  // the six vertices, or null
+};
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// Corners 0, 2 and 4 share the left column; 0, 1 and 5 the top row.
+constexpr HostileQuad kHostileQuads[] = {
+    {"plain", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10, nullptr},
+    {"mirrored across", 22.5f, 6.5f, 10.5f, 14.5f, 4, 2, 16, 10, nullptr},
+    {"mirrored down", 10.5f, 14.5f, 22.5f, 6.5f, 4, 2, 16, 10, nullptr},
+    {"turned half round", 22.5f, 14.5f, 10.5f, 6.5f, 4, 2, 16, 10, nullptr},
+    {"texels mirrored", 10.5f, 6.5f, 22.5f, 14.5f, 16, 10, 4, 2, nullptr},
+    {"half texels on whole pixels", 10, 6, 22, 14, 4.5f, 2.5f, 16.5f, 10.5f, nullptr},
+    {"pixel centres on texel edges", 10, 6, 22, 14, 4, 2, 16, 10, nullptr},
+    {"clipped left and top", -3.5f, -2.5f, 8.5f, 5.5f, 4, 2, 16, 10, nullptr},
+    {"clipped right and bottom", 58.5f, 44.5f, 70.5f, 52.5f, 4, 2, 16, 10, nullptr},
+    {"off the screen", 100.5f, 6.5f, 112.5f, 14.5f, 4, 2, 16, 10, nullptr},
+    {"past the texture", 10.5f, 6.5f, 22.5f, 14.5f, 24, 2, 36, 10, nullptr},
+    {"before the texture", 10.5f, 6.5f, 22.5f, 14.5f, -1, -1, 11, 7, nullptr},
+    {"the whole texture", 10.5f, 6.5f, 34.5f, 18.5f, 0, 0, 24, 12, nullptr},
+    {"far coordinates", 10.5f, 6.5f, 22.5f, 14.5f, 9604, 2, 9616, 10, nullptr},
+    {"two texels a pixel", 10.5f, 6.5f, 22.5f, 14.5f, 0, 0, 24, 16, nullptr},
+    {"quarter texels", 10.5f, 6.5f, 22.5f, 14.5f, 4.25f, 2.25f, 16.25f, 10.25f, nullptr},
+    {"narrower than a pixel", 10.25f, 6.5f, 10.75f, 14.5f, 4, 2, 4.5f, 10, nullptr},
+    {"on half a sub-pixel", 10.5f + 1 / 512.0f, 6.5f - 1 / 512.0f, 22.5f + 1 / 512.0f,
+     14.5f - 1 / 512.0f, 4, 2, 16, 10, nullptr},
+    {"minus zero", -0.0f, 6.5f, 12, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[2].x = q[4].x = 0.0f; }},
+    {"past the sprite limit", -40000.5f, 6.5f, 22.5f, 14.5f, -40007, 2, 16, 10, nullptr},
+    {"wider than 2^23 sub-pixels", -32000, 6, 1001, 14, -31999.5f, 2.5f, 1001.5f, 10.5f, nullptr},
+    {"past the guard band", -2.0e6f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10, nullptr},
+    {"NaN x", kNaN, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10, nullptr},
+    {"NaN u", 10.5f, 6.5f, 22.5f, 14.5f, kNaN, 2, 16, 10, nullptr},
+    {"infinite v", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, kInfinity, nullptr},
+    {"NaN rhw", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) {
+       for (int k = 0; k < 6; ++k) q[k].rhw = kNaN;
+     }},
+    {"negative rhw", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) {
+       for (int k = 0; k < 6; ++k) q[k].rhw = -1;
+     }},
+    {"zero rhw", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) {
+       for (int k = 0; k < 6; ++k) q[k].rhw = 0;
+     }},
+    {"rhw apart at one corner", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[3].rhw = 0.5f; }},
+    {"a corner off the column", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[2].x = q[4].x = 11.5f; }},
+    {"a corner's u apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[2].u = q[4].u = 5 / 32.0f; }},
+    {"a corner's v apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[1].v = q[5].v = 3 / 16.0f; }},
+    {"second triangle in its own colour", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[3].color = 0xFF00FF00; }},
+    {"a repeated corner's bytes apart", 10.5f, 6.5f, 22.5f, 14.5f, 4, 2, 16, 10,
+     [](TexturedVertex* q) { q[4].z = 0.5f; }},
+};
+
+}  // namespace
+
+// Quads in the engine's layout that a sprite list must draw exactly as the per-pixel path or
+// leave to it: mirrored every way under each culling, clipped, off the texture, off the half-texel
+// grid, NaN, infinite, past the limits, with no single rhw or a corner out of place; each alone,
+// under a second quad at its place and after a plain one, into textures whose sizes are powers
+// of two (one wide enough for a quad past 2^23 sub-pixels) and one whose are not.
+TEST_F(D3D9SpanTest, HostileEngineQuadsGiveTheSameBytesAsThePerPixelPath) {
+  const auto texel = [](int x, int y) {
+    return static_cast<std::uint32_t>((x * 53 + y * 29) % 256) << 24 |
+           static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14 + (x ^ y) * 0x1357);
+  };
+  for (const auto& [width, height] :
+       {std::pair{32u, 16u}, std::pair{24u, 12u}, std::pair{128u, 16u}}) {
+    // The quad in texels of this texture, moved by (du, dv) texels.
+    const auto quad = [w = static_cast<float>(width), h = static_cast<float>(height)](
+                          const HostileQuad& c, DWORD color, float du, float dv) {
+      std::vector<TexturedVertex> q = EngineQuad(c.x1, c.y1, c.x2, c.y2, color, (c.u1 + du) / w,
+                                                 (c.v1 + dv) / h, (c.u2 + du) / w, (c.v2 + dv) / h);
+      if (c.spoil) c.spoil(q.data());
+      return q;
+    };
+    IDirect3DTexture9* texture = MakeTexture(width, height, texel);
+    device->SetTexture(0, texture);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    device->SetRenderState(D3DRS_ALPHAREF, 96);
+    for (int pipeline : {1, 4}) {
+      ApplyPipelineCase(device, kCases[pipeline]);
+      D3D9ResetCounters();
+      for (DWORD cull : {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW}) {
+        device->SetRenderState(D3DRS_CULLMODE, cull);
+        for (const HostileQuad& h : kHostileQuads) {
+          SCOPED_TRACE(::testing::Message()
+                       << width << " x " << height << ", " << kCases[pipeline].name << ", cull "
+                       << cull << ", " << h.name);
+          const std::vector<TexturedVertex> edge = quad(h, 0xFF000000, 0, 0),
+                                            text = quad(h, 0xC0FFFFFF, 1, 1),
+                                            plain = quad(kHostileQuads[0], 0x80FFFFFF, 0, 0);
+          const auto joined = [](std::initializer_list<const std::vector<TexturedVertex>*> parts) {
+            std::vector<TexturedVertex> all;
+            for (const std::vector<TexturedVertex>* part : parts)
+              all.insert(all.end(), part->begin(), part->end());
+            return all;
+          };
+          // Alone, under a second quad, and after a plain one.
+          const std::vector<TexturedVertex> batches[] = {edge, joined({&edge, &text}),
+                                                         joined({&plain, &edge, &text})};
+          for (const std::vector<TexturedVertex>& batch : batches)
+            ASSERT_EQ(DrawBothWays(batch, true, true), DrawBothWays(batch, false, true));
+        }
+      }
+      // The plain quads and their like went through the sprite list (in the other texture their
+      // coordinates are no whole numbers of 2^-k).
+      if (width != 24) {
+        EXPECT_GT(D3D9GetCallCount(D3D9Counter::SpriteQuad), 100);
+      }
+    }
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetTexture(0, nullptr);
+    texture->Release();
+  }
+}
+
+// The sprite list reads quads from the vertex bytes of any pre-transformed layout: a specular
+// colour (shown or not, black or not), the coordinates in a second set, no diffuse colour, or
+// vertices spaced wider than they are. Each layout's quads, alone and stacked, leave the per-pixel
+// path's bytes.
+TEST_F(D3D9SpanTest, QuadsInOtherVertexLayoutsGiveTheSameBytesAsThePerPixelPath) {
+  struct LayoutCase {
+    const char* name;
+    DWORD fvf;
+    UINT stride;
+    int diffuse, specular, tex;  // byte offsets, -1: none
+    DWORD texCoordIndex;
+    BOOL specularShown;
+  };
+  constexpr DWORD kXyzrhw = D3DFVF_XYZRHW;
+  constexpr LayoutCase kLayouts[] = {
+      {"specular", kXyzrhw | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1, 32, 16, 20, 24, 0,
+       FALSE},
+      {"specular shown", kXyzrhw | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1, 32, 16, 20, 24,
+       0, TRUE},
+      {"second set", kXyzrhw | D3DFVF_DIFFUSE | D3DFVF_TEX2, 36, 16, -1, 28, 1, FALSE},
+      {"no diffuse", kXyzrhw | D3DFVF_TEX1, 24, -1, -1, 16, 0, FALSE},
+      {"spaced wider", kXyzrhw | D3DFVF_DIFFUSE | D3DFVF_TEX1, 40, 16, -1, 20, 0, FALSE},
+  };
+  IDirect3DTexture9* texture = MakeTexture(32, 16, [](int x, int y) {
+    return static_cast<std::uint32_t>((x * 53 + y * 29) % 256) << 24 |
+           static_cast<std::uint32_t>(x * 0x0F1E2D + y * 0x050A14);
+  });
+  device->SetTexture(0, texture);
+  ApplyPipelineCase(device, kCases[4]);
+  // Glyph-like quads: plain, stacked, mirrored, clipped, and with a specular colour.
+  std::vector<TexturedVertex> quads;
+  std::vector<DWORD> speculars;
+  const auto add = [&](std::vector<TexturedVertex> q, DWORD specular) {
+    quads.insert(quads.end(), q.begin(), q.end());
+    speculars.insert(speculars.end(), 6, specular);
+  };
+  add(EngineQuad(4.5f, 4.5f, 16.5f, 12.5f, 0xFF000000, 0, 0, 12 / 32.0f, 8 / 16.0f), 0);
+  add(EngineQuad(4.5f, 4.5f, 16.5f, 12.5f, 0xC0FFFFFF, 2 / 32.0f, 1 / 16.0f, 14 / 32.0f, 9 / 16.0f),
+      0xFF000000);
+  add(EngineQuad(40.5f, 20.5f, 28.5f, 28.5f, 0x80FF8040, 4 / 32.0f, 2 / 16.0f, 16 / 32.0f,
+                 10 / 16.0f),
+      0);
+  add(EngineQuad(-3.5f, 30.5f, 8.5f, 38.5f, 0xFF40C0FF, 4 / 32.0f, 2 / 16.0f, 16 / 32.0f,
+                 10 / 16.0f),
+      0x00102030);
+  add(EngineQuad(50, 40, 62, 48, 0xFFFFFFFF, 4.5f / 32, 2.5f / 16, 16.5f / 32, 10.5f / 16), 0);
+  for (const LayoutCase& layout : kLayouts) {
+    SCOPED_TRACE(layout.name);
+    std::vector<std::uint8_t> bytes(quads.size() * layout.stride, 0xA5);
+    for (std::size_t k = 0; k < quads.size(); ++k) {
+      std::uint8_t* v = bytes.data() + k * layout.stride;
+      const TexturedVertex& q = quads[k];
+      const float position[4] = {q.x, q.y, q.z, q.rhw}, uv[2] = {q.u, q.v};
+      std::memcpy(v, position, sizeof position);
+      if (layout.diffuse >= 0) std::memcpy(v + layout.diffuse, &q.color, 4);
+      if (layout.specular >= 0) std::memcpy(v + layout.specular, &speculars[k], 4);
+      std::memcpy(v + layout.tex, uv, sizeof uv);
+    }
+    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, layout.texCoordIndex);
+    device->SetRenderState(D3DRS_SPECULARENABLE, layout.specularShown);
+    const auto draw = [&](bool spans) {
+      D3D9SetSpanPaths(spans);
+      FillBackground();
+      device->SetFVF(layout.fvf);
+      device->BeginScene();
+      EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(quads.size() / 3),
+                                        bytes.data(), layout.stride),
+                D3D_OK);
+      device->EndScene();
+      D3D9SetSpanPaths(true);
+      std::vector<std::uint32_t> pixels;
+      for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) pixels.push_back(Pixel32(backBuffer, x, y));
+      return pixels;
+    };
+    D3D9ResetCounters();
+    const std::vector<std::uint32_t> fast = draw(true);
+    // A shown specular colour other than black keeps its quad off the sprite list.
+    EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SpriteQuad), layout.specularShown ? 4 : 5);
+    ASSERT_EQ(fast, draw(false));
+  }
+  device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+  device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+  device->SetTexture(0, nullptr);
+  texture->Release();
 }
 
 // Glyph pairs on one-bit alpha with no blending, the engine's text: under every alpha test
