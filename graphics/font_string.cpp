@@ -45,16 +45,38 @@ struct PreparedColor {
   uint32_t packed;
 };
 
-PreparedColor PrepareColor(uint32_t color) {
+// The colour through the draw brightness, in the screen's colour format `format`.
+PreparedColor BrightenColor(const ColorFormat* format, uint32_t color) {
   const DrawSettings* settings = GetDrawSettings();
   int r = 0, g = 0, b = 0;
-  SplitScreenColorCode(color, &r, &g, &b);
+  SplitColorCodeForFormat(format, color, &r, &g, &b);
   r = r * settings->drawBrightness[2] / 255;
   g = g * settings->drawBrightness[1] / 255;
   b = b * settings->drawBrightness[0] / 255;
-  return {MakeScreenColorCode(r, g, b) & ~MakeScreenColorCode(0, 0, 0),
+  return {MakeColorCodeForFormat(format, r, g, b) & ~MakeColorCodeForFormat(format, 0, 0, 0),
           0xFF000000u | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
               static_cast<uint32_t>(b)};
+}
+
+// The last colour prepared in each of a string's two roles (text, edge): strings are mostly drawn
+// again in the colours of the last, and the result depends on the format (an entry of a fixed
+// table), the colour and the brightness alone.
+struct PreparedColorMemo {
+  const ColorFormat* format = nullptr;
+  uint32_t color = 0;
+  uint32_t brightness = 0;
+  PreparedColor prepared{};
+};
+PreparedColorMemo textColorMemo, edgeColorMemo;
+
+PreparedColor PrepareColor(const ColorFormat* format, uint32_t color, PreparedColorMemo* memo) {
+  const uint32_t brightness = GetDrawBrightnessRGB(GetDrawSettings());
+  if (format != nullptr && memo->format == format && memo->color == color &&
+      memo->brightness == brightness)
+    return memo->prepared;
+  const PreparedColor prepared = BrightenColor(format, color);
+  *memo = PreparedColorMemo{format, color, brightness, prepared};
+  return prepared;
 }
 
 // The blend graph settings and the brightness a glyph draw changes: kept, the blend graph switched
@@ -208,7 +230,9 @@ bool IsSingleTextureTile(const GraphRecord* graph) {
 // waiting to be active) go glyph by glyph.
 class GlyphRun {
  public:
-  bool Begin(const FontRecord* record) {
+  bool Begin(const FontRecord* record, const PreparedColor& text, const PreparedColor& edge) {
+    textPacked_ = text.packed;
+    edgePacked_ = edge.packed;
     const DrawSettings* settings = GetDrawSettings();
     const GraphicsCoreState& core = GraphicsCore();
     if (core.device == nullptr || settings->drawAreaEmpty || !hostCallTable.isEngineRunning() ||
@@ -232,6 +256,7 @@ class GlyphRun {
   // Again after a glyph was rasterised in the middle of the string, whose upload may have moved
   // the device's state.
   void Prepare() {
+    WritePending();
     BeginDeviceScene();
     PrepareDrawState(text_->image, text_->tiles[0].imageTile->texture,
                      kDrawTransparent | kDrawPixelExact | kDrawColoured);
@@ -248,47 +273,59 @@ class GlyphRun {
     shared_ = direct_ && PrepareTilePartRun(&parts_, graphs + first, 2 - first, settings->drawArea,
                                             settings->drawDepth2D) == 0;
   }
-  void Draw(const GlyphSlot* slot, int x0, int y0, int boxX, int boxY, const PreparedColor& text,
-            const PreparedColor& edge) {
-    if (!direct_) {
-      if (edge_ != nullptr) {
-        SetDrawBrightnessPacked(edge.packed);
-        WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, slot->width, slot->height);
-      }
-      SetDrawBrightnessPacked(text.packed);
-      WriteGraphPartHardware(text_, boxX, boxY, x0, y0, slot->width, slot->height);
+  void Draw(int x0, int y0, int boxX, int boxY, int width, int height) {
+    if (shared_ && coloursKnown_) [[likely]] {
+      // Nothing between the glyphs looks at the batch: their quads are written a number at a
+      // time, before anything that could.
+      pending_[pendingCount_] = TilePart{boxX, boxY, x0, y0, width, height};
+      if (++pendingCount_ == kPendingParts) WritePending();
       return;
     }
-    if (!coloursKnown_ || edge.packed != edgePacked_ || text.packed != textPacked_) {
+    if (!direct_) {
+      if (edge_ != nullptr) {
+        SetDrawBrightnessPacked(edgePacked_);
+        WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, width, height);
+      }
+      SetDrawBrightnessPacked(textPacked_);
+      WriteGraphPartHardware(text_, boxX, boxY, x0, y0, width, height);
+      return;
+    }
+    if (!coloursKnown_) {
       // The batch colours the brightness gives, as the per-glyph calls would set them; the
-      // brightness is left at the text's, as they leave it.
-      SetDrawBrightnessPacked(edge.packed);
-      edgeColour_ = GetVertexBatchColor();
-      SetDrawBrightnessPacked(text.packed);
-      textColour_ = GetVertexBatchColor();
-      edgePacked_ = edge.packed, textPacked_ = text.packed;
-      colours_[0] = edgeColour_;
-      colours_[1] = textColour_;
+      // brightness is left at the text's, as they leave it. The string's colours hold along it.
+      SetDrawBrightnessPacked(edgePacked_);
+      colours_[0] = GetVertexBatchColor();
+      SetDrawBrightnessPacked(textPacked_);
+      colours_[1] = GetVertexBatchColor();
       coloursKnown_ = true;
     }
     if (shared_) {
-      WriteTilePartRun(parts_, edge_ != nullptr ? colours_ : colours_ + 1, boxX, boxY, x0, y0,
-                       slot->width, slot->height);
+      Draw(x0, y0, boxX, boxY, width, height);
       return;
     }
     const DrawSettings* settings = GetDrawSettings();
     if (edge_ != nullptr)
-      WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, edgeColour_,
-                                  boxX, boxY, x0, y0, slot->width, slot->height);
-    WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, textColour_, boxX,
-                                boxY, x0, y0, slot->width, slot->height);
+      WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, colours_[0],
+                                  boxX, boxY, x0, y0, width, height);
+    WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, colours_[1], boxX,
+                                boxY, x0, y0, width, height);
+  }
+  // The glyphs drawn so far into the batch, before anything else may read it.
+  void WritePending() {
+    if (pendingCount_ == 0) return;
+    WriteTileParts(parts_, edge_ != nullptr ? colours_ : colours_ + 1, pending_, pendingCount_);
+    pendingCount_ = 0;
   }
   bool active() const { return active_; }
   ~GlyphRun() {
-    if (active_) kept_.Restore();
+    if (active_) {
+      WritePending();
+      kept_.Restore();
+    }
   }
 
  private:
+  static constexpr int kPendingParts = 64;
   GraphRecord* text_ = nullptr;
   GraphRecord* edge_ = nullptr;
   KeptGlyphSettings kept_;
@@ -299,7 +336,8 @@ class GlyphRun {
   TilePartRun parts_{};
   uint32_t colours_[2] = {};
   uint32_t edgePacked_ = 0, textPacked_ = 0;
-  uint32_t edgeColour_ = 0, textColour_ = 0;
+  TilePart pending_[kPendingParts];
+  int pendingCount_ = 0;
 };
 
 }  // namespace
@@ -370,8 +408,9 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     scaleX = scaleY = 1.0;
   }
   const double advanceScale = vertical ? scaleY : scaleX;
-  const PreparedColor textColor = PrepareColor(color);
-  const PreparedColor edge = PrepareColor(edgeColor);
+  const ColorFormat* screenFormat = GetScreenColorCodeFormat();
+  const PreparedColor textColor = PrepareColor(screenFormat, color, &textColorMemo);
+  const PreparedColor edge = PrepareColor(screenFormat, edgeColor, &edgeColorMemo);
   auto writeSize = [&](int pen) {
     if (size == nullptr) return;
     size[0] = vertical ? record->lineHeight : pen;
@@ -399,7 +438,7 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     return -1;
   }
   GlyphRun run;
-  if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record);
+  if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record, textColor, edge);
   double pen = 0.0;
   for (int i = 0; i < count; ++i) {
     const uint8_t first = list[i * 3];
@@ -411,6 +450,7 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
       if (run.active()) run.Prepare();
     }
     if (slot == nullptr) {
+      if (run.active()) run.WritePending();
       LogPrintf("テキストキャッシュの作成に失敗しました");
       if (list != staticCharacters) TrackedFree(list);
       return -1;
@@ -423,7 +463,7 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
       if (run.active()) {
         int x0 = 0, y0 = 0;
         GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
-        run.Draw(slot, x0, y0, boxX, boxY, textColor, edge);
+        run.Draw(x0, y0, boxX, boxY, slot->width, slot->height);
       } else if (record->textureMode) {
         if (scaling) {
           DrawScaledGlyphHardware(record, slot, x, y, pen, scaleX, scaleY, vertical, textColor,

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "graphics/font.h"
@@ -119,6 +121,54 @@ TEST_F(TilePartRunTest, WritesTheVerticesOfTheSinglePartsByteForByte) {
                            p.x + width <= p.area.left || p.y + height <= p.area.top;
       EXPECT_EQ(written.size(), outside ? 0u : count * 6 * sizeof(Vertex2DTextured) / 4);
     }
+  }
+}
+
+// Several parts in one call (a string's glyphs) write what the single parts write one after the
+// other; and with a batch too full to take them all, what the run writes part by part, each part
+// reserving its own room and the batch sent before the part that no longer fits.
+TEST_F(TilePartRunTest, WritesSeveralPartsAsTheSinglePartsInTurn) {
+  Start(32, 0x204060);
+  GraphRecord *edge = nullptr, *text = nullptr;
+  CacheGraphs(CreateFontToHandle(nullptr, 8, -1, kFontTypeEdge, -1, 1, 0), &edge, &text);
+  const RECT area{100, 50, 300, 200};
+  const TilePart parts[] = {
+      {150, 100, 1, 1, 7, 11},  {97, 100, 1, 1, 7, 11}, {1000, -500, 1, 1, 7, 11},
+      {150, 195, 1, 1, 7, 11},  {123, 77, 3, 2, 1, 1},  {211, 133, 2, 5, 13, 3},
+      {296, 100, 1, 12, 7, 11}, {100, 50, 9, 1, 6, 9},
+  };
+  const uint32_t colors[2] = {kEdgeColor, kTextColor};
+  const GraphRecord* graphs[2] = {edge, text};
+  TilePartRun run{};
+  ASSERT_EQ(PrepareTilePartRun(&run, graphs, 2, area, kDepth), 0);
+  // Quads already queued before the parts, leaving room for `room` more.
+  auto queued = [](int room) {
+    const int capacity = 2340 / 6;  // the textured batch's vertices, in quads
+    const int quads = capacity - 1 - room;
+    if (quads <= 0) return;
+    auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuads(kVertex2DTextured, quads));
+    std::memset(static_cast<void*>(v), 0, sizeof(Vertex2DTextured) * 6 * quads);
+  };
+  for (const int room : {1000, 5}) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " quads");
+    const std::vector<uint32_t> expected = Written([&] {
+      queued(room);
+      for (const TilePart& p : parts) {
+        if (room < 2 * static_cast<int>(std::size(parts))) {
+          WriteTilePartRun(run, colors, p.x, p.y, p.sourceX, p.sourceY, p.width, p.height);
+          continue;
+        }
+        for (int g = 0; g < 2; ++g)
+          WriteSingleTilePartHardware(graphs[g], area, kDepth, colors[g], p.x, p.y, p.sourceX,
+                                      p.sourceY, p.width, p.height);
+      }
+    });
+    const std::vector<uint32_t> written = Written([&] {
+      queued(room);
+      WriteTileParts(run, colors, parts, static_cast<int>(std::size(parts)));
+    });
+    EXPECT_EQ(written, expected);
+    EXPECT_FALSE(written.empty());
   }
 }
 
