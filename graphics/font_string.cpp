@@ -256,7 +256,6 @@ class GlyphRun {
   // Again after a glyph was rasterised in the middle of the string, whose upload may have moved
   // the device's state.
   void Prepare() {
-    WritePending();
     BeginDeviceScene();
     PrepareDrawState(text_->image, text_->tiles[0].imageTile->texture,
                      kDrawTransparent | kDrawPixelExact | kDrawColoured);
@@ -274,11 +273,9 @@ class GlyphRun {
                                             settings->drawDepth2D) == 0;
   }
   void Draw(int x0, int y0, int boxX, int boxY, int width, int height) {
-    if (shared_ && coloursKnown_) [[likely]] {
-      // Nothing between the glyphs looks at the batch: their quads are written a number at a
-      // time, before anything that could.
-      pending_[pendingCount_] = TilePart{boxX, boxY, x0, y0, width, height};
-      if (++pendingCount_ == kPendingParts) WritePending();
+    if (shared_) {
+      const TilePart part{boxX, boxY, x0, y0, width, height};
+      WriteParts(&part, 1);
       return;
     }
     if (!direct_) {
@@ -290,19 +287,7 @@ class GlyphRun {
       WriteGraphPartHardware(text_, boxX, boxY, x0, y0, width, height);
       return;
     }
-    if (!coloursKnown_) {
-      // The batch colours the brightness gives, as the per-glyph calls would set them; the
-      // brightness is left at the text's, as they leave it. The string's colours hold along it.
-      SetDrawBrightnessPacked(edgePacked_);
-      colours_[0] = GetVertexBatchColor();
-      SetDrawBrightnessPacked(textPacked_);
-      colours_[1] = GetVertexBatchColor();
-      coloursKnown_ = true;
-    }
-    if (shared_) {
-      Draw(x0, y0, boxX, boxY, width, height);
-      return;
-    }
+    KnowColours();
     const DrawSettings* settings = GetDrawSettings();
     if (edge_ != nullptr)
       WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, colours_[0],
@@ -310,22 +295,30 @@ class GlyphRun {
     WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, colours_[1], boxX,
                                 boxY, x0, y0, width, height);
   }
-  // The glyphs drawn so far into the batch, before anything else may read it.
-  void WritePending() {
-    if (pendingCount_ == 0) return;
-    WriteTileParts(parts_, edge_ != nullptr ? colours_ : colours_ + 1, pending_, pendingCount_);
-    pendingCount_ = 0;
+  // Glyphs of a run whose parts share the run's numbers (shared()), written together.
+  void WriteParts(const TilePart* parts, int count) {
+    if (count == 0) return;
+    KnowColours();
+    WriteTileParts(parts_, edge_ != nullptr ? colours_ : colours_ + 1, parts, count);
   }
+  bool shared() const { return shared_; }
   bool active() const { return active_; }
   ~GlyphRun() {
-    if (active_) {
-      WritePending();
-      kept_.Restore();
-    }
+    if (active_) kept_.Restore();
   }
 
  private:
-  static constexpr int kPendingParts = 64;
+  void KnowColours() {
+    if (coloursKnown_) return;
+    // The batch colours the brightness gives, as the per-glyph calls would set them; the
+    // brightness is left at the text's, as they leave it. The string's colours hold along it.
+    SetDrawBrightnessPacked(edgePacked_);
+    colours_[0] = GetVertexBatchColor();
+    SetDrawBrightnessPacked(textPacked_);
+    colours_[1] = GetVertexBatchColor();
+    coloursKnown_ = true;
+  }
+
   GraphRecord* text_ = nullptr;
   GraphRecord* edge_ = nullptr;
   KeptGlyphSettings kept_;
@@ -336,8 +329,6 @@ class GlyphRun {
   TilePartRun parts_{};
   uint32_t colours_[2] = {};
   uint32_t edgePacked_ = 0, textPacked_ = 0;
-  TilePart pending_[kPendingParts];
-  int pendingCount_ = 0;
 };
 
 }  // namespace
@@ -440,7 +431,42 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
   GlyphRun run;
   if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record, textColor, edge);
   double pen = 0.0;
-  for (int i = 0; i < count; ++i) {
+  int i = 0;
+  if (run.active() && run.shared()) {
+    // The run's glyphs (horizontal, unscaled, drawn) while they are in the cache, their parts
+    // gathered and written a number at a time: nothing here looks at the batch, and they are
+    // written before the loop below takes over from a glyph that is not in the cache.
+    constexpr int kGathered = 64;
+    TilePart parts[kGathered];
+    int gathered = 0;
+    const GlyphCodeEntry* const codes = record->codes;
+    const int spacing = record->spacing;
+    for (; i < count; ++i) {
+      const uint8_t first = list[i * 3];
+      const uint8_t second = list[i * 3 + 1];
+      const GlyphCodeEntry& entry = codes[first + 256 * second];
+      const GlyphSlot* slot = entry.slot;
+      if (!entry.present || slot == nullptr) [[unlikely]]
+        break;
+      if (!IsBlankCharacter(first, second) && (slot->width != 0 || slot->height != 0)) {
+        int x0 = 0, y0 = 0;
+        GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
+        parts[gathered++] = TilePart{x + TruncateDoubleToInt(pen) + slot->xOffset,
+                                     y + slot->topOffset,
+                                     x0,
+                                     y0,
+                                     slot->width,
+                                     slot->height};
+        if (gathered == kGathered) {
+          run.WriteParts(parts, gathered);
+          gathered = 0;
+        }
+      }
+      pen += (slot->advance + spacing) * advanceScale;
+    }
+    run.WriteParts(parts, gathered);
+  }
+  for (; i < count; ++i) {
     const uint8_t first = list[i * 3];
     const uint8_t second = list[i * 3 + 1];
     GlyphCodeEntry& entry = record->codes[first + 256 * second];
@@ -450,7 +476,6 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
       if (run.active()) run.Prepare();
     }
     if (slot == nullptr) {
-      if (run.active()) run.WritePending();
       LogPrintf("テキストキャッシュの作成に失敗しました");
       if (list != staticCharacters) TrackedFree(list);
       return -1;

@@ -304,8 +304,12 @@ template <int kGraphs>
                                                 const TilePartLanes* graphs, const TilePart& p,
                                                 char* out) {
   LONG partLeft = p.x, partTop = p.y, partRight = p.x + p.width, partBottom = p.y + p.height;
-  ClipSpan(&partTop, &partBottom, area.top, area.bottom);
-  ClipSpan(&partLeft, &partRight, area.left, area.right);
+  // A part inside the area (most glyphs of a line) is its own clip.
+  if (!(partRight >= partLeft && partBottom >= partTop && partLeft >= area.left &&
+        partRight <= area.right && partTop >= area.top && partBottom <= area.bottom)) {
+    ClipSpan(&partTop, &partBottom, area.top, area.bottom);
+    ClipSpan(&partLeft, &partRight, area.left, area.right);
+  }
   if (partRight <= partLeft || partBottom <= partTop) return 0;
   // WriteSingleTilePartHardware's arithmetic on the lanes {left, right, top, bottom}. Its origin
   // and corner sums are single operations rounded through double to float, which give the float
@@ -375,15 +379,16 @@ void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const Tile
         graph.height};
   }
   const __m128 depth = _mm_load_ps(run.depth);
+  // A copy the vertex stores cannot overwrite, which stays in registers.
+  const RECT area = run.area;
   auto* room = static_cast<char*>(PeekBatchQuads(kVertex2DTextured, kGraphs * count));
   if (room == nullptr) {
-    for (int i = 0; i < count; ++i)
-      WriteTilePart<kGraphs>(run.area, depth, graphs, parts[i], nullptr);
+    for (int i = 0; i < count; ++i) WriteTilePart<kGraphs>(area, depth, graphs, parts[i], nullptr);
     return;
   }
   int written = 0;
   for (int i = 0; i < count; ++i)
-    written += WriteTilePart<kGraphs>(run.area, depth, graphs, parts[i],
+    written += WriteTilePart<kGraphs>(area, depth, graphs, parts[i],
                                       room + written * sizeof(Vertex2DTextured));
   CommitBatchVertices(written);
 }
