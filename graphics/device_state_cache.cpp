@@ -77,6 +77,13 @@ int ForStages(int stage, Send send) {
   return result;
 }
 
+// Out of line, so that the address setters' check of a state already set stays a few
+// instructions.
+[[gnu::noinline]] int SendAddressStates(D3DSAMPLERSTATETYPE type, int32_t* mirror, int mode,
+                                        int stage) {
+  return ForStages(stage, [&](int s) { return SendSamplerState(s, type, mirror, mode); });
+}
+
 D3DCULL CullModeFor(int mode) {
   switch (mode) {
     case 1: return D3DCULL_CCW;
@@ -307,15 +314,13 @@ int SetCullModeState(int mode) {
 int SetTextureAddressUState(int mode, int stage) {
   // Each draw sets the first stages' addressing, which is nearly always set already.
   if (stage >= 0 && stage < kDeviceStageCount && Unchanged(cache.addressU[stage] == mode)) return 0;
-  return ForStages(
-      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSU, cache.addressU, mode); });
+  return SendAddressStates(D3DSAMP_ADDRESSU, cache.addressU, mode, stage);
 }
 
 int SetTextureAddressVState(int mode, int stage) {
   // Each draw sets the first stages' addressing, which is nearly always set already.
   if (stage >= 0 && stage < kDeviceStageCount && Unchanged(cache.addressV[stage] == mode)) return 0;
-  return ForStages(
-      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSV, cache.addressV, mode); });
+  return SendAddressStates(D3DSAMP_ADDRESSV, cache.addressV, mode, stage);
 }
 
 int SetTextureAddressWState(int mode, int stage) {
