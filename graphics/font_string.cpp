@@ -351,27 +351,17 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
   if (characters == nullptr) characters = n > kStaticListBytes ? nullptr : staticOutput;
   int count = 0;
   int missingCount = 0;
-  for (int i = 0; i < n;) {
-    const uint8_t first = static_cast<uint8_t>(text[i]);
-    uint8_t second = 0;
-    // A lead byte takes the next byte even past the byte count; at the string's end that is the
-    // terminator. No code page leads a pair with a byte below 0x80, so plain ASCII skips the
-    // call.
-    if (first >= 0x80 && IsLeadByteForCodePage(text + i, record->codePageKind)) {
-      second = static_cast<uint8_t>(text[i + 1]);
-      i += second ? 2 : 1;
-    } else {
-      ++i;
-    }
+  // One character, listed, and noted as missing (once) while the cache has slots for it.
+  auto add = [&](uint8_t first, uint8_t second) {
     if (characters) {
       characters[count * 3] = first;
       characters[count * 3 + 1] = second;
       characters[count * 3 + 2] = 0;
     }
     ++count;
-    const uint16_t code = static_cast<uint16_t>(first + 256 * second);
-    if (!record->codes[code].present && missingCount < record->slotCount) {
-      record->codes[code].present = 1;
+    GlyphCodeEntry& entry = record->codes[first + 256 * second];
+    if (!entry.present && missingCount < record->slotCount) [[unlikely]] {
+      entry.present = 1;
       missing[missingCount * 3] = first;
       missing[missingCount * 3 + 1] = second;
       missing[missingCount * 3 + 2] = 0;
@@ -379,6 +369,25 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
       missingCodes[missingCount * 2 + 1] = second;
       ++missingCount;
     }
+  };
+  for (int i = 0; i < n;) {
+    const uint8_t first = static_cast<uint8_t>(text[i]);
+    // No code page leads a pair with a byte below 0x80: plain ASCII skips the call.
+    if (first < 0x80) [[likely]] {
+      ++i;
+      add(first, 0);
+      continue;
+    }
+    uint8_t second = 0;
+    // A lead byte takes the next byte even past the byte count; at the string's end that is the
+    // terminator.
+    if (IsLeadByteForCodePage(text + i, record->codePageKind)) {
+      second = static_cast<uint8_t>(text[i + 1]);
+      i += second ? 2 : 1;
+    } else {
+      ++i;
+    }
+    add(first, second);
   }
   for (int i = 0; i < missingCount; ++i)
     record->codes[missingCodes[i * 2] + 256 * missingCodes[i * 2 + 1]].present = 0;
