@@ -178,8 +178,9 @@ void* ReserveBatchQuads(int vertexType, int quads) {
 }
 
 void* PeekBatchQuads(int vertexType, int quads) {
+  const int capacity = kCapacity[static_cast<size_t>(vertexType)];
   if (batch.threeD || batch.primitiveType != D3DPT_TRIANGLELIST || batch.vertexType != vertexType ||
-      batch.count + 6 * quads >= kCapacity[static_cast<size_t>(vertexType)])
+      quads > capacity / 6 || batch.count + 6 * quads >= capacity)
     return nullptr;
   const auto first = static_cast<size_t>(batch.count);
   switch (vertexType) {
