@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <bit>
 
 #include "graphics/blend_state.h"
 #include "graphics/device_state_cache.h"
@@ -255,6 +256,7 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
   run->depth[0] = run->depth[2] = z;
   run->depth[1] = run->depth[3] = 1.0f;
   run->graphCount = count;
+  run->floatSteps = true;
   for (int g = 0; g < count; ++g) {
     const GraphTile& tile = graphs[g]->tiles[0];
     const GraphTileCorner* c = tile.corners;
@@ -263,16 +265,26 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
     if (!(c[0].x == c[2].x && c[0].u == c[2].u && c[1].x == c[3].x && c[1].u == c[3].u &&
           c[0].y == c[1].y && c[0].v == c[1].v && c[2].y == c[3].y && c[2].v == c[3].v))
       return -1;
-    const double perPixelU = 1.0 / (1.0 * tile.imageTile->textureWidth);
-    const double perPixelV = 1.0 / (1.0 * tile.imageTile->textureHeight);
+    const int textureWidth = tile.imageTile->textureWidth;
+    const int textureHeight = tile.imageTile->textureHeight;
+    const double perPixelU = 1.0 / (1.0 * textureWidth);
+    const double perPixelV = 1.0 / (1.0 * textureHeight);
+    const auto u = static_cast<float>(perPixelU), v = static_cast<float>(perPixelV);
     run->graphs[g] = TilePartGraph{{c[0].x, c[3].x, c[0].y, c[3].y},
                                    {c[0].u, c[3].u, c[0].v, c[3].v},
                                    {c[0].u, c[3].u},
                                    {c[0].v, c[3].v},
                                    {perPixelU, perPixelU},
                                    {perPixelV, perPixelV},
+                                   {u, u, v, v},
                                    graphs[g]->width,
                                    graphs[g]->height};
+    // A step of 2^-k moves a float distance by an exact product, so the texture coordinate plus
+    // it, rounded through double as the single-part writer does, is the float sum itself.
+    if (textureWidth <= 0 || textureHeight <= 0 ||
+        !std::has_single_bit(static_cast<unsigned>(textureWidth)) ||
+        !std::has_single_bit(static_cast<unsigned>(textureHeight)))
+      run->floatSteps = false;
   }
   return 0;
 }
@@ -281,7 +293,7 @@ namespace {
 
 // What a run's graph writes with for every part, in registers.
 struct TilePartLanes {
-  __m128 corners, texture, rhwColor;
+  __m128 corners, texture, rhwColor, perPixel;
   __m128d textureU, textureV, perPixelU, perPixelV;
   int width, height;
 };
@@ -299,7 +311,7 @@ void PutTilePartVertex(char* vertex, __m128 position, __m128 depth, __m128 rhwCo
 
 // One part of each of the run's kGraphs graphs; `out` is the room for its quads, or null to reserve
 // it. Returns the vertices written.
-template <int kGraphs>
+template <int kGraphs, bool kFloatSteps>
 [[gnu::always_inline]] inline int WriteTilePart(const RECT& area, __m128 depth,
                                                 const TilePartLanes* graphs, const TilePart& p,
                                                 char* out) {
@@ -336,11 +348,16 @@ template <int kGraphs>
       // the same number as the subtraction there.
       const __m128 clamped = _mm_min_ps(high, _mm_max_ps(low, position));
       const __m128 moved = _mm_sub_ps(clamped, position);
-      const __m128d u =
-          _mm_add_pd(graph.textureU, _mm_mul_pd(_mm_cvtps_pd(moved), graph.perPixelU));
-      const __m128d v = _mm_add_pd(
-          graph.textureV, _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(moved, moved)), graph.perPixelV));
-      const __m128 shifted = _mm_movelh_ps(_mm_cvtpd_ps(u), _mm_cvtpd_ps(v));
+      __m128 shifted;
+      if constexpr (kFloatSteps) {
+        shifted = _mm_add_ps(texture, _mm_mul_ps(moved, graph.perPixel));
+      } else {
+        const __m128d u =
+            _mm_add_pd(graph.textureU, _mm_mul_pd(_mm_cvtps_pd(moved), graph.perPixelU));
+        const __m128d v = _mm_add_pd(
+            graph.textureV, _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(moved, moved)), graph.perPixelV));
+        shifted = _mm_movelh_ps(_mm_cvtpd_ps(u), _mm_cvtpd_ps(v));
+      }
       const __m128 changed = _mm_cmpneq_ps(clamped, position);
       texture = _mm_or_ps(_mm_and_ps(changed, shifted), _mm_andnot_ps(changed, texture));
       position = clamped;
@@ -360,7 +377,7 @@ template <int kGraphs>
   return 6 * kGraphs;
 }
 
-template <int kGraphs>
+template <int kGraphs, bool kFloatSteps>
 void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const TilePart* parts,
                       int count) {
   TilePartLanes graphs[kGraphs];
@@ -371,6 +388,7 @@ void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const Tile
         _mm_load_ps(graph.texture),
         _mm_unpacklo_ps(_mm_set_ss(1.0f),
                         _mm_castsi128_ps(_mm_cvtsi32_si128(static_cast<int>(colors[g])))),
+        _mm_load_ps(graph.perPixel),
         _mm_load_pd(graph.textureU),
         _mm_load_pd(graph.textureV),
         _mm_load_pd(graph.perPixelU),
@@ -383,13 +401,14 @@ void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const Tile
   const RECT area = run.area;
   auto* room = static_cast<char*>(PeekBatchQuads(kVertex2DTextured, kGraphs * count));
   if (room == nullptr) {
-    for (int i = 0; i < count; ++i) WriteTilePart<kGraphs>(area, depth, graphs, parts[i], nullptr);
+    for (int i = 0; i < count; ++i)
+      WriteTilePart<kGraphs, kFloatSteps>(area, depth, graphs, parts[i], nullptr);
     return;
   }
   int written = 0;
   for (int i = 0; i < count; ++i)
-    written += WriteTilePart<kGraphs>(area, depth, graphs, parts[i],
-                                      room + written * sizeof(Vertex2DTextured));
+    written += WriteTilePart<kGraphs, kFloatSteps>(area, depth, graphs, parts[i],
+                                                   room + written * sizeof(Vertex2DTextured));
   CommitBatchVertices(written);
 }
 
@@ -397,10 +416,17 @@ void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const Tile
 
 void WriteTileParts(const TilePartRun& run, const uint32_t* colors, const TilePart* parts,
                     int count) {
-  if (run.graphCount == 2)
-    WriteTilePartsOf<2>(run, colors, parts, count);
-  else
-    WriteTilePartsOf<1>(run, colors, parts, count);
+  if (run.graphCount == 2) {
+    if (run.floatSteps)
+      WriteTilePartsOf<2, true>(run, colors, parts, count);
+    else
+      WriteTilePartsOf<2, false>(run, colors, parts, count);
+  } else {
+    if (run.floatSteps)
+      WriteTilePartsOf<1, true>(run, colors, parts, count);
+    else
+      WriteTilePartsOf<1, false>(run, colors, parts, count);
+  }
 }
 
 void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,

@@ -35,12 +35,16 @@ struct TilePartGraph {
   // (twice, one for each corner of the pair), for the arithmetic of a clamped corner.
   alignas(16) double textureU[2], textureV[2];
   alignas(16) double perPixelU[2], perPixelV[2];
+  // The same step in floats, {u, u, v, v}, for a texture whose sides are powers of two.
+  alignas(16) float perPixel[4];
   int width, height;  // the graph's size, which decides whether corners are clamped
 };
 struct TilePartRun {
   RECT area;
   alignas(16) float depth[4];  // a vertex's z and rhw, twice
   int graphCount;
+  // Every graph's texture sides are powers of two: the clamp's texture step is exact in floats.
+  bool floatSteps;
   TilePartGraph graphs[2];
 };
 // -1 when a graph's tile is not an upright rectangle (its corners cannot be shared): the caller
