@@ -32,9 +32,10 @@ D3DMATRIX ToD3DMatrix(const Matrix4* matrix) {
 }
 
 int SendRenderState(D3DRENDERSTATETYPE state, int32_t* mirror, int32_t value) {
+  // A value already set needs nothing, with or without a device: the mirror is read first.
+  if (Unchanged(*mirror == value)) return 0;
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return 0;
-  if (Unchanged(*mirror == value)) return 0;
   FlushVertexBatch();
   if (FAILED(device->SetRenderState(state, static_cast<DWORD>(value)))) return -1;
   *mirror = value;
@@ -42,9 +43,10 @@ int SendRenderState(D3DRENDERSTATETYPE state, int32_t* mirror, int32_t value) {
 }
 
 int SendFloatRenderState(D3DRENDERSTATETYPE state, float* mirror, float value) {
+  // A value already set needs nothing, with or without a device: the mirror is read first.
+  if (Unchanged(*mirror == value)) return 0;
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return 0;
-  if (Unchanged(*mirror == value)) return 0;
   FlushVertexBatch();
   if (FAILED(device->SetRenderState(state, FloatBits(value)))) return -1;
   *mirror = value;
@@ -52,9 +54,10 @@ int SendFloatRenderState(D3DRENDERSTATETYPE state, float* mirror, float value) {
 }
 
 int SendSamplerState(int stage, D3DSAMPLERSTATETYPE type, int32_t* mirror, int32_t value) {
+  // A value already set needs nothing, with or without a device: the mirror is read first.
+  if (Unchanged(mirror[stage] == value)) return 0;
   IDirect3DDevice9* device = Device();
   if (device == nullptr) return 0;
-  if (Unchanged(mirror[stage] == value)) return 0;
   FlushVertexBatch();
   if (FAILED(device->SetSamplerState(static_cast<DWORD>(stage), type, static_cast<DWORD>(value))))
     return -1;
@@ -72,6 +75,13 @@ int ForStages(int stage, Send send) {
   for (int s = first; s <= last; ++s)
     if (send(s) == -1) result = -1;
   return result;
+}
+
+// Out of line, so that the address setters' check of a state already set stays a few
+// instructions.
+[[gnu::noinline]] int SendAddressStates(D3DSAMPLERSTATETYPE type, int32_t* mirror, int mode,
+                                        int stage) {
+  return ForStages(stage, [&](int s) { return SendSamplerState(s, type, mirror, mode); });
 }
 
 D3DCULL CullModeFor(int mode) {
@@ -171,6 +181,15 @@ int ApplyTextureFilterMode(int mode) {
   static constexpr int32_t kMag[3] = {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_LINEAR};
   static constexpr int32_t kMin[3] = {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC};
   static constexpr int32_t kMip[3] = {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_LINEAR};
+  // Every draw asks for the filter, which is nearly always set already on every stage.
+  bool set = !cache.forceResend;
+  for (int s = 0; s < kDeviceStageCount && set; ++s)
+    set = cache.magFilter[s] == kMag[mode] && cache.minFilter[s] == kMin[mode] &&
+          cache.mipFilter[s] == kMip[mode];
+  if (set) {
+    cache.filterMode = mode;
+    return 0;
+  }
   int result = ForStages(-1, [&](int s) {
     int r = SendSamplerState(s, D3DSAMP_MAGFILTER, cache.magFilter, kMag[mode]);
     if (SendSamplerState(s, D3DSAMP_MINFILTER, cache.minFilter, kMin[mode]) == -1) r = -1;
@@ -185,6 +204,9 @@ int SetMaxAnisotropy(int count) {
   if (count <= 0) count = 1;
   cache.maxAnisotropySetting = count;
   if (Device() == nullptr) return 0;
+  bool set = !cache.forceResend;
+  for (int s = 0; s < kDeviceStageCount && set; ++s) set = cache.maxAnisotropy[s] == count;
+  if (set) return 0;
   return ForStages(-1, [&](int s) {
     return SendSamplerState(s, D3DSAMP_MAXANISOTROPY, cache.maxAnisotropy, count);
   });
@@ -290,13 +312,15 @@ int SetCullModeState(int mode) {
 }
 
 int SetTextureAddressUState(int mode, int stage) {
-  return ForStages(
-      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSU, cache.addressU, mode); });
+  // Each draw sets the first stages' addressing, which is nearly always set already.
+  if (stage >= 0 && stage < kDeviceStageCount && Unchanged(cache.addressU[stage] == mode)) return 0;
+  return SendAddressStates(D3DSAMP_ADDRESSU, cache.addressU, mode, stage);
 }
 
 int SetTextureAddressVState(int mode, int stage) {
-  return ForStages(
-      stage, [&](int s) { return SendSamplerState(s, D3DSAMP_ADDRESSV, cache.addressV, mode); });
+  // Each draw sets the first stages' addressing, which is nearly always set already.
+  if (stage >= 0 && stage < kDeviceStageCount && Unchanged(cache.addressV[stage] == mode)) return 0;
+  return SendAddressStates(D3DSAMP_ADDRESSV, cache.addressV, mode, stage);
 }
 
 int SetTextureAddressWState(int mode, int stage) {

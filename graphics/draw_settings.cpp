@@ -278,7 +278,16 @@ int GetScreenModeInfo(int* width, int* height, int* bits) {
 int GetDrawTarget() { return GetDrawSettings()->drawTarget; }
 
 uint32_t MakeScreenColorCode(int red, int green, int blue) {
-  const ColorFormat* format = ScreenColorFormat();
+  return MakeColorCodeForFormat(ScreenColorFormat(), red, green, blue);
+}
+
+int SplitScreenColorCode(uint32_t code, int* red, int* green, int* blue) {
+  return SplitColorCodeForFormat(ScreenColorFormat(), code, red, green, blue);
+}
+
+const ColorFormat* GetScreenColorCodeFormat() { return ScreenColorFormat(); }
+
+uint32_t MakeColorCodeForFormat(const ColorFormat* format, int red, int green, int blue) {
   if (format == nullptr) return 0;
   auto channel = [](int value, int width, int shift) -> uint32_t {
     if (width == 0) return 0;
@@ -291,8 +300,8 @@ uint32_t MakeScreenColorCode(int red, int green, int blue) {
          channel(blue, format->blueWidth, format->blueShift) | (depthMask & ~channels);
 }
 
-int SplitScreenColorCode(uint32_t code, int* red, int* green, int* blue) {
-  const ColorFormat* format = ScreenColorFormat();
+int SplitColorCodeForFormat(const ColorFormat* format, uint32_t code, int* red, int* green,
+                            int* blue) {
   if (format == nullptr) return -1;
   auto channel = [code](uint32_t mask, int width, int shift) -> int {
     if (width == 0) return 0;

@@ -10,6 +10,7 @@
 #include "softrender/software_kernels.h"
 #include "system/math.h"
 
+struct ColorFormat;
 struct MEMIMG;
 
 using GraphReloadCallback = int (*)();
@@ -144,6 +145,12 @@ int GetScreenModeInfo(int* width, int* height, int* bits);
 int GetDrawTarget();
 uint32_t MakeScreenColorCode(int red, int green, int blue);
 int SplitScreenColorCode(uint32_t code, int* red, int* green, int* blue);
+// The format of the screen colour codes (null before the graphics start), and the two calls above
+// on a format fetched once, for code that makes or splits several.
+const ColorFormat* GetScreenColorCodeFormat();
+uint32_t MakeColorCodeForFormat(const ColorFormat* format, int red, int green, int blue);
+int SplitColorCodeForFormat(const ColorFormat* format, uint32_t code, int* red, int* green,
+                            int* blue);
 float* MakeFloatColor(float* color, float red, float green, float blue, float alpha);
 int ResetDrawSettings();
 // The batch's vertex colour from the blend mode, blend parameter and draw brightness (Direct3D).

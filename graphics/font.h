@@ -124,7 +124,13 @@ int CreateFontCacheGraph(int font);
 // `characters`: count entries of 3 bytes (first byte, second byte or 0, 0). The slot of the last.
 GlyphSlot* RasterizeFontGlyph(int font, int count, const uint8_t* characters);
 // Where slot `index` of the font's cache starts, in the cache image or the memory cache.
-void GetGlyphCellPosition(const FontRecord* record, int index, int* x, int* y);
+inline void GetGlyphCellPosition(const FontRecord* record, int index, int* x, int* y) {
+  const int column = index / record->cellsPerColumn;
+  const int row = index % record->cellsPerColumn;
+  const int offset = record->textureMode ? 1 : 0;
+  *x = offset + column * record->cellSize;
+  *y = offset + row * record->cellSize;
+}
 
 // Strings.
 int DrawStringWithFontHandle(int x, int y, const char* text, uint32_t color, int font,

@@ -45,16 +45,38 @@ struct PreparedColor {
   uint32_t packed;
 };
 
-PreparedColor PrepareColor(uint32_t color) {
+// The colour through the draw brightness, in the screen's colour format `format`.
+PreparedColor BrightenColor(const ColorFormat* format, uint32_t color) {
   const DrawSettings* settings = GetDrawSettings();
   int r = 0, g = 0, b = 0;
-  SplitScreenColorCode(color, &r, &g, &b);
+  SplitColorCodeForFormat(format, color, &r, &g, &b);
   r = r * settings->drawBrightness[2] / 255;
   g = g * settings->drawBrightness[1] / 255;
   b = b * settings->drawBrightness[0] / 255;
-  return {MakeScreenColorCode(r, g, b) & ~MakeScreenColorCode(0, 0, 0),
+  return {MakeColorCodeForFormat(format, r, g, b) & ~MakeColorCodeForFormat(format, 0, 0, 0),
           0xFF000000u | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
               static_cast<uint32_t>(b)};
+}
+
+// The last colour prepared in each of a string's two roles (text, edge): strings are mostly drawn
+// again in the colours of the last, and the result depends on the format (an entry of a fixed
+// table), the colour and the brightness alone.
+struct PreparedColorMemo {
+  const ColorFormat* format = nullptr;
+  uint32_t color = 0;
+  uint32_t brightness = 0;
+  PreparedColor prepared{};
+};
+PreparedColorMemo textColorMemo, edgeColorMemo;
+
+PreparedColor PrepareColor(const ColorFormat* format, uint32_t color, PreparedColorMemo* memo) {
+  const uint32_t brightness = GetDrawBrightnessRGB(GetDrawSettings());
+  if (format != nullptr && memo->format == format && memo->color == color &&
+      memo->brightness == brightness)
+    return memo->prepared;
+  const PreparedColor prepared = BrightenColor(format, color);
+  *memo = PreparedColorMemo{format, color, brightness, prepared};
+  return prepared;
 }
 
 // The blend graph settings and the brightness a glyph draw changes: kept, the blend graph switched
@@ -208,7 +230,9 @@ bool IsSingleTextureTile(const GraphRecord* graph) {
 // waiting to be active) go glyph by glyph.
 class GlyphRun {
  public:
-  bool Begin(const FontRecord* record) {
+  bool Begin(const FontRecord* record, const PreparedColor& text, const PreparedColor& edge) {
+    textPacked_ = text.packed;
+    edgePacked_ = edge.packed;
     const DrawSettings* settings = GetDrawSettings();
     const GraphicsCoreState& core = GraphicsCore();
     if (core.device == nullptr || settings->drawAreaEmpty || !hostCallTable.isEngineRunning() ||
@@ -248,47 +272,53 @@ class GlyphRun {
     shared_ = direct_ && PrepareTilePartRun(&parts_, graphs + first, 2 - first, settings->drawArea,
                                             settings->drawDepth2D) == 0;
   }
-  void Draw(const GlyphSlot* slot, int x0, int y0, int boxX, int boxY, const PreparedColor& text,
-            const PreparedColor& edge) {
+  void Draw(int x0, int y0, int boxX, int boxY, int width, int height) {
+    if (shared_) {
+      const TilePart part{boxX, boxY, x0, y0, width, height};
+      WriteParts(&part, 1);
+      return;
+    }
     if (!direct_) {
       if (edge_ != nullptr) {
-        SetDrawBrightnessPacked(edge.packed);
-        WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, slot->width, slot->height);
+        SetDrawBrightnessPacked(edgePacked_);
+        WriteGraphPartHardware(edge_, boxX, boxY, x0, y0, width, height);
       }
-      SetDrawBrightnessPacked(text.packed);
-      WriteGraphPartHardware(text_, boxX, boxY, x0, y0, slot->width, slot->height);
+      SetDrawBrightnessPacked(textPacked_);
+      WriteGraphPartHardware(text_, boxX, boxY, x0, y0, width, height);
       return;
     }
-    if (!coloursKnown_ || edge.packed != edgePacked_ || text.packed != textPacked_) {
-      // The batch colours the brightness gives, as the per-glyph calls would set them; the
-      // brightness is left at the text's, as they leave it.
-      SetDrawBrightnessPacked(edge.packed);
-      edgeColour_ = GetVertexBatchColor();
-      SetDrawBrightnessPacked(text.packed);
-      textColour_ = GetVertexBatchColor();
-      edgePacked_ = edge.packed, textPacked_ = text.packed;
-      colours_[0] = edgeColour_;
-      colours_[1] = textColour_;
-      coloursKnown_ = true;
-    }
-    if (shared_) {
-      WriteTilePartRun(parts_, edge_ != nullptr ? colours_ : colours_ + 1, boxX, boxY, x0, y0,
-                       slot->width, slot->height);
-      return;
-    }
+    KnowColours();
     const DrawSettings* settings = GetDrawSettings();
     if (edge_ != nullptr)
-      WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, edgeColour_,
-                                  boxX, boxY, x0, y0, slot->width, slot->height);
-    WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, textColour_, boxX,
-                                boxY, x0, y0, slot->width, slot->height);
+      WriteSingleTilePartHardware(edge_, settings->drawArea, settings->drawDepth2D, colours_[0],
+                                  boxX, boxY, x0, y0, width, height);
+    WriteSingleTilePartHardware(text_, settings->drawArea, settings->drawDepth2D, colours_[1], boxX,
+                                boxY, x0, y0, width, height);
   }
+  // Glyphs of a run whose parts share the run's numbers (shared()), written together.
+  void WriteParts(const TilePart* parts, int count) {
+    if (count == 0) return;
+    KnowColours();
+    WriteTileParts(parts_, edge_ != nullptr ? colours_ : colours_ + 1, parts, count);
+  }
+  bool shared() const { return shared_; }
   bool active() const { return active_; }
   ~GlyphRun() {
     if (active_) kept_.Restore();
   }
 
  private:
+  void KnowColours() {
+    if (coloursKnown_) return;
+    // The batch colours the brightness gives, as the per-glyph calls would set them; the
+    // brightness is left at the text's, as they leave it. The string's colours hold along it.
+    SetDrawBrightnessPacked(edgePacked_);
+    colours_[0] = GetVertexBatchColor();
+    SetDrawBrightnessPacked(textPacked_);
+    colours_[1] = GetVertexBatchColor();
+    coloursKnown_ = true;
+  }
+
   GraphRecord* text_ = nullptr;
   GraphRecord* edge_ = nullptr;
   KeptGlyphSettings kept_;
@@ -299,7 +329,6 @@ class GlyphRun {
   TilePartRun parts_{};
   uint32_t colours_[2] = {};
   uint32_t edgePacked_ = 0, textPacked_ = 0;
-  uint32_t edgeColour_ = 0, textColour_ = 0;
 };
 
 }  // namespace
@@ -322,27 +351,17 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
   if (characters == nullptr) characters = n > kStaticListBytes ? nullptr : staticOutput;
   int count = 0;
   int missingCount = 0;
-  for (int i = 0; i < n;) {
-    const uint8_t first = static_cast<uint8_t>(text[i]);
-    uint8_t second = 0;
-    // A lead byte takes the next byte even past the byte count; at the string's end that is the
-    // terminator. No code page leads a pair with a byte below 0x80, so plain ASCII skips the
-    // call.
-    if (first >= 0x80 && IsLeadByteForCodePage(text + i, record->codePageKind)) {
-      second = static_cast<uint8_t>(text[i + 1]);
-      i += second ? 2 : 1;
-    } else {
-      ++i;
-    }
+  // One character, listed, and noted as missing (once) while the cache has slots for it.
+  auto add = [&](uint8_t first, uint8_t second) {
     if (characters) {
       characters[count * 3] = first;
       characters[count * 3 + 1] = second;
       characters[count * 3 + 2] = 0;
     }
     ++count;
-    const uint16_t code = static_cast<uint16_t>(first + 256 * second);
-    if (!record->codes[code].present && missingCount < record->slotCount) {
-      record->codes[code].present = 1;
+    GlyphCodeEntry& entry = record->codes[first + 256 * second];
+    if (!entry.present && missingCount < record->slotCount) [[unlikely]] {
+      entry.present = 1;
       missing[missingCount * 3] = first;
       missing[missingCount * 3 + 1] = second;
       missing[missingCount * 3 + 2] = 0;
@@ -350,6 +369,25 @@ int PrepareFontString(const char* text, int byteCount, int font, uint8_t* charac
       missingCodes[missingCount * 2 + 1] = second;
       ++missingCount;
     }
+  };
+  for (int i = 0; i < n;) {
+    const uint8_t first = static_cast<uint8_t>(text[i]);
+    // No code page leads a pair with a byte below 0x80: plain ASCII skips the call.
+    if (first < 0x80) [[likely]] {
+      ++i;
+      add(first, 0);
+      continue;
+    }
+    uint8_t second = 0;
+    // A lead byte takes the next byte even past the byte count; at the string's end that is the
+    // terminator.
+    if (IsLeadByteForCodePage(text + i, record->codePageKind)) {
+      second = static_cast<uint8_t>(text[i + 1]);
+      i += second ? 2 : 1;
+    } else {
+      ++i;
+    }
+    add(first, second);
   }
   for (int i = 0; i < missingCount; ++i)
     record->codes[missingCodes[i * 2] + 256 * missingCodes[i * 2 + 1]].present = 0;
@@ -370,8 +408,9 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     scaleX = scaleY = 1.0;
   }
   const double advanceScale = vertical ? scaleY : scaleX;
-  const PreparedColor textColor = PrepareColor(color);
-  const PreparedColor edge = PrepareColor(edgeColor);
+  const ColorFormat* screenFormat = GetScreenColorCodeFormat();
+  const PreparedColor textColor = PrepareColor(screenFormat, color, &textColorMemo);
+  const PreparedColor edge = PrepareColor(screenFormat, edgeColor, &edgeColorMemo);
   auto writeSize = [&](int pen) {
     if (size == nullptr) return;
     size[0] = vertical ? record->lineHeight : pen;
@@ -399,9 +438,44 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
     return -1;
   }
   GlyphRun run;
-  if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record);
+  if (mode == 1 && record->textureMode && !scaling && !vertical) run.Begin(record, textColor, edge);
   double pen = 0.0;
-  for (int i = 0; i < count; ++i) {
+  int i = 0;
+  if (run.active() && run.shared()) {
+    // The run's glyphs (horizontal, unscaled, drawn) while they are in the cache, their parts
+    // gathered and written a number at a time: nothing here looks at the batch, and they are
+    // written before the loop below takes over from a glyph that is not in the cache.
+    constexpr int kGathered = 64;
+    TilePart parts[kGathered];
+    int gathered = 0;
+    const GlyphCodeEntry* const codes = record->codes;
+    const int spacing = record->spacing;
+    for (; i < count; ++i) {
+      const uint8_t first = list[i * 3];
+      const uint8_t second = list[i * 3 + 1];
+      const GlyphCodeEntry& entry = codes[first + 256 * second];
+      const GlyphSlot* slot = entry.slot;
+      if (!entry.present || slot == nullptr) [[unlikely]]
+        break;
+      if (!IsBlankCharacter(first, second) && (slot->width != 0 || slot->height != 0)) {
+        int x0 = 0, y0 = 0;
+        GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
+        parts[gathered++] = TilePart{x + TruncateDoubleToInt(pen) + slot->xOffset,
+                                     y + slot->topOffset,
+                                     x0,
+                                     y0,
+                                     slot->width,
+                                     slot->height};
+        if (gathered == kGathered) {
+          run.WriteParts(parts, gathered);
+          gathered = 0;
+        }
+      }
+      pen += (slot->advance + spacing) * advanceScale;
+    }
+    run.WriteParts(parts, gathered);
+  }
+  for (; i < count; ++i) {
     const uint8_t first = list[i * 3];
     const uint8_t second = list[i * 3 + 1];
     GlyphCodeEntry& entry = record->codes[first + 256 * second];
@@ -423,7 +497,7 @@ int DrawFontStringCore(int mode, int x, int y, int scaling, double scaleX, doubl
       if (run.active()) {
         int x0 = 0, y0 = 0;
         GetGlyphCellPosition(record, slot->slotIndex, &x0, &y0);
-        run.Draw(slot, x0, y0, boxX, boxY, textColor, edge);
+        run.Draw(x0, y0, boxX, boxY, slot->width, slot->height);
       } else if (record->textureMode) {
         if (scaling) {
           DrawScaledGlyphHardware(record, slot, x, y, pen, scaleX, scaleY, vertical, textColor,

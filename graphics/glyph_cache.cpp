@@ -209,14 +209,6 @@ void MakeSlotEmpty(GlyphSlot* slot) {
 
 }  // namespace
 
-void GetGlyphCellPosition(const FontRecord* record, int index, int* x, int* y) {
-  const int column = index / record->cellsPerColumn;
-  const int row = index % record->cellsPerColumn;
-  const int offset = record->textureMode ? 1 : 0;
-  *x = offset + column * record->cellSize;
-  *y = offset + row * record->cellSize;
-}
-
 int ResetFontGlyphCache(int font) {
   FontRecord* record = GetFontRecord(font);
   if (record == nullptr) return -1;

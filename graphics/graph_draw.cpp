@@ -2,7 +2,10 @@
 // their common frame (checks, movie refresh, mask and subtract emulation around the draw), and the
 // hardware paths at a point and stretched, which write two triangles per draw tile into the
 // VertexBatch, clamped to the draw area.
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <bit>
 
 #include "graphics/blend_state.h"
 #include "graphics/device_state_cache.h"
@@ -250,8 +253,10 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
                        const RECT& drawArea, float z) {
   if (count < 1 || count > 2) return -1;
   run->area = drawArea;
-  run->z = z;
+  run->depth[0] = run->depth[2] = z;
+  run->depth[1] = run->depth[3] = 1.0f;
   run->graphCount = count;
+  run->floatSteps = true;
   for (int g = 0; g < count; ++g) {
     const GraphTile& tile = graphs[g]->tiles[0];
     const GraphTileCorner* c = tile.corners;
@@ -260,62 +265,174 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
     if (!(c[0].x == c[2].x && c[0].u == c[2].u && c[1].x == c[3].x && c[1].u == c[3].u &&
           c[0].y == c[1].y && c[0].v == c[1].v && c[2].y == c[3].y && c[2].v == c[3].v))
       return -1;
-    TilePartGraph& graph = run->graphs[g];
-    graph = TilePartGraph{{c[0].x, c[3].x},
-                          {c[0].y, c[3].y},
-                          {c[0].u, c[3].u},
-                          {c[0].v, c[3].v},
-                          graphs[g]->width,
-                          graphs[g]->height,
-                          1.0 / (1.0 * tile.imageTile->textureWidth),
-                          1.0 / (1.0 * tile.imageTile->textureHeight)};
+    const int textureWidth = tile.imageTile->textureWidth;
+    const int textureHeight = tile.imageTile->textureHeight;
+    const double perPixelU = 1.0 / (1.0 * textureWidth);
+    const double perPixelV = 1.0 / (1.0 * textureHeight);
+    const auto u = static_cast<float>(perPixelU), v = static_cast<float>(perPixelV);
+    run->graphs[g] = TilePartGraph{{c[0].x, c[3].x, c[0].y, c[3].y},
+                                   {c[0].u, c[3].u, c[0].v, c[3].v},
+                                   {c[0].u, c[3].u},
+                                   {c[0].v, c[3].v},
+                                   {perPixelU, perPixelU},
+                                   {perPixelV, perPixelV},
+                                   {u, u, v, v},
+                                   graphs[g]->width,
+                                   graphs[g]->height};
+    // A step of 2^-k moves a float distance by an exact product, so the texture coordinate plus
+    // it, rounded through double as the single-part writer does, is the float sum itself.
+    if (textureWidth <= 0 || textureHeight <= 0 ||
+        !std::has_single_bit(static_cast<unsigned>(textureWidth)) ||
+        !std::has_single_bit(static_cast<unsigned>(textureHeight)))
+      run->floatSteps = false;
   }
   return 0;
 }
 
+namespace {
+
+// What a run's graph writes with for every part, in registers.
+struct TilePartLanes {
+  __m128 corners, texture, rhwColor, perPixel;
+  __m128d textureU, textureV, perPixelU, perPixelV;
+  int width, height;
+};
+
+// A vertex at column c and row r of a quad's corners: its first four fields {x, y, z, rhw}, and
+// its last four {rhw, colour, u, v} stored over them from the fourth on (both give rhw 1).
+template <int c, int r>
+void PutTilePartVertex(char* vertex, __m128 position, __m128 depth, __m128 rhwColor,
+                       __m128 texture) {
+  _mm_storeu_ps(reinterpret_cast<float*>(vertex),
+                _mm_shuffle_ps(position, depth, _MM_SHUFFLE(1, 0, 2 + r, c)));
+  _mm_storeu_ps(reinterpret_cast<float*>(vertex + 12),
+                _mm_shuffle_ps(rhwColor, texture, _MM_SHUFFLE(2 + r, c, 1, 0)));
+}
+
+// One part of each of the run's kGraphs graphs; `out` is the room for its quads, or null to reserve
+// it. Returns the vertices written.
+template <int kGraphs, bool kFloatSteps>
+[[gnu::always_inline]] inline int WriteTilePart(const RECT& area, __m128 depth,
+                                                const TilePartLanes* graphs, const TilePart& p,
+                                                char* out) {
+  LONG partLeft = p.x, partTop = p.y, partRight = p.x + p.width, partBottom = p.y + p.height;
+  // A part inside the area (most glyphs of a line) is its own clip.
+  if (!(partRight >= partLeft && partBottom >= partTop && partLeft >= area.left &&
+        partRight <= area.right && partTop >= area.top && partBottom <= area.bottom)) {
+    ClipSpan(&partTop, &partBottom, area.top, area.bottom);
+    ClipSpan(&partLeft, &partRight, area.left, area.right);
+  }
+  if (partRight <= partLeft || partBottom <= partTop) return 0;
+  // WriteSingleTilePartHardware's arithmetic on the lanes {left, right, top, bottom}. Its origin
+  // and corner sums are single operations rounded through double to float, which give the float
+  // operation's own result (a double holds more than twice a float's digits); the clamp's texture
+  // step stays in doubles as it is there.
+  const int graphX = p.x - p.sourceX;
+  const int graphY = p.y - p.sourceY;
+  const __m128 origin = _mm_sub_ps(_mm_cvtepi32_ps(_mm_setr_epi32(graphX, graphX, graphY, graphY)),
+                                   _mm_set1_ps(0.5f));
+  const __m128 bounds = _mm_cvtepi32_ps(_mm_setr_epi32(partLeft, partRight, partTop, partBottom));
+  const __m128 low = _mm_shuffle_ps(bounds, bounds, _MM_SHUFFLE(2, 2, 0, 0));
+  const __m128 high = _mm_shuffle_ps(bounds, bounds, _MM_SHUFFLE(3, 3, 1, 1));
+  if (out == nullptr) out = static_cast<char*>(ReserveBatchQuads(kVertex2DTextured, kGraphs));
+  for (int g = 0; g < kGraphs; ++g, out += 6 * sizeof(Vertex2DTextured)) {
+    const TilePartLanes& graph = graphs[g];
+    __m128 position = _mm_add_ps(origin, graph.corners);
+    __m128 texture = graph.texture;
+    const bool clamp = !(graphX >= partLeft && graphY >= partTop &&
+                         graphX + graph.width <= partRight && graphY + graph.height <= partBottom);
+    if (clamp) {
+      // ClampCorner's steps: the low bound where the corner is below it (max returns its second
+      // operand on a tie, as the comparison keeps the corner), else the high bound where above;
+      // the texture moves by the distance moved, a negative distance for the high bound giving
+      // the same number as the subtraction there.
+      const __m128 clamped = _mm_min_ps(high, _mm_max_ps(low, position));
+      const __m128 moved = _mm_sub_ps(clamped, position);
+      __m128 shifted;
+      if constexpr (kFloatSteps) {
+        shifted = _mm_add_ps(texture, _mm_mul_ps(moved, graph.perPixel));
+      } else {
+        const __m128d u =
+            _mm_add_pd(graph.textureU, _mm_mul_pd(_mm_cvtps_pd(moved), graph.perPixelU));
+        const __m128d v = _mm_add_pd(
+            graph.textureV, _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(moved, moved)), graph.perPixelV));
+        shifted = _mm_movelh_ps(_mm_cvtpd_ps(u), _mm_cvtpd_ps(v));
+      }
+      const __m128 changed = _mm_cmpneq_ps(clamped, position);
+      texture = _mm_or_ps(_mm_and_ps(changed, shifted), _mm_andnot_ps(changed, texture));
+      position = clamped;
+    }
+    // The triangles (top left, top right, bottom left) and (bottom right, bottom left, top right),
+    // each vertex from the numbers at hand: copying a vertex just written back out of the batch
+    // would read stores still on their way and stall.
+    constexpr size_t kStride = sizeof(Vertex2DTextured);
+    const __m128 rhwColor = graph.rhwColor;
+    PutTilePartVertex<0, 0>(out, position, depth, rhwColor, texture);
+    PutTilePartVertex<1, 0>(out + kStride, position, depth, rhwColor, texture);
+    PutTilePartVertex<0, 1>(out + 2 * kStride, position, depth, rhwColor, texture);
+    PutTilePartVertex<1, 1>(out + 3 * kStride, position, depth, rhwColor, texture);
+    PutTilePartVertex<0, 1>(out + 4 * kStride, position, depth, rhwColor, texture);
+    PutTilePartVertex<1, 0>(out + 5 * kStride, position, depth, rhwColor, texture);
+  }
+  return 6 * kGraphs;
+}
+
+template <int kGraphs, bool kFloatSteps>
+void WriteTilePartsOf(const TilePartRun& run, const uint32_t* colors, const TilePart* parts,
+                      int count) {
+  TilePartLanes graphs[kGraphs];
+  for (int g = 0; g < kGraphs; ++g) {
+    const TilePartGraph& graph = run.graphs[g];
+    graphs[g] = TilePartLanes{
+        _mm_load_ps(graph.corners),
+        _mm_load_ps(graph.texture),
+        _mm_unpacklo_ps(_mm_set_ss(1.0f),
+                        _mm_castsi128_ps(_mm_cvtsi32_si128(static_cast<int>(colors[g])))),
+        _mm_load_ps(graph.perPixel),
+        _mm_load_pd(graph.textureU),
+        _mm_load_pd(graph.textureV),
+        _mm_load_pd(graph.perPixelU),
+        _mm_load_pd(graph.perPixelV),
+        graph.width,
+        graph.height};
+  }
+  const __m128 depth = _mm_load_ps(run.depth);
+  // A copy the vertex stores cannot overwrite, which stays in registers.
+  const RECT area = run.area;
+  auto* room = static_cast<char*>(PeekBatchQuads(kVertex2DTextured, kGraphs * count));
+  if (room == nullptr) {
+    for (int i = 0; i < count; ++i)
+      WriteTilePart<kGraphs, kFloatSteps>(area, depth, graphs, parts[i], nullptr);
+    return;
+  }
+  int written = 0;
+  for (int i = 0; i < count; ++i)
+    written += WriteTilePart<kGraphs, kFloatSteps>(area, depth, graphs, parts[i],
+                                                   room + written * sizeof(Vertex2DTextured));
+  CommitBatchVertices(written);
+}
+
+}  // namespace
+
+void WriteTileParts(const TilePartRun& run, const uint32_t* colors, const TilePart* parts,
+                    int count) {
+  if (run.graphCount == 2) {
+    if (run.floatSteps)
+      WriteTilePartsOf<2, true>(run, colors, parts, count);
+    else
+      WriteTilePartsOf<2, false>(run, colors, parts, count);
+  } else {
+    if (run.floatSteps)
+      WriteTilePartsOf<1, true>(run, colors, parts, count);
+    else
+      WriteTilePartsOf<1, false>(run, colors, parts, count);
+  }
+}
+
 void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,
                       int sourceY, int width, int height) {
-  LONG partLeft = x, partTop = y, partRight = x + width, partBottom = y + height;
-  ClipSpan(&partTop, &partBottom, run.area.top, run.area.bottom);
-  ClipSpan(&partLeft, &partRight, run.area.left, run.area.right);
-  const RECT part{partLeft, partTop, partRight, partBottom};
-  if (part.right <= part.left || part.bottom <= part.top) return;
-  // WriteSingleTilePartHardware's arithmetic, for two columns and two rows instead of four
-  // corners.
-  const int graphX = x - sourceX;
-  const int graphY = y - sourceY;
-  const double originX = static_cast<float>(static_cast<double>(static_cast<float>(graphX)) - 0.5);
-  const double originY = static_cast<float>(static_cast<double>(static_cast<float>(graphY)) - 0.5);
-  const float left = static_cast<float>(part.left), top = static_cast<float>(part.top),
-              right = static_cast<float>(part.right), bottom = static_cast<float>(part.bottom);
-  const float z = run.z;
-  auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuads(kVertex2DTextured, run.graphCount));
-  for (int g = 0; g < run.graphCount; ++g, v += 6) {
-    const TilePartGraph& graph = run.graphs[g];
-    const bool clamp =
-        !(graphX >= part.left && graphY >= part.top && graphX + graph.width <= part.right &&
-          graphY + graph.height <= part.bottom);
-    float cx[2], cy[2], cu[2], cv[2];
-    for (int i = 0; i < 2; ++i) {
-      cx[i] = static_cast<float>(originX + graph.x[i] * 1.0);
-      cy[i] = static_cast<float>(originY + graph.y[i] * 1.0);
-      cu[i] = graph.u[i];
-      cv[i] = graph.v[i];
-      if (clamp) {
-        ClampCorner(&cx[i], &cu[i], left, right, graph.perPixelU);
-        ClampCorner(&cy[i], &cv[i], top, bottom, graph.perPixelV);
-      }
-    }
-    // Each vertex from the numbers at hand: copying a vertex just written back out of the batch
-    // would read stores still on their way and stall.
-    const uint32_t color = colors[g];
-    static constexpr int kColumn[6] = {0, 1, 0, 1, 0, 1};
-    static constexpr int kRow[6] = {0, 0, 1, 1, 1, 0};
-    for (int i = 0; i < 6; ++i) {
-      const int c = kColumn[i], r = kRow[i];
-      v[i] = Vertex2DTextured{cx[c], cy[r], z, 1.0f, color, cu[c], cv[r]};
-    }
-  }
+  const TilePart part{x, y, sourceX, sourceY, width, height};
+  WriteTileParts(run, colors, &part, 1);
 }
 
 int DrawGraphStretchedHardware(GraphRecord* record, int x1, int y1, int x2, int y2, float floatX1,

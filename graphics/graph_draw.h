@@ -27,17 +27,24 @@ void WriteSingleTilePartHardware(const GraphRecord* record, const RECT& drawArea
                                  int height);
 // What WriteSingleTilePartHardware works out again for every part, worked out once for a run of
 // parts of up to two single-tile graphs (a string's edge and text cells) over one draw area and
-// depth.
+// depth. The numbers are laid out as the writer's vector lanes take them: columns, then rows.
 struct TilePartGraph {
-  float x[2], y[2];   // the tile's left and right, top and bottom corner positions in the graph
-  float u[2], v[2];   // and their texture coordinates
+  alignas(16) float corners[4];  // the tile's left and right corner x, its top and bottom corner y
+  alignas(16) float texture[4];  // and their texture coordinates: left u, right u, top v, bottom v
+  // The texture coordinates again in doubles, and the texture coordinate per pixel of position
+  // (twice, one for each corner of the pair), for the arithmetic of a clamped corner.
+  alignas(16) double textureU[2], textureV[2];
+  alignas(16) double perPixelU[2], perPixelV[2];
+  // The same step in floats, {u, u, v, v}, for a texture whose sides are powers of two.
+  alignas(16) float perPixel[4];
   int width, height;  // the graph's size, which decides whether corners are clamped
-  double perPixelU, perPixelV;
 };
 struct TilePartRun {
   RECT area;
-  float z;
+  alignas(16) float depth[4];  // a vertex's z and rhw, twice
   int graphCount;
+  // Every graph's texture sides are powers of two: the clamp's texture step is exact in floats.
+  bool floatSteps;
   TilePartGraph graphs[2];
 };
 // -1 when a graph's tile is not an upright rectangle (its corners cannot be shared): the caller
@@ -49,6 +56,13 @@ int PrepareTilePartRun(TilePartRun* run, const GraphRecord* const* graphs, int c
 // clipped once and the quads reserved together.
 void WriteTilePartRun(const TilePartRun& run, const uint32_t* colors, int x, int y, int sourceX,
                       int sourceY, int width, int height);
+struct TilePart {
+  int x, y, sourceX, sourceY, width, height;
+};
+// WriteTilePartRun for each part in turn (a string's glyphs), with the numbers of the run and the
+// colours set up once and the batch's room taken once when it holds them all.
+void WriteTileParts(const TilePartRun& run, const uint32_t* colors, const TilePart* parts,
+                    int count);
 // Corners in the order top left, top right, bottom left, bottom right.
 int DrawGraphFourCornersHardware(float x1, float y1, float x2, float y2, float x3, float y3,
                                  float x4, float y4, GraphRecord* record, int transparent);

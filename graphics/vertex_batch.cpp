@@ -164,18 +164,33 @@ void* ReserveBatchQuads(int vertexType, int quads) {
   if (batch.threeD || batch.primitiveType != D3DPT_TRIANGLELIST || batch.vertexType != vertexType ||
       batch.count + vertices >= kCapacity[static_cast<size_t>(vertexType)]) [[unlikely]] {
     SendBatch(false);
+    batch.threeD = 0;
+    batch.primitiveType = D3DPT_TRIANGLELIST;
+    batch.vertexType = vertexType;
   }
-  batch.threeD = 0;
-  batch.primitiveType = D3DPT_TRIANGLELIST;
-  batch.vertexType = vertexType;
   const int first = batch.count;
-  batch.count += vertices;
+  batch.count = first + vertices;
   switch (vertexType) {
     case kVertex2DUntextured: return &batch.untextured2D[static_cast<size_t>(first)];
     case kVertex2DBlendTextured: return &batch.blendTextured2D[static_cast<size_t>(first)];
     default: return &batch.textured2D[static_cast<size_t>(first)];
   }
 }
+
+void* PeekBatchQuads(int vertexType, int quads) {
+  const int capacity = kCapacity[static_cast<size_t>(vertexType)];
+  if (batch.threeD || batch.primitiveType != D3DPT_TRIANGLELIST || batch.vertexType != vertexType ||
+      quads > capacity / 6 || batch.count + 6 * quads >= capacity)
+    return nullptr;
+  const auto first = static_cast<size_t>(batch.count);
+  switch (vertexType) {
+    case kVertex2DUntextured: return &batch.untextured2D[first];
+    case kVertex2DBlendTextured: return &batch.blendTextured2D[first];
+    default: return &batch.textured2D[first];
+  }
+}
+
+void CommitBatchVertices(int vertices) { batch.count += vertices; }
 
 void SetBatchTexture(IDirect3DBaseTexture9* texture) {
   SetDrawTextureState(texture);

@@ -80,6 +80,12 @@ void* ReserveBatchQuad(int vertexType);
 // Room for `quads` quads of six vertices in one reservation, under the same rule: the batch is
 // sent first when they would not all fit.
 void* ReserveBatchQuads(int vertexType, int quads);
+// Room for up to `quads` quads of a 2D type that a writer fills piece by piece: the first free
+// vertex when the batch takes them all as it is (of that type, 2D triangles, with room), so that
+// none of the pieces' ReserveBatchQuads would send it; null otherwise, and each piece reserves its
+// own. The vertices written are added to the count with CommitBatchVertices.
+void* PeekBatchQuads(int vertexType, int quads);
+void CommitBatchVertices(int vertices);
 int GetVertexBatchCount();
 // The queued vertices, GetVertexBatchCount of them in the batch's current type (for tests that
 // check the bytes a draw wrote).

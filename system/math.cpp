@@ -25,12 +25,6 @@ Vector3 Cross(const Vector3& a, const Vector3& b) {
 
 }  // namespace
 
-int TruncateDoubleToInt(double value) {
-  // Anything the processor's truncating conversion cannot hold gives its integer-indefinite value.
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT_MIN;
-  return static_cast<int>(value);
-}
-
 int TruncateFloatToInt(float value) { return TruncateDoubleToInt(static_cast<double>(value)); }
 
 int AbsInt(int value) {

@@ -16,7 +16,11 @@ struct Vector3 {
 
 // Rounded toward zero; out of the int32 range, infinity or NaN give -2147483648.
 int TruncateFloatToInt(float value);
-int TruncateDoubleToInt(double value);
+inline int TruncateDoubleToInt(double value) {
+  // Anything the processor's truncating conversion cannot hold gives its integer-indefinite value.
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+  return static_cast<int>(value);
+}
 // -2147483648 stays -2147483648.
 int AbsInt(int value);
 float AbsFloat(float value);

@@ -702,6 +702,58 @@ TEST_F(FakeFontStringTest, SoftwareWorkImageKeyDiffersFromTheDrawnColours) {
   }
 }
 
+// The same colour codes string after string: the colours drawn follow the draw brightness, and
+// the screen's colour format, of each string.
+TEST_F(FakeFontStringTest, ColoursFollowTheBrightnessAndTheScreenOfEachString) {
+  struct Case {
+    int x, red, green, blue;
+  };
+  constexpr Case kCases[] = {
+      {10, 255, 255, 255}, {40, 255, 0, 0}, {70, 0, 0, 255}, {100, 255, 255, 255}};
+  const std::vector<uint32_t> frame = Frame(false, [&] {
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    for (const Case& c : kCases) {
+      SetDrawBrightness(c.red, c.green, c.blue);
+      EXPECT_EQ(DrawStringWithFontHandle(c.x, 20, "A", Color(kWhite), font, Color(0x808080), 0), 0);
+    }
+    SetDrawBrightness(255, 255, 255);
+  });
+  ASSERT_EQ(frame.size(), 640u * 480u);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.x);
+    const auto at = [&](int x, int y) {
+      return frame[static_cast<size_t>(y * 640 + x)] & 0xFFFFFF;
+    };
+    EXPECT_EQ(at(c.x + 1, 21), static_cast<uint32_t>(c.red << 16 | c.green << 8 | c.blue));
+    EXPECT_EQ(at(c.x + 1, 20),
+              static_cast<uint32_t>((0x80 * c.red / 255) << 16 | (0x80 * c.green / 255) << 8 |
+                                    (0x80 * c.blue / 255)));
+  }
+  // One code on a 32-bit and then a 16-bit screen: green there, full red here.
+  for (const int bits : {32, 16}) {
+    SCOPED_TRACE(bits);
+    SetUseHardwareGraphics(1);
+    Start(bits, kBackground, false);
+    EXPECT_EQ(ClearDrawTarget(), 0);
+    FakeWorld().glyphs['A'] = {0, 6, 4, {"##"}};
+    const int font = CreateFontToHandle(nullptr, 8, -1, 1, -1, 1, 0);
+    ASSERT_NE(font, -1);
+    EXPECT_EQ(DrawStringWithFontHandle(10, 20, "A", 0xF800, font, 0, 0), 0);
+    const std::vector<uint32_t> picture = PresentAndRead(false);
+    ShutdownEngine();
+    ASSERT_EQ(picture.size(), 640u * 480u);
+    const uint32_t text = picture[21 * 640 + 11];
+    if (bits == 32) {
+      EXPECT_EQ(text & 0xFFFFFF, 0x00F800u);
+    } else {
+      // The 16-bit picture holds R5G6B5 words.
+      EXPECT_EQ(text & 0xFFFF, 0xF800u);
+    }
+  }
+}
+
 TEST_F(FakeFontStringTest, DrawEntryRefusesADeadHandleAndIgnoresEmptyStrings) {
   Start(32, kBackground);
   EXPECT_EQ(DrawStringWithFontHandle(0, 0, "A", 0, -1, 0, 0), -1);

@@ -1,10 +1,14 @@
 // A run of glyph parts written with the corners worked out once for the run: for each placement
 // (inside the draw area, clipped on each side, on two sides, on all four, fully outside, odd
 // sizes, cells at the cache graph's ends, a whole graph) the vertex bytes are those that
-// WriteSingleTilePartHardware writes for the edge part and then the text part, byte for byte.
+// WriteSingleTilePartHardware writes for the edge part and then the text part, byte for byte, on
+// textures whose sides are powers of two and on others.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "graphics/font.h"
@@ -91,34 +95,107 @@ TEST_F(TilePartRunTest, WritesTheVerticesOfTheSinglePartsByteForByte) {
       {"the whole graph", screen, 20, 30, 0, 0, 0, 0},
   };
   const uint32_t colors[2] = {kEdgeColor, kTextColor};
-  for (const bool withEdge : {true, false}) {
-    GraphRecord* const first = withEdge ? edge : plain;
-    GraphRecord* const second = withEdge ? text : nullptr;
-    const GraphRecord* graphs[2] = {first, second};
-    const int count = withEdge ? 2 : 1;
-    for (const Placement& p : placements) {
-      SCOPED_TRACE(std::string(withEdge ? "edge font, " : "plain font, ") + p.name);
-      // Ends and whole-graph sizes from the first graph (the edge half or the plain cache).
-      const int width = p.width == 0 ? first->width : p.width;
-      const int height = p.height == 0 ? first->height : p.height;
-      const int sourceX = p.sourceX == -1 ? first->width - width : p.sourceX;
-      const int sourceY = p.sourceY == -1 ? first->height - height : p.sourceY;
-      const std::vector<uint32_t> expected = Written([&] {
-        WriteSingleTilePartHardware(first, p.area, kDepth, colors[0], p.x, p.y, sourceX, sourceY,
-                                    width, height);
-        if (second != nullptr)
-          WriteSingleTilePartHardware(second, p.area, kDepth, colors[1], p.x, p.y, sourceX, sourceY,
+  // The cache textures have sides of powers of two; copies of the graphs whose textures claim
+  // other sides take the texture steps that no float holds exactly.
+  ASSERT_TRUE(std::has_single_bit(static_cast<unsigned>(text->tiles[0].imageTile->textureWidth)));
+  struct OddCopy {
+    GraphImageTile image;
+    GraphTile tile;
+    GraphRecord record;
+  };
+  auto oddCopy = [](GraphRecord* graph, OddCopy* copy) {
+    copy->image = *graph->tiles[0].imageTile;
+    copy->image.textureWidth = copy->image.textureWidth * 3 / 4 + 1;
+    copy->image.textureHeight = copy->image.textureHeight * 5 / 8 + 3;
+    copy->tile = graph->tiles[0];
+    copy->tile.imageTile = &copy->image;
+    copy->record = *graph;
+    copy->record.tiles = &copy->tile;
+    return &copy->record;
+  };
+  OddCopy oddEdge{}, oddText{}, oddPlain{};
+  for (const bool oddTextures : {false, true})
+    for (const bool withEdge : {true, false}) {
+      GraphRecord* first = withEdge ? edge : plain;
+      GraphRecord* second = withEdge ? text : nullptr;
+      if (oddTextures) {
+        first = oddCopy(first, withEdge ? &oddEdge : &oddPlain);
+        if (second != nullptr) second = oddCopy(second, &oddText);
+      }
+      const GraphRecord* graphs[2] = {first, second};
+      const int count = withEdge ? 2 : 1;
+      for (const Placement& p : placements) {
+        SCOPED_TRACE(std::string(oddTextures ? "other texture sides, " : "") +
+                     (withEdge ? "edge font, " : "plain font, ") + p.name);
+        // Ends and whole-graph sizes from the first graph (the edge half or the plain cache).
+        const int width = p.width == 0 ? first->width : p.width;
+        const int height = p.height == 0 ? first->height : p.height;
+        const int sourceX = p.sourceX == -1 ? first->width - width : p.sourceX;
+        const int sourceY = p.sourceY == -1 ? first->height - height : p.sourceY;
+        const std::vector<uint32_t> expected = Written([&] {
+          WriteSingleTilePartHardware(first, p.area, kDepth, colors[0], p.x, p.y, sourceX, sourceY,
                                       width, height);
-      });
-      TilePartRun run{};
-      ASSERT_EQ(PrepareTilePartRun(&run, graphs, count, p.area, kDepth), 0);
-      const std::vector<uint32_t> written = Written(
-          [&] { WriteTilePartRun(run, colors, p.x, p.y, sourceX, sourceY, width, height); });
-      EXPECT_EQ(written, expected);
-      const bool outside = p.x >= p.area.right || p.y >= p.area.bottom ||
-                           p.x + width <= p.area.left || p.y + height <= p.area.top;
-      EXPECT_EQ(written.size(), outside ? 0u : count * 6 * sizeof(Vertex2DTextured) / 4);
+          if (second != nullptr)
+            WriteSingleTilePartHardware(second, p.area, kDepth, colors[1], p.x, p.y, sourceX,
+                                        sourceY, width, height);
+        });
+        TilePartRun run{};
+        ASSERT_EQ(PrepareTilePartRun(&run, graphs, count, p.area, kDepth), 0);
+        const std::vector<uint32_t> written = Written(
+            [&] { WriteTilePartRun(run, colors, p.x, p.y, sourceX, sourceY, width, height); });
+        EXPECT_EQ(written, expected);
+        const bool outside = p.x >= p.area.right || p.y >= p.area.bottom ||
+                             p.x + width <= p.area.left || p.y + height <= p.area.top;
+        EXPECT_EQ(written.size(), outside ? 0u : count * 6 * sizeof(Vertex2DTextured) / 4);
+      }
     }
+}
+
+// Several parts in one call (a string's glyphs) write what the single parts write one after the
+// other; and with a batch too full to take them all, what the run writes part by part, each part
+// reserving its own room and the batch sent before the part that no longer fits.
+TEST_F(TilePartRunTest, WritesSeveralPartsAsTheSinglePartsInTurn) {
+  Start(32, 0x204060);
+  GraphRecord *edge = nullptr, *text = nullptr;
+  CacheGraphs(CreateFontToHandle(nullptr, 8, -1, kFontTypeEdge, -1, 1, 0), &edge, &text);
+  const RECT area{100, 50, 300, 200};
+  const TilePart parts[] = {
+      {150, 100, 1, 1, 7, 11},  {97, 100, 1, 1, 7, 11}, {1000, -500, 1, 1, 7, 11},
+      {150, 195, 1, 1, 7, 11},  {123, 77, 3, 2, 1, 1},  {211, 133, 2, 5, 13, 3},
+      {296, 100, 1, 12, 7, 11}, {100, 50, 9, 1, 6, 9},
+  };
+  const uint32_t colors[2] = {kEdgeColor, kTextColor};
+  const GraphRecord* graphs[2] = {edge, text};
+  TilePartRun run{};
+  ASSERT_EQ(PrepareTilePartRun(&run, graphs, 2, area, kDepth), 0);
+  // Quads already queued before the parts, leaving room for `room` more.
+  auto queued = [](int room) {
+    const int capacity = 2340 / 6;  // the textured batch's vertices, in quads
+    const int quads = capacity - 1 - room;
+    if (quads <= 0) return;
+    auto* v = static_cast<Vertex2DTextured*>(ReserveBatchQuads(kVertex2DTextured, quads));
+    std::memset(static_cast<void*>(v), 0, sizeof(Vertex2DTextured) * 6 * quads);
+  };
+  for (const int room : {1000, 5}) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " quads");
+    const std::vector<uint32_t> expected = Written([&] {
+      queued(room);
+      for (const TilePart& p : parts) {
+        if (room < 2 * static_cast<int>(std::size(parts))) {
+          WriteTilePartRun(run, colors, p.x, p.y, p.sourceX, p.sourceY, p.width, p.height);
+          continue;
+        }
+        for (int g = 0; g < 2; ++g)
+          WriteSingleTilePartHardware(graphs[g], area, kDepth, colors[g], p.x, p.y, p.sourceX,
+                                      p.sourceY, p.width, p.height);
+      }
+    });
+    const std::vector<uint32_t> written = Written([&] {
+      queued(room);
+      WriteTileParts(run, colors, parts, static_cast<int>(std::size(parts)));
+    });
+    EXPECT_EQ(written, expected);
+    EXPECT_FALSE(written.empty());
   }
 }
 
