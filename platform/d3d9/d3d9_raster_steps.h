@@ -35,6 +35,9 @@ inline int CornerOf(std::int64_t x, std::int64_t y, std::int64_t x1, std::int64_
 
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
+// A blend's sum of products over 255, rounded as the blending rounds it.
+inline int Div255Rounded(int v) { return v <= 0 ? 0 : Clamp255((v + 127) / 255); }
+
 inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return a >= 0 ? a / b : -((-a + b - 1) / b);
 }

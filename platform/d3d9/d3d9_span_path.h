@@ -152,6 +152,11 @@ void ShadeTexelRectangle(const SpanPath& span, const std::uint8_t* texel, std::p
                          std::ptrdiff_t rowBytes, std::uint32_t* out, std::ptrdiff_t outPitch,
                          int columns, int rows);
 
+// `count` pixels from the texel at `texel`, `step` texels apart, every one inside the texture,
+// shaded onto the target from `out` on.
+void ShadeTexels(const SpanPath& span, const std::uint8_t* texel, std::ptrdiff_t step,
+                 std::uint32_t* out, std::int64_t count);
+
 // Two rectangles of consecutive texels over the same pixels, shaded in one pass as
 // ShadeTexelRectangle would shade the first and then the second, each with its own shading (the
 // span's, in its own diffuse colour). False, with nothing drawn, when the pair has no such pass.
