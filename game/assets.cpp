@@ -11,8 +11,8 @@
 
 namespace {
 
-// The game plays on without a sound that does not load (missing, damaged, or no sound device),
-// and says which one is silent; the engine's log, when on, holds the reason.
+// The game plays on without a sound that does not load (missing, damaged, or sound that could not
+// start at all), and says which one is silent; the engine's log, when on, holds the reason.
 int LoadSoundOrReport(const char* path) {
   const int sound = LoadSoundDataFile(path, 3, -1);
   if (sound == -1) {

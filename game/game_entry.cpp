@@ -32,9 +32,26 @@ bool RunGameFrame() {
   return true;
 }
 
+namespace {
+
+constexpr char kWindowTitle[] = "mub ver1.02";
+
+// The engine's own log is off; without this line a failed start would end the program without a
+// word. The window's class is its title, so a window of that class is another copy's.
+void ReportStartFailure() {
+  const char8_t* why = u8"mub: 起動できませんでした\n";
+  if (FindWindowA(kWindowTitle, nullptr) != nullptr)
+    why = u8"mub: 起動できませんでした: mub はもう動いています\n";
+  else if (GetSystemMetrics(SM_CXSCREEN) <= 0)
+    why = u8"mub: 起動できませんでした: ディスプレイがありません（ウインドウを作れません）\n";
+  std::fputs(reinterpret_cast<const char*>(why), stderr);
+}
+
+}  // namespace
+
 int StartGame() {
   LoadConfig();
-  SetWindowTitle("mub ver1.02");
+  SetWindowTitle(kWindowTitle);
   SetWindowIconResource(101);
   ChangeWindowMode(game.config.windowMode);
   SetLogOutput(0);
@@ -42,11 +59,7 @@ int StartGame() {
   ClearKeyHoldCounters();
   ResetFramePacing();
   if (InitializeEngine() == -1) {
-    // The engine's own log is off; without this line a machine with no display (or a second
-    // copy already running) would end the program without a word.
-    std::fputs(reinterpret_cast<const char*>(
-                   u8"mub: 起動できませんでした（ディスプレイがないか、mub がもう動いています）\n"),
-               stderr);
+    ReportStartFailure();
     return -1;
   }
   // The engine refuses a draw target before it runs and starts on the front screen, which its

@@ -4,7 +4,8 @@
 
 // Returns the program's exit status: 0 after a normal run, 1 after a load failure (reported in a
 // message box and on standard error with the file, the folder and how to make the data), -1 when
-// the engine does not start (said on standard error).
+// the engine does not start (said on standard error, naming another running copy or a missing
+// display when that is why).
 int RunGame();
 
 // Reads the 256 key states from the engine into the hold counters (all up when the read fails).

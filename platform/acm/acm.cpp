@@ -26,8 +26,9 @@ struct AcmState {
 };
 
 AcmState& Acm() {
-  static AcmState state;
-  return state;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* state = new AcmState;
+  return *state;
 }
 
 bool IsLive(HACMSTREAM stream) {

@@ -14,11 +14,12 @@ namespace {
 std::mutex classLock;
 
 std::vector<PlatformComClass>& Classes() {
-  static std::vector<PlatformComClass> classes = [] {
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* classes = [] {
     const auto builtIn = BuiltInPlatformComClasses();
-    return std::vector<PlatformComClass>(builtIn.begin(), builtIn.end());
+    return new std::vector<PlatformComClass>(builtIn.begin(), builtIn.end());
   }();
-  return classes;
+  return *classes;
 }
 
 thread_local int initializeCount = 0;

@@ -40,8 +40,9 @@ struct D3D9ControlState {
 };
 
 D3D9ControlState& Controls() {
-  static D3D9ControlState state;
-  return state;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* state = new D3D9ControlState;
+  return *state;
 }
 
 }  // namespace

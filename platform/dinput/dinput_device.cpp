@@ -29,8 +29,9 @@ struct KeyEventRegistry {
 };
 
 KeyEventRegistry& KeyEvents() {
-  static KeyEventRegistry registry;
-  return registry;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* registry = new KeyEventRegistry;
+  return *registry;
 }
 
 int SDLCALL WatchKeyEvents(void*, SDL_Event* event) {

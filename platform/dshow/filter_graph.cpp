@@ -13,8 +13,16 @@
 namespace {
 
 std::mutex factoryLock;
-std::vector<GraphSourceFactory> sourceFactories;
-std::vector<GraphDecoderFactory> decoderFactories;
+struct FactoryLists {
+  std::vector<GraphSourceFactory> sources;
+  std::vector<GraphDecoderFactory> decoders;
+};
+
+FactoryLists& Factories() {
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* lists = new FactoryLists;
+  return *lists;
+}
 
 template <class Factory>
 int AddFactory(std::vector<Factory>& list, Factory factory) {
@@ -294,7 +302,7 @@ class FilterGraph final : public IGraphBuilder,
   }
   HRESULT RenderFile(LPCWSTR file, LPCWSTR) override {
     if (file == nullptr) return E_POINTER;
-    for (GraphSourceFactory factory : Snapshot(sourceFactories)) {
+    for (GraphSourceFactory factory : Snapshot(Factories().sources)) {
       IBaseFilter* source = nullptr;
       if (FAILED(factory(file, &source)) || source == nullptr) continue;
       HRESULT result = AddFilter(source, file);
@@ -633,7 +641,7 @@ class FilterGraph final : public IGraphBuilder,
     types->Release();
     HRESULT result = VFW_E_CANNOT_RENDER;
     for (AM_MEDIA_TYPE* candidate : offered) {
-      for (GraphDecoderFactory factory : Snapshot(decoderFactories)) {
+      for (GraphDecoderFactory factory : Snapshot(Factories().decoders)) {
         if (SUCCEEDED(result)) break;
         IBaseFilter* decoder = nullptr;
         if (FAILED(factory(candidate, &decoder)) || decoder == nullptr) continue;
@@ -723,11 +731,11 @@ class FilterGraph final : public IGraphBuilder,
 }  // namespace
 
 int RegisterGraphSourceFactory(GraphSourceFactory factory) {
-  return AddFactory(sourceFactories, factory);
+  return AddFactory(Factories().sources, factory);
 }
 
 int RegisterGraphDecoderFactory(GraphDecoderFactory factory) {
-  return AddFactory(decoderFactories, factory);
+  return AddFactory(Factories().decoders, factory);
 }
 
 HRESULT CreateFilterGraphInstance(IUnknown* outer, REFIID riid, void** object) {

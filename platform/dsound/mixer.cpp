@@ -3,11 +3,14 @@
 #include "platform/dsound/mixer.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -134,6 +137,70 @@ void CloseDevice() {
   mixer.device = 0;
 }
 
+// ALSA's library writes lines of its own to standard error while SDL looks through it for a
+// device that is not there; the layer says so in one line instead, so they are held back for
+// the look and ALSA speaks as before afterwards.
+class QuietAlsaProbe {
+ public:
+  QuietAlsaProbe() {
+    const char* named = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+    if (named && *named && SDL_strcasecmp(named, "alsa") != 0) return;
+    library_ = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!library_) return;
+    setHandler_ = reinterpret_cast<SetHandler>(dlsym(library_, "snd_lib_error_set_handler"));
+    if (setHandler_) setHandler_(Silent);
+  }
+  ~QuietAlsaProbe() {
+    if (setHandler_) setHandler_(nullptr);
+    if (library_) dlclose(library_);
+  }
+  QuietAlsaProbe(const QuietAlsaProbe&) = delete;
+  QuietAlsaProbe& operator=(const QuietAlsaProbe&) = delete;
+
+ private:
+  using Handler = void (*)(const char* file, int line, const char* function, int error,
+                           const char* format, ...);
+  using SetHandler = int (*)(Handler handler);
+  static void Silent(const char*, int, const char*, int, const char*, ...) {}
+
+  void* library_ = nullptr;
+  SetHandler setHandler_ = nullptr;
+};
+
+// Opens SDL's audio and its default device. A machine without a sound device still plays: the
+// mix goes to SDL's dummy driver, which takes it in real time and drops it, so that cursors move
+// and sounds end as they would if heard. That is said once on standard error.
+bool OpenOutputDevice(int rate) {
+  std::string missing;
+  {
+    QuietAlsaProbe quiet;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      missing = SDL_GetError();
+    } else if (OpenDevice(rate)) {
+      return true;
+    } else {
+      missing = SDL_GetError();
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+  }
+  // Audio kept open by another user cannot change its driver.
+  if (SDL_WasInit(SDL_INIT_AUDIO) != 0) return false;
+  SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+  const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+  if (!started) return false;
+  if (!OpenDevice(rate)) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return false;
+  }
+  static bool said = false;
+  if (!said)
+    std::fprintf(stderr, "platform: no sound device (%s): everything plays silent\n",
+                 missing.c_str());
+  said = true;
+  return true;
+}
+
 }  // namespace
 
 SampleBlock::SampleBlock(std::size_t size, std::uint8_t fill) : bytes(size, fill) {
@@ -175,11 +242,7 @@ HRESULT OpenMixerOutput() {
     case DirectSoundOutputNone: return DSERR_NODRIVER;
     case DirectSoundOutputManual: break;
     case DirectSoundOutputDevice:
-      if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DSERR_NODRIVER;
-      if (!OpenDevice(mixer.rate)) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return DSERR_NODRIVER;
-      }
+      if (!OpenOutputDevice(mixer.rate)) return DSERR_NODRIVER;
       break;
   }
   std::lock_guard guard(mixer.lock);

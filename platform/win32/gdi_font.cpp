@@ -222,8 +222,12 @@ BOOL DestroyFont(GdiObjectHeader* object) {
   return TRUE;
 }
 
-GdiFont stockFont{
-    {GDI_OBJECT_FONT, GetFontObject, nullptr}, {}, {}, {}, 0, 0, false, nullptr, "CP932"};
+GdiFont& StockFont() {
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* font = new GdiFont{
+      {GDI_OBJECT_FONT, GetFontObject, nullptr}, {}, {}, {}, 0, 0, false, nullptr, "CP932"};
+  return *font;
+}
 
 GdiFont* SelectedFont(HDC dc) {
   if (!dc) return nullptr;
@@ -420,4 +424,4 @@ const char* GetFontFilePath(HFONT handle) {
   return font->faces.empty() ? nullptr : font->path.c_str();
 }
 
-HGDIOBJ GetStockSystemFont() { return &stockFont.header; }
+HGDIOBJ GetStockSystemFont() { return &StockFont().header; }

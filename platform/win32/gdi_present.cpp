@@ -37,8 +37,9 @@ struct PresentState {
 };
 
 PresentState& State() {
-  static PresentState state;
-  return state;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* state = new PresentState;
+  return *state;
 }
 
 bool HasGpuRenderNode() {

@@ -23,8 +23,9 @@ struct ModuleTable {
 };
 
 ModuleTable& Modules() {
-  static ModuleTable table;
-  return table;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* table = new ModuleTable;
+  return *table;
 }
 
 int programInstance;

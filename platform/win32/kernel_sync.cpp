@@ -64,13 +64,15 @@ DWORD TrySatisfy(WaitableObject* const* objects, DWORD count, bool waitAll) {
 }  // namespace
 
 std::mutex& KernelWaitLock() {
-  static std::mutex lock;
-  return lock;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* lock = new std::mutex;
+  return *lock;
 }
 
 std::condition_variable& KernelWaitChanged() {
-  static std::condition_variable changed;
-  return changed;
+  // Never destroyed: a program may end the engine from a static destructor or an exit handler.
+  static auto* changed = new std::condition_variable;
+  return *changed;
 }
 
 WaitableObject* NewWaitableObject(WaitableKind kind) {

@@ -437,7 +437,8 @@ const BYTE* GetPlatformScancodeStates();
 void PollPlatformScancodeStates(BYTE* states);
 // True when SDL's video runs without a display (dummy or offscreen driver).
 bool IsPlatformHeadless();
-// Starts SDL's video on first use; false when no video driver could start.
+// Starts SDL's video on first use; false when there is no display. A driver without one (dummy,
+// offscreen) is taken only when SDL_VIDEODRIVER names it.
 bool EnsurePlatformVideo();
 
 // Test controls. The events go through SDL's own queue (SDL_PushEvent, safe from any thread) and

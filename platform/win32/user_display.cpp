@@ -1,7 +1,9 @@
 // SDL's video start, the display modes the layer offers and the current one, system metrics,
 // and the system parameters the engine changes (screen saver, foreground lock time-out).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/win32/kernel.h"
@@ -59,6 +61,23 @@ void LearnDesktopLocked(DisplayState& display) {
   }
 }
 
+bool IsHeadlessDriver(const char* driver) {
+  return !driver || SDL_strcasecmp(driver, "dummy") == 0 ||
+         SDL_strcasecmp(driver, "offscreen") == 0;
+}
+
+// SDL_VIDEODRIVER (or the hint) names the driver.
+bool IsVideoDriverNamed(const char* driver) {
+  const char* named = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  return driver && named && SDL_strcasecmp(named, driver) == 0;
+}
+
+// Said once on standard error: every window call fails from here on, and a program that keeps no
+// log would otherwise end without a word about why.
+void ReportNoDisplay(const std::string& why, const char* remedy = "") {
+  std::fprintf(stderr, "platform: no display: %s; no window can be made%s\n", why.c_str(), remedy);
+}
+
 void FillMode(const DisplayMode& from, DEVMODEA* mode) {
   std::memset(mode, 0, sizeof *mode);
   mode->dmSize = sizeof *mode;
@@ -102,32 +121,41 @@ bool EnsurePlatformVideo() {
   if (video.started.load()) return true;
   std::lock_guard lock(video.mutex);
   if (video.started.load()) return true;
+  if (video.failed) return false;
   // Closing the last window is a WM_CLOSE like any other, not a quit of SDL's own; and a
   // full-screen window is minimised by the engine, not by SDL, when it loses the focus.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // Long compositions and long committed texts arrive whole rather than cut at 32 bytes.
   SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
+  video.failed = true;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    // Said once on standard error: every window call fails from here on, and a program that keeps
-    // no log would otherwise end without a word about why.
-    static bool said = false;
-    if (!said)
-      std::fprintf(stderr,
-                   "platform: no display: SDL's video did not start (%s); no window can be made\n",
-                   SDL_GetError());
-    said = true;
+    ReportNoDisplay(std::string("SDL's video did not start (") + SDL_GetError() + ")");
     return false;
   }
+  // Where no display can be opened SDL falls back to a driver without one, on which a program
+  // would run unseen until killed: such a driver is taken only when it is asked for by name.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (IsHeadlessDriver(driver) && !IsVideoDriverNamed(driver)) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string why;
+    if ((!x11 || !*x11) && (!wayland || !*wayland))
+      why = "DISPLAY is not set";
+    else
+      why = std::string("the display ") + (x11 && *x11 ? x11 : wayland) + " cannot be opened";
+    ReportNoDisplay(why, " (SDL_VIDEODRIVER=dummy runs without one)");
+    return false;
+  }
+  video.failed = false;
   video.thread = std::this_thread::get_id();
   video.started.store(true);
   return true;
 }
 
 bool IsPlatformHeadless() {
-  if (!EnsurePlatformVideo()) return true;
-  const char* driver = SDL_GetCurrentVideoDriver();
-  return !driver || std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0;
+  return !EnsurePlatformVideo() || IsHeadlessDriver(SDL_GetCurrentVideoDriver());
 }
 
 int GetSystemMetrics(int index) {

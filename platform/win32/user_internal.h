@@ -85,6 +85,7 @@ struct UserState {
 struct VideoState {
   std::mutex mutex;
   std::atomic<bool> started{false};
+  bool failed = false;  // looked for once: a failed start is not tried again
   std::thread::id thread;
 };
 VideoState& Video();

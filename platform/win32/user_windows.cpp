@@ -18,13 +18,32 @@ UserState& State() {
   return *state;
 }
 
-std::shared_ptr<ThreadQueue> CurrentQueue() {
-  thread_local std::shared_ptr<ThreadQueue> queue;
-  if (!queue) {
-    queue = std::make_shared<ThreadQueue>();
-    queue->threadId = GetCurrentThreadId();
+namespace {
+
+// A thread's hold on its queue, given up when the thread ends. The process's first thread keeps
+// its queue: it runs the exit, whose static destructors and exit handlers come after its
+// thread-local objects are gone and may still end the engine, which pumps messages.
+struct QueueHold {
+  std::shared_ptr<ThreadQueue>** slot = nullptr;
+  ~QueueHold() {
+    if (gettid() == getpid()) return;
+    delete *slot;
+    *slot = nullptr;
   }
-  return queue;
+};
+
+}  // namespace
+
+std::shared_ptr<ThreadQueue> CurrentQueue() {
+  // A plain pointer has no destructor, so it stays readable through the thread's whole end.
+  thread_local std::shared_ptr<ThreadQueue>* queue = nullptr;
+  if (!queue) {
+    thread_local QueueHold hold;
+    queue = new std::shared_ptr<ThreadQueue>(std::make_shared<ThreadQueue>());
+    (*queue)->threadId = GetCurrentThreadId();
+    hold.slot = &queue;
+  }
+  return *queue;
 }
 
 std::shared_ptr<WindowRecord> FindRecordLocked(HWND window) {

@@ -73,6 +73,42 @@ TEST(DirectSoundRealTimeTest, DummyDriverMovesThePlayCursorAndEndsAOneShot) {
   sound->Release();
 }
 
+// ALSA asked for a device it does not know stands for a machine without a sound device: the
+// buffers still play, in real time, into nothing; one line says so, however often the device is
+// opened, and nothing of ALSA's own search shows.
+TEST(DirectSoundRealTimeTest, WithoutASoundDeviceBuffersPlayInRealTimeIntoNothingSaidOnce) {
+  const std::string previousDriver =
+      std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+  setenv("SDL_AUDIODRIVER", "alsa", 1);
+  setenv("AUDIODEV", "engine_test_no_such_device", 1);
+  testing::internal::CaptureStderr();
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start);
+    IDirectSound* sound = OpenDevice();
+    ASSERT_NE(sound, nullptr);
+    EXPECT_STREQ(SDL_GetCurrentAudioDriver(), "dummy");
+    IDirectSoundBuffer* buffer = MakeBuffer(sound, std::vector<std::int16_t>(4410 * 2, 100));
+    ASSERT_NE(buffer, nullptr);
+    ASSERT_EQ(buffer->Play(0, 0, 0), DS_OK);
+    EXPECT_TRUE(WaitUntil([&] {
+      DWORD status = 0;
+      buffer->GetStatus(&status);
+      return status == 0;
+    })) << "the one-shot did not end";
+    buffer->Release();
+    sound->Release();
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  unsetenv("AUDIODEV");
+  setenv("SDL_AUDIODRIVER", previousDriver.c_str(), 1);
+  const std::string line = "platform: no sound device (";
+  const std::size_t first = said.find(line);
+  ASSERT_NE(first, std::string::npos) << said;
+  EXPECT_EQ(said.find(line, first + 1), std::string::npos) << said;
+  EXPECT_NE(said.find("): everything plays silent\n"), std::string::npos) << said;
+  EXPECT_EQ(said.find("ALSA lib"), std::string::npos) << said;
+}
+
 TEST(DirectSoundRealTimeTest, DiskDriverWritesTheMixedSamples) {
   const std::string previousDriver =
       std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
