@@ -1,13 +1,17 @@
 // Whole-file writes through a synced temporary file and a rename.
 #include "system/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -25,13 +29,15 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 // Makes the folder's record of the rename durable. File systems that cannot sync a folder say
 // so with EINVAL; the rename is then as durable as that file system makes it.
 bool SyncFolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = fsync(fd) == 0 || errno == EINVAL;
   const int savedErrno = errno;
@@ -40,12 +46,51 @@ bool SyncFolderOf(const std::string& path) {
   return synced;
 }
 
+constexpr std::string_view kTemporaryMark = ".tmp";
+constexpr std::size_t kTemporaryLetters = 6;  // mkostemp's XXXXXX
+
+// "<name>.tmp" and six letters or digits: the name mkostemp gives a temporary of `name`.
+bool IsTemporaryOf(std::string_view candidate, std::string_view name) {
+  if (candidate.size() != name.size() + kTemporaryMark.size() + kTemporaryLetters) return false;
+  if (candidate.substr(0, name.size()) != name) return false;
+  if (candidate.substr(name.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
+  for (const char c : candidate.substr(name.size() + kTemporaryMark.size()))
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// A write ended by a kill leaves its temporary behind; the next write to the same file removes
+// such leftovers, and only those of that file. A writer holds its temporary locked until it is
+// renamed, so one still being written (by another process) is left alone.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string::npos
+                                    ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  const int dirFd = dirfd(dir);
+  while (const dirent* entry = readdir(dir)) {
+    if (!IsTemporaryOf(entry->d_name, name)) continue;
+    const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+      unlinkat(dirFd, entry->d_name, 0);
+    close(fd);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 int WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes) {
-  std::string temporary = std::string(path) + ".tmpXXXXXX";
+  RemoveStaleTemporaries(path);
+  std::string temporary = std::string(path) + std::string(kTemporaryMark) + "XXXXXX";
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return -1;
+  flock(fd, LOCK_EX | LOCK_NB);
   // The new file keeps the permissions of the one it replaces; a new one is readable by all.
   struct stat previous;
   const mode_t mode = stat(path, &previous) == 0 ? (previous.st_mode & 07777) : 0644;

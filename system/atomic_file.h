@@ -7,5 +7,6 @@
 
 // Writes the bytes to a temporary file beside `path`, syncs it, renames it over `path` and syncs
 // the folder, so the rename itself survives a power cut. 0 on success; on failure -1 with errno
-// set, the previous file untouched and no temporary file left behind.
+// set, the previous file untouched and no temporary file left behind. Temporary files of `path`
+// that an earlier write left when it was killed are removed first.
 int WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes);

@@ -2,7 +2,9 @@
 // failure that says so.
 #include "system/atomic_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +85,31 @@ TEST_F(AtomicFileTest, AFailedWriteKeepsThePreviousFileAndSaysWhy) {
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(Read(path), "previous");
   }
+}
+
+// A write killed part way leaves "<name>.tmpXXXXXX" behind: the next write to that file removes
+// its own leftovers and nothing else, and leaves alone one that a live writer still holds.
+TEST_F(AtomicFileTest, TheNextWriteRemovesItsOwnStaleTemporaries) {
+  const char* kept[] = {"config.dat.tmpAb12Cd",  // another file's
+                        "save.sdt.tmpAb12C",     // not six letters
+                        "save.sdt.tmpAb12C-",    // not a letter or digit
+                        "save.sdt.tmpAb12Cd7",   // seven
+                        "save.sdt.tmp",          // none
+                        "xsave.sdt.tmpAb12Cd",   // a longer name's
+                        "save.sdt.tmpLocked"};   // held by a writer still at work
+  for (const char* name : kept) std::ofstream(dir_ / name) << "x";
+  std::ofstream(dir_ / "save.sdt.tmpAb12Cd") << "cut short";
+  std::ofstream(dir_ / "save.sdt.tmp000000");
+  const int held = open((dir_ / "save.sdt.tmpLocked").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+  ASSERT_EQ(WriteFileAtomically((dir_ / "save.sdt").c_str(), Bytes{1, 2}), 0);
+  close(held);
+  EXPECT_EQ(Read(dir_ / "save.sdt"), std::string("\1\2", 2));
+  ExpectOnly({"config.dat.tmpAb12Cd", "save.sdt", "save.sdt.tmp", "save.sdt.tmpAb12C",
+              "save.sdt.tmpAb12C-", "save.sdt.tmpAb12Cd7", "save.sdt.tmpLocked",
+              "xsave.sdt.tmpAb12Cd"});
 }
 
 }  // namespace
