@@ -1,6 +1,7 @@
 // The entry function's body, the main loop, key reading and frame pacing through the engine.
 #include "game/game_entry.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -49,7 +50,10 @@ void ReportStartFailure() {
 
 }  // namespace
 
+void KeepPlayingPastFileSizeLimits() { std::signal(SIGXFSZ, SIG_IGN); }
+
 int StartGame() {
+  KeepPlayingPastFileSizeLimits();
   LoadConfig();
   SetWindowTitle(kWindowTitle);
   SetWindowIconResource(101);

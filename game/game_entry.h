@@ -18,4 +18,8 @@ void UpdateKeyHoldCounters();
 // when a stage fails to load, which ReportLoadFailure reports, ending the engine.
 int StartGame();
 bool RunGameFrame();
+// Makes a write past a file-size limit fail with EFBIG, as any other failed write, instead of
+// ending the program by its signal: a save that meets the limit is then reported and the game
+// plays on. StartGame calls it first.
+void KeepPlayingPastFileSizeLimits();
 void ReportLoadFailure();

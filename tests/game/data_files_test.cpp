@@ -1,9 +1,15 @@
 // The configuration, save data and type-table files.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "game/data_files.h"
+#include "game/game_entry.h"
 #include "game_test_support.h"
 #include "write_failures.h"
 
@@ -88,6 +94,56 @@ TEST_F(DataFilesTest, AFailedSaveKeepsThePreviousFileAndSaysSo) {
   WriteSaveData();
   EXPECT_EQ(ReadFile("data/save.sdt")[0], 0xE7);
   EXPECT_EQ(ReadFile("data/save.sdt")[1], 0x03);
+}
+
+// Under a file-size limit the configuration save fails like any other write: the player is
+// told, no temporary file stays, and the game goes on (in a child, whose signal handling and
+// limit are its own; the default handling of the limit's signal would end it mid-write).
+TEST_F(DataFilesTest, ASaveUnderAFileSizeLimitIsReportedAndTheGameGoesOn) {
+  WriteFile("data/config.dat", {0, 1, 255, 255, 1, 1});
+  game.config.musicVolume = 16;
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);  // the parent's wait is bounded by this
+    dup2(out[1], 2);
+    std::signal(SIGXFSZ, SIG_DFL);
+    KeepPlayingPastFileSizeLimits();
+    const rlimit limit{3, 3};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    SaveConfig();
+    std::fputs("played on\n", stderr);
+    _exit(0);
+  }
+  close(out[1]);
+  std::string said;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << ": " << said;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(said.find("data/config.dat"), std::string::npos) << said;
+  EXPECT_NE(said.find("File too large"), std::string::npos) << said;
+  EXPECT_NE(said.find("played on"), std::string::npos) << said;
+  EXPECT_EQ(ReadFile("data/config.dat"), (Bytes{0, 1, 255, 255, 1, 1}));
+  for (const auto& entry : std::filesystem::directory_iterator("data"))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+// Saves killed part way leave temporaries in data/ and replay/; the next save of that file
+// removes them.
+TEST_F(DataFilesTest, TheNextSaveRemovesStaleTemporaries) {
+  WriteFile("data/save.sdt.tmpQ1w2E3", {1});
+  WriteFile("replay/03.rp.tmpR4t5Y6", {});
+  WriteSaveData();
+  EXPECT_FALSE(FileExists("data/save.sdt.tmpQ1w2E3"));
+  EXPECT_TRUE(SaveFile("replay/03.rp", Bytes{9}));
+  EXPECT_FALSE(FileExists("replay/03.rp.tmpR4t5Y6"));
+  EXPECT_EQ(ReadFile("replay/03.rp"), Bytes{9});
 }
 
 TEST_F(DataFilesTest, TypeRecordsAreConverted) {
