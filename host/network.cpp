@@ -3,6 +3,7 @@
 // through the entry points the start-up looked up in "ws2_32.dll".
 #include "host/network.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -45,6 +46,8 @@ struct NetWorkRecord {
   int pendingLength;
   RingBuffer receive;
   std::int64_t wholeBytes;
+  int receiveFull;        // the ring holds the cap: the socket is left unread until a take
+  int receiveFullLogged;  // said once per connection
   // Sending: the ring holds each message behind its length, as it goes on the wire.
   RingBuffer send;
   std::uint32_t peerAddress;
@@ -189,11 +192,21 @@ int CountWholeMessages(NetWorkRecord* record) {
 int ReceiveAvailable(NetWorkRecord* record) {
   int total = 0;
   while (total < kReceiveBudget) {
-    if (RingBufferReserve(&record->receive, kReceivePiece) != 0) {
+    const int room = kMaxNetWorkReceiveHeld - record->receive.held;
+    if (room <= 0) {
+      record->receiveFull = 1;
+      if (!record->receiveFullLogged) {
+        record->receiveFullLogged = 1;
+        LogPrintf("受信データが上限(%d byte)に達したので、取り出されるまで受信を止めます",
+                  kMaxNetWorkReceiveHeld);
+      }
+      return -1;
+    }
+    if (RingBufferReserve(&record->receive, std::min(kReceivePiece, room)) != 0) {
       record->error = 1;
       return -1;
     }
-    const int want = RingBufferContiguousFree(&record->receive);
+    const int want = std::min(RingBufferContiguousFree(&record->receive), room);
     const int got =
         net.ws2.recv(record->socket, record->receive.data + record->receive.writePosition, want, 0);
     if (got <= 0) return 0;
@@ -505,6 +518,12 @@ int QueueNetWorkSend(EngineHandle handle, const void* data, int size) {
   if (!net.started || size < 0 || (size > 0 && !data)) return -1;
   NetWorkRecord* record = FindRecord(handle);
   if (!record || record->error) return -1;
+  const std::int64_t adding = static_cast<std::int64_t>(size) + (record->framing ? 4 : 0);
+  if (record->send.held + adding > kMaxNetWorkSendHeld) {
+    LogPrintf("送信待ちのデータが上限(%d byte)を超えるので送信を拒否しました(%d byte)",
+              kMaxNetWorkSendHeld, size);
+    return -1;
+  }
   if (record->framing) {
     if (size > kMaxNetWorkMessageSize) return -1;
     unsigned char header[4];
@@ -520,22 +539,29 @@ int TakeNetWorkMessage(EngineHandle handle, void* buffer, int size) {
   if (!net.started) return -1;
   NetWorkRecord* record = FindRecord(handle);
   if (!record) return -1;
+  int taken;
   if (!record->framing) {
-    const int n = static_cast<int>(std::min<std::int64_t>(record->wholeBytes, size));
-    if (n <= 0) return -1;
-    RingBufferRead(&record->receive, buffer, n, 0);
-    record->wholeBytes -= n;
-    return n;
+    taken = static_cast<int>(std::min<std::int64_t>(record->wholeBytes, size));
+    if (taken <= 0) return -1;
+    RingBufferRead(&record->receive, buffer, taken, 0);
+    record->wholeBytes -= taken;
+  } else {
+    if (record->wholeBytes < 4) return -1;
+    unsigned char header[4];
+    RingBufferRead(&record->receive, header, 4, 1);
+    taken = ReadLength(header);
+    if (taken > size) return -2;
+    RingBufferSkip(&record->receive, 4);
+    RingBufferRead(&record->receive, buffer, taken, 0);
+    record->wholeBytes -= static_cast<std::int64_t>(taken) + 4;
   }
-  if (record->wholeBytes < 4) return -1;
-  unsigned char header[4];
-  RingBufferRead(&record->receive, header, 4, 1);
-  const int length = ReadLength(header);
-  if (length > size) return -2;
-  RingBufferSkip(&record->receive, 4);
-  RingBufferRead(&record->receive, buffer, length, 0);
-  record->wholeBytes -= static_cast<std::int64_t>(length) + 4;
-  return length;
+  // The socket was left unread while the ring was full, so no notification will come for what
+  // waits there: read it now that there is room.
+  if (record->receiveFull && record->connected && !record->error) {
+    record->receiveFull = 0;
+    RecvSocket(handle);
+  }
+  return taken;
 }
 
 int GetNetWorkLiveCount() { return net.liveCount; }

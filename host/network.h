@@ -11,6 +11,14 @@
 // The largest message a peer may announce; a larger (or negative) length marks the connection as
 // in error.
 constexpr int kMaxNetWorkMessageSize = 64 * 1024 * 1024;
+// What one connection may hold in each direction: room for one largest message with its length,
+// so that any message a peer may send can still arrive whole and any the program may send can
+// still be queued. A peer that keeps sending while the program takes nothing fills the receive
+// ring to this and is then left unread until the program takes a message (TCP holds the peer
+// back; RecvSocket refuses with -1 and the first time is logged). A send that would queue more
+// than this for a peer that does not read is refused by QueueNetWorkSend (-1, logged).
+constexpr int kMaxNetWorkReceiveHeld = kMaxNetWorkMessageSize + 4;
+constexpr int kMaxNetWorkSendHeld = kMaxNetWorkMessageSize + 4;
 
 int RecvSocket(EngineHandle handle);
 int SendSocket(EngineHandle handle);
@@ -26,7 +34,8 @@ int LogNetWorkError(const char* format, ...) __attribute__((format(printf, 1, 2)
 // For tests: the layer's start (with the framing default), a listening connection on 127.0.0.1
 // (its port through `port`), the last connection accepted, a message queued and sent, the next
 // whole message taken out (its length; -1 when none is whole, -2 when `size` is too small), and
-// the count of live connections.
+// the count of live connections. A message taken from a connection whose receive ring was full
+// lets it read again.
 int StartNetWorkForTest(int framing);
 EngineHandle ListenNetWorkForTest(int* port);
 EngineHandle GetLastAcceptedNetWork();

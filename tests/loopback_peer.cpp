@@ -95,6 +95,11 @@ int ReceiveSome(int fd, void* data, std::size_t size, int milliseconds) {
   return got > 0 ? static_cast<int>(got) : 0;
 }
 
+std::size_t SendNow(int fd, const void* data, std::size_t size) {
+  const ssize_t sent = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  return sent > 0 ? static_cast<std::size_t>(sent) : 0;
+}
+
 bool WaitForEndOfFile(int fd, int milliseconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   char byte;

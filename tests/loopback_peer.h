@@ -19,6 +19,8 @@ bool ReceiveExactly(int fd, void* data, std::size_t size, int milliseconds);
 // Reads what is there, up to `size` bytes, waiting at most `milliseconds` for the first; the count
 // (0 when nothing came).
 int ReceiveSome(int fd, void* data, std::size_t size, int milliseconds);
+// Sends what the socket takes now, without waiting; the count (0 when it had no room).
+std::size_t SendNow(int fd, const void* data, std::size_t size);
 // True once the other end has closed (a read gives end of file) within `milliseconds`.
 bool WaitForEndOfFile(int fd, int milliseconds);
 

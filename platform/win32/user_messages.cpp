@@ -104,19 +104,28 @@ void PostQuitMessage(int exitCode) {
 BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
   if (!message) return FALSE;
   DrainSdlEvents();
-  PollPlatformSockets();
   RunSentMessages();
   auto queue = CurrentQueue();
   bool removing = (remove & PM_REMOVE) != 0;
   HWND threadOnly = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
-  std::lock_guard lock(State().mutex);
-  auto& posted = queue->posted;
-  for (auto it = posted.begin(); it != posted.end(); ++it) {
-    if (!MatchesWindow(it->hwnd, window) || !InRange(it->message, filterMin, filterMax)) continue;
-    *message = *it;
-    if (removing) posted.erase(it);
-    return TRUE;
+  auto takePosted = [&] {
+    auto& posted = queue->posted;
+    for (auto it = posted.begin(); it != posted.end(); ++it) {
+      if (!MatchesWindow(it->hwnd, window) || !InRange(it->message, filterMin, filterMax)) continue;
+      *message = *it;
+      if (removing) posted.erase(it);
+      return true;
+    }
+    return false;
+  };
+  {
+    std::lock_guard lock(State().mutex);
+    if (takePosted()) return TRUE;
   }
+  // Sockets post only to windows: a look for thread messages alone would find nothing of theirs.
+  bool socketsPosted = window != threadOnly && PollPlatformSockets() > 0;
+  std::lock_guard lock(State().mutex);
+  if (socketsPosted && takePosted()) return TRUE;
   if (queue->quitPosted && (!window || window == threadOnly) &&
       InRange(WM_QUIT, filterMin, filterMax)) {
     *message = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue->quitCode), 0);

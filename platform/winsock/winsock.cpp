@@ -18,6 +18,7 @@ struct SocketRecord {
   int fd = -1;
   bool listening = false;
   HWND window = nullptr;
+  DWORD thread = 0;  // the window's, so a look need not ask the window table
   UINT message = 0;
   long events = 0;
   bool readPosted = false;    // FD_READ waits for a recv
@@ -33,6 +34,8 @@ struct SocketTable {
   std::map<SOCKET, SocketRecord> sockets;
   SOCKET next = 0x100;
   std::atomic<int> selected{0};  // sockets with notifications, so an idle look costs nothing
+  std::atomic<long long> polls{0};
+  std::atomic<long long> socketsLooked{0};
 };
 
 SocketTable& Table() {
@@ -62,11 +65,24 @@ SOCKET AddLocked(int fd, bool listening) {
   return s;
 }
 
-void CountSelected() {
-  int count = 0;
-  for (auto& [s, record] : Table().sockets)
-    if (record.window && record.events) ++count;
-  Table().selected = count;
+bool IsSelected(const SocketRecord& record) { return record.window && record.events; }
+
+// Gives the record its notifications (none with a null window or no events), keeping the count
+// of selected sockets; a count walked over the table would make every open and close cost as
+// much as all the others together.
+void SelectLocked(SocketRecord& record, HWND window, UINT message, long events) {
+  if (IsSelected(record)) --Table().selected;
+  record.window = events ? window : nullptr;
+  record.message = message;
+  record.events = events;
+  record.thread = record.window ? GetWindowThreadProcessId(record.window, nullptr) : 0;
+  if (IsSelected(record)) ++Table().selected;
+}
+
+// After its FD_CLOSE a socket can earn only FD_WRITE, and only once a send came up short: until
+// then a look passes it by, so connections that the program has yet to close cost nothing.
+bool CanEarnNotification(const SocketRecord& record) {
+  return !record.closePosted || record.writeArmed;
 }
 
 LPARAM Notification(long event, int error) {
@@ -97,15 +113,12 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT message, long events) {
   int error = 0;
   if (posix_socket::SetNonBlocking(record->fd, &error) != 0) return Fail(error);
   if (events && !IsWindow(window)) return Fail(WSAEINVAL);
-  record->window = events ? window : nullptr;
-  record->message = message;
-  record->events = events;
+  SelectLocked(*record, window, message, events);
   record->readPosted = false;
   record->availableAtRecv = 0;
   record->acceptPosted = false;
   record->writeArmed = true;
   record->closePosted = false;
-  CountSelected();
   return 0;
 }
 
@@ -119,8 +132,8 @@ int closesocket(SOCKET s) {
     posix_socket::Close(record->fd);
     window = record->window;
     message = record->message;
+    if (IsSelected(*record)) --Table().selected;
     Table().sockets.erase(s);
-    CountSelected();
   }
   if (window) {
     using namespace user_detail;
@@ -184,7 +197,7 @@ int listen(SOCKET s, int backlog) {
 }
 
 SOCKET accept(SOCKET s, sockaddr* address, int* length) {
-  std::lock_guard lock(Table().mutex);
+  std::unique_lock lock(Table().mutex);
   SocketRecord* record = Find(s);
   if (!record) {
     lastError = WSAENOTSOCK;
@@ -217,11 +230,23 @@ SOCKET accept(SOCKET s, sockaddr* address, int* length) {
   SOCKET accepted = AddLocked(fd, false);
   if (window) {
     SocketRecord& child = *Find(accepted);
-    child.window = window;
-    child.message = message;
-    child.events = events;
+    SelectLocked(child, window, message, events);
     child.writeArmed = true;
-    CountSelected();
+  }
+  // As on the platform, an accept with more connections waiting earns the next FD_ACCEPT at
+  // once: a burst of connections is then taken one message each, without a look at every socket
+  // between them.
+  if (window && (events & FD_ACCEPT)) {
+    std::vector<posix_socket::Readiness> listening(1);
+    listening[0].fd = record->fd;
+    posix_socket::PollReadiness(listening);
+    ++Table().polls;
+    ++Table().socketsLooked;
+    if (listening[0].readable) {
+      record->acceptPosted = true;
+      lock.unlock();
+      PostMessageA(window, message, static_cast<WPARAM>(s), Notification(FD_ACCEPT, 0));
+    }
   }
   return accepted;
 }
@@ -283,8 +308,8 @@ USHORT ntohs(USHORT value) { return htons(value); }
 
 }  // namespace winsock
 
-void PollPlatformSockets() {
-  if (Table().selected.load() == 0) return;
+int PollPlatformSockets() {
+  if (Table().selected.load() == 0) return 0;
   struct Pending {
     HWND window;
     UINT message;
@@ -298,14 +323,16 @@ void PollPlatformSockets() {
     std::vector<SOCKET> order;
     DWORD thread = GetCurrentThreadId();
     for (auto& [s, record] : Table().sockets) {
-      if (!record.window || !record.events) continue;
-      if (GetWindowThreadProcessId(record.window, nullptr) != thread) continue;
+      if (!IsSelected(record) || record.thread != thread || !CanEarnNotification(record)) continue;
       posix_socket::Readiness r;
       r.fd = record.fd;
       readiness.push_back(r);
       order.push_back(s);
     }
+    if (readiness.empty()) return 0;
     posix_socket::PollReadiness(readiness);
+    ++Table().polls;
+    Table().socketsLooked += static_cast<long long>(readiness.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
       SocketRecord& record = *Find(order[i]);
       const posix_socket::Readiness& r = readiness[i];
@@ -343,6 +370,11 @@ void PollPlatformSockets() {
   }
   for (const Pending& p : pending)
     PostMessageA(p.window, p.message, static_cast<WPARAM>(p.socket), p.lParam);
+  return static_cast<int>(pending.size());
+}
+
+SocketPollCounts GetSocketPollCounts() {
+  return SocketPollCounts{Table().polls.load(), Table().socketsLooked.load()};
 }
 
 std::span<const PlatformModuleEntry> Ws2ModuleEntries() {

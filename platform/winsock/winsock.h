@@ -1,6 +1,7 @@
 // Windows Sockets over POSIX sockets, with asynchronous window notification: a socket given to
 // WSAAsyncSelect becomes non-blocking, and its readiness is posted to the window's queue as the
-// window's thread looks at its queue (PeekMessageA polls the sockets of that thread's windows).
+// window's thread looks at its queue (PeekMessageA polls the sockets of that thread's windows
+// when the queue holds nothing for it).
 // The calls whose names POSIX also uses live in namespace winsock, so that a source may include
 // both without a clash.
 #pragma once
@@ -117,7 +118,16 @@ USHORT ntohs(USHORT value);
 }  // namespace winsock
 
 // For the other stand-ins: posts the notifications that the sockets of the calling thread's
-// windows have earned since the last look (PeekMessageA calls it).
-void PollPlatformSockets();
+// windows have earned since the last look, in one poll over those that can still earn one; the
+// count posted. PeekMessageA calls it when the queue holds nothing for it, so a burst of
+// notifications costs one look, not one look per message.
+int PollPlatformSockets();
+// How many looks at readiness have been made (each one poll) and how many sockets they covered,
+// since the process started: for tests that a pump's cost follows what is live.
+struct SocketPollCounts {
+  long long polls;
+  long long sockets;
+};
+SocketPollCounts GetSocketPollCounts();
 // The entry points of "ws2_32.dll" for the module table.
 std::span<const PlatformModuleEntry> Ws2ModuleEntries();

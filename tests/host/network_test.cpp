@@ -1,9 +1,13 @@
 // Networking over real loopback sockets, every wait bounded: framed messages split at awkward
 // points arrive whole and in order, queued sends leave as the exact byte stream, a peer's close
 // closes the connection, bad handles and hostile lengths are refused, and the dormant layer does
-// nothing.
+// nothing; a pump's looks at the sockets do not grow with the connections or the notifications,
+// and what one connection holds is capped in each direction.
 #include "host/network.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -11,6 +15,7 @@
 
 #include "engine_fixture.h"
 #include "loopback_peer.h"
+#include "platform/winsock/winsock.h"
 #include "system/tracked_memory.h"
 
 namespace {
@@ -45,9 +50,9 @@ class NetworkTest : public EngineFixture {
     loopback::Close(peer);
     EngineFixture::TearDown();
   }
-  // Runs the per-frame pump until `done` holds, for at most five seconds.
-  bool PumpUntil(const std::function<bool()>& done) {
-    loopback::Deadline deadline(5000);
+  // Runs the per-frame pump until `done` holds, for at most five seconds (or as given).
+  bool PumpUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+    loopback::Deadline deadline(milliseconds);
     while (!done()) {
       if (deadline.Passed()) return false;
       ProcessWindowMessages();
@@ -65,6 +70,12 @@ class NetworkTest : public EngineFixture {
       return false;
     message->assign(buffer.data(), static_cast<std::size_t>(got));
     return true;
+  }
+  bool Logged(const std::string& text) {
+    const auto lines = LogLines();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
   }
   int port = 0;
   int peer = -1;
@@ -186,6 +197,106 @@ TEST_F(NetworkTest, StaleForeignAndOutOfRangeHandlesAreRefused) {
   EXPECT_EQ(CloseNetWork(connection), 0);
   EXPECT_EQ(CloseNetWork(connection), -1);
   EXPECT_TRUE(loopback::WaitForEndOfFile(peer, 2000));
+}
+
+// Two thousand peers connect, then close at once: every pump looks at the sockets a few times at
+// most, however many notifications it dispatches, and every lost connection is closed.
+TEST_F(NetworkTest, ABurstOfClosesCostsEachPumpAFewLooks) {
+  constexpr int kPeers = 2000;
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_max < 2 * kPeers + 256) GTEST_SKIP() << "too few descriptors allowed";
+  files.rlim_cur = std::max<rlim_t>(files.rlim_cur, 2 * kPeers + 256);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+  std::vector<int> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(loopback::Connect(port));
+    ASSERT_GE(peers.back(), 0) << "connection " << i;
+    if (i % 50 == 49 || i == kPeers - 1) {
+      ASSERT_TRUE(PumpUntil([&] { return GetNetWorkLiveCount() == i + 3; }, 60000))
+          << "connection " << i << " was never accepted";
+    }
+  }
+  for (int fd : peers) loopback::Close(fd);
+  long long mostLooks = 0;
+  int pumps = 0;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const SocketPollCounts before = GetSocketPollCounts();
+        ProcessWindowMessages();
+        ++pumps;
+        mostLooks = std::max(mostLooks, GetSocketPollCounts().polls - before.polls);
+        return GetNetWorkLiveCount() == 2;
+      },
+      60000))
+      << "the closed connections were not all closed; " << GetNetWorkLiveCount() << " live";
+  EXPECT_LE(mostLooks, 4) << "over " << pumps << " pumps";
+}
+
+// A peer that never reads: sends are queued up to the cap, then refused, and said so; the
+// connection itself stays.
+TEST_F(NetworkTest, SendsQueuedToAPeerThatNeverReadsAreCapped) {
+  const std::int64_t before = GetTrackedTotalBytes();
+  const std::string message = Pattern(1024 * 1024 - 4, 1);
+  int queued = 0;
+  while (queued < 2 * kMaxNetWorkSendHeld / (1024 * 1024) &&
+         QueueNetWorkSend(connection, message.data(), static_cast<int>(message.size())) == 0)
+    ++queued;
+  EXPECT_GE(queued, kMaxNetWorkSendHeld / (1024 * 1024) - 1);
+  EXPECT_LT(queued, 2 * kMaxNetWorkSendHeld / (1024 * 1024)) << "nothing was refused";
+  EXPECT_LT(GetTrackedTotalBytes() - before, 2 * static_cast<std::int64_t>(kMaxNetWorkSendHeld));
+  EXPECT_TRUE(Logged("送信待ちのデータが上限"));
+  for (int i = 0; i < 3; ++i) ProcessWindowMessages();
+  EXPECT_EQ(GetNetWorkLiveCount(), 2);
+}
+
+// A peer that sends while the program takes nothing: the engine holds up to the cap and then
+// leaves the socket unread, so the peer is held back; once the program takes, every message
+// arrives whole and in order.
+TEST_F(NetworkTest, APeerSendingWhileNothingIsTakenIsHeldBackAndLosesNothing) {
+  const std::int64_t before = GetTrackedTotalBytes();
+  constexpr std::size_t kFrame = 1024 * 1024;
+  constexpr std::size_t kPlenty = 2 * kMaxNetWorkReceiveHeld;  // far past the cap
+  auto frameOf = [](int i) { return Frame(Pattern(kFrame - 4, i)); };
+  std::size_t sent = 0;
+  int sentFrames = 0;
+  std::string current = frameOf(0);
+  std::size_t at = 0;
+  // Send until the peer has found no room through many pumps in a row.
+  for (int blocked = 0; blocked < 50 && sent < kPlenty;) {
+    const std::size_t n = loopback::SendNow(peer, current.data() + at, current.size() - at);
+    blocked = n ? 0 : blocked + 1;
+    at += n;
+    sent += n;
+    if (at == current.size()) {
+      current = frameOf(++sentFrames);
+      at = 0;
+    }
+    ProcessWindowMessages();
+  }
+  ASSERT_LT(sent, kPlenty) << "the peer was never held back";
+  EXPECT_GE(sent, static_cast<std::size_t>(kMaxNetWorkReceiveHeld) - kFrame);
+  EXPECT_LT(GetTrackedTotalBytes() - before, 2 * static_cast<std::int64_t>(kMaxNetWorkReceiveHeld));
+  EXPECT_TRUE(Logged("受信データが上限"));
+  EXPECT_EQ(GetNetWorkLiveCount(), 2);
+  // The program now takes; the peer finishes the message it was part way through.
+  std::vector<char> buffer(kFrame);
+  const int total = sentFrames + (at ? 1 : 0);
+  loopback::Deadline deadline(20000);
+  for (int taken = 0; taken < total;) {
+    ASSERT_FALSE(deadline.Passed()) << taken << " of " << total << " messages taken";
+    if (at) at += loopback::SendNow(peer, current.data() + at, current.size() - at);
+    if (at == current.size()) at = 0;
+    const int got = TakeNetWorkMessage(connection, buffer.data(), static_cast<int>(buffer.size()));
+    if (got < 0) {
+      ProcessWindowMessages();
+      continue;
+    }
+    ASSERT_EQ(static_cast<std::size_t>(got), kFrame - 4);
+    ASSERT_TRUE(std::string(buffer.data(), kFrame - 4) == Pattern(kFrame - 4, taken))
+        << "message " << taken;
+    ++taken;
+  }
 }
 
 using DormantNetworkTest = EngineFixture;
