@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "game/host_calls.h"
+#include "game/keys.h"
 
 GameTables tables;
 GameState game;
@@ -15,7 +16,10 @@ char failedLoadPath[64];
 
 }  // namespace
 
-void ResetGameState() { game = GameState{}; }
+void ResetGameState() {
+  game = GameState{};
+  ClearKeyHoldCounters();
+}
 
 void ThrowLoadFailed(const char* path) {
   std::snprintf(failedLoadPath, sizeof failedLoadPath, "%s", path);

@@ -256,7 +256,6 @@ constexpr int kPopupSlots = 32;
 
 struct GameState {
   int sceneNumber = SceneTitle;
-  std::array<std::int32_t, 256> keyHoldCounters{};
 
   GameConfig config;
   SaveData save;

@@ -1,13 +1,15 @@
 // Key hold counters.
 #include "game/keys.h"
 
-#include "game/game_state.h"
+#include <cstdint>
+
+std::array<std::int32_t, 256> KeyHoldCounters{};
 
 namespace {
 
 int Counter(int key) {
   if (key < 0 || key > 255) return 0;
-  return game.keyHoldCounters[key];
+  return KeyHoldCounters[key];
 }
 
 }  // namespace
@@ -15,14 +17,14 @@ int Counter(int key) {
 void ApplyKeyStates(const char* keyStates) {
   for (int key = 0; key < 256; ++key) {
     if (keyStates && keyStates[key] == 1) {
-      if (game.keyHoldCounters[key] < INT32_MAX) ++game.keyHoldCounters[key];
+      if (KeyHoldCounters[key] < INT32_MAX) ++KeyHoldCounters[key];
     } else {
-      game.keyHoldCounters[key] = 0;
+      KeyHoldCounters[key] = 0;
     }
   }
 }
 
-void ClearKeyHoldCounters() { game.keyHoldCounters.fill(0); }
+void ClearKeyHoldCounters() { KeyHoldCounters.fill(0); }
 
 int MostRecentlyPressedKey(std::initializer_list<int> keys) {
   int best = -1;
@@ -45,6 +47,6 @@ bool KeyHeldFor(int key, int frames) { return Counter(key) > frames - 1; }
 
 bool AnyKeyPressed() {
   for (int key = 0; key < 256; ++key)
-    if (game.keyHoldCounters[key] == 1) return true;
+    if (KeyHoldCounters[key] == 1) return true;
   return false;
 }

@@ -2,7 +2,12 @@
 // and the three ways the scenes read it.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <initializer_list>
+
+// Indexed by DirectInput key code: 0 while the key is up, n after n consecutive frames down.
+extern std::array<std::int32_t, 256> KeyHoldCounters;
 
 // One frame of key states (256 bytes by DirectInput key code): a key whose byte is exactly 1
 // counts one more frame, every other key goes back to 0.

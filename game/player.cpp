@@ -19,10 +19,10 @@ void SampleControlByte() {
   if (direction == KeyLeft) player.control |= ControlLeft;
   if (direction == KeyRight) player.control |= ControlRight;
   // A jump needs a fresh press; a hover lasts while the key is down.
-  const bool jump = player.jumpState == 1 ? game.keyHoldCounters[KeyZ] != 0 : KeyPressed(KeyZ);
+  const bool jump = player.jumpState == 1 ? KeyHoldCounters[KeyZ] != 0 : KeyPressed(KeyZ);
   if (jump) player.control |= ControlJump;
   if (KeyPressed(KeyDown)) player.control |= ControlDrop;
-  if (game.keyHoldCounters[KeyX] % 4 == 1) player.control |= ControlFire;
+  if (KeyHoldCounters[KeyX] % 4 == 1) player.control |= ControlFire;
   if (game.config.saveReplays) AppendControlByte(player.control);
 }
 

@@ -327,7 +327,7 @@ int CreateDirect3DDevice() {
         desktop.Format == D3DFMT_A1R5G5B5)
       core.screenColorBits = 16;
     hostCallTable.enableDesktopComposition(core.compositionAlwaysOff ? 0 : 1);
-  } else if (GetOsVersionCode() >= kVistaVersionCode &&
+  } else if (OsVersionCode() >= kVistaVersionCode &&
              (core.request320x240 || GetDrawSettings()->emulation320x240 ||
               core.presentSourceRectSet)) {
     parameters.Windowed = TRUE;

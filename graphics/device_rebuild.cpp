@@ -57,7 +57,7 @@ int ShutDownDirect3D() {
   ReleaseShaderObjects();
   if (!hostCallTable.isWindowedMode() &&
       (!core.direct3DActive ||
-       (GetOsVersionCode() >= kVistaVersionCode &&
+       (OsVersionCode() >= kVistaVersionCode &&
         (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet))))
     ChangeDisplaySettingsA(nullptr, 0);
   ReleaseObject(core.depthSurface);

@@ -41,7 +41,7 @@ void GetOverlayCaps(DDCAPS* caps) { GetDirectDrawCaps(caps); }
 // Full screen on Vista or later with a mode that the device cannot show by itself: the engine
 // changes the display resolution first and runs the device in a window of that size.
 bool ChangesDisplayItself() {
-  return !hostCallTable.isWindowedMode() && GetOsVersionCode() >= kVistaVersionCode &&
+  return !hostCallTable.isWindowedMode() && OsVersionCode() >= kVistaVersionCode &&
          (core.request320x240 || GetDrawSettings()->emulation320x240 || core.presentSourceRectSet);
 }
 

@@ -286,7 +286,7 @@ void SetDefaultPadKeyMap() {
 bool UsesDirectInputKeyboard() {
   return !input.settings.useWindowsKeyState && !input.settings.noKeyboardDevice &&
          input.keyboard != nullptr &&
-         (input.settings.useDirectInputKeyboardOnVista || GetOsVersionCode() < 0x108);
+         (input.settings.useDirectInputKeyboardOnVista || OsVersionCode() < 0x108);
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ bool ConvertIntoLayeredDib(const StandardImage& image, int useAlpha, int caption
   const bool argb = HasMasks(format, 4, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
   const bool xrgb = HasMasks(format, 4, 0xFF0000, 0xFF00, 0xFF, 0);
   const bool rgb565 = HasMasks(format, 2, 0xF800, 0x07E0, 0x001F, 0);
-  const bool vista = GetOsVersionCode() >= kVistaVersionCode;
+  const bool vista = OsVersionCode() >= kVistaVersionCode;
   if (useAlpha && argb) {
     for (int y = 0; y < image.height; ++y) {
       const std::uint8_t* in = image.pixels + static_cast<std::size_t>(y) * image.pitch;
@@ -170,7 +170,7 @@ int PresentToLayeredWindow(StandardImage* image, HDC dc, int useAlpha) {
     SIZE size{layeredDib.width, layeredDib.height};
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     // Before Vista a picture without alpha is cut out by its colour key instead.
-    const bool perPixel = useAlpha || GetOsVersionCode() >= kVistaVersionCode;
+    const bool perPixel = useAlpha || OsVersionCode() >= kVistaVersionCode;
     shown = update(settings.mainWindow, screen, &position, &size, layeredDib.dc, &origin, colorKey,
                    perPixel ? &blend : nullptr, perPixel ? ULW_ALPHA : ULW_COLORKEY);
   }

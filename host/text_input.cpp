@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "graphics/draw_settings.h"
 #include "host/host.h"
 #include "host/input.h"
 #include "host/input_state.h"
@@ -24,6 +25,18 @@ constexpr int kCompositionSize = 1024;
 constexpr int kKeyInputSlots = 256;
 constexpr int kLeftShift = 42;
 constexpr int kRightShift = 54;
+constexpr int kCursorBlinkPeriod = 500;  // ms
+
+struct Rgb {
+  int red, green, blue;
+};
+constexpr Rgb kWhite{255, 255, 255}, kBlack{0, 0, 0}, kYellow{255, 255, 0}, kCyan{0, 255, 255},
+    kRed{255, 0, 0}, kPaleYellow{255, 255, 20}, kGrey{128, 128, 128};
+// By KeyInputColorIndex.
+constexpr Rgb kKeyInputColors[KeyInputColorCount] = {
+    kWhite, kBlack,      kYellow, kBlack, kCyan,  kWhite,  kBlack, kYellow,
+    kWhite, kPaleYellow, kRed,    kWhite, kBlack, kYellow, kGrey,
+};
 
 struct KeyControlCode {
   int virtualKey;
@@ -71,6 +84,8 @@ struct TextInputState {
   int openStatusBusy;
   int blinkStart;
   int blinkOn;
+  int blinkPeriod;  // ms
+  std::uint32_t colors[KeyInputColorCount];
 
   KeyInputRecord records[kKeyInputSlots];
   EngineHandleKind kind;
@@ -480,7 +495,12 @@ int InitializeKeyInput() {
   text = TextInputState{};
   text.kind = MakeEngineHandleKind(kKeyInputHandle);
   text.kind.nextCheck = nextCheck;
+  for (int i = 0; i < KeyInputColorCount; ++i) {
+    const Rgb& c = kKeyInputColors[i];
+    text.colors[i] = MakeScreenColorCode(c.red, c.green, c.blue);
+  }
   text.active = -1;
+  text.blinkPeriod = kCursorBlinkPeriod;
   LogWriteText("完了しました\n");
   return 0;
 }
@@ -623,6 +643,13 @@ int ProcessKeyInput() {
   }
   return 0;
 }
+
+std::uint32_t GetKeyInputColor(int index) {
+  if (index < 0 || index >= KeyInputColorCount) return 0;
+  return text.colors[index];
+}
+
+int GetKeyInputCursorBlinkPeriod() { return text.blinkPeriod; }
 
 const char* GetImeCompositionString() { return text.composition; }
 int GetImeCompositionCursor() { return text.compositionCursor; }

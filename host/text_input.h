@@ -26,7 +26,31 @@ struct KeyInputRecord {
   std::int32_t numberOnly;
 };
 
+// The colours a key-input line is drawn with, made in the screen's colour format at
+// initialisation, and the period of the cursor's blink.
+enum KeyInputColorIndex {
+  KeyInputTextColor,
+  KeyInputTextEdgeColor,
+  KeyInputCursorColor,
+  KeyInputSelectedTextColor,
+  KeyInputSelectionBackColor,
+  KeyInputCompositionTextColor,
+  KeyInputCompositionEdgeColor,
+  KeyInputCompositionCursorColor,
+  KeyInputCompositionLineColor,
+  KeyInputConvertingTextColor,
+  KeyInputConvertingBackColor,
+  KeyInputCandidateTextColor,
+  KeyInputCandidateEdgeColor,
+  KeyInputCandidateSelectedColor,
+  KeyInputCandidateFrameColor,
+  KeyInputColorCount
+};
+
 int InitializeKeyInput();
+// 0 for an index outside the table.
+std::uint32_t GetKeyInputColor(int index);
+int GetKeyInputCursorBlinkPeriod();
 int ProcessKeyInput();
 int DeleteKeyInput(EngineHandle handle);
 int DeleteAllKeyInputs();

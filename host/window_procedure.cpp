@@ -45,7 +45,7 @@ void HandleActivation(HWND window, WPARAM wParam) {
   } else {
     bool suspended = false;
     if (!windowed) {
-      if (GetOsVersionCode() >= 0x108 || !IsDialogBoxModeOn()) {
+      if (OsVersionCode() >= 0x108 || !IsDialogBoxModeOn()) {
         ChangeDisplaySettingsA(nullptr, 0);
         ShowWindow(window, SW_MINIMIZE);
       }

@@ -5,10 +5,28 @@
 #include <new>
 
 #include "media/dshow_position.h"
+#include "platform/win32/user.h"
 #include "platform/winmm/winmm.h"
 
 constexpr HRESULT VFW_E_SAMPLE_REJECTED = static_cast<HRESULT>(0x8004022Bu);
 constexpr HRESULT VFW_E_STATE_CHANGED = static_cast<HRESULT>(0x80040223u);
+
+DWORD WaitDispatchingMessages(HANDLE handle, DWORD milliseconds) {
+  DWORD result = WaitForSingleObject(handle, 0);
+  if (result != WAIT_TIMEOUT) return result;
+  const DWORD begin = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - begin;
+    if (milliseconds != INFINITE && elapsed >= milliseconds) return WAIT_TIMEOUT;
+    DWORD slice = 10;
+    if (milliseconds != INFINITE && milliseconds - elapsed < slice) slice = milliseconds - elapsed;
+    result = WaitForSingleObject(handle, slice);
+    if (result != WAIT_TIMEOUT) return result;
+    // Looking at the queue answers what other threads have sent to this thread's windows.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  }
+}
 
 K_CRendererPin::K_CRendererPin(K_CRendererBase* renderer, HRESULT* result)
     : K_CInputPinBase(u"Renderer pin", renderer, renderer->Lock(), result, u"In"),
@@ -225,7 +243,7 @@ HRESULT K_CRendererBase::Run(REFERENCE_TIME start) {
 
 HRESULT K_CRendererBase::GetState(DWORD milliseconds, FILTER_STATE* state) {
   if (state == nullptr) return E_POINTER;
-  const DWORD waited = WaitForSingleObject(completeEvent_, milliseconds);
+  const DWORD waited = WaitDispatchingMessages(completeEvent_, milliseconds);
   *state = state_;
   return waited == WAIT_TIMEOUT ? VFW_S_STATE_INTERMEDIATE : S_OK;
 }

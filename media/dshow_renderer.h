@@ -7,6 +7,11 @@
 class K_CRendererBase;
 class K_CRendererPassThru;
 
+// Waits for the handle while answering the messages other threads send to this thread's windows,
+// so that a thread which has to send one before it can signal the handle does not block the
+// waiter until its time runs out. WAIT_OBJECT_0 or WAIT_TIMEOUT.
+DWORD WaitDispatchingMessages(HANDLE handle, DWORD milliseconds);
+
 class K_CRendererPin : public K_CInputPinBase {
  public:
   K_CRendererPin(K_CRendererBase* renderer, HRESULT* result);
@@ -118,7 +123,7 @@ class K_CRendererBase : public K_CFilterBase {
   K_CCritSec creationLock_;
 };
 
-class K_CVideoRendererBase : public K_CRendererBase, public IQualityControl {
+class K_CVideoRendererBase : public K_CRendererBase, public IQualityControl, public IQualProp {
  public:
   K_CVideoRendererBase(REFCLSID clsid, LPCWSTR name, IUnknown* outer, HRESULT* result);
   HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -137,11 +142,20 @@ class K_CVideoRendererBase : public K_CRendererBase, public IQualityControl {
   HRESULT DecideDrawNow(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* stop) override;
   HRESULT OnDisconnect() override;
   virtual void RecordLateness(REFERENCE_TIME lateness, REFERENCE_TIME frameTime);
+  // For a renderer that draws without RenderSample: the statistics as if it had.
+  virtual void OnRenderedDirectly(IMediaSample* sample);
   virtual void ResetTimingStats();
   virtual HRESULT SendQualityMessage(REFERENCE_TIME lateness, REFERENCE_TIME streamTime);
 
   HRESULT Notify(IBaseFilter* sender, Quality quality) override;
   HRESULT SetSink(IQualityControl* sink) override;
+
+  HRESULT get_FramesDroppedInRenderer(int* frames) override;
+  HRESULT get_FramesDrawn(int* frames) override;
+  HRESULT get_AvgFrameRate(int* rate) override;
+  HRESULT get_Jitter(int* jitter) override;
+  HRESULT get_AvgSyncOffset(int* offset) override;
+  HRESULT get_DevSyncOffset(int* deviation) override;
 
   // The timing statistics, open to the tests of the draw policy.
   struct TimingStats {
@@ -165,4 +179,8 @@ class K_CVideoRendererBase : public K_CRendererBase, public IQualityControl {
     DWORD streamingMs = 0;
   };
   TimingStats stats;
+
+ protected:
+  // After each render: the sleep that the source's quality notices asked for.
+  void SleepForThrottle();
 };

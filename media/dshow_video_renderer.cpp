@@ -4,10 +4,30 @@
 #include <algorithm>
 
 #include "media/dshow_renderer.h"
+#include "platform/win32/kernel_arithmetic.h"
 #include "platform/winmm/winmm.h"
 
 namespace {
+
 constexpr REFERENCE_TIME kLateLimit = 500000000;
+
+// Three Newton steps from the power of two at or above the root: close enough for statistics
+// shown in whole milliseconds.
+int IntegerSquareRoot(LONGLONG x) {
+  if (x <= 0) return 0;
+  if (x > 0x40000000) return 0x8000;
+  LONGLONG r = 1;
+  while (r * r < x) r *= 2;
+  for (int step = 0; step < 3; ++step) r = (x + r * r) / (2 * r);
+  return static_cast<int>(r);
+}
+
+// The standard deviation of n values from their sum of squares and their sum.
+int Deviation(bool haveClock, LONGLONG n, LONGLONG squareSum, LONGLONG sum) {
+  if (!haveClock || n <= 1) return 0;
+  return IntegerSquareRoot((squareSum - sum * sum / n) / (n - 1));
+}
+
 }  // namespace
 
 K_CVideoRendererBase::K_CVideoRendererBase(REFCLSID clsid, LPCWSTR name, IUnknown* outer,
@@ -19,6 +39,7 @@ K_CVideoRendererBase::K_CVideoRendererBase(REFCLSID clsid, LPCWSTR name, IUnknow
 HRESULT K_CVideoRendererBase::InnerQueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (riid == IID_IQualityControl) return GetInterface(static_cast<IQualityControl*>(this), object);
+  if (riid == IID_IQualProp) return GetInterface(static_cast<IQualProp*>(this), object);
   return K_CRendererBase::InnerQueryInterface(riid, object);
 }
 
@@ -60,6 +81,17 @@ void K_CVideoRendererBase::OnAfterRender(IMediaSample*) {
   if (t < 2 * stats.averageRenderTime || t < 2 * stats.lastRenderTime)
     stats.averageRenderTime = (t + 3 * stats.averageRenderTime) / 4;
   stats.lastRenderTime = t;
+  SleepForThrottle();
+}
+
+void K_CVideoRendererBase::OnRenderedDirectly(IMediaSample*) {
+  stats.averageRenderTime = 0;
+  stats.lastRenderTime = 5000000;
+  RecordLateness(stats.pendingLateness, stats.pendingFrameTime);
+  SleepForThrottle();
+}
+
+void K_CVideoRendererBase::SleepForThrottle() {
   Sleep(stats.throttle > 0 ? static_cast<DWORD>(stats.throttle / 10000) : 0);
 }
 
@@ -193,5 +225,53 @@ HRESULT K_CVideoRendererBase::SetSink(IQualityControl* sink) {
   if (sink != nullptr) sink->AddRef();
   if (qualitySink_ != nullptr) qualitySink_->Release();
   qualitySink_ = sink;
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_FramesDroppedInRenderer(int* frames) {
+  if (frames == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  *frames = stats.framesDropped;
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_FramesDrawn(int* frames) {
+  if (frames == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  *frames = stats.framesDrawn;
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_AvgFrameRate(int* rate) {
+  if (rate == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  const int milliseconds =
+      static_cast<int>(streaming_ ? timeGetTime() - stats.streamingMs : stats.streamingMs);
+  *rate = milliseconds > 0 ? MulDiv(100000, stats.framesDrawn, milliseconds) : 0;
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_Jitter(int* jitter) {
+  if (jitter == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  *jitter = Deviation(clock_ != nullptr, stats.framesDrawn - 2, stats.frameTimeSquareSum,
+                      stats.frameTimeSum);
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_AvgSyncOffset(int* offset) {
+  if (offset == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  *offset = clock_ != nullptr && stats.framesDrawn > 1
+                ? static_cast<int>(stats.latenessSum / (stats.framesDrawn - 1))
+                : 0;
+  return S_OK;
+}
+
+HRESULT K_CVideoRendererBase::get_DevSyncOffset(int* deviation) {
+  if (deviation == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  *deviation = Deviation(clock_ != nullptr, stats.framesDrawn - 1, stats.latenessSquareSum,
+                         stats.latenessSum);
   return S_OK;
 }

@@ -64,7 +64,7 @@ void DescribeVersion(const OSVERSIONINFOA& version) {
       break;
     default: break;
   }
-  info.osVersionCode = code;
+  info.OsVersionCode = code;
   FormatText(info.osText, sizeof info.osText, "%s ( Build %d %s )", text,
              static_cast<int>(version.dwBuildNumber), version.szCSDVersion);
 }
@@ -96,7 +96,7 @@ void MeasureTimeStampCounter() {
 }  // namespace
 
 const SystemInfo& GetSystemInformation() { return info; }
-int GetOsVersionCode() { return info.osVersionCode; }
+int OsVersionCode() { return info.OsVersionCode; }
 int GetLogicalProcessorCount() { return info.logicalProcessorCount; }
 int IsMmxAvailable() { return info.mmx; }
 
@@ -189,7 +189,7 @@ int DetectSystemInformation() {
 int ReportMemoryStatus() {
   std::uint64_t total = 0;
   std::uint64_t available = 0;
-  if (info.osVersionCode >= 0x106) {
+  if (info.OsVersionCode >= 0x106) {
     if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {
       auto memoryStatusEx = reinterpret_cast<BOOL (*)(MEMORYSTATUSEX*)>(
           GetProcAddress(kernel, "GlobalMemoryStatusEx"));

@@ -14,7 +14,7 @@ struct SystemInfo {
   std::uint64_t totalMemory;
   std::int32_t logicalProcessorCount;
   std::int32_t directXVersion;
-  std::int32_t osVersionCode;
+  std::int32_t OsVersionCode;
   std::int32_t mmx;
   std::int32_t sse;
   std::int32_t sse2;
@@ -23,7 +23,7 @@ struct SystemInfo {
 };
 
 const SystemInfo& GetSystemInformation();
-int GetOsVersionCode();
+int OsVersionCode();
 int GetLogicalProcessorCount();
 int IsMmxAvailable();
 

@@ -166,6 +166,8 @@ constexpr IID IID_IMediaSample2 = {
     0x36B73884, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
 constexpr IID IID_IQualityControl = {
     0x56A868A5, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr IID IID_IQualProp = {
+    0x1BD0ECB0, 0xF8E2, 0x11CE, {0xAA, 0xC6, 0x00, 0x20, 0xAF, 0x0B, 0x99, 0xA3}};
 constexpr IID IID_IAMovieSetup = {
     0xA3D8CEC0, 0x7E5A, 0x11CF, {0xBB, 0xC5, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x20}};
 constexpr IID IID_IMediaEventSink = {
@@ -300,6 +302,16 @@ struct IMemInputPin : IUnknown {
 struct IQualityControl : IUnknown {
   virtual HRESULT Notify(IBaseFilter* self, Quality quality) = 0;
   virtual HRESULT SetSink(IQualityControl* sink) = 0;
+};
+
+// A video renderer's statistics: frame rate in hundredths of a frame per second, times in ms.
+struct IQualProp : IUnknown {
+  virtual HRESULT get_FramesDroppedInRenderer(int* frames) = 0;
+  virtual HRESULT get_FramesDrawn(int* frames) = 0;
+  virtual HRESULT get_AvgFrameRate(int* rate) = 0;
+  virtual HRESULT get_Jitter(int* jitter) = 0;
+  virtual HRESULT get_AvgSyncOffset(int* offset) = 0;
+  virtual HRESULT get_DevSyncOffset(int* deviation) = 0;
 };
 
 struct IAMovieSetup : IUnknown {

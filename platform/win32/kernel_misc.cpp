@@ -2,11 +2,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
 #include "platform/clock.h"
 #include "platform/win32/kernel.h"
+#include "platform/win32/kernel_arithmetic.h"
 
 namespace {
 
@@ -29,6 +31,17 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 }
 
 DWORD GetTickCount() { return static_cast<DWORD>(GetPlatformNanoseconds() / 1000000); }
+
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  const std::int64_t product = static_cast<std::int64_t>(a) * b;
+  const std::int64_t divisor = c < 0 ? -static_cast<std::int64_t>(c) : c;
+  const std::int64_t magnitude = product < 0 ? -product : product;
+  std::int64_t result = (magnitude + divisor / 2) / divisor;
+  if ((product < 0) != (c < 0)) result = -result;
+  if (result > INT32_MAX || result < INT32_MIN) return -1;
+  return static_cast<int>(result);
+}
 
 void GetLocalTime(SYSTEMTIME* time) {
   if (time == nullptr) return;

@@ -17,10 +17,10 @@ class KeysTest : public ::testing::Test {
 TEST_F(KeysTest, AKeyCountsTheFramesItIsDown) {
   for (int frame = 1; frame <= 3; ++frame) {
     PressKeys({KeyZ});
-    EXPECT_EQ(game.keyHoldCounters[KeyZ], frame);
+    EXPECT_EQ(KeyHoldCounters[KeyZ], frame);
   }
   PressKeys({});
-  EXPECT_EQ(game.keyHoldCounters[KeyZ], 0);
+  EXPECT_EQ(KeyHoldCounters[KeyZ], 0);
 }
 
 TEST_F(KeysTest, OnlyAStateOfExactlyOneIsDown) {
@@ -28,10 +28,10 @@ TEST_F(KeysTest, OnlyAStateOfExactlyOneIsDown) {
   states[KeyZ] = static_cast<char>(0x80);
   states[KeyX] = 1;
   ApplyKeyStates(states);
-  EXPECT_EQ(game.keyHoldCounters[KeyZ], 0);
-  EXPECT_EQ(game.keyHoldCounters[KeyX], 1);
+  EXPECT_EQ(KeyHoldCounters[KeyZ], 0);
+  EXPECT_EQ(KeyHoldCounters[KeyX], 1);
   ApplyKeyStates(nullptr);
-  EXPECT_EQ(game.keyHoldCounters[KeyX], 0);
+  EXPECT_EQ(KeyHoldCounters[KeyX], 0);
 }
 
 TEST_F(KeysTest, PressedRepeatingAndHeld) {

@@ -134,7 +134,7 @@ TEST_F(KeyboardInputTest, WindowsSevenUsesTheWindowsKeyStateAndEnterSetsBothCode
   seven.dwPlatformId = 2;
   SetPlatformVersionInfo(&seven);
   Start();
-  ASSERT_EQ(GetOsVersionCode(), 0x109);
+  ASSERT_EQ(OsVersionCode(), 0x109);
   const int reads = CountDirectInputCalls(DirectInputCallGetDeviceState);
   Key(SDL_SCANCODE_RETURN, true);
   EXPECT_EQ(Down(Frame()), (std::vector<int>{0x1C, 0x9C}));

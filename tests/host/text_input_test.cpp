@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine_fixture.h"
+#include "graphics/screen_mode.h"
 #include "host/input_state.h"
 
 namespace {
@@ -233,5 +234,46 @@ TEST_F(TextInputTest, CutAndPasteGoThroughTheClipboardAndAPasteStopsAtItsFirstLi
   DeleteAllKeyInputs();
   EXPECT_EQ(GetKeyInputRecord(handle), nullptr);
 }
+
+// The key-input colours are codes in the screen's format, worked out here by hand from the
+// channel layouts (R5G6B5 keeps the top 5, 6 and 5 bits; X8R8G8B8 sets its unused top byte).
+struct KeyInputColorCase {
+  int index;
+  std::uint32_t code16;
+  std::uint32_t code32;
+};
+constexpr KeyInputColorCase kKeyInputColorCases[] = {
+    {KeyInputTextColor, 0xFFFF, 0xFFFFFFFF},            // white
+    {KeyInputTextEdgeColor, 0x0000, 0xFF000000},        // black
+    {KeyInputCursorColor, 0xFFE0, 0xFFFFFF00},          // yellow
+    {KeyInputSelectionBackColor, 0x07FF, 0xFF00FFFF},   // cyan
+    {KeyInputConvertingTextColor, 0xFFE2, 0xFFFFFF14},  // 255, 255, 20
+    {KeyInputConvertingBackColor, 0xF800, 0xFFFF0000},  // red
+    {KeyInputCandidateFrameColor, 0x8410, 0xFF808080},  // grey 128
+};
+
+class KeyInputColorTest : public EngineFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KeyInputColorTest, InitialisationMakesTheColoursInTheScreenFormatAndTheBlinkPeriod) {
+  ASSERT_EQ(ChangeScreenMode(640, 480, GetParam(), 0, -1), 0);
+  ASSERT_EQ(InitializeEngine(), 0);
+  // A window takes the desktop's depth: the codes follow the screen the engine did start.
+  const int bits = GetScreenColorBitDepth();
+  ASSERT_TRUE(bits == 16 || bits == 32) << bits;
+  for (const KeyInputColorCase& c : kKeyInputColorCases) {
+    SCOPED_TRACE(c.index);
+    EXPECT_EQ(GetKeyInputColor(c.index), bits == 16 ? c.code16 : c.code32);
+  }
+  // Every one of the 15 is made, and nothing lies past them.
+  for (int i = 0; i < KeyInputColorCount; ++i) {
+    if (bits == 32) EXPECT_NE(GetKeyInputColor(i) & 0xFF000000u, 0u) << i;
+  }
+  EXPECT_EQ(KeyInputColorCount, 15);
+  EXPECT_EQ(GetKeyInputColor(KeyInputColorCount), 0u);
+  EXPECT_EQ(GetKeyInputColor(-1), 0u);
+  EXPECT_EQ(GetKeyInputCursorBlinkPeriod(), 500);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bits, KeyInputColorTest, ::testing::Values(16, 32));
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "dshow_test_filters.h"
 #include "media/dshow_position.h"
 #include "media/movie_frame_renderer.h"
+#include "platform/clock.h"
+#include "platform/win32/user.h"
 #include "system/tracked_memory.h"
 
 using namespace dshow_test;
@@ -491,6 +493,42 @@ TEST_F(StreamFixture, PauseRacingTheEndOfStreamTimerReportsCompletionOncePerRun)
   CloseHandle(clock.held);
 }
 
+LRESULT CALLBACK AnswerFortyTwo(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_USER) return 42;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The streaming thread must hear back from a window of the thread that waits for the pause
+// before it delivers the sample that completes it: the wait answers the message meanwhile.
+TEST_F(StreamFixture, GetStateAnswersWhatIsSentToItsThreadWhileItWaits) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = AnswerFortyTwo;
+  windowClass.lpszClassName = "RendererWaitTestClass";
+  RegisterClassExA(&windowClass);
+  HWND window = CreateWindowExA(0, "RendererWaitTestClass", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(out->Connect(renderer->InputPin(), nullptr), S_OK);
+  ASSERT_EQ(source->Pause(), S_OK);
+  EXPECT_EQ(renderer->Pause(), S_FALSE);
+  std::atomic<LRESULT> answer{0};
+  std::thread streaming([&] {
+    answer = SendMessageA(window, WM_USER, 0, 0);
+    EXPECT_EQ(Deliver(0, 1000000), S_OK);
+  });
+  FILTER_STATE state;
+  EXPECT_EQ(renderer->GetState(5000, &state), S_OK);  // waits at most 5 s for the sample
+  EXPECT_EQ(answer, 42);
+  // Had the wait not answered, the sender is released here and the stop lets its sample go.
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  renderer->Stop();
+  streaming.join();
+  DestroyWindow(window);
+  UnregisterClassA("RendererWaitTestClass", nullptr);
+}
+
 TEST(RendererBase, AnUnconnectedRendererIsCompleteOnRun) {
   EventRecorder graph;
   MovieFrameRenderer* renderer = CreateMovieRenderer(nullptr, nullptr);
@@ -509,6 +547,108 @@ TEST(RendererBase, AnUnconnectedRendererIsCompleteOnRun) {
   renderer->Stop();
   renderer->JoinFilterGraph(nullptr, nullptr);
   EXPECT_EQ(graph.events.back().code, 0x15);  // leaving the graph
+  renderer->AsBaseFilter()->Release();
+}
+
+// Frames delivered at known clock times; each is drawn at once (all are late), so the renderer
+// records for it the lateness behind its start moved 8 ms earlier, and the time since the last
+// draw (at most 1 s). Render time stands still under virtual time, so nothing is dropped for
+// slowness. Worked by hand, in ms:
+//   frame       1     2     3     4     5     6
+//   lateness   10     0    20    10    40  1500 (counted as 1000)
+//   since draw 42.1  30    60    30    70  1500 (counted as 1000)
+// The lateness sums start at the third frame drawn: 20 + 10 + 40 + 1000 = 1070, squares 1,002,100;
+// the frame-time sums at the fourth: 30 + 70 + 1000 = 1100, squares 1,005,800.
+//   AvgSyncOffset = 1070 / (6 - 1) = 214
+//   DevSyncOffset = root of (1,002,100 - 1070 x 1070 / 5) / 4 = root of 193,280: 512, 444, 439, 439
+//   Jitter = root of (1,005,800 - 1100 x 1100 / 4) / 3 = root of 234,433: 512, 484, 484, 484
+//   AvgFrameRate = 100000 x 6 / 240 ms = 2500 while streaming; 2448.98 -> 2449 after 245 ms.
+TEST_F(StreamFixture, QualityStatisticsOfAScriptedRunOfFrames) {
+  struct VirtualTime {
+    VirtualTime() { SetPlatformVirtualTime(true); }
+    ~VirtualTime() { SetPlatformVirtualTime(false); }
+  } virtualTime;
+  ManualClock clock;
+  renderer->SetSyncSource(&clock);
+  ASSERT_EQ(out->Connect(renderer->InputPin(), nullptr), S_OK);
+  IQualProp* quality = nullptr;
+  ASSERT_EQ(
+      renderer->AsBaseFilter()->QueryInterface(IID_IQualProp, reinterpret_cast<void**>(&quality)),
+      S_OK);
+  ASSERT_EQ(source->Run(0), S_OK);
+  ASSERT_EQ(renderer->Run(0), S_OK);
+
+  struct Frame {
+    REFERENCE_TIME clockAt, start, stop;
+  };
+  constexpr Frame frames[] = {
+      {420000, 400000, 800000},
+      {720000, 800000, 1200000},
+      {1320000, 1200000, 1600000},
+      {1620000, 1600000, 2000000},
+      {1620000, 1900000, 1800000},  // stop before start: refused and
+                                    // counted as dropped
+      {2320000, 2000000, 2400000},
+      {17320000, 2400000, 2800000},
+  };
+  for (const Frame& frame : frames) {
+    SCOPED_TRACE(frame.start);
+    clock.Set(frame.clockAt);
+    EXPECT_EQ(Deliver(frame.start, frame.stop), S_OK);
+    if (frame.stop > frame.start) AdvancePlatformTime(40);
+  }
+  EXPECT_EQ(renderer->newFrame, 1);
+
+  struct Expected {
+    int dropped, drawn, frameRate, syncOffset, deviation, jitter;
+  };
+  auto check = [&](const Expected& e) {
+    int value = -1;
+    EXPECT_EQ(quality->get_FramesDroppedInRenderer(&value), S_OK);
+    EXPECT_EQ(value, e.dropped);
+    EXPECT_EQ(quality->get_FramesDrawn(&value), S_OK);
+    EXPECT_EQ(value, e.drawn);
+    EXPECT_EQ(quality->get_AvgFrameRate(&value), S_OK);
+    EXPECT_EQ(value, e.frameRate);
+    EXPECT_EQ(quality->get_AvgSyncOffset(&value), S_OK);
+    EXPECT_EQ(value, e.syncOffset);
+    EXPECT_EQ(quality->get_DevSyncOffset(&value), S_OK);
+    EXPECT_EQ(value, e.deviation);
+    EXPECT_EQ(quality->get_Jitter(&value), S_OK);
+    EXPECT_EQ(value, e.jitter);
+  };
+  {
+    SCOPED_TRACE("streaming");
+    check({1, 6, 2500, 214, 439, 484});
+  }
+  AdvancePlatformTime(5);
+  renderer->Stop();
+  {
+    SCOPED_TRACE("stopped: the rate over the streaming time");
+    check({1, 6, 2449, 214, 439, 484});
+  }
+  renderer->SetSyncSource(nullptr);
+  {
+    SCOPED_TRACE("without a clock the timing figures are 0");
+    check({1, 6, 2449, 0, 0, 0});
+  }
+  EXPECT_EQ(quality->get_FramesDrawn(nullptr), E_POINTER);
+  quality->Release();
+}
+
+// A renderer that draws by itself still counts the frame and its lateness.
+TEST(VideoRendererPolicy, AFrameRenderedDirectlyIsCountedAsDrawn) {
+  MovieFrameRenderer* renderer = CreateMovieRenderer(nullptr, nullptr);
+  renderer->AsBaseFilter()->AddRef();
+  renderer->stats.averageRenderTime = 300000;
+  for (int i = 0; i < 3; ++i) {
+    renderer->stats.pendingLateness = 250000;
+    renderer->OnRenderedDirectly(nullptr);
+  }
+  EXPECT_EQ(renderer->stats.framesDrawn, 3);
+  EXPECT_EQ(renderer->stats.latenessSum, 25);  // from the third frame on
+  EXPECT_EQ(renderer->stats.averageRenderTime, 0);
+  EXPECT_EQ(renderer->stats.lastRenderTime, 5000000);
   renderer->AsBaseFilter()->Release();
 }
 

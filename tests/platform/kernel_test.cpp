@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/kernel_arithmetic.h"
 #include "platform/winmm/winmm.h"
 
 namespace {
@@ -187,6 +188,22 @@ TEST(KernelCriticalSections, AreRecursiveAndExcludeOtherThreads) {
   EXPECT_EQ(shared.counter, 40000);
   for (HANDLE thread : threads) CloseHandle(thread);
   DeleteCriticalSection(&shared.section);
+}
+
+TEST(KernelArithmetic, MulDivRoundsHalvesAwayFromZeroAndRefusesWhatCannotBeAnswered) {
+  struct Case {
+    int a, b, c, result;
+  };
+  constexpr Case cases[] = {
+      {100000, 6, 245, 2449},  // 2448.98 rounds up
+      {100000, 6, 250, 2400}, {5, 1, 2, 3},          {-5, 1, 2, -3},
+      {5, -1, 2, -3},         {7, 3, -2, -11},       {1, 1, 0, -1},
+      {65536, 65536, 1, -1},  {65536, 65536, 2, -1}, {65536, 32767, 1, 2147418112},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.a << " * " << c.b << " / " << c.c);
+    EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.result);
+  }
 }
 
 TEST(KernelInterlocked, OperationsReturnThePlatformsValues) {

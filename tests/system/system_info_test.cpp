@@ -60,7 +60,7 @@ TEST_F(SystemInfoTest, OsTextAndCodeForEveryVersion) {
     SetPlatformVersionInfo(&version);
     DetectSystemInformation();
     EXPECT_STREQ(GetSystemInformation().osText, c.text);
-    EXPECT_EQ(GetOsVersionCode(), c.code);
+    EXPECT_EQ(OsVersionCode(), c.code);
   }
 }
 

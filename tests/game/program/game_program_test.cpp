@@ -13,6 +13,7 @@
 
 #include "game/game_entry.h"
 #include "game/game_test_support.h"
+#include "game/keys.h"
 #include "game/menu_scenes.h"
 #include "graphics/draw_settings.h"
 #include "host/host.h"
@@ -115,10 +116,10 @@ TEST(GameProgramTest, AKeyTappedBetweenTwoFramesIsSeenForExactlyOneFrame) {
     InjectPlatformKey(window, SDL_SCANCODE_DOWN, true);
     InjectPlatformKey(window, SDL_SCANCODE_DOWN, false);
     ASSERT_TRUE(RunGameFrame());
-    EXPECT_EQ(game.keyHoldCounters[KeyDown], 1);
+    EXPECT_EQ(KeyHoldCounters[KeyDown], 1);
     EXPECT_EQ(game.configCursor, tap);
     ASSERT_TRUE(RunGameFrame());
-    EXPECT_EQ(game.keyHoldCounters[KeyDown], 0);
+    EXPECT_EQ(KeyHoldCounters[KeyDown], 0);
     EXPECT_EQ(game.configCursor, tap);
   }
   EXPECT_EQ(game.configCursor, ConfigOk);

@@ -27,6 +27,7 @@
 #include "game/data_files.h"
 #include "game/game_entry.h"
 #include "game/game_state.h"
+#include "game/keys.h"
 #include "game/menu_scenes.h"
 #include "game/replay.h"
 #include "generator.h"
@@ -232,12 +233,12 @@ TEST(GameXvfbTest, TapEngineSide) {
     xvfb::RunCommand("xdotool keydown --delay 0 Down keyup --delay 0 Down 2>&1");
     usleep(50000);  // the X server's events reach the game's connection before its next look
     RunGameFrame();
-    const int down = game.keyHoldCounters[KeyDown];
+    const int down = KeyHoldCounters[KeyDown];
     const int cursor = game.configCursor;
     RunGameFrame();
-    if (down != 1 || cursor != tap || game.keyHoldCounters[KeyDown] != 0) {
+    if (down != 1 || cursor != tap || KeyHoldCounters[KeyDown] != 0) {
       std::fprintf(stderr, "tap %d: Down counted %d, then %d; cursor %d\n", tap, down,
-                   game.keyHoldCounters[KeyDown], cursor);
+                   KeyHoldCounters[KeyDown], cursor);
       failed = tap;
     }
   }
