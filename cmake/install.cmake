@@ -35,5 +35,8 @@ set(ENGINE_PC_GSTREAMER "")
 if(ENGINE_GSTREAMER)
   set(ENGINE_PC_GSTREAMER " gstreamer-1.0 gstreamer-app-1.0 gstreamer-video-1.0")
 endif()
+# The .pc file finds the prefix from where it lies, so `cmake --install --prefix` anywhere works.
+file(RELATIVE_PATH ENGINE_PC_PREFIX_FROM_PCFILEDIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ENGINE_PC_PREFIX_FROM_PCFILEDIR "${ENGINE_PC_PREFIX_FROM_PCFILEDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/mubengine.pc.in ${PROJECT_BINARY_DIR}/mubengine.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/mubengine.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -90,7 +90,8 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
     DWORD masks[3];
   } info{};
   info.header.biSize = 40;
-  info.header.biWidth = core.screenWidth;
+  // The screen's rows are padded: the window reads whole padded rows and shows the screen's width.
+  info.header.biWidth = screen->body->pitch / (format->bitDepth / 8);
   info.header.biHeight = -core.screenHeight;
   info.header.biPlanes = 1;
   info.header.biBitCount = format->bitDepth;

@@ -87,17 +87,21 @@ int WriteScreenLogText(const char* text) {
   if (!screenLog.setUp && InitializeScreenLog() != 0) return -1;
   char* line = screenLog.lineCount ? screenLog.text[screenLog.lineCount - 1] : NewScreenLogLine();
   int used = static_cast<int>(std::strlen(line));
+  bool full = false;
   const int kind = GetCodePageKind();
   for (int i = 0; text[i] != '\0';) {
     if (text[i] == '\n') {
       line = NewScreenLogLine();
       used = 0;
+      full = false;
       ++i;
       continue;
     }
     const int bytes = GetByteKindInString(text, i, kind) == 1 && text[i + 1] != '\0' ? 2 : 1;
-    // A full line drops the rest up to the next line feed; a double-byte character is never cut.
-    if (text[i] != '\r' && used + bytes < kScreenLogLineBytes) {
+    // The first character that does not fit ends the line: the rest up to the next line feed is
+    // dropped, and a double-byte character is never cut.
+    if (used + bytes >= kScreenLogLineBytes) full = true;
+    if (text[i] != '\r' && !full) {
       std::memcpy(line + used, text + i, static_cast<size_t>(bytes));
       used += bytes;
       line[used] = '\0';

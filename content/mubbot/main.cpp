@@ -54,6 +54,11 @@ int main(int argc, char** argv) {
   }
   StageResult played = PlayReplayFile(check);
   std::remove(check);
+  // Stored with the stage score it makes, as the game stores a player's clear, so that only a
+  // better run replaces it.
+  for (int i = 0; i < 4; ++i) bytes[size_t(24 + i)] = std::uint8_t(played.stageScore >> (8 * i));
+  const std::uint32_t word = mubgen::ReplayCheckWord(bytes);
+  for (int i = 0; i < 4; ++i) bytes[size_t(28 + i)] = std::uint8_t(word >> (8 * i));
   std::ofstream(out, std::ios::binary | std::ios::trunc) << mubgen::DumpReplay(bytes);
   std::printf(
       "%02d %s %d %d%s\n", stage, played.goal ? "goal" : "fail", played.frames, played.score,

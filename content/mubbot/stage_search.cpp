@@ -194,6 +194,7 @@ StageResult PlayReplayFile(const char* path) {
   }
   r.goal = game.playState == PlayStageEnd && game.lives != kGameOverLives;
   r.score = game.score;
+  r.stageScore = game.stageScore;
   return r;
 }
 

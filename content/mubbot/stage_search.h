@@ -11,6 +11,7 @@ struct StageResult {
   std::int32_t score = 0;   // the banked score at the end
   std::int32_t frames = 0;  // search: control bytes; playback: frames until the title returns
   std::int32_t misses = 0;
+  std::int32_t stageScore = 0;  // playback: the stage score a replay of this run is stored with
 };
 
 // The working folder must hold the generated game data (data/, replay/). Returns the control

@@ -63,6 +63,7 @@ struct Played {
   bool goal = false;
   int frames = 0;
   int score = 0;
+  int stageScore = 0;
 };
 
 // Plays the replay scene to its end from the first frame StartReplayPlayback set up.
@@ -73,6 +74,7 @@ void PlayToTheTitle(Played& p) {
   }
   p.goal = game.playState == PlayStageEnd && game.lives != kGameOverLives;
   p.score = game.score;
+  p.stageScore = game.stageScore;
 }
 
 void StartAtTheTitle() {
@@ -123,6 +125,16 @@ TEST(StageReplays, EachStageIsClearedAsTheTableSays) {
     EXPECT_EQ(p.goal, e.goal);
     EXPECT_EQ(p.frames, e.frames);
     EXPECT_EQ(p.score, e.score);
+    // Stored with the stage score it makes, as a player's clear is: only a better run replaces it.
+    std::uint8_t header[kReplayHeaderSize] = {};
+    std::FILE* file = std::fopen(path, "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fread(header, 1, sizeof header, file), sizeof header);
+    std::fclose(file);
+    const int stored = int(std::uint32_t(header[24]) | std::uint32_t(header[25]) << 8 |
+                           std::uint32_t(header[26]) << 16 | std::uint32_t(header[27]) << 24);
+    EXPECT_EQ(stored, p.stageScore);
+    EXPECT_GT(stored, 0);
   }
 }
 
@@ -188,5 +200,27 @@ TEST(StageReplays, AGeneratorRunNeverReplacesAPlayersReplay) {
         mubgen::CompileReplay(mubgen::ReadSourceFile(SourceDir() + name, name), types);
     std::snprintf(name, sizeof name, "/replay/%02d.rp", stage);
     EXPECT_TRUE(ReadFileBytes(folder + name) == content) << name;
+  }
+}
+
+// On a new folder a failed attempt that scores something (a game over at 800 points) keeps the
+// shipped replay; a clear that scores more than it made takes its place.
+TEST(StageReplays, OnlyABetterRunReplacesAShippedReplay) {
+  const TempFolder dir("mub_content_shipped_replay");
+  MakeNewFolder(dir);
+  InFolder in(dir.string());
+  const std::vector<uint8_t> shipped = ReadFileBytes("replay/00.rp");
+  const int shippedScore = int(std::uint32_t(shipped.at(24)) | std::uint32_t(shipped[25]) << 8 |
+                               std::uint32_t(shipped[26]) << 16 | std::uint32_t(shipped[27]) << 24);
+  const std::string recording(kReplayHeaderSize + 10, '\0');
+  for (const int stageScore : {800, shippedScore, shippedScore + 1}) {
+    SCOPED_TRACE(stageScore);
+    StartAtTheTitle();
+    game.config.saveReplays = 1;
+    game.stage = 0;
+    game.stageScore = stageScore;
+    WriteFileText(kRecordingPath, recording);
+    CommitStageReplay();
+    EXPECT_EQ(ReadFileBytes("replay/00.rp") == shipped, stageScore <= shippedScore);
   }
 }

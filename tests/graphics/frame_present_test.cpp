@@ -1,8 +1,11 @@
 // Presentation read back from the CPU Direct3D device: the cleared frame, partial presents, the
 // vertical-blank waits and the front-screen timer that presents every 32 ms of virtual time while
 // the draw target is the front screen.
-#include "graphics/frame_present.h"
+#include <algorithm>
+
 #include "graphics/device_state_cache.h"
+#include "graphics/frame_present.h"
+#include "graphics/screen_mode.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 
 namespace {
@@ -111,6 +114,35 @@ TEST_F(FramePresentTest, SoftwareModePresentsAfterEachClear) {
   EXPECT_NE(pixels[60 * 640 + 105], 0u);
   EXPECT_NE(pixels[55 * 640 + 110], 0u);
   EXPECT_NE(pixels[0], 0u);
+}
+
+// The software screen's rows are padded; at widths whose rows are not a whole number of padding
+// units the window must still read each row from its own start, or the picture shears.
+TEST_F(FramePresentTest, SoftwareModePresentsOddWidthsWithoutShear) {
+  struct Case {
+    int width;
+    int bits;
+  };
+  constexpr Case kCases[] = {{642, 32}, {641, 32}, {643, 16}, {646, 16}, {640, 16}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.width) + " at " + std::to_string(c.bits) + " bits");
+    SetUseHardwareGraphics(0);
+    ASSERT_EQ(ChangeScreenMode(c.width, 480, c.bits, 0, -1), 0);
+    SetBackground(0, 0, 0);
+    ASSERT_EQ(InitializeEngine(), 0);
+    SetBackground(0xFF, 0xFF, 0xFF);
+    const RECT dot{101, 53, 102, 54};
+    ASSERT_EQ(ClearDrawTarget(&dot), 0);
+    ASSERT_EQ(PresentFrame(), 0);
+    int width = 0;
+    int height = 0;
+    const std::vector<uint32_t> pixels = WindowPixels(&width, &height);
+    ASSERT_EQ(width, c.width);
+    ASSERT_EQ(height, 480);
+    EXPECT_EQ(pixels[53 * width + 101], 0xFFFFFFu);
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0xFFFFFFu), 1);
+    ShutdownEngine();
+  }
 }
 
 TEST_F(FramePresentTest, FullScreenTimerDrawsThroughTheSubBackBuffer) {

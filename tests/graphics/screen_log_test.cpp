@@ -8,8 +8,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,16 +67,54 @@ TEST_F(ScreenLogTest, WrittenTextShowsInThePresentedFrame) {
   }
 }
 
-TEST_F(ScreenLogTest, LinesScrollAndKeepTheirCharactersWhole) {
-  Start(32, kBackground);
-  for (int i = 0; i < 100; ++i) WriteScreenLogText("x\n");
-  std::string longLine(253, 'a');
-  longLine += "\x82\xA0tail";  // the double-byte character does not fit in 254 bytes
-  WriteScreenLogText(longLine.c_str());
-  std::vector<uint32_t> frame = PresentAndRead();
-  // The 30 lines a 480-line screen has room for, each showing its "x".
-  for (int line = 0; line < 30; ++line)
-    EXPECT_GT(CountIn(frame, 0, 16 * line, 16, 16 * line + 16, 0xFFFFFF), 0) << line;
+// The frame of a software screen of the size whose log holds the text, and nothing else.
+std::vector<uint32_t> DrawnLog(int width, int height, const std::string& text) {
+  EXPECT_EQ(ChangeScreenMode(width, height, 32, 0, -1), 0);
+  EXPECT_EQ(SetUseHardwareGraphics(0), 0);
+  EngineSettings().backgroundSet = 1;
+  EXPECT_EQ(InitializeEngine(), 0);
+  WriteScreenLogText(text.c_str());
+  EXPECT_EQ(PresentFrame(), 0);
+  int shownWidth = 0;
+  int shownHeight = 0;
+  std::vector<uint32_t> frame;
+  EXPECT_TRUE(GetWindowPresentedImage(GetEngineWindowHandle(), &shownWidth, &shownHeight, &frame));
+  for (uint32_t& pixel : frame) pixel &= 0xFFFFFF;
+  ShutdownEngine();
+  return frame;
+}
+
+std::string Repeated(const char* line, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += line;
+  return text;
+}
+
+// The log keeps its last 80 lines: after 100, it shows what a log of the last 80 alone shows.
+TEST_F(ScreenLogTest, LinesScrollAwayOldestFirst) {
+  const std::vector<uint32_t> expected = DrawnLog(640, 480, Repeated("-\n", 79));
+  ASSERT_GT(CountIn(expected, 0, 464, 16, 480, 0xFFFFFF), 0);
+  EXPECT_TRUE(DrawnLog(640, 480, Repeated("#\n", 21) + Repeated("-\n", 79)) == expected);
+}
+
+// A line holds 254 bytes: a double-byte character that does not fit whole is dropped with the
+// rest of its line, never cut in two or followed by what came after it. A screen wide enough to
+// show the whole line compares it with one written to end exactly there.
+TEST_F(ScreenLogTest, AFullLineDropsTheCharacterThatDoesNotFitAndTheRest) {
+  constexpr int kWidth = 2560;
+  const std::string full(253, 'a');
+  const std::vector<uint32_t> expected = DrawnLog(kWidth, 32, full);
+  ASSERT_EQ(expected.size(), size_t(kWidth) * 32);
+  // The line's end shows on this screen.
+  ASSERT_GT(CountIn(expected, kWidth / 2, 0, kWidth, 16, 0xFFFFFF, kWidth), 0);
+  for (const char* rest : {"\x82\xA0tail", "\x82\xA0", "\x82\xA0\x82\xA0\nnext"}) {
+    SCOPED_TRACE(std::strlen(rest));
+    std::vector<uint32_t> frame = DrawnLog(kWidth, 32, full + rest);
+    // Only the next line may differ, and it does when there is one.
+    const bool next = std::strchr(rest, '\n') != nullptr;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + kWidth * 16, frame.begin()));
+    EXPECT_EQ(CountIn(frame, 0, 16, kWidth, 32, 0xFFFFFF, kWidth) > 0, next);
+  }
 }
 
 // The engine's side of the real window test: writes the log and presents until it is ended.
