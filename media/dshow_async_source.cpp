@@ -85,6 +85,8 @@ HRESULT K_CAsyncIoRequest::Complete() {
     if (sample_ != nullptr) sample_->SetDiscontinuity(TRUE);
     result = S_OK;
   }
+  // A stream never gets to say it read more than the buffer holds.
+  read = std::min(read, static_cast<DWORD>(length_));
   if (FAILED(result)) {
     length_ = 0;
   } else if (read < static_cast<DWORD>(length_)) {
