@@ -3,7 +3,7 @@
 // image to the graph with.
 #pragma once
 
-#include <vector>
+#include <atomic>
 
 #include "media/dshow_framework.h"
 
@@ -37,11 +37,84 @@ class K_CMemStream final : public K_CAsyncSourceStream {
   DWORD startTime_;
 };
 
+// One read: where, how much, into which buffer, and for which sample and caller's value.
+class K_CAsyncIoRequest {
+ public:
+  K_CAsyncIoRequest(K_CAsyncSourceStream* stream, LONGLONG position, LONG length, BOOL aligned,
+                    BYTE* buffer, IMediaSample* sample, DWORD_PTR user);
+  // Reads under the stream's lock; the result stays with the request.
+  HRESULT Complete();
+  HRESULT Result() const { return result_; }
+  LONGLONG Position() const { return position_; }
+  LONG Length() const { return length_; }
+  IMediaSample* Sample() const { return sample_; }
+  DWORD_PTR User() const { return user_; }
+
+ private:
+  K_CAsyncSourceStream* stream_;
+  LONGLONG position_;
+  LONG length_;
+  BOOL aligned_;
+  BYTE* buffer_;
+  IMediaSample* sample_;
+  DWORD_PTR user_;
+  HRESULT result_ = VFW_E_TIMEOUT;
+};
+
+// The reads a downstream filter asked for, served in order by a worker thread of the queue's
+// own. A queued request holds a reference on its sample; WaitForNext drops it and hands back the
+// pointer the caller still holds its own reference on.
+class K_CAsyncIoQueue {
+ public:
+  explicit K_CAsyncIoQueue(K_CAsyncSourceStream* stream);
+  ~K_CAsyncIoQueue();
+  K_CAsyncIoQueue(const K_CAsyncIoQueue&) = delete;
+  K_CAsyncIoQueue& operator=(const K_CAsyncIoQueue&) = delete;
+
+  HRESULT Request(LONGLONG position, LONG length, BOOL aligned, BYTE* buffer, IMediaSample* sample,
+                  DWORD_PTR user);
+  HRESULT WaitForNext(DWORD milliseconds, LONG* actual, IMediaSample** sample, DWORD_PTR* user);
+  HRESULT SyncReadAligned(LONGLONG position, LONG length, BYTE* buffer, LONG* actual,
+                          IMediaSample* sample);
+  HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer);
+  HRESULT Length(LONGLONG* total, LONGLONG* available);
+  LONG Alignment();
+  bool IsAligned(LONGLONG value) { return value % Alignment() == 0; }
+  HRESULT BeginFlush();
+  HRESULT EndFlush();
+  // Lets the worker finish the reads already asked for, then ends it; the next request starts
+  // another.
+  void StopWorker();
+
+ private:
+  static DWORD AsyncIoThreadStart(LPVOID queue);
+  DWORD AsyncIoThreadLoop();
+  void ServeWork();
+  HRESULT StartWorker();
+  void PutDone(K_CAsyncIoRequest* request);
+  void ReleaseRequest(K_CAsyncIoRequest* request);
+
+  K_CCritSec listLock_;
+  // Held while the worker thread is started or ended, never by the worker itself.
+  K_CCritSec workLock_;
+  K_CAsyncSourceStream* stream_;
+  bool flushing_ = false;
+  K_CNodeList workList_;
+  K_CNodeList doneList_;
+  HANDLE workEvent_;
+  HANDLE doneEvent_;
+  HANDLE allDoneEvent_;
+  HANDLE stopEvent_;
+  LONG inProgress_ = 0;
+  bool flushWaiting_ = false;
+  HANDLE thread_ = nullptr;
+};
+
 class K_CAsyncSourceFilter;
 
 class K_CAsyncSourcePin final : public K_CPinBase, public IAsyncReader {
  public:
-  K_CAsyncSourcePin(K_CAsyncSourceFilter* filter, CRITICAL_SECTION* lock);
+  K_CAsyncSourcePin(K_CAsyncSourceFilter* filter, CRITICAL_SECTION* lock, K_CAsyncIoQueue* queue);
   HRESULT QueryInterface(REFIID riid, void** object) override {
     return K_CPinBase::QueryInterface(riid, object);
   }
@@ -50,6 +123,9 @@ class K_CAsyncSourcePin final : public K_CPinBase, public IAsyncReader {
   HRESULT InnerQueryInterface(REFIID riid, void** object) override;
   HRESULT AcceptsMediaType(const MediaTypeObject* type) override;
   HRESULT MediaTypeAt(int position, MediaTypeObject* type) override;
+  HRESULT CheckPeer(IPin* pin) override;
+  HRESULT BreakPeer() override;
+  HRESULT CompletePeer(IPin* pin) override;
   HRESULT EndOfStream() override { return E_UNEXPECTED; }
   HRESULT BeginFlush() override;
   HRESULT EndFlush() override;
@@ -63,15 +139,10 @@ class K_CAsyncSourcePin final : public K_CPinBase, public IAsyncReader {
   HRESULT Length(LONGLONG* total, LONGLONG* available) override;
 
  private:
-  struct PendingRequest {
-    IMediaSample* sample;
-    DWORD_PTR user;
-  };
-  HRESULT ReadSample(IMediaSample* sample);
+  HRESULT SampleRange(IMediaSample* sample, LONGLONG* position, LONG* length, bool* cut);
   K_CAsyncSourceFilter* source_;
-  K_CCritSec requestLock_;
-  std::vector<PendingRequest> requests_;
-  bool flushing_ = false;
+  K_CAsyncIoQueue* queue_;
+  std::atomic<bool> queriedForReader_{false};
 };
 
 class K_CAsyncSourceFilter : public K_CFilterBase {
@@ -83,11 +154,14 @@ class K_CAsyncSourceFilter : public K_CFilterBase {
   K_CPinBase* PinAt(int index) override { return index == 0 ? &pin_ : nullptr; }
   K_CAsyncSourceStream* Stream() { return stream_; }
   const MediaTypeObject& OfferedType() const { return type_; }
+  // Stopping also ends the I/O queue's worker once it has read what was asked of it.
+  HRESULT Stop() override;
 
  private:
   K_CCritSec section_;
   K_CAsyncSourceStream* stream_;
   MediaTypeObject type_;
+  K_CAsyncIoQueue queue_;
   K_CAsyncSourcePin pin_;
 };
 
