@@ -9,6 +9,7 @@
 // of megabytes per input left the fuzzer a few inputs a second, and the size checks that guard
 // that allocation are the ones AcceptsMediaType has just run.
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,7 +48,11 @@ long long ClaimedFrameBytes(const MediaTypeObject& type) {
   std::memcpy(&header, type.pbFormat, sizeof(header));
   const long long width = header.bmiHeader.biWidth;
   const long long height = header.bmiHeader.biHeight;
-  return ((width * 3 + 3) & ~3LL) * (height < 0 ? -height : height);
+  // Widths and heights near 2^31 make a product past 64 bits: such a frame is simply too large.
+  long long bytes = 0;
+  if (__builtin_mul_overflow((width * 3 + 3) & ~3LL, height < 0 ? -height : height, &bytes))
+    return LLONG_MAX;
+  return bytes;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/acm/acm_codecs.h"
@@ -13,8 +14,8 @@ std::uint16_t Little16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-std::int16_t Clamp16(int value) {
-  return static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
+std::int16_t Clamp16(std::int64_t value) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(value, -32768, 32767));
 }
 
 std::int16_t DecodeALaw(std::uint8_t code) {
@@ -103,10 +104,13 @@ struct MsChannel {
 };
 
 std::int16_t DecodeMsCode(MsChannel& channel, int code) {
-  const int predicted =
-      (channel.sample1 * channel.coefficient1 + channel.sample2 * channel.coefficient2) >> 8;
+  // Two 16-bit samples times two 16-bit coefficients sum to as much as 2^31: the prediction is
+  // made in 64 bits and only the sample is clamped to 16.
+  const std::int64_t predicted = (std::int64_t{channel.sample1} * channel.coefficient1 +
+                                  std::int64_t{channel.sample2} * channel.coefficient2) >>
+                                 8;
   const int signedCode = code >= 8 ? code - 16 : code;
-  const std::int16_t sample = Clamp16(predicted + signedCode * channel.delta);
+  const std::int16_t sample = Clamp16(predicted + std::int64_t{signedCode} * channel.delta);
   channel.sample2 = channel.sample1;
   channel.sample1 = sample;
   // A damaged block can raise the step without end; past any real file's steps it stops

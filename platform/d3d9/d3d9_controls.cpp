@@ -26,10 +26,11 @@ struct D3D9ControlState {
   std::set<DWORD> refusedFormats;
   std::array<int, static_cast<int>(D3D9Call::Count)> failNext{};
   std::array<int, static_cast<int>(D3D9ObjectKind::Count)> liveObjects{};
-  std::array<int, static_cast<int>(D3D9Counter::Count)> calls{};
-  std::array<int, D3D9RenderStateCount> renderStateSets{};
-  std::array<std::array<int, D3D9SamplerStateCount>, D3D9SamplerCount> samplerStateSets{};
-  std::array<std::array<int, D3D9TextureStageStateCount>, D3D9TextureStageCount> stageStateSets{};
+  std::array<std::int64_t, static_cast<int>(D3D9Counter::Count)> calls{};
+  std::array<std::int64_t, D3D9RenderStateCount> renderStateSets{};
+  std::array<std::array<std::int64_t, D3D9SamplerStateCount>, D3D9SamplerCount> samplerStateSets{};
+  std::array<std::array<std::int64_t, D3D9TextureStageStateCount>, D3D9TextureStageCount>
+      stageStateSets{};
   int deviceCreations = 0;
   int leakReports = 0;
   int lastLeakedCount = 0;
@@ -58,7 +59,7 @@ bool TakeD3D9CallFailure(D3D9Call call) {
   return true;
 }
 
-void CountD3D9Call(D3D9Counter counter, int count) {
+void CountD3D9Call(D3D9Counter counter, std::int64_t count) {
   Controls().calls[static_cast<int>(counter)] += count;
 }
 
@@ -171,21 +172,21 @@ int D3D9GetDeviceCreationCount() { return Controls().deviceCreations; }
 int D3D9GetLeakReportCount() { return Controls().leakReports; }
 int D3D9GetLastLeakedObjectCount() { return Controls().lastLeakedCount; }
 
-int D3D9GetRenderStateSetCount(D3DRENDERSTATETYPE state) {
+std::int64_t D3D9GetRenderStateSetCount(D3DRENDERSTATETYPE state) {
   return state < D3D9RenderStateCount ? Controls().renderStateSets[state] : 0;
 }
 
-int D3D9GetSamplerStateSetCount(DWORD sampler, D3DSAMPLERSTATETYPE type) {
+std::int64_t D3D9GetSamplerStateSetCount(DWORD sampler, D3DSAMPLERSTATETYPE type) {
   if (sampler >= D3D9SamplerCount || type >= D3D9SamplerStateCount) return 0;
   return Controls().samplerStateSets[sampler][type];
 }
 
-int D3D9GetTextureStageStateSetCount(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
+std::int64_t D3D9GetTextureStageStateSetCount(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
   if (stage >= D3D9TextureStageCount || type >= D3D9TextureStageStateCount) return 0;
   return Controls().stageStateSets[stage][type];
 }
 
-int D3D9GetCallCount(D3D9Counter counter) {
+std::int64_t D3D9GetCallCount(D3D9Counter counter) {
   if (counter >= D3D9Counter::Count) return 0;
   return Controls().calls[static_cast<int>(counter)];
 }

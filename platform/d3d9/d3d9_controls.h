@@ -98,10 +98,11 @@ int D3D9GetDeviceCreationCount();
 // Devices whose last Release found objects of theirs still alive, and how many the last one found.
 int D3D9GetLeakReportCount();
 int D3D9GetLastLeakedObjectCount();
-int D3D9GetRenderStateSetCount(D3DRENDERSTATETYPE state);
-int D3D9GetSamplerStateSetCount(DWORD sampler, D3DSAMPLERSTATETYPE type);
-int D3D9GetTextureStageStateSetCount(DWORD stage, D3DTEXTURESTAGESTATETYPE type);
-int D3D9GetCallCount(D3D9Counter counter);
+// Counts are 64-bit: a game left running draws past 2^31 covered pixels within minutes.
+std::int64_t D3D9GetRenderStateSetCount(D3DRENDERSTATETYPE state);
+std::int64_t D3D9GetSamplerStateSetCount(DWORD sampler, D3DSAMPLERSTATETYPE type);
+std::int64_t D3D9GetTextureStageStateSetCount(DWORD stage, D3DTEXTURESTAGESTATETYPE type);
+std::int64_t D3D9GetCallCount(D3D9Counter counter);
 // Counters to 0, settings kept.
 void D3D9ResetCounters();
 

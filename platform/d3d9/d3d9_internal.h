@@ -31,7 +31,7 @@ inline bool SpanPathsEnabled() { return GetD3D9Settings().spanPaths; }
 bool IsD3D9FormatRefused(D3DFORMAT format);
 // True when the next call of the kind is to fail (and counts the failure off).
 bool TakeD3D9CallFailure(D3D9Call call);
-void CountD3D9Call(D3D9Counter counter, int count = 1);
+void CountD3D9Call(D3D9Counter counter, std::int64_t count = 1);
 void CountD3D9RenderState(DWORD state);
 void CountD3D9SamplerState(DWORD sampler, DWORD type);
 void CountD3D9TextureStageState(DWORD stage, DWORD type);

@@ -422,7 +422,7 @@ void DrawTriangleRows(const PixelPipeline& p, TriangleSetup& t) {
   if (t.span.usable) CountD3D9Call(D3D9Counter::SpanTriangle);
   std::int64_t covered = 0;
   for (std::int64_t y = t.minY; y <= t.maxY; ++y) covered += DrawTriangleRow(p, t, y);
-  CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(covered));
+  CountD3D9Call(D3D9Counter::CoveredPixels, covered);
 }
 
 }  // namespace
@@ -514,7 +514,7 @@ bool RasterizeRectangle(const PixelPipeline& p, const RasterVertex* const* a,
       }
     }
   }
-  CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(covered));
+  CountD3D9Call(D3D9Counter::CoveredPixels, covered);
   return true;
 }
 

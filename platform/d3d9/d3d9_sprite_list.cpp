@@ -878,9 +878,9 @@ std::size_t DrawSpritesFromBytes(SpriteList& list, const std::uint8_t* v, std::s
 
 void FinishSpriteList(SpriteList& list) {
   if (list.sprites == 0) return;
-  CountD3D9Call(D3D9Counter::SpanTriangle, static_cast<int>(2 * list.sprites));
-  CountD3D9Call(D3D9Counter::SpanRectangle, static_cast<int>(list.sprites));
-  CountD3D9Call(D3D9Counter::SpriteQuad, static_cast<int>(list.sprites));
-  CountD3D9Call(D3D9Counter::CoveredPixels, static_cast<int>(list.covered));
+  CountD3D9Call(D3D9Counter::SpanTriangle, 2 * list.sprites);
+  CountD3D9Call(D3D9Counter::SpanRectangle, list.sprites);
+  CountD3D9Call(D3D9Counter::SpriteQuad, list.sprites);
+  CountD3D9Call(D3D9Counter::CoveredPixels, list.covered);
   list.sprites = list.covered = 0;
 }

@@ -3,7 +3,10 @@
 // ADPCM, libmpg123 used directly for MP3), seeks both ways, the MP3 frame scan, and refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "compressed_fixtures.h"
@@ -159,6 +162,34 @@ TEST_F(CompressedDecoderTest, DamagedOrUnknownCompressedWavesAreRefusedOrCut) {
   const auto decoded = cut.DecodeAll();
   ASSERT_EQ(decoded.size(), reference.size() / 10 * 8);
   EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), reference.begin()));
+}
+
+// A 310-byte file whose one predictor is -32768, -32768 and whose first samples are -32768: the
+// prediction of (-32768 * -32768 * 2) >> 8 is clamped, and so is every one after it.
+TEST_F(CompressedDecoderTest, MsAdpcmAtTheExtremesClampsEachSample) {
+  auto extreme = MsAdpcmWave(1, 22050, 244, 1);
+  extreme.extra.resize(4);
+  extreme.extra[2] = 1;  // one predictor set
+  extreme.extra[3] = 0;
+  Put16(extreme.extra, 0x8000);
+  Put16(extreme.extra, 0x8000);
+  const std::uint8_t header[7] = {0, 16, 0, 0x00, 0x80, 0x00, 0x80};
+  std::copy(std::begin(header), std::end(header), extreme.data.begin());
+  std::fill(extreme.data.begin() + 7, extreme.data.end(), 0);
+  const auto file = WaveFile(extreme);
+  ASSERT_EQ(file.size(), 310u);
+  DecoderOver decoder(file);
+  ASSERT_EQ(decoder.result(), 0);
+  const auto samples = decoder.DecodeAll();
+  ASSERT_EQ(samples.size(), 476u);
+  // Codes of 0 add nothing: each sample is the clamped prediction from the two before it.
+  const std::int16_t first[] = {-32768, -32768, 32767, 128, -32768, 32767, 128};
+  EXPECT_TRUE(std::equal(std::begin(first), std::end(first), samples.begin()));
+  for (std::size_t i = 2; i < samples.size(); ++i) {
+    const std::int64_t predicted =
+        (std::int64_t{samples[i - 1]} * -32768 + std::int64_t{samples[i - 2]} * -32768) >> 8;
+    ASSERT_EQ(samples[i], std::clamp<std::int64_t>(predicted, -32768, 32767)) << i;
+  }
 }
 
 TEST_F(CompressedDecoderTest, Mp3DecodesAsLibmpg123UsedDirectly) {

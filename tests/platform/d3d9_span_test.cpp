@@ -676,3 +676,28 @@ TEST_F(D3D9SpanTest, OneBitGlyphPairsUnderEveryAlphaTestGiveTheSameBytesAsThePer
     texture->Release();
   }
 }
+
+// A game left on its title covers 2^31 pixels within minutes: the count goes on past it.
+TEST_F(D3D9SpanTest, CoveredPixelCountGoesPastTwoToTheThirtyOne) {
+  constexpr int kSide = 2048;
+  MakeDevice(kSide, kSide, D3DFMT_X8R8G8B8);
+  IDirect3DTexture9* texture =
+      MakeTexture(kSide, kSide, [](int x, int y) { return 0xFF000000u | (x ^ y); });
+  ASSERT_NE(texture, nullptr);
+  device->SetTexture(0, texture);
+  const float edge = kSide - 0.5f;
+  const std::vector<TexturedVertex> one = Quad(-0.5f, -0.5f, edge, edge);
+  // 300 quads a call keeps each call's own count below 2^31; the second call passes it.
+  std::vector<TexturedVertex> many;
+  for (int i = 0; i < 300; ++i) many.insert(many.end(), one.begin(), one.end());
+  D3D9ResetCounters();
+  ASSERT_EQ(DrawTextured(many), D3D_OK);
+  ASSERT_EQ(DrawTextured(many), D3D_OK);
+  const std::int64_t perQuad = std::int64_t{kSide} * kSide;
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::SpriteQuad), 600);
+  EXPECT_EQ(D3D9GetCallCount(D3D9Counter::CoveredPixels), 600 * perQuad);
+  EXPECT_GT(D3D9GetCallCount(D3D9Counter::CoveredPixels), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(Pixel(kSide - 1, 1), 0xFF000000u | ((kSide - 1) ^ 1));
+  device->SetTexture(0, nullptr);
+  texture->Release();
+}
