@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -40,10 +41,23 @@ bool SyncFolderOf(const std::string& path) {
   return synced;
 }
 
+// The temporary file's name: the file's own name with ".tmpXXXXXX" after it, the name shortened
+// where needed so that the whole stays within the file system's limit on one name. Without that a
+// file whose name is near the limit could never be written.
+std::string TemporaryNameFor(const std::string& path) {
+  constexpr std::size_t kSuffixLength = sizeof(".tmpXXXXXX") - 1;
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::string temporary = path;
+  if (temporary.size() - nameStart > NAME_MAX - kSuffixLength)
+    temporary.resize(nameStart + NAME_MAX - kSuffixLength);
+  return temporary + ".tmpXXXXXX";
+}
+
 }  // namespace
 
 int WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes) {
-  std::string temporary = std::string(path) + ".tmpXXXXXX";
+  std::string temporary = TemporaryNameFor(path);
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return -1;
   // The new file keeps the permissions of the one it replaces; a new one is readable by all.
