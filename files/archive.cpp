@@ -605,12 +605,15 @@ int FetchNextArchiveMatch(ArchiveFindState* state, FindResultRecord* result) {
 }
 
 int GetArchiveFoundEntry(const ArchiveFindState* state, ArchiveFileEntry* entry,
-                         const char** storedName) {
+                         const char** storedName, std::uint64_t* recordOffset) {
   ArchiveDirEntry dir;
   if (state->nextIndex < 3 || !ReadDirEntry(state->archive, state->folder, &dir)) return -1;
   const std::uint32_t index = state->nextIndex - 3;
   if (index >= dir.entryCount) return -1;
   ReadFileEntry(state->archive, dir, index, entry);
+  if (recordOffset)
+    *recordOffset = std::uint64_t{state->archive->fileTableOffset} + dir.firstEntryOffset +
+                    std::uint64_t{index} * ArchiveFileEntrySize(state->archive->version);
   std::uint16_t units, checkSum;
   const std::uint8_t* form;
   return ReadNameEntry(state->archive, entry->nameOffset, &units, &checkSum, &form, storedName)

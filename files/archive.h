@@ -135,9 +135,10 @@ int EndArchiveFind(ArchiveFindState* state);
 ArchiveFindState* BeginArchiveFolderFind(ArchiveRecord* record, const ArchiveFileEntry& folder,
                                          FindResultRecord* result);
 // The entry of the last match found and its whole stored name (a find result holds at most 259
-// bytes of it): 0, or -1 for "." and "..".
+// bytes of it): 0, or -1 for "." and "..". recordOffset, when given, receives the record's offset
+// in the head block, which tells two listings of one record apart.
 int GetArchiveFoundEntry(const ArchiveFindState* state, ArchiveFileEntry* entry,
-                         const char** storedName);
+                         const char** storedName, std::uint64_t* recordOffset = nullptr);
 
 // The key: with a key string its bytes repeated to 12, else the engine's fill; then the engine's
 // transform. The fallback key is tried when an archive's signature does not come out.

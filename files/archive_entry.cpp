@@ -22,15 +22,25 @@ bool IsPacked(const ArchiveRecord* record, const ArchiveFileEntry& entry) {
   return record->version >= 2 && entry.packedSize != kArchivePlain;
 }
 
-// The archive requires the block's own sizes to agree with the entry's.
+// An entry's sizes must be ones an LZ block can have before anything is sized from them: a
+// damaged record claiming 2 GiB behind a few packed bytes costs nothing.
+bool PackedSizesPossible(const ArchiveFileEntry& entry) {
+  return entry.packedSize >= kLZBlockHeaderSize &&
+         entry.dataSize <= MaxLZUnpackedSize(entry.packedSize);
+}
+
+// The archive requires the block's own sizes to agree with the entry's; only then is the buffer
+// for the unpacked bytes made.
 bool UnpackEntry(ArchiveEntryStream* stream, const std::uint8_t* block, std::uint32_t blockSize) {
   LZBlockHeader header;
   if (ReadLZBlockHeader(block, blockSize, &header) != 0 ||
       header.packedSize != stream->entry.packedSize ||
       header.unpackedSize != stream->entry.dataSize)
     return false;
-  return UnpackLZBlock(block, blockSize, stream->unpacked, stream->entry.dataSize) ==
-         static_cast<std::int64_t>(stream->entry.dataSize);
+  const std::uint32_t size = stream->entry.dataSize;
+  stream->unpacked = static_cast<std::uint8_t*>(TrackedAlloc(size ? size : 1));
+  if (!stream->unpacked) return false;
+  return UnpackLZBlock(block, blockSize, stream->unpacked, size) == static_cast<std::int64_t>(size);
 }
 
 void WaitForPendingRead(ArchiveEntryStream* stream) {
@@ -60,16 +70,12 @@ int OpenArchiveEntryOf(ArchiveEntryStream* stream, ArchiveRecord* record,
   const std::uint64_t stored = packed ? entry.packedSize : entry.dataSize;
   const std::uint64_t start = std::uint64_t{record->dataAreaOffset} + entry.dataOffset;
   if (start + stored > record->imageSize || entry.dataSize > 0x7FFFFFFF) return -1;
+  if (packed && !PackedSizesPossible(entry)) return -1;
   stream->archive = record;
   stream->entry = entry;
   stream->noWait = noWait ? 1 : 0;
   if (!packed) return 0;
 
-  stream->unpacked = static_cast<std::uint8_t*>(TrackedAlloc(entry.dataSize ? entry.dataSize : 1));
-  if (!stream->unpacked) {
-    *stream = ArchiveEntryStream{};
-    return -1;
-  }
   if (record->inMemory) {
     if (!UnpackEntry(stream, record->image + start, entry.packedSize)) {
       CloseArchiveEntry(stream);
@@ -77,8 +83,8 @@ int OpenArchiveEntryOf(ArchiveEntryStream* stream, ArchiveRecord* record,
     }
     return 0;
   }
-  stream->packedPending =
-      static_cast<std::uint8_t*>(TrackedAlloc(entry.packedSize ? entry.packedSize : 1));
+  // The packed bytes lie inside the archive file (checked above), so this is bounded by its size.
+  stream->packedPending = static_cast<std::uint8_t*>(TrackedAlloc(entry.packedSize));
   if (!stream->packedPending) {
     CloseArchiveEntry(stream);
     return -1;
@@ -180,8 +186,11 @@ int PollArchiveEntryRead(ArchiveEntryStream* stream) {
     DescrambleArchiveBytes(read, stream->packedPending, stream->pendingOffset, record->key);
     // A block that does not unpack leaves an empty file rather than wrong bytes.
     if (read != stream->entry.packedSize ||
-        !UnpackEntry(stream, stream->packedPending, stream->entry.packedSize))
+        !UnpackEntry(stream, stream->packedPending, stream->entry.packedSize)) {
+      TrackedFree(stream->unpacked);
+      stream->unpacked = nullptr;
       stream->entry.dataSize = 0;
+    }
     TrackedFree(stream->packedPending);
     stream->packedPending = nullptr;
   } else {

@@ -119,6 +119,10 @@ int DecodeJPEGStream(StreamRecord* stream, StandardImage* image) {
     return -1;
   }
   jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
+  // A progressive image keeps every coefficient of the whole image while it reads; a small file
+  // claiming a large one is held to the pixels' own ceiling (libjpeg has no disk to spill to, so
+  // it refuses beyond it).
+  info.mem->max_memory_to_use = kImagePixelBytesMax;
   SetJPEGStreamSource(&info, stream);
   jpeg_read_header(&info, TRUE);
   // Refused before decompression starts, which for a progressive image reads the whole file.

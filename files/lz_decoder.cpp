@@ -37,6 +37,8 @@ std::int64_t UnpackLZBlock(const void* block, std::size_t blockSize, void* outpu
                            std::size_t outputCapacity) {
   LZBlockHeader header;
   if (ReadLZBlockHeader(block, blockSize, &header) != 0) return -1;
+  // Callers size their buffer from the header, so a size the block cannot hold is refused here.
+  if (header.unpackedSize > MaxLZUnpackedSize(header.packedSize)) return -1;
   if (!output) return header.unpackedSize;
   if (header.packedSize < kLZBlockHeaderSize || header.packedSize > blockSize ||
       header.unpackedSize > outputCapacity)

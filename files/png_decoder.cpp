@@ -10,6 +10,17 @@
 
 namespace {
 
+// Ancillary chunks other than tRNS (text, profiles, palettes of suggestions) are never used here,
+// so libpng skips them unread; whatever it still keeps may take at most this much memory each,
+// decompressed or not, and at most this many are kept. A chunk claiming gigabytes then costs
+// nothing: libpng only warns of such a length and would otherwise allocate and zero it.
+constexpr png_alloc_size_t kPNGChunkBytesMax = 1 << 20;
+constexpr png_uint_32 kPNGChunkCountMax = 128;
+// Deflate yields at most 1032 bytes per byte it reads, so the filtered rows (a filter byte and the
+// row's bytes each) of a genuine file fit within 1032 times its size; a header claiming more is
+// refused before the pixels are allocated from it.
+constexpr std::int64_t kDeflateExpansionMax = 1032;
+
 struct PNGSourceRecord {
   StreamRecord* stream;
   std::int64_t size;  // from the position at set-up to the end
@@ -51,20 +62,26 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
   }
   PNGSourceRecord source{};
   // What the error jump must free; volatile, since it is changed between setjmp and longjmp.
-  png_bytep* volatile rows = nullptr;
   std::uint8_t* volatile pixels = nullptr;
   if (setjmp(png_jmpbuf(png))) {
-    png_free(png, rows);
     TrackedFree(pixels);
     png_destroy_read_struct(&png, &info, nullptr);
     return -1;
   }
   SetPNGStreamReader(png, &source, stream);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_chunk_malloc_max(png, kPNGChunkBytesMax);
+  png_set_chunk_cache_max(png, kPNGChunkCountMax);
+  png_set_user_limits(png, kImagePixelBytesMax, kImagePixelBytesMax);
   png_set_sig_bytes(png, 0);
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int bitDepth = 0, colorType = 0, interlace = 0;
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+  const std::int64_t filteredRowBytes = static_cast<std::int64_t>(png_get_rowbytes(png, info)) + 1;
+  if (!FitsImageBytes(filteredRowBytes, height) ||
+      filteredRowBytes * height > kDeflateExpansionMax * source.size)
+    png_error(png, "Image Too Large");
   png_set_strip_16(png);
   png_set_packing(png);
   png_set_packswap(png);
@@ -75,21 +92,19 @@ int DecodePNGStream(StreamRecord* stream, StandardImage* image) {
     expanded = true;
   }
   png_set_bgr(png);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const std::int64_t rowBytes = static_cast<std::int64_t>(png_get_rowbytes(png, info));
   const int channels = png_get_channels(png, info);
   if (width == 0 || height == 0 || !FitsImageBytes(rowBytes, height))
     png_error(png, "Image Too Large");
 
-  // The rows are read straight into the image's tracked buffer: one copy of the pixels, not two.
-  rows = static_cast<png_bytep*>(png_malloc(png, sizeof(png_bytep) * height));
+  // The rows are read straight into the image's tracked buffer: one copy of the pixels, not two,
+  // and no table of row pointers sized from the header.
   pixels = static_cast<std::uint8_t*>(TrackedAlloc(rowBytes * height));
   if (!pixels) png_error(png, "Out Of Memory");
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels + rowBytes * y;
-  png_read_image(png, rows);
-  png_free(png, rows);
-  rows = nullptr;
+  for (int pass = 0; pass < passes; ++pass)
+    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pixels + rowBytes * y, nullptr);
   png_read_end(png, nullptr);
 
   ColorFormat format{};

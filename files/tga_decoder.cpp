@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::int32_t kTgaSideMax = 8192;
 constexpr std::int64_t kFooterSize = 26;
+constexpr std::int64_t kRunPixelsMax = 128;
 
 // Expands run-length packets of `unit`-byte values into `count` values. False when the data ends
 // first; a packet that runs past the image is cut at its end.
@@ -88,12 +89,16 @@ int DecodeTGAStream(StreamRecord* stream, StandardImage* image) {
   }
 
   const int unit = mapped ? 1 : bytesPerPixel;
+  const std::int64_t end = hasFooter ? streamSize - kFooterSize : streamSize;
+  const std::int64_t available = end - stream->ops.tell(stream->handle);
+  // The pixels must fit in what the file holds: plain, or as run packets of a header byte and
+  // one value standing for at most 128 pixels.
+  const std::int64_t provable =
+      runLength ? (available + unit) / (1 + unit) * kRunPixelsMax : available / unit;
+  if (available <= 0 || pixelCount > provable) return -1;
   TrackedBuffer values;
   if (!values.Allocate(pixelCount * unit, false)) return -1;
   if (runLength) {
-    const std::int64_t end = hasFooter ? streamSize - kFooterSize : streamSize;
-    const std::int64_t position = stream->ops.tell(stream->handle);
-    const std::int64_t available = end - position;
     TrackedBuffer packed;
     if (available <= 0 || !packed.Allocate(available, false) ||
         ReadStreamBytes(stream, packed.bytes, available) != available ||

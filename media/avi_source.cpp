@@ -33,6 +33,10 @@ struct AviParse {
 
 bool ParseChunks(AviParse& parse, std::uint64_t begin, std::uint64_t end, int depth);
 
+// The largest frame taken (4096 x 4096 at 32 bits, as for images): the graph's sample buffers are
+// sized from the format before any frame has shown that the file holds that much.
+constexpr std::uint64_t kAviFrameBytesMax = 0x4000000;
+
 bool ParseStreamHeader(AviParse& parse, std::uint64_t at, std::uint32_t size) {
   std::uint8_t header[36];
   if (size < sizeof(header) || !parse.read(parse.context, at, header, sizeof(header))) return false;
@@ -53,11 +57,14 @@ bool ParseStreamFormat(AviParse& parse, std::uint64_t at, std::uint32_t size) {
   const std::int32_t height = static_cast<std::int32_t>(ReadLittle32(bitmap + 8));
   if (ReadLittle16(bitmap + 14) != 24 || ReadLittle32(bitmap + 16) != 0) return false;
   if (width <= 0 || width > 16384 || height == 0 || height < -16384 || height > 16384) return false;
+  const std::int32_t pitch = (width * 3 + 3) & ~3;
+  const std::uint64_t frameBytes =
+      std::uint64_t{static_cast<std::uint32_t>(pitch)} * (height < 0 ? -height : height);
+  if (frameBytes > kAviFrameBytesMax) return false;
   parse.index->width = width;
   parse.index->height = height;
-  parse.index->pitch = (width * 3 + 3) & ~3;
-  parse.frameBytes = static_cast<std::uint32_t>(parse.index->pitch) *
-                     static_cast<std::uint32_t>(height < 0 ? -height : height);
+  parse.index->pitch = pitch;
+  parse.frameBytes = static_cast<std::uint32_t>(frameBytes);
   parse.haveFormat = true;
   return true;
 }

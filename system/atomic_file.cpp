@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -49,14 +51,35 @@ bool SyncFolderOf(const std::string& path) {
 constexpr std::string_view kTemporaryMark = ".tmp";
 constexpr std::size_t kTemporaryLetters = 6;  // mkostemp's XXXXXX
 
-// "<name>.tmp" and six letters or digits: the name mkostemp gives a temporary of `name`.
+// What a temporary's name starts with: the file's own name, shortened where needed so that the
+// whole stays within the file system's limit on one name. Without that a file whose name is near
+// the limit could never be written.
+std::string_view TemporaryStemOf(std::string_view name) {
+  constexpr std::size_t kLongest = NAME_MAX - kTemporaryMark.size() - kTemporaryLetters;
+  return name.substr(0, std::min(name.size(), kLongest));
+}
+
+std::string_view NameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
+}
+
+// The stem, ".tmp" and six letters or digits: the name mkostemp gives a temporary of the file.
 bool IsTemporaryOf(std::string_view candidate, std::string_view name) {
-  if (candidate.size() != name.size() + kTemporaryMark.size() + kTemporaryLetters) return false;
-  if (candidate.substr(0, name.size()) != name) return false;
-  if (candidate.substr(name.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
-  for (const char c : candidate.substr(name.size() + kTemporaryMark.size()))
+  const std::string_view stem = TemporaryStemOf(name);
+  if (candidate.size() != stem.size() + kTemporaryMark.size() + kTemporaryLetters) return false;
+  if (candidate.substr(0, stem.size()) != stem) return false;
+  if (candidate.substr(stem.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
+  for (const char c : candidate.substr(stem.size() + kTemporaryMark.size()))
     if (!std::isalnum(static_cast<unsigned char>(c))) return false;
   return true;
+}
+
+std::string TemporaryNameFor(const std::string& path) {
+  const std::string_view name = NameOf(path);
+  return path.substr(0, path.size() - name.size()) + std::string(TemporaryStemOf(name)) +
+         std::string(kTemporaryMark) + "XXXXXX";
 }
 
 // A write ended by a kill leaves its temporary behind; the next write to the same file removes
@@ -64,10 +87,7 @@ bool IsTemporaryOf(std::string_view candidate, std::string_view name) {
 // renamed, so one still being written (by another process) is left alone.
 void RemoveStaleTemporaries(const std::string& path) {
   const std::string folder = FolderOf(path);
-  const std::size_t slash = path.find_last_of('/');
-  const std::string_view name = slash == std::string::npos
-                                    ? std::string_view(path)
-                                    : std::string_view(path).substr(slash + 1);
+  const std::string_view name = NameOf(path);
   DIR* dir = opendir(folder.c_str());
   if (!dir) return;
   const int dirFd = dirfd(dir);
@@ -87,7 +107,7 @@ void RemoveStaleTemporaries(const std::string& path) {
 
 int WriteFileAtomically(const char* path, std::span<const std::uint8_t> bytes) {
   RemoveStaleTemporaries(path);
-  std::string temporary = std::string(path) + std::string(kTemporaryMark) + "XXXXXX";
+  std::string temporary = TemporaryNameFor(path);
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return -1;
   flock(fd, LOCK_EX | LOCK_NB);

@@ -24,6 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The most one entry may hold. kvapack keeps an entry whole in memory while it writes it, and an
+// LZ block can expand about 2,000 times, so a small archive could otherwise claim gigabytes; a
+// larger file is refused when packing too, so that whatever kvapack packs it also unpacks.
+constexpr std::uint64_t kEntryBytesMax = 64u << 20;
+constexpr const char* kEntryTooLarge = "is larger than the 64 MiB one entry may hold";
+
 int Usage() {
   std::fprintf(stderr,
                "usage: kvapack pack <folder> [<archive>] [--version 1-4] [--store]\n"
@@ -74,7 +80,11 @@ int Pack(const fs::path& folder, const fs::path& archive, const ArchiveWriterOpt
     if (S_ISDIR(st.st_mode)) {
       file.folder = true;
     } else if (S_ISREG(st.st_mode)) {
-      if (!ReadWholeFile(path, file.bytes)) {
+      if (static_cast<std::uint64_t>(st.st_size) > kEntryBytesMax) {
+        std::fprintf(stderr, "kvapack: %s %s\n", path.c_str(), kEntryTooLarge);
+        return 1;
+      }
+      if (!ReadWholeFile(path, file.bytes) || file.bytes.size() > kEntryBytesMax) {
         std::fprintf(stderr, "kvapack: cannot read %s\n", path.c_str());
         return 1;
       }
@@ -117,7 +127,10 @@ std::optional<fs::path> PathBelowOutput(const std::string& utf8Name) {
 
 // Lists an archive, or unpacks it below `target`. Entries are read from their own records, so two
 // of one name each give their own bytes; an entry that cannot be written where it belongs is
-// reported by name, and the others are still written.
+// reported by name, and the others are still written. What is written stays in proportion to the
+// archive: each record is unpacked once (a folder listing records another folder lists is
+// refused from there on), no entry passes kEntryBytesMax, and the entries together may not take
+// more stored bytes than the archive has.
 class Unpacker {
  public:
   Unpacker(ArchiveRecord* record, const fs::path* target) : record_(record), target_(target) {}
@@ -134,10 +147,16 @@ class Unpacker {
     for (int more = state ? 0 : -1; more == 0; more = FetchNextArchiveMatch(state, &found)) {
       ArchiveFileEntry entry;
       const char* stored;
-      if (GetArchiveFoundEntry(state, &entry, &stored) != 0) continue;  // "." and ".."
+      std::uint64_t recordOffset = 0;
+      if (GetArchiveFoundEntry(state, &entry, &stored, &recordOffset) != 0)
+        continue;  // "." and ".."
       std::string name;
       if (!ConvertAnsiToUtf8(stored, name)) name = stored;
       name = prefix + name;
+      if (!listedRecords_.insert(recordOffset).second) {
+        Fail(name, "is listed twice; the rest of its folder is not unpacked");
+        break;
+      }
       if (found.directory) {
         std::printf("%12s  %s/\n", "", name.c_str());
         if (!visitedFolders_.insert(entry.dataOffset).second) {
@@ -164,6 +183,16 @@ class Unpacker {
   }
 
   void WriteEntry(const std::string& name, const ArchiveFileEntry& entry) {
+    const bool packed = record_->version >= 2 && entry.packedSize != kArchivePlain;
+    if (entry.dataSize > kEntryBytesMax) {
+      Fail(name, kEntryTooLarge);
+      return;
+    }
+    storedBytes_ += packed ? entry.packedSize : entry.dataSize;
+    if (storedBytes_ > record_->imageSize) {
+      Fail(name, "shares its stored bytes with other entries");
+      return;
+    }
     ArchiveEntryStream stream;
     if (OpenArchiveEntryOf(&stream, record_, entry, 0) != 0) {
       Fail(name, "cannot be read");
@@ -171,7 +200,6 @@ class Unpacker {
     }
     std::vector<std::uint8_t> bytes(entry.dataSize);
     const bool read = ReadArchiveEntry(&stream, bytes.data(), entry.dataSize) == entry.dataSize;
-    const bool packed = record_->version >= 2 && entry.packedSize != kArchivePlain;
     CloseArchiveEntry(&stream);
     std::printf("%12u  %s%s\n", entry.dataSize, name.c_str(), packed ? "  (packed)" : "");
     if (!read) {
@@ -215,6 +243,8 @@ class Unpacker {
   const fs::path* target_;
   bool ok_ = true;
   std::set<std::uint32_t> visitedFolders_;
+  std::set<std::uint64_t> listedRecords_;
+  std::uint64_t storedBytes_ = 0;
   std::set<std::pair<dev_t, ino_t>> written_;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive_fixtures.h"
+#include "files/lz_decoder.h"
 #include "image_fixtures.h"
 #include "platform/win32/kernel.h"
 #include "system/tracked_memory.h"
@@ -403,6 +404,57 @@ TEST_F(ArchiveTest, DamagedArchivesAreRefusedOrEntriesMissing) {
       ReleaseArchiveRecord(&record);
     }
   }
+}
+
+// A packed entry's record claims what its LZ block holds. A claim the block's bytes cannot yield
+// (a packed size of 0 behind 2 GiB, or more than the format's largest expansion) is refused at
+// once, streamed or in memory, and the archive's other uses go on.
+TEST_F(ArchiveTest, PackedEntriesClaimingMoreThanTheirBytesCanHoldAreRefused) {
+  ArchiveWriterFile big;
+  big.path = "BIG.BIN";
+  big.bytes.assign(5000, 0x61);
+  const Bytes good = WriteArchive({big}, ArchiveWriterOptions{});
+  const std::uint32_t entry = Field(good, 12) + Field(good, 16);  // the root's only entry
+  const std::uint32_t packed = Field(good, entry + 40);
+  ASSERT_NE(packed, kArchivePlain);
+  const std::uint32_t block = Field(good, 8) + Field(good, entry + 32);
+  const auto beyond = static_cast<std::uint32_t>(MaxLZUnpackedSize(packed) + 1);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  } cases[] = {
+      {"packed size 0 claiming 2 GiB", Damage(Damage(good, entry + 40, 0), entry + 36, 0x7FFFFFFF)},
+      {"packed size 0", Damage(good, entry + 40, 0)},
+      {"packed size below the block header", Damage(good, entry + 40, 8)},
+      {"more than the block can expand to",
+       Damage(Damage(good, entry + 36, beyond), block, beyond)},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool streamed : {false, true}) {
+      ArchiveRecord record;
+      ASSERT_EQ(Open(&record, c.bytes, streamed), 0);
+      bool ok = true;
+      ReadEntry(&record, "BIG.BIN", &ok);
+      EXPECT_FALSE(ok);
+      // Refused at the open, before any read of the claimed bytes is started.
+      ArchiveEntryStream stream;
+      EXPECT_EQ(OpenArchiveEntry(&stream, &record, "BIG.BIN", 1), -1);
+      FindResultRecord result;
+      ArchiveFindState* state = BeginArchiveFind(&record, "*.BIN", &result);
+      ASSERT_NE(state, nullptr);
+      EXPECT_STREQ(result.name, "BIG.BIN");
+      EndArchiveFind(state);
+      ReleaseArchiveRecord(&record);
+    }
+  }
+  Bytes intact = good;
+  ArchiveRecord record;
+  ASSERT_EQ(Open(&record, intact, true), 0);
+  bool ok = false;
+  EXPECT_EQ(ReadEntry(&record, "BIG.BIN", &ok), big.bytes);
+  EXPECT_TRUE(ok);
+  ReleaseArchiveRecord(&record);
 }
 
 }  // namespace

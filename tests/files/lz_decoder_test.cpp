@@ -89,6 +89,24 @@ TEST(LZDecoder, NullOutputGivesTheSizeOnly) {
   EXPECT_EQ(UnpackLZBlock(block.data(), 8, nullptr, 0), -1);
 }
 
+// Every 4 code bytes yield at most 8195 bytes: a block at that ratio decodes, and a header
+// claiming more than its packed size can yield is refused even when only its size is asked.
+TEST(LZDecoder, ClaimsBeyondTheLargestExpansionAreRefused) {
+  Bytes code = {'x'};
+  for (int i = 0; i < 3; ++i) code.insert(code.end(), {0x00, 0xFD, 0xFF, 0x00});  // 8195 x 'x'
+  const std::uint32_t longest = 1 + 3 * 8195;
+  Bytes block = Block(longest, 0x00, code);
+  Bytes out(longest);
+  EXPECT_EQ(Unpack(block, out), longest);
+  EXPECT_EQ(out, Bytes(longest, 'x'));
+  EXPECT_LE(longest, MaxLZUnpackedSize(block.size()));
+  const auto beyond = static_cast<std::uint32_t>(MaxLZUnpackedSize(block.size()) + 1);
+  Bytes bomb = Block(beyond, 0x00, code);
+  EXPECT_EQ(UnpackLZBlock(bomb.data(), bomb.size(), nullptr, 0), -1);
+  Bytes empty = Block(1, 0x00, {});
+  EXPECT_EQ(UnpackLZBlock(empty.data(), empty.size(), nullptr, 0), -1);
+}
+
 TEST(LZDecoder, RefusesDamagedBlocks) {
   struct Case {
     const char* name;

@@ -191,6 +191,63 @@ TEST_F(PngJpegTest, DamagedPngsAreRefusedWithoutLeaks) {
   EXPECT_EQ(fixtures::DecodeWith(DecodePNGStream, fixtures::WriteBmp({}), &image), -1);
 }
 
+// The chunk check of PNG: CRC-32 over the type and the data.
+std::uint32_t PngCrc(const Bytes& bytes) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::uint8_t byte : bytes) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// One chunk as a file stores it: its length (which need not be the data's), type, data and check.
+Bytes PngChunk(const char* type, const Bytes& data, std::uint32_t length) {
+  Bytes chunk;
+  for (int shift = 24; shift >= 0; shift -= 8)
+    chunk.push_back(static_cast<std::uint8_t>(length >> shift));
+  Bytes checked(type, type + 4);
+  checked.insert(checked.end(), data.begin(), data.end());
+  chunk.insert(chunk.end(), checked.begin(), checked.end());
+  const std::uint32_t crc = PngCrc(checked);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    chunk.push_back(static_cast<std::uint8_t>(crc >> shift));
+  return chunk;
+}
+
+Bytes PngHeader(std::uint32_t width, std::uint32_t height, std::uint8_t colorType) {
+  Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr;
+  for (std::uint32_t v : {width, height})
+    for (int shift = 24; shift >= 0; shift -= 8)
+      ihdr.push_back(static_cast<std::uint8_t>(v >> shift));
+  ihdr.insert(ihdr.end(), {8, colorType, 0, 0, 0});
+  const Bytes chunk = PngChunk("IHDR", ihdr, 13);
+  file.insert(file.end(), chunk.begin(), chunk.end());
+  return file;
+}
+
+// Small files that claim much: a text chunk declaring 1.6 GB, and a 4096 x 4096 image held in a
+// few bytes, are refused before anything is sized from their claims, alone and through the whole
+// decoder chain (as when such a file is saved under a .bmp name).
+TEST_F(PngJpegTest, PngsClaimingMoreThanTheyHoldAreRefused) {
+  Bytes text = PngHeader(1, 1, PNG_COLOR_TYPE_RGB);
+  const Bytes huge = PngChunk("tEXt", {'a', 'b', 'c'}, 0x65000000);
+  text.insert(text.end(), huge.begin(), huge.end() - 4);  // the file ends inside the chunk
+  ASSERT_EQ(text.size(), 44u);
+  Bytes large = PngHeader(4096, 4096, PNG_COLOR_TYPE_RGB_ALPHA);
+  const Bytes idat = PngChunk("IDAT", {0x78, 0x9C, 0x63, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01}, 9);
+  const Bytes iend = PngChunk("IEND", {}, 0);
+  large.insert(large.end(), idat.begin(), idat.end());
+  large.insert(large.end(), iend.begin(), iend.end());
+  for (const Bytes* file : {&text, &large}) {
+    SCOPED_TRACE(file->size());
+    StandardImage image;
+    EXPECT_EQ(fixtures::DecodeWith(DecodePNGStream, *file, &image), -1);
+    EXPECT_EQ(fixtures::DecodeWith(DecodeImageStream, *file, &image), -1);
+  }
+}
+
 TEST_F(PngJpegTest, JpegGreyColourAndProgressive) {
   Bytes grey(16 * 16, 100);
   StandardImage image;

@@ -53,8 +53,10 @@ TEST(AviMovieIndex, ParsesUncompressedVideoAndRefusesTheRest) {
     int result;
     size_t frames;
   };
-  Options bottomUp, topDown, thirtyTwo, shortFrame, empty;
+  Options bottomUp, topDown, thirtyTwo, shortFrame, empty, huge;
   topDown.height = -4;
+  huge.width = huge.height = 8192;  // 192 MiB a frame, claimed by a file of a few bytes
+  huge.frames = 0;
   thirtyTwo.bitCount = 32;
   shortFrame.shortFrame = 1;
   empty.frames = 0;
@@ -65,6 +67,7 @@ TEST(AviMovieIndex, ParsesUncompressedVideoAndRefusesTheRest) {
       {"no frames", MakeAvi(empty), 0, 0},
       {"32-bit frames", MakeAvi(thirtyTwo), -1, 0},
       {"a short frame chunk", MakeAvi(shortFrame), -1, 0},
+      {"frames beyond the largest taken", MakeAvi(huge), -1, 0},
       {"cut in the middle", good.substr(0, good.size() / 2), -1, 0},
       {"not RIFF", "RIFX" + good.substr(4), -1, 0},
       {"empty", "", -1, 0},

@@ -151,6 +151,34 @@ TEST_F(KvapackTest, RefusesWhatItCannotDo) {
   EXPECT_EQ(status, 2);
   RunKvapack("pack " + (dir_ / "image").string() + " --version 9", &status);
   EXPECT_EQ(status, 2);
+  // A file larger than an entry may hold would pack but never unpack (sparse: no disk is used).
+  Spit(dir_ / "large" / "movie.bin", "");
+  fs::resize_file(dir_ / "large" / "movie.bin", (64u << 20) + 1);
+  const std::string output = RunKvapack("pack " + (dir_ / "large").string(), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("movie.bin is larger than the 64 MiB one entry may hold"),
+            std::string::npos)
+      << output;
+  EXPECT_FALSE(fs::exists(dir_ / "large.kva"));
+}
+
+// Names up to the file system's limit of 255 bytes pack and unpack: the temporary file written
+// beside each one must not pass that limit itself.
+TEST_F(KvapackTest, NamesAsLongAsTheFileSystemTakesRoundTrip) {
+  for (const std::size_t length : {246u, 250u, 255u}) {
+    SCOPED_TRACE(length);
+    const fs::path work = dir_ / "work";
+    const std::string name(length, 'n');
+    Spit(work / "long" / name, "long name");
+    int status = -1;
+    std::string output = RunKvapack("pack " + (work / "long").string(), &status);
+    ASSERT_EQ(status, 0) << output;
+    output = RunKvapack("unpack " + (work / "long.kva").string() + " " + (work / "out").string(),
+                        &status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(Tree(work / "out"), (std::map<std::string, std::string>{{name, "long name"}}));
+    fs::remove_all(work);
+  }
 }
 
 // An archive whose entries carry the given names exactly, even names the writer would never make
@@ -309,6 +337,95 @@ TEST_F(KvapackTest, SyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
   EXPECT_EQ(calls[0].rfind("fsync " + (dir_ / "image.kva.tmp").string(), 0), 0u) << calls[0];
   EXPECT_EQ(calls[1], "rename");
   EXPECT_EQ(calls[2], "fsync " + dir_.string());
+}
+
+// The archive's descrambled bytes, and back.
+std::vector<std::uint8_t> Plain(std::vector<std::uint8_t> bytes) {
+  std::uint8_t key[kArchiveKeySize];
+  DeriveArchiveKey(nullptr, key);
+  DescrambleArchiveBytes(bytes.size(), bytes.data(), 0, key);
+  return bytes;
+}
+
+std::uint32_t Get32(const std::vector<std::uint8_t>& plain, std::size_t at) {
+  return plain[at] | (plain[at + 1] << 8) | (plain[at + 2] << 16) |
+         (std::uint32_t{plain[at + 3]} << 24);
+}
+
+void Put32(std::vector<std::uint8_t>& plain, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) plain[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// Hostile archives cost no more than they are worth: an entry claiming more than one entry may
+// hold (a block of 33 KB unpacking to 64 MiB and more) and a packed entry of no bytes are refused
+// by name before anything is sized from their claims, and the other entries are still written.
+TEST_F(KvapackTest, UnpackRefusesEntriesClaimingMoreThanTheyMayHold) {
+  // 'x' and then 8,200 items of 8,195 bytes each: 67,199,001 bytes in all.
+  std::vector<std::uint8_t> block(9, 0);
+  block.push_back('x');
+  for (int i = 0; i < 8200; ++i) block.insert(block.end(), {0x00, 0xFD, 0xFF, 0x00});
+  const std::uint32_t unpacked = 1 + 8200u * 8195u;
+  Put32(block, 0, unpacked);
+  Put32(block, 4, static_cast<std::uint32_t>(block.size()));
+  std::vector<ArchiveWriterFile> files(3);
+  files[0].path = "BOMB.BIN";
+  files[0].bytes = block;
+  files[1].path = "EMPTY.BIN";
+  files[1].bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  files[2].path = "FINE.TXT";
+  files[2].bytes = {'f', 'i', 'n', 'e'};
+  ArchiveWriterOptions options;
+  options.pack = false;
+  std::vector<std::uint8_t> plain = Plain(WriteArchive(files, options));
+  // The root's entries in name order: BOMB.BIN, EMPTY.BIN, FINE.TXT.
+  const std::size_t table = Get32(plain, 12) + Get32(plain, 16);
+  Put32(plain, table + 36, unpacked);
+  Put32(plain, table + 40, static_cast<std::uint32_t>(block.size()));
+  Put32(plain, table + 44 + 36, 5000);
+  Put32(plain, table + 44 + 40, 0);
+  WriteBytes(dir_ / "bomb.kva", Plain(plain));
+  int status = 0;
+  const std::string output =
+      RunKvapack("unpack " + (dir_ / "bomb.kva").string() + " " + (dir_ / "out").string(), &status);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("BOMB.BIN: is larger than the 64 MiB one entry may hold"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("EMPTY.BIN: cannot be read"), std::string::npos) << output;
+  EXPECT_EQ(Tree(dir_ / "out"), (std::map<std::string, std::string>{{"FINE.TXT", "fine"}}));
+}
+
+// Folders that list the same entries would make the output grow with the square of their
+// number: each entry is unpacked once, and a folder listing an entry already listed is refused
+// from there on.
+TEST_F(KvapackTest, UnpackWritesAnEntryListedByTwoFoldersOnce) {
+  std::vector<ArchiveWriterFile> files(2);
+  files[0].path = "A\\x.txt";
+  files[0].bytes = {'x'};
+  files[1].path = "B\\y.txt";
+  files[1].bytes = {'y'};
+  std::vector<std::uint8_t> plain = Plain(WriteArchive(files, ArchiveWriterOptions{}));
+  // Folder B is made to list folder A's entry instead of its own.
+  const std::size_t dirs = Get32(plain, 12) + Get32(plain, 20);
+  const std::uint32_t firstA = Get32(plain, dirs + 16 + 12);
+  const std::uint32_t firstB = Get32(plain, dirs + 32 + 12);
+  ASSERT_LT(firstA, firstB);
+  Put32(plain, dirs + 32 + 12, firstA);
+  WriteBytes(dir_ / "twice.kva", Plain(plain));
+  int status = 0;
+  const std::string output = RunKvapack(
+      "unpack " + (dir_ / "twice.kva").string() + " " + (dir_ / "out").string(), &status);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("B/x.txt: is listed twice; the rest of its folder is not unpacked"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(Tree(dir_ / "out"), (std::map<std::string, std::string>{{"A/x.txt", "x"}}));
 }
 
 }  // namespace
