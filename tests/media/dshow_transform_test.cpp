@@ -542,7 +542,7 @@ TYPED_TEST(TransformFixture, PositionsAreAnsweredUpstreamThroughTheSystemPassThr
   seeking->Release();
 }
 
-using InPlaceFixture = ChainFixture<InvertInPlace>;
+using InPlaceTransformFixture = ChainFixture<InvertInPlace>;
 
 // Bytes in a sample the source keeps hold of, so that a test can look at them after delivery.
 IMediaSample* FilledSample(SeekableOutputPin* out, std::vector<BYTE> bytes) {
@@ -563,7 +563,7 @@ std::vector<BYTE> BytesOf(IMediaSample* sample) {
   return std::vector<BYTE>(data, data + sample->GetActualDataLength());
 }
 
-TEST_F(InPlaceFixture, OneAllocatorServesBothSidesAndSamplesPassWithoutACopy) {
+TEST_F(InPlaceTransformFixture, OneAllocatorServesBothSidesAndSamplesPassWithoutACopy) {
   ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubPlain);
   // Connecting the output reconnected the input, which now fills downstream's buffers.
   EXPECT_EQ(events.reconnects, 1);
@@ -580,7 +580,32 @@ TEST_F(InPlaceFixture, OneAllocatorServesBothSidesAndSamplesPassWithoutACopy) {
   sample->Release();
 }
 
-TEST_F(InPlaceFixture, TwoAllocatorsMeanEachSampleIsCopiedAndOnlyTheCurrentTypeGoesOut) {
+TEST_F(InPlaceTransformFixture, AReadOnlyAllocatorIsReplacedDownstreamByAWritableOneAsLarge) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubPlain);
+  IMemInputPin* memInput = nullptr;
+  ASSERT_EQ(Pin(u"In")->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&memInput)),
+            S_OK);
+  IMemAllocator* readOnly = nullptr;
+  ASSERT_EQ(CreateMemoryAllocatorInstance(nullptr, IID_IMemAllocator,
+                                          reinterpret_cast<void**>(&readOnly)),
+            S_OK);
+  ALLOCATOR_PROPERTIES request{3, 512, 1, 0};
+  ALLOCATOR_PROPERTIES actual{};
+  ASSERT_EQ(readOnly->SetProperties(&request, &actual), S_OK);
+  // This transform writes into its samples, so the read-only buffers must not reach it as such.
+  EXPECT_EQ(memInput->NotifyAllocator(readOnly, TRUE), S_OK);
+  IMemAllocator* downstream = capture->Allocator();
+  ASSERT_NE(downstream, nullptr);
+  EXPECT_NE(downstream, readOnly);
+  ALLOCATOR_PROPERTIES granted{};
+  ASSERT_EQ(downstream->GetProperties(&granted), S_OK);
+  EXPECT_GE(granted.cBuffers, 3);
+  EXPECT_GE(granted.cbBuffer, 512);
+  readOnly->Release();
+  memInput->Release();
+}
+
+TEST_F(InPlaceTransformFixture, TwoAllocatorsMeanEachSampleIsCopiedAndOnlyTheCurrentTypeGoesOut) {
   out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
   out->insistOnOwnAllocator = true;
   MakeCapture(kSubPlain);
