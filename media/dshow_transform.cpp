@@ -486,6 +486,17 @@ HRESULT K_CInPlaceTransformOutputPin::AcceptsMediaType(const MediaTypeObject* ty
   return K_CTwoBufferTransformOutputPin::AcceptsMediaType(type);
 }
 
+HRESULT K_CInPlaceTransformOutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
+  const HRESULT result = K_CTwoBufferTransformOutputPin::Connect(receiver, type);
+  if (FAILED(result)) return result;
+  const HRESULT reconnected = inPlace_->RunPendingReconnection();
+  if (SUCCEEDED(reconnected)) return result;
+  // The connection fails as a failed completion would have failed it.
+  receiver->Disconnect();
+  Disconnect();
+  return reconnected;
+}
+
 HRESULT K_CInPlaceTransformOutputPin::MediaTypeAt(int position, MediaTypeObject* type) {
   K_CInPlaceTransformInputPin* input = inPlace_->InPlaceInput();
   if (input == nullptr || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
@@ -580,21 +591,25 @@ HRESULT K_CInPlaceTransformFilter::CompleteConnect(PIN_DIRECTION direction, IPin
   if (graph_ == nullptr) return VFW_E_NOT_IN_GRAPH;
   // A reconnection made here completes through this function again; it starts no further one.
   if (reconnecting_) return S_OK;
-  IPin* reconnect = nullptr;
-  const MediaTypeObject* type = nullptr;
   if (direction == PINDIR_OUTPUT) {
-    if (input_->IsConnected()) {
-      reconnect = input_;
-      type = &output_->ConnectionType();
-    }
-  } else if (output_->IsConnected() &&
-             !MediaTypesEqual(input_->ConnectionType(), output_->ConnectionType())) {
-    reconnect = output_;
-    type = &input_->ConnectionType();
+    // The output pin reconnects the input once its own lock is free (RunPendingReconnection):
+    // upstream's lock is always taken before this filter's.
+    if (input_->IsConnected()) pendingReconnection_ = true;
+    return S_OK;
   }
-  if (reconnect == nullptr) return S_OK;
+  if (!output_->IsConnected() ||
+      MediaTypesEqual(input_->ConnectionType(), output_->ConnectionType()))
+    return S_OK;
   reconnecting_ = true;
-  const HRESULT result = ReconnectPin(reconnect, type);
+  const HRESULT result = ReconnectPin(output_, &input_->ConnectionType());
+  reconnecting_ = false;
+  return result;
+}
+
+HRESULT K_CInPlaceTransformFilter::RunPendingReconnection() {
+  if (!pendingReconnection_.exchange(false) || !input_->IsConnected()) return S_OK;
+  reconnecting_ = true;
+  const HRESULT result = ReconnectPin(input_, &output_->ConnectionType());
   reconnecting_ = false;
   return result;
 }

@@ -3,6 +3,8 @@
 // changes each sample where it lies and passes the upstream allocator through to downstream.
 #pragma once
 
+#include <atomic>
+
 #include "media/dshow_framework.h"
 
 class K_CTwoBufferTransformFilter;
@@ -133,6 +135,7 @@ class K_CInPlaceTransformOutputPin : public K_CTwoBufferTransformOutputPin {
                                HRESULT* result, LPCWSTR pinName);
   HRESULT AcceptsMediaType(const MediaTypeObject* type) override;
   HRESULT MediaTypeAt(int position, MediaTypeObject* type) override;
+  HRESULT Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
 
   // The downstream input while connected, else null.
   IMemInputPin* Downstream() const { return IsConnected() ? input_ : nullptr; }
@@ -155,6 +158,8 @@ class K_CInPlaceTransformFilter : public K_CTwoBufferTransformFilter {
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
   HRESULT GetMediaType(int, MediaTypeObject*) override { return E_UNEXPECTED; }
   HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* pin) override;
+  // Reconnects the input after the output connected, outside the output pin's lock.
+  HRESULT RunPendingReconnection();
   HRESULT Receive(IMediaSample* sample) override;
   virtual HRESULT TransformInPlace(IMediaSample* sample) = 0;
 
@@ -176,5 +181,7 @@ class K_CInPlaceTransformFilter : public K_CTwoBufferTransformFilter {
 
   bool modifiesData_;
   // Set while a reconnection started here runs, so that its own completion starts no other.
-  bool reconnecting_ = false;
+  std::atomic<bool> reconnecting_{false};
+  // The output connected while the input was: the input is to be reconnected.
+  std::atomic<bool> pendingReconnection_{false};
 };
