@@ -1,5 +1,5 @@
-// The in-place transform and the sample grabber: samples pass from the input pin through the
-// transform to the output pin's downstream peer without a copy.
+// The sample grabber: its accepted-type test, the callback on every sample, the control
+// interface, and the input pin with the allocator that places samples in a buffer of the user's.
 #include "media/dshow_sample_grabber.h"
 
 #include <new>
@@ -8,96 +8,159 @@ namespace {
 constexpr CLSID CLSID_SampleGrabber = {
     0x2FA4F053, 0x6D60, 0x4CB0, {0x95, 0x03, 0x8E, 0x89, 0x23, 0x4F, 0x3F, 0x73}};
 constexpr HRESULT kGrabberTypeRefused = static_cast<HRESULT>(0x80040248u);
+
+// Each GUID the accepted type names (not all zero) must be the input's.
+bool AcceptedGuidMatches(const GUID& accepted, const GUID& input) {
+  return accepted == GUID_NULL || accepted == input;
+}
 }  // namespace
 
-K_CInPlaceTransformInputPin::K_CInPlaceTransformInputPin(K_CInPlaceTransformFilter* filter,
-                                                         CRITICAL_SECTION* lock)
-    : K_CInputPinBase(u"Transform input", filter, lock, nullptr, u"Input"), transform_(filter) {}
+K_CSampleGrabberAllocator::K_CSampleGrabberAllocator(K_CSampleGrabberInputPin* pin)
+    : K_CMemoryAllocator(nullptr), pin_(pin) {}
 
-HRESULT K_CInPlaceTransformInputPin::AcceptsMediaType(const MediaTypeObject* type) {
-  if (type == nullptr) return E_POINTER;
-  return transform_->AcceptsInput(type);
+void K_CSampleGrabberAllocator::DetachPin() {
+  K_CAutoLock guard(lock_.Get());
+  pin_ = nullptr;
 }
 
-HRESULT K_CInPlaceTransformInputPin::Receive(IMediaSample* sample) {
-  HRESULT result = K_CInputPinBase::Receive(sample);
-  if (result != S_OK) return result;
-  result = transform_->TransformInPlace(sample);
-  if (FAILED(result)) return result;
-  return transform_->Output()->IsConnected() ? transform_->Output()->DeliverSample(sample) : S_OK;
+HRESULT K_CSampleGrabberAllocator::SetProperties(ALLOCATOR_PROPERTIES* request,
+                                                 ALLOCATOR_PROPERTIES* actual) {
+  if (request == nullptr || actual == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_.Get());
+  if (pin_ == nullptr) return E_UNEXPECTED;
+  const ALLOCATOR_PROPERTIES own = pin_->OwnProperties();
+  if (request->cbAlign != own.cbAlign) return VFW_E_BADALIGN;
+  if (request->cbPrefix != own.cbPrefix || request->cBuffers > own.cBuffers ||
+      request->cbBuffer > own.cbBuffer)
+    return E_FAIL;
+  if (committed_) return VFW_E_ALREADY_COMMITTED;
+  if (allocated_ != freeCount_) return VFW_E_BUFFERS_OUTSTANDING;
+  count_ = own.cBuffers;
+  size_ = own.cbBuffer;
+  alignment_ = own.cbAlign;
+  prefix_ = own.cbPrefix;
+  changed_ = true;
+  *actual = own;
+  return S_OK;
 }
 
-HRESULT K_CInPlaceTransformInputPin::EndOfStream() {
-  const HRESULT streaming = CheckStreaming();
-  if (streaming != S_OK) return streaming;
-  return transform_->Output()->IsConnected() ? transform_->Output()->PassEndOfStream() : S_OK;
+HRESULT K_CSampleGrabberAllocator::MakeBuffers() {
+  const HRESULT check = K_CAllocatorBase::MakeBuffers();
+  if (FAILED(check)) return check;
+  if (pin_ == nullptr || pin_->OwnBuffer() == nullptr) return E_UNEXPECTED;
+  if (!changed_ && allocated_ > 0) return S_OK;
+  // Only the samples are ours to drop: the block belongs to the pin's user.
+  FreeBlock();
+  const long long unaligned = static_cast<long long>(prefix_) + size_;
+  const long long stride = (unaligned + alignment_ - 1) / alignment_ * alignment_;
+  BYTE* base = pin_->OwnBuffer();
+  for (LONG i = 0; i < count_; ++i) {
+    auto* sample = new (std::nothrow) K_CBufferSample(this, base + stride * i + prefix_, size_);
+    if (sample == nullptr) {
+      FreeBlock();
+      return E_OUTOFMEMORY;
+    }
+    PushFree(sample);
+    ++allocated_;
+  }
+  changed_ = false;
+  return S_OK;
 }
 
-HRESULT K_CInPlaceTransformInputPin::BeginFlush() {
-  K_CInputPinBase::BeginFlush();
-  return transform_->Output()->IsConnected() ? transform_->Output()->PassBeginFlush() : S_OK;
+K_CSampleGrabberInputPin::K_CSampleGrabberInputPin(K_CSampleGrabber* grabber, HRESULT* result)
+    : K_CInPlaceTransformInputPin(u"SampleGrabberInputPin", grabber, result, u"Input"),
+      grabber_(grabber) {}
+
+K_CSampleGrabberInputPin::~K_CSampleGrabberInputPin() {
+  if (ownAllocator_ != nullptr) {
+    ownAllocator_->DetachPin();
+    ownAllocator_->Release();
+  }
 }
 
-HRESULT K_CInPlaceTransformInputPin::EndFlush() {
-  K_CInputPinBase::EndFlush();
-  return transform_->Output()->IsConnected() ? transform_->Output()->PassEndFlush() : S_OK;
-}
-
-HRESULT K_CInPlaceTransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
-                                                double rate) {
-  K_CPinBase::NewSegment(start, stop, rate);
-  return transform_->Output()->IsConnected()
-             ? transform_->Output()->PassNewSegment(start, stop, rate)
-             : S_OK;
-}
-
-K_CInPlaceTransformOutputPin::K_CInPlaceTransformOutputPin(K_CInPlaceTransformFilter* filter,
-                                                           CRITICAL_SECTION* lock)
-    : K_COutputPinBase(u"Transform output", filter, lock, nullptr, u"Output"), transform_(filter) {}
-
-// The output carries exactly what the input was connected with.
-HRESULT K_CInPlaceTransformOutputPin::AcceptsMediaType(const MediaTypeObject* type) {
-  if (type == nullptr) return E_POINTER;
-  if (!transform_->Input()->IsConnected()) return VFW_E_NOT_CONNECTED;
-  return MediaTypesEqual(*type, transform_->Input()->ConnectionType()) ? S_OK : S_FALSE;
-}
-
-HRESULT K_CInPlaceTransformOutputPin::MediaTypeAt(int position, MediaTypeObject* type) {
-  if (!transform_->Input()->IsConnected()) return E_UNEXPECTED;
+HRESULT K_CSampleGrabberInputPin::MediaTypeAt(int position, MediaTypeObject* type) {
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
-  return CopyMediaType(type, &transform_->Input()->ConnectionType());
+  return grabber_->CopyAcceptedType(type);
 }
 
-HRESULT K_CInPlaceTransformOutputPin::SizeBuffers(IMemAllocator* allocator,
-                                                  ALLOCATOR_PROPERTIES* request) {
-  // Samples pass through from upstream; the allocator only completes the connection.
-  if (request->cBuffers < 1) request->cBuffers = 1;
-  if (request->cbBuffer < 1) request->cbBuffer = 1;
-  ALLOCATOR_PROPERTIES actual;
-  return allocator->SetProperties(request, &actual);
+HRESULT K_CSampleGrabberInputPin::TakeMediaType(const MediaTypeObject* type) {
+  const HRESULT result = K_CInPlaceTransformInputPin::TakeMediaType(type);
+  if (SUCCEEDED(result)) typeChanged_ = true;
+  return result;
 }
 
-K_CInPlaceTransformFilter::K_CInPlaceTransformFilter(LPCWSTR name, IUnknown* outer, REFCLSID clsid)
-    : K_CFilterBase(name, outer, nullptr, clsid),
-      input_(this, section_.Get()),
-      output_(this, section_.Get()) {
-  lock_ = section_.Get();
+HRESULT K_CSampleGrabberInputPin::GetAllocator(IMemAllocator** allocator) {
+  if (allocator == nullptr) return E_POINTER;
+  {
+    K_CAutoLock guard(lock_);
+    if (ownAllocator_ != nullptr) {
+      ownAllocator_->AddRef();
+      *allocator = ownAllocator_;
+      return S_OK;
+    }
+  }
+  return K_CInPlaceTransformInputPin::GetAllocator(allocator);
 }
 
-K_CPinBase* K_CInPlaceTransformFilter::PinAt(int index) {
-  if (index == 0) return &input_;
-  if (index == 1) return &output_;
-  return nullptr;
+HRESULT K_CSampleGrabberInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
+  if (allocator == nullptr) return E_POINTER;
+  {
+    K_CAutoLock guard(lock_);
+    if (ownAllocator_ != nullptr && (allocator != static_cast<IMemAllocator*>(ownAllocator_) ||
+                                     (readOnly && inPlace_->ModifiesData())))
+      return E_FAIL;
+  }
+  return K_CInPlaceTransformInputPin::NotifyAllocator(allocator, readOnly);
+}
+
+HRESULT K_CSampleGrabberInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) {
+  if (properties == nullptr) return E_POINTER;
+  {
+    K_CAutoLock guard(lock_);
+    if (ownAllocator_ != nullptr) {
+      *properties = ownProperties_;
+      return S_OK;
+    }
+  }
+  return K_CInPlaceTransformInputPin::GetAllocatorRequirements(properties);
+}
+
+HRESULT K_CSampleGrabberInputPin::SetOwnBuffer(const ALLOCATOR_PROPERTIES* properties,
+                                               BYTE* buffer) {
+  if (properties == nullptr) return E_POINTER;
+  if (properties->cBuffers != 1) return E_INVALIDARG;
+  if (buffer == nullptr) return E_POINTER;
+  // Properties no allocator could lay out are refused here rather than at commit.
+  const long long span = static_cast<long long>(properties->cbPrefix) + properties->cbBuffer;
+  if (properties->cbBuffer < 1 || properties->cbAlign < 1 || properties->cbPrefix < 0 ||
+      span > 0x7fffffff)
+    return E_INVALIDARG;
+  auto* allocator = new (std::nothrow) K_CSampleGrabberAllocator(this);
+  if (allocator == nullptr) return E_OUTOFMEMORY;
+  allocator->InnerAddRef();
+  K_CAutoLock guard(lock_);
+  if (ownAllocator_ != nullptr) {
+    ownAllocator_->DetachPin();
+    ownAllocator_->Release();
+  }
+  ownAllocator_ = allocator;
+  ownProperties_ = *properties;
+  ownBuffer_ = buffer;
+  return S_OK;
 }
 
 K_CSampleGrabber::K_CSampleGrabber(IUnknown* outer)
-    : K_CInPlaceTransformFilter(u"SampleGrabber", outer, CLSID_SampleGrabber) {
+    : K_CInPlaceTransformFilter(u"SampleGrabber", outer, CLSID_SampleGrabber, false) {
   ClearMediaType(&accepted_);
   accepted_.bFixedSizeSamples = FALSE;
 }
 
 K_CSampleGrabber::~K_CSampleGrabber() { ReleaseMediaTypeContents(&accepted_); }
+
+K_CInPlaceTransformInputPin* K_CSampleGrabber::MakeInputPin(HRESULT* result) {
+  return new (std::nothrow) K_CSampleGrabberInputPin(this, result);
+}
 
 HRESULT K_CSampleGrabber::InnerQueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -106,9 +169,28 @@ HRESULT K_CSampleGrabber::InnerQueryInterface(REFIID riid, void** object) {
   return K_CInPlaceTransformFilter::InnerQueryInterface(riid, object);
 }
 
-HRESULT K_CSampleGrabber::AcceptsInput(const MediaTypeObject* type) {
+HRESULT K_CSampleGrabber::CheckInputType(const MediaTypeObject* type) {
+  if (type == nullptr) return E_POINTER;
   K_CAutoLock guard(grabberLock_.Get());
-  return MatchesPartial(*type, accepted_) ? S_OK : kGrabberTypeRefused;
+  const bool matches = AcceptedGuidMatches(accepted_.majortype, type->majortype) &&
+                       AcceptedGuidMatches(accepted_.subtype, type->subtype) &&
+                       AcceptedGuidMatches(accepted_.formattype, type->formattype);
+  return matches ? S_OK : kGrabberTypeRefused;
+}
+
+HRESULT K_CSampleGrabber::Receive(IMediaSample* sample) {
+  if (input_->SampleProperties().dwStreamId != 0)
+    return output_->IsConnected() ? output_->DeliverSample(sample) : S_OK;
+  IMediaSample* copy = nullptr;
+  if (UsesTwoAllocators()) {
+    const HRESULT copied = CopySample(sample, &copy);
+    if (FAILED(copied)) return copied;
+  }
+  IMediaSample* working = copy != nullptr ? copy : sample;
+  HRESULT result = TransformInPlace(working);
+  if (result == S_OK) result = output_->DeliverSample(working);
+  if (copy != nullptr) copy->Release();
+  return result;
 }
 
 HRESULT K_CSampleGrabber::TransformInPlace(IMediaSample* sample) {
@@ -116,9 +198,18 @@ HRESULT K_CSampleGrabber::TransformInPlace(IMediaSample* sample) {
   if (callback_ == nullptr) return S_OK;
   REFERENCE_TIME start = 0, stop = 0;
   sample->GetTime(&start, &stop);
-  const BOOL typeChanged = (input_.SampleProperties().dwSampleFlags & AM_SAMPLE_TYPECHANGED) != 0;
-  callback_(sample, &start, &stop, typeChanged, user_);
-  return S_OK;
+  // The callback hears stream times: the sample's times count from the segment's start.
+  const REFERENCE_TIME segmentStart = input_->SegmentStart();
+  start += segmentStart;
+  stop += segmentStart;
+  const BOOL typeChanged = static_cast<K_CSampleGrabberInputPin*>(input_)->TakeTypeChanged();
+  return callback_(sample, &start, &stop, typeChanged, user_);
+}
+
+HRESULT K_CSampleGrabber::CopyAcceptedType(MediaTypeObject* type) {
+  if (type == nullptr) return E_POINTER;
+  K_CAutoLock guard(grabberLock_.Get());
+  return CopyMediaType(type, &accepted_);
 }
 
 HRESULT K_CSampleGrabber::SetAcceptedType(const MediaTypeObject* type) {
@@ -133,8 +224,9 @@ HRESULT K_CSampleGrabber::SetAcceptedType(const MediaTypeObject* type) {
 
 HRESULT K_CSampleGrabber::GetConnectionType(MediaTypeObject* type) {
   if (type == nullptr) return E_POINTER;
-  if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
-  return CopyMediaType(type, &input_.ConnectionType());
+  K_CPinBase* input = PinAt(0);
+  if (input == nullptr) return VFW_E_NOT_CONNECTED;
+  return input->ConnectionMediaType(type);
 }
 
 HRESULT K_CSampleGrabber::SetSampleCallback(SampleGrabberCallback callback, void* user) {
@@ -144,7 +236,12 @@ HRESULT K_CSampleGrabber::SetSampleCallback(SampleGrabberCallback callback, void
   return S_OK;
 }
 
-HRESULT K_CSampleGrabber::SetOwnBuffer(ALLOCATOR_PROPERTIES*, BYTE*) { return E_NOTIMPL; }
+HRESULT K_CSampleGrabber::SetOwnBuffer(ALLOCATOR_PROPERTIES* properties, BYTE* buffer) {
+  if (PinAt(0) == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  if (input_->IsConnected() || output_->IsConnected()) return E_INVALIDARG;
+  return static_cast<K_CSampleGrabberInputPin*>(input_)->SetOwnBuffer(properties, buffer);
+}
 
 K_CSampleGrabber* CreateSampleGrabber(IUnknown* outer, HRESULT* result) {
   auto* grabber = new (std::nothrow) K_CSampleGrabber(outer);

@@ -1,7 +1,9 @@
-// The two-buffer transform: input pin checks and streaming, output pin type offers, allocator
-// sizing and positions, and the filter's state changes and sample copy.
+// The transform filters: the two-buffer transform's pin checks and streaming, type offers,
+// allocator sizing, positions, state changes and sample copy; and the in-place transform's
+// allocator pass-through, reconnections and copy between two allocators.
 #include "media/dshow_transform.h"
 
+#include <cstring>
 #include <new>
 
 #include "media/dshow_seeking_passthru.h"
@@ -376,4 +378,301 @@ HRESULT K_CTwoBufferTransformFilter::EndFlush() {
 HRESULT K_CTwoBufferTransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
                                                 double rate) {
   return output_ != nullptr ? output_->PassNewSegment(start, stop, rate) : S_OK;
+}
+
+namespace {
+
+// Type `position` of the types `peer` offers, or VFW_S_NO_MORE_ITEMS past its last.
+HRESULT TypeOfferedBy(IPin* peer, int position, MediaTypeObject* type) {
+  if (position < 0) return E_INVALIDARG;
+  IEnumMediaTypes* types = nullptr;
+  HRESULT result = peer->EnumMediaTypes(&types);
+  if (FAILED(result)) return result;
+  if (types == nullptr) return VFW_S_NO_MORE_ITEMS;
+  AM_MEDIA_TYPE* offered = nullptr;
+  ULONG fetched = 0;
+  result = position > 0 ? types->Skip(static_cast<ULONG>(position)) : S_OK;
+  if (result == S_OK) result = types->Next(1, &offered, &fetched);
+  types->Release();
+  if (result != S_OK || fetched != 1 || offered == nullptr) {
+    if (offered != nullptr) DeleteMediaType(offered);
+    return VFW_S_NO_MORE_ITEMS;
+  }
+  result = CopyMediaType(type, offered);
+  DeleteMediaType(offered);
+  return result;
+}
+
+}  // namespace
+
+K_CInPlaceTransformInputPin::K_CInPlaceTransformInputPin(LPCWSTR objectName,
+                                                         K_CInPlaceTransformFilter* filter,
+                                                         HRESULT* result, LPCWSTR pinName)
+    : K_CTwoBufferTransformInputPin(objectName, filter, result, pinName), inPlace_(filter) {}
+
+HRESULT K_CInPlaceTransformInputPin::AcceptsMediaType(const MediaTypeObject* type) {
+  HRESULT result = K_CTwoBufferTransformInputPin::AcceptsMediaType(type);
+  if (result != S_OK) return result;
+  // The samples go on unchanged in type: downstream must take the type too.
+  K_CInPlaceTransformOutputPin* output = inPlace_->InPlaceOutput();
+  if (output != nullptr && output->IsConnected()) {
+    result = output->Connected()->QueryAccept(type);
+    if (result != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  return S_OK;
+}
+
+HRESULT K_CInPlaceTransformInputPin::MediaTypeAt(int position, MediaTypeObject* type) {
+  K_CInPlaceTransformOutputPin* output = inPlace_->InPlaceOutput();
+  if (output == nullptr || !output->IsConnected()) return VFW_E_NOT_CONNECTED;
+  return TypeOfferedBy(output->Connected(), position, type);
+}
+
+HRESULT K_CInPlaceTransformInputPin::GetAllocator(IMemAllocator** allocator) {
+  if (allocator == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  IMemInputPin* downstream = inPlace_->InPlaceOutput()->Downstream();
+  if (downstream == nullptr) return K_CInputPinBase::GetAllocator(allocator);
+  *allocator = nullptr;
+  IMemAllocator* shared = nullptr;
+  const HRESULT result = downstream->GetAllocator(&shared);
+  if (FAILED(result)) return result;
+  if (shared == nullptr) return E_UNEXPECTED;
+  shared->AddRef();
+  if (allocator_ != nullptr) allocator_->Release();
+  allocator_ = shared;
+  *allocator = shared;
+  return S_OK;
+}
+
+HRESULT K_CInPlaceTransformInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
+  if (allocator == nullptr) return E_POINTER;
+  K_CAutoLock guard(lock_);
+  K_CInPlaceTransformOutputPin* output = inPlace_->InPlaceOutput();
+  IMemInputPin* downstream = output->Downstream();
+  if (downstream != nullptr) {
+    // Samples upstream may not write to cannot be changed where they lie.
+    const bool needsCopy = readOnly && inPlace_->ModifiesData();
+    if (!needsCopy && SUCCEEDED(downstream->NotifyAllocator(allocator, readOnly))) {
+      output->UseAllocator(allocator);
+    } else if (needsCopy) {
+      IMemAllocator* writable = nullptr;
+      if (FAILED(output->ProvideWritableAllocator(allocator, &writable))) return E_FAIL;
+      output->UseAllocator(writable);
+      writable->Release();
+    }
+    // Otherwise downstream keeps its own allocator and each sample is copied across.
+  }
+  return K_CInputPinBase::NotifyAllocator(allocator, readOnly);
+}
+
+HRESULT K_CInPlaceTransformInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) {
+  if (properties == nullptr) return E_POINTER;
+  IMemInputPin* downstream = inPlace_->InPlaceOutput()->Downstream();
+  if (downstream == nullptr) return E_NOTIMPL;
+  return downstream->GetAllocatorRequirements(properties);
+}
+
+K_CInPlaceTransformOutputPin::K_CInPlaceTransformOutputPin(LPCWSTR objectName,
+                                                           K_CInPlaceTransformFilter* filter,
+                                                           HRESULT* result, LPCWSTR pinName)
+    : K_CTwoBufferTransformOutputPin(objectName, filter, result, pinName), inPlace_(filter) {}
+
+HRESULT K_CInPlaceTransformOutputPin::AcceptsMediaType(const MediaTypeObject* type) {
+  if (type == nullptr) return E_POINTER;
+  // A sample copied into the other allocator keeps its type: only the current one will do.
+  if (IsConnected() && inPlace_->UsesTwoAllocators() && !MediaTypesEqual(*type, type_))
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  return K_CTwoBufferTransformOutputPin::AcceptsMediaType(type);
+}
+
+HRESULT K_CInPlaceTransformOutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
+  const HRESULT result = K_CTwoBufferTransformOutputPin::Connect(receiver, type);
+  if (FAILED(result)) return result;
+  const HRESULT reconnected = inPlace_->RunPendingReconnection();
+  if (SUCCEEDED(reconnected)) return result;
+  // The connection fails as a failed completion would have failed it.
+  receiver->Disconnect();
+  Disconnect();
+  return reconnected;
+}
+
+HRESULT K_CInPlaceTransformOutputPin::MediaTypeAt(int position, MediaTypeObject* type) {
+  K_CInPlaceTransformInputPin* input = inPlace_->InPlaceInput();
+  if (input == nullptr || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
+  return TypeOfferedBy(input->Connected(), position, type);
+}
+
+void K_CInPlaceTransformOutputPin::UseAllocator(IMemAllocator* allocator) {
+  K_CAutoLock guard(lock_);
+  if (allocator != nullptr) allocator->AddRef();
+  if (allocator_ != nullptr) allocator_->Release();
+  allocator_ = allocator;
+}
+
+HRESULT K_CInPlaceTransformOutputPin::ProvideWritableAllocator(IMemAllocator* like,
+                                                               IMemAllocator** made) {
+  *made = nullptr;
+  IMemInputPin* downstream = Downstream();
+  if (downstream == nullptr) return VFW_E_NOT_CONNECTED;
+  ALLOCATOR_PROPERTIES wanted{};
+  HRESULT result = like->GetProperties(&wanted);
+  if (FAILED(result)) return result;
+  if (wanted.cBuffers < 1) wanted.cBuffers = 1;
+  if (wanted.cbBuffer < 1) wanted.cbBuffer = 1;
+  if (wanted.cbAlign < 1) wanted.cbAlign = 1;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    IMemAllocator* allocator = nullptr;
+    result = attempt == 0 ? downstream->GetAllocator(&allocator) : MakeAllocator(&allocator);
+    if (FAILED(result) || allocator == nullptr || allocator == like) {
+      if (allocator != nullptr) allocator->Release();
+      continue;
+    }
+    ALLOCATOR_PROPERTIES request = wanted;
+    ALLOCATOR_PROPERTIES actual{};
+    result = allocator->SetProperties(&request, &actual);
+    if (SUCCEEDED(result) && actual.cBuffers >= wanted.cBuffers &&
+        actual.cbBuffer >= wanted.cbBuffer &&
+        SUCCEEDED(downstream->NotifyAllocator(allocator, FALSE))) {
+      *made = allocator;
+      return S_OK;
+    }
+    allocator->Release();
+  }
+  return E_FAIL;
+}
+
+K_CInPlaceTransformFilter::K_CInPlaceTransformFilter(LPCWSTR name, IUnknown* outer, REFCLSID clsid,
+                                                     bool modifiesData)
+    : K_CTwoBufferTransformFilter(name, outer, clsid), modifiesData_(modifiesData) {}
+
+K_CInPlaceTransformInputPin* K_CInPlaceTransformFilter::MakeInputPin(HRESULT* result) {
+  return new (std::nothrow)
+      K_CInPlaceTransformInputPin(u"TransInPlace input pin", this, result, u"Input");
+}
+
+K_CInPlaceTransformOutputPin* K_CInPlaceTransformFilter::MakeOutputPin(HRESULT* result) {
+  return new (std::nothrow)
+      K_CInPlaceTransformOutputPin(u"TransInPlace output pin", this, result, u"Output");
+}
+
+bool K_CInPlaceTransformFilter::UsesTwoAllocators() const {
+  if (input_ == nullptr || output_ == nullptr) return false;
+  const IMemAllocator* upstream = input_->Allocator();
+  const IMemAllocator* downstream = output_->Allocator();
+  return upstream != nullptr && downstream != nullptr && upstream != downstream;
+}
+
+HRESULT K_CInPlaceTransformFilter::DecideBufferSize(IMemAllocator* allocator,
+                                                    ALLOCATOR_PROPERTIES* request) {
+  // Downstream gets buffers like the ones upstream fills, so that a sample fits either way.
+  ALLOCATOR_PROPERTIES wanted{1, 1, 1, request != nullptr ? request->cbPrefix : 0};
+  if (input_ != nullptr && input_->IsConnected() && input_->Allocator() != nullptr) {
+    ALLOCATOR_PROPERTIES upstream{};
+    if (SUCCEEDED(input_->Allocator()->GetProperties(&upstream))) {
+      wanted.cBuffers = upstream.cBuffers;
+      wanted.cbBuffer = upstream.cbBuffer;
+      wanted.cbAlign = upstream.cbAlign;
+      // A sample that passes through keeps the room upstream left in front of it.
+      if (upstream.cbPrefix > wanted.cbPrefix) wanted.cbPrefix = upstream.cbPrefix;
+    }
+  }
+  if (wanted.cBuffers < 1) wanted.cBuffers = 1;
+  if (wanted.cbBuffer < 1) wanted.cbBuffer = 1;
+  if (wanted.cbAlign < 1) wanted.cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual{};
+  const HRESULT result = allocator->SetProperties(&wanted, &actual);
+  if (FAILED(result)) return result;
+  if (actual.cBuffers < wanted.cBuffers || actual.cbBuffer < wanted.cbBuffer) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT K_CInPlaceTransformFilter::CompleteConnect(PIN_DIRECTION direction, IPin*) {
+  if (graph_ == nullptr) return VFW_E_NOT_IN_GRAPH;
+  // A reconnection made here completes through this function again; it starts no further one.
+  if (reconnecting_) return S_OK;
+  if (direction == PINDIR_OUTPUT) {
+    // The output pin reconnects the input once its own lock is free (RunPendingReconnection):
+    // upstream's lock is always taken before this filter's.
+    if (input_->IsConnected()) pendingReconnection_ = true;
+    return S_OK;
+  }
+  if (!output_->IsConnected() ||
+      MediaTypesEqual(input_->ConnectionType(), output_->ConnectionType()))
+    return S_OK;
+  reconnecting_ = true;
+  const HRESULT result = ReconnectPin(output_, &input_->ConnectionType());
+  reconnecting_ = false;
+  return result;
+}
+
+HRESULT K_CInPlaceTransformFilter::RunPendingReconnection() {
+  if (!pendingReconnection_.exchange(false) || !input_->IsConnected()) return S_OK;
+  reconnecting_ = true;
+  const HRESULT result = ReconnectPin(input_, &output_->ConnectionType());
+  reconnecting_ = false;
+  return result;
+}
+
+HRESULT K_CInPlaceTransformFilter::CopySample(IMediaSample* source, IMediaSample** copy) {
+  *copy = nullptr;
+  REFERENCE_TIME start = 0, stop = 0;
+  const HRESULT timed = source->GetTime(&start, &stop);
+  const bool hasStart = timed == S_OK || timed == VFW_S_NO_STOP_TIME;
+  const bool hasStop = timed == S_OK;
+  IMediaSample* target = nullptr;
+  HRESULT result = output_->TakeDeliveryBuffer(&target, hasStart ? &start : nullptr,
+                                               hasStop ? &stop : nullptr, 0);
+  if (FAILED(result) || target == nullptr) return E_UNEXPECTED;
+  BYTE* from = nullptr;
+  BYTE* to = nullptr;
+  const LONG length = source->GetActualDataLength();
+  if (FAILED(source->GetPointer(&from)) || FAILED(target->GetPointer(&to)) || length < 0 ||
+      length > target->GetSize() || (length > 0 && (from == nullptr || to == nullptr))) {
+    target->Release();
+    return E_UNEXPECTED;
+  }
+  if (length > 0) std::memcpy(to, from, static_cast<size_t>(length));
+  if (hasStart) target->SetTime(&start, hasStop ? &stop : nullptr);
+  target->SetSyncPoint(source->IsSyncPoint() == S_OK);
+  target->SetPreroll(source->IsPreroll() == S_OK);
+  target->SetDiscontinuity(source->IsDiscontinuity() == S_OK);
+  AM_MEDIA_TYPE* type = nullptr;
+  if (source->GetMediaType(&type) == S_OK && type != nullptr) {
+    result = target->SetMediaType(type);
+    DeleteMediaType(type);
+  }
+  if (SUCCEEDED(result)) result = target->SetActualDataLength(length);
+  if (FAILED(result)) {
+    target->Release();
+    return E_UNEXPECTED;
+  }
+  *copy = target;
+  return S_OK;
+}
+
+HRESULT K_CInPlaceTransformFilter::Receive(IMediaSample* sample) {
+  if (input_->SampleProperties().dwStreamId != 0) return output_->DeliverSample(sample);
+  IMediaSample* copy = nullptr;
+  if (UsesTwoAllocators()) {
+    const HRESULT copied = CopySample(sample, &copy);
+    if (FAILED(copied)) return copied;
+  }
+  IMediaSample* working = copy != nullptr ? copy : sample;
+  // A receiver that missed a sample must not take the next one as continuous.
+  if (sampleSkipped_) working->SetDiscontinuity(TRUE);
+  HRESULT result = TransformInPlace(working);
+  if (result == S_OK) {
+    result = output_->DeliverSample(working);
+    sampleSkipped_ = false;
+  } else if (result == S_FALSE) {
+    sampleSkipped_ = true;
+    if (!qualityChanged_) {
+      PostFilterEvent(EC_QUALITY_CHANGE, 0, 0);
+      qualityChanged_ = true;
+    }
+    result = S_OK;
+  }
+  if (copy != nullptr) copy->Release();
+  return result;
 }

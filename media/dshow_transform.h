@@ -1,6 +1,9 @@
-// The two-buffer transform filter: every media sample that reaches the input pin is transformed
-// into a new sample from the output pin's allocator and delivered downstream.
+// The transform filters. The two-buffer transform turns every media sample that reaches the input
+// pin into a new sample from the output pin's allocator; the in-place transform, built on it,
+// changes each sample where it lies and passes the upstream allocator through to downstream.
 #pragma once
+
+#include <atomic>
 
 #include "media/dshow_framework.h"
 
@@ -105,4 +108,80 @@ class K_CTwoBufferTransformFilter : public K_CFilterBase {
   bool sampleSkipped_ = false;
   bool qualityChanged_ = false;
   bool endOfStreamSent_ = false;
+};
+
+class K_CInPlaceTransformFilter;
+
+class K_CInPlaceTransformInputPin : public K_CTwoBufferTransformInputPin {
+ public:
+  K_CInPlaceTransformInputPin(LPCWSTR objectName, K_CInPlaceTransformFilter* filter,
+                              HRESULT* result, LPCWSTR pinName);
+  HRESULT AcceptsMediaType(const MediaTypeObject* type) override;
+  HRESULT MediaTypeAt(int position, MediaTypeObject* type) override;
+
+  HRESULT GetAllocator(IMemAllocator** allocator) override;
+  HRESULT NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+  HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
+
+  bool ReadOnly() const { return readOnly_; }
+
+ protected:
+  K_CInPlaceTransformFilter* inPlace_;
+};
+
+class K_CInPlaceTransformOutputPin : public K_CTwoBufferTransformOutputPin {
+ public:
+  K_CInPlaceTransformOutputPin(LPCWSTR objectName, K_CInPlaceTransformFilter* filter,
+                               HRESULT* result, LPCWSTR pinName);
+  HRESULT AcceptsMediaType(const MediaTypeObject* type) override;
+  HRESULT MediaTypeAt(int position, MediaTypeObject* type) override;
+  HRESULT Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+
+  // The downstream input while connected, else null.
+  IMemInputPin* Downstream() const { return IsConnected() ? input_ : nullptr; }
+  // Records the allocator the downstream pin now uses.
+  void UseAllocator(IMemAllocator* allocator);
+  // A writable allocator for downstream at least as large as `like`: the downstream pin's own,
+  // else a new one; E_FAIL when neither grants enough.
+  HRESULT ProvideWritableAllocator(IMemAllocator* like, IMemAllocator** made);
+
+ protected:
+  K_CInPlaceTransformFilter* inPlace_;
+};
+
+class K_CInPlaceTransformFilter : public K_CTwoBufferTransformFilter {
+ public:
+  K_CInPlaceTransformFilter(LPCWSTR name, IUnknown* outer, REFCLSID clsid, bool modifiesData);
+
+  HRESULT Transform(IMediaSample*, IMediaSample*) override { return E_UNEXPECTED; }
+  HRESULT CheckTransform(const MediaTypeObject*, const MediaTypeObject*) override { return S_OK; }
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT GetMediaType(int, MediaTypeObject*) override { return E_UNEXPECTED; }
+  HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* pin) override;
+  // Reconnects the input after the output connected, outside the output pin's lock.
+  HRESULT RunPendingReconnection();
+  HRESULT Receive(IMediaSample* sample) override;
+  virtual HRESULT TransformInPlace(IMediaSample* sample) = 0;
+
+  bool ModifiesData() const { return modifiesData_; }
+  K_CInPlaceTransformInputPin* InPlaceInput() const {
+    return static_cast<K_CInPlaceTransformInputPin*>(input_);
+  }
+  K_CInPlaceTransformOutputPin* InPlaceOutput() const {
+    return static_cast<K_CInPlaceTransformOutputPin*>(output_);
+  }
+  // True while upstream and downstream hold different allocators, so that samples are copied.
+  bool UsesTwoAllocators() const;
+
+ protected:
+  K_CInPlaceTransformInputPin* MakeInputPin(HRESULT* result) override;
+  K_CInPlaceTransformOutputPin* MakeOutputPin(HRESULT* result) override;
+  // A sample from the output pin's allocator holding `source`'s data and properties.
+  HRESULT CopySample(IMediaSample* source, IMediaSample** copy);
+
+  bool modifiesData_;
+  // Set while a reconnection started here runs, so that its own completion starts no other.
+  std::atomic<bool> reconnecting_{false};
+  // The output connected while the input was: the input is to be reconnected.
+  std::atomic<bool> pendingReconnection_{false};
 };

@@ -72,8 +72,27 @@ class TestOutputPin : public K_COutputPinBase {
     for (auto& type : offered_) ReleaseMediaTypeContents(&type);
   }
 
+  // Uses an allocator of its own even when the input pin offers one.
+  HRESULT ChooseAllocator(IMemInputPin* input, IMemAllocator** chosen) override {
+    if (!insistOnOwnAllocator) return K_COutputPinBase::ChooseAllocator(input, chosen);
+    IMemAllocator* own = nullptr;
+    HRESULT result = MakeAllocator(&own);
+    if (FAILED(result)) return result;
+    ALLOCATOR_PROPERTIES request{0, 0, 1, 0};
+    result = SizeBuffers(own, &request);
+    if (SUCCEEDED(result)) result = input->NotifyAllocator(own, FALSE);
+    if (FAILED(result)) {
+      own->Release();
+      return result;
+    }
+    if (*chosen != nullptr) (*chosen)->Release();
+    *chosen = own;
+    return S_OK;
+  }
+
   bool acceptAny = false;
   bool refuseSizing = false;
+  bool insistOnOwnAllocator = false;
   LONG bufferCount = 2;
   LONG bufferSize = 1024;
 
@@ -211,11 +230,27 @@ class EventRecorder final : public IFilterGraph, public IMediaEventSink {
   HRESULT EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
   HRESULT FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
   HRESULT ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT Reconnect(IPin*) override { return E_NOTIMPL; }
+  // As the system graph does it: both ends let go, then the output connects again.
+  HRESULT Reconnect(IPin* pin) override {
+    IPin* peer = nullptr;
+    if (pin == nullptr || FAILED(pin->ConnectedTo(&peer)) || peer == nullptr)
+      return VFW_E_NOT_CONNECTED;
+    PIN_DIRECTION direction;
+    pin->QueryDirection(&direction);
+    IPin* out = direction == PINDIR_OUTPUT ? pin : peer;
+    IPin* in = out == pin ? peer : pin;
+    out->Disconnect();
+    in->Disconnect();
+    ++reconnects;
+    const HRESULT result = out->Connect(in, nullptr);
+    peer->Release();
+    return result;
+  }
   HRESULT Disconnect(IPin*) override { return E_NOTIMPL; }
   HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
 
   std::vector<Event> events;
+  int reconnects = 0;
 
  private:
   K_CCritSec lock_;

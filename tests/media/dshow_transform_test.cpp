@@ -1,9 +1,10 @@
-// The two-buffer transform between framework-built test pins, and the WAV writer writing a RIFF
-// file into a downstream pin's memory stream.
+// The two-buffer and in-place transforms between framework-built test pins, and the WAV writer
+// writing a RIFF file into a downstream pin's memory stream.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,23 @@ class InvertTransform final : public K_CTwoBufferTransformFilter {
   }
 };
 
+// The same work in place: every byte inverted where it lies, a sample that begins with 0 dropped.
+class InvertInPlace final : public K_CInPlaceTransformFilter {
+ public:
+  InvertInPlace() : K_CInPlaceTransformFilter(u"Invert in place", nullptr, GUID_NULL, true) {}
+  HRESULT CheckInputType(const MediaTypeObject* type) override {
+    return type->subtype == kSubPlain ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  HRESULT TransformInPlace(IMediaSample* sample) override {
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    const LONG length = sample->GetActualDataLength();
+    if (length > 0 && data[0] == 0) return S_FALSE;
+    for (LONG i = 0; i < length; ++i) data[i] = static_cast<BYTE>(~data[i]);
+    return S_OK;
+  }
+};
+
 // A byte stream in memory, as a file writer downstream would hand out.
 class MemoryStream final : public IStream {
  public:
@@ -101,6 +119,16 @@ class CaptureInputPin final : public K_CInputPinBase {
   HRESULT AcceptsMediaType(const MediaTypeObject* type) override {
     return type->subtype == accepted_ ? S_OK : S_FALSE;
   }
+  // A renderer that draws from memory of its own takes no other allocator.
+  HRESULT NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override {
+    if (keepsOwnAllocator) {
+      IMemAllocator* own = nullptr;
+      if (FAILED(GetAllocator(&own))) return E_FAIL;
+      own->Release();
+      if (allocator != own) return E_FAIL;
+    }
+    return K_CInputPinBase::NotifyAllocator(allocator, readOnly);
+  }
   HRESULT Receive(IMediaSample* sample) override {
     HRESULT result = K_CInputPinBase::Receive(sample);
     if (result != S_OK) return result;
@@ -108,6 +136,7 @@ class CaptureInputPin final : public K_CInputPinBase {
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     const LONG length = sample->GetActualDataLength();
+    buffers.push_back(data);
     samples.emplace_back(data, data + length);
     discontinuities.push_back(sample->IsDiscontinuity() == S_OK);
     REFERENCE_TIME start = -1, stop = -1;
@@ -138,9 +167,11 @@ class CaptureInputPin final : public K_CInputPinBase {
   }
 
   bool fileSink = false;
+  bool keepsOwnAllocator = false;
   HRESULT refuse = S_OK;
   MemoryStream stream;
   std::vector<std::vector<BYTE>> samples;
+  std::vector<BYTE*> buffers;
   std::vector<bool> discontinuities;
   std::vector<REFERENCE_TIME> startTimes;
   std::pair<REFERENCE_TIME, REFERENCE_TIME> segment{-1, -1};
@@ -241,7 +272,34 @@ struct ChainFixture : testing::Test {
   Transform* transform = nullptr;
 };
 
-using TransformFixture = ChainFixture<InvertTransform>;
+// The two transforms answer the same tests; they differ in their pin names and in the type their
+// output carries (a new one, or the input's own).
+struct TwoBufferKind {
+  using Filter = InvertTransform;
+  static constexpr GUID kOutputType = kSubInverted;
+  static constexpr const char* kInputName = "XForm In";
+  static constexpr const char* kOutputName = "XForm Out";
+};
+struct InPlaceKind {
+  using Filter = InvertInPlace;
+  static constexpr GUID kOutputType = kSubPlain;
+  static constexpr const char* kInputName = "Input";
+  static constexpr const char* kOutputName = "Output";
+};
+
+template <class Kind>
+struct TransformFixture : ChainFixture<typename Kind::Filter> {
+  static constexpr bool kInPlace = std::is_same_v<Kind, InPlaceKind>;
+};
+
+struct KindNames {
+  template <class Kind>
+  static std::string GetName(int) {
+    return std::is_same_v<Kind, InPlaceKind> ? "InPlace" : "TwoBuffer";
+  }
+};
+using TransformKinds = testing::Types<TwoBufferKind, InPlaceKind>;
+TYPED_TEST_SUITE(TransformFixture, TransformKinds, KindNames);
 
 std::string PinName(IPin* pin) {
   PIN_INFO info;
@@ -261,7 +319,8 @@ std::string PinId(IPin* pin) {
   return text;
 }
 
-TEST_F(TransformFixture, PinsAreMadeOnFirstUseAndFoundOnlyByTheirIds) {
+TYPED_TEST(TransformFixture, PinsAreMadeOnFirstUseAndFoundOnlyByTheirIds) {
+  auto* transform = this->transform;
   EXPECT_EQ(transform->PinCount(), 2);
   K_CPinBase* input = transform->PinAt(0);
   K_CPinBase* output = transform->PinAt(1);
@@ -269,8 +328,8 @@ TEST_F(TransformFixture, PinsAreMadeOnFirstUseAndFoundOnlyByTheirIds) {
   ASSERT_NE(output, nullptr);
   EXPECT_EQ(transform->PinAt(2), nullptr);
   EXPECT_EQ(transform->PinAt(0), input);
-  EXPECT_EQ(PinName(input), "XForm In");
-  EXPECT_EQ(PinName(output), "XForm Out");
+  EXPECT_EQ(PinName(input), TypeParam::kInputName);
+  EXPECT_EQ(PinName(output), TypeParam::kOutputName);
   EXPECT_EQ(PinId(input), "In");
   EXPECT_EQ(PinId(output), "Out");
 
@@ -294,74 +353,84 @@ TEST_F(TransformFixture, PinsAreMadeOnFirstUseAndFoundOnlyByTheirIds) {
   EXPECT_EQ(transform->FindPin(u"In", nullptr), E_POINTER);
 }
 
-TEST_F(TransformFixture, ConnectsThroughTheTransformTestAndOffersItsOwnType) {
-  MakeCapture(kSubInverted);
+TYPED_TEST(TransformFixture, ConnectsThroughTheTransformTestAndOffersItsOwnType) {
+  this->MakeCapture(TypeParam::kOutputType);
   // The output offers nothing and connects to nothing before the input is connected.
   IEnumMediaTypes* types = nullptr;
-  ASSERT_EQ(Pin(u"Out")->EnumMediaTypes(&types), S_OK);
+  ASSERT_EQ(this->Pin(u"Out")->EnumMediaTypes(&types), S_OK);
   AM_MEDIA_TYPE* type = nullptr;
   ULONG fetched = 0;
   EXPECT_NE(types->Next(1, &type, &fetched), S_OK);
   types->Release();
-  MediaTypeObject inverted = MakeType(MEDIATYPE_Audio, kSubInverted, FORMAT_WaveFormatEx);
-  EXPECT_EQ(Pin(u"Out")->Connect(capture, &inverted), E_UNEXPECTED);
+  MediaTypeObject wanted = MakeType(MEDIATYPE_Audio, TypeParam::kOutputType, FORMAT_WaveFormatEx);
+  EXPECT_EQ(this->Pin(u"Out")->Connect(this->capture, &wanted), E_UNEXPECTED);
 
-  out->Offer(MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL));
-  EXPECT_EQ(out->Connect(Pin(u"In"), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
-  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
-  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
-  ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
+  this->out->Offer(MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL));
+  EXPECT_EQ(this->out->Connect(this->Pin(u"In"), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+  this->out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  ASSERT_EQ(this->out->Connect(this->Pin(u"In"), nullptr), S_OK);
+  ASSERT_EQ(this->Pin(u"Out")->Connect(this->capture, nullptr), S_OK);
   AM_MEDIA_TYPE connected;
-  ASSERT_EQ(capture->ConnectionMediaType(&connected), S_OK);
-  EXPECT_EQ(connected.subtype, kSubInverted);
+  ASSERT_EQ(this->capture->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(connected.subtype, TypeParam::kOutputType);
   ReleaseMediaTypeContents(&connected);
   // With the output connected, the input takes only what transforms into the output's type.
   MediaTypeObject other = MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL);
-  EXPECT_EQ(Pin(u"In")->QueryAccept(&other), S_FALSE);
-  EXPECT_EQ(Pin(u"Out")->QueryAccept(&other), S_FALSE);
+  EXPECT_EQ(this->Pin(u"In")->QueryAccept(&other), S_FALSE);
+  if constexpr (!TestFixture::kInPlace) {
+    EXPECT_EQ(this->Pin(u"Out")->QueryAccept(&other), S_FALSE);
+  }
 }
 
-TEST_F(TransformFixture, EachSampleIsTransformedIntoANewSampleAndDelivered) {
-  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
-  PauseAll();
-  ASSERT_EQ(Send({1, 2, 3, 0x80}, 5000), S_OK);
+TYPED_TEST(TransformFixture, EachSampleIsTransformedAndDelivered) {
+  this->ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), TypeParam::kOutputType);
+  this->PauseAll();
+  CaptureInputPin* capture = this->capture;
+  ASSERT_EQ(this->Send({1, 2, 3, 0x80}, 5000), S_OK);
   ASSERT_EQ(capture->samples.size(), 1u);
   EXPECT_EQ(capture->samples[0], (std::vector<BYTE>{0xFE, 0xFD, 0xFC, 0x7F}));
   EXPECT_EQ(capture->startTimes[0], 5000);
   EXPECT_FALSE(capture->discontinuities[0]);
 
   // Dropped samples tell the graph once, and the next delivered one says it is not continuous.
-  ASSERT_EQ(Send({0, 9}), S_OK);
-  ASSERT_EQ(Send({0, 8}), S_OK);
-  ASSERT_EQ(Send({7}), S_OK);
+  ASSERT_EQ(this->Send({0, 9}), S_OK);
+  ASSERT_EQ(this->Send({0, 8}), S_OK);
+  ASSERT_EQ(this->Send({7}), S_OK);
   ASSERT_EQ(capture->samples.size(), 2u);
   EXPECT_EQ(capture->samples[1], std::vector<BYTE>{0xF8});
   EXPECT_TRUE(capture->discontinuities[1]);
   int qualityEvents = 0;
-  for (const auto& event : events.Snapshot()) qualityEvents += event.code == EC_QUALITY_CHANGE;
+  for (const auto& event : this->events.Snapshot())
+    qualityEvents += event.code == EC_QUALITY_CHANGE;
   EXPECT_EQ(qualityEvents, 1);
 }
 
-TEST_F(TransformFixture, StreamingChecksAnswerInTheirOrder) {
+TYPED_TEST(TransformFixture, StreamingChecksAnswerInTheirOrder) {
+  using Fixture = TestFixture;
   struct Case {
     const char* what;
-    void (*arrange)(TransformFixture*);
+    void (*arrange)(Fixture*);
     HRESULT result;
   };
   const Case cases[] = {
-      {"output unconnected", [](TransformFixture* f) { f->capture->refuse = S_OK; },
-       VFW_E_NOT_CONNECTED},
-      {"stopped", [](TransformFixture* f) { f->Pin(u"Out")->Connect(f->capture, nullptr); },
+      {"output unconnected", [](Fixture* f) { f->capture->refuse = S_OK; }, VFW_E_NOT_CONNECTED},
+      {"stopped",
+       [](Fixture* f) {
+         // Connections are made while the source stands still.
+         f->source->Stop();
+         f->Pin(u"Out")->Connect(f->capture, nullptr);
+         f->source->Pause();
+       },
        VFW_E_WRONG_STATE},
       {"flushing",
-       [](TransformFixture* f) {
+       [](Fixture* f) {
          f->PauseAll();
          f->out->PassBeginFlush();
        },
        S_FALSE},
-      {"streaming", [](TransformFixture* f) { f->out->PassEndFlush(); }, S_OK},
+      {"streaming", [](Fixture* f) { f->out->PassEndFlush(); }, S_OK},
       {"after a refused type change",
-       [](TransformFixture* f) {
+       [](Fixture* f) {
          IMediaSample* sample = nullptr;
          f->out->TakeDeliveryBuffer(&sample, nullptr, nullptr, 0);
          MediaTypeObject refused = MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL);
@@ -371,28 +440,30 @@ TEST_F(TransformFixture, StreamingChecksAnswerInTheirOrder) {
        },
        VFW_E_RUNTIME_ERROR},
   };
-  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
-  MakeCapture(kSubInverted);
-  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
-  // The source streams throughout; only the transform's side changes from case to case.
-  ASSERT_EQ(source->Pause(), S_OK);
+  this->out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  this->MakeCapture(TypeParam::kOutputType);
+  ASSERT_EQ(this->out->Connect(this->Pin(u"In"), nullptr), S_OK);
+  // The source streams; only the transform's side changes from case to case.
+  ASSERT_EQ(this->source->Pause(), S_OK);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     c.arrange(this);
-    const size_t before = capture->samples.size();
-    EXPECT_EQ(Send({5}), c.result);
-    EXPECT_EQ(capture->samples.size(), before + (c.result == S_OK ? 1 : 0));
+    const size_t before = this->capture->samples.size();
+    EXPECT_EQ(this->Send({5}), c.result);
+    EXPECT_EQ(this->capture->samples.size(), before + (c.result == S_OK ? 1 : 0));
   }
 }
 
-TEST_F(TransformFixture, EndOfStreamAndFlushArePassedOn) {
-  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+TYPED_TEST(TransformFixture, EndOfStreamAndFlushArePassedOn) {
+  this->ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), TypeParam::kOutputType);
+  auto* out = this->out;
+  CaptureInputPin* capture = this->capture;
   // Stopped: the end of the stream is refused at the input.
   EXPECT_EQ(out->PassEndOfStream(), VFW_E_WRONG_STATE);
-  PauseAll();
+  this->PauseAll();
   EXPECT_EQ(out->PassBeginFlush(), S_OK);
   EXPECT_EQ(capture->flushesBegun, 1);
-  EXPECT_EQ(Send({1}), S_FALSE);
+  EXPECT_EQ(this->Send({1}), S_FALSE);
   EXPECT_EQ(out->PassEndFlush(), S_OK);
   EXPECT_EQ(capture->flushesEnded, 1);
   EXPECT_EQ(out->PassNewSegment(10, 20, 1.0), S_OK);
@@ -417,58 +488,152 @@ class QualitySink final : public IQualityControl {
   REFERENCE_TIME late = 0;
 };
 
-TEST_F(TransformFixture, QualityNotesTheTransformDoesNotTakeGoUpstream) {
-  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+TYPED_TEST(TransformFixture, QualityNotesTheTransformDoesNotTakeGoUpstream) {
+  this->ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), TypeParam::kOutputType);
   IQualityControl* control = nullptr;
-  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IQualityControl, reinterpret_cast<void**>(&control)),
-            S_OK);
+  ASSERT_EQ(
+      this->Pin(u"Out")->QueryInterface(IID_IQualityControl, reinterpret_cast<void**>(&control)),
+      S_OK);
   Quality quality{};
   quality.Late = 4321;
   // Without a sink the note goes to the pin feeding the input, which takes none.
-  EXPECT_EQ(control->Notify(sink->AsBaseFilter(), quality), E_NOTIMPL);
+  EXPECT_EQ(control->Notify(this->sink->AsBaseFilter(), quality), E_NOTIMPL);
   QualitySink recorder;
   control->SetSink(&recorder);
-  EXPECT_EQ(control->Notify(sink->AsBaseFilter(), quality), S_OK);
-  EXPECT_EQ(recorder.sender, transform->AsBaseFilter());
+  EXPECT_EQ(control->Notify(this->sink->AsBaseFilter(), quality), S_OK);
+  EXPECT_EQ(recorder.sender, this->transform->AsBaseFilter());
   EXPECT_EQ(recorder.late, 4321);
   control->Release();
 }
 
-TEST_F(TransformFixture, AnUnconnectedInputEndsTheStreamOnceAtPause) {
-  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
-  MakeCapture(kSubInverted);
-  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
-  ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
-  ASSERT_EQ(out->Disconnect(), S_OK);
-  ASSERT_EQ(Pin(u"In")->Disconnect(), S_OK);
-  ASSERT_EQ(transform->Pause(), S_OK);
-  ASSERT_EQ(transform->Run(0), S_OK);
-  ASSERT_EQ(transform->Pause(), S_OK);
-  EXPECT_EQ(capture->endsOfStream, 1);
+TYPED_TEST(TransformFixture, AnUnconnectedInputEndsTheStreamOnceAtPause) {
+  this->out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  this->MakeCapture(TypeParam::kOutputType);
+  ASSERT_EQ(this->out->Connect(this->Pin(u"In"), nullptr), S_OK);
+  ASSERT_EQ(this->Pin(u"Out")->Connect(this->capture, nullptr), S_OK);
+  ASSERT_EQ(this->out->Disconnect(), S_OK);
+  ASSERT_EQ(this->Pin(u"In")->Disconnect(), S_OK);
+  ASSERT_EQ(this->transform->Pause(), S_OK);
+  ASSERT_EQ(this->transform->Run(0), S_OK);
+  ASSERT_EQ(this->transform->Pause(), S_OK);
+  EXPECT_EQ(this->capture->endsOfStream, 1);
 }
 
-TEST_F(TransformFixture, PositionsAreAnsweredUpstreamThroughTheSystemPassThrough) {
-  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubInverted);
+TYPED_TEST(TransformFixture, PositionsAreAnsweredUpstreamThroughTheSystemPassThrough) {
+  this->ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), TypeParam::kOutputType);
+  IPin* output = this->Pin(u"Out");
   IMediaSeeking* seeking = nullptr;
-  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)),
-            S_OK);
+  ASSERT_EQ(output->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)), S_OK);
   LONGLONG duration = 0;
   EXPECT_EQ(seeking->GetDuration(&duration), S_OK);
   EXPECT_EQ(duration, 12345678);
   LONGLONG current = 777;
   EXPECT_EQ(seeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
-  EXPECT_EQ(out->seeking.lastSet, 777);
+  EXPECT_EQ(this->out->seeking.lastSet, 777);
   // Made once: a second query answers through the same object.
   IMediaSeeking* again = nullptr;
-  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&again)), S_OK);
+  ASSERT_EQ(output->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&again)), S_OK);
   EXPECT_EQ(again, seeking);
   again->Release();
   // The automation face of positions comes from the same pass-through.
   IMediaPosition* position = nullptr;
-  ASSERT_EQ(Pin(u"Out")->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)),
-            S_OK);
+  ASSERT_EQ(output->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&position)), S_OK);
   position->Release();
   seeking->Release();
+}
+
+using InPlaceTransformFixture = ChainFixture<InvertInPlace>;
+
+// Bytes in a sample the source keeps hold of, so that a test can look at them after delivery.
+IMediaSample* FilledSample(SeekableOutputPin* out, std::vector<BYTE> bytes) {
+  IMediaSample* sample = nullptr;
+  if (FAILED(out->TakeDeliveryBuffer(&sample, nullptr, nullptr, 0))) return nullptr;
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  std::memcpy(data, bytes.data(), bytes.size());
+  sample->SetActualDataLength(static_cast<LONG>(bytes.size()));
+  REFERENCE_TIME start = 300, stop = 400;
+  sample->SetTime(&start, &stop);
+  return sample;
+}
+
+std::vector<BYTE> BytesOf(IMediaSample* sample) {
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  return std::vector<BYTE>(data, data + sample->GetActualDataLength());
+}
+
+TEST_F(InPlaceTransformFixture, OneAllocatorServesBothSidesAndSamplesPassWithoutACopy) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubPlain);
+  // Connecting the output reconnected the input, which now fills downstream's buffers.
+  EXPECT_EQ(events.reconnects, 1);
+  EXPECT_EQ(out->Allocator(), capture->Allocator());
+  PauseAll();
+  IMediaSample* sample = FilledSample(out, {1, 2});
+  ASSERT_NE(sample, nullptr);
+  ASSERT_EQ(out->DeliverSample(sample), S_OK);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  ASSERT_EQ(capture->buffers.size(), 1u);
+  EXPECT_EQ(capture->buffers[0], data);
+  EXPECT_EQ(BytesOf(sample), (std::vector<BYTE>{0xFE, 0xFD}));
+  sample->Release();
+}
+
+TEST_F(InPlaceTransformFixture, AReadOnlyAllocatorIsReplacedDownstreamByAWritableOneAsLarge) {
+  ConnectBoth(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL), kSubPlain);
+  IMemInputPin* memInput = nullptr;
+  ASSERT_EQ(Pin(u"In")->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&memInput)),
+            S_OK);
+  IMemAllocator* readOnly = nullptr;
+  ASSERT_EQ(CreateMemoryAllocatorInstance(nullptr, IID_IMemAllocator,
+                                          reinterpret_cast<void**>(&readOnly)),
+            S_OK);
+  ALLOCATOR_PROPERTIES request{3, 512, 1, 0};
+  ALLOCATOR_PROPERTIES actual{};
+  ASSERT_EQ(readOnly->SetProperties(&request, &actual), S_OK);
+  // This transform writes into its samples, so the read-only buffers must not reach it as such.
+  EXPECT_EQ(memInput->NotifyAllocator(readOnly, TRUE), S_OK);
+  IMemAllocator* downstream = capture->Allocator();
+  ASSERT_NE(downstream, nullptr);
+  EXPECT_NE(downstream, readOnly);
+  ALLOCATOR_PROPERTIES granted{};
+  ASSERT_EQ(downstream->GetProperties(&granted), S_OK);
+  EXPECT_GE(granted.cBuffers, 3);
+  EXPECT_GE(granted.cbBuffer, 512);
+  readOnly->Release();
+  memInput->Release();
+}
+
+TEST_F(InPlaceTransformFixture, TwoAllocatorsMeanEachSampleIsCopiedAndOnlyTheCurrentTypeGoesOut) {
+  out->Offer(MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL));
+  out->insistOnOwnAllocator = true;
+  MakeCapture(kSubPlain);
+  capture->keepsOwnAllocator = true;
+  ASSERT_EQ(out->Connect(Pin(u"In"), nullptr), S_OK);
+  ASSERT_EQ(Pin(u"Out")->Connect(capture, nullptr), S_OK);
+  ASSERT_NE(out->Allocator(), capture->Allocator());
+  MediaTypeObject current = MakeType(MEDIATYPE_Audio, kSubPlain, GUID_NULL);
+  MediaTypeObject other = MakeType(MEDIATYPE_Audio, kSubOther, GUID_NULL);
+  EXPECT_EQ(Pin(u"Out")->QueryAccept(&current), S_OK);
+  EXPECT_EQ(Pin(u"Out")->QueryAccept(&other), S_FALSE);
+  PauseAll();
+
+  IMediaSample* sample = FilledSample(out, {1, 2, 3});
+  ASSERT_NE(sample, nullptr);
+  sample->SetDiscontinuity(TRUE);
+  sample->SetPreroll(TRUE);
+  ASSERT_EQ(out->DeliverSample(sample), S_OK);
+  // Downstream saw the transformed copy, with the times and flags; the source's bytes stand.
+  ASSERT_EQ(capture->samples.size(), 1u);
+  EXPECT_EQ(capture->samples[0], (std::vector<BYTE>{0xFE, 0xFD, 0xFC}));
+  EXPECT_EQ(capture->startTimes[0], 300);
+  EXPECT_TRUE(capture->discontinuities[0]);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  EXPECT_NE(capture->buffers[0], data);
+  EXPECT_EQ(BytesOf(sample), (std::vector<BYTE>{1, 2, 3}));
+  sample->Release();
 }
 
 TEST(SeekingPassThru, AnswersPositionsOnlyAfterInitAndRefusesAggregatedInterfaces) {
