@@ -178,7 +178,7 @@ void BM_FramedEngineOverPlain(benchmark::State& state) {
 BENCHMARK(BM_FramedEngineOverPlain)
     ->Arg(64)
     ->Arg(64 * 1024)
-    ->Iterations(4000)
+    ->Iterations(1000)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
