@@ -157,9 +157,15 @@ void DeleteRecord(int slot) {
 
 bool WouldBlock() { return net.ws2.lastError() == WSAEWOULDBLOCK; }
 
-// The byte `offset` bytes past the ring's read position.
-unsigned char RingByteAt(const RingBuffer& ring, std::int64_t offset) {
-  return static_cast<unsigned char>(ring.data[(ring.readPosition + offset) % ring.size]);
+// The four length bytes `offset` bytes past the ring's read position (offset + 4 <= held). Every
+// message's length is read here, so the positions wrap by a subtraction, not a division.
+void RingLengthBytesAt(const RingBuffer& ring, std::int64_t offset, unsigned char header[4]) {
+  std::int64_t at = ring.readPosition + offset;
+  if (at >= ring.size) at -= ring.size;
+  for (int i = 0; i < 4; ++i, ++at) {
+    if (at == ring.size) at = 0;
+    header[i] = static_cast<unsigned char>(ring.data[at]);
+  }
 }
 
 // Walks the lengths of the bytes received past the last whole message, counting each message that
@@ -170,7 +176,7 @@ int CountWholeMessages(NetWorkRecord* record) {
     if (record->pendingLength < 0) {
       if (partial < 4) return 0;
       unsigned char header[4];
-      for (int i = 0; i < 4; ++i) header[i] = RingByteAt(record->receive, record->wholeBytes + i);
+      RingLengthBytesAt(record->receive, record->wholeBytes, header);
       const int length = ReadLength(header);
       if (length < 0 || length > kMaxNetWorkMessageSize) {
         record->error = 1;
@@ -548,7 +554,7 @@ int TakeNetWorkMessage(EngineHandle handle, void* buffer, int size) {
   } else {
     if (record->wholeBytes < 4) return -1;
     unsigned char header[4];
-    RingBufferRead(&record->receive, header, 4, 1);
+    RingLengthBytesAt(record->receive, 0, header);
     taken = ReadLength(header);
     if (taken > size) return -2;
     RingBufferSkip(&record->receive, 4);

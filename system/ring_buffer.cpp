@@ -68,7 +68,9 @@ int RingBufferSkip(RingBuffer* ring, int n) {
   if (n < 0 || n > ring->held) return -1;
   if (n == 0) return 0;
   NormaliseRingPositions(ring);
-  ring->readPosition = static_cast<std::int32_t>((ring->readPosition + n) % ring->size);
+  // n <= held <= size: the position passes the end at most once.
+  const std::int64_t at = std::int64_t{ring->readPosition} + n;
+  ring->readPosition = static_cast<std::int32_t>(at >= ring->size ? at - ring->size : at);
   ring->held -= n;
   return 0;
 }

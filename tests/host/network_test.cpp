@@ -1,8 +1,8 @@
 // Networking over real loopback sockets, every wait bounded: framed messages split at awkward
-// points arrive whole and in order, queued sends leave as the exact byte stream, a peer's close
-// closes the connection, bad handles and hostile lengths are refused, and the dormant layer does
-// nothing; a pump's looks at the sockets do not grow with the connections or the notifications,
-// and what one connection holds is capped in each direction.
+// points or running round the receive ring's end arrive whole and in order, queued sends leave as
+// the exact byte stream, a peer's close closes the connection, bad handles and hostile lengths are
+// refused, and the dormant layer does nothing; a pump's looks at the sockets do not grow with the
+// connections or the notifications, and what one connection holds is capped in each direction.
 #include "host/network.h"
 
 #include <sys/resource.h>
@@ -102,6 +102,35 @@ TEST_F(NetworkTest, MessagesSplitAtAwkwardPointsArriveWholeAndInOrder) {
     EXPECT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected);
   }
+}
+
+TEST_F(NetworkTest, LengthsAndMessagesRunningRoundTheRingsEndArriveWhole) {
+  // Small messages taken as they come keep the ring at its first size while the stream passes
+  // its end again and again: frames of 5 to 7 bytes put lengths and messages across the end at
+  // every split point.
+  std::string stream;
+  std::vector<std::string> messages;
+  for (int i = 0; stream.size() < 300 * 1024; ++i) {
+    messages.push_back(Pattern(static_cast<std::size_t>(1 + i % 3), i));
+    stream += Frame(messages.back());
+  }
+  std::size_t sent = 0, taken = 0;
+  char buffer[8];
+  loopback::Deadline deadline(60000);
+  while (taken < messages.size() && !deadline.Passed()) {
+    if (sent < stream.size()) {
+      const std::size_t piece = std::min<std::size_t>(997, stream.size() - sent);
+      ASSERT_TRUE(loopback::SendAll(peer, stream.data() + sent, piece, 5000));
+      sent += piece;
+    }
+    ProcessWindowMessages();
+    for (int got; (got = TakeNetWorkMessage(connection, buffer, sizeof buffer)) >= 0; ++taken) {
+      ASSERT_LT(taken, messages.size());
+      ASSERT_EQ(std::string(buffer, static_cast<std::size_t>(got)), messages[taken])
+          << "message " << taken;
+    }
+  }
+  EXPECT_EQ(taken, messages.size()) << "not every message came within a minute";
 }
 
 TEST_F(NetworkTest, QueuedSendsBeyondWhatTheSocketTakesLeaveAsTheExactStream) {
