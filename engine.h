@@ -3,7 +3,7 @@
 // It reaches no platform header but the basic types.
 #pragma once
 
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "host/host.h"
 #include "host/program_calls.h"
 #include "media/media.h"

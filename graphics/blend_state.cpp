@@ -9,8 +9,8 @@
 #include "graphics/draw_settings.h"
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_public.h"
+#include "graphics/graphics_state.h"
 #include "graphics/shader_pack.h"
 #include "graphics/vertex_batch.h"
 

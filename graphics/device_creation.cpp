@@ -1,13 +1,15 @@
 // Creation of the Direct3D device: the present parameters for window and full screen, the
 // device itself, the first frames, the capabilities, the formats of the screen, the depth
 // buffer and every texture kind, and the test that picks how the draw target's pixels are read.
+#include "graphics/device_creation.h"
+
 #include <cstring>
 
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/frame_present.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"

@@ -3,11 +3,12 @@
 // measured at device creation; the sub back buffer; the scene brackets; the front-screen timer.
 #include "graphics/frame_present.h"
 
+#include "graphics/device_rebuild.h"
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_log.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/gdi.h"

@@ -14,7 +14,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
