@@ -338,7 +338,9 @@ DWORD ReadDword(const std::uint8_t* p) {
 // first-level cache holds for a string). Returns the first primitive it left: from the first quad
 // the list declines both ways, the call takes the fetch and the walk.
 UINT DrawSpriteRun(const DrawCall& call, SpriteList& sprites) {
-  const FvfLayout& layout = call.layout;
+  // Copies the list's calls cannot reach, so the loop keeps them in registers.
+  const FvfLayout layout = call.layout;
+  const std::uint8_t* const vertices = call.vertices;
   if (!sprites.usable || call.type != D3DPT_TRIANGLELIST || call.indices ||
       sprites.span.f.set < 0 || sprites.span.f.set >= layout.texCount) {
     return 0;
@@ -354,11 +356,11 @@ UINT DrawSpriteRun(const DrawCall& call, SpriteList& sprites) {
   std::size_t quad = 0;
   RasterVertex corners[6];
   while (quad < quads) {
-    const std::uint8_t* at = call.vertices + quad * 6 * stride;
+    const std::uint8_t* at = vertices + quad * 6 * stride;
     if (fromBytes) {
       quad += DrawSpritesFromBytes(sprites, at, stride, quads - quad, bytes);
       if (quad == quads) break;
-      at = call.vertices + quad * 6 * stride;
+      at = vertices + quad * 6 * stride;
     }
     for (int j = 0; j < 6; ++j)
       FetchScreenVertex(layout, at + static_cast<std::size_t>(j) * stride, set, set + 1,
