@@ -1,11 +1,11 @@
-// The engine's public calls, for programs built on it, and the platform calls such a program makes
-// beside them (its sleep, message box and debugger output).
+// The engine's public calls, for programs built on it, the few other calls such a program makes
+// (a pause, a message box, debugger output) and the values it passes (draw targets, key codes).
+// It reaches no platform header but the basic types.
 #pragma once
 
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "host/host.h"
+#include "host/program_calls.h"
 #include "media/media.h"
-#include "platform/win32/kernel.h"
-#include "platform/win32/user.h"
 #include "system/atomic_file.h"
 #include "system/system.h"

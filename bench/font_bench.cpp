@@ -15,7 +15,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "graphics/vertex_batch.h"
 #include "platform/clock.h"
 #include "platform/d3d9/d3d9_controls.h"

@@ -11,7 +11,7 @@
 #include "files/color_format.h"
 #include "graphics/draw_settings.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "platform/clock.h"
 #include "system/log.h"
 

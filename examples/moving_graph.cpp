@@ -14,9 +14,6 @@
 
 namespace {
 
-// DirectInput key codes, as GetAllKeyStates reports them.
-constexpr int KeyEscape = 0x01, KeyUp = 0xC8, KeyLeft = 0xCB, KeyRight = 0xCD, KeyDown = 0xD0;
-
 void PutLittleEndian(std::FILE* file, unsigned value, int bytes) {
   for (int i = 0; i < bytes; ++i) std::fputc((value >> (8 * i)) & 0xFF, file);
 }
@@ -69,7 +66,7 @@ int main(int argc, char** argv) {
   SetWindowTitle("moving graph");
   ChangeWindowMode(1);
   SetLogOutput(0);
-  SetDrawTarget(-2);
+  SetDrawTarget(DrawTargetBackBuffer);
   if (InitializeEngine() == -1) return 1;
   int graph = LoadGraphFile(graphPath.c_str());
   if (madeGraph) std::filesystem::remove(graphPath);
@@ -82,13 +79,13 @@ int main(int argc, char** argv) {
   char keys[256] = {};
   for (int frame = 0; frameLimit <= 0 || frame < frameLimit; ++frame) {
     if (ProcessWindowMessages() == -1) break;
-    if (GetAllKeyStates(keys) == -1 || keys[KeyEscape]) break;
+    if (GetAllKeyStates(keys) == -1 || keys[KeyEsc]) break;
     x += 4 * (keys[KeyRight] - keys[KeyLeft]);
     y += 4 * (keys[KeyDown] - keys[KeyUp]);
     ClearDrawTarget();
     DrawGraphAtPoint(x, y, graph, 1);
     PresentFrame();
-    Sleep(16);
+    PauseMilliseconds(16);
   }
   DeleteGraphHandle(graph);
   ShutdownEngine();

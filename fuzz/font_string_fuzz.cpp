@@ -10,7 +10,7 @@
 
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "host/host.h"
 #include "host/window_system.h"
 #include "system/log.h"

@@ -56,7 +56,7 @@ void LoadSheets(const char* path, std::array<Type, N>& types, std::size_t first,
   for (std::size_t i = 0; i < count; ++i) types[first + i].graph = handles[i];
 }
 
-void OutputToDebugger(const char* text) { OutputDebugStringA(text); }
+void OutputToDebugger(const char* text) { WriteDebuggerText(text); }
 
 }  // namespace
 

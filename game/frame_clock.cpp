@@ -1,4 +1,4 @@
-// The main loop's frame pacing on the engine's millisecond clock and the platform's Sleep.
+// The main loop's frame pacing on the engine's millisecond clock and the engine's pause.
 #include "engine.h"
 #include "game/frame_pacing.h"
 
@@ -10,7 +10,7 @@ FramePacing pacing;
 
 void WaitForNextFrame() {
   const int wait = FrameWait(pacing, GetMillisecondCount());
-  if (wait > 0) Sleep(static_cast<DWORD>(wait));
+  if (wait > 0) PauseMilliseconds(static_cast<DWORD>(wait));
   FinishFrame(pacing, GetMillisecondCount());
 }
 

@@ -41,9 +41,9 @@ constexpr char kWindowTitle[] = "mub ver1.02";
 // word. The window's class is its title, so a window of that class is another copy's.
 void ReportStartFailure() {
   const char8_t* why = u8"mub: 起動できませんでした\n";
-  if (FindWindowA(kWindowTitle, nullptr) != nullptr)
+  if (IsWindowClassOpen(kWindowTitle))
     why = u8"mub: 起動できませんでした: mub はもう動いています\n";
-  else if (GetSystemMetrics(SM_CXSCREEN) <= 0)
+  else if (!IsDisplayPresent())
     why = u8"mub: 起動できませんでした: ディスプレイがありません（ウインドウを作れません）\n";
   std::fputs(reinterpret_cast<const char*>(why), stderr);
 }
@@ -68,7 +68,7 @@ int StartGame() {
   }
   // The engine refuses a draw target before it runs and starts on the front screen, which its
   // timer presents again between frames; the game draws every frame whole to the back buffer.
-  SetDrawTarget(-2);
+  SetDrawTarget(DrawTargetBackBuffer);
   InstallEngineHostCalls();
   try {
     LoadBitmapFont();
@@ -87,7 +87,7 @@ int StartGame() {
 // it: the file, the folder the game was started in (where it looks for its data) and how the
 // data is made.
 void ReportLoadFailure() {
-  MessageBoxA(nullptr, "読込に失敗しました", "エラー", MB_OK);
+  ShowMessageBox("読込に失敗しました", "エラー");
   ShutdownEngine();
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::current_path(error);

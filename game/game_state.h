@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "engine.h"
+
 enum SceneNumberValue : int {
   SceneQuit = -1,
   SceneTitle = 0,
@@ -13,21 +15,6 @@ enum SceneNumberValue : int {
   SceneReplay = 2,
   SceneFinalResults = 3,
   SceneConfig = 4,
-};
-
-// DirectInput key codes of the keys the game reads.
-enum GameKey : int {
-  KeyEsc = 1,
-  KeyR = 19,
-  KeyEnter = 28,
-  KeyZ = 44,
-  KeyX = 45,
-  KeyC = 46,
-  KeySpace = 57,
-  KeyUp = 200,
-  KeyLeft = 203,
-  KeyRight = 205,
-  KeyDown = 208,
 };
 
 // Thrown when one of the game's files cannot be read; every throw throws 0.

@@ -9,8 +9,8 @@
 #include "graphics/draw_settings.h"
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_public.h"
+#include "graphics/graphics_state.h"
 #include "graphics/shader_pack.h"
 #include "graphics/vertex_batch.h"
 
@@ -232,119 +232,103 @@ void SetDefaultAlphaTest(BlendRenderProgram& program, const DrawSetupState& draw
   }
 }
 
-}  // namespace
-
-void MarkBlendStateChanged() {
-  DrawSetupState& draw = GetDeviceStateCache().draw;
-  draw.blendChanged = 1;
-  draw.textureChanged = 1;
-  draw.drawTexture = nullptr;
-}
-
-int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, int userFlag) {
-  GraphicsCoreState& core = GraphicsCore();
-  if (core.device == nullptr) return -1;
-  DeviceStateCache& cache = GetDeviceStateCache();
-  DrawSetupState& draw = cache.draw;
-  const DrawSettings* settings = GetDrawSettings();
-  const BlendRenderProgram* user = userProgram != nullptr ? userProgram : draw.userProgram;
-  const bool userInUse = user != nullptr && (userFlag || draw.userProgram != nullptr);
-  BlendRenderProgram program{};
-
-  if (userInUse) {
-    program = *user;
-    for (int s = 0; s < program.stageCount && s < kDeviceStageCount; ++s) {
-      BlendStageSetup& stage = program.stages[s];
-      if (stage.graph != -1 && (graphTextures || draw.userGraphTextures))
-        stage.texture = GetGraphFirstTexture(stage.graph, nullptr, nullptr);
-    }
-  } else {
-    if (!cache.forceResend && !draw.blendChanged) {
-      if (!draw.textureChanged) return -1;
-      int stage = draw.blendTexture == nullptr ? 0 : draw.alphaBlend ? 2 : 1;
-      SetStageTextureState(stage, draw.drawTexture);
-      draw.textureChanged = 0;
-      return 0;
-    }
-    const int mode = draw.blendMode >= 0 && draw.blendMode < kBlendModeCount ? draw.blendMode : 0;
-    const BlendTableRow& row = kBlendTable[static_cast<size_t>(mode)];
-    draw.blendChanged = 0;
-    draw.textureChanged = 0;
-    program.destBlend = row.destBlend;
-    program.srcBlend = row.srcBlend;
-    program.blendOp = row.blendOp;
-    if (mode == 3 && core.nativeSubtractBlend) {
-      program.destBlend = D3DBLEND_ONE;
-      program.srcBlend = D3DBLEND_SRCALPHA;
-      program.blendOp = D3DBLENDOP_REVSUBTRACT;
-    }
-    program.alphaBlendEnable = mode == 0 || mode == 6 ? 0 : 1;
-    program.textureFactor = cache.textureFactor;
-    program.alphaFunc = D3DCMP_GREATER;
-    program.alphaRef = 16;
-
-    if (draw.drawTexture == nullptr) {
-      draw.vertexType = 0;
-      draw.drawsNothing = 0;
-      program.stageCount = 1;
-      BlendStageSetup stage = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
-                                    D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
-      if (mode != 3) {
-        switch (row.variant) {
-          case 1:
-            stage.colorOp = D3DTOP_BLENDDIFFUSEALPHA;
-            stage.colorArg2 = D3DTA_TFACTOR;
-            program.textureFactor = 0xFFFFFFFF;
-            break;
-          case 2: stage.colorArg1 = D3DTA_DIFFUSE | D3DTA_COMPLEMENT; break;
-          case 3: {
-            int white = GetBuiltInWhiteGraph();
-            stage.texture = white != -1 ? GetGraphFirstTexture(white, nullptr, nullptr) : nullptr;
-            stage.colorOp = D3DTOP_MODULATE4X;
-            stage.colorArg2 = D3DTA_TEXTURE;
-            break;
-          }
-          default: break;
-        }
+// The one stage of an untextured draw: the diffuse colour, changed as the mode's variant asks.
+void BuildUntexturedProgram(BlendRenderProgram& program, DrawSetupState& draw,
+                            const BlendTableRow& row, int mode) {
+  draw.vertexType = 0;
+  draw.drawsNothing = 0;
+  program.stageCount = 1;
+  BlendStageSetup stage = Stage(nullptr, 0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
+                                D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE);
+  if (mode != 3) {
+    switch (row.variant) {
+      case 1:
+        stage.colorOp = D3DTOP_BLENDDIFFUSEALPHA;
+        stage.colorArg2 = D3DTA_TFACTOR;
+        program.textureFactor = 0xFFFFFFFF;
+        break;
+      case 2: stage.colorArg1 = D3DTA_DIFFUSE | D3DTA_COMPLEMENT; break;
+      case 3: {
+        int white = GetBuiltInWhiteGraph();
+        stage.texture = white != -1 ? GetGraphFirstTexture(white, nullptr, nullptr) : nullptr;
+        stage.colorOp = D3DTOP_MODULATE4X;
+        stage.colorArg2 = D3DTA_TEXTURE;
+        break;
       }
-      program.stages[0] = stage;
-      program.alphaTestEnable = 0;
-    } else {
-      const bool blendTexture = draw.blendTexture != nullptr;
-      const int variant = blendTexture ? (mode == 12 || mode == 13 ? 3 : 0) : row.variant;
-      const int alphaKind = draw.alphaBlend                                        ? 1
-                            : (draw.alphaTest || (!blendTexture && cache.zEnable)) ? 2
-                                                                                   : 0;
-      BuildStageProgram(program, alphaKind, draw.blended != 0, draw.coloured != 0, blendTexture,
-                        variant, draw.drawTexture, draw.blendTexture);
-      SetDefaultAlphaTest(program, draw, cache);
-      if (!blendTexture) {
-        draw.vertexType = 1;
-        draw.drawsNothing = 0;
-        if (draw.alphaBlend && !program.alphaBlendEnable) {
-          program.alphaBlendEnable = 1;
-          program.destBlend = D3DBLEND_INVSRCALPHA;
-          program.srcBlend = D3DBLEND_SRCALPHA;
-        }
-        if (variant == 1) program.textureFactor = 0xFFFFFFFF;
-      } else {
-        draw.vertexType = 2;
-        if (mode == 0 || mode == 6) {
-          program.destBlend = D3DBLEND_INVSRCALPHA;
-          program.srcBlend = D3DBLEND_SRCALPHA;
-        }
-        draw.drawsNothing = draw.blendBorderParam == 255 ? 1 : 0;
-        ApplyBorder(program, draw.blendBorderParam, draw.blendBorderRange,
-                    draw.alphaBlend || draw.alphaTest);
-      }
-    }
-    if (settings->alphaTestFunction != -1) {
-      program.alphaTestEnable = 1;
-      program.alphaFunc = settings->alphaTestFunction;
-      program.alphaRef = settings->alphaTestReference;
+      default: break;
     }
   }
+  program.stages[0] = stage;
+  program.alphaTestEnable = 0;
+}
 
+// The stages of a textured draw, with or without a blend graph, and the blend and alpha test
+// they need.
+void BuildTexturedProgram(BlendRenderProgram& program, DrawSetupState& draw,
+                          const DeviceStateCache& cache, const BlendTableRow& row, int mode) {
+  const bool blendTexture = draw.blendTexture != nullptr;
+  const int variant = blendTexture ? (mode == 12 || mode == 13 ? 3 : 0) : row.variant;
+  const int alphaKind = draw.alphaBlend                                        ? 1
+                        : (draw.alphaTest || (!blendTexture && cache.zEnable)) ? 2
+                                                                               : 0;
+  BuildStageProgram(program, alphaKind, draw.blended != 0, draw.coloured != 0, blendTexture,
+                    variant, draw.drawTexture, draw.blendTexture);
+  SetDefaultAlphaTest(program, draw, cache);
+  if (!blendTexture) {
+    draw.vertexType = 1;
+    draw.drawsNothing = 0;
+    if (draw.alphaBlend && !program.alphaBlendEnable) {
+      program.alphaBlendEnable = 1;
+      program.destBlend = D3DBLEND_INVSRCALPHA;
+      program.srcBlend = D3DBLEND_SRCALPHA;
+    }
+    if (variant == 1) program.textureFactor = 0xFFFFFFFF;
+  } else {
+    draw.vertexType = 2;
+    if (mode == 0 || mode == 6) {
+      program.destBlend = D3DBLEND_INVSRCALPHA;
+      program.srcBlend = D3DBLEND_SRCALPHA;
+    }
+    draw.drawsNothing = draw.blendBorderParam == 255 ? 1 : 0;
+    ApplyBorder(program, draw.blendBorderParam, draw.blendBorderRange,
+                draw.alphaBlend || draw.alphaTest);
+  }
+}
+
+// The program of the engine's own blend modes for the draw's textures.
+void BuildBlendModeProgram(BlendRenderProgram& program, DeviceStateCache& cache,
+                           const DrawSettings& settings, bool nativeSubtractBlend) {
+  DrawSetupState& draw = cache.draw;
+  const int mode = draw.blendMode >= 0 && draw.blendMode < kBlendModeCount ? draw.blendMode : 0;
+  const BlendTableRow& row = kBlendTable[static_cast<size_t>(mode)];
+  draw.blendChanged = 0;
+  draw.textureChanged = 0;
+  program.destBlend = row.destBlend;
+  program.srcBlend = row.srcBlend;
+  program.blendOp = row.blendOp;
+  if (mode == 3 && nativeSubtractBlend) {
+    program.destBlend = D3DBLEND_ONE;
+    program.srcBlend = D3DBLEND_SRCALPHA;
+    program.blendOp = D3DBLENDOP_REVSUBTRACT;
+  }
+  program.alphaBlendEnable = mode == 0 || mode == 6 ? 0 : 1;
+  program.textureFactor = cache.textureFactor;
+  program.alphaFunc = D3DCMP_GREATER;
+  program.alphaRef = 16;
+  if (draw.drawTexture == nullptr)
+    BuildUntexturedProgram(program, draw, row, mode);
+  else
+    BuildTexturedProgram(program, draw, cache, row, mode);
+  if (settings.alphaTestFunction != -1) {
+    program.alphaTestEnable = 1;
+    program.alphaFunc = settings.alphaTestFunction;
+    program.alphaRef = settings.alphaTestReference;
+  }
+}
+
+// The program's alpha test, blend and texture factor to the device (the factor to the pixel
+// shaders too); -1 when a state could not be set.
+int SendBlendRenderStates(const BlendRenderProgram& program, DeviceStateCache& cache) {
   int result = 0;
   auto check = [&](int r) {
     if (r == -1) result = -1;
@@ -372,12 +356,23 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
   check(SendBlendValue(D3DRS_SRCBLEND, &cache.srcBlend, program.srcBlend));
   check(SendBlendValue(D3DRS_DESTBLEND, &cache.destBlend, program.destBlend));
   check(SendBlendValue(D3DRS_BLENDOP, &cache.blendOp, program.blendOp));
+  return result;
+}
 
+// The program's stages, the stage after them switched off; with a new stage count the filter
+// mode and anisotropy go to the stages again.
+int SendBlendStages(const BlendRenderProgram& program, DeviceStateCache& cache, bool userInUse,
+                    bool tempRegister) {
+  DrawSetupState& draw = cache.draw;
+  int result = 0;
+  auto check = [&](int r) {
+    if (r == -1) result = -1;
+  };
   const int stageCount =
       program.stageCount < kDeviceStageCount ? program.stageCount : kDeviceStageCount;
   for (int s = 0; s < stageCount; ++s) {
     if (s >= 2 && !userInUse && program.stages[s - 1].alphaOp == D3DTOP_DISABLE) break;
-    check(SendStage(s, program.stages[s], core.tempRegisterSupported != 0));
+    check(SendStage(s, program.stages[s], tempRegister));
   }
   // The stage after the program is switched off, so that it ends the chain.
   if (stageCount < kDeviceStageCount) {
@@ -395,6 +390,47 @@ int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, in
     SetForceResend(previous);
   }
   return result;
+}
+
+}  // namespace
+
+void MarkBlendStateChanged() {
+  DrawSetupState& draw = GetDeviceStateCache().draw;
+  draw.blendChanged = 1;
+  draw.textureChanged = 1;
+  draw.drawTexture = nullptr;
+}
+
+int ApplyBlendState(int graphTextures, const BlendRenderProgram* userProgram, int userFlag) {
+  GraphicsCoreState& core = GraphicsCore();
+  if (core.device == nullptr) return -1;
+  DeviceStateCache& cache = GetDeviceStateCache();
+  DrawSetupState& draw = cache.draw;
+  const BlendRenderProgram* user = userProgram != nullptr ? userProgram : draw.userProgram;
+  const bool userInUse = user != nullptr && (userFlag || draw.userProgram != nullptr);
+  BlendRenderProgram program{};
+
+  if (userInUse) {
+    program = *user;
+    for (int s = 0; s < program.stageCount && s < kDeviceStageCount; ++s) {
+      BlendStageSetup& stage = program.stages[s];
+      if (stage.graph != -1 && (graphTextures || draw.userGraphTextures))
+        stage.texture = GetGraphFirstTexture(stage.graph, nullptr, nullptr);
+    }
+  } else {
+    // With the blend unchanged only a new texture goes to its stage.
+    if (!cache.forceResend && !draw.blendChanged) {
+      if (!draw.textureChanged) return -1;
+      int stage = draw.blendTexture == nullptr ? 0 : draw.alphaBlend ? 2 : 1;
+      SetStageTextureState(stage, draw.drawTexture);
+      draw.textureChanged = 0;
+      return 0;
+    }
+    BuildBlendModeProgram(program, cache, *GetDrawSettings(), core.nativeSubtractBlend != 0);
+  }
+  const int states = SendBlendRenderStates(program, cache);
+  const int stages = SendBlendStages(program, cache, userInUse, core.tempRegisterSupported != 0);
+  return states == -1 || stages == -1 ? -1 : 0;
 }
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/engine_handle.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"

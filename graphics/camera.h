@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/math.h"
 
 constexpr int kLightSlotLimit = 4096;

@@ -1,13 +1,15 @@
 // Creation of the Direct3D device: the present parameters for window and full screen, the
 // device itself, the first frames, the capabilities, the formats of the screen, the depth
 // buffer and every texture kind, and the test that picks how the draw target's pixels are read.
+#include "graphics/device_creation.h"
+
 #include <cstring>
 
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/frame_present.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/system_info.h"
@@ -55,11 +57,8 @@ void WaitForRasterBlank(IDirect3DSwapChain9* swapChain, bool inBlank) {
   }
 }
 
-int FillTextureFormatTable() {
-  GraphicsCoreState& core = GraphicsCore();
-  D3DFORMAT* table = core.textureFormats.formats;
-  std::memset(table, 0, sizeof core.textureFormats);
-
+// The plain, alpha and alpha-test texture formats, 16 and 32 bits; -1 when a kind has none.
+int ChooseColorTextureFormats(D3DFORMAT* table) {
   static constexpr FormatChoice color16[] = {{D3DFMT_R5G6B5, "K_D3DFMT_R5G6B5"},
                                              {D3DFMT_X1R5G5B5, "K_D3DFMT_X1R5G5B5"}};
   static constexpr FormatChoice color32[] = {{D3DFMT_X8R8G8B8, "K_D3DFMT_X8R8G8B8"}};
@@ -115,6 +114,11 @@ int FillTextureFormatTable() {
     LogPrintf(kind.found, choice->name);
   }
 
+  return 0;
+}
+
+// Each compressed format, or in its place the kind that holds the same pixels uncompressed.
+void ChooseCompressedTextureFormats(D3DFORMAT* table) {
   struct CompressedKind {
     D3DFORMAT format;
     const char* wideName;
@@ -134,7 +138,10 @@ int FillTextureFormatTable() {
     LogPrintf("%sテクスチャフォーマットは%s", compressed[i].wideName,
               accepted ? compressed[i].found : "使えません");
   }
+}
 
+// The render-target formats; a kind without one is logged and left empty.
+void ChooseRenderTargetFormats(const GraphicsCoreState& core, D3DFORMAT* table) {
   bool screen565 = core.screenFormat == D3DFMT_R5G6B5;
   const FormatChoice target16[] = {{screen565 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5,
                                     screen565 ? "D3DFMT_R5G6B5" : "K_D3DFMT_R5G5B5"},
@@ -163,7 +170,7 @@ int FillTextureFormatTable() {
        "使用できる描画用アルファ付き 32bit カラーフォーマットがありませんでした\n"},
   };
   for (const TargetKind& kind : targets) {
-    choice = ChooseFormat(kind.choices, kind.count, D3DUSAGE_RENDERTARGET);
+    const FormatChoice* choice = ChooseFormat(kind.choices, kind.count, D3DUSAGE_RENDERTARGET);
     if (choice == nullptr) {
       LogWriteText(kind.missing);
       continue;
@@ -171,6 +178,15 @@ int FillTextureFormatTable() {
     table[kind.index] = choice->format;
     LogPrintf(kind.found, choice->name);
   }
+}
+
+int FillTextureFormatTable() {
+  GraphicsCoreState& core = GraphicsCore();
+  D3DFORMAT* table = core.textureFormats.formats;
+  std::memset(table, 0, sizeof core.textureFormats);
+  if (ChooseColorTextureFormats(table) == -1) return -1;
+  ChooseCompressedTextureFormats(table);
+  ChooseRenderTargetFormats(core, table);
   bool screen32 = core.screenColorBits == 32;
   table[kTextureFormatRenderTargetScreen] =
       table[screen32 ? kTextureFormatRenderTarget32 : kTextureFormatRenderTarget16];
@@ -278,22 +294,209 @@ const char* ScreenFormatName(D3DFORMAT format) {
 
 }  // namespace
 
+namespace {
+
+// A device made before (a rebuild's) goes first, with its back buffer and swap chain.
+void ReleaseDirect3DDevice(GraphicsCoreState& core) {
+  if (core.device == nullptr) return;
+  LogWriteText("Direct3DDevice9 の解放 1\n");
+  if (core.backBuffer != nullptr) core.backBuffer->Release();
+  if (core.swapChain != nullptr) core.swapChain->Release();
+  if (core.subBackBuffer != nullptr) core.subBackBuffer->Release();
+  core.backBuffer = nullptr;
+  core.swapChain = nullptr;
+  core.subBackBuffer = nullptr;
+  core.device->Release();
+  core.device = nullptr;
+  core.deviceEx = nullptr;
+  core.inScene = 0;
+}
+
+// Lowers the multisample type until both the back buffer's format and the depth format take it,
+// and the quality to the highest both accept.
+void ChooseMultiSample(GraphicsCoreState& core, UINT adapter, D3DPRESENT_PARAMETERS* parameters) {
+  auto lowerUntilAccepted = [&](D3DFORMAT format, DWORD* quality) {
+    while (core.multiSampleType > 0 &&
+           FAILED(core.direct3D->CheckDeviceMultiSampleType(
+               adapter, D3DDEVTYPE_HAL, format, parameters->Windowed,
+               static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType), quality)))
+      --core.multiSampleType;
+  };
+  DWORD colorQuality = 0;
+  DWORD depthQuality = 0;
+  lowerUntilAccepted(parameters->BackBufferFormat, &colorQuality);
+  lowerUntilAccepted(D3DFMT_D16, &depthQuality);
+  DWORD quality = colorQuality < depthQuality ? colorQuality : depthQuality;
+  DWORD highest = quality > 0 ? quality - 1 : 0;
+  if (static_cast<DWORD>(core.multiSampleQuality) > highest)
+    core.multiSampleQuality = static_cast<int32_t>(highest);
+  if (core.multiSampleType <= 0) {
+    core.multiSampleType = 0;
+    core.multiSampleQuality = 0;
+  }
+  parameters->MultiSampleType = static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType);
+  parameters->MultiSampleQuality = static_cast<DWORD>(core.multiSampleQuality);
+}
+
+// The device itself, with mixed vertex processing where the hardware has version 2 shaders and
+// software vertex processing where that fails; false (logged) when neither is made.
+bool CreateDeviceObject(GraphicsCoreState& core, UINT adapter, HWND window,
+                        const D3DPRESENT_PARAMETERS& parameters, D3DDISPLAYMODEEX& displayMode) {
+  core.hardwareVertexProcessing = 0;
+  if (!core.softwareVertexProcessingOnly) {
+    D3DCAPS9 caps{};
+    if (SUCCEEDED(core.direct3D->GetDeviceCaps(adapter, D3DDEVTYPE_HAL, &caps)) &&
+        (caps.VertexShaderVersion & 0xFFFF) >= 0x200 && (caps.PixelShaderVersion & 0xFFFF) >= 0x200)
+      core.hardwareVertexProcessing = 1;
+  }
+  DWORD extraFlags = (core.multithreadedDevice ? D3DCREATE_MULTITHREADED : 0) |
+                     (core.keepFpuState ? D3DCREATE_FPU_PRESERVE : 0);
+  auto createDevice = [&](DWORD processing) -> bool {
+    D3DPRESENT_PARAMETERS attempt = parameters;
+    if (core.direct3DEx != nullptr) {
+      IDirect3DDevice9Ex* deviceEx = nullptr;
+      if (FAILED(core.direct3DEx->CreateDeviceEx(
+              adapter, D3DDEVTYPE_HAL, window, processing | extraFlags, &attempt,
+              attempt.Windowed ? nullptr : &displayMode, &deviceEx)) ||
+          deviceEx == nullptr)
+        return false;
+      core.device = deviceEx;
+      core.deviceEx = deviceEx;
+      deviceEx->SetMaximumFrameLatency(1);
+      return true;
+    }
+    IDirect3DDevice9* device = nullptr;
+    if (FAILED(core.direct3D->CreateDevice(adapter, D3DDEVTYPE_HAL, window, processing | extraFlags,
+                                           &attempt, &device)) ||
+        device == nullptr)
+      return false;
+    core.device = device;
+    return true;
+  };
+  LogWriteText(core.direct3DEx != nullptr ? "IDirect3DDevice9Ex オブジェクトを取得します.... "
+                                          : "IDirect3DDevice9 オブジェクトを取得します.... ");
+  if (createDevice(core.hardwareVertexProcessing ? D3DCREATE_MIXED_VERTEXPROCESSING
+                                                 : D3DCREATE_SOFTWARE_VERTEXPROCESSING)) {
+    LogWriteText("ハードウエア頂点演算を使用します\n");
+  } else {
+    core.hardwareVertexProcessing = 0;
+    if (!createDevice(D3DCREATE_SOFTWARE_VERTEXPROCESSING)) {
+      LogWriteText(core.direct3DEx != nullptr ? "Direct3DDevice9Ex の作成に失敗しました\n"
+                                              : "Direct3DDevice9 の作成に失敗しました\n");
+      return false;
+    }
+    LogWriteText("ソフトウエア頂点演算を使用します\n");
+  }
+  return true;
+}
+
+// The new device's first frames: the state cache forgets the old device, three cleared frames
+// are shown, and the start-up waits for the vertical blank twice.
+void ShowFirstFrames(GraphicsCoreState& core, HWND window) {
+  IDirect3DDevice9* device = core.device;
+  MeasureRefreshPeriod();
+  DeviceStateCache& cache = GetDeviceStateCache();
+  cache.vertexShader = nullptr;
+  cache.pixelShader = nullptr;
+  cache.declaration = nullptr;
+  cache.fvf = 0;
+  cache.lastDrawSetup[0] = 0;
+  cache.lastDrawSetup[1] = 0;
+
+  device->SetRenderState(D3DRS_ZENABLE, TRUE);
+  const D3DCOLOR background = GetBackgroundColor();
+  for (int i = 0; i < 3; ++i) {
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
+    device->Present(nullptr, nullptr, window, nullptr);
+  }
+  device->Clear(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
+
+  device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &core.backBuffer);
+  device->GetSwapChain(0, &core.swapChain);
+  if (core.swapChain != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      WaitForRasterBlank(core.swapChain, true);
+      WaitForRasterBlank(core.swapChain, false);
+    }
+  }
+  LogWriteText("成功\n");
+}
+
+// What the device can do, as the rest of the graphics system reads it.
+void ReadDeviceCapabilities(GraphicsCoreState& core) {
+  IDirect3DDevice9* device = core.device;
+  DeviceStateCache& cache = GetDeviceStateCache();
+  device->GetDeviceCaps(&core.caps);
+  core.tempRegisterSupported = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_TSSARGTEMP) != 0;
+  core.nativeSubtractBlend = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_BLENDOP) != 0;
+  core.vertexShader20 =
+      core.hardwareVertexProcessing && (core.caps.VertexShaderVersion & 0xFFFF) >= 0x200;
+  core.pixelShader20 =
+      core.hardwareVertexProcessing && (core.caps.PixelShaderVersion & 0xFFFF) >= 0x200;
+  core.maxTextureWidth =
+      core.caps.MaxTextureWidth != 0 ? static_cast<int32_t>(core.caps.MaxTextureWidth) : 256;
+  core.maxTextureHeight =
+      core.caps.MaxTextureHeight != 0 ? static_cast<int32_t>(core.caps.MaxTextureHeight) : 256;
+  core.maxTextureSize =
+      core.maxTextureWidth < core.maxTextureHeight ? core.maxTextureWidth : core.maxTextureHeight;
+  cache.diffuseMaterialSource = 255;
+  cache.specularMaterialSource = 255;
+}
+
+// The adapter, the screen's format and the depth buffer's format, logged; -1 without a depth
+// format.
+int ChooseScreenAndDepthFormats(GraphicsCoreState& core, UINT adapter) {
+  D3DADAPTER_IDENTIFIER9 identifier{};
+  core.direct3D->GetAdapterIdentifier(adapter, 0, &identifier);
+  LogPrintf("Driver:%s  Description:%s", identifier.Driver, identifier.Description);
+
+  D3DSURFACE_DESC description{};
+  if (core.backBuffer != nullptr) core.backBuffer->GetDesc(&description);
+  core.screenFormat = description.Format;
+  if (const char* name = ScreenFormatName(core.screenFormat)) {
+    LogPrintf("画面のフォーマットは %s です", name);
+  } else {
+    LogPrintf("バックバッファが対応していないフォーマット %d です",
+              static_cast<int>(core.screenFormat));
+  }
+
+  static constexpr FormatChoice depthFormats[] = {
+      {D3DFMT_D16, "D3DFMT_D16"}, {D3DFMT_D24X8, "D3DFMT_D24X8"}, {D3DFMT_D32, "D3DFMT_D32"}};
+  const FormatChoice* depth = nullptr;
+  for (const FormatChoice& choice : depthFormats) {
+    if (SUCCEEDED(core.direct3D->CheckDepthStencilMatch(adapter, D3DDEVTYPE_HAL, core.screenFormat,
+                                                        core.screenFormat, choice.format))) {
+      depth = &choice;
+      break;
+    }
+  }
+  if (depth == nullptr) {
+    LogWriteText("使用できる Zバッファフォーマットが見つかりませんでした\n");
+    return -1;
+  }
+  core.depthFormat = depth->format;
+  LogPrintf("Ｚバッファのフォーマットは %s です", depth->name);
+  return 0;
+}
+
+void LogDeviceCapabilities(const GraphicsCoreState& core) {
+  LogPrintf("最大テクスチャサイズ　幅:%d 高さ:%d", core.maxTextureWidth, core.maxTextureHeight);
+  LogPrintf("テクスチャステージテンポラリレジスタ：%s",
+            core.tempRegisterSupported ? "使用可" : "使用不可");
+  LogPrintf("減算合成のハードウェア対応：%s",
+            core.nativeSubtractBlend ? "ネイティブ" : "エミュレート");
+  LogPrintf("頂点シェーダーバージョンコード：%x",
+            static_cast<unsigned>(core.caps.VertexShaderVersion & 0xFFFF));
+  LogPrintf("ピクセルシェーダーバージョンコード：%x",
+            static_cast<unsigned>(core.caps.PixelShaderVersion & 0xFFFF));
+}
+
+}  // namespace
+
 int CreateDirect3DDevice() {
   GraphicsCoreState& core = GraphicsCore();
   if (core.direct3D == nullptr) return -1;
-  if (core.device != nullptr) {
-    LogWriteText("Direct3DDevice9 の解放 1\n");
-    if (core.backBuffer != nullptr) core.backBuffer->Release();
-    if (core.swapChain != nullptr) core.swapChain->Release();
-    if (core.subBackBuffer != nullptr) core.subBackBuffer->Release();
-    core.backBuffer = nullptr;
-    core.swapChain = nullptr;
-    core.subBackBuffer = nullptr;
-    core.device->Release();
-    core.device = nullptr;
-    core.deviceEx = nullptr;
-    core.inScene = 0;
-  }
+  ReleaseDirect3DDevice(core);
   const UINT adapter = static_cast<UINT>(core.adapterIndex);
   HWND window = hostCallTable.getWindowHandle();
   const bool multisample = core.multiSampleType != 0;
@@ -351,163 +554,13 @@ int CreateDirect3DDevice() {
       LogWriteText("Desktop Window Manager を無効にしました\n");
   }
 
-  if (multisample) {
-    auto lowerUntilAccepted = [&](D3DFORMAT format, DWORD* quality) {
-      while (core.multiSampleType > 0 &&
-             FAILED(core.direct3D->CheckDeviceMultiSampleType(
-                 adapter, D3DDEVTYPE_HAL, format, parameters.Windowed,
-                 static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType), quality)))
-        --core.multiSampleType;
-    };
-    DWORD colorQuality = 0;
-    DWORD depthQuality = 0;
-    lowerUntilAccepted(parameters.BackBufferFormat, &colorQuality);
-    lowerUntilAccepted(D3DFMT_D16, &depthQuality);
-    DWORD quality = colorQuality < depthQuality ? colorQuality : depthQuality;
-    DWORD highest = quality > 0 ? quality - 1 : 0;
-    if (static_cast<DWORD>(core.multiSampleQuality) > highest)
-      core.multiSampleQuality = static_cast<int32_t>(highest);
-    if (core.multiSampleType <= 0) {
-      core.multiSampleType = 0;
-      core.multiSampleQuality = 0;
-    }
-    parameters.MultiSampleType = static_cast<D3DMULTISAMPLE_TYPE>(core.multiSampleType);
-    parameters.MultiSampleQuality = static_cast<DWORD>(core.multiSampleQuality);
-  }
-
-  core.hardwareVertexProcessing = 0;
-  if (!core.softwareVertexProcessingOnly) {
-    D3DCAPS9 caps{};
-    if (SUCCEEDED(core.direct3D->GetDeviceCaps(adapter, D3DDEVTYPE_HAL, &caps)) &&
-        (caps.VertexShaderVersion & 0xFFFF) >= 0x200 && (caps.PixelShaderVersion & 0xFFFF) >= 0x200)
-      core.hardwareVertexProcessing = 1;
-  }
-  DWORD extraFlags = (core.multithreadedDevice ? D3DCREATE_MULTITHREADED : 0) |
-                     (core.keepFpuState ? D3DCREATE_FPU_PRESERVE : 0);
-  auto createDevice = [&](DWORD processing) -> bool {
-    D3DPRESENT_PARAMETERS attempt = parameters;
-    if (core.direct3DEx != nullptr) {
-      IDirect3DDevice9Ex* deviceEx = nullptr;
-      if (FAILED(core.direct3DEx->CreateDeviceEx(
-              adapter, D3DDEVTYPE_HAL, window, processing | extraFlags, &attempt,
-              attempt.Windowed ? nullptr : &displayMode, &deviceEx)) ||
-          deviceEx == nullptr)
-        return false;
-      core.device = deviceEx;
-      core.deviceEx = deviceEx;
-      deviceEx->SetMaximumFrameLatency(1);
-      return true;
-    }
-    IDirect3DDevice9* device = nullptr;
-    if (FAILED(core.direct3D->CreateDevice(adapter, D3DDEVTYPE_HAL, window, processing | extraFlags,
-                                           &attempt, &device)) ||
-        device == nullptr)
-      return false;
-    core.device = device;
-    return true;
-  };
-  LogWriteText(core.direct3DEx != nullptr ? "IDirect3DDevice9Ex オブジェクトを取得します.... "
-                                          : "IDirect3DDevice9 オブジェクトを取得します.... ");
-  if (createDevice(core.hardwareVertexProcessing ? D3DCREATE_MIXED_VERTEXPROCESSING
-                                                 : D3DCREATE_SOFTWARE_VERTEXPROCESSING)) {
-    LogWriteText("ハードウエア頂点演算を使用します\n");
-  } else {
-    core.hardwareVertexProcessing = 0;
-    if (!createDevice(D3DCREATE_SOFTWARE_VERTEXPROCESSING)) {
-      LogWriteText(core.direct3DEx != nullptr ? "Direct3DDevice9Ex の作成に失敗しました\n"
-                                              : "Direct3DDevice9 の作成に失敗しました\n");
-      return -1;
-    }
-    LogWriteText("ソフトウエア頂点演算を使用します\n");
-  }
-  IDirect3DDevice9* device = core.device;
-
-  MeasureRefreshPeriod();
-  DeviceStateCache& cache = GetDeviceStateCache();
-  cache.vertexShader = nullptr;
-  cache.pixelShader = nullptr;
-  cache.declaration = nullptr;
-  cache.fvf = 0;
-  cache.lastDrawSetup[0] = 0;
-  cache.lastDrawSetup[1] = 0;
-
-  device->SetRenderState(D3DRS_ZENABLE, TRUE);
-  const D3DCOLOR background = GetBackgroundColor();
-  for (int i = 0; i < 3; ++i) {
-    device->Clear(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
-    device->Present(nullptr, nullptr, window, nullptr);
-  }
-  device->Clear(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
-
-  device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &core.backBuffer);
-  device->GetSwapChain(0, &core.swapChain);
-  if (core.swapChain != nullptr) {
-    for (int i = 0; i < 2; ++i) {
-      WaitForRasterBlank(core.swapChain, true);
-      WaitForRasterBlank(core.swapChain, false);
-    }
-  }
-  LogWriteText("成功\n");
-
-  device->GetDeviceCaps(&core.caps);
-  core.tempRegisterSupported = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_TSSARGTEMP) != 0;
-  core.nativeSubtractBlend = (core.caps.PrimitiveMiscCaps & D3DPMISCCAPS_BLENDOP) != 0;
-  core.vertexShader20 =
-      core.hardwareVertexProcessing && (core.caps.VertexShaderVersion & 0xFFFF) >= 0x200;
-  core.pixelShader20 =
-      core.hardwareVertexProcessing && (core.caps.PixelShaderVersion & 0xFFFF) >= 0x200;
-  core.maxTextureWidth =
-      core.caps.MaxTextureWidth != 0 ? static_cast<int32_t>(core.caps.MaxTextureWidth) : 256;
-  core.maxTextureHeight =
-      core.caps.MaxTextureHeight != 0 ? static_cast<int32_t>(core.caps.MaxTextureHeight) : 256;
-  core.maxTextureSize =
-      core.maxTextureWidth < core.maxTextureHeight ? core.maxTextureWidth : core.maxTextureHeight;
-  cache.diffuseMaterialSource = 255;
-  cache.specularMaterialSource = 255;
-
-  D3DADAPTER_IDENTIFIER9 identifier{};
-  core.direct3D->GetAdapterIdentifier(adapter, 0, &identifier);
-  LogPrintf("Driver:%s  Description:%s", identifier.Driver, identifier.Description);
-
-  D3DSURFACE_DESC description{};
-  if (core.backBuffer != nullptr) core.backBuffer->GetDesc(&description);
-  core.screenFormat = description.Format;
-  if (const char* name = ScreenFormatName(core.screenFormat)) {
-    LogPrintf("画面のフォーマットは %s です", name);
-  } else {
-    LogPrintf("バックバッファが対応していないフォーマット %d です",
-              static_cast<int>(core.screenFormat));
-  }
-
-  static constexpr FormatChoice depthFormats[] = {
-      {D3DFMT_D16, "D3DFMT_D16"}, {D3DFMT_D24X8, "D3DFMT_D24X8"}, {D3DFMT_D32, "D3DFMT_D32"}};
-  const FormatChoice* depth = nullptr;
-  for (const FormatChoice& choice : depthFormats) {
-    if (SUCCEEDED(core.direct3D->CheckDepthStencilMatch(adapter, D3DDEVTYPE_HAL, core.screenFormat,
-                                                        core.screenFormat, choice.format))) {
-      depth = &choice;
-      break;
-    }
-  }
-  if (depth == nullptr) {
-    LogWriteText("使用できる Zバッファフォーマットが見つかりませんでした\n");
-    return -1;
-  }
-  core.depthFormat = depth->format;
-  LogPrintf("Ｚバッファのフォーマットは %s です", depth->name);
-
+  if (multisample) ChooseMultiSample(core, adapter, &parameters);
+  if (!CreateDeviceObject(core, adapter, window, parameters, displayMode)) return -1;
+  ShowFirstFrames(core, window);
+  ReadDeviceCapabilities(core);
+  if (ChooseScreenAndDepthFormats(core, adapter) == -1) return -1;
   if (FillTextureFormatTable() == -1) return -1;
-
-  LogPrintf("最大テクスチャサイズ　幅:%d 高さ:%d", core.maxTextureWidth, core.maxTextureHeight);
-  LogPrintf("テクスチャステージテンポラリレジスタ：%s",
-            core.tempRegisterSupported ? "使用可" : "使用不可");
-  LogPrintf("減算合成のハードウェア対応：%s",
-            core.nativeSubtractBlend ? "ネイティブ" : "エミュレート");
-  LogPrintf("頂点シェーダーバージョンコード：%x",
-            static_cast<unsigned>(core.caps.VertexShaderVersion & 0xFFFF));
-  LogPrintf("ピクセルシェーダーバージョンコード：%x",
-            static_cast<unsigned>(core.caps.PixelShaderVersion & 0xFFFF));
-
+  LogDeviceCapabilities(core);
   if (core.backBuffer != nullptr) RunBackBufferLockTest();
   return 0;
 }

@@ -1,6 +1,8 @@
 // Device loss and the end of graphics: a lost device is never reset but released with Direct3D
 // itself and created again, its resources re-created from the engine's records and its state
 // re-sent; the graphics end releases everything.
+#include "graphics/device_rebuild.h"
+
 #include "graphics/blend_state.h"
 #include "graphics/buffer_handles.h"
 #include "graphics/camera.h"
@@ -10,7 +12,7 @@
 #include "graphics/font_system.h"
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/mask.h"
 #include "graphics/model_system.h"
 #include "graphics/screen_mode.h"

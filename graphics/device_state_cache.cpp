@@ -10,7 +10,7 @@
 #include "graphics/blend_state.h"
 #include "graphics/draw_settings.h"
 #include "graphics/frame_present.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/shader_pack.h"
 #include "graphics/vertex_batch.h"
 #include "system/log.h"

@@ -10,7 +10,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/host_call_table.h"

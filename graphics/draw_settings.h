@@ -166,6 +166,12 @@ inline uint32_t GetDrawBrightnessRGB(const DrawSettings* settings) {
          (uint32_t{settings->drawBrightness[2]} << 16);
 }
 
+// Null installs the default reload of graphs after the device is lost.
+int SetGraphReloadCallback(GraphReloadCallback callback);
+// The 320 x 240 request shown as a doubled 640 x 480 mode.
+int SetScreen320x240Emulation(int on);
+int SetDrawClipRect(int left, int top, int right, int bottom);
+
 // What the software kernels read of the draw settings.
 inline KernelDrawSettings GetKernelDrawSettings(const DrawSettings* settings) {
   return KernelDrawSettings{settings->blendMode, settings->blendParam,

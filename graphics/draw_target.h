@@ -1,9 +1,9 @@
 // Where drawing goes: the draw target (back buffer -2, front screen -4, or a draw-valid graph),
 // clearing it, pointing the device at it, and putting a new device into the cached state.
-// SetDrawTarget and ClearDrawTarget are public (graphics/graphics.h).
+// SetDrawTarget and ClearDrawTarget are public (graphics/graphics_public.h).
 #pragma once
 
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "platform/d3d9/d3d9.h"
 
 constexpr int kDrawTargetBackBuffer = -2;

@@ -6,8 +6,8 @@
 
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
-#include "graphics/graphics_core.h"
-#include "graphics/graphics_system.h"
+#include "graphics/graphics_inner.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "softrender/software_kernels.h"
 #include "system/math.h"

@@ -3,11 +3,12 @@
 // measured at device creation; the sub back buffer; the scene brackets; the front-screen timer.
 #include "graphics/frame_present.h"
 
+#include "graphics/device_rebuild.h"
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_log.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/gdi.h"
@@ -22,11 +23,15 @@ namespace {
 // A present that returns this quickly did not wait for the vertical blank by itself.
 constexpr uint64_t kPresentWaitedMicroseconds = 500;
 
+// The 320 x 240 screen is drawn in the top-left quarter of a 640 x 480 one and shown doubled.
+constexpr int kEmulatedWidth = 320, kEmulatedHeight = 240;
+constexpr int kDoubledWidth = 2 * kEmulatedWidth, kDoubledHeight = 2 * kEmulatedHeight;
+
 int64_t Now() { return static_cast<int64_t>(GetMicrosecondCount(0)); }
 
 bool IsDoubled(const GraphicsCoreState& core) {
-  return (core.request320x240 || GetDrawSettings()->emulation320x240) && core.screenWidth == 640 &&
-         core.screenHeight == 480;
+  return (core.request320x240 || GetDrawSettings()->emulation320x240) &&
+         core.screenWidth == kDoubledWidth && core.screenHeight == kDoubledHeight;
 }
 
 // The on-screen log over the frame, with the whole screen as draw area, no blending and white
@@ -105,9 +110,10 @@ int PresentSoftware(GraphicsCoreState& core, const RECT* rect, const RECT& mappe
   if (dc == nullptr) return 0;
   const void* pixels = screen->pixels;
   if (doubled) {
-    core.lastSourceRect = RECT{0, 0, 640, 480};
-    StretchDIBits(dc, 0, 0, 640, 480, 0, 240, 320, 240, pixels, bitmapInfo, DIB_RGB_COLORS,
-                  SRCCOPY);
+    core.lastSourceRect = RECT{0, 0, kDoubledWidth, kDoubledHeight};
+    // A bottom-up image counts its rows from the bottom: the top quarter lies from that row up.
+    StretchDIBits(dc, 0, 0, kDoubledWidth, kDoubledHeight, 0, kDoubledHeight - kEmulatedHeight,
+                  kEmulatedWidth, kEmulatedHeight, pixels, bitmapInfo, DIB_RGB_COLORS, SRCCOPY);
   } else if (rect != nullptr) {
     StretchDIBits(dc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
                   mapped.left, core.screenHeight - mapped.bottom, mapped.right - mapped.left,
@@ -171,7 +177,7 @@ int PresentFrameRect(const RECT* rect) {
   const bool doubled = IsDoubled(core);
   RECT source{0, 0, core.screenWidth, core.screenHeight};
   RECT destination{0, 0, core.screenWidth, core.screenHeight};
-  if (doubled) source = RECT{0, 0, 320, 240};
+  if (doubled) source = RECT{0, 0, kEmulatedWidth, kEmulatedHeight};
   if (hostCallTable.isWindowedMode() && !doubled) {
     double scaleX = 1;
     double scaleY = 1;

@@ -13,6 +13,11 @@ int EnsureSubBackBufferCopy();
 int CreateSubBackBuffer();
 // Nothing without a device or when the scene already is in the wanted state.
 int BeginDeviceScene();
+int EndDeviceScene();
 int IsInDeviceScene();
 int WaitVerticalBlankPaced();
 int MeasureRefreshPeriod();
+// The frame, or the rectangle of it (null: all), to the window; the repaint's present does not
+// wait for the vertical blank.
+int PresentFrameRect(const RECT* rect);
+int PresentFrameForRepaint();

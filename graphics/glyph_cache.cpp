@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "graphics/draw_settings.h"
 #include "graphics/font.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_public.h"
+#include "graphics/graphics_state.h"
 #include "system/host_call_table.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"

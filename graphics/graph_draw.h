@@ -1,6 +1,6 @@
 // The draw paths behind the public draw calls: the hardware paths that turn a graph's draw tiles
 // into vertices of the VertexBatch, and the software paths that hand the graph's MEMIMG to the
-// software kernels. The public calls are in graphics/graphics.h.
+// software kernels. The public calls are in graphics/graphics_public.h.
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_draw.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/vertex_batch.h"
 #include "system/math.h"
 

@@ -10,8 +10,8 @@
 #include "graphics/device_state_cache.h"
 #include "graphics/draw_settings.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_public.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/log.h"
@@ -146,111 +146,120 @@ int ComputeTextureTileSizes(int size, int* sizes, int oneTexture) {
   return count;
 }
 
-int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palette, int compression,
-                          int mipLevels) {
-  GraphRecord* record = GetGraphRecord(graph);
-  if (record == nullptr) return -1;
-  const DrawSettings* settings = GetDrawSettings();
-  const bool direct3D = GraphicsCore().direct3DActive != 0;
+namespace {
 
+// What a new graph's image is made as, from the call and the draw settings.
+struct GraphImageKind {
+  int alpha = 0, palette = 0, compression = 0, levels = 0;
+  int drawValid = 0, staging = 0, alphaTest = 0, blendImage = 0;
+  int colorBits = 32, textureBacked = 0;
+};
+
+GraphImageKind ChooseGraphImageKind(const DrawSettings& settings, bool direct3D, int width,
+                                    int height, int alpha, int palette, int compression,
+                                    int mipLevels) {
+  GraphImageKind k;
+  k.alpha = alpha, k.palette = palette, k.compression = compression;
   // No setter of the mip-level setting exists, so the default is always one level.
-  int levels = mipLevels != -1 ? mipLevels : 0;
-  if (levels == -1) levels = FullMipChain(width, height);
-  if (levels == 0) levels = 1;
+  k.levels = mipLevels != -1 ? mipLevels : 0;
+  if (k.levels == -1) k.levels = FullMipChain(width, height);
+  if (k.levels == 0) k.levels = 1;
 
-  int drawValid = 0;
-  int staging = 0;
-  int alphaTest = 0;
-  int blendImage = 0;
-  if (settings->createDrawValidGraph) {
-    drawValid = 1;
-    alpha = settings->drawValidAlpha ? 1 : 0;
-    staging = 1;
-    compression = 0;
-    levels = 0;
+  if (settings.createDrawValidGraph) {
+    k.drawValid = 1;
+    k.alpha = settings.drawValidAlpha ? 1 : 0;
+    k.staging = 1;
+    k.compression = 0;
+    k.levels = 0;
   } else {
-    alpha = alpha ? 1 : 0;
-    staging = settings->useSystemMemoryStaging ? 1 : 0;
-    alphaTest = settings->useAlphaTestFormat ? 1 : 0;
-    blendImage = settings->createBlendImage ? 1 : 0;
+    k.alpha = k.alpha ? 1 : 0;
+    k.staging = settings.useSystemMemoryStaging ? 1 : 0;
+    k.alphaTest = settings.useAlphaTestFormat ? 1 : 0;
+    k.blendImage = settings.createBlendImage ? 1 : 0;
   }
-  int colorBits;
-  int textureBacked;
   if (direct3D) {
-    textureBacked = 1;
-    colorBits = settings->createGraphColorBits != 0 ? settings->createGraphColorBits
-                : alpha == 1                        ? 32
-                                                    : GetScreenColorBitDepth();
-    if (alpha) alphaTest = 0;
-    if (blendImage) {
-      colorBits = 32;
-      alpha = 1;
-      drawValid = 0;
-      alphaTest = 0;
+    k.textureBacked = 1;
+    k.colorBits = settings.createGraphColorBits != 0 ? settings.createGraphColorBits
+                  : k.alpha == 1                     ? 32
+                                                     : GetScreenColorBitDepth();
+    if (k.alpha) k.alphaTest = 0;
+    if (k.blendImage) {
+      k.colorBits = 32;
+      k.alpha = 1;
+      k.drawValid = 0;
+      k.alphaTest = 0;
     }
-    palette = 0;
+    k.palette = 0;
   } else {
-    textureBacked = 0;
-    compression = 0;
-    staging = 0;
-    levels = 0;
-    alphaTest = 0;
-    colorBits = settings->createGraphColorBits != 0 ? settings->createGraphColorBits
-                                                    : GetScreenColorBitDepth();
-    palette = palette ? 1 : 0;
-    drawValid = blendImage ? 0 : 1;
+    k.textureBacked = 0;
+    k.compression = 0;
+    k.staging = 0;
+    k.levels = 0;
+    k.alphaTest = 0;
+    k.colorBits = settings.createGraphColorBits != 0 ? settings.createGraphColorBits
+                                                     : GetScreenColorBitDepth();
+    k.palette = k.palette ? 1 : 0;
+    k.drawValid = k.blendImage ? 0 : 1;
   }
-  if (colorBits != 16) colorBits = 32;
+  if (k.colorBits != 16) k.colorBits = 32;
+  return k;
+}
 
-  std::vector<TileRect> layout;
-  if (direct3D) {
-    std::array<int, kGraphImageTileLimit> across{};
-    std::array<int, kGraphImageTileLimit> down{};
-    const int oneTexture = drawValid || blendImage;
-    const int acrossCount = ComputeTextureTileSizes(width, across.data(), oneTexture);
-    const int downCount = ComputeTextureTileSizes(height, down.data(), oneTexture);
-    if (acrossCount > kGraphImageTileLimit || downCount > kGraphImageTileLimit ||
-        acrossCount * downCount > kGraphImageTileLimit ||
-        !LayOutTiles(across.data(), acrossCount, down.data(), downCount, &layout)) {
-      LogPrintf("テクスチャの数が %d 枚を越えるため画像を作成できません", kGraphImageTileLimit);
-      return DeleteAndFail(graph);
-    }
+// The texture tiles that cover the image; false when they would be more than a graph may have.
+bool LayOutGraphImageTiles(const GraphImageKind& kind, int width, int height,
+                           std::vector<TileRect>* layout) {
+  std::array<int, kGraphImageTileLimit> across{};
+  std::array<int, kGraphImageTileLimit> down{};
+  const int oneTexture = kind.drawValid || kind.blendImage;
+  const int acrossCount = ComputeTextureTileSizes(width, across.data(), oneTexture);
+  const int downCount = ComputeTextureTileSizes(height, down.data(), oneTexture);
+  if (acrossCount > kGraphImageTileLimit || downCount > kGraphImageTileLimit ||
+      acrossCount * downCount > kGraphImageTileLimit ||
+      !LayOutTiles(across.data(), acrossCount, down.data(), downCount, layout)) {
+    return false;
   }
+  return true;
+}
 
+// The image record with room for its tiles, filled from the kind; null (logged) without memory.
+GraphImageRecord* AllocateGraphImageRecord(const GraphImageKind& kind, const DrawSettings& settings,
+                                           const std::vector<TileRect>& layout, int width,
+                                           int height) {
   const int64_t bytes =
       static_cast<int64_t>(sizeof(GraphImageRecord)) +
       static_cast<int64_t>(layout.size()) * static_cast<int64_t>(sizeof(GraphImageTile));
   auto* image = static_cast<GraphImageRecord*>(TrackedAllocZeroed(bytes, __FILE__, __LINE__));
   if (image == nullptr) {
     LogWriteText("グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
-    return DeleteAndFail(graph);
+    return nullptr;
   }
   image->referenceCount = 1;
-  image->textureBacked = static_cast<uint8_t>(textureBacked);
-  image->softwareImage = static_cast<uint8_t>(!textureBacked);
-  image->alpha = static_cast<uint8_t>(alpha);
-  image->drawValid = static_cast<uint8_t>(drawValid);
-  image->staging = static_cast<uint8_t>(staging);
-  image->compression = static_cast<uint8_t>(compression);
-  image->mipLevels = static_cast<uint8_t>(levels);
-  image->alphaTest = static_cast<uint8_t>(alphaTest);
-  image->colorBits = static_cast<uint8_t>(colorBits);
-  image->blendImage = static_cast<uint8_t>(blendImage);
-  image->palette = static_cast<uint8_t>(palette);
-  image->transparentColor = settings->transparentColor & 0xFFFFFF;
+  image->textureBacked = static_cast<uint8_t>(kind.textureBacked);
+  image->softwareImage = static_cast<uint8_t>(!kind.textureBacked);
+  image->alpha = static_cast<uint8_t>(kind.alpha);
+  image->drawValid = static_cast<uint8_t>(kind.drawValid);
+  image->staging = static_cast<uint8_t>(kind.staging);
+  image->compression = static_cast<uint8_t>(kind.compression);
+  image->mipLevels = static_cast<uint8_t>(kind.levels);
+  image->alphaTest = static_cast<uint8_t>(kind.alphaTest);
+  image->colorBits = static_cast<uint8_t>(kind.colorBits);
+  image->blendImage = static_cast<uint8_t>(kind.blendImage);
+  image->palette = static_cast<uint8_t>(kind.palette);
+  image->transparentColor = settings.transparentColor & 0xFFFFFF;
   image->width = width;
   image->height = height;
   image->tiles = layout.empty() ? nullptr : reinterpret_cast<GraphImageTile*>(image + 1);
-  record->image = image;
-  record->x = 0;
-  record->y = 0;
-  record->width = width;
-  record->height = height;
+  return image;
+}
 
-  if (direct3D) {
-    image->formatIndex =
-        GetGraphImageFormatIndex(compression, drawValid, alpha, alphaTest, colorBits);
-    image->textureMipLevels = levels;
+// The image's pixels: its textures, or its memory image (a blend image's one channel); -1 when
+// they cannot be made.
+int CreateGraphImageStorage(GraphImageRecord* image, const GraphImageKind& kind,
+                            const std::vector<TileRect>& layout, int width, int height) {
+  if (kind.textureBacked) {
+    image->formatIndex = GetGraphImageFormatIndex(kind.compression, kind.drawValid, kind.alpha,
+                                                  kind.alphaTest, kind.colorBits);
+    image->textureMipLevels = kind.levels;
     image->tileCount = static_cast<int32_t>(layout.size());
     for (size_t i = 0; i < layout.size(); ++i) {
       GraphImageTile& tile = image->tiles[i];
@@ -261,31 +270,57 @@ int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palet
       tile.usedWidth = std::min(tile.textureWidth, width - tile.x);
       tile.usedHeight = std::min(tile.textureHeight, height - tile.y);
     }
-    if (CreateGraphImageTextures(image) != 0) return DeleteAndFail(graph);
-  } else if (blendImage) {
+    if (CreateGraphImageTextures(image) != 0) return -1;
+  } else if (kind.blendImage) {
     image->formatIndex = kGraphFormatSoftware32;
     if (CreateMEMIMG(&image->image, width, height, -1, 0, MEMIMG_PIXEL_CHANNEL8, 0, 0, 0,
                      nullptr) != 0) {
       LogWriteText("ブレンド画像用メモリイメージの作成に失敗しました\n");
-      return DeleteAndFail(graph);
+      return -1;
     }
   } else {
-    const int pixelType = colorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
+    const int pixelType = kind.colorBits == 16 ? MEMIMG_PIXEL_RGB565 : MEMIMG_PIXEL_XRGB8;
     image->formatIndex =
-        (colorBits == 16 ? kGraphFormatSoftware16 : kGraphFormatSoftware32) + alpha;
+        (kind.colorBits == 16 ? kGraphFormatSoftware16 : kGraphFormatSoftware32) + kind.alpha;
     uint32_t transparent = 0xFFFF;
-    if (!palette) {
+    if (!kind.palette) {
       const uint32_t rgb = image->transparentColor;
       transparent = ColorFormatCodeFromRGBA(
-          GetMEMIMGColorFormat(pixelType, alpha, 0), static_cast<int>(rgb >> 16),
+          GetMEMIMGColorFormat(pixelType, kind.alpha, 0), static_cast<int>(rgb >> 16),
           static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
     }
-    if (CreateMEMIMG(&image->image, width, height, -1, transparent, pixelType, palette, alpha, 1,
-                     nullptr) != 0) {
+    if (CreateMEMIMG(&image->image, width, height, -1, transparent, pixelType, kind.palette,
+                     kind.alpha, 1, nullptr) != 0) {
       LogWriteText("メモリイメージの作成に失敗しました\n");
-      return DeleteAndFail(graph);
+      return -1;
     }
   }
+  return 0;
+}
+
+}  // namespace
+
+int BuildGraphImageRecord(int graph, int width, int height, int alpha, int palette, int compression,
+                          int mipLevels) {
+  GraphRecord* record = GetGraphRecord(graph);
+  if (record == nullptr) return -1;
+  const DrawSettings* settings = GetDrawSettings();
+  const bool direct3D = GraphicsCore().direct3DActive != 0;
+  const GraphImageKind kind = ChooseGraphImageKind(*settings, direct3D, width, height, alpha,
+                                                   palette, compression, mipLevels);
+  std::vector<TileRect> layout;
+  if (direct3D && !LayOutGraphImageTiles(kind, width, height, &layout)) {
+    LogPrintf("テクスチャの数が %d 枚を越えるため画像を作成できません", kGraphImageTileLimit);
+    return DeleteAndFail(graph);
+  }
+  GraphImageRecord* image = AllocateGraphImageRecord(kind, *settings, layout, width, height);
+  if (image == nullptr) return DeleteAndFail(graph);
+  record->image = image;
+  record->x = 0;
+  record->y = 0;
+  record->width = width;
+  record->height = height;
+  if (CreateGraphImageStorage(image, kind, layout, width, height) != 0) return DeleteAndFail(graph);
   if (BuildGraphTileList(graph) != 0) return DeleteAndFail(graph);
   return 0;
 }

@@ -14,7 +14,7 @@
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "media/movie.h"
@@ -274,20 +274,15 @@ const ColorFormat* GetGraphImageColorFormat(const GraphImageRecord* image) {
       image->compression, image->drawValid, image->alpha, image->alphaTest, image->colorBits));
 }
 
-int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY,
-                       const StandardImage* image, const StandardImage* alphaImage, int blendImage,
-                       int useTransparentColor, int imageAbsolute) {
-  GraphicsCoreState& core = GraphicsCore();
-  GraphRecord* record = GetGraphRecord(graph);
-  if (!core.initialised || record == nullptr || record->image == nullptr || image == nullptr)
-    return -1;
-  FlushVertexBatch();
-  RECT source = sourceRect != nullptr ? *sourceRect : RECT{0, 0, image->width, image->height};
-  if (source.right <= source.left || source.bottom <= source.top) return 0;
-  GraphImageRecord* target = record->image;
+namespace {
 
-  // The copy in the image record's coordinates, cut to the graph (or the whole image) and to the
-  // source image.
+// The copy in the image record's coordinates, cut to the graph (or the whole image, with
+// imageAbsolute) and to the source image; `source` becomes the part of the image copied. Returns
+// the target region, empty when nothing is copied.
+RECT ClipUploadRegion(const GraphRecord* record, const GraphImageRecord* target,
+                      const StandardImage* image, int imageAbsolute, int destX, int destY,
+                      RECT* sourceRect) {
+  RECT& source = *sourceRect;
   RECT bounds{0, 0, target->width, target->height};
   if (!imageAbsolute) {
     destX += record->x;
@@ -307,76 +302,65 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY,
   RECT region{std::max<LONG>(destX, bounds.left), std::max<LONG>(destY, bounds.top),
               std::min<LONG>(destX + (source.right - source.left), bounds.right),
               std::min<LONG>(destY + (source.bottom - source.top), bounds.bottom)};
-  const bool empty = region.right <= region.left || region.bottom <= region.top;
   source.left += region.left - destX;
   source.top += region.top - destY;
   source.right = source.left + (region.right - region.left);
   source.bottom = source.top + (region.bottom - region.top);
+  return region;
+}
 
-  if (!target->textureBacked) {
-    if (empty) return -1;
-    MEMIMG* memimg = &target->image;
-    CopyStandardImageToMEMIMG(image, alphaImage, memimg, source.left, source.top,
-                              region.right - region.left, region.bottom - region.top, region.left,
-                              region.top, 0);
-    MEMIMGBody* body = memimg->body;
-    if (body->paletteFlag && body->palette != nullptr && useTransparentColor) {
-      const uint32_t rgb = target->transparentColor;
-      const bool wide = body->pixelType == MEMIMG_PIXEL_XRGB8;
-      const uint32_t key = ColorFormatCodeFromRGBA(
-          GetMEMIMGColorFormat(body->pixelType, 0, 0), static_cast<int>(rgb >> 16),
-          static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
-      // No entry of the transparent colour: no index is transparent (0xFFFF matches none).
-      uint32_t found = 0xFFFF;
-      const int entries = body->paletteSize > 0 ? body->paletteSize : 256;
-      for (int i = 0; i < entries && found == 0xFFFF; ++i) {
-        const uint8_t* entry = body->palette + (wide ? 4 * i : 2 * i);
-        const uint32_t value =
-            wide ? (entry[0] | (entry[1] << 8) | (entry[2] << 16)) : (entry[0] | (entry[1] << 8));
-        if (value == (wide ? key & 0xFFFFFF : key & 0xFFFF)) found = static_cast<uint32_t>(i);
-      }
-      body->transparentColor = found;
+// The copy into a graph kept as a software image; a palette image finds its transparent colour's
+// index again.
+void UploadToSoftwareImage(GraphImageRecord* target, const StandardImage* image,
+                           const StandardImage* alphaImage, const RECT& source, const RECT& region,
+                           int useTransparentColor) {
+  MEMIMG* memimg = &target->image;
+  CopyStandardImageToMEMIMG(image, alphaImage, memimg, source.left, source.top,
+                            region.right - region.left, region.bottom - region.top, region.left,
+                            region.top, 0);
+  MEMIMGBody* body = memimg->body;
+  if (body->paletteFlag && body->palette != nullptr && useTransparentColor) {
+    const uint32_t rgb = target->transparentColor;
+    const bool wide = body->pixelType == MEMIMG_PIXEL_XRGB8;
+    const uint32_t key = ColorFormatCodeFromRGBA(
+        GetMEMIMGColorFormat(body->pixelType, 0, 0), static_cast<int>(rgb >> 16),
+        static_cast<int>((rgb >> 8) & 0xFF), static_cast<int>(rgb & 0xFF), 0);
+    // No entry of the transparent colour: no index is transparent (0xFFFF matches none).
+    uint32_t found = 0xFFFF;
+    const int entries = body->paletteSize > 0 ? body->paletteSize : 256;
+    for (int i = 0; i < entries && found == 0xFFFF; ++i) {
+      const uint8_t* entry = body->palette + (wide ? 4 * i : 2 * i);
+      const uint32_t value =
+          wide ? (entry[0] | (entry[1] << 8) | (entry[2] << 16)) : (entry[0] | (entry[1] << 8));
+      if (value == (wide ? key & 0xFFFFFF : key & 0xFFFF)) found = static_cast<uint32_t>(i);
     }
-    return 0;
+    body->transparentColor = found;
   }
+}
 
-  if (core.device == nullptr) return -1;
-  if (empty) return 0;
-  const D3DFORMAT format = GetTextureFormat(target->formatIndex);
-  const int textureDXT = DXTKind(format);
-  UploadJob job{image,      alphaImage,          GetColorFormatForD3DFormat(format),
-                blendImage, useTransparentColor, target->transparentColor};
-
-  // A compressed source going into an ordinary texture is decompressed first, into a copy.
-  StandardImage decompressed{};
-  bool ownDecompressed = false;
-  if (image->format.compression != 0 && image->format.compression != textureDXT) {
-    const int64_t bytes =
-        CompressedLevelBytes(image->format.compression, image->width, image->height);
-    decompressed = *image;
-    decompressed.pixels = static_cast<uint8_t*>(TrackedAlloc(bytes, __FILE__, __LINE__));
-    if (decompressed.pixels == nullptr) {
-      LogWriteText("標準イメージ用のメモリ確保に失敗しました\n");
-      return -1;
-    }
-    std::memcpy(decompressed.pixels, image->pixels, static_cast<size_t>(bytes));
-    if (DecompressDXTStandardImage(&decompressed) != 0) {
-      TrackedFree(decompressed.pixels);
-      LogWriteText("標準イメージ用のメモリ確保に失敗しました\n");
-      return -1;
-    }
-    ownDecompressed = true;
-    job.image = &decompressed;
+// A copy of a compressed image, decompressed; false (logged, nothing kept) when it cannot be made.
+bool DecompressForUpload(const StandardImage* image, StandardImage* decompressed) {
+  const int64_t bytes =
+      CompressedLevelBytes(image->format.compression, image->width, image->height);
+  *decompressed = *image;
+  decompressed->pixels = static_cast<uint8_t*>(TrackedAlloc(bytes, __FILE__, __LINE__));
+  if (decompressed->pixels == nullptr) {
+    LogWriteText("標準イメージ用のメモリ確保に失敗しました\n");
+    return false;
   }
-  auto finish = [&](int result) {
-    if (ownDecompressed) ReleaseStandardImage(&decompressed);
-    return result;
-  };
-  if (textureDXT == 0 && job.target == nullptr) return finish(-1);
+  std::memcpy(decompressed->pixels, image->pixels, static_cast<size_t>(bytes));
+  if (DecompressDXTStandardImage(decompressed) != 0) {
+    TrackedFree(decompressed->pixels);
+    LogWriteText("標準イメージ用のメモリ確保に失敗しました\n");
+    return false;
+  }
+  return true;
+}
 
-  if (target->drawValid) return finish(UploadToDrawValidImage(job, target, format, region, source));
-
-  IDirect3DDevice9* device = core.device;
+// The copy into each texture tile the region touches, every mip level made or copied; -1 when a
+// tile's upload fails.
+int UploadToTiles(const UploadJob& job, const GraphImageRecord* target, int textureDXT,
+                  const RECT& region, const RECT& source, IDirect3DDevice9* device) {
   const int levels = std::max(1, target->textureMipLevels);
   for (int i = 0; i < target->tileCount; ++i) {
     const GraphImageTile& tile = target->tiles[i];
@@ -415,10 +399,56 @@ int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY,
     } else {
       result = UploadHalvedLevels(job, texture, levels, tile, part, partSource);
     }
-    if (result != 0) return finish(-1);
+    if (result != 0) return -1;
     if (tile.stagingTexture != nullptr) device->UpdateTexture(tile.stagingTexture, tile.texture);
   }
-  return finish(0);
+  return 0;
+}
+
+}  // namespace
+
+int UploadImageToGraph(int graph, const RECT* sourceRect, int destX, int destY,
+                       const StandardImage* image, const StandardImage* alphaImage, int blendImage,
+                       int useTransparentColor, int imageAbsolute) {
+  GraphicsCoreState& core = GraphicsCore();
+  GraphRecord* record = GetGraphRecord(graph);
+  if (!core.initialised || record == nullptr || record->image == nullptr || image == nullptr)
+    return -1;
+  FlushVertexBatch();
+  RECT source = sourceRect != nullptr ? *sourceRect : RECT{0, 0, image->width, image->height};
+  if (source.right <= source.left || source.bottom <= source.top) return 0;
+  GraphImageRecord* target = record->image;
+  const RECT region = ClipUploadRegion(record, target, image, imageAbsolute, destX, destY, &source);
+  const bool empty = region.right <= region.left || region.bottom <= region.top;
+
+  if (!target->textureBacked) {
+    if (empty) return -1;
+    UploadToSoftwareImage(target, image, alphaImage, source, region, useTransparentColor);
+    return 0;
+  }
+
+  if (core.device == nullptr) return -1;
+  if (empty) return 0;
+  const D3DFORMAT format = GetTextureFormat(target->formatIndex);
+  const int textureDXT = DXTKind(format);
+  UploadJob job{image,      alphaImage,          GetColorFormatForD3DFormat(format),
+                blendImage, useTransparentColor, target->transparentColor};
+
+  // A compressed source going into an ordinary texture is decompressed first, into a copy.
+  StandardImage decompressed{};
+  bool ownDecompressed = false;
+  if (image->format.compression != 0 && image->format.compression != textureDXT) {
+    if (!DecompressForUpload(image, &decompressed)) return -1;
+    ownDecompressed = true;
+    job.image = &decompressed;
+  }
+  auto finish = [&](int result) {
+    if (ownDecompressed) ReleaseStandardImage(&decompressed);
+    return result;
+  };
+  if (textureDXT == 0 && job.target == nullptr) return finish(-1);
+  if (target->drawValid) return finish(UploadToDrawValidImage(job, target, format, region, source));
+  return finish(UploadToTiles(job, target, textureDXT, region, source, core.device));
 }
 
 int TransferImageToGraph(const char* fileName, const StandardImage* image,

@@ -13,7 +13,7 @@
 #include "graphics/draw_target.h"
 #include "graphics/frame_present.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_mode.h"
 #include "graphics/vertex_batch.h"
 #include "system/engine_handle.h"

@@ -1,8 +1,7 @@
 // Masks: while masking is on, every draw goes first into a copy of the target (the mask screen)
 // and comes back to the real target only where the mask's byte buffer lets it through. No
 // function of the program creates a mask or asks for the mask screen, so in the program these
-// run as the empty steps of start-up, rebuild and end. GetMaskUseFlag and SetMaskUseFlag are in
-// graphics/graphics_system.h.
+// run as the empty steps of start-up, rebuild and end.
 #pragma once
 
 #include <cstdint>
@@ -35,3 +34,6 @@ int SetMaskScreenCreated(int created);
 // The byte buffer (row pitch in *pitch, the screen width rounded up to 4), null without one.
 uint8_t* GetMaskBuffer(int* pitch);
 int SetMaskReverse(int reverse);
+
+int GetMaskUseFlag();
+int SetMaskUseFlag(int on);

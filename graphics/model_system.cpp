@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "graphics/device_state_cache.h"
-#include "graphics/graphics.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_public.h"
+#include "graphics/graphics_state.h"
 #include "graphics/model_records.h"
 #include "graphics/shader_pack.h"
 #include "system/engine_handle.h"

@@ -47,6 +47,9 @@ int ClearModelInstanceEntry(int instance, int entry);
 int FreeModelFrameList(int instance, int frame);
 int FreeModelFrameBlock(int instance, int frame, int which);
 
+int StartModelSystem();
+int EndModelSystem();
+
 // What the rest of the engine may ask.
 int IsModelSystemStarted();
 float GetModelSine(int index);

@@ -4,7 +4,7 @@
 
 #include "graphics/draw_settings.h"
 #include "graphics/font.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "graphics/screen_log.h"
 #include "graphics/screen_mode.h"
 #include "system/host_call_table.h"

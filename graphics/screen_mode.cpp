@@ -7,10 +7,12 @@
 #include <cstring>
 
 #include "graphics/camera.h"
+#include "graphics/device_rebuild.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/font_system.h"
-#include "graphics/graphics_core.h"
+#include "graphics/frame_present.h"
+#include "graphics/graphics_state.h"
 #include "graphics/vertex_batch.h"
 #include "platform/win32/user.h"
 #include "system/host_call_table.h"

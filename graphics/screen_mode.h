@@ -29,3 +29,9 @@ void* GetDirectDrawCaps(void* record);
 int GraphicsNullQuery();
 int SetGraphicsDialogBoxMode(int on);
 int RefreshDialogBoxMode(int on);
+
+// The display modes the graphics system offers, from index 0.
+int GetDisplayModeCount();
+int GetDisplayModeAt(int index, int* width, int* height, int* bits);
+int SetScreenModeSize(int width, int height);
+int IsDialogBoxModeOn();

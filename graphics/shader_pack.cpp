@@ -10,7 +10,7 @@
 #include "files/archive.h"
 #include "files/lz_decoder.h"
 #include "graphics/device_state_cache.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/log.h"
 #include "system/tracked_memory.h"
 

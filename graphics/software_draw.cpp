@@ -4,7 +4,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/graph_draw.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "softrender/software_kernels.h"
 #include "system/math.h"
 

@@ -11,7 +11,7 @@
 #include "graphics/draw_settings.h"
 #include "graphics/frame_present.h"
 #include "graphics/graph_record.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "system/host_call_table.h"
 #include "system/math.h"
 

@@ -3,7 +3,7 @@
 // and the window queries the rest of the engine makes.
 #include <cstring>
 
-#include "graphics/graphics_system.h"
+#include "graphics/graphics_inner.h"
 #include "graphics/screen_mode.h"
 #include "host/system_state.h"
 #include "host/text_input.h"

@@ -3,7 +3,7 @@
 // switch, display changes, and the close and destroy protocol.
 #include <algorithm>
 
-#include "graphics/graphics_system.h"
+#include "graphics/graphics_inner.h"
 #include "graphics/screen_mode.h"
 #include "host/input.h"
 #include "host/network.h"

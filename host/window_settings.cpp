@@ -4,7 +4,7 @@
 // toolbar and dropped-file facilities that this program leaves unused.
 #include <cstring>
 
-#include "graphics/graphics_system.h"
+#include "graphics/graphics_inner.h"
 #include "graphics/screen_mode.h"
 #include "host/host.h"
 #include "host/system_state.h"

@@ -107,50 +107,44 @@ int Refuse(SoundDecoderRecord* decoder, const char* message) {
   return -1;
 }
 
-}  // namespace
-
-int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
-  decoder->memoryPcm = MemoryPcmDecoderState{};
-  Conversion c;
-  int size = 0;
-  if (ReadWholeStream(&decoder->stream, &c.image, &size) != 0 || c.image == nullptr) return -1;
-  RegisterEngineGraphFilters();
-  c.stream = CreateMemStream(c.image, size, 0xFFFFFFFF);
-  if (c.stream == nullptr) return Refuse(decoder, "MP3変換用 K_CMemStream の作成に失敗しました");
+// The graph from the memory reader through the sample grabber, rendered; the failure's message,
+// or null.
+const char* BuildConversionGraph(Conversion& c) {
   MediaTypeObject streamType;
   ClearMediaType(&streamType);
   streamType.majortype = MEDIATYPE_Stream;
   streamType.subtype = MEDIASUBTYPE_MPEG1Audio;
   HRESULT result = S_OK;
   c.reader = CreateMemReader(c.stream, &streamType, &result);
-  if (c.reader == nullptr) return Refuse(decoder, "MP3変換用 K_CMemReader の作成に失敗しました");
+  if (c.reader == nullptr) return "MP3変換用 K_CMemReader の作成に失敗しました";
   c.reader->AsBaseFilter()->AddRef();
   if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                               reinterpret_cast<void**>(&c.nullRenderer))))
-    return Refuse(decoder, "MP3変換用 NullRender の作成に失敗しました");
+    return "MP3変換用 NullRender の作成に失敗しました";
   if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, 3, IID_IGraphBuilder,
                               reinterpret_cast<void**>(&c.graph))))
-    return Refuse(decoder, "MP3変換用 IGraphBuilder の作成に失敗しました");
+    return "MP3変換用 IGraphBuilder の作成に失敗しました";
   c.grabber = CreateSampleGrabber(nullptr, &result);
-  if (c.grabber == nullptr)
-    return Refuse(decoder, "MP3変換用 K_CSampleGrabber の作成に失敗しました");
+  if (c.grabber == nullptr) return "MP3変換用 K_CSampleGrabber の作成に失敗しました";
   c.grabber->AsBaseFilter()->AddRef();
   MediaTypeObject pcmType;
   ClearMediaType(&pcmType);
   pcmType.majortype = MEDIATYPE_Audio;
   pcmType.subtype = MEDIASUBTYPE_PCM;
   if (FAILED(c.grabber->SetAcceptedType(&pcmType)))
-    return Refuse(decoder, "サンプルグラバフィルタのメディアタイプの設定に失敗しました");
+    return "サンプルグラバフィルタのメディアタイプの設定に失敗しました";
   if (FAILED(c.graph->AddFilter(c.grabber->AsBaseFilter(), u"SampleGrabber")))
-    return Refuse(decoder, "サンプルグラバフィルタのグラフへの追加に失敗しました");
+    return "サンプルグラバフィルタのグラフへの追加に失敗しました";
   if (FAILED(c.graph->AddFilter(c.reader->AsBaseFilter(), u"MemFile")))
-    return Refuse(decoder, "メモリファイルフィルタのグラフへの追加に失敗しました");
-  if (FAILED(c.graph->Render(c.reader->PinAt(0))))
-    return Refuse(decoder, "グラフの構築に失敗しました");
+    return "メモリファイルフィルタのグラフへの追加に失敗しました";
+  if (FAILED(c.graph->Render(c.reader->PinAt(0)))) return "グラフの構築に失敗しました";
   if (FAILED(c.graph->AddFilter(c.nullRenderer, u"File Renderer")))
-    return Refuse(decoder, "ヌルレンダラーフィルタのグラフへの追加に失敗しました");
+    return "ヌルレンダラーフィルタのグラフへの追加に失敗しました";
+  return nullptr;
+}
 
-  // Swap the renderer that Render chose for the null renderer.
+// Swaps the renderer that Render chose for the null renderer; the failure's message, or null.
+const char* SwapInNullRenderer(Conversion& c) {
   IPin* upstream = nullptr;
   IEnumFilters* filters = nullptr;
   if (SUCCEEDED(c.graph->EnumFilters(&filters))) {
@@ -175,21 +169,24 @@ int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
       upstream != nullptr && nullInput != nullptr ? c.graph->Connect(upstream, nullInput) : E_FAIL;
   if (upstream != nullptr) upstream->Release();
   if (nullInput != nullptr) nullInput->Release();
-  if (FAILED(swapped))
-    return Refuse(decoder, "既存レンダラーをNullレンダラーと交換する処理が失敗しました");
+  if (FAILED(swapped)) return "既存レンダラーをNullレンダラーと交換する処理が失敗しました";
+  return nullptr;
+}
 
+// The decoder's output format from the grabber's connection: PCM only.
+const char* ReadPcmFormat(Conversion& c, SoundDecoderRecord* decoder) {
   MediaTypeObject connection;
   ClearMediaType(&connection);
   if (FAILED(c.grabber->GetConnectionType(&connection)))
-    return Refuse(decoder, "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。");
+    return "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。";
   WAVEFORMATEX format{};
   const bool waveFormat = connection.formattype == FORMAT_WaveFormatEx && connection.cbFormat >= 16;
   if (waveFormat)
     std::memcpy(&format, connection.pbFormat, std::min<ULONG>(connection.cbFormat, sizeof(format)));
   ReleaseMediaTypeContents(&connection);
-  if (!waveFormat) return Refuse(decoder, "サポート外のストリームフォーマットです。");
+  if (!waveFormat) return "サポート外のストリームフォーマットです。";
   if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels == 0)
-    return Refuse(decoder, "サポート外のオーディオフォーマットです。");
+    return "サポート外のオーディオフォーマットです。";
   WAVEFORMATEX& out = decoder->outputFormat;
   out.wFormatTag = WAVE_FORMAT_PCM;
   out.nChannels = format.nChannels;
@@ -198,26 +195,34 @@ int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
   out.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
   out.wBitsPerSample = static_cast<WORD>(format.nBlockAlign * 8 / format.nChannels);
   out.cbSize = 0;
+  return nullptr;
+}
 
+// The grabber's samples collected into the decoder's memory PCM, and the graph's controls.
+const char* PrepareCollection(Conversion& c, SoundDecoderRecord* decoder, int size) {
   if (FAILED(c.grabber->SetSampleCallback(CollectPcmSampleCallback, decoder)))
-    return Refuse(decoder, "コールバック関数を設定できません");
+    return "コールバック関数を設定できません";
   const std::int64_t capacity = InitialPcmCapacity(size);
   decoder->memoryPcm.data =
       capacity >= 0 ? static_cast<std::uint8_t*>(TrackedAlloc(capacity, __FILE__, __LINE__))
                     : nullptr;
   if (decoder->memoryPcm.data == nullptr)
-    return Refuse(decoder, "PCMデータを格納するメモリ領域の確保に失敗しました");
+    return "PCMデータを格納するメモリ領域の確保に失敗しました";
   decoder->memoryPcm.capacity = static_cast<std::int32_t>(capacity);
   decoder->memoryPcm.size = 0;
 
   if (FAILED(c.graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&c.mediaFilter))))
-    return Refuse(decoder, "IMediaFilter の取得に失敗しました");
+    return "IMediaFilter の取得に失敗しました";
   c.mediaFilter->SetSyncSource(nullptr);
   if (FAILED(c.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&c.control))))
-    return Refuse(decoder, "IMediaControl の取得に失敗しました");
+    return "IMediaControl の取得に失敗しました";
   if (FAILED(c.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&c.event))))
-    return Refuse(decoder, "IMediaEvent の取得に失敗しました");
+    return "IMediaEvent の取得に失敗しました";
+  return nullptr;
+}
 
+// Runs the graph to its end, the window's messages pumped while it runs.
+const char* RunConversion(Conversion& c, SoundDecoderRecord* decoder) {
   c.control->Run();
   int quitting = hostCallTable.pumpWindowMessages();
   for (;;) {
@@ -225,15 +230,34 @@ int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
     if (quitting == 0 && SUCCEEDED(c.event->WaitForCompletion(100, &code))) {
       if (code == EC_COMPLETE) break;
       // Any other end of the graph ends the conversion as an error, so the wait cannot hang.
-      return Refuse(decoder, "MP3変換の途中でエラーが発生しました");
+      return "MP3変換の途中でエラーが発生しました";
     }
-    if (quitting != 0) return Refuse(decoder, "MP3変換の途中でソフトが終了しました");
+    if (quitting != 0) return "MP3変換の途中でソフトが終了しました";
     quitting = hostCallTable.pumpWindowMessages();
   }
   c.control->Stop();
   if (decoder->memoryPcm.data == nullptr)
-    return Refuse(decoder, "PCMデータを格納するメモリ領域の再確保に失敗しました");
+    return "PCMデータを格納するメモリ領域の再確保に失敗しました";
+  return nullptr;
+}
+
+}  // namespace
+
+int OpenDirectShowAudioDecoder(SoundDecoderRecord* decoder) {
+  decoder->memoryPcm = MemoryPcmDecoderState{};
+  Conversion c;
+  int size = 0;
+  if (ReadWholeStream(&decoder->stream, &c.image, &size) != 0 || c.image == nullptr) return -1;
+  RegisterEngineGraphFilters();
+  c.stream = CreateMemStream(c.image, size, 0xFFFFFFFF);
+  if (c.stream == nullptr) return Refuse(decoder, "MP3変換用 K_CMemStream の作成に失敗しました");
+  const char* failure = BuildConversionGraph(c);
+  if (failure == nullptr) failure = SwapInNullRenderer(c);
+  if (failure == nullptr) failure = ReadPcmFormat(c, decoder);
+  if (failure == nullptr) failure = PrepareCollection(c, decoder, size);
+  if (failure == nullptr) failure = RunConversion(c, decoder);
+  if (failure != nullptr) return Refuse(decoder, failure);
   decoder->kind = kSoundDecoderMemoryPcm;
-  decoder->outputBufferSize = static_cast<std::int32_t>(out.nAvgBytesPerSec);
+  decoder->outputBufferSize = static_cast<std::int32_t>(decoder->outputFormat.nAvgBytesPerSec);
   return 0;
 }

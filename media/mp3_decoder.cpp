@@ -5,20 +5,10 @@
 #include <cstring>
 
 #include "media/sound_decoder.h"
+#include "platform/acm/mpeg_audio.h"
 #include "system/tracked_memory.h"
 
 namespace {
-
-// kbit/s by [MPEG-2][layer][index]: ISO/IEC 11172-3 for MPEG-1, 13818-3 for the low rates.
-constexpr int kBitrates[2][3][16] = {
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
-};
-constexpr int kSampleRates[2][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}};
 
 struct ScanResult {
   std::int32_t firstFrame;
@@ -77,10 +67,11 @@ int ParseMpegFrameHeader(const std::uint8_t* b, MpegFrameHeader* header) {
   if (header->layerIndex == 3) return -1;
   header->bitrateIndex = b[2] >> 4;
   if (header->bitrateIndex == 15) return -1;
-  header->bitrate = kBitrates[header->lowSamplingRate][header->layerIndex][header->bitrateIndex];
+  header->bitrate =
+      kMpegBitrates[header->lowSamplingRate][header->layerIndex][header->bitrateIndex];
   header->sampleRateIndex = (b[2] >> 2) & 3;
   if (header->sampleRateIndex == 3) return -1;
-  header->sampleRate = kSampleRates[header->lowSamplingRate][header->sampleRateIndex];
+  header->sampleRate = kMpegSampleRates[header->lowSamplingRate][header->sampleRateIndex];
   header->padding = (b[2] >> 1) & 1;
   header->channels = (b[3] >> 6) == 3 ? 1 : 2;
   const int bitrate = header->bitrate;

@@ -13,6 +13,7 @@
 #include "media/dshow_framework.h"
 #include "media/dshow_renderer.h"
 #include "media/graph_filters.h"
+#include "platform/acm/mpeg_audio.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ constexpr LONG kChunkBytes = 16384;
 
 // Decodes MPEG audio to interleaved 16-bit PCM at the stream's own rate and channel count.
 bool DecodeMpegAudio(const std::vector<BYTE>& data, std::vector<BYTE>* pcm, WAVEFORMATEX* format) {
-  static std::once_flag init;
-  std::call_once(init, [] { mpg123_init(); });
+  StartMpg123();
   mpg123_handle* handle = mpg123_new(nullptr, nullptr);
   if (handle == nullptr) return false;
   mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);

@@ -58,24 +58,16 @@ std::vector<std::string> SplitPath(const std::string& path, int kind) {
   return parts;
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files,
-                                       const ArchiveWriterOptions& options) {
-  const std::uint16_t version =
-      std::clamp<std::uint16_t>(options.version, 1, kArchiveNewestVersion);
-  const int kind = version >= 4 ? ArchiveCodePageKind(options.codePage) : 0;
-  const std::uint32_t entrySize = ArchiveFileEntrySize(version);
-  const std::size_t headerSize = version >= 4 ? kArchiveHeaderSize + 4 : kArchiveHeaderSize;
-
-  Node root;
-  root.folder = true;
+// The paths as a tree of folders and files under the root; false when a path is empty or a name
+// too long for its search form.
+bool BuildNameTree(const std::vector<ArchiveWriterFile>& files, int kind, Node* root) {
+  root->folder = true;
   for (const ArchiveWriterFile& file : files) {
     std::vector<std::string> parts = SplitPath(file.path, kind);
-    if (parts.empty()) return {};
-    Node* node = &root;
+    if (parts.empty()) return false;
+    Node* node = root;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-      if (parts[i].size() + 4 > kArchiveSearchFormMax) return {};
+      if (parts[i].size() + 4 > kArchiveSearchFormMax) return false;
       std::unique_ptr<Node>& child = node->children[parts[i]];
       if (!child) {
         child = std::make_unique<Node>();
@@ -87,6 +79,72 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
     node->folder = file.folder;
     node->file = &file;
   }
+  return true;
+}
+
+// A node's name record: its search form's length in units and checksum, the form, then the name.
+void AddNameRecord(Node* node, int kind, std::vector<std::uint8_t>& names) {
+  node->nameOffset = static_cast<std::uint32_t>(names.size());
+  const std::size_t units = (node->name.size() + 4) / 4;
+  std::vector<std::uint8_t> form(units * 4, 0);
+  MakeArchiveSearchForm(node->name.data(), node->name.size(), kind, form.data());
+  std::uint32_t sum = 0;
+  for (std::uint8_t b : form) sum += b;
+  std::size_t at = names.size();
+  names.resize(at + 4);
+  Put16(names, at, static_cast<std::uint32_t>(units));
+  Put16(names, at + 2, sum & 0xFFFF);
+  names.insert(names.end(), form.begin(), form.end());
+  names.insert(names.end(), node->name.begin(), node->name.end());
+  names.push_back(0);
+  while (names.size() % 4) names.push_back(0);
+}
+
+// One file table entry: name, attributes, times, and where its folder record or its data (packed
+// when that is smaller) lies; a file's data goes to the end of `out`.
+void WriteFileEntry(const Node& child, std::size_t e, std::uint32_t dataAreaOffset,
+                    std::uint16_t version, bool pack, std::vector<std::uint8_t>& out) {
+  const ArchiveWriterFile* file = child.file;
+  Put32(out, e, child.nameOffset);
+  Put32(out, e + 4, child.folder ? 0x10 : (file ? file->attributes & ~0x10u : 0x20));
+  if (file) {
+    PutTime(out, e + 8, file->creationTime);
+    PutTime(out, e + 16, file->lastWriteTime);
+    PutTime(out, e + 24, file->lastWriteTime);
+  }
+  std::uint32_t packedSize = kArchivePlain;
+  if (child.folder) {
+    Put32(out, e + 32, child.dirOffset);
+    Put32(out, e + 36, 0);
+  } else {
+    const std::vector<std::uint8_t> empty;
+    const std::vector<std::uint8_t>& bytes = file ? file->bytes : empty;
+    Put32(out, e + 32, static_cast<std::uint32_t>(out.size() - dataAreaOffset));
+    Put32(out, e + 36, static_cast<std::uint32_t>(bytes.size()));
+    std::vector<std::uint8_t> block;
+    if (version >= 2 && pack && !bytes.empty()) block = PackLZBlock(bytes.data(), bytes.size());
+    if (!block.empty() && block.size() < bytes.size()) {
+      packedSize = static_cast<std::uint32_t>(block.size());
+      out.insert(out.end(), block.begin(), block.end());
+    } else {
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+  }
+  if (version >= 2) Put32(out, e + 40, packedSize);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& files,
+                                       const ArchiveWriterOptions& options) {
+  const std::uint16_t version =
+      std::clamp<std::uint16_t>(options.version, 1, kArchiveNewestVersion);
+  const int kind = version >= 4 ? ArchiveCodePageKind(options.codePage) : 0;
+  const std::uint32_t entrySize = ArchiveFileEntrySize(version);
+  const std::size_t headerSize = version >= 4 ? kArchiveHeaderSize + 4 : kArchiveHeaderSize;
+
+  Node root;
+  if (!BuildNameTree(files, kind, &root)) return {};
 
   // Breadth-first: the folders in the order their records are written.
   std::vector<Node*> folders = {&root};
@@ -95,29 +153,13 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
       if (child->folder) folders.push_back(child.get());
 
   std::vector<std::uint8_t> names;
-  auto addName = [&](Node* node) {
-    node->nameOffset = static_cast<std::uint32_t>(names.size());
-    const std::size_t units = (node->name.size() + 4) / 4;
-    std::vector<std::uint8_t> form(units * 4, 0);
-    MakeArchiveSearchForm(node->name.data(), node->name.size(), kind, form.data());
-    std::uint32_t sum = 0;
-    for (std::uint8_t b : form) sum += b;
-    std::size_t at = names.size();
-    names.resize(at + 4);
-    Put16(names, at, static_cast<std::uint32_t>(units));
-    Put16(names, at + 2, sum & 0xFFFF);
-    names.insert(names.end(), form.begin(), form.end());
-    names.insert(names.end(), node->name.begin(), node->name.end());
-    names.push_back(0);
-    while (names.size() % 4) names.push_back(0);
-  };
   std::uint32_t entryCount = 0;
   for (std::size_t d = 0; d < folders.size(); ++d) {
     Node* folder = folders[d];
     folder->dirOffset = static_cast<std::uint32_t>(d * kArchiveDirEntrySize);
     folder->firstEntry = entryCount * entrySize;
     for (auto& [name, child] : folder->children) {
-      addName(child.get());
+      AddNameRecord(child.get(), kind, names);
       child->entryOffset = entryCount * entrySize;
       child->parentDir = folder->dirOffset;
       ++entryCount;
@@ -151,35 +193,8 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<ArchiveWriterFile>& fil
     Put32(out, at + 8, static_cast<std::uint32_t>(folder->children.size()));
     Put32(out, at + 12, folder->firstEntry);
     for (auto& [name, child] : folder->children) {
-      const std::size_t e = headBlockOffset + fileTableOffset + child->entryOffset;
-      const ArchiveWriterFile* file = child->file;
-      Put32(out, e, child->nameOffset);
-      Put32(out, e + 4, child->folder ? 0x10 : (file ? file->attributes & ~0x10u : 0x20));
-      if (file) {
-        PutTime(out, e + 8, file->creationTime);
-        PutTime(out, e + 16, file->lastWriteTime);
-        PutTime(out, e + 24, file->lastWriteTime);
-      }
-      std::uint32_t packedSize = kArchivePlain;
-      if (child->folder) {
-        Put32(out, e + 32, child->dirOffset);
-        Put32(out, e + 36, 0);
-      } else {
-        const std::vector<std::uint8_t> empty;
-        const std::vector<std::uint8_t>& bytes = file ? file->bytes : empty;
-        Put32(out, e + 32, static_cast<std::uint32_t>(out.size() - dataAreaOffset));
-        Put32(out, e + 36, static_cast<std::uint32_t>(bytes.size()));
-        std::vector<std::uint8_t> block;
-        if (version >= 2 && options.pack && !bytes.empty())
-          block = PackLZBlock(bytes.data(), bytes.size());
-        if (!block.empty() && block.size() < bytes.size()) {
-          packedSize = static_cast<std::uint32_t>(block.size());
-          out.insert(out.end(), block.begin(), block.end());
-        } else {
-          out.insert(out.end(), bytes.begin(), bytes.end());
-        }
-      }
-      if (version >= 2) Put32(out, e + 40, packedSize);
+      WriteFileEntry(*child, headBlockOffset + fileTableOffset + child->entryOffset, dataAreaOffset,
+                     version, options.pack, out);
     }
   }
 

@@ -52,18 +52,25 @@ struct RawEntry {
 const char kEnemyLetters[] = "abcdefghijklmnopqrstuvw";
 const char kBossLetters[] = "WXYZ";
 
-}  // namespace
-
-StageMap CompileMap(const SourceFile& f, const TypeTables& types,
-                    std::vector<std::string>& warnings) {
-  StageMap map;
+// What a map's source says: its directives, its grid rows (with their line numbers), its
+// carried items and its raw entries.
+struct MapSource {
   int speed = -1, startRow = -1, length = -1, goal = -1;
   int speedLine = 0, gridLine = 0;
   std::vector<std::string> grid;
   std::vector<int> gridLines;
   std::vector<Object> carries;  // carried items: column, row, kind
   std::vector<RawEntry> raws;
+};
 
+// The blocks and objects the grid holds.
+struct MapLayout {
+  std::vector<Block> blocks;
+  std::vector<Object> objects;
+};
+
+MapSource ReadMapSource(const SourceFile& f) {
+  MapSource s;
   size_t i = 0;
   while (i < f.lines.size()) {
     const SourceLine& l = f.lines[i++];
@@ -76,17 +83,17 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
       continue;
     } else if (w[0] == "speed") {
       need(2, "speed N");
-      speed = int(ParseInteger(f, l.number, w[1], 1, 240, "speed"));
-      speedLine = l.number;
+      s.speed = int(ParseInteger(f, l.number, w[1], 1, 240, "speed"));
+      s.speedLine = l.number;
     } else if (w[0] == "start_row") {
       need(2, "start_row N");
-      startRow = int(ParseInteger(f, l.number, w[1], 0, kMapRows - 1, "start_row"));
+      s.startRow = int(ParseInteger(f, l.number, w[1], 0, kMapRows - 1, "start_row"));
     } else if (w[0] == "length") {
       need(2, "length N");
-      length = int(ParseInteger(f, l.number, w[1], 21, 4000, "length"));
+      s.length = int(ParseInteger(f, l.number, w[1], 21, 4000, "length"));
     } else if (w[0] == "goal") {
       need(2, "goal N");
-      goal = int(ParseInteger(f, l.number, w[1], 21, 65535, "goal"));
+      s.goal = int(ParseInteger(f, l.number, w[1], 21, 65535, "goal"));
     } else if (w[0] == "carry") {
       need(4, "carry COLUMN ROW ITEM");
       Object o;
@@ -95,7 +102,7 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
       o.kind = 2;
       o.p1 = uint8_t(ParseInteger(f, l.number, w[3], 0, kItemKinds - 1, "item kind"));
       o.line = l.number;
-      carries.push_back(o);
+      s.carries.push_back(o);
     } else if (w[0] == "entry") {
       need(6, "entry COLUMN KIND P1 P2 P3");
       RawEntry r;
@@ -110,11 +117,11 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
       if (r.entry.kind != 0 && r.entry.p2 > kMapRows - 1)
         f.Fail(l.number, "entry row must be 0-14");
       r.line = l.number;
-      raws.push_back(r);
+      s.raws.push_back(r);
     } else if (w[0] == "grid") {
       need(1, "grid");
-      if (!grid.empty()) f.Fail(l.number, "a second grid");
-      gridLine = l.number;
+      if (!s.grid.empty()) f.Fail(l.number, "a second grid");
+      s.gridLine = l.number;
       // The grid rows are read raw: "#" is a block there, not a comment.
       for (int r = 0; r < kMapRows; ++r) {
         if (i >= f.lines.size()) f.Fail(l.number, "the grid needs 15 rows");
@@ -122,39 +129,50 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
         std::string row = g.raw;
         while (!row.empty() && (row.back() == ' ' || row.back() == '\t' || row.back() == '\r'))
           row.pop_back();
-        grid.push_back(row);
-        gridLines.push_back(g.number);
+        s.grid.push_back(row);
+        s.gridLines.push_back(g.number);
       }
     } else {
       f.Fail(l.number, "unknown directive \"" + w[0] + "\"");
     }
   }
+  return s;
+}
+
+// Every directive and grid row is there, and the stage can be played forward.
+void CheckMapSource(const SourceFile& f, const TypeTables& types, const MapSource& s) {
+  const int speed = s.speed, length = s.length, goal = s.goal;
   if (speed < 0) f.Fail(0, "the speed directive is missing");
-  if (startRow < 0) f.Fail(0, "the start_row directive is missing");
+  if (s.startRow < 0) f.Fail(0, "the start_row directive is missing");
   if (length < 0) f.Fail(0, "the length directive is missing");
   if (goal < 0) f.Fail(0, "the goal directive is missing");
-  if (grid.empty()) f.Fail(0, "the grid is missing");
+  if (s.grid.empty()) f.Fail(0, "the grid is missing");
   if (goal > length)
     f.Fail(0, "goal " + std::to_string(goal) + " lies beyond the length " + std::to_string(length));
   // Moving right, the player advances on the screen by 2 x walk - speed.
   if (2 * types.player.walk <= speed)
-    f.Fail(speedLine,
+    f.Fail(s.speedLine,
            "speed " + std::to_string(speed) + " is not below 2 x the player's walk speed (" +
                std::to_string(2 * types.player.walk) + "): the player could never move forward");
 
   for (int r = 0; r < kMapRows; ++r) {
-    if (int(grid[size_t(r)].size()) != length)
-      f.Fail(gridLines[size_t(r)], "grid row " + std::to_string(r) + " has " +
-                                       std::to_string(grid[size_t(r)].size()) +
-                                       " columns; the length is " + std::to_string(length));
+    if (int(s.grid[size_t(r)].size()) != length)
+      f.Fail(s.gridLines[size_t(r)], "grid row " + std::to_string(r) + " has " +
+                                         std::to_string(s.grid[size_t(r)].size()) +
+                                         " columns; the length is " + std::to_string(length));
   }
+}
 
-  // Blocks: vertical runs per column, merged with the same run in the column before.
-  std::vector<Block> blocks;
-  std::vector<Object> objects;
+// Blocks: vertical runs per column, merged with the same run in the column before; the other
+// characters are enemies, bosses and items.
+void FindBlocksAndObjects(const SourceFile& f, const MapSource& s, MapLayout* layout) {
+  const std::vector<std::string>& grid = s.grid;
+  const std::vector<int>& gridLines = s.gridLines;
+  std::vector<Block>& blocks = layout->blocks;
+  std::vector<Object>& objects = layout->objects;
   std::map<std::pair<int, int>, size_t>
       openRuns;  // (type, top) -> block index, from the previous column
-  for (int c = 0; c < length; ++c) {
+  for (int c = 0; c < s.length; ++c) {
     std::map<std::pair<int, int>, size_t> runs;
     int r = 0;
     while (r < kMapRows) {
@@ -210,9 +228,11 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
     }
     openRuns = std::move(runs);
   }
+}
 
-  // The screen stops with column length at its left edge: the blocks of the last column go on
-  // under the last screen.
+// The screen stops with column length at its left edge: the blocks of the last column go on
+// under the last screen.
+void ExtendLastColumnBlocks(std::vector<Block>& blocks, int length) {
   for (size_t b = 0; b < blocks.size(); ++b) {
     Block& bl = blocks[b];
     if (bl.column + bl.width != length) continue;
@@ -226,8 +246,12 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
       blocks.push_back(rest);
     }
   }
+}
 
-  // Walking from one column into the next at its surface level must find a top at or below it.
+// Walking from one column into the next at its surface level must find a top at or below it.
+void CheckSurfaces(const SourceFile& f, const MapSource& s, const std::vector<Block>& blocks) {
+  const int length = s.length;
+  const std::vector<int>& gridLines = s.gridLines;
   auto surface = [&](int c) {
     int top = 99;
     for (const Block& b : blocks)
@@ -251,8 +275,11 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
                    " falls through this raised block (stand it on ground: \"&\" or \"@\" over "
                    "\"#\" or \"%\")");
     }
+}
 
-  // Carried items go into the same cell as an enemy or boss.
+// Carried items go into the same cell as an enemy or boss.
+void AddCarriedItems(const SourceFile& f, const MapSource& s, std::vector<Object>& objects) {
+  const std::vector<Object>& carries = s.carries;
   for (const Object& c : carries) {
     auto it = std::find_if(objects.begin(), objects.end(), [&](const Object& o) {
       return o.column == c.column && o.row == c.row && (o.kind == 1 || o.kind == 3);
@@ -265,8 +292,13 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
         f.Fail(c.line, "carry: that enemy already carries an item");
     objects.push_back(c);
   }
+}
 
-  // Placement rules.
+// Placement rules.
+void CheckPlacement(const SourceFile& f, const MapSource& s, const MapLayout& layout) {
+  const int length = s.length, startRow = s.startRow;
+  const std::vector<Block>& blocks = layout.blocks;
+  const std::vector<Object>& objects = layout.objects;
   int bosses = 0;
   for (const Object& o : objects) {
     if (o.column < 4)
@@ -310,17 +342,24 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
     for (const Block& b : blocks)
       if (b.column <= 1 && 1 < b.column + b.width && b.top > startRow) ground = true;
     if (!ground)
-      f.Fail(gridLine, "column 1 needs ground below the start row " + std::to_string(startRow));
+      f.Fail(s.gridLine, "column 1 needs ground below the start row " + std::to_string(startRow));
   }
-  for (const RawEntry& r : raws)
+  for (const RawEntry& r : s.raws)
     if (r.column >= length)
       f.Fail(r.line, "entry: column " + std::to_string(r.column) + " is beyond the length");
+}
 
-  // Columns: blocks, then items, then enemies and bosses, each group from the top row down.
+// Columns: blocks, then items, then enemies and bosses, each group from the top row down.
+void WriteColumns(const SourceFile& f, const MapSource& s, MapLayout& layout, StageMap* out) {
+  StageMap& map = *out;
+  const int length = s.length;
+  const std::vector<int>& gridLines = s.gridLines;
+  std::vector<Block>& blocks = layout.blocks;
+  std::vector<Object>& objects = layout.objects;
   map.length = length;
-  map.goal = goal;
-  map.speed = speed;
-  map.startRow = startRow;
+  map.goal = s.goal;
+  map.speed = s.speed;
+  map.startRow = s.startRow;
   map.columns.assign(size_t(length), {});
   std::vector<int> used(size_t(length), 0);
   auto put = [&](int column, MapEntry e, int line) {
@@ -346,18 +385,27 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
     for (const Object& o : objects)
       if ((o.kind == 2) == (pass == 0))
         put(o.column, MapEntry{o.kind, o.p1, uint8_t(o.row), 0}, o.line);
-  for (const RawEntry& r : raws) put(r.column, r.entry, r.line);
+  for (const RawEntry& r : s.raws) put(r.column, r.entry, r.line);
+}
 
-  // Live blocks: placed when their column comes into view, freed when their right end leaves.
-  for (int s = 0; s <= length; ++s) {
+// Live blocks: placed when their column comes into view, freed when their right end leaves.
+void CheckLiveBlocks(const SourceFile& f, const MapSource& s, const std::vector<Block>& blocks) {
+  for (int column = 0; column <= s.length; ++column) {
     int live = 0;
     for (const Block& b : blocks)
-      if (b.column <= s + 20 && b.column + b.width >= s) ++live;
+      if (b.column <= column + 20 && b.column + b.width >= column) ++live;
     if (live > 32)
-      f.Fail(gridLine, "around column " + std::to_string(s) +
-                           " more than 32 blocks are on the screen at once; merge or simplify");
+      f.Fail(s.gridLine, "around column " + std::to_string(column) +
+                             " more than 32 blocks are on the screen at once; merge or simplify");
   }
-  // Pool headroom and pit widths: fairness hints.
+}
+
+// Pool headroom, the boss fight's length and pit widths: fairness hints.
+void WarnUnfairPlaces(const SourceFile& f, const MapSource& source, const MapLayout& layout,
+                      std::vector<std::string>& warnings) {
+  const int length = source.length, goal = source.goal, speed = source.speed;
+  const std::vector<Block>& blocks = layout.blocks;
+  const std::vector<Object>& objects = layout.objects;
   for (int s = 0; s + kViewColumns <= length; ++s) {
     int items = 0, enemies = 0;
     for (const Object& o : objects) {
@@ -401,6 +449,24 @@ StageMap CompileMap(const SourceFile& f, const TypeTables& types,
     }
     pit = 0;
   }
+}
+
+}  // namespace
+
+StageMap CompileMap(const SourceFile& f, const TypeTables& types,
+                    std::vector<std::string>& warnings) {
+  const MapSource source = ReadMapSource(f);
+  CheckMapSource(f, types, source);
+  MapLayout layout;
+  FindBlocksAndObjects(f, source, &layout);
+  ExtendLastColumnBlocks(layout.blocks, source.length);
+  CheckSurfaces(f, source, layout.blocks);
+  AddCarriedItems(f, source, layout.objects);
+  CheckPlacement(f, source, layout);
+  StageMap map;
+  WriteColumns(f, source, layout, &map);
+  CheckLiveBlocks(f, source, layout.blocks);
+  WarnUnfairPlaces(f, source, layout, warnings);
   return map;
 }
 

@@ -212,142 +212,19 @@ class Reader {
   explicit Reader(std::string shownDir) : shownDir_(std::move(shownDir)) {}
 
   void ReadFile(const SourceFile& f) {
-    enum class In { Nothing, Effect, Drum, Music, Pattern } in = In::Nothing;
-    Effect* effect = nullptr;
-    Drum* drum = nullptr;
-    Music* music = nullptr;
-    Pattern* pattern = nullptr;
+    ReadState st;
     for (const SourceLine& l : f.lines) {
       if (IsBlank(l.text)) continue;
-      auto w = SplitWords(l.text);
-      const std::string& key = w[0];
-      auto args = [&](size_t n, const char* form) {
-        if (w.size() != n) f.Fail(l.number, std::string("expected \"") + form + "\"");
-      };
-      if (key == "effect") {
-        args(2, "effect N");
-        int n = int(ParseInteger(f, l.number, w[1], 0, 6, "effect number"));
-        std::string name = std::string(1, 'e').append(std::to_string(n));
-        if (effects_.count(name)) f.Fail(l.number, "effect " + w[1] + " defined twice");
-        effect = &effects_[name];
-        effect->line = l.number;
-        files_[name] = f.path;
-        in = In::Effect;
-      } else if (key == "drum") {
-        args(2, "drum CHARACTER");
-        if (w[1].size() != 1 || w[1] == "." || w[1] == "-")
-          f.Fail(l.number, "a drum is named by one character other than . and -");
-        if (drums_.count(w[1][0])) f.Fail(l.number, "drum " + w[1] + " defined twice");
-        drum = &drums_[w[1][0]];
-        in = In::Drum;
-      } else if (key == "music") {
-        args(2, "music 0");
-        ParseInteger(f, l.number, w[1], 0, 0, "music number");
-        if (music_.line != 0) f.Fail(l.number, "the music is defined twice");
-        music = &music_;
-        music->line = l.number;
-        files_["b0"] = f.path;
-        in = In::Music;
-      } else if (key == "tone") {
-        if (w.size() < 2) f.Fail(l.number, "expected \"tone WAVE options\"");
-        Tone t;
-        t.wave = ParseWave(f, l.number, w[1]);
-        ParseToneOptions(f, l.number, w, 2, t, true);
-        if (in == In::Effect)
-          effect->tones.push_back(t);
-        else if (in == In::Drum)
-          drum->tones.push_back(t);
-        else
-          f.Fail(l.number, "\"tone\" belongs to an effect or a drum");
-      } else if (key == "peak" || key == "lowpass" || key == "rate") {
-        args(2, "peak DB / lowpass HZ / rate HZ");
-        double v = key == "peak" ? ParseReal(f, l.number, w[1], -40, 0, "peak")
-                   : key == "lowpass"
-                       ? ParseReal(f, l.number, w[1], 0, 20000, "lowpass")
-                       : double(ParseInteger(f, l.number, w[1], 8000, 48000, "rate"));
-        if (in == In::Effect) {
-          if (key == "peak")
-            effect->peakDb = v;
-          else if (key == "lowpass")
-            effect->lowpass = v;
-          else
-            effect->rate = int(v);
-        } else if (in == In::Music || in == In::Pattern) {
-          if (key == "peak")
-            music->peakDb = v;
-          else if (key == "lowpass")
-            music->lowpass = v;
-          else
-            music->rate = int(v);
-        } else {
-          f.Fail(l.number, "\"" + key + "\" belongs to an effect or the music");
-        }
-      } else if (key == "tempo" || key == "steps_per_beat") {
-        if (!music) f.Fail(l.number, "\"" + key + "\" belongs to the music");
-        args(2, "tempo BPM / steps_per_beat N");
-        if (key == "tempo")
-          music->tempo = int(ParseInteger(f, l.number, w[1], 30, 300, "tempo"));
-        else
-          music->stepsPerBeat = int(ParseInteger(f, l.number, w[1], 1, 16, "steps_per_beat"));
-      } else if (key == "voice") {
-        if (!music) f.Fail(l.number, "\"voice\" belongs to the music");
-        if (w.size() < 3) f.Fail(l.number, "expected \"voice NAME WAVE options\"");
-        Voice v;
-        v.name = w[1];
-        for (const Voice& o : music->voices)
-          if (o.name == v.name) f.Fail(l.number, "voice \"" + v.name + "\" defined twice");
-        if (w[2] == "kit") {
-          v.kit = true;
-          ParseToneOptions(f, l.number, w, 3, v.tone, false);
-        } else {
-          v.tone.wave = ParseWave(f, l.number, w[2]);
-          ParseToneOptions(f, l.number, w, 3, v.tone, false);
-        }
-        music->voices.push_back(v);
-      } else if (key == "pattern") {
-        if (!music) f.Fail(l.number, "\"pattern\" belongs to the music");
-        args(2, "pattern NAME");
-        if (music->patterns.count(w[1])) f.Fail(l.number, "pattern \"" + w[1] + "\" defined twice");
-        pattern = &music->patterns[w[1]];
-        pattern->line = l.number;
-        in = In::Pattern;
-      } else if (key == "song") {
-        if (!music) f.Fail(l.number, "\"song\" belongs to the music");
-        for (size_t k = 1; k < w.size(); ++k) {
-          if (!music->patterns.count(w[k])) f.Fail(l.number, "unknown pattern \"" + w[k] + "\"");
-          music->song.push_back(w[k]);
-        }
-        songLine_ = l.number;
-        in = In::Music;
-      } else if (in == In::Pattern) {
-        auto v = std::find_if(music->voices.begin(), music->voices.end(),
-                              [&](const Voice& o) { return o.name == key; });
-        if (v == music->voices.end())
-          f.Fail(l.number, "unknown voice or statement \"" + key + "\"");
-        for (size_t k = 1; k < w.size(); ++k) {
-          const std::string& tok = w[k];
-          bool ok = tok == "." || tok == "-" || (v->kit ? false : NoteFrequency(tok) > 0);
-          if (v->kit && tok.size() == 1 && tok != "." && tok != "-") {
-            ok = true;
-            drumUses_.push_back({tok[0], l.number, f.path});
-          }
-          if (!ok)
-            f.Fail(l.number,
-                   "\"" + tok + "\" is not a " + (v->kit ? "drum" : "note") + " (or \".\" \"-\")");
-          pattern->rows[key].push_back(tok);
-        }
-      } else {
-        f.Fail(l.number, "unknown statement \"" + key + "\"");
-      }
+      const auto w = SplitWords(l.text);
+      if (ReadDefinition(f, l, w, st) || ReadSoundStatement(f, l, w, st) ||
+          ReadMusicStatement(f, l, w, st))
+        continue;
+      if (st.in == In::Pattern)
+        ReadPatternRow(f, l, w, st);
+      else
+        f.Fail(l.number, "unknown statement \"" + w[0] + "\"");
     }
-    for (auto& [name, p] : music_.patterns) {
-      size_t n = 0;
-      for (auto& [voice, row] : p.rows) n = std::max(n, row.size());
-      for (auto& [voice, row] : p.rows)
-        if (row.size() != n)
-          f.Fail(p.line, "pattern \"" + name + "\": voice \"" + voice + "\" has " +
-                             std::to_string(row.size()) + " steps, others " + std::to_string(n));
-    }
+    CheckPatternLengths(f);
   }
 
   std::map<std::string, Pcm> Render() {
@@ -376,6 +253,188 @@ class Reader {
   }
 
  private:
+  // What the lines read so far are inside of.
+  enum class In { Nothing, Effect, Drum, Music, Pattern };
+  struct ReadState {
+    In in = In::Nothing;
+    Effect* effect = nullptr;
+    Drum* drum = nullptr;
+    Music* music = nullptr;
+    Pattern* pattern = nullptr;
+  };
+
+  static void Expect(const SourceFile& f, const SourceLine& l, const std::vector<std::string>& w,
+                     size_t n, const char* form) {
+    if (w.size() != n) f.Fail(l.number, std::string("expected \"") + form + "\"");
+  }
+
+  // An effect, a drum or the music begins.
+  bool ReadDefinition(const SourceFile& f, const SourceLine& l, const std::vector<std::string>& w,
+                      ReadState& st) {
+    const std::string& key = w[0];
+    if (key == "effect") {
+      Expect(f, l, w, 2, "effect N");
+      int n = int(ParseInteger(f, l.number, w[1], 0, 6, "effect number"));
+      std::string name = std::string(1, 'e').append(std::to_string(n));
+      if (effects_.count(name)) f.Fail(l.number, "effect " + w[1] + " defined twice");
+      st.effect = &effects_[name];
+      st.effect->line = l.number;
+      files_[name] = f.path;
+      st.in = In::Effect;
+      return true;
+    }
+    if (key == "drum") {
+      Expect(f, l, w, 2, "drum CHARACTER");
+      if (w[1].size() != 1 || w[1] == "." || w[1] == "-")
+        f.Fail(l.number, "a drum is named by one character other than . and -");
+      if (drums_.count(w[1][0])) f.Fail(l.number, "drum " + w[1] + " defined twice");
+      st.drum = &drums_[w[1][0]];
+      st.in = In::Drum;
+      return true;
+    }
+    if (key == "music") {
+      Expect(f, l, w, 2, "music 0");
+      ParseInteger(f, l.number, w[1], 0, 0, "music number");
+      if (music_.line != 0) f.Fail(l.number, "the music is defined twice");
+      st.music = &music_;
+      st.music->line = l.number;
+      files_["b0"] = f.path;
+      st.in = In::Music;
+      return true;
+    }
+    return false;
+  }
+
+  // A tone of an effect or a drum, or the peak, low-pass or rate of an effect or the music.
+  bool ReadSoundStatement(const SourceFile& f, const SourceLine& l,
+                          const std::vector<std::string>& w, ReadState& st) {
+    const std::string& key = w[0];
+    if (key == "tone") {
+      if (w.size() < 2) f.Fail(l.number, "expected \"tone WAVE options\"");
+      Tone t;
+      t.wave = ParseWave(f, l.number, w[1]);
+      ParseToneOptions(f, l.number, w, 2, t, true);
+      if (st.in == In::Effect)
+        st.effect->tones.push_back(t);
+      else if (st.in == In::Drum)
+        st.drum->tones.push_back(t);
+      else
+        f.Fail(l.number, "\"tone\" belongs to an effect or a drum");
+      return true;
+    }
+    if (key == "peak" || key == "lowpass" || key == "rate") {
+      Expect(f, l, w, 2, "peak DB / lowpass HZ / rate HZ");
+      double v = key == "peak"      ? ParseReal(f, l.number, w[1], -40, 0, "peak")
+                 : key == "lowpass" ? ParseReal(f, l.number, w[1], 0, 20000, "lowpass")
+                                    : double(ParseInteger(f, l.number, w[1], 8000, 48000, "rate"));
+      if (st.in == In::Effect) {
+        if (key == "peak")
+          st.effect->peakDb = v;
+        else if (key == "lowpass")
+          st.effect->lowpass = v;
+        else
+          st.effect->rate = int(v);
+      } else if (st.in == In::Music || st.in == In::Pattern) {
+        if (key == "peak")
+          st.music->peakDb = v;
+        else if (key == "lowpass")
+          st.music->lowpass = v;
+        else
+          st.music->rate = int(v);
+      } else {
+        f.Fail(l.number, "\"" + key + "\" belongs to an effect or the music");
+      }
+      return true;
+    }
+    return false;
+  }
+
+  // The music's tempo, steps, voices, patterns and song.
+  bool ReadMusicStatement(const SourceFile& f, const SourceLine& l,
+                          const std::vector<std::string>& w, ReadState& st) {
+    const std::string& key = w[0];
+    if (key == "tempo" || key == "steps_per_beat") {
+      if (!st.music) f.Fail(l.number, "\"" + key + "\" belongs to the music");
+      Expect(f, l, w, 2, "tempo BPM / steps_per_beat N");
+      if (key == "tempo")
+        st.music->tempo = int(ParseInteger(f, l.number, w[1], 30, 300, "tempo"));
+      else
+        st.music->stepsPerBeat = int(ParseInteger(f, l.number, w[1], 1, 16, "steps_per_beat"));
+      return true;
+    }
+    if (key == "voice") {
+      if (!st.music) f.Fail(l.number, "\"voice\" belongs to the music");
+      if (w.size() < 3) f.Fail(l.number, "expected \"voice NAME WAVE options\"");
+      Voice v;
+      v.name = w[1];
+      for (const Voice& o : st.music->voices)
+        if (o.name == v.name) f.Fail(l.number, "voice \"" + v.name + "\" defined twice");
+      if (w[2] == "kit") {
+        v.kit = true;
+        ParseToneOptions(f, l.number, w, 3, v.tone, false);
+      } else {
+        v.tone.wave = ParseWave(f, l.number, w[2]);
+        ParseToneOptions(f, l.number, w, 3, v.tone, false);
+      }
+      st.music->voices.push_back(v);
+      return true;
+    }
+    if (key == "pattern") {
+      if (!st.music) f.Fail(l.number, "\"pattern\" belongs to the music");
+      Expect(f, l, w, 2, "pattern NAME");
+      if (st.music->patterns.count(w[1]))
+        f.Fail(l.number, "pattern \"" + w[1] + "\" defined twice");
+      st.pattern = &st.music->patterns[w[1]];
+      st.pattern->line = l.number;
+      st.in = In::Pattern;
+      return true;
+    }
+    if (key == "song") {
+      if (!st.music) f.Fail(l.number, "\"song\" belongs to the music");
+      for (size_t k = 1; k < w.size(); ++k) {
+        if (!st.music->patterns.count(w[k])) f.Fail(l.number, "unknown pattern \"" + w[k] + "\"");
+        st.music->song.push_back(w[k]);
+      }
+      songLine_ = l.number;
+      st.in = In::Music;
+      return true;
+    }
+    return false;
+  }
+
+  // A voice's row of a pattern: notes, or a kit's drums.
+  void ReadPatternRow(const SourceFile& f, const SourceLine& l, const std::vector<std::string>& w,
+                      ReadState& st) {
+    const std::string& key = w[0];
+    auto v = std::find_if(st.music->voices.begin(), st.music->voices.end(),
+                          [&](const Voice& o) { return o.name == key; });
+    if (v == st.music->voices.end()) f.Fail(l.number, "unknown voice or statement \"" + key + "\"");
+    for (size_t k = 1; k < w.size(); ++k) {
+      const std::string& tok = w[k];
+      bool ok = tok == "." || tok == "-" || (v->kit ? false : NoteFrequency(tok) > 0);
+      if (v->kit && tok.size() == 1 && tok != "." && tok != "-") {
+        ok = true;
+        drumUses_.push_back({tok[0], l.number, f.path});
+      }
+      if (!ok)
+        f.Fail(l.number,
+               "\"" + tok + "\" is not a " + (v->kit ? "drum" : "note") + " (or \".\" \"-\")");
+      st.pattern->rows[key].push_back(tok);
+    }
+  }
+
+  // Every voice of a pattern has as many steps as the others.
+  void CheckPatternLengths(const SourceFile& f) {
+    for (auto& [name, p] : music_.patterns) {
+      size_t n = 0;
+      for (auto& [voice, row] : p.rows) n = std::max(n, row.size());
+      for (auto& [voice, row] : p.rows)
+        if (row.size() != n)
+          f.Fail(p.line, "pattern \"" + name + "\": voice \"" + voice + "\" has " +
+                             std::to_string(row.size()) + " steps, others " + std::to_string(n));
+    }
+  }
+
   Pcm RenderMusic() {
     const Music& m = music_;
     if (m.song.empty()) throw ContentError(files_["b0"], m.line, "the music has no song line");

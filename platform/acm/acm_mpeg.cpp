@@ -5,32 +5,16 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "platform/acm/acm_codecs.h"
+#include "platform/acm/mpeg_audio.h"
 
 struct MpegConverter {
   mpg123_handle* handle;
   int channels;
   long rate;
 };
-
-namespace {
-
-constexpr int kBitrates[2][3][16] = {
-    // MPEG-1: Layers I, II, III
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-    // MPEG-2 and 2.5: Layers I, II, III
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
-};
-constexpr int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-
-}  // namespace
 
 bool MeasureMpegFrame(const std::uint8_t* h, int* frameBytes, int* frameSamples) {
   if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
@@ -41,8 +25,8 @@ bool MeasureMpegFrame(const std::uint8_t* h, int* frameBytes, int* frameSamples)
   if (versionBits == 1 || layer == 3 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
     return false;
   const bool mpeg1 = versionBits == 3;
-  const int bitrate = kBitrates[mpeg1 ? 0 : 1][layer][bitrateIndex] * 1000;
-  const int rate = kRates[mpeg1 ? 0 : (versionBits == 2 ? 1 : 2)][rateIndex];
+  const int bitrate = kMpegBitrates[mpeg1 ? 0 : 1][layer][bitrateIndex] * 1000;
+  const int rate = kMpegSampleRates[mpeg1 ? 0 : (versionBits == 2 ? 1 : 2)][rateIndex];
   const int padding = (h[2] >> 1) & 1;
   if (layer == 0) {
     *frameBytes = (12 * bitrate / rate + padding) * 4;
@@ -58,8 +42,7 @@ bool MeasureMpegFrame(const std::uint8_t* h, int* frameBytes, int* frameSamples)
 }
 
 MpegConverter* OpenMpegConverter(const AcmSourceFormat& format) {
-  static std::once_flag once;
-  std::call_once(once, [] { mpg123_init(); });
+  StartMpg123();
   mpg123_handle* handle = mpg123_new(nullptr, nullptr);
   if (handle == nullptr) return nullptr;
   // No gapless trimming and the info frame decoded as audio: every frame gives all its samples.

@@ -1,6 +1,8 @@
-// The device's draw calls: vertex fetch by FVF, the world-view-projection transform and frustum
-// clipping of untransformed vertices, primitive assembly, and the pipeline set-up from the
-// device's states. Draws that need what the device leaves out are counted and draw nothing.
+// The device's draw calls, read top-down: the pipeline built from the device's states, the quads
+// the sprite list takes straight from the vertex bytes, the vertex fetch (screen-space vertices as
+// they are, the others transformed to clip space), and the walk over the primitives, which hands
+// each to the first drawing path that takes it, the reference rasteriser last. Draws that need what
+// the device leaves out are counted and draw nothing.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -15,6 +17,36 @@
 #include "platform/d3d9/d3d9_sprite_list.h"
 
 namespace {
+
+struct FvfLayout {
+  bool valid = false;
+  bool transformed = false;
+  int diffuse = -1;
+  int specular = -1;
+  int texCount = 0;
+  int texOffset[8] = {};
+  int texSize[8] = {};
+  UINT size = 0;
+};
+
+// One draw call as the application made it, with its vertex layout decoded.
+struct DrawCall {
+  D3DPRIMITIVETYPE type;
+  UINT primitiveCount;
+  const std::uint8_t* vertices;
+  UINT vertexCount;
+  UINT stride;
+  const void* indices;  // null: the primitives take the vertices in order
+  D3DFORMAT indexFormat;
+  FvfLayout layout;
+};
+
+// A vertex in clip space, with its colours as numbers so clipping can interpolate them.
+struct ClipVertex {
+  double pos[4];
+  double color[8];  // diffuse r, g, b, a, then specular
+  double tex[8][2];
+};
 
 // Leaves the vertices of a resize unset: the fetch writes every field the pipeline reads (the
 // coordinate sets past the layout's count are never read, a stage's set being -1 there), and
@@ -39,16 +71,85 @@ struct UnsetAllocator : std::allocator<T> {
   }
 };
 
-struct FvfLayout {
-  bool valid = false;
-  bool transformed = false;
-  int diffuse = -1;
-  int specular = -1;
-  int texCount = 0;
-  int texOffset[8] = {};
-  int texSize[8] = {};
-  UINT size = 0;
+// The call's vertices after the fetch: screen-space ones as they are, the others in clip space.
+struct FetchedVertices {
+  std::vector<RasterVertex, UnsetAllocator<RasterVertex>> screen;
+  std::vector<ClipVertex> clip;
 };
+
+// What the walk over the primitives draws with.
+struct PrimitiveWalk {
+  const DrawCall& call;
+  const PixelPipeline& p;
+  SpriteList& sprites;
+  const FetchedVertices& fetched;
+  const D3DVIEWPORT9& viewport;
+  double pointSize;
+};
+
+FvfLayout DecodeFvf(DWORD fvf);
+UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives);
+bool BuildPixelPipeline(const CpuDevice& device, const DrawCall& call, PixelPipeline* p);
+UINT DrawSpriteRun(const DrawCall& call, SpriteList& sprites);
+void FetchVertices(const CpuDevice& device, const DrawCall& call, UINT first, FetchedVertices* out);
+void WalkPoints(const PrimitiveWalk& walk);
+void WalkTriangles(const PrimitiveWalk& walk, UINT first);
+
+}  // namespace
+
+HRESULT CpuDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
+                                   const void* vertexData, UINT vertexStride) {
+  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF)
+    return D3DERR_INVALIDCALL;
+  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
+                      VertexCountFor(type, primitiveCount), vertexStride, nullptr, D3DFMT_UNKNOWN);
+}
+
+HRESULT CpuDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex,
+                                          UINT numVertices, UINT primitiveCount,
+                                          const void* indexData, D3DFORMAT indexFormat,
+                                          const void* vertexData, UINT vertexStride) {
+  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF ||
+      !indexData || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) ||
+      numVertices == 0 || numVertices > 0xFFFFFF || minVertexIndex > 0xFFFFFF) {
+    return D3DERR_INVALIDCALL;
+  }
+  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
+                      minVertexIndex + numVertices, vertexStride, indexData, indexFormat);
+}
+
+HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
+                                const std::uint8_t* vertices, UINT vertexCount, UINT stride,
+                                const void* indices, D3DFORMAT indexFormat) {
+  CountD3D9Call(D3D9Counter::Draw);
+  if (!vertices || stride == 0 || !inScene) return D3DERR_INVALIDCALL;
+  if (primitiveCount == 0 || lost || !renderTarget) return D3D_OK;
+  const DrawCall call{type,   primitiveCount, vertices,    vertexCount,
+                      stride, indices,        indexFormat, DecodeFvf(fvf)};
+  PixelPipeline p;
+  if (!BuildPixelPipeline(*this, call, &p)) {
+    CountD3D9Call(D3D9Counter::UnsupportedDraw);
+    return D3D_OK;
+  }
+  // The pipeline's sprite shading, once for every quad of the call.
+  SpriteList sprites;
+  if (call.layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
+  const UINT first = DrawSpriteRun(call, sprites);
+  if (first < primitiveCount) {
+    FetchedVertices fetched;
+    FetchVertices(*this, call, 3 * first, &fetched);
+    const PrimitiveWalk walk{
+        call, p, sprites, fetched, viewport, std::bit_cast<float>(renderStates[D3DRS_POINTSIZE])};
+    if (type == D3DPT_POINTLIST)
+      WalkPoints(walk);
+    else
+      WalkTriangles(walk, first);
+  }
+  FinishSpriteList(sprites);
+  return D3D_OK;
+}
+
+namespace {
 
 FvfLayout DecodeFvf(DWORD fvf) {
   FvfLayout layout;
@@ -77,6 +178,134 @@ FvfLayout DecodeFvf(DWORD fvf) {
   return layout;
 }
 
+UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives) {
+  switch (type) {
+    case D3DPT_POINTLIST: return primitives;
+    case D3DPT_LINELIST: return primitives * 2;
+    case D3DPT_LINESTRIP: return primitives + 1;
+    case D3DPT_TRIANGLELIST: return primitives * 3;
+    default: return primitives + 2;
+  }
+}
+
+bool IsSupportedOp(DWORD op) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+    case D3DTOP_SELECTARG2:
+    case D3DTOP_MODULATE:
+    case D3DTOP_MODULATE2X:
+    case D3DTOP_MODULATE4X:
+    case D3DTOP_ADD:
+    case D3DTOP_ADDSIGNED:
+    case D3DTOP_SUBTRACT:
+    case D3DTOP_BLENDDIFFUSEALPHA:
+    case D3DTOP_BLENDTEXTUREALPHA:
+    case D3DTOP_BLENDFACTORALPHA:
+    case D3DTOP_BLENDCURRENTALPHA: return true;
+    default: return false;
+  }
+}
+
+bool IsSupportedArgument(DWORD arg) {
+  return (arg & ~(D3DTA_SELECTMASK | D3DTA_COMPLEMENT | D3DTA_ALPHAREPLICATE)) == 0 &&
+         (arg & D3DTA_SELECTMASK) <= D3DTA_TEMP;
+}
+
+bool StageReadsTexture(const StageSetup& s) {
+  auto isTexture = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
+  return isTexture(s.colorArg1) || isTexture(s.colorArg2) ||
+         s.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
+         (s.alphaOp != D3DTOP_DISABLE && (isTexture(s.alphaArg1) || isTexture(s.alphaArg2) ||
+                                          s.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
+}
+
+// Stage s of the pipeline from its stage and sampler states; false when it needs an operation,
+// an argument or a texture set-up the device does not have.
+bool BuildStage(const CpuDevice& device, DWORD s, const FvfLayout& layout, StageSetup* stage) {
+  const auto& ts = device.stageStates[s];
+  stage->colorOp = ts[D3DTSS_COLOROP];
+  stage->colorArg1 = ts[D3DTSS_COLORARG1];
+  stage->colorArg2 = ts[D3DTSS_COLORARG2];
+  stage->alphaOp = ts[D3DTSS_ALPHAOP];
+  stage->alphaArg1 = ts[D3DTSS_ALPHAARG1];
+  stage->alphaArg2 = ts[D3DTSS_ALPHAARG2];
+  stage->resultToTemp = ts[D3DTSS_RESULTARG] == D3DTA_TEMP;
+  if (!IsSupportedOp(stage->colorOp) ||
+      (stage->alphaOp != D3DTOP_DISABLE && !IsSupportedOp(stage->alphaOp))) {
+    return false;
+  }
+  for (DWORD arg : {stage->colorArg1, stage->colorArg2, stage->alphaArg1, stage->alphaArg2}) {
+    if (!IsSupportedArgument(arg)) return false;
+  }
+  if (StageReadsTexture(*stage) && device.textures[s]) {
+    auto* texture = dynamic_cast<CpuTexture*>(device.textures[s]);
+    // Texture-coordinate generation and transforms belong to the vertex pipeline left out here.
+    if (!texture || GetPixelKind(texture->format) != PixelKind::Color ||
+        (ts[D3DTSS_TEXCOORDINDEX] >> 16) != 0 ||
+        ts[D3DTSS_TEXTURETRANSFORMFLAGS] != D3DTTFF_DISABLE) {
+      return false;
+    }
+    const auto& ss = device.samplerStates[s];
+    stage->sampler.level = texture->levels[0].get();
+    stage->sampler.addressU = ss[D3DSAMP_ADDRESSU];
+    stage->sampler.addressV = ss[D3DSAMP_ADDRESSV];
+    stage->sampler.border = ss[D3DSAMP_BORDERCOLOR];
+    stage->sampler.linear =
+        ss[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR || ss[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
+  }
+  int set = static_cast<int>(ts[D3DTSS_TEXCOORDINDEX] & 0xFFFF);
+  stage->texCoordSet = set < layout.texCount ? set : -1;
+  return true;
+}
+
+// The pixel pipeline from the device's render, stage and sampler states; false when the call
+// needs what the device leaves out (shaders, lines, fog, depth, lighting, stage operations and
+// texture set-ups it does not have).
+bool BuildPixelPipeline(const CpuDevice& device, const DrawCall& call, PixelPipeline* p) {
+  const FvfLayout& layout = call.layout;
+  const auto& renderStates = device.renderStates;
+  if (!layout.valid || call.stride < layout.size || device.vertexShader || device.pixelShader)
+    return false;
+  if (call.type == D3DPT_LINELIST || call.type == D3DPT_LINESTRIP) return false;
+  if (renderStates[D3DRS_FOGENABLE] || renderStates[D3DRS_FILLMODE] != D3DFILL_SOLID) return false;
+  // A depth test that always passes and writes nothing needs no depth buffer.
+  bool depthUsed = renderStates[D3DRS_ZFUNC] != D3DCMP_ALWAYS || renderStates[D3DRS_ZWRITEENABLE];
+  if (renderStates[D3DRS_ZENABLE] != D3DZB_FALSE && device.depthStencil && depthUsed) return false;
+  if (!layout.transformed && renderStates[D3DRS_LIGHTING]) return false;
+
+  const CpuSurface* target = device.renderTarget;
+  const D3DVIEWPORT9& viewport = device.viewport;
+  p->target = device.renderTarget;
+  p->clip = {static_cast<LONG>(viewport.X), static_cast<LONG>(viewport.Y),
+             static_cast<LONG>(std::min<DWORD>(viewport.X + viewport.Width, target->width)),
+             static_cast<LONG>(std::min<DWORD>(viewport.Y + viewport.Height, target->height))};
+  if (renderStates[D3DRS_SCISSORTESTENABLE]) {
+    const RECT& scissor = device.scissor;
+    p->clip.left = std::max(p->clip.left, scissor.left);
+    p->clip.top = std::max(p->clip.top, scissor.top);
+    p->clip.right = std::min(p->clip.right, scissor.right);
+    p->clip.bottom = std::min(p->clip.bottom, scissor.bottom);
+  }
+  for (DWORD s = 0; s < D3D9TextureStageCount; ++s) {
+    if (device.stageStates[s][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    if (!BuildStage(device, s, layout, &p->stages[s])) return false;
+    p->stageCount = static_cast<int>(s) + 1;
+  }
+  p->textureFactor = renderStates[D3DRS_TEXTUREFACTOR];
+  p->specularAdd = renderStates[D3DRS_SPECULARENABLE] != FALSE;
+  p->alphaTest = renderStates[D3DRS_ALPHATESTENABLE] != FALSE;
+  p->alphaFunc = renderStates[D3DRS_ALPHAFUNC];
+  p->alphaRef = static_cast<int>(renderStates[D3DRS_ALPHAREF] & 0xFF);
+  p->blend = renderStates[D3DRS_ALPHABLENDENABLE] != FALSE;
+  p->sourceBlend = renderStates[D3DRS_SRCBLEND];
+  p->destBlend = renderStates[D3DRS_DESTBLEND];
+  p->blendOp = renderStates[D3DRS_BLENDOP];
+  p->blendFactor = renderStates[D3DRS_BLENDFACTOR];
+  p->gouraud = renderStates[D3DRS_SHADEMODE] != D3DSHADE_FLAT;
+  p->cullMode = renderStates[D3DRS_CULLMODE];
+  return true;
+}
+
 float ReadFloat(const std::uint8_t* p) {
   float v;
   std::memcpy(&v, p, sizeof v);
@@ -103,12 +332,46 @@ DWORD ReadDword(const std::uint8_t* p) {
   }
 }
 
-// A vertex in clip space, with its colours as numbers so clipping can interpolate them.
-struct ClipVertex {
-  double pos[4];
-  double color[8];  // diffuse r, g, b, a, then specular
-  double tex[8][2];
-};
+// An unindexed list of quads goes to the sprite list straight from the vertex bytes, a run of
+// quads at a time; a quad it declines is fetched into a small list of its own with the one
+// coordinate set the list reads (a full fetch writes every vertex's eight sets, more than the
+// first-level cache holds for a string). Returns the first primitive it left: from the first quad
+// the list declines both ways, the call takes the fetch and the walk.
+UINT DrawSpriteRun(const DrawCall& call, SpriteList& sprites) {
+  // Copies the list's calls cannot reach, so the loop keeps them in registers.
+  const FvfLayout layout = call.layout;
+  const std::uint8_t* const vertices = call.vertices;
+  if (!sprites.usable || call.type != D3DPT_TRIANGLELIST || call.indices ||
+      sprites.span.f.set < 0 || sprites.span.f.set >= layout.texCount) {
+    return 0;
+  }
+  const int set = sprites.span.f.set;
+  const std::size_t stride = call.stride;
+  SpriteVertexLayout bytes;
+  bytes.size = static_cast<int>(layout.size);
+  bytes.diffuse = layout.diffuse, bytes.specular = layout.specular;
+  bytes.tex = layout.texOffset[set];
+  const bool fromBytes = layout.texSize[set] >= 2;
+  const std::size_t quads = std::min(call.primitiveCount / 2, call.vertexCount / 6);
+  std::size_t quad = 0;
+  RasterVertex corners[6];
+  while (quad < quads) {
+    const std::uint8_t* at = vertices + quad * 6 * stride;
+    if (fromBytes) {
+      quad += DrawSpritesFromBytes(sprites, at, stride, quads - quad, bytes);
+      if (quad == quads) break;
+      at = vertices + quad * 6 * stride;
+    }
+    for (int j = 0; j < 6; ++j)
+      FetchScreenVertex(layout, at + static_cast<std::size_t>(j) * stride, set, set + 1,
+                        &corners[j]);
+    const RasterVertex* a[3] = {&corners[0], &corners[1], &corners[2]};
+    const RasterVertex* b[3] = {&corners[3], &corners[4], &corners[5]};
+    if (!DrawSprite(sprites, a, corners[0], b, corners[3])) break;
+    ++quad;
+  }
+  return static_cast<UINT>(2 * quad);
+}
 
 D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
   D3DMATRIX r{};
@@ -119,6 +382,69 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
       r.m[i][j] = sum;
     }
   return r;
+}
+
+// An untransformed vertex in clip space, its colours as numbers so clipping can interpolate them.
+ClipVertex FetchClipVertex(const FvfLayout& layout, const std::uint8_t* v,
+                           const D3DMATRIX& transform) {
+  std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
+  std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
+  double tex[8][2] = {};
+  for (int t = 0; t < layout.texCount; ++t) {
+    tex[t][0] = ReadFloat(v + layout.texOffset[t]);
+    if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
+  }
+  ClipVertex c{};
+  double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
+  for (int j = 0; j < 4; ++j) {
+    c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] + in[2] * transform.m[2][j] +
+               in[3] * transform.m[3][j];
+  }
+  Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
+  double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
+                      double(s.r), double(s.g), double(s.b), double(s.a)};
+  std::memcpy(c.color, colors, sizeof colors);
+  std::memcpy(c.tex, tex, sizeof tex);
+  return c;
+}
+
+// Screen-space vertices from `first` on (the sprite run drew those before it; only screen-space
+// calls have one), straight into the list: a vertex is mostly its eight coordinate sets. The
+// others all go through the world, view and projection transforms into clip space.
+void FetchVertices(const CpuDevice& device, const DrawCall& call, UINT first,
+                   FetchedVertices* out) {
+  const FvfLayout& layout = call.layout;
+  if (layout.transformed) {
+    out->screen.resize(call.vertexCount);
+    for (UINT i = first; i < call.vertexCount; ++i) {
+      FetchScreenVertex(layout, call.vertices + static_cast<std::size_t>(i) * call.stride, 0,
+                        layout.texCount, &out->screen[i]);
+    }
+    return;
+  }
+  const D3DMATRIX transform = Multiply(Multiply(device.world, device.view), device.projection);
+  out->clip.reserve(call.vertexCount);
+  for (UINT i = 0; i < call.vertexCount; ++i) {
+    out->clip.push_back(FetchClipVertex(
+        layout, call.vertices + static_cast<std::size_t>(i) * call.stride, transform));
+  }
+}
+
+// The vertex that primitive vertex n names; false when it lies past the call's vertices.
+bool VertexIndex(const DrawCall& call, UINT n, UINT* out) {
+  if (!call.indices) {
+    *out = n;
+  } else if (call.indexFormat == D3DFMT_INDEX16) {
+    std::uint16_t i;
+    std::memcpy(&i, static_cast<const std::uint8_t*>(call.indices) + n * 2, 2);
+    *out = i;
+  } else {
+    std::uint32_t i;
+    std::memcpy(
+        &i, static_cast<const std::uint8_t*>(call.indices) + static_cast<std::size_t>(n) * 4, 4);
+    *out = i;
+  }
+  return *out < call.vertexCount;
 }
 
 ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, double t) {
@@ -178,311 +504,112 @@ RasterVertex ToScreen(const ClipVertex& v, const D3DVIEWPORT9& viewport) {
   return r;
 }
 
-bool IsSupportedOp(DWORD op) {
-  switch (op) {
-    case D3DTOP_SELECTARG1:
-    case D3DTOP_SELECTARG2:
-    case D3DTOP_MODULATE:
-    case D3DTOP_MODULATE2X:
-    case D3DTOP_MODULATE4X:
-    case D3DTOP_ADD:
-    case D3DTOP_ADDSIGNED:
-    case D3DTOP_SUBTRACT:
-    case D3DTOP_BLENDDIFFUSEALPHA:
-    case D3DTOP_BLENDTEXTUREALPHA:
-    case D3DTOP_BLENDFACTORALPHA:
-    case D3DTOP_BLENDCURRENTALPHA: return true;
-    default: return false;
+void WalkPoints(const PrimitiveWalk& walk) {
+  const FetchedVertices& fetched = walk.fetched;
+  for (UINT n = 0; n < walk.call.primitiveCount; ++n) {
+    UINT i;
+    if (!VertexIndex(walk.call, n, &i)) continue;
+    if (walk.call.layout.transformed) {
+      RasterizePoint(walk.p, fetched.screen[i], walk.pointSize);
+    } else if (fetched.clip[i].pos[3] > 0 && PlaneDistance(fetched.clip[i], 4) >= 0 &&
+               PlaneDistance(fetched.clip[i], 5) >= 0) {
+      RasterizePoint(walk.p, ToScreen(fetched.clip[i], walk.viewport), walk.pointSize);
+    }
   }
 }
 
-bool IsSupportedArgument(DWORD arg) {
-  return (arg & ~(D3DTA_SELECTMASK | D3DTA_COMPLEMENT | D3DTA_ALPHAREPLICATE)) == 0 &&
-         (arg & D3DTA_SELECTMASK) <= D3DTA_TEMP;
-}
-
-bool StageReadsTexture(const StageSetup& s) {
-  auto isTexture = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
-  return isTexture(s.colorArg1) || isTexture(s.colorArg2) ||
-         s.colorOp == D3DTOP_BLENDTEXTUREALPHA ||
-         (s.alphaOp != D3DTOP_DISABLE && (isTexture(s.alphaArg1) || isTexture(s.alphaArg2) ||
-                                          s.alphaOp == D3DTOP_BLENDTEXTUREALPHA));
-}
-
-UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT primitives) {
-  switch (type) {
-    case D3DPT_POINTLIST: return primitives;
-    case D3DPT_LINELIST: return primitives * 2;
-    case D3DPT_LINESTRIP: return primitives + 1;
-    case D3DPT_TRIANGLELIST: return primitives * 3;
-    default: return primitives + 2;
+// Triangle k's vertices in drawing order, then the one that colours it under flat shading.
+void TriangleOf(D3DPRIMITIVETYPE type, UINT k, UINT* n) {
+  if (type == D3DPT_TRIANGLELIST) {
+    n[0] = 3 * k, n[1] = 3 * k + 1, n[2] = 3 * k + 2, n[3] = 3 * k;
+  } else if (type == D3DPT_TRIANGLESTRIP) {
+    // Every second triangle of a strip is wound the other way round; its first vertex still
+    // colours it.
+    n[0] = k % 2 == 0 ? k : k + 1, n[1] = k % 2 == 0 ? k + 1 : k, n[2] = k + 2, n[3] = k;
+  } else {
+    n[0] = 0, n[1] = k + 1, n[2] = k + 2, n[3] = k + 1;
   }
 }
 
-}  // namespace
-
-HRESULT CpuDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount,
-                                   const void* vertexData, UINT vertexStride) {
-  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF)
-    return D3DERR_INVALIDCALL;
-  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
-                      VertexCountFor(type, primitiveCount), vertexStride, nullptr, D3DFMT_UNKNOWN);
+// The reference way: one triangle through the rasteriser, which picks its rows' shading itself;
+// an untransformed one is clipped to the frustum first.
+void DrawTriangle(const PrimitiveWalk& walk, const UINT* n) {
+  UINT i0, i1, i2, iFlat;
+  if (!VertexIndex(walk.call, n[0], &i0) || !VertexIndex(walk.call, n[1], &i1) ||
+      !VertexIndex(walk.call, n[2], &i2) || !VertexIndex(walk.call, n[3], &iFlat))
+    return;
+  if (walk.call.layout.transformed) {
+    const auto& screen = walk.fetched.screen;
+    RasterizeTriangle(walk.p, screen[i0], screen[i1], screen[i2], screen[iFlat]);
+    return;
+  }
+  const auto& clip = walk.fetched.clip;
+  RasterVertex flat = ToScreen(clip[iFlat], walk.viewport);
+  std::vector<ClipVertex> polygon = ClipPolygon({clip[i0], clip[i1], clip[i2]});
+  for (std::size_t k = 1; k + 1 < polygon.size(); ++k) {
+    RasterizeTriangle(walk.p, ToScreen(polygon[0], walk.viewport),
+                      ToScreen(polygon[k], walk.viewport), ToScreen(polygon[k + 1], walk.viewport),
+                      flat);
+  }
 }
 
-HRESULT CpuDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex,
-                                          UINT numVertices, UINT primitiveCount,
-                                          const void* indexData, D3DFORMAT indexFormat,
-                                          const void* vertexData, UINT vertexStride) {
-  if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > 0xFFFFF ||
-      !indexData || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) ||
-      numVertices == 0 || numVertices > 0xFFFFFF || minVertexIndex > 0xFFFFFF) {
-    return D3DERR_INVALIDCALL;
-  }
-  return DrawVertices(type, primitiveCount, static_cast<const std::uint8_t*>(vertexData),
-                      minVertexIndex + numVertices, vertexStride, indexData, indexFormat);
+// Two screen-space triangles that may make a quad: each one's vertices in submission order and
+// the vertex that colours it under flat shading.
+struct QuadCorners {
+  const RasterVertex* a[3];
+  const RasterVertex* flatA;
+  const RasterVertex* b[3];
+  const RasterVertex* flatB;
+};
+
+bool DrawQuadAsSprite(const PrimitiveWalk& walk, const QuadCorners& q) {
+  return DrawSprite(walk.sprites, q.a, *q.flatA, q.b, *q.flatB);
 }
 
-HRESULT CpuDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount,
-                                const std::uint8_t* vertices, UINT vertexCount, UINT stride,
-                                const void* indices, D3DFORMAT indexFormat) {
-  CountD3D9Call(D3D9Counter::Draw);
-  if (!vertices || stride == 0 || !inScene) return D3DERR_INVALIDCALL;
-  if (primitiveCount == 0 || lost || !renderTarget) return D3D_OK;
-  FvfLayout layout = DecodeFvf(fvf);
-  auto unsupported = [] {
-    CountD3D9Call(D3D9Counter::UnsupportedDraw);
-    return D3D_OK;
-  };
-  if (!layout.valid || stride < layout.size || vertexShader || pixelShader) return unsupported();
-  if (type == D3DPT_LINELIST || type == D3DPT_LINESTRIP) return unsupported();
-  if (renderStates[D3DRS_FOGENABLE] || renderStates[D3DRS_FILLMODE] != D3DFILL_SOLID)
-    return unsupported();
-  // A depth test that always passes and writes nothing needs no depth buffer.
-  bool depthUsed = renderStates[D3DRS_ZFUNC] != D3DCMP_ALWAYS || renderStates[D3DRS_ZWRITEENABLE];
-  if (renderStates[D3DRS_ZENABLE] != D3DZB_FALSE && depthStencil && depthUsed) return unsupported();
-  if (!layout.transformed && renderStates[D3DRS_LIGHTING]) return unsupported();
+bool DrawQuadAsRectangle(const PrimitiveWalk& walk, const QuadCorners& q) {
+  return RasterizeRectangle(walk.p, q.a, *q.flatA, q.b, *q.flatB);
+}
 
-  PixelPipeline p;
-  p.target = renderTarget;
-  p.clip = {static_cast<LONG>(viewport.X), static_cast<LONG>(viewport.Y),
-            static_cast<LONG>(std::min<DWORD>(viewport.X + viewport.Width, renderTarget->width)),
-            static_cast<LONG>(std::min<DWORD>(viewport.Y + viewport.Height, renderTarget->height))};
-  if (renderStates[D3DRS_SCISSORTESTENABLE]) {
-    p.clip.left = std::max(p.clip.left, scissor.left);
-    p.clip.top = std::max(p.clip.top, scissor.top);
-    p.clip.right = std::min(p.clip.right, scissor.right);
-    p.clip.bottom = std::min(p.clip.bottom, scissor.bottom);
-  }
-  for (DWORD s = 0; s < D3D9TextureStageCount; ++s) {
-    const auto& ts = stageStates[s];
-    if (ts[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
-    StageSetup& stage = p.stages[s];
-    stage.colorOp = ts[D3DTSS_COLOROP];
-    stage.colorArg1 = ts[D3DTSS_COLORARG1];
-    stage.colorArg2 = ts[D3DTSS_COLORARG2];
-    stage.alphaOp = ts[D3DTSS_ALPHAOP];
-    stage.alphaArg1 = ts[D3DTSS_ALPHAARG1];
-    stage.alphaArg2 = ts[D3DTSS_ALPHAARG2];
-    stage.resultToTemp = ts[D3DTSS_RESULTARG] == D3DTA_TEMP;
-    if (!IsSupportedOp(stage.colorOp) ||
-        (stage.alphaOp != D3DTOP_DISABLE && !IsSupportedOp(stage.alphaOp))) {
-      return unsupported();
-    }
-    for (DWORD arg : {stage.colorArg1, stage.colorArg2, stage.alphaArg1, stage.alphaArg2}) {
-      if (!IsSupportedArgument(arg)) return unsupported();
-    }
-    if (StageReadsTexture(stage) && textures[s]) {
-      auto* texture = dynamic_cast<CpuTexture*>(textures[s]);
-      // Texture-coordinate generation and transforms belong to the vertex pipeline left out here.
-      if (!texture || GetPixelKind(texture->format) != PixelKind::Color ||
-          (ts[D3DTSS_TEXCOORDINDEX] >> 16) != 0 ||
-          ts[D3DTSS_TEXTURETRANSFORMFLAGS] != D3DTTFF_DISABLE) {
-        return unsupported();
-      }
-      const auto& ss = samplerStates[s];
-      stage.sampler.level = texture->levels[0].get();
-      stage.sampler.addressU = ss[D3DSAMP_ADDRESSU];
-      stage.sampler.addressV = ss[D3DSAMP_ADDRESSV];
-      stage.sampler.border = ss[D3DSAMP_BORDERCOLOR];
-      stage.sampler.linear =
-          ss[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR || ss[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
-    }
-    int set = static_cast<int>(ts[D3DTSS_TEXCOORDINDEX] & 0xFFFF);
-    stage.texCoordSet = set < layout.texCount ? set : -1;
-    p.stageCount = static_cast<int>(s) + 1;
-  }
-  p.textureFactor = renderStates[D3DRS_TEXTUREFACTOR];
-  p.specularAdd = renderStates[D3DRS_SPECULARENABLE] != FALSE;
-  p.alphaTest = renderStates[D3DRS_ALPHATESTENABLE] != FALSE;
-  p.alphaFunc = renderStates[D3DRS_ALPHAFUNC];
-  p.alphaRef = static_cast<int>(renderStates[D3DRS_ALPHAREF] & 0xFF);
-  p.blend = renderStates[D3DRS_ALPHABLENDENABLE] != FALSE;
-  p.sourceBlend = renderStates[D3DRS_SRCBLEND];
-  p.destBlend = renderStates[D3DRS_DESTBLEND];
-  p.blendOp = renderStates[D3DRS_BLENDOP];
-  p.blendFactor = renderStates[D3DRS_BLENDFACTOR];
-  p.gouraud = renderStates[D3DRS_SHADEMODE] != D3DSHADE_FLAT;
-  p.cullMode = renderStates[D3DRS_CULLMODE];
+// The fast ways through a pair of screen-space triangles, tried in this order: the sprite list
+// (shading chosen once for the call), then one rectangle of texel runs (the span path's run
+// shading). Each draws only a pair it proves byte for byte the same as the reference rasteriser's
+// and declines the rest; a pair every way declines is drawn a triangle at a time (DrawTriangle),
+// whose rows take the span path where it holds and the per-pixel pipeline elsewhere. A speed
+// change belongs in one of these ways; the span tests hold each to the reference.
+using QuadPath = bool (*)(const PrimitiveWalk&, const QuadCorners&);
+constexpr QuadPath QuadPaths[] = {DrawQuadAsSprite, DrawQuadAsRectangle};
 
-  // The pipeline's sprite shading, once for every quad of the call.
-  SpriteList sprites;
-  if (layout.transformed && primitiveCount >= 2) StartSpriteList(p, &sprites);
-  // An unindexed list of quads goes to the sprite list straight from the vertex bytes, a run of
-  // quads at a time; a quad it declines is fetched into a small list of its own with the one
-  // coordinate set the list reads (a full fetch writes every vertex's eight sets, more than the
-  // first-level cache holds for a string). From the first quad the list declines both ways, the
-  // call takes the path below.
-  UINT firstPrimitive = 0;
-  if (sprites.usable && type == D3DPT_TRIANGLELIST && !indices && sprites.span.f.set >= 0 &&
-      sprites.span.f.set < layout.texCount) {
-    const int set = sprites.span.f.set;
-    SpriteVertexLayout bytes;
-    bytes.size = static_cast<int>(layout.size);
-    bytes.diffuse = layout.diffuse, bytes.specular = layout.specular;
-    bytes.tex = layout.texOffset[set];
-    const bool fromBytes = layout.texSize[set] >= 2;
-    const std::size_t quads = std::min(primitiveCount / 2, vertexCount / 6);
-    std::size_t quad = 0;
-    RasterVertex corners[6];
-    while (quad < quads) {
-      const std::uint8_t* at = vertices + quad * 6 * stride;
-      if (fromBytes) {
-        quad += DrawSpritesFromBytes(sprites, at, stride, quads - quad, bytes);
-        if (quad == quads) break;
-        at = vertices + quad * 6 * stride;
-      }
-      for (int j = 0; j < 6; ++j)
-        FetchScreenVertex(layout, at + static_cast<std::size_t>(j) * stride, set, set + 1,
-                          &corners[j]);
-      const RasterVertex* a[3] = {&corners[0], &corners[1], &corners[2]};
-      const RasterVertex* b[3] = {&corners[3], &corners[4], &corners[5]};
-      if (!DrawSprite(sprites, a, corners[0], b, corners[3])) break;
-      ++quad;
-    }
-    firstPrimitive = static_cast<UINT>(2 * quad);
-    if (firstPrimitive >= primitiveCount) {
-      FinishSpriteList(sprites);
-      return D3D_OK;
-    }
-  }
-  // Vertex fetch: screen-space vertices as they are; the others into clip space.
-  std::vector<RasterVertex, UnsetAllocator<RasterVertex>> screen;
-  std::vector<ClipVertex> clip;
-  if (layout.transformed)
-    screen.resize(vertexCount);
-  else
-    clip.reserve(vertexCount);
-  D3DMATRIX transform = Multiply(Multiply(world, view), projection);
-  for (UINT i = layout.transformed ? 3 * firstPrimitive : 0; i < vertexCount; ++i) {
-    const std::uint8_t* v = vertices + static_cast<std::size_t>(i) * stride;
-    if (layout.transformed) {
-      // Straight into the list: a vertex is mostly its eight coordinate sets.
-      FetchScreenVertex(layout, v, 0, layout.texCount, &screen[i]);
-      continue;
-    }
-    std::uint32_t diffuse = layout.diffuse >= 0 ? ReadDword(v + layout.diffuse) : 0xFFFFFFFFu;
-    std::uint32_t specular = layout.specular >= 0 ? ReadDword(v + layout.specular) : 0;
-    double tex[8][2] = {};
-    for (int t = 0; t < layout.texCount; ++t) {
-      tex[t][0] = ReadFloat(v + layout.texOffset[t]);
-      if (layout.texSize[t] > 1) tex[t][1] = ReadFloat(v + layout.texOffset[t] + 4);
-    }
-    ClipVertex c{};
-    double in[4] = {ReadFloat(v), ReadFloat(v + 4), ReadFloat(v + 8), 1.0};
-    for (int j = 0; j < 4; ++j) {
-      c.pos[j] = in[0] * transform.m[0][j] + in[1] * transform.m[1][j] + in[2] * transform.m[2][j] +
-                 in[3] * transform.m[3][j];
-    }
-    Rgba d = UnpackRgba(diffuse), s = UnpackRgba(specular);
-    double colors[8] = {double(d.r), double(d.g), double(d.b), double(d.a),
-                        double(s.r), double(s.g), double(s.b), double(s.a)};
-    std::memcpy(c.color, colors, sizeof colors);
-    std::memcpy(c.tex, tex, sizeof tex);
-    clip.push_back(c);
-  }
+bool DrawQuad(const PrimitiveWalk& walk, const UINT* n, const UINT* m) {
+  UINT i[8];
+  for (int j = 0; j < 4; ++j)
+    if (!VertexIndex(walk.call, n[j], &i[j]) || !VertexIndex(walk.call, m[j], &i[4 + j]))
+      return false;
+  const auto& screen = walk.fetched.screen;
+  const QuadCorners q{{&screen[i[0]], &screen[i[1]], &screen[i[2]]},
+                      &screen[i[3]],
+                      {&screen[i[4]], &screen[i[5]], &screen[i[6]]},
+                      &screen[i[7]]};
+  for (QuadPath path : QuadPaths)
+    if (path(walk, q)) return true;
+  return false;
+}
 
-  auto vertexIndex = [&](UINT n, UINT* out) {
-    if (!indices) {
-      *out = n;
-    } else if (indexFormat == D3DFMT_INDEX16) {
-      std::uint16_t i;
-      std::memcpy(&i, static_cast<const std::uint8_t*>(indices) + n * 2, 2);
-      *out = i;
-    } else {
-      std::uint32_t i;
-      std::memcpy(&i, static_cast<const std::uint8_t*>(indices) + static_cast<std::size_t>(n) * 4,
-                  4);
-      *out = i;
-    }
-    return *out < vertexCount;
-  };
-
-  auto drawTriangle = [&](UINT n0, UINT n1, UINT n2, UINT nFlat) {
-    UINT i0, i1, i2, iFlat;
-    if (!vertexIndex(n0, &i0) || !vertexIndex(n1, &i1) || !vertexIndex(n2, &i2) ||
-        !vertexIndex(nFlat, &iFlat))
-      return;
-    if (layout.transformed) {
-      RasterizeTriangle(p, screen[i0], screen[i1], screen[i2], screen[iFlat]);
-      return;
-    }
-    RasterVertex flat = ToScreen(clip[iFlat], viewport);
-    std::vector<ClipVertex> polygon = ClipPolygon({clip[i0], clip[i1], clip[i2]});
-    for (std::size_t k = 1; k + 1 < polygon.size(); ++k) {
-      RasterizeTriangle(p, ToScreen(polygon[0], viewport), ToScreen(polygon[k], viewport),
-                        ToScreen(polygon[k + 1], viewport), flat);
-    }
-  };
-
-  if (type == D3DPT_POINTLIST) {
-    double size = std::bit_cast<float>(renderStates[D3DRS_POINTSIZE]);
-    for (UINT n = 0; n < primitiveCount; ++n) {
-      UINT i;
-      if (!vertexIndex(n, &i)) continue;
-      if (layout.transformed) {
-        RasterizePoint(p, screen[i], size);
-      } else if (clip[i].pos[3] > 0 && PlaneDistance(clip[i], 4) >= 0 &&
-                 PlaneDistance(clip[i], 5) >= 0) {
-        RasterizePoint(p, ToScreen(clip[i], viewport), size);
-      }
-    }
-    return D3D_OK;
-  }
-  // Triangle k's vertices in drawing order, then the one that colours it under flat shading.
-  auto triangleOf = [&](UINT k, UINT* n) {
-    if (type == D3DPT_TRIANGLELIST) {
-      n[0] = 3 * k, n[1] = 3 * k + 1, n[2] = 3 * k + 2, n[3] = 3 * k;
-    } else if (type == D3DPT_TRIANGLESTRIP) {
-      // Every second triangle of a strip is wound the other way round; its first vertex still
-      // colours it.
-      n[0] = k % 2 == 0 ? k : k + 1, n[1] = k % 2 == 0 ? k + 1 : k, n[2] = k + 2, n[3] = k;
-    } else {
-      n[0] = 0, n[1] = k + 1, n[2] = k + 2, n[3] = k + 1;
-    }
-  };
-  // Two screen-space triangles that make a screen-aligned quad are drawn as one rectangle.
-  auto drawRectangle = [&](const UINT* n, const UINT* m) {
-    UINT i[8];
-    for (int j = 0; j < 4; ++j)
-      if (!vertexIndex(n[j], &i[j]) || !vertexIndex(m[j], &i[4 + j])) return false;
-    const RasterVertex* a[3] = {&screen[i[0]], &screen[i[1]], &screen[i[2]]};
-    const RasterVertex* b[3] = {&screen[i[4]], &screen[i[5]], &screen[i[6]]};
-    return DrawSprite(sprites, a, screen[i[3]], b, screen[i[7]]) ||
-           RasterizeRectangle(p, a, screen[i[3]], b, screen[i[7]]);
-  };
-  for (UINT k = firstPrimitive; k < primitiveCount; ++k) {
+// Triangles from `first` on; screen-space ones two at a time where the pair takes a fast way.
+void WalkTriangles(const PrimitiveWalk& walk, UINT first) {
+  const UINT count = walk.call.primitiveCount;
+  for (UINT k = first; k < count; ++k) {
     UINT n[4];
-    triangleOf(k, n);
-    if (layout.transformed && k + 1 < primitiveCount) {
+    TriangleOf(walk.call.type, k, n);
+    if (walk.call.layout.transformed && k + 1 < count) {
       UINT m[4];
-      triangleOf(k + 1, m);
-      if (drawRectangle(n, m)) {
+      TriangleOf(walk.call.type, k + 1, m);
+      if (DrawQuad(walk, n, m)) {
         ++k;
         continue;
       }
     }
-    drawTriangle(n[0], n[1], n[2], n[3]);
+    DrawTriangle(walk, n);
   }
-  FinishSpriteList(sprites);
-  return D3D_OK;
 }
+
+}  // namespace

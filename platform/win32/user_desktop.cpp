@@ -1,5 +1,6 @@
-// The desktop services of the user part: the cursor with its display count, the clipboard over
-// SDL's, the global memory blocks it trades in, the menu calls (no menus exist), and message boxes.
+// The desktop services of the user part: the desktop window, the cursor with its display count,
+// the clipboard over SDL's, the global memory blocks it trades in, the menu calls (no menus
+// exist), and message boxes.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,12 @@ bool ReadSdlClipboard(std::string& out) {
 }
 
 }  // namespace
+
+// The desktop window is a handle of its own, outside the window table.
+HWND GetDesktopWindow() {
+  static char desktop;
+  return reinterpret_cast<HWND>(&desktop);
+}
 
 int ShowCursor(BOOL show) {
   auto& cursor = Cursor();

@@ -1,5 +1,6 @@
 // Graphics start-up on the CPU Direct3D device: the log of the device creation, the format table,
 // the software mode chosen by the switch or by a failed creation, and the start-up failures.
+#include "graphics/device_rebuild.h"
 #include "graphics/draw_target.h"
 #include "graphics/graph_handle.h"
 #include "graphics/screen_mode.h"

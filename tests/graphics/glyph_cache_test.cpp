@@ -11,7 +11,7 @@
 #include "graphics/font.h"
 #include "graphics/font_system.h"
 #include "graphics/graph_handle.h"
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "host/system_state.h"
 #include "tests/graphics/font_test_support.h"
 #include "tests/graphics/graph_test_support.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "graphics/screen_mode.h"
 #include "tests/graphics/graphics_engine_fixture.h"
 

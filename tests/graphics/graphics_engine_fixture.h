@@ -13,7 +13,7 @@
 
 #include "engine.h"
 #include "graphics/draw_settings.h"
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 #include "host/system_state.h"
 #include "host/window_system.h"
 #include "platform/clock.h"

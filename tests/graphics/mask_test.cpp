@@ -4,7 +4,7 @@
 // behind at the end.
 #include <gtest/gtest.h>
 
-#include "graphics/graphics_system.h"
+#include "graphics/graphics_inner.h"
 #include "graphics/mask.h"
 #include "platform/win32/user.h"
 #include "tests/graphics/graph_test_support.h"

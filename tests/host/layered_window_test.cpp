@@ -6,7 +6,7 @@
 
 #include "files/color_format.h"
 #include "graphics/draw_settings.h"
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"
 #include "host/system_state.h"
 #include "platform/win32/gdi_present.h"
 #include "platform/win32/layered_window.h"

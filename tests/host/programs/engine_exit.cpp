@@ -75,14 +75,14 @@ bool RunEngine() {
   rmdir(folder);
   if (sound == -1 || graph == -1 || font == -1) return false;
   if (PlaySoundData(sound, SoundPlayLoop, 1) != 0) return false;
-  SetDrawTarget(-2);
+  SetDrawTarget(DrawTargetBackBuffer);
   for (int frame = 0; frame < 5; ++frame) {
     if (ProcessWindowMessages() != 0) return false;
     ClearDrawTarget();
     DrawGraphAtPoint(frame * 10, 20, graph, 1);
     DrawStringWithFontHandle(10, 60, "exit", 0xFFFFFF, font, 0, 0);
     PresentFrame();
-    Sleep(20);
+    PauseMilliseconds(20);
   }
   return true;
 }

@@ -1,2 +1,2 @@
 // A system file that reaches up into graphics.
-#include "graphics/graphics.h"
+#include "graphics/graphics_public.h"

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "files/memimg.h"
-#include "graphics/graphics_system.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/win32/win32_types.h"
@@ -143,17 +142,15 @@ MEMIMG* GetSoftwareDrawTarget();
 int SetSoftwareDrawTarget(MEMIMG* image);
 MEMIMG* GetSoftwareScreenImage(int which);
 
+// -1 when d3d9.dll or DirectDraw cannot be had; software mode is a success.
+int StartGraphicsSystem();
+// The Direct3D device, or null without one (software mode, or before the start).
+IDirect3DDevice9* GetDirect3DDevice9();
+int GetSoftwareRenderingSetting();
+
 int StartDirect3D();
 int CreateDirectDrawObject();
 int CreateDirect3DObject();
-int CreateDirect3DDevice();
 int CreateDepthBuffer();
 int CreateSoftwareScreenImages();
 int ReleaseSoftwareScreenImages();
-int ShutDownDirect3D();
-
-// mode change 1: (width, height, bits, refresh) become the screen mode; 0: recovery after loss.
-int RebuildGraphicsDevice(int modeChange, int width, int height, int colorBits, int refreshRate);
-// Retries a rebuild that came back without Direct3D (at most once a second); 0 when the device
-// is usable now.
-int RetryLostDevice();

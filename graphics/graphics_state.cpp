@@ -1,9 +1,11 @@
 // The graphics system's start: the core state block, the choice between the Direct3D device and
 // the software mode, the DirectDraw and Direct3D objects, and the software mode's screen images.
-#include "graphics/graphics_core.h"
+#include "graphics/graphics_state.h"
 
 #include <cstring>
 
+#include "graphics/device_creation.h"
+#include "graphics/device_rebuild.h"
 #include "graphics/draw_settings.h"
 #include "graphics/draw_target.h"
 #include "graphics/font_system.h"

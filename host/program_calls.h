@@ -1,0 +1,131 @@
+// What a program built on the engine needs beside the engine's own calls (a pause, a message
+// box, a line for the debugger, a look for another copy's window and for a display), and the
+// values it passes: the screen draw targets and the key codes GetAllKeyStates reports.
+#pragma once
+
+#include "platform/win32/win32_types.h"
+
+// SetDrawTarget's screens (a graph handle names a graph).
+enum DrawTargetScreen : int {
+  DrawTargetBackBuffer = -2,
+  DrawTargetFrontScreen = -4,
+};
+
+// DirectInput key codes: the index of each key in GetAllKeyStates's 256 bytes.
+enum KeyCode : int {
+  KeyEsc = 0x01,
+  Key1 = 0x02,
+  Key2 = 0x03,
+  Key3 = 0x04,
+  Key4 = 0x05,
+  Key5 = 0x06,
+  Key6 = 0x07,
+  Key7 = 0x08,
+  Key8 = 0x09,
+  Key9 = 0x0A,
+  Key0 = 0x0B,
+  KeyMinus = 0x0C,
+  KeyEquals = 0x0D,
+  KeyBack = 0x0E,
+  KeyTab = 0x0F,
+  KeyQ = 0x10,
+  KeyW = 0x11,
+  KeyE = 0x12,
+  KeyR = 0x13,
+  KeyT = 0x14,
+  KeyY = 0x15,
+  KeyU = 0x16,
+  KeyI = 0x17,
+  KeyO = 0x18,
+  KeyP = 0x19,
+  KeyLeftBracket = 0x1A,
+  KeyRightBracket = 0x1B,
+  KeyEnter = 0x1C,
+  KeyLeftControl = 0x1D,
+  KeyA = 0x1E,
+  KeyS = 0x1F,
+  KeyD = 0x20,
+  KeyF = 0x21,
+  KeyG = 0x22,
+  KeyH = 0x23,
+  KeyJ = 0x24,
+  KeyK = 0x25,
+  KeyL = 0x26,
+  KeySemicolon = 0x27,
+  KeyApostrophe = 0x28,
+  KeyGrave = 0x29,
+  KeyLeftShift = 0x2A,
+  KeyBackslash = 0x2B,
+  KeyZ = 0x2C,
+  KeyX = 0x2D,
+  KeyC = 0x2E,
+  KeyV = 0x2F,
+  KeyB = 0x30,
+  KeyN = 0x31,
+  KeyM = 0x32,
+  KeyComma = 0x33,
+  KeyPeriod = 0x34,
+  KeySlash = 0x35,
+  KeyRightShift = 0x36,
+  KeyMultiply = 0x37,
+  KeyLeftAlt = 0x38,
+  KeySpace = 0x39,
+  KeyCapsLock = 0x3A,
+  KeyF1 = 0x3B,
+  KeyF2 = 0x3C,
+  KeyF3 = 0x3D,
+  KeyF4 = 0x3E,
+  KeyF5 = 0x3F,
+  KeyF6 = 0x40,
+  KeyF7 = 0x41,
+  KeyF8 = 0x42,
+  KeyF9 = 0x43,
+  KeyF10 = 0x44,
+  KeyNumLock = 0x45,
+  KeyScrollLock = 0x46,
+  KeyNumpad7 = 0x47,
+  KeyNumpad8 = 0x48,
+  KeyNumpad9 = 0x49,
+  KeySubtract = 0x4A,
+  KeyNumpad4 = 0x4B,
+  KeyNumpad5 = 0x4C,
+  KeyNumpad6 = 0x4D,
+  KeyAdd = 0x4E,
+  KeyNumpad1 = 0x4F,
+  KeyNumpad2 = 0x50,
+  KeyNumpad3 = 0x51,
+  KeyNumpad0 = 0x52,
+  KeyDecimal = 0x53,
+  KeyF11 = 0x57,
+  KeyF12 = 0x58,
+  KeyKana = 0x70,
+  KeyConvert = 0x79,
+  KeyNoConvert = 0x7B,
+  KeyYen = 0x7D,
+  KeyNumpadEnter = 0x9C,
+  KeyRightControl = 0x9D,
+  KeyDivide = 0xB5,
+  KeyRightAlt = 0xB8,
+  KeyPause = 0xC5,
+  KeyHome = 0xC7,
+  KeyUp = 0xC8,
+  KeyPageUp = 0xC9,
+  KeyLeft = 0xCB,
+  KeyRight = 0xCD,
+  KeyEnd = 0xCF,
+  KeyDown = 0xD0,
+  KeyPageDown = 0xD1,
+  KeyInsert = 0xD2,
+  KeyDelete = 0xD3,
+};
+
+// Pauses the calling thread for about `milliseconds`.
+void PauseMilliseconds(DWORD milliseconds);
+// A message box with an OK button over no window; returns when it is closed.
+void ShowMessageBox(const char* text, const char* caption);
+// One piece of text for a debugger attached to the program.
+void WriteDebuggerText(const char* text);
+// 1 when a top-level window of this class is open (another copy's window), else 0.
+int IsWindowClassOpen(const char* className);
+// 1 when there is a display to open a window on, else 0.
+int IsDisplayPresent();
