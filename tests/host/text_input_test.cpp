@@ -266,7 +266,9 @@ TEST_P(KeyInputColorTest, InitialisationMakesTheColoursInTheScreenFormatAndTheBl
   }
   // Every one of the 15 is made, and nothing lies past them.
   for (int i = 0; i < KeyInputColorCount; ++i) {
-    if (bits == 32) EXPECT_NE(GetKeyInputColor(i) & 0xFF000000u, 0u) << i;
+    if (bits == 32) {
+      EXPECT_NE(GetKeyInputColor(i) & 0xFF000000u, 0u) << i;
+    }
   }
   EXPECT_EQ(KeyInputColorCount, 15);
   EXPECT_EQ(GetKeyInputColor(KeyInputColorCount), 0u);
