@@ -8,37 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "archive_walk.h"
 #include "files/archive.h"
-
-namespace {
-
-void Walk(ArchiveRecord* record, const std::string& prefix, int depth) {
-  if (depth > 8) return;
-  FindResultRecord result;
-  ArchiveFindState* state = BeginArchiveFind(record, (prefix + "*").c_str(), &result);
-  if (!state) return;
-  int visited = 0;
-  do {
-    const std::string name = result.name;
-    if (name == "." || name == ".." || ++visited > 64) continue;
-    const std::string path = prefix + name;
-    if (result.directory) {
-      Walk(record, path + "\\", depth + 1);
-      continue;
-    }
-    ArchiveEntryStream stream;
-    if (OpenArchiveEntry(&stream, record, path.c_str(), 0) != 0) continue;
-    std::uint8_t buffer[4096];
-    while (ReadArchiveEntry(&stream, buffer, sizeof buffer) > 0) {
-    }
-    SeekArchiveEntry(&stream, -7, 2);
-    ReadArchiveEntry(&stream, buffer, 16);
-    CloseArchiveEntry(&stream);
-  } while (FetchNextArchiveMatch(state, &result) == 0);
-  EndArchiveFind(state);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) return 0;
@@ -50,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ArchiveRecord record{};
   if (OpenArchiveImage(&record, image.data(), static_cast<std::uint32_t>(image.size()), nullptr) ==
       0) {
-    Walk(&record, "", 0);
+    archive_walk::WalkArchive(&record);
     ReleaseArchiveRecord(&record);
   }
   if (image != given) std::abort();

@@ -11,37 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "archive_walk.h"
 #include "files/archive.h"
 
 namespace {
-
-void Walk(ArchiveRecord* record, const std::string& prefix, int depth) {
-  if (depth > 8) return;
-  FindResultRecord result;
-  ArchiveFindState* state = BeginArchiveFind(record, (prefix + "*").c_str(), &result);
-  if (!state) return;
-  int visited = 0;
-  do {
-    const std::string name = result.name;
-    if (name == "." || name == ".." || ++visited > 64) continue;
-    const std::string path = prefix + name;
-    if (result.directory) {
-      Walk(record, path + "\\", depth + 1);
-      continue;
-    }
-    ArchiveEntryStream stream;
-    if (OpenArchiveEntry(&stream, record, path.c_str(), 0) != 0) continue;
-    std::uint8_t buffer[4096];
-    while (ReadArchiveEntry(&stream, buffer, sizeof buffer) > 0) {
-    }
-    SeekArchiveEntry(&stream, -7, 2);
-    ReadArchiveEntry(&stream, buffer, 16);
-    SeekArchiveEntry(&stream, 3, 0);
-    ReadArchiveEntry(&stream, buffer, 5);
-    CloseArchiveEntry(&stream);
-  } while (FetchNextArchiveMatch(state, &result) == 0);
-  EndArchiveFind(state);
-}
 
 // One file per fuzzing process, written again for each input and removed at the end.
 const std::string& ArchivePath() {
@@ -66,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::fclose(out) != 0 || !written) return 0;
   ArchiveRecord record{};
   if (OpenArchiveStreamed(&record, ArchivePath().c_str(), nullptr) == 0) {
-    Walk(&record, "", 0);
+    archive_walk::WalkArchive(&record);
     ReleaseArchiveRecord(&record);
   }
   return 0;

@@ -314,6 +314,22 @@ HRESULT K_CTwoBufferTransformFilter::Pause() {
   return result;
 }
 
+// S_OK delivers the sample; S_FALSE skips it, telling the graph once that quality changed, and
+// the next delivered sample is marked discontinuous.
+HRESULT K_CTwoBufferTransformFilter::DeliverTransformed(HRESULT transformed, IMediaSample* sample) {
+  if (transformed == S_OK) {
+    sampleSkipped_ = false;
+    return output_->DeliverSample(sample);
+  }
+  if (transformed != S_FALSE) return transformed;
+  sampleSkipped_ = true;
+  if (!qualityChanged_) {
+    PostFilterEvent(EC_QUALITY_CHANGE, 0, 0);
+    qualityChanged_ = true;
+  }
+  return S_OK;
+}
+
 HRESULT K_CTwoBufferTransformFilter::InitializeOutputSample(IMediaSample* in, IMediaSample** out) {
   const AM_SAMPLE2_PROPERTIES& properties = input_->SampleProperties();
   DWORD flags = sampleSkipped_ ? AM_GBF_PREVFRAMESKIPPED : 0;
@@ -347,18 +363,7 @@ HRESULT K_CTwoBufferTransformFilter::Receive(IMediaSample* sample) {
   IMediaSample* out = nullptr;
   HRESULT result = InitializeOutputSample(sample, &out);
   if (FAILED(result)) return result;
-  result = Transform(sample, out);
-  if (result == S_OK) {
-    result = output_->DeliverSample(out);
-    sampleSkipped_ = false;
-  } else if (result == S_FALSE) {
-    sampleSkipped_ = true;
-    if (!qualityChanged_) {
-      PostFilterEvent(EC_QUALITY_CHANGE, 0, 0);
-      qualityChanged_ = true;
-    }
-    result = S_OK;
-  }
+  result = DeliverTransformed(Transform(sample, out), out);
   out->Release();
   return result;
 }
@@ -661,18 +666,7 @@ HRESULT K_CInPlaceTransformFilter::Receive(IMediaSample* sample) {
   IMediaSample* working = copy != nullptr ? copy : sample;
   // A receiver that missed a sample must not take the next one as continuous.
   if (sampleSkipped_) working->SetDiscontinuity(TRUE);
-  HRESULT result = TransformInPlace(working);
-  if (result == S_OK) {
-    result = output_->DeliverSample(working);
-    sampleSkipped_ = false;
-  } else if (result == S_FALSE) {
-    sampleSkipped_ = true;
-    if (!qualityChanged_) {
-      PostFilterEvent(EC_QUALITY_CHANGE, 0, 0);
-      qualityChanged_ = true;
-    }
-    result = S_OK;
-  }
+  HRESULT result = DeliverTransformed(TransformInPlace(working), working);
   if (copy != nullptr) copy->Release();
   return result;
 }

@@ -100,6 +100,8 @@ class K_CTwoBufferTransformFilter : public K_CFilterBase {
   virtual K_CTwoBufferTransformOutputPin* MakeOutputPin(HRESULT* result);
   // An output sample from the output pin's allocator carrying the input sample's properties.
   HRESULT InitializeOutputSample(IMediaSample* in, IMediaSample** out);
+  // Passes on what a transform made of a sample: delivered, skipped or failed.
+  HRESULT DeliverTransformed(HRESULT transformed, IMediaSample* sample);
 
   K_CCritSec filterLock_;
   K_CCritSec receiveLock_;
