@@ -114,7 +114,8 @@ int SeekOggVorbisDecoder(SoundDecoderRecord* decoder, int sample) {
 // or that the file layer cannot tell, is 0.
 int GetOggVorbisDecoderTotalBytes(SoundDecoderRecord* decoder) {
   const ogg_int64_t samples = ov_pcm_total(&decoder->oggVorbis.file, -1);
-  if (samples <= 0) return 0;
+  // A damaged last page can claim any granule position: past 2^31 samples no byte count fits.
+  if (samples <= 0 || samples > INT32_MAX) return 0;
   const ogg_int64_t bytes = samples * decoder->outputFormat.nChannels * decoder->oggVorbis.wordSize;
   return bytes > INT32_MAX ? 0 : static_cast<int>(bytes);
 }
