@@ -207,8 +207,12 @@ HRESULT K_CMemoryAllocator::MakeBuffers() {
   block_ = static_cast<BYTE*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
   if (block_ == nullptr) return E_OUTOFMEMORY;
   blockSize_ = bytes;
+  return MakeSamplesIn(block_, stride);
+}
+
+HRESULT K_CMemoryAllocator::MakeSamplesIn(BYTE* base, size_t stride) {
   for (LONG i = 0; i < count_; ++i) {
-    auto* sample = new (std::nothrow) K_CBufferSample(this, block_ + stride * i + prefix_, size_);
+    auto* sample = new (std::nothrow) K_CBufferSample(this, base + stride * i + prefix_, size_);
     if (sample == nullptr) {
       FreeBlock();
       return E_OUTOFMEMORY;

@@ -226,6 +226,8 @@ class K_CMemoryAllocator : public K_CAllocatorBase {
  protected:
   void FreeBuffers() override {}
   HRESULT MakeBuffers() override;
+  // count_ samples of size_ bytes in the memory at base, one stride apart, each after the prefix.
+  HRESULT MakeSamplesIn(BYTE* base, size_t stride);
   void FreeBlock();
 
   BYTE* block_ = nullptr;

@@ -53,18 +53,7 @@ HRESULT K_CSampleGrabberAllocator::MakeBuffers() {
   FreeBlock();
   const long long unaligned = static_cast<long long>(prefix_) + size_;
   const long long stride = (unaligned + alignment_ - 1) / alignment_ * alignment_;
-  BYTE* base = pin_->OwnBuffer();
-  for (LONG i = 0; i < count_; ++i) {
-    auto* sample = new (std::nothrow) K_CBufferSample(this, base + stride * i + prefix_, size_);
-    if (sample == nullptr) {
-      FreeBlock();
-      return E_OUTOFMEMORY;
-    }
-    PushFree(sample);
-    ++allocated_;
-  }
-  changed_ = false;
-  return S_OK;
+  return MakeSamplesIn(pin_->OwnBuffer(), static_cast<size_t>(stride));
 }
 
 K_CSampleGrabberInputPin::K_CSampleGrabberInputPin(K_CSampleGrabber* grabber, HRESULT* result)
